@@ -1,0 +1,155 @@
+#include "common/FileObject.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace brellin {
+
+FileObject::~FileObject() { close(); }
+
+bool FileObject::open(const char* path, FileAccess access) {
+    close();
+    if (path == nullptr || path[0] == '\0') {
+        lastError = RESULT_CANNOT_OPEN_FILE;
+        return false;
+    }
+    int flags = O_CLOEXEC;
+    switch (access) {
+        case FileAccess::Read: flags |= O_RDONLY; break;
+        case FileAccess::Write: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
+        case FileAccess::ReadWrite: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+    }
+    int fd;
+    do {
+        fd = ::open(path, flags, 0644);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        lastError = RESULT_CANNOT_OPEN_FILE;
+        return false;
+    }
+    // Linux opens a directory for reading; the program treats that as a
+    // file that cannot be opened.
+    struct stat info;
+    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+        ::close(fd);
+        lastError = RESULT_CANNOT_OPEN_FILE;
+        return false;
+    }
+    handle = fd;
+    return true;
+}
+
+bool FileObject::close() {
+    if (handle < 0) return true;
+    // POSIX close releases the descriptor even when it reports an error
+    // (EIO on a deferred write), so the handle is gone either way; the
+    // failure is still reported.
+    int result = ::close(handle);
+    handle = -1;
+    if (result != 0 && errno != EINTR) {
+        lastError = RESULT_FILE_IO_ERROR;
+        return false;
+    }
+    return true;
+}
+
+bool FileObject::read(void* buffer, std::uint32_t n) {
+    if (handle < 0) {
+        lastError = RESULT_FILE_IO_ERROR;
+        return false;
+    }
+    auto* out = static_cast<unsigned char*>(buffer);
+    std::uint32_t done = 0;
+    while (done < n) {
+        ssize_t got = ::read(handle, out + done, n - done);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            lastError = RESULT_FILE_IO_ERROR;
+            return false;
+        }
+        done += static_cast<std::uint32_t>(got);
+    }
+    return true;
+}
+
+bool FileObject::write(const void* buffer, std::uint32_t n) {
+    if (handle < 0) {
+        lastError = RESULT_FILE_IO_ERROR;
+        return false;
+    }
+    const auto* in = static_cast<const unsigned char*>(buffer);
+    std::uint32_t done = 0;
+    while (done < n) {
+        ssize_t put = ::write(handle, in + done, n - done);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+            lastError = RESULT_FILE_IO_ERROR;
+            return false;
+        }
+        done += static_cast<std::uint32_t>(put);
+    }
+    return true;
+}
+
+bool FileObject::seek(std::int32_t distance, SeekOrigin origin) {
+    if (handle < 0) {
+        lastError = RESULT_FAILED;
+        return false;
+    }
+    int whence = origin == SeekOrigin::Begin ? SEEK_SET : origin == SeekOrigin::Current ? SEEK_CUR : SEEK_END;
+    if (::lseek(handle, static_cast<off_t>(distance), whence) == static_cast<off_t>(-1)) {
+        lastError = RESULT_FAILED;
+        return false;
+    }
+    return true;
+}
+
+std::uint32_t FileObject::size() {
+    if (handle < 0) return 0xFFFFFFFFu;
+    struct stat info;
+    if (fstat(handle, &info) != 0) return 0xFFFFFFFFu;
+    // Files of 4 GiB and more cannot be described by 32 bits.
+    if (info.st_size < 0 || static_cast<unsigned long long>(info.st_size) >= 0xFFFFFFFFull) return 0xFFFFFFFFu;
+    return static_cast<std::uint32_t>(info.st_size);
+}
+
+bool FileObject::writeFormatted(const char* format, ...) {
+    char text[1024];
+    va_list args;
+    va_start(args, format);
+    int length = std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    if (length < 0) {
+        lastError = RESULT_FAILED;
+        return false;
+    }
+    // vsnprintf cut a longer text at 1023 bytes; that is what is written.
+    std::uint32_t n = static_cast<std::uint32_t>(length) < sizeof text ? static_cast<std::uint32_t>(length)
+                                                                       : static_cast<std::uint32_t>(sizeof text - 1);
+    return write(text, n);
+}
+
+bool FileObject::readLine(char* buffer, std::uint32_t capacity) {
+    std::memset(buffer, 0, capacity);
+    std::uint32_t stored = 0;
+    for (std::uint32_t count = 0; count < capacity; ++count) {
+        unsigned char byte;
+        if (!read(&byte, 1)) {
+            lastError = RESULT_NO_SOUND_FONT;  // here: the end of the input
+            return false;
+        }
+        if (byte == 0x0A) return true;
+        if (byte == 0x0D) continue;
+        buffer[stored++] = static_cast<char>(byte);
+    }
+    lastError = RESULT_OUT_OF_MEMORY;
+    return false;
+}
+
+}  // namespace brellin

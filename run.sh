@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and plays.
+#   ./run.sh              plays the bundled demo song
+#   ./run.sh FILE...      plays the given MIDI files or .brl play lists
+# Without a sound device the songs are rendered to WAV files instead, and the
+# script says where they are.
+set -euo pipefail
+cd "$(dirname "$0")"
+
+scripts/install-deps.sh run
+mkdir -p build
+if [[ ! -f build/CMakeCache.txt ]]; then
+  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >build.configure.log 2>&1 || { cat build.configure.log; exit 1; }
+fi
+cmake --build build -j "$(nproc)"
+
+if [[ ! -x build/brellin-render ]]; then
+  echo "Built into build/. The player is not part of this build yet; ./test.sh runs the tests."
+  exit 0
+fi
+exec scripts/play.sh "$@"

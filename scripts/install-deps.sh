@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Brellin needs when any is missing: one
+# `apt-get update`, then one `apt-get install`. Run as root (or with sudo
+# available). Usage: scripts/install-deps.sh build|test|run
+set -euo pipefail
+
+build=(g++ cmake ninja-build pkg-config libgtest-dev libbenchmark-dev libasound2-dev
+       libfreetype-dev libfontconfig-dev fonts-dejavu-core fonts-ipafont-gothic
+       qt6-base-dev libx11-dev libxext-dev)
+# Tests: clang with its fuzzer and sanitizer runtimes, the real-world songs,
+# the peer synthesizer and its sound fonts, sox for measuring renders, and a
+# virtual display for the window.
+test=(clang libclang-rt-14-dev openttd-openmsx fluidsynth timgm6mb-soundfont sox xvfb xauth)
+run=(alsa-utils)
+
+want=("${build[@]}")
+case "${1:-build}" in
+  test) want+=("${test[@]}") ;;
+  run) want+=("${run[@]}") ;;
+esac
+
+missing=()
+for package in "${want[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$package")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+if [[ $(id -u) -ne 0 ]]; then
+  command -v sudo >/dev/null || { echo "Please install as root: ${missing[*]}" >&2; exit 1; }
+  sudo="sudo"
+fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
