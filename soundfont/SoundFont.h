@@ -140,10 +140,14 @@ public:
 
     ResultCode lastError = RESULT_OK;
 
-private:
+    // The bounded byte source both load operations read through (SoundFont.cpp).
     class Reader;
+
+private:
     bool load(Reader& reader, SoundFontDiagnostics* diagnostics);
     bool fail(ResultCode code);
+
+    std::vector<std::uint32_t> offsets;  // sampleOffset(n) for the loaded block
 };
 
 }  // namespace brellin

@@ -1,0 +1,191 @@
+// Sf2File: a reader for SoundFont 2 banks (RIFF "sfbk"), used by the
+// converter that turns a General MIDI SF2 font into a BRF sound font.
+//
+// The whole file is never held in memory: the reader walks the RIFF chunks
+// through a bounded source, keeps the preset/instrument/sample headers (the
+// "pdta" hydra, usually well under a megabyte) and remembers where the 16-bit
+// sample data ("sdta/smpl") lies; `readSamples` fetches one sample's frames on
+// demand. Every hydra index is checked before it is used, so a damaged file
+// gives false with `lastError` and a readable `errorText`, never a read past
+// a buffer. Runs on the caller's thread; not shared between threads.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/ResultCode.h"
+
+namespace brellin {
+
+// Generator operators of the SoundFont 2.04 format (section 8.1.2).
+enum Sf2Generator : std::uint16_t {
+    SF2_START_ADDRS_OFFSET = 0,
+    SF2_END_ADDRS_OFFSET = 1,
+    SF2_STARTLOOP_ADDRS_OFFSET = 2,
+    SF2_ENDLOOP_ADDRS_OFFSET = 3,
+    SF2_START_ADDRS_COARSE_OFFSET = 4,
+    SF2_MOD_LFO_TO_PITCH = 5,
+    SF2_VIB_LFO_TO_PITCH = 6,
+    SF2_MOD_ENV_TO_PITCH = 7,
+    SF2_INITIAL_FILTER_FC = 8,
+    SF2_INITIAL_FILTER_Q = 9,
+    SF2_MOD_LFO_TO_FILTER_FC = 10,
+    SF2_MOD_ENV_TO_FILTER_FC = 11,
+    SF2_END_ADDRS_COARSE_OFFSET = 12,
+    SF2_MOD_LFO_TO_VOLUME = 13,
+    SF2_CHORUS_EFFECTS_SEND = 15,
+    SF2_REVERB_EFFECTS_SEND = 16,
+    SF2_PAN = 17,
+    SF2_DELAY_MOD_LFO = 21,
+    SF2_FREQ_MOD_LFO = 22,
+    SF2_DELAY_VIB_LFO = 23,
+    SF2_FREQ_VIB_LFO = 24,
+    SF2_DELAY_MOD_ENV = 25,
+    SF2_ATTACK_MOD_ENV = 26,
+    SF2_HOLD_MOD_ENV = 27,
+    SF2_DECAY_MOD_ENV = 28,
+    SF2_SUSTAIN_MOD_ENV = 29,
+    SF2_RELEASE_MOD_ENV = 30,
+    SF2_KEYNUM_TO_MOD_ENV_HOLD = 31,
+    SF2_KEYNUM_TO_MOD_ENV_DECAY = 32,
+    SF2_DELAY_VOL_ENV = 33,
+    SF2_ATTACK_VOL_ENV = 34,
+    SF2_HOLD_VOL_ENV = 35,
+    SF2_DECAY_VOL_ENV = 36,
+    SF2_SUSTAIN_VOL_ENV = 37,
+    SF2_RELEASE_VOL_ENV = 38,
+    SF2_KEYNUM_TO_VOL_ENV_HOLD = 39,
+    SF2_KEYNUM_TO_VOL_ENV_DECAY = 40,
+    SF2_INSTRUMENT = 41,
+    SF2_KEY_RANGE = 43,
+    SF2_VEL_RANGE = 44,
+    SF2_STARTLOOP_ADDRS_COARSE_OFFSET = 45,
+    SF2_KEYNUM = 46,
+    SF2_VELOCITY = 47,
+    SF2_INITIAL_ATTENUATION = 48,
+    SF2_ENDLOOP_ADDRS_COARSE_OFFSET = 50,
+    SF2_COARSE_TUNE = 51,
+    SF2_FINE_TUNE = 52,
+    SF2_SAMPLE_ID = 53,
+    SF2_SAMPLE_MODES = 54,
+    SF2_SCALE_TUNING = 56,
+    SF2_EXCLUSIVE_CLASS = 57,
+    SF2_OVERRIDING_ROOT_KEY = 58,
+    SF2_GENERATOR_COUNT = 61,
+};
+
+struct Sf2PresetHeader {
+    std::string name;
+    std::uint16_t program = 0;
+    std::uint16_t bank = 0;
+    std::uint16_t bagIndex = 0;  // first zone in `presetBags`
+};
+
+struct Sf2InstrumentHeader {
+    std::string name;
+    std::uint16_t bagIndex = 0;  // first zone in `instrumentBags`
+};
+
+struct Sf2SampleHeader {
+    std::string name;
+    std::uint32_t start = 0;  // sample frames from the start of the smpl chunk
+    std::uint32_t end = 0;    // one past the last frame
+    std::uint32_t loopStart = 0;
+    std::uint32_t loopEnd = 0;  // first frame after the loop
+    std::uint32_t sampleRate = 0;
+    std::uint8_t originalPitch = 60;  // MIDI key of the recording; 255 means unpitched
+    std::int8_t pitchCorrection = 0;  // cents
+    std::uint16_t sampleLink = 0;
+    std::uint16_t sampleType = 0;  // 1 mono, 2 right, 4 left, 8 linked; 0x8000 ROM
+};
+
+struct Sf2Bag {
+    std::uint16_t generatorIndex = 0;
+    std::uint16_t modulatorIndex = 0;
+};
+
+struct Sf2GeneratorEntry {
+    std::uint16_t op = 0;
+    std::uint16_t amount = 0;  // raw: signed short, unsigned word or lo/hi range bytes
+};
+
+// One playable region as a synthesizer would start it for a key and a
+// velocity: the instrument zone's generators (defaults, global zone, local
+// zone) with the preset zone's generators added as the format prescribes.
+struct Sf2Region {
+    std::array<std::int32_t, SF2_GENERATOR_COUNT> generators{};
+    std::uint32_t sampleIndex = 0;  // into `samples`
+    std::uint32_t instrumentIndex = 0;
+    std::uint8_t keyLow = 0, keyHigh = 127, velocityLow = 0, velocityHigh = 127;  // intersected ranges
+
+    std::int32_t operator[](Sf2Generator op) const { return generators[op]; }
+};
+
+class Sf2File {
+public:
+    Sf2File();
+    ~Sf2File();
+    Sf2File(const Sf2File&) = delete;
+    Sf2File& operator=(const Sf2File&) = delete;
+
+    // Reads the chunk structure and the hydra of the file at `path`; sample
+    // frames stay in the file until `readSamples`.
+    bool open(const char* path);
+    // The same over a buffer, which must outlive the Sf2File (tests, fuzzing).
+    bool parse(const std::uint8_t* data, std::size_t size);
+
+    // Frames [start, end) of the smpl chunk as signed 16-bit values. False
+    // when the range lies outside the chunk or the file cannot be read.
+    bool readSamples(std::uint32_t start, std::uint32_t end, std::vector<std::int16_t>& frames);
+
+    // Number of 16-bit frames in the smpl chunk.
+    std::uint32_t sampleFrameCount() const { return smplFrames; }
+
+    // Index of the preset with this bank and program, or -1.
+    int findPreset(int bank, int program) const;
+
+    // Every region of preset `presetIndex` that sounds for (key, velocity),
+    // in file order. Zones that name a missing instrument or sample are
+    // skipped. Returns the number found.
+    std::size_t findRegions(std::size_t presetIndex, int key, int velocity, std::vector<Sf2Region>& regions) const;
+
+    // Union of the key ranges of the preset's zones and of their instruments'
+    // zones (0…127 when the preset has no zone); false when it has none.
+    bool presetKeyRange(std::size_t presetIndex, int& low, int& high) const;
+
+    // Parsed headers, without the terminal records of each list.
+    std::vector<Sf2PresetHeader> presets;
+    std::vector<Sf2InstrumentHeader> instruments;
+    std::vector<Sf2SampleHeader> samples;
+    // Bags and generators with their terminal records (indexes run to size()).
+    std::vector<Sf2Bag> presetBags, instrumentBags;
+    std::vector<Sf2GeneratorEntry> presetGenerators, instrumentGenerators;
+
+    std::string bankName;  // INFO/INAM, when present
+
+    ResultCode lastError = RESULT_OK;
+    std::string errorText;  // what was wrong, for a terminal
+
+    class Source;  // random-access bytes: a file or a buffer
+
+private:
+    bool load();
+    bool fail(ResultCode code, const std::string& text);
+    bool readHydra(const std::vector<std::uint8_t>& pdta);
+
+    // Generators of zone `bag` in `bags`/`gens` (the range up to the next bag).
+    void zoneRange(const std::vector<Sf2Bag>& bags, std::size_t bag, std::size_t& first, std::size_t& last) const;
+
+    std::unique_ptr<Source> source;
+    std::uint64_t smplOffset = 0;  // byte offset of the smpl data in the source
+    std::uint32_t smplFrames = 0;
+};
+
+// Default value of a generator in an instrument zone (section 8.1.3).
+std::int32_t sf2GeneratorDefault(int op);
+
+}  // namespace brellin
