@@ -1,0 +1,174 @@
+// SoundOutput: the wave-output device, its ring of eight PCM buffers and the
+// render thread that fills them. It is the engine's only clock.
+//
+// Every buffer is rendered in 16 slices of 44/11025 s. Before each slice the
+// render thread adds 4 to `clock` (milliseconds) and calls the installed
+// clock callback (the Sequencer's tick), then sums every attached source into
+// a 32-bit accumulator on its stack and lets the selected conversion routine
+// write 8- or 16-bit PCM, with reverb and low-pass filter on the way. When
+// nothing plays it renders silence and the clock still advances.
+//
+// Threads:
+//   - user-interface thread: construction, `setDevice`, `open`, `close`,
+//     `chooseConverter`, the fields `reverbOn`, `lowPassOn`, `reverbLevel`,
+//     `attachSource` / `detachSource` (through the Voices).
+//   - Sequencer play thread and user-interface thread: `setClockCallback`.
+//   - render thread (created by `open`): the clock callback, every source's
+//     `mix`, the converter.
+//   - device thread: only signals the wake event.
+//
+// The source list: `attachSource` and `detachSource` are serialized among
+// themselves by a mutex the render thread never takes. They keep the linked
+// list (`prev`/`next`, attach order) and publish, for the render thread, a
+// null-terminated array of the listed sources through an atomic pointer. The
+// render thread marks the array it walks in `sourcesInUse` for the length of
+// one slice's mixing; a changed list is published first and the old array is
+// freed only when the render thread no longer walks it. So `detachSource`
+// returns only when the render thread can no longer call the source, and the
+// caller may destroy it at once. The render thread itself takes no lock for
+// this, allocates nothing and makes no system call.
+//
+// Choosing the backend: `setDevice` before `open` (the device is kept across
+// `close` and `open`); without one, `open` uses ALSA's "default" PCM.
+//
+// Offline rendering: give it a WavFileDevice. The render thread then runs as
+// fast as the machine allows; the caller learns how far it has got from
+// `clock` (4 per slice, 64 per buffer) or from its own clock callback, which
+// calls WavFileDevice::finish() when the render should end; the caller waits
+// with WavFileDevice::waitEnded() and then calls `close`, which finalizes the
+// file (see WavFileDevice.h).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <semaphore>
+#include <thread>
+
+#include "common/Event.h"
+#include "common/ResultCode.h"
+#include "output/AudioDevice.h"
+#include "output/ClockCallback.h"
+#include "output/Converters.h"
+#include "output/SoundSource.h"
+
+namespace brellin {
+
+// The effect state (`reverbLine`, `filterHistory`, `reverbIndex`,
+// `filterIndex`, `reverbMask`, `reverbLevel`) comes from ConversionState,
+// so the conversion routines work on the SoundOutput itself.
+class SoundOutput : public ConversionState {
+public:
+    static constexpr std::uint32_t bufferCount = 8;      // buffers in the ring
+    static constexpr std::uint32_t slicesPerBuffer = 16;
+    static constexpr std::uint32_t clockPerSlice = 4;    // ms the clock counts for a 44/11025-s slice
+    static constexpr std::uint32_t catchUpCount = 12;    // from this buffer in one wake-up on, silence
+    static constexpr std::uint32_t maxAccumulator = 352; // 176 frames × 2 channels
+
+    SoundOutput();
+    ~SoundOutput();
+    SoundOutput(const SoundOutput&) = delete;
+    SoundOutput& operator=(const SoundOutput&) = delete;
+
+    // The backend of the next `open`; replaces (and closes) the previous
+    // one. Only while closed (call `close` first). Null brings back ALSA.
+    void setDevice(std::unique_ptr<AudioDevice> device);
+    // The device in use or chosen; null before the first `open` without `setDevice`.
+    AudioDevice* device() const { return audioDevice.get(); }
+
+    // Closes, then opens the device for `bits` (8 or 16; anything else is
+    // 16), `rate` (11025, 22050 or 44100) and `channels` (1 or 2; anything
+    // else is 2) and starts the render thread. False with lastError:
+    //   RESULT_UNSUPPORTED_FORMAT  rate not 11025, 22050 or 44100 (closed)
+    //   RESULT_OUT_OF_MEMORY       thread or PCM block not created (closed)
+    //   RESULT_DEVICE_ERROR        the device cannot be opened (the render
+    //                              thread stays until the next `close`) or a
+    //                              buffer cannot be written (closed);
+    //                              `deviceErrorText()` says why.
+    bool open(std::uint32_t bits, std::uint32_t rate, std::uint32_t channels);
+    // Detaches every source, ends the render thread, resets and closes the
+    // device. Always succeeds. `clock` and the clock callback stay.
+    void close();
+    // Picks `converter` from `bitsPerSample`, `channels`, `reverbOn` and
+    // `lowPassOn`; call it after changing those flags.
+    void chooseConverter();
+
+    // Appends `source` to the list. A `channelCount` of 0 means the output's
+    // `channels`. False when the source is null, already listed, or its
+    // channel count differs from `channels` (a mono source may join a stereo
+    // output). On success copies `sampleRate` and `bitsPerSample` into the
+    // source, sets its channel count, `output` and pan 64 (centre). The
+    // source's `mix` must be set before (or stay null: a source without a
+    // mix routine is skipped).
+    bool attachSource(SoundSource* source, std::uint32_t channelCount);
+    // Calls the source's `stop`, unlinks it, and returns when the render
+    // thread no longer uses it. Does nothing for a source that is not listed.
+    void detachSource(SoundSource* source);
+    // Installs the routine called before each slice; the previous pair is
+    // handed out where an out pointer is given. Yields once, then swaps the
+    // pair under the lock. May be called from the callback itself.
+    void setClockCallback(ClockCallback callback, void* argument, ClockCallback* oldCallback = nullptr,
+                          void** oldArgument = nullptr);
+
+    // True while open and rendering.
+    bool isRunning() const { return running.load(std::memory_order_acquire); }
+    // Why the device failed, for messages ("" when it did not).
+    const char* deviceErrorText() const { return audioDevice ? audioDevice->errorText() : ""; }
+    // Bytes in one buffer of the ring (16 slices); 0 while closed.
+    std::uint32_t bufferBytes() const { return bytesPerBuffer; }
+    // Number of attached sources.
+    std::uint32_t sourceCount() const;
+
+    ResultCode lastError = RESULT_OK;
+    std::uint32_t sampleRate = 11025;
+    std::uint32_t bitsPerSample = 8;
+    std::uint32_t channels = 1;
+    std::uint32_t samplesPerSlice = 0;  // frames per slice: rate × 44 / 11025 (44, 88 or 176)
+
+    // Effect switches, written by engine start-up while the output plays;
+    // call `chooseConverter` after changing them. (`reverbLevel` 1 … 6 is
+    // in ConversionState.)
+    std::atomic<bool> reverbOn{false};
+    std::atomic<bool> lowPassOn{false};
+    // The routine each slice uses; chosen by `chooseConverter`.
+    std::atomic<ConverterRoutine> converter{nullptr};
+
+    // Play clock in milliseconds: 0 at construction, never reset, +4 before
+    // every rendered slice (so +64 per buffer). Any thread may read it.
+    std::atomic<std::uint32_t> clock{0};
+
+private:
+    static void deviceCallback(void* context) noexcept;
+    void renderThreadMain() noexcept;
+    bool renderBuffer(std::uint32_t count) noexcept;
+    void fillSilence(std::uint8_t* data, std::uint32_t length) const noexcept;
+    void publishSources();  // caller holds listMutex
+    void releaseResources();
+
+    std::unique_ptr<AudioDevice> audioDevice;
+    bool deviceOpen = false;
+    std::unique_ptr<std::uint8_t[]> pcmBlock;
+    std::uint32_t bytesPerBuffer = 0;
+    WaveHeader headers[bufferCount];
+    std::uint32_t nextBuffer = 0;  // render thread only while running
+    std::atomic<bool> running{false};
+    std::thread renderThread;
+    Event wakeEvent;
+
+    // The lock of the clock-callback pair: an auto-reset event created
+    // signalled, used as wait = take, signal = release.
+    std::binary_semaphore callbackLock{1};
+    ClockCallback clockCallback = nullptr;
+    void* clockArgument = nullptr;
+
+    // The source list (see the header comment).
+    mutable std::mutex listMutex;
+    SoundSource* head = nullptr;
+    SoundSource* tail = nullptr;
+    std::uint32_t listedCount = 0;
+    std::atomic<SoundSource* const*> publishedSources;
+    std::atomic<SoundSource* const*> sourcesInUse{nullptr};
+};
+
+}  // namespace brellin
