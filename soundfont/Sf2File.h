@@ -183,6 +183,8 @@ private:
     std::unique_ptr<Source> source;
     std::uint64_t smplOffset = 0;  // byte offset of the smpl data in the source
     std::uint32_t smplFrames = 0;
+    std::size_t terminalPresetBag = 0;      // zone index where the last preset's zones end
+    std::size_t terminalInstrumentBag = 0;  // the same for the last instrument
 };
 
 // Default value of a generator in an instrument zone (section 8.1.3).

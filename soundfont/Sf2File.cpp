@@ -1,0 +1,571 @@
+#include "soundfont/Sf2File.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "common/FileObject.h"
+
+namespace brellin {
+
+// Random access to the bank's bytes. A read outside the source fails; it
+// never touches memory beyond it.
+class Sf2File::Source {
+public:
+    virtual ~Source() = default;
+    virtual std::uint64_t size() const = 0;
+    virtual bool read(std::uint64_t offset, void* buffer, std::uint32_t n) = 0;
+};
+
+namespace {
+
+class MemorySource final : public Sf2File::Source {
+public:
+    MemorySource(const std::uint8_t* data, std::size_t size) : data(data), length(size) {}
+    std::uint64_t size() const override { return length; }
+    bool read(std::uint64_t offset, void* buffer, std::uint32_t n) override {
+        if (offset > length || n > length - offset) return false;
+        if (n != 0) std::memcpy(buffer, data + offset, n);
+        return true;
+    }
+
+private:
+    const std::uint8_t* data;
+    std::size_t length;
+};
+
+class FileSource final : public Sf2File::Source {
+public:
+    bool open(const char* path) {
+        if (!file.open(path, FileAccess::Read)) return false;
+        std::uint32_t s = file.size();
+        if (s == 0xFFFFFFFFu) return false;
+        length = s;
+        position = 0;
+        return true;
+    }
+    std::uint64_t size() const override { return length; }
+    bool read(std::uint64_t offset, void* buffer, std::uint32_t n) override {
+        if (offset > length || n > length - offset) return false;
+        if (offset != position) {
+            // FileObject seeks by a signed 32-bit distance; step in pieces.
+            if (!file.seek(0, SeekOrigin::Begin)) return false;
+            std::uint64_t left = offset;
+            while (left > 0) {
+                std::uint32_t stride = static_cast<std::uint32_t>(std::min<std::uint64_t>(left, 0x40000000u));
+                if (!file.seek(static_cast<std::int32_t>(stride), SeekOrigin::Current)) return false;
+                left -= stride;
+            }
+            position = offset;
+        }
+        if (n != 0 && !file.read(buffer, n)) return false;
+        position += n;
+        return true;
+    }
+
+private:
+    FileObject file;
+    std::uint64_t length = 0;
+    std::uint64_t position = 0;
+};
+
+// Bounded little-endian cursor over one chunk held in memory: a read past the
+// end returns zeros and clears `ok`, so a short record cannot read outside.
+class Cursor {
+public:
+    Cursor(const std::uint8_t* data, std::size_t size) : data(data), size(size) {}
+    bool ok = true;
+
+    std::uint8_t u8() {
+        if (pos >= size) return fault();
+        return data[pos++];
+    }
+    std::uint16_t u16() {
+        std::uint16_t lo = u8();
+        std::uint16_t hi = u8();
+        return static_cast<std::uint16_t>(lo | (hi << 8));
+    }
+    std::uint32_t u32() {
+        std::uint32_t lo = u16();
+        std::uint32_t hi = u16();
+        return lo | (hi << 16);
+    }
+    std::string name20() {
+        char text[21] = {};
+        for (int i = 0; i < 20; ++i) text[i] = static_cast<char>(u8());
+        return std::string(text);  // stops at the first zero
+    }
+
+private:
+    std::uint8_t fault() {
+        ok = false;
+        pos = size;
+        return 0;
+    }
+    const std::uint8_t* data;
+    std::size_t size;
+    std::size_t pos = 0;
+};
+
+std::uint32_t le32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+bool isId(const std::uint8_t* p, const char* id) { return std::memcmp(p, id, 4) == 0; }
+
+// The hydra of a large General MIDI bank is about a megabyte; anything far
+// beyond this is a damaged size field, not a bank.
+constexpr std::uint32_t MAX_HYDRA_BYTES = 64u << 20;
+
+// Operators that a preset zone may not set: sample addresses, key/velocity
+// overrides, sample modes, exclusive class and root key are instrument-only
+// (section 8.5); ranges are intersected, not added.
+bool presetMayAdd(int op) {
+    switch (op) {
+        case SF2_START_ADDRS_OFFSET:
+        case SF2_END_ADDRS_OFFSET:
+        case SF2_STARTLOOP_ADDRS_OFFSET:
+        case SF2_ENDLOOP_ADDRS_OFFSET:
+        case SF2_START_ADDRS_COARSE_OFFSET:
+        case SF2_END_ADDRS_COARSE_OFFSET:
+        case SF2_STARTLOOP_ADDRS_COARSE_OFFSET:
+        case SF2_ENDLOOP_ADDRS_COARSE_OFFSET:
+        case SF2_KEYNUM:
+        case SF2_VELOCITY:
+        case SF2_SAMPLE_MODES:
+        case SF2_EXCLUSIVE_CLASS:
+        case SF2_OVERRIDING_ROOT_KEY:
+        case SF2_INSTRUMENT:
+        case SF2_SAMPLE_ID:
+        case SF2_KEY_RANGE:
+        case SF2_VEL_RANGE:
+        case 14: case 18: case 19: case 20: case 42: case 49: case 55: case 59: case 60:
+            return false;
+        default:
+            return op < SF2_GENERATOR_COUNT;
+    }
+}
+
+// Sample addresses are unsigned words offset by signed amounts; everything
+// else that is not a range is a signed short.
+std::int32_t amountValue(const Sf2GeneratorEntry& g) {
+    if (g.op == SF2_KEY_RANGE || g.op == SF2_VEL_RANGE || g.op == SF2_INSTRUMENT || g.op == SF2_SAMPLE_ID) {
+        return g.amount;
+    }
+    return static_cast<std::int16_t>(g.amount);
+}
+
+struct Range {
+    int low = 0, high = 127;
+    bool contains(int v) const { return v >= low && v <= high; }
+};
+
+Range rangeOf(std::uint16_t amount) {
+    Range r;
+    r.low = amount & 0xFF;
+    r.high = amount >> 8;
+    return r;
+}
+
+}  // namespace
+
+std::int32_t sf2GeneratorDefault(int op) {
+    switch (op) {
+        case SF2_INITIAL_FILTER_FC: return 13500;
+        case SF2_DELAY_MOD_LFO:
+        case SF2_DELAY_VIB_LFO:
+        case SF2_DELAY_MOD_ENV:
+        case SF2_ATTACK_MOD_ENV:
+        case SF2_HOLD_MOD_ENV:
+        case SF2_DECAY_MOD_ENV:
+        case SF2_RELEASE_MOD_ENV:
+        case SF2_DELAY_VOL_ENV:
+        case SF2_ATTACK_VOL_ENV:
+        case SF2_HOLD_VOL_ENV:
+        case SF2_DECAY_VOL_ENV:
+        case SF2_RELEASE_VOL_ENV: return -12000;
+        case SF2_KEY_RANGE:
+        case SF2_VEL_RANGE: return 0x7F00;  // low 0, high 127
+        case SF2_KEYNUM:
+        case SF2_VELOCITY:
+        case SF2_OVERRIDING_ROOT_KEY: return -1;
+        case SF2_SCALE_TUNING: return 100;
+        default: return 0;
+    }
+}
+
+Sf2File::Sf2File() = default;
+Sf2File::~Sf2File() = default;
+
+bool Sf2File::fail(ResultCode code, const std::string& text) {
+    lastError = code;
+    errorText = text;
+    return false;
+}
+
+bool Sf2File::open(const char* path) {
+    auto file = std::make_unique<FileSource>();
+    if (!file->open(path)) return fail(RESULT_CANNOT_OPEN_FILE, "cannot open the file");
+    source = std::move(file);
+    return load();
+}
+
+bool Sf2File::parse(const std::uint8_t* data, std::size_t size) {
+    source = std::make_unique<MemorySource>(data, data ? size : 0);
+    return load();
+}
+
+bool Sf2File::load() {
+    presets.clear();
+    instruments.clear();
+    samples.clear();
+    presetBags.clear();
+    instrumentBags.clear();
+    presetGenerators.clear();
+    instrumentGenerators.clear();
+    bankName.clear();
+    smplOffset = 0;
+    smplFrames = 0;
+
+    const std::uint64_t fileSize = source->size();
+    std::uint8_t header[12];
+    if (!source->read(0, header, 12)) return fail(RESULT_UNSUPPORTED_DATA, "too short for a RIFF file");
+    if (!isId(header, "RIFF") || !isId(header + 8, "sfbk")) {
+        return fail(RESULT_UNSUPPORTED_DATA, "not a SoundFont 2 file (no RIFF sfbk header)");
+    }
+    // Some writers get the outer size slightly wrong; the chunks inside must
+    // still lie within the file, which is what is checked below.
+    std::uint64_t riffEnd = std::min<std::uint64_t>(8 + static_cast<std::uint64_t>(le32(header + 4)), fileSize);
+
+    bool haveSmpl = false;
+    bool havePdta = false;
+    std::vector<std::uint8_t> pdta;
+    std::uint64_t pos = 12;
+    while (pos + 8 <= riffEnd) {
+        std::uint8_t chunk[12];
+        if (!source->read(pos, chunk, 8)) return fail(RESULT_FILE_IO_ERROR, "cannot read a chunk header");
+        std::uint64_t chunkSize = le32(chunk + 4);
+        std::uint64_t body = pos + 8;
+        if (body + chunkSize > fileSize) {
+            return fail(RESULT_FILE_IO_ERROR, "truncated file: a chunk runs past the end of the file");
+        }
+        if (isId(chunk, "LIST") && chunkSize >= 4) {
+            if (!source->read(body, chunk + 8, 4)) return fail(RESULT_FILE_IO_ERROR, "cannot read a list type");
+            std::uint64_t listEnd = body + chunkSize;
+            std::uint64_t sub = body + 4;
+            while (sub + 8 <= listEnd) {
+                std::uint8_t subHeader[8];
+                if (!source->read(sub, subHeader, 8)) return fail(RESULT_FILE_IO_ERROR, "cannot read a chunk header");
+                std::uint64_t subSize = le32(subHeader + 4);
+                std::uint64_t subBody = sub + 8;
+                if (subBody + subSize > listEnd) {
+                    return fail(RESULT_FILE_IO_ERROR, "truncated file: a sub-chunk runs past its list");
+                }
+                if (isId(chunk + 8, "sdta") && isId(subHeader, "smpl")) {
+                    smplOffset = subBody;
+                    smplFrames = static_cast<std::uint32_t>(subSize / 2);
+                    haveSmpl = true;
+                } else if (isId(chunk + 8, "INFO") && isId(subHeader, "INAM") && subSize > 0 && subSize < 256) {
+                    char text[256] = {};
+                    if (source->read(subBody, text, static_cast<std::uint32_t>(subSize))) bankName = text;
+                }
+                sub = subBody + subSize + (subSize & 1);
+            }
+            if (isId(chunk + 8, "pdta")) {
+                if (chunkSize > MAX_HYDRA_BYTES) return fail(RESULT_UNSUPPORTED_DATA, "preset data chunk is absurdly large");
+                pdta.resize(static_cast<std::size_t>(chunkSize - 4));
+                if (!source->read(body + 4, pdta.data(), static_cast<std::uint32_t>(pdta.size()))) {
+                    return fail(RESULT_FILE_IO_ERROR, "cannot read the preset data");
+                }
+                havePdta = true;
+            }
+        }
+        pos = body + chunkSize + (chunkSize & 1);
+    }
+    if (!havePdta) return fail(RESULT_UNSUPPORTED_DATA, "no preset data (pdta) in the file");
+    if (!haveSmpl) return fail(RESULT_UNSUPPORTED_DATA, "no sample data (sdta/smpl) in the file");
+    return readHydra(pdta);
+}
+
+bool Sf2File::readHydra(const std::vector<std::uint8_t>& pdta) {
+    struct Part {
+        const char* id;
+        std::uint32_t recordSize;
+        const std::uint8_t* data = nullptr;
+        std::uint32_t size = 0;
+        bool found = false;
+    };
+    Part parts[9] = {{"phdr", 38}, {"pbag", 4}, {"pmod", 10}, {"pgen", 4}, {"inst", 22},
+                     {"ibag", 4},  {"imod", 10}, {"igen", 4}, {"shdr", 46}};
+    std::size_t pos = 0;
+    while (pos + 8 <= pdta.size()) {
+        const std::uint8_t* h = pdta.data() + pos;
+        std::uint32_t size = le32(h + 4);
+        if (size > pdta.size() - pos - 8) return fail(RESULT_FILE_IO_ERROR, "truncated file: a preset data chunk runs past its list");
+        for (Part& p : parts) {
+            if (isId(h, p.id) && !p.found) {
+                p.data = h + 8;
+                p.size = size;
+                p.found = true;
+            }
+        }
+        pos += 8 + size + (size & 1);
+    }
+    for (const Part& p : parts) {
+        if (!p.found) return fail(RESULT_UNSUPPORTED_DATA, std::string("the preset data has no ") + p.id + " chunk");
+        if (p.size % p.recordSize != 0) {
+            return fail(RESULT_UNSUPPORTED_DATA, std::string("the ") + p.id + " chunk is not a whole number of records");
+        }
+    }
+    auto count = [&](int i) { return parts[i].size / parts[i].recordSize; };
+    // Each list ends with a terminal record; pmod/imod may be just that one.
+    if (count(0) < 2 || count(1) < 1 || count(3) < 1 || count(4) < 2 || count(5) < 1 || count(7) < 1 || count(8) < 1) {
+        return fail(RESULT_UNSUPPORTED_DATA, "the preset data lists are too short");
+    }
+
+    {
+        Cursor c(parts[0].data, parts[0].size);
+        std::vector<Sf2PresetHeader> all(count(0));
+        for (auto& p : all) {
+            p.name = c.name20();
+            p.program = c.u16();
+            p.bank = c.u16();
+            p.bagIndex = c.u16();
+            c.u32(), c.u32(), c.u32();  // library, genre, morphology: reserved
+        }
+        presets = all;
+    }
+    auto readBags = [](const Part& part, std::vector<Sf2Bag>& out) {
+        Cursor c(part.data, part.size);
+        out.resize(part.size / 4);
+        for (auto& b : out) {
+            b.generatorIndex = c.u16();
+            b.modulatorIndex = c.u16();
+        }
+    };
+    auto readGens = [](const Part& part, std::vector<Sf2GeneratorEntry>& out) {
+        Cursor c(part.data, part.size);
+        out.resize(part.size / 4);
+        for (auto& g : out) {
+            g.op = c.u16();
+            g.amount = c.u16();
+        }
+    };
+    readBags(parts[1], presetBags);
+    readGens(parts[3], presetGenerators);
+    {
+        Cursor c(parts[4].data, parts[4].size);
+        instruments.resize(count(4));
+        for (auto& i : instruments) {
+            i.name = c.name20();
+            i.bagIndex = c.u16();
+        }
+    }
+    readBags(parts[5], instrumentBags);
+    readGens(parts[7], instrumentGenerators);
+    {
+        Cursor c(parts[8].data, parts[8].size);
+        samples.resize(count(8));
+        for (auto& s : samples) {
+            s.name = c.name20();
+            s.start = c.u32();
+            s.end = c.u32();
+            s.loopStart = c.u32();
+            s.loopEnd = c.u32();
+            s.sampleRate = c.u32();
+            s.originalPitch = c.u8();
+            s.pitchCorrection = static_cast<std::int8_t>(c.u8());
+            s.sampleLink = c.u16();
+            s.sampleType = c.u16();
+        }
+    }
+
+    // Index chains must run forwards and stay inside the next list; the
+    // terminal records close the last zone of each.
+    auto checkChain = [&](auto& headers, const std::vector<Sf2Bag>& bags, const char* what) {
+        for (std::size_t i = 0; i + 1 < headers.size(); ++i) {
+            if (headers[i].bagIndex > headers[i + 1].bagIndex) {
+                return fail(RESULT_UNSUPPORTED_DATA, std::string("the ") + what + " zone indexes run backwards");
+            }
+        }
+        if (headers.back().bagIndex >= bags.size()) {
+            return fail(RESULT_UNSUPPORTED_DATA, std::string("the ") + what + " zone indexes point past the zone list");
+        }
+        return true;
+    };
+    auto checkBags = [&](const std::vector<Sf2Bag>& bags, std::size_t gens, const char* what) {
+        for (std::size_t i = 0; i + 1 < bags.size(); ++i) {
+            if (bags[i].generatorIndex > bags[i + 1].generatorIndex) {
+                return fail(RESULT_UNSUPPORTED_DATA, std::string("the ") + what + " generator indexes run backwards");
+            }
+        }
+        if (bags.back().generatorIndex > gens) {
+            return fail(RESULT_UNSUPPORTED_DATA, std::string("the ") + what + " generator indexes point past the list");
+        }
+        return true;
+    };
+    if (!checkChain(presets, presetBags, "preset") || !checkChain(instruments, instrumentBags, "instrument") ||
+        !checkBags(presetBags, presetGenerators.size(), "preset") ||
+        !checkBags(instrumentBags, instrumentGenerators.size(), "instrument")) {
+        return false;
+    }
+    // Drop the terminal records ("EOP", "EOI", "EOS"); the zone of the last
+    // real entry ends at the terminal's bag index, kept in the bag lists.
+    terminalPresetBag = presets.back().bagIndex;
+    terminalInstrumentBag = instruments.back().bagIndex;
+    presets.pop_back();
+    instruments.pop_back();
+    samples.pop_back();
+    return true;
+}
+
+bool Sf2File::readSamples(std::uint32_t start, std::uint32_t end, std::vector<std::int16_t>& frames) {
+    frames.clear();
+    if (!source || start > end || end > smplFrames) return fail(RESULT_UNSUPPORTED_DATA, "sample outside the sample data");
+    std::uint32_t n = end - start;
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(n) * 2);
+    if (!source->read(smplOffset + static_cast<std::uint64_t>(start) * 2, bytes.data(), n * 2)) {
+        return fail(RESULT_FILE_IO_ERROR, "cannot read sample data");
+    }
+    frames.resize(n);
+    for (std::uint32_t i = 0; i < n; ++i) {
+        frames[i] = static_cast<std::int16_t>(static_cast<std::uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8)));
+    }
+    return true;
+}
+
+int Sf2File::findPreset(int bank, int program) const {
+    for (std::size_t i = 0; i < presets.size(); ++i) {
+        if (presets[i].bank == bank && presets[i].program == program) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+void Sf2File::zoneRange(const std::vector<Sf2Bag>& bags, std::size_t bag, std::size_t& first, std::size_t& last) const {
+    // Checked in readHydra: bags run forwards and the last one is in range.
+    first = bags[bag].generatorIndex;
+    last = bag + 1 < bags.size() ? bags[bag + 1].generatorIndex : first;
+}
+
+namespace {
+
+// The generators of one zone, in file order, with the terminal operator
+// (instrument or sample) noted. Generators after the terminal one are ignored.
+struct Zone {
+    std::vector<Sf2GeneratorEntry> gens;
+    bool hasTerminal = false;
+    std::uint16_t terminalValue = 0;
+    Range keys, velocities;
+};
+
+Zone readZone(const std::vector<Sf2GeneratorEntry>& all, std::size_t first, std::size_t last, std::uint16_t terminalOp) {
+    Zone z;
+    for (std::size_t g = first; g < last && g < all.size(); ++g) {
+        const Sf2GeneratorEntry& e = all[g];
+        if (e.op == terminalOp) {
+            z.hasTerminal = true;
+            z.terminalValue = e.amount;
+            break;
+        }
+        if (e.op == SF2_KEY_RANGE) z.keys = rangeOf(e.amount);
+        if (e.op == SF2_VEL_RANGE) z.velocities = rangeOf(e.amount);
+        z.gens.push_back(e);
+    }
+    return z;
+}
+
+}  // namespace
+
+std::size_t Sf2File::findRegions(std::size_t presetIndex, int key, int velocity, std::vector<Sf2Region>& regions) const {
+    regions.clear();
+    if (presetIndex >= presets.size()) return 0;
+    std::size_t bagFirst = presets[presetIndex].bagIndex;
+    std::size_t bagLast = presetIndex + 1 < presets.size() ? presets[presetIndex + 1].bagIndex : terminalPresetBag;
+
+    Zone presetGlobal;
+    for (std::size_t bag = bagFirst; bag < bagLast; ++bag) {
+        std::size_t gFirst, gLast;
+        zoneRange(presetBags, bag, gFirst, gLast);
+        Zone pz = readZone(presetGenerators, gFirst, gLast, SF2_INSTRUMENT);
+        if (!pz.hasTerminal) {
+            // Only the first zone may be global; a later one without an
+            // instrument is ignored.
+            if (bag == bagFirst) presetGlobal = pz;
+            continue;
+        }
+        Range pKeys = presetGlobal.keys, pVels = presetGlobal.velocities;
+        for (const auto& e : pz.gens) {
+            if (e.op == SF2_KEY_RANGE) pKeys = rangeOf(e.amount);
+            if (e.op == SF2_VEL_RANGE) pVels = rangeOf(e.amount);
+        }
+        if (!pKeys.contains(key) || !pVels.contains(velocity)) continue;
+        if (pz.terminalValue >= instruments.size()) continue;
+
+        // Preset-level amounts: global zone, overridden by the local zone.
+        std::array<std::int32_t, SF2_GENERATOR_COUNT> presetAdd{};
+        for (const auto* z : {&presetGlobal, &pz}) {
+            for (const auto& e : z->gens) {
+                if (presetMayAdd(e.op)) presetAdd[e.op] = amountValue(e);
+            }
+        }
+
+        std::size_t inst = pz.terminalValue;
+        std::size_t iFirst = instruments[inst].bagIndex;
+        std::size_t iLast = inst + 1 < instruments.size() ? instruments[inst + 1].bagIndex : terminalInstrumentBag;
+        Zone instGlobal;
+        for (std::size_t ibag = iFirst; ibag < iLast; ++ibag) {
+            std::size_t f, l;
+            zoneRange(instrumentBags, ibag, f, l);
+            Zone iz = readZone(instrumentGenerators, f, l, SF2_SAMPLE_ID);
+            if (!iz.hasTerminal) {
+                if (ibag == iFirst) instGlobal = iz;
+                continue;
+            }
+            if (iz.terminalValue >= samples.size()) continue;
+            Sf2Region region;
+            for (int op = 0; op < SF2_GENERATOR_COUNT; ++op) region.generators[op] = sf2GeneratorDefault(op);
+            Range iKeys = instGlobal.keys, iVels = instGlobal.velocities;
+            for (const auto* z : {&instGlobal, &iz}) {
+                for (const auto& e : z->gens) {
+                    if (e.op < SF2_GENERATOR_COUNT) region.generators[e.op] = amountValue(e);
+                    if (e.op == SF2_KEY_RANGE) iKeys = rangeOf(e.amount);
+                    if (e.op == SF2_VEL_RANGE) iVels = rangeOf(e.amount);
+                }
+            }
+            if (!iKeys.contains(key) || !iVels.contains(velocity)) continue;
+            for (int op = 0; op < SF2_GENERATOR_COUNT; ++op) region.generators[op] += presetAdd[op];
+            region.sampleIndex = iz.terminalValue;
+            region.instrumentIndex = static_cast<std::uint32_t>(inst);
+            region.keyLow = static_cast<std::uint8_t>(std::max(pKeys.low, iKeys.low));
+            region.keyHigh = static_cast<std::uint8_t>(std::min(pKeys.high, iKeys.high));
+            region.velocityLow = static_cast<std::uint8_t>(std::max(pVels.low, iVels.low));
+            region.velocityHigh = static_cast<std::uint8_t>(std::min(pVels.high, iVels.high));
+            regions.push_back(region);
+        }
+    }
+    return regions.size();
+}
+
+bool Sf2File::presetKeyRange(std::size_t presetIndex, int& low, int& high) const {
+    low = 128;
+    high = -1;
+    if (presetIndex >= presets.size()) return false;
+    // The keys at which any region sounds, at any velocity.
+    std::vector<Sf2Region> found;
+    for (int key = 0; key < 128; ++key) {
+        bool any = false;
+        for (int velocity : {100, 64, 127, 1}) {
+            if (findRegions(presetIndex, key, velocity, found) > 0) {
+                any = true;
+                break;
+            }
+        }
+        if (any) {
+            low = std::min(low, key);
+            high = std::max(high, key);
+        }
+    }
+    return high >= 0;
+}
+
+}  // namespace brellin
