@@ -1,0 +1,24 @@
+#include "common/MemoryLineReader.h"
+
+#include <cstring>
+
+namespace brellin {
+
+bool MemoryLineReader::readLine(char* buffer, std::uint32_t capacity) {
+    std::memset(buffer, 0, capacity);
+    std::uint32_t stored = 0;
+    for (std::uint32_t count = 0; count < capacity; ++count) {
+        if (position >= end) {
+            lastError = RESULT_NO_SOUND_FONT;  // here: the end of the input
+            return false;
+        }
+        std::uint8_t byte = bytes[position++];
+        if (byte == 0x0A) return true;
+        if (byte == 0x0D) continue;
+        buffer[stored++] = static_cast<char>(byte);
+    }
+    lastError = RESULT_OUT_OF_MEMORY;
+    return false;
+}
+
+}  // namespace brellin

@@ -1,0 +1,110 @@
+// Settings: the user's settings, kept in Brellin.cfg beside the executable.
+//
+// The record is held by the main window (or the command-line player). It is
+// read once at start-up, before the engine starts, and written once at exit,
+// after the engine has stopped, both on the user-interface thread. Fields are
+// named after their keys in the file; the memory form is the one the program
+// works with (SampleRate is an index, flags are 0 or 1). Out-of-range values
+// in the file are clamped or masked when read, so the record holds only
+// valid values. The recent play lists are kept here and managed by the play
+// list.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "common/DirectoryListing.h"
+#include "common/TextBuffer.h"
+
+namespace brellin {
+
+// Number of recent play lists shown and saved; one more slot receives the
+// path pushed out of the last one.
+constexpr int RECENT_COUNT = 5;
+
+// Pixels of the primary screen; the window position is kept inside it.
+struct ScreenSize {
+    std::int32_t width = INT32_MAX;
+    std::int32_t height = INT32_MAX;
+};
+
+struct Settings {
+    Settings();
+
+    // "SoundSetting"
+    std::int32_t SampleRate;  // index 0, 1, 2 for 11025, 22050, 44100 Hz
+    std::int32_t BitRate;     // 0 = 8 bit, 1 = 16 bit
+    std::int32_t fStereo;     // 0 = mono, 1 = stereo
+    std::int32_t MaxChannels;  // 4..32 voices
+    std::int32_t InitializePositionId;  // 0 centre, 1 top-left, 2 bottom-left, 3 last position
+    std::int32_t InitializePositionX;
+    std::int32_t InitializePositionY;
+    char SoundFontName[MAX_PATH_LENGTH + 1];
+    std::int32_t fReverb;
+    std::int32_t ReverbLevel;  // 0..6
+    std::int32_t fLowPassFilter;
+    std::int32_t fShowVolume;
+    char LastPlayFileName[MAX_PATH_LENGTH + 1];  // as read; see saveSettings
+
+    // "PlaySetting"
+    std::int32_t DisplayMode;  // 0 "Always ON", 1 "OFF when playing"
+    std::int32_t PlayMode;     // 0..3, see PlayMode of the play list
+    std::int32_t TimerMode;    // 0 counts up, 1 counts down
+    std::int32_t fAlwaysOnTop;
+    // Windows virtual-key codes of the display window's hot keys.
+    std::int32_t KeyCodeForPrevious;
+    std::int32_t KeyCodeForPlay;
+    std::int32_t KeyCodeForNext;
+    std::int32_t KeyCodeForFileOpen;
+    std::int32_t KeyCodeForPlayList;
+    std::int32_t KeyCodeForMenuPopup;
+    std::int32_t KeyCodeForDisplayOn;
+    std::int32_t KeyCodeForVolumeDown;
+    std::int32_t KeyCodeForVolumeUp;
+    std::int32_t TrayIconMode;
+    std::int32_t Volume;  // 0..128
+
+    // "SkinSetting"
+    char SkinFileName[MAX_PATH_LENGTH + 1];
+
+    // "File": recently opened play lists, most recent first; slot 5 only
+    // receives the path pushed out of slot 4 and is not saved.
+    TextBuffer recent[RECENT_COUNT + 1];
+
+    // Change flags; none is stored in the file.
+    bool settingsChanged = false;      // write the file at exit
+    bool playSettingsChanged = false;  // write the file at exit
+    bool engineSettingsChanged = false;  // the engine must be restarted
+
+    // Output format of the record.
+    std::int32_t sampleRateHz() const;
+    std::int32_t bitsPerSample() const { return BitRate ? 16 : 8; }
+    std::int32_t channelCount() const { return fStereo ? 2 : 1; }
+
+    // Reads `fileName` from the settings folder (beside the executable). When
+    // `startFile` is given, "LastPlayFileName" is copied into it (cut to
+    // startFileSize - 1 characters). Missing files and keys give defaults.
+    // False (and nothing read) only when the folder cannot be found.
+    bool loadSettings(const char* fileName, char* startFile = nullptr, std::size_t startFileSize = 0,
+                      ScreenSize screen = ScreenSize{});
+    // The same from a full path.
+    void loadSettingsFrom(const char* path, char* startFile = nullptr, std::size_t startFileSize = 0,
+                          ScreenSize screen = ScreenSize{});
+
+    // Writes the file when settingsChanged or playSettingsChanged is set or
+    // InitializePositionId is 3; `lastPlayed` (the play list's lastPlayed,
+    // null for the value read) becomes "LastPlayFileName". The file is
+    // written under a temporary name in the same folder and renamed over the
+    // old one, so a failed write leaves the old settings in place. True when
+    // the file was written or nothing needed writing.
+    bool saveSettings(const char* fileName, const char* lastPlayed = nullptr);
+    bool saveSettingsTo(const char* path, const char* lastPlayed = nullptr);
+
+    // Switches to the fallback output format 11K/8bit/mono/8ch.
+    void useFallbackFormat();
+};
+
+// The text "Cannot change to your setting. Changed to 11K/8bit/mono/8ch."
+extern const char* const FALLBACK_FORMAT_NOTICE;
+
+}  // namespace brellin
