@@ -143,7 +143,10 @@ private:
     void renderThreadMain() noexcept;
     bool renderBuffer(std::uint32_t count) noexcept;
     void fillSilence(std::uint8_t* data, std::uint32_t length) const noexcept;
-    void publishSources();  // caller holds listMutex
+    // The three below: caller holds listMutex.
+    bool publishSources();
+    void retire(SoundSource* const* old);
+    bool isListed(const SoundSource* source) const;
     void releaseResources();
 
     std::unique_ptr<AudioDevice> audioDevice;

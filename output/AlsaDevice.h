@@ -1,0 +1,45 @@
+// AlsaDevice: real playback through ALSA's PCM "default" (which reaches
+// PipeWire or PulseAudio on desktops).
+//
+// The device thread writes each queued buffer with snd_pcm_writei, waiting
+// for room with snd_pcm_wait so that a close is never held up, and recovers
+// from underruns with snd_pcm_recover. ALSA's period is one ring buffer
+// (704/11025 s) and its buffer four periods, half the ring. The rate is asked
+// for with set_rate_near and refused when ALSA grants another one, rather
+// than playing at the wrong pitch. Closing drops whatever is queued.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "output/QueuedAudioDevice.h"
+
+typedef struct _snd_pcm snd_pcm_t;
+
+namespace brellin {
+
+class AlsaDevice : public QueuedAudioDevice {
+public:
+    static constexpr std::uint32_t periodsPerAlsaBuffer = 4;
+
+    // `pcmName` is the ALSA PCM to open; the player always uses "default".
+    explicit AlsaDevice(std::string pcmName = "default");
+    ~AlsaDevice() override;
+    bool open(const AudioFormat& format, std::uint32_t bufferBytes, std::uint32_t bufferCount,
+              DeviceCallback callback, void* context) override;
+    void close() override;
+    const char* name() const override { return "alsa"; }
+
+protected:
+    void playBuffer(const std::uint8_t* data, std::uint32_t length) override;
+    void dropPlayback() override;
+
+private:
+    bool fail(const char* what, int alsaError);
+
+    std::string pcmName;
+    snd_pcm_t* pcm = nullptr;
+    bool broken = false;  // device thread: ALSA could not recover; buffers are discarded in real time
+};
+
+}  // namespace brellin

@@ -1,0 +1,314 @@
+#include "output/SoundOutput.h"
+
+#include <cstring>
+#include <new>
+#include <system_error>
+
+namespace brellin {
+namespace {
+
+// The published array of an empty list.
+SoundSource* const noSources[1] = {nullptr};
+
+bool isSupportedRate(std::uint32_t rate) { return rate == 11025 || rate == 22050 || rate == 44100; }
+
+}  // namespace
+
+SoundOutput::SoundOutput() : publishedSources(noSources) { chooseConverter(); }
+
+SoundOutput::~SoundOutput() {
+    close();
+    SoundSource* const* last = publishedSources.load(std::memory_order_acquire);
+    if (last != noSources) delete[] last;
+}
+
+void SoundOutput::setDevice(std::unique_ptr<AudioDevice> newDevice) {
+    close();
+    audioDevice = std::move(newDevice);
+}
+
+void SoundOutput::chooseConverter() {
+    converter.store(selectConverter(bitsPerSample, reverbOn.load(std::memory_order_relaxed),
+                                    lowPassOn.load(std::memory_order_relaxed), channels),
+                    std::memory_order_release);
+}
+
+bool SoundOutput::open(std::uint32_t bits, std::uint32_t rate, std::uint32_t channelCount) {
+    close();
+    if (!isSupportedRate(rate)) {
+        lastError = RESULT_UNSUPPORTED_FORMAT;
+        return false;
+    }
+
+    bits = bits == 8 ? 8 : 16;
+    channelCount = channelCount == 1 ? 1 : 2;
+    // The delay line spans 512 frames at 11025 Hz (46.4 ms) at every rate, interleaved in stereo.
+    reverbMask = channelCount * (rate * 512 / 11025) - 1;
+    bitsPerSample = bits;
+    channels = channelCount;
+    sampleRate = rate;
+    samplesPerSlice = rate * 44 / 11025;  // a slice is 44/11025 s
+    reverbOn.store(false, std::memory_order_relaxed);
+    lowPassOn.store(false, std::memory_order_relaxed);
+    reverbIndex = 0;
+    filterIndex = 0;
+    chooseConverter();
+
+    AudioFormat format;
+    format.sampleRate = sampleRate;
+    format.bitsPerSample = bitsPerSample;
+    format.channels = channels;
+    bytesPerBuffer = slicesPerBuffer * samplesPerSlice * format.blockSize();
+
+    if (!audioDevice) audioDevice = createAudioDevice(AudioBackend::Alsa);
+    wakeEvent.reset();
+    pcmBlock.reset(new (std::nothrow) std::uint8_t[bufferCount * bytesPerBuffer]);
+    bool created = pcmBlock && audioDevice;
+    if (created) {
+        try {
+            renderThread = std::thread([this] { renderThreadMain(); });
+        } catch (const std::system_error&) {
+            created = false;
+        }
+    }
+    if (!created) {
+        lastError = RESULT_OUT_OF_MEMORY;
+        releaseResources();
+        return false;
+    }
+
+    if (!audioDevice->open(format, bytesPerBuffer, bufferCount, deviceCallback, this)) {
+        // The render thread and the PCM block stay until the next `close`.
+        lastError = RESULT_DEVICE_ERROR;
+        return false;
+    }
+    deviceOpen = true;
+
+    audioDevice->pause();
+    std::memset(reverbLine, 0, sizeof reverbLine);
+    std::memset(filterHistory, 0, sizeof filterHistory);
+    nextBuffer = 0;
+    for (std::uint32_t i = 0; i < bufferCount; ++i) {
+        WaveHeader& header = headers[i];
+        header.data = pcmBlock.get() + i * bytesPerBuffer;
+        header.length = bytesPerBuffer;
+        header.done.store(false, std::memory_order_relaxed);
+        // Played when the device restarts.
+        fillSilence(header.data, header.length);
+        if (!audioDevice->write(&header)) {
+            lastError = RESULT_DEVICE_ERROR;
+            releaseResources();
+            return false;
+        }
+    }
+    running.store(true, std::memory_order_release);
+    audioDevice->restart();
+    return true;
+}
+
+void SoundOutput::releaseResources() {
+    running.store(false, std::memory_order_release);
+    if (renderThread.joinable()) {
+        wakeEvent.signal();
+        renderThread.join();
+    }
+    if (deviceOpen) {
+        audioDevice->reset();
+        audioDevice->close();
+        deviceOpen = false;
+    }
+    wakeEvent.reset();
+    pcmBlock.reset();
+    bytesPerBuffer = 0;
+    for (WaveHeader& header : headers) {
+        header.data = nullptr;
+        header.length = 0;
+        header.done.store(false, std::memory_order_relaxed);
+    }
+}
+
+void SoundOutput::close() {
+    // Sources are detached while the render thread still runs.
+    for (;;) {
+        SoundSource* first;
+        {
+            std::lock_guard<std::mutex> guard(listMutex);
+            first = head;
+        }
+        if (!first) break;
+        detachSource(first);
+    }
+    running.store(false, std::memory_order_release);
+    releaseResources();
+    bitsPerSample = 8;
+    channels = 1;
+    sampleRate = 11025;
+    lastError = RESULT_OK;
+}
+
+void SoundOutput::deviceCallback(void* context) noexcept {
+    auto* self = static_cast<SoundOutput*>(context);
+    if (self->running.load(std::memory_order_acquire)) self->wakeEvent.signal();
+}
+
+void SoundOutput::renderThreadMain() noexcept {
+    for (;;) {
+        wakeEvent.wait();
+        if (!running.load(std::memory_order_acquire)) return;
+        std::uint32_t count = 0;
+        while (renderBuffer(count)) ++count;
+        audioDevice->rendererWaiting();
+    }
+}
+
+void SoundOutput::fillSilence(std::uint8_t* data, std::uint32_t length) const noexcept {
+    std::memset(data, bitsPerSample == 8 ? 0x80 : 0, length);
+}
+
+bool SoundOutput::renderBuffer(std::uint32_t count) noexcept {
+    if (!running.load(std::memory_order_acquire)) return false;
+    WaveHeader& header = headers[nextBuffer];
+    if (!header.done.load(std::memory_order_acquire)) return false;  // the ring is full
+    nextBuffer = (nextBuffer + 1) % bufferCount;
+    header.done.store(false, std::memory_order_relaxed);
+
+    if (count >= catchUpCount) {
+        // Fallen far behind: catch up with silence; the clock does not advance.
+        fillSilence(header.data, header.length);
+        audioDevice->write(&header);
+        return true;
+    }
+
+    std::int32_t accumulator[maxAccumulator];
+    const std::uint32_t frames = samplesPerSlice;
+    const std::uint32_t values = frames * (channels == 2 ? 2 : 1);
+    std::uint8_t* out = header.data;
+    for (std::uint32_t slice = 0; slice < slicesPerBuffer; ++slice) {
+        clock.fetch_add(clockPerSlice, std::memory_order_relaxed);
+
+        callbackLock.acquire();
+        const ClockCallback callback = clockCallback;
+        void* const argument = clockArgument;
+        callbackLock.release();
+        if (callback) callback(argument);
+
+        std::memset(accumulator, 0, values * sizeof accumulator[0]);
+
+        // Mark the array walked, then make sure it is still the published one:
+        // a detach frees an array only after seeing it unmarked.
+        SoundSource* const* sources;
+        for (;;) {
+            sources = publishedSources.load();
+            sourcesInUse.store(sources);
+            if (publishedSources.load() == sources) break;
+        }
+        for (SoundSource* const* s = sources; *s; ++s) {
+            const MixRoutine mix = (*s)->mix.load(std::memory_order_acquire);
+            if (mix) mix(*s, accumulator, frames);
+        }
+        sourcesInUse.store(nullptr, std::memory_order_release);
+
+        out = converter.load(std::memory_order_acquire)(*this, out, accumulator, static_cast<std::int32_t>(values));
+    }
+    audioDevice->write(&header);
+    return true;
+}
+
+bool SoundOutput::publishSources() {
+    SoundSource** fresh = new (std::nothrow) SoundSource*[listedCount + 1];
+    if (!fresh) return false;
+    std::uint32_t i = 0;
+    for (SoundSource* s = head; s; s = s->next) fresh[i++] = s;
+    fresh[i] = nullptr;
+    SoundSource* const* old = publishedSources.exchange(fresh);
+    retire(old);
+    return true;
+}
+
+void SoundOutput::retire(SoundSource* const* old) {
+    // Wait until the render thread has left the old array (at most the mixing of one slice).
+    while (sourcesInUse.load() == old) std::this_thread::yield();
+    if (old != noSources) delete[] old;
+}
+
+bool SoundOutput::isListed(const SoundSource* source) const {
+    for (const SoundSource* s = head; s; s = s->next) {
+        if (s == source) return true;
+    }
+    return false;
+}
+
+bool SoundOutput::attachSource(SoundSource* source, std::uint32_t channelCount) {
+    if (!source) return false;
+    std::lock_guard<std::mutex> guard(listMutex);
+    if (channelCount == 0) channelCount = channels;
+    if (isListed(source)) return false;
+    // A mono source may join a stereo output; otherwise the counts must match.
+    if (channelCount != channels && !(channelCount == 1 && channels == 2)) return false;
+
+    source->sampleRate = sampleRate;
+    source->bits = bitsPerSample;
+    source->channels = channelCount;
+    source->pan.store(64, std::memory_order_relaxed);
+    source->output = this;
+
+    source->prev = tail;
+    source->next = nullptr;
+    (tail ? tail->next : head) = source;
+    tail = source;
+    ++listedCount;
+    if (!publishSources()) {
+        // No memory for the render thread's copy of the list: refuse.
+        tail = source->prev;
+        (tail ? tail->next : head) = nullptr;
+        source->prev = nullptr;
+        --listedCount;
+        return false;
+    }
+    return true;
+}
+
+void SoundOutput::detachSource(SoundSource* source) {
+    if (!source) return;
+    std::lock_guard<std::mutex> guard(listMutex);
+    if (!isListed(source)) return;
+    // A pitched mix routine that is still called switches the voice off.
+    source->stop();
+
+    (source->prev ? source->prev->next : head) = source->next;
+    (source->next ? source->next->prev : tail) = source->prev;
+    source->prev = nullptr;
+    source->next = nullptr;
+    --listedCount;
+    if (!publishSources()) {
+        // No memory for a new copy: show the render thread an empty list while
+        // the old copy is rebuilt in place (at worst one slice without sources).
+        SoundSource* const* old = publishedSources.exchange(noSources);
+        while (sourcesInUse.load() == old) std::this_thread::yield();
+        if (old != noSources) {
+            auto** writable = const_cast<SoundSource**>(old);
+            std::uint32_t i = 0;
+            for (SoundSource* s = head; s; s = s->next) writable[i++] = s;
+            writable[i] = nullptr;
+            publishedSources.store(old);
+        }
+    }
+}
+
+std::uint32_t SoundOutput::sourceCount() const {
+    std::lock_guard<std::mutex> guard(listMutex);
+    return listedCount;
+}
+
+void SoundOutput::setClockCallback(ClockCallback callback, void* argument, ClockCallback* oldCallback,
+                                   void** oldArgument) {
+    std::this_thread::yield();
+    callbackLock.acquire();
+    if (oldCallback) *oldCallback = clockCallback;
+    if (oldArgument) *oldArgument = clockArgument;
+    clockCallback = callback;
+    clockArgument = argument;
+    callbackLock.release();
+}
+
+}  // namespace brellin
