@@ -1,0 +1,84 @@
+#include "display/TextDecoder.h"
+
+#include <cerrno>
+#include <vector>
+
+#include <iconv.h>
+
+namespace brellin {
+
+bool TextDecoder::decodeUtf8(const char* bytes, std::size_t length, std::u32string* out) {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes);
+    std::size_t i = 0;
+    while (i < length) {
+        const unsigned char lead = p[i];
+        char32_t value;
+        std::size_t count;  // continuation bytes
+        char32_t minimum;
+        if (lead < 0x80) {
+            value = lead;
+            count = 0;
+            minimum = 0;
+        } else if (lead >= 0xC2 && lead <= 0xDF) {
+            value = lead & 0x1F;
+            count = 1;
+            minimum = 0x80;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            value = lead & 0x0F;
+            count = 2;
+            minimum = 0x800;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            value = lead & 0x07;
+            count = 3;
+            minimum = 0x10000;
+        } else {
+            return false;
+        }
+        if (count > length - i - 1) return false;
+        for (std::size_t k = 1; k <= count; ++k) {
+            const unsigned char next = p[i + k];
+            if ((next & 0xC0) != 0x80) return false;
+            value = (value << 6) | (next & 0x3F);
+        }
+        if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return false;
+        if (out) out->push_back(value);
+        i += count + 1;
+    }
+    return true;
+}
+
+namespace {
+
+// CP932 through iconv into UTF-8, then strictly decoded. False when iconv
+// has no CP932 or the bytes are not valid in it.
+bool decodeShiftJis(const char* bytes, std::size_t length, std::u32string& out) {
+    iconv_t converter = iconv_open("UTF-8", "CP932");
+    if (converter == reinterpret_cast<iconv_t>(-1)) return false;
+    // One input byte becomes at most three UTF-8 bytes (half-width katakana).
+    std::vector<char> utf8(length * 3 + 4);
+    char* in = const_cast<char*>(bytes);
+    std::size_t inLeft = length;
+    char* target = utf8.data();
+    std::size_t targetLeft = utf8.size();
+    bool ok = iconv(converter, &in, &inLeft, &target, &targetLeft) != static_cast<std::size_t>(-1) && inLeft == 0;
+    // A lead byte at the very end is an incomplete character: not Shift-JIS.
+    if (ok) ok = iconv(converter, nullptr, nullptr, &target, &targetLeft) != static_cast<std::size_t>(-1);
+    iconv_close(converter);
+    if (!ok) return false;
+    out.clear();
+    return TextDecoder::decodeUtf8(utf8.data(), utf8.size() - targetLeft, &out);
+}
+
+}  // namespace
+
+TextDecoder::Encoding TextDecoder::decode(const char* bytes, std::size_t length, std::u32string& out) {
+    out.clear();
+    if (bytes == nullptr || length == 0) return Encoding::Utf8;
+    if (decodeUtf8(bytes, length, &out)) return Encoding::Utf8;
+    if (decodeShiftJis(bytes, length, out)) return Encoding::ShiftJis;
+    out.clear();
+    for (std::size_t i = 0; i < length; ++i) out.push_back(static_cast<unsigned char>(bytes[i]));
+    return Encoding::Latin1;
+}
+
+}  // namespace brellin

@@ -1,0 +1,225 @@
+#include "display/TextRenderer.h"
+
+#include <cstdlib>
+#include <map>
+#include <mutex>
+
+#include <fontconfig/fontconfig.h>
+#include FT_TRUETYPE_TABLES_H
+
+namespace brellin {
+
+namespace {
+
+struct FontLocation {
+    std::string file;
+    int index = 0;
+};
+
+// fontconfig lookups are slow compared with drawing; every Surface asks for
+// the same few family names, so the answers are kept for the process.
+std::mutex locationLock;
+std::map<std::string, FontLocation> locations;
+
+bool locateFont(const char* family, FontLocation& out) {
+    std::string key = family ? family : "";
+    std::lock_guard<std::mutex> guard(locationLock);
+    auto known = locations.find(key);
+    if (known != locations.end()) {
+        out = known->second;
+        return true;
+    }
+    FcPattern* pattern = FcPatternCreate();
+    if (pattern == nullptr) return false;
+    if (!key.empty()) FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(key.c_str()));
+    // Asking for Japanese makes the Windows names ("MS Gothic") land on a
+    // Japanese face instead of fontconfig's general default.
+    FcPatternAddString(pattern, FC_LANG, reinterpret_cast<const FcChar8*>("ja"));
+    FcPatternAddBool(pattern, FC_SCALABLE, FcTrue);
+    FcPatternAddInteger(pattern, FC_WEIGHT, FC_WEIGHT_REGULAR);
+    FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+    FcDefaultSubstitute(pattern);
+    FcResult result = FcResultNoMatch;
+    FcPattern* match = FcFontMatch(nullptr, pattern, &result);
+    FcPatternDestroy(pattern);
+    if (match == nullptr) return false;
+    FcChar8* file = nullptr;
+    int index = 0;
+    bool found = FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch && file != nullptr;
+    if (found) {
+        out.file = reinterpret_cast<const char*>(file);
+        if (FcPatternGetInteger(match, FC_INDEX, 0, &index) != FcResultMatch) index = 0;
+        out.index = index;
+        locations[key] = out;
+    }
+    FcPatternDestroy(match);
+    return found;
+}
+
+// Sizes a face like a Windows logical font: the cell (win ascent + win
+// descent) is h pixels and the average character width w pixels. Sizes are
+// given to FreeType in 26.6 points at 72 dpi, i.e. 1/64 pixel.
+bool sizeFace(FT_Face face, std::int32_t w, std::int32_t h, std::int32_t* cellOut, std::int32_t* ascentOut) {
+    if (!FT_IS_SCALABLE(face) || face->units_per_EM == 0) return false;
+    const std::int64_t em = face->units_per_EM;
+    std::int64_t up = 0, down = 0, average = 0;
+    auto* os2 = static_cast<TT_OS2*>(FT_Get_Sfnt_Table(face, FT_SFNT_OS2));
+    if (os2 != nullptr && os2->version != 0xFFFFu) {
+        if (os2->usWinAscent + os2->usWinDescent > 0) {
+            up = os2->usWinAscent;
+            down = os2->usWinDescent;
+        }
+        if (os2->xAvgCharWidth > 0) average = os2->xAvgCharWidth;
+    }
+    if (up + down <= 0 && face->ascender - face->descender > 0) {
+        up = face->ascender;
+        down = -face->descender;
+    }
+    if (up + down <= 0) {
+        up = em * 4 / 5;
+        down = em - up;
+    }
+    if (average <= 0) average = em / 2;
+    const std::int64_t cellUnits = up + down;
+
+    if (h == 0) h = 16;
+    std::int64_t yPpem;  // 26.6 pixels
+    std::int64_t cellPixels;
+    if (h > 0) {
+        cellPixels = h;
+        yPpem = std::int64_t{h} * 64 * em / cellUnits;
+    } else {
+        yPpem = std::int64_t{-h} * 64;
+        cellPixels = (std::int64_t{-h} * cellUnits + em / 2) / em;
+    }
+    std::int64_t xPpem = w == 0 ? yPpem : std::int64_t{std::abs(w)} * 64 * em / average;
+    if (yPpem < 1) yPpem = 1;
+    if (xPpem < 1) xPpem = 1;
+    if (cellPixels < 1 || cellPixels > TextRenderer::maxCellSide || xPpem > 64 * 4 * TextRenderer::maxCellSide ||
+        yPpem > 64 * 4 * TextRenderer::maxCellSide)
+        return false;
+    if (FT_Set_Char_Size(face, static_cast<FT_F26Dot6>(xPpem), static_cast<FT_F26Dot6>(yPpem), 72, 72) != 0)
+        return false;
+    if (cellOut) *cellOut = static_cast<std::int32_t>(cellPixels);
+    if (ascentOut) *ascentOut = static_cast<std::int32_t>((cellPixels * up * 2 + cellUnits) / (2 * cellUnits));
+    return true;
+}
+
+}  // namespace
+
+TextRenderer::TextRenderer() {
+    if (FT_Init_FreeType(&library) != 0) library = nullptr;
+}
+
+TextRenderer::~TextRenderer() {
+    if (fallback) FT_Done_Face(fallback);
+    if (primary) FT_Done_Face(primary);
+    if (library) FT_Done_FreeType(library);
+}
+
+FT_Face TextRenderer::openFace(const std::string& file, int index) {
+    FT_Face face = nullptr;
+    if (FT_New_Face(library, file.c_str(), index, &face) != 0) return nullptr;
+    return face;
+}
+
+bool TextRenderer::setFont(const char* family, std::int32_t w, std::int32_t h) {
+    if (library == nullptr) return false;
+    if (w < -maxCellSide || w > maxCellSide || h < -maxCellSide || h > maxCellSide) return false;
+    FontLocation location;
+    if (!locateFont(family, location)) return false;
+    FT_Face face = openFace(location.file, location.index);
+    if (face == nullptr) return false;
+    std::int32_t newCell = 0, newAscent = 0;
+    if (!sizeFace(face, w, h, &newCell, &newAscent)) {
+        FT_Done_Face(face);
+        return false;
+    }
+    if (primary) FT_Done_Face(primary);
+    if (fallback) FT_Done_Face(fallback);
+    primary = face;
+    fallback = nullptr;
+    fallbackTried = false;
+    primaryFile = location.file;
+    requestedWidth = w;
+    requestedHeight = h;
+    cell = newCell;
+    ascent = newAscent;
+    return true;
+}
+
+void TextRenderer::ensureFallback() {
+    if (fallbackTried) return;
+    fallbackTried = true;
+    FontLocation location;
+    if (!locateFont("sans-serif", location) || location.file == primaryFile) return;
+    FT_Face face = openFace(location.file, location.index);
+    if (face == nullptr) return;
+    if (!sizeFace(face, requestedWidth, requestedHeight, nullptr, nullptr)) {
+        FT_Done_Face(face);
+        return;
+    }
+    fallback = face;
+}
+
+FT_Face TextRenderer::loadGlyph(char32_t character, bool render) {
+    // Control characters (C0, DEL, C1) have neither ink nor width.
+    if (primary == nullptr || character < 0x20 || (character >= 0x7F && character < 0xA0)) return nullptr;
+    FT_Face face = primary;
+    FT_UInt index = FT_Get_Char_Index(primary, character);
+    if (index == 0) {
+        ensureFallback();
+        if (fallback) {
+            FT_UInt other = FT_Get_Char_Index(fallback, character);
+            if (other != 0) {
+                face = fallback;
+                index = other;
+            }
+        }
+    }
+    FT_Int32 flags = FT_LOAD_TARGET_MONO;
+    if (render) flags |= FT_LOAD_RENDER | FT_LOAD_MONOCHROME;
+    if (FT_Load_Glyph(face, index, flags) != 0 && FT_Load_Glyph(face, index, flags | FT_LOAD_NO_HINTING) != 0)
+        return nullptr;
+    return face;
+}
+
+std::int32_t TextRenderer::advance(char32_t character) {
+    FT_Face face = loadGlyph(character, false);
+    if (face == nullptr) return 0;
+    // Hinted advances are whole pixels; rounding covers unhinted ones.
+    return static_cast<std::int32_t>((face->glyph->advance.x + 32) >> 6);
+}
+
+std::int32_t TextRenderer::renderCell(char32_t character, std::uint8_t* bits, std::int32_t stride,
+                                      std::int32_t bufferWidth, std::int32_t bufferHeight) {
+    FT_Face face = loadGlyph(character, true);
+    if (face == nullptr) return 0;
+    FT_GlyphSlot slot = face->glyph;
+    const FT_Bitmap& bitmap = slot->bitmap;
+    const bool mono = bitmap.pixel_mode == FT_PIXEL_MODE_MONO;
+    if ((mono || bitmap.pixel_mode == FT_PIXEL_MODE_GRAY) && bitmap.buffer != nullptr) {
+        const std::int32_t rows = static_cast<std::int32_t>(bitmap.rows);
+        const std::int32_t columns = static_cast<std::int32_t>(bitmap.width);
+        const std::int32_t pitch = bitmap.pitch < 0 ? -bitmap.pitch : bitmap.pitch;
+        const std::int32_t left = slot->bitmap_left;
+        const std::int32_t top = ascent - slot->bitmap_top;
+        for (std::int32_t row = 0; row < rows; ++row) {
+            const std::int32_t y = top + row;
+            if (y < 0 || y >= bufferHeight) continue;
+            // A negative pitch means the rows are stored bottom row first.
+            const unsigned char* source =
+                bitmap.buffer + static_cast<std::ptrdiff_t>(bitmap.pitch < 0 ? rows - 1 - row : row) * pitch;
+            std::uint8_t* target = bits + static_cast<std::ptrdiff_t>(y) * stride;
+            for (std::int32_t column = 0; column < columns; ++column) {
+                const std::int32_t x = left + column;
+                if (x < 0 || x >= bufferWidth) continue;
+                const bool ink = mono ? (source[column >> 3] & (0x80 >> (column & 7))) != 0 : source[column] >= 128;
+                if (ink) target[x >> 3] |= static_cast<std::uint8_t>(0x80 >> (x & 7));
+            }
+        }
+    }
+    return static_cast<std::int32_t>((slot->advance.x + 32) >> 6);
+}
+
+}  // namespace brellin
