@@ -1,0 +1,573 @@
+#include "soundfont/Sf2Importer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <tuple>
+
+#include "soundfont/Sf2File.h"
+#include "soundfont/Sf2Resampler.h"
+#include "soundfont/SoundFontWriter.h"
+
+namespace brellin {
+
+namespace {
+
+constexpr double OUTPUT_RATE = 22050.0;  // records are given for this output rate
+constexpr double PI = 3.14159265358979323846;
+
+// Loudness calibration. A pitched voice at centre pan adds, per stereo
+// channel of a 16-bit output, sample8 × level × volume / 2^22; a fixed-step
+// voice adds sample8 × g with g = volume × 3/2. FluidSynth, the reference the
+// converted fonts are compared with, plays a 16-bit frame y at
+// y × 0.2 (its default gain) × 0.7071 (centre pan) × 10^(-att/20), where a
+// note of velocity 100 under controller 7 = 100 has att = 8.3 dB from its
+// default velocity and volume curves. Brellin's volume for that note is 18.
+// The references make both give the same output for that note.
+constexpr double REFERENCE_FLUID_SCALE = 0.2 * 0.70710678 * 0.38459;  // gain × pan × curves
+constexpr double REFERENCE_VOLUME = 18.0;
+}  // namespace
+
+const double SF2_LEVEL_REFERENCE = 4194304.0 * REFERENCE_FLUID_SCALE / REFERENCE_VOLUME;
+const double SF2_DRUM_GAIN_REFERENCE = REFERENCE_FLUID_SCALE / (REFERENCE_VOLUME * 3 / 2);
+
+namespace {
+
+// Initial attenuation counts 0.4 cB per cB, as on the EMU hardware the
+// format comes from and in FluidSynth.
+constexpr double ATTENUATION_SCALE = 0.4;
+constexpr std::int32_t MAX_LEVEL = 16000000;  // below 2^31 / 127: level × volume fits 32 bits
+constexpr std::int32_t MIN_LEVEL = 4096;
+
+std::int32_t evenRate(double rate, std::int32_t minimum) {
+    if (!(rate > 0.0)) return minimum;
+    double r = std::min(rate, 2147483646.0);
+    auto v = static_cast<std::int32_t>(std::llround(r)) & ~1;
+    return std::max(v, minimum);
+}
+
+double dbGain(double db) { return std::pow(10.0, db / 20.0); }
+
+// Where a zone's sample lies in the smpl chunk, with the zone's offsets.
+struct ZoneSample {
+    std::int64_t start = 0, end = 0, loopStart = 0, loopEnd = 0;
+    bool looped = false;
+    double sampleRate = 0.0;
+    int rootKey = 60;
+    double tuneCents = 0.0;  // coarse, fine and the sample's correction
+    double scaleTuning = 100.0;
+};
+
+bool zoneSample(const Sf2File& bank, const Sf2Region& r, ZoneSample& z, std::string& why) {
+    if (r.sampleIndex >= bank.samples.size()) {
+        why = "sample index out of range";
+        return false;
+    }
+    const Sf2SampleHeader& sh = bank.samples[r.sampleIndex];
+    if (sh.sampleType & 0x8000) {
+        why = "ROM sample \"" + sh.name + "\"";
+        return false;
+    }
+    auto coarse = [&](Sf2Generator fine, Sf2Generator big) {
+        return static_cast<std::int64_t>(r[fine]) + 32768 * static_cast<std::int64_t>(r[big]);
+    };
+    z.start = sh.start + coarse(SF2_START_ADDRS_OFFSET, SF2_START_ADDRS_COARSE_OFFSET);
+    z.end = sh.end + coarse(SF2_END_ADDRS_OFFSET, SF2_END_ADDRS_COARSE_OFFSET);
+    z.loopStart = sh.loopStart + coarse(SF2_STARTLOOP_ADDRS_OFFSET, SF2_STARTLOOP_ADDRS_COARSE_OFFSET);
+    z.loopEnd = sh.loopEnd + coarse(SF2_ENDLOOP_ADDRS_OFFSET, SF2_ENDLOOP_ADDRS_COARSE_OFFSET);
+    z.start = std::max<std::int64_t>(z.start, 0);
+    z.end = std::min<std::int64_t>(z.end, bank.sampleFrameCount());
+    if (z.end - z.start < 1) {
+        why = "sample \"" + sh.name + "\" lies outside the sample data";
+        return false;
+    }
+    int mode = r[SF2_SAMPLE_MODES] & 3;
+    z.looped = (mode == 1 || mode == 3) && z.loopStart >= z.start && z.loopEnd > z.loopStart + 1 &&
+               z.loopEnd <= static_cast<std::int64_t>(bank.sampleFrameCount());
+    if (sh.sampleRate < 400 || sh.sampleRate > 400000) {
+        why = "sample \"" + sh.name + "\" has an unusable sample rate";
+        return false;
+    }
+    z.sampleRate = sh.sampleRate;
+    int root = r[SF2_OVERRIDING_ROOT_KEY];
+    if (root < 0 || root > 127) root = sh.originalPitch <= 127 ? sh.originalPitch : 60;
+    z.rootKey = root;
+    z.tuneCents = r[SF2_COARSE_TUNE] * 100.0 + r[SF2_FINE_TUNE] + sh.pitchCorrection;
+    z.scaleTuning = r[SF2_SCALE_TUNING];
+    return true;
+}
+
+Sf2VolumeEnvelope envelopeOf(const Sf2Region& r) {
+    Sf2VolumeEnvelope e;
+    e.delay = r[SF2_DELAY_VOL_ENV];
+    e.attack = r[SF2_ATTACK_VOL_ENV];
+    e.hold = r[SF2_HOLD_VOL_ENV];
+    e.decay = r[SF2_DECAY_VOL_ENV];
+    e.sustain = r[SF2_SUSTAIN_VOL_ENV];
+    e.release = r[SF2_RELEASE_VOL_ENV];
+    return e;
+}
+
+// Amplitude of a region's layers together, relative to one full-scale
+// centred layer: initial attenuations as power sums (a stereo pair panned
+// apart sounds 3 dB louder than either side at centre).
+double layerGain(const std::vector<Sf2Region>& layers) {
+    double power = 0.0;
+    for (const Sf2Region& r : layers) {
+        double att = std::clamp(r[SF2_INITIAL_ATTENUATION], 0, 1440) * ATTENUATION_SCALE;
+        double a = dbGain(-att / 10.0);
+        power += a * a;
+    }
+    return std::sqrt(power);
+}
+
+// The layer to convert: the first that is not the right half of a stereo pair.
+std::size_t chooseLayer(const Sf2File& bank, const std::vector<Sf2Region>& layers) {
+    for (std::size_t i = 0; i < layers.size(); ++i) {
+        if (layers[i].sampleIndex < bank.samples.size() && (bank.samples[layers[i].sampleIndex].sampleType & 2) == 0)
+            return i;
+    }
+    return 0;
+}
+
+std::vector<std::int8_t> quantize(const std::vector<double>& values, double gain) {
+    std::vector<std::int8_t> bytes(values.size());
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        double v = std::clamp(std::round(values[i] * gain), -128.0, 127.0);
+        bytes[i] = static_cast<std::int8_t>(v);
+    }
+    return bytes;
+}
+
+double peakOf(const std::vector<double>& values) {
+    double peak = 0.0;
+    for (double v : values) peak = std::max(peak, std::fabs(v));
+    return peak;
+}
+
+struct PitchedSample {
+    std::vector<std::int8_t> bytes;
+    std::uint32_t cycleLength = 1, loopStart = 0, loopEnd = 0;
+    double gain = 1.0;  // 8-bit units per 16-bit unit
+    double loopErrorCents = 0.0;
+};
+
+// Resamples a zone's sample so that one period at its root pitch is
+// `cycleLength` whole samples at about `rate` Hz and the loop is a whole
+// number of samples; normalizes the peak to 127.
+bool convertPitched(Sf2File& bank, const ZoneSample& z, double rate, PitchedSample& out, std::string& why) {
+    std::vector<std::int16_t> frames;
+    std::int64_t readEnd = z.looped ? z.loopEnd : z.end;
+    if (!bank.readSamples(static_cast<std::uint32_t>(z.start), static_cast<std::uint32_t>(readEnd), frames)) {
+        why = bank.errorText;
+        return false;
+    }
+    Sf2Signal signal{frames.data(), static_cast<std::int64_t>(frames.size()), z.looped, z.loopStart - z.start,
+                     z.loopEnd - z.start};
+    double rootFrequency = 440.0 * std::pow(2.0, (z.rootKey - 69) / 12.0 - z.tuneCents / 1200.0);
+    out.cycleLength = sf2SnapCycleLength(rootFrequency, rate);
+    // Output samples per source frame: the data rate is cycleLength × root frequency.
+    double ratio = out.cycleLength * rootFrequency / z.sampleRate;
+    std::vector<double> values;
+    if (z.looped) {
+        double attackFrames = static_cast<double>(z.loopStart - z.start);
+        std::uint32_t attack = 0;
+        if (attackFrames > 0) {
+            attack = static_cast<std::uint32_t>(std::max(1.0, std::round(attackFrames * ratio)));
+            // The step is adjusted so that sample `attack` falls exactly on the loop start.
+            sf2Resample(signal, 0.0, attackFrames / attack, attack, values);
+        }
+        double loopFrames = static_cast<double>(z.loopEnd - z.loopStart);
+        Sf2LoopSnap snap = sf2SnapLoop(loopFrames * ratio);
+        std::vector<double> loop;
+        sf2Resample(signal, attackFrames, loopFrames * snap.repeats / snap.samples, snap.samples, loop);
+        // The loop must reach past one cycle (the loader caps cycleLength at
+        // loopEnd); whole copies keep the wrap seamless.
+        std::uint32_t copies = 1;
+        while (attack + copies * snap.samples < out.cycleLength) ++copies;
+        for (std::uint32_t c = 0; c < copies; ++c) values.insert(values.end(), loop.begin(), loop.end());
+        out.loopStart = attack;
+        out.loopEnd = attack + copies * snap.samples;
+        out.loopErrorCents = snap.errorCents;
+    } else {
+        double total = std::max(1.0, std::round(static_cast<double>(z.end - z.start) * ratio));
+        sf2Resample(signal, 0.0, 1.0 / ratio, static_cast<std::uint32_t>(total), values);
+        while (values.size() < out.cycleLength) values.push_back(0.0);
+        out.loopStart = out.loopEnd = static_cast<std::uint32_t>(values.size());
+    }
+    double peak = peakOf(values);
+    out.gain = peak > 0.0 ? 127.0 / peak : 1.0 / 256.0;
+    out.bytes = quantize(values, out.gain);
+    return true;
+}
+
+std::int32_t lfoShiftFor(std::int32_t cents) {
+    double hz = 8.176 * std::pow(2.0, std::clamp(cents, -16000, 4500) / 1200.0);
+    double s = std::round(std::log2(hz * 256.0));
+    return static_cast<std::int32_t>(std::clamp(s, 0.0, 12.0));
+}
+
+// Tremolo from the modulation LFO's volume depth; the mod wheel's tremolo
+// speed and delay follow the vibrato LFO, which the wheel drives in SF2.
+void convertLfo(const Sf2Region& r, std::int32_t peak, InstrumentRecord& rec) {
+    std::int32_t volumeDepth = std::abs(r[SF2_MOD_LFO_TO_VOLUME]);
+    bool tremolo = volumeDepth > 0;
+    std::int32_t freq = tremolo ? r[SF2_FREQ_MOD_LFO] : r[SF2_FREQ_VIB_LFO];
+    std::int32_t delay = tremolo ? r[SF2_DELAY_MOD_LFO] : r[SF2_DELAY_VIB_LFO];
+    rec.lfoRateShift = lfoShiftFor(freq);
+    rec.lfoDelay = static_cast<std::int32_t>(std::min(sf2Seconds(delay) * OUTPUT_RATE, 2.0e6));
+    rec.lfoDepth = 0;
+    if (tremolo) {
+        // The tremolo term is table × depth >> 24 added to the amplitude
+        // level × volume >> 21, table ±127: at the reference volume a depth
+        // of fraction × peak × volume × 8 / 127 swings the level by `fraction`.
+        double fraction = 1.0 - dbGain(-std::min(volumeDepth, 960) / 10.0);
+        double depth = fraction * peak * REFERENCE_VOLUME * 8.0 / 127.0;
+        rec.lfoDepth = static_cast<std::int32_t>(std::min(depth, double(0x1F0000)));
+    }
+    // The depth grows to its target in about 0.4 s (the mod wheel's full
+    // depth 0x3F0000 in as long).
+    std::int32_t target = rec.lfoDepth > 0 ? rec.lfoDepth : 0x3F0000;
+    rec.lfoDepthStep = std::max(1, static_cast<std::int32_t>(target / 8820));
+}
+
+}  // namespace
+
+double sf2Seconds(std::int32_t timecents) {
+    if (timecents <= -12000) return 0.0;
+    return std::pow(2.0, std::min(timecents, 8000) / 1200.0);
+}
+
+void sf2ConvertEnvelope(const Sf2VolumeEnvelope& e, std::int32_t peak, InstrumentRecord& rec) {
+    const double fs = OUTPUT_RATE;
+    peak = std::max(peak, 64);
+    const double p = peak;
+    double attackSamples = std::max(1.0, (sf2Seconds(e.attack) + sf2Seconds(e.delay)) * fs);
+    rec.attackRate = evenRate(p / attackSamples, 4);
+    rec.attackLevel = peak;
+
+    // Decay: the SF2 level falls 96 dB per decay time; the sustain is
+    // `sustain` cB below the peak, met after decay × sustain / 1000.
+    const double decaySeconds = sf2Seconds(e.decay);
+    const std::int32_t sustainCb = std::clamp(e.sustain, 0, 1440);
+    const double sustainDb = 0.096 * sustainCb;
+    const bool decaysOut = sustainCb >= 1000 || sustainDb >= 60.0;
+    auto timeTo = [&](double db) { return decaySeconds * db / 96.0; };
+    auto levelAt = [&](double db) { return p * dbGain(-db); };
+
+    struct Stage {
+        std::int32_t rate = 0, level = 0;
+    };
+    std::vector<Stage> stages;  // decay stages 1 to 3 in order
+    double holdSamples = sf2Seconds(e.hold) * fs;
+    double start = p;
+    if (holdSamples >= 32.0) {
+        // Hold: the slowest fall the envelope allows (rates are even).
+        double end = std::max(p / 2, p - 2.0 * holdSamples);
+        stages.push_back({2, static_cast<std::int32_t>(end)});
+        start = end;
+    }
+    std::vector<double> knees;  // decibels below the peak at the end of each segment
+    if (decaysOut) {
+        if (stages.empty()) knees = {10.0, 30.0, 60.0};
+        else knees = {20.0, 60.0};
+    } else if (sustainDb > 0.05) {
+        if (stages.empty()) knees = {sustainDb / 3.0, sustainDb};
+        else knees = {sustainDb};
+    }
+    double fromDb = 0.0, fromLevel = start;
+    for (std::size_t i = 0; i < knees.size(); ++i) {
+        double db = knees[i];
+        bool last = decaysOut && i + 1 == knees.size();
+        double to = last ? 0.0 : levelAt(db);
+        double samples = std::max(1.0, (timeTo(db) - timeTo(fromDb)) * fs);
+        stages.push_back({evenRate((fromLevel - to) / samples, 2), static_cast<std::int32_t>(to)});
+        fromDb = db;
+        fromLevel = to;
+    }
+    // A stage with rate 0 holds the level until note-off; decay stage 3
+    // always ends at level 0.
+    while (stages.size() < 3) stages.push_back({0, static_cast<std::int32_t>(fromLevel)});
+    rec.decay1Rate = stages[0].rate;
+    rec.decay1Level = stages[0].level;
+    rec.decay2Rate = stages[1].rate;
+    rec.decay2Level = stages[1].level;
+    rec.decay3Rate = stages[2].rate;
+
+    // Release: a straight fall from the peak in the time the SF2 release
+    // (96 dB per release time) takes to fall 20 dB.
+    double releaseSamples = std::max(1.0, sf2Seconds(e.release) * 20.0 / 96.0 * fs);
+    rec.releaseRate = evenRate(p / releaseSamples, 4);
+}
+
+double sf2EnvelopeGain(const Sf2VolumeEnvelope& e, double t) {
+    double delay = sf2Seconds(e.delay);
+    if (t < delay) return 0.0;
+    t -= delay;
+    double attack = sf2Seconds(e.attack);
+    if (t < attack) return t / attack;
+    t -= attack;
+    double hold = sf2Seconds(e.hold);
+    if (t < hold) return 1.0;
+    t -= hold;
+    std::int32_t sustainCb = std::clamp(e.sustain, 0, 1440);
+    double sustainDb = sustainCb >= 1000 ? 200.0 : 0.096 * sustainCb;
+    double decay = sf2Seconds(e.decay);
+    double db = decay > 0.0 ? 96.0 * t / decay : 1e9;
+    db = std::min(db, sustainDb);
+    return db >= 96.0 ? 0.0 : dbGain(-db);
+}
+
+bool Sf2Importer::fail(ResultCode code, const std::string& text) {
+    lastError = code;
+    errorText = text;
+    return false;
+}
+
+bool Sf2Importer::convert(Sf2File& bank, SoundFontWriter& writer) {
+    std::uint32_t rate = std::clamp<std::uint32_t>(options.dataRate, 4000, 96000);
+    for (;;) {
+        if (!convertAtRate(bank, writer, rate)) return false;
+        if (options.maxBytes == 0) return true;
+        std::uint64_t total = 9232 + 72 * std::uint64_t{writer.drumRegions.size()} +
+                              512 * std::uint64_t{writer.drumKitMaps.size() / 128} + summary.sampleBytes +
+                              4 * std::uint64_t{writer.samples.size()} + (writer.drumKitMaps.size() > 128 ? 512 : 0);
+        if (total <= options.maxBytes) return true;
+        if (rate <= 8000) {
+            return fail(RESULT_OUT_OF_MEMORY, "the converted font does not fit the size limit even at 8000 Hz (" +
+                                                  std::to_string(total) + " bytes)");
+        }
+        // Too large: store the samples at a lower rate and try again.
+        std::uint32_t lower = std::max<std::uint32_t>(8000, static_cast<std::uint32_t>(rate * 0.8));
+        summary.notes.push_back(std::to_string(total) + " bytes at " + std::to_string(rate) +
+                                " Hz exceed the size limit; converting again at " + std::to_string(lower) + " Hz");
+        rate = lower;
+    }
+}
+
+bool Sf2Importer::convertAtRate(Sf2File& bank, SoundFontWriter& writer, std::uint32_t rate) {
+    std::vector<std::string> earlierNotes = std::move(summary.notes);
+    summary = Sf2ImportSummary();
+    summary.notes = std::move(earlierNotes);
+    summary.dataRate = rate;
+    writer.samples.clear();
+    writer.drumRegions.clear();
+    std::memset(writer.programs, 0, sizeof writer.programs);
+    std::memset(writer.programKits, 0, sizeof writer.programKits);
+    writer.drumKitMaps.assign(128, 0);
+
+    // ---- Programs of bank 0 ----
+    bool have[128] = {};
+    std::vector<Sf2Region> layers;
+    for (int program = 0; program < 128; ++program) {
+        if (options.progress) options.progress("programs", program + 1, 128);
+        summary.borrowedFrom[program] = -1;
+        int presetIndex = bank.findPreset(0, program);
+        if (presetIndex < 0) continue;
+        int key = 60;
+        if (bank.findRegions(presetIndex, key, 100, layers) == 0) {
+            int low, high;
+            if (bank.presetKeyRange(presetIndex, low, high)) key = (low + high) / 2;
+            if (bank.findRegions(presetIndex, key, 100, layers) == 0) {
+                for (int velocity : {127, 64, 1})
+                    if (bank.findRegions(presetIndex, key, velocity, layers) > 0) break;
+            }
+        }
+        if (layers.empty()) {
+            summary.notes.push_back("program " + std::to_string(program) + " (" + bank.presets[presetIndex].name +
+                                    "): no zone sounds; borrowing another program");
+            continue;
+        }
+        const Sf2Region& region = layers[chooseLayer(bank, layers)];
+        ZoneSample z;
+        std::string why;
+        PitchedSample sample;
+        if (!zoneSample(bank, region, z, why) || !convertPitched(bank, z, rate, sample, why)) {
+            if (bank.lastError == RESULT_FILE_IO_ERROR) return fail(RESULT_FILE_IO_ERROR, "cannot read sample data");
+            summary.notes.push_back("program " + std::to_string(program) + ": " + why + "; borrowing another program");
+            continue;
+        }
+        InstrumentRecord& rec = writer.programs[program];
+        // The 8-bit data is `gain` times the 16-bit frames: the level divides it out.
+        double level = SF2_LEVEL_REFERENCE * layerGain(layers) / sample.gain;
+        auto peak = static_cast<std::int32_t>(std::clamp(level, double(MIN_LEVEL), double(MAX_LEVEL)));
+        if (level > MAX_LEVEL) {
+            summary.notes.push_back("program " + std::to_string(program) + ": level capped (" +
+                                    std::to_string(20 * std::log10(level / MAX_LEVEL)) + " dB quieter than the SF2)");
+        }
+        sf2ConvertEnvelope(envelopeOf(region), peak, rec);
+        convertLfo(region, peak, rec);
+        rec.fixedStep = 0;
+        rec.cycleLength = sample.cycleLength;
+        rec.loopStart = sample.loopStart;
+        rec.loopEnd = sample.loopEnd;
+        rec.groupId = program;
+        summary.sampleBytes += sample.bytes.size();
+        rec.sample = static_cast<std::int32_t>(writer.addSample(std::move(sample.bytes)));
+        have[program] = true;
+        summary.borrowedFrom[program] = program;
+        ++summary.programsConverted;
+    }
+    if (summary.programsConverted == 0) return fail(RESULT_UNSUPPORTED_DATA, "the bank has no playable preset in bank 0");
+    // Missing programs: the nearest program of the same General MIDI family
+    // (eight programs each), the lower one first at equal distance; else 0;
+    // else the first program that exists.
+    int firstHave = 0;
+    while (!have[firstHave]) ++firstHave;
+    for (int program = 0; program < 128; ++program) {
+        if (have[program]) continue;
+        int family = program & ~7, from = -1;
+        for (int distance = 1; distance < 8 && from < 0; ++distance) {
+            for (int candidate : {program - distance, program + distance}) {
+                if (candidate >= family && candidate < family + 8 && have[candidate]) {
+                    from = candidate;
+                    break;
+                }
+            }
+        }
+        if (from < 0) from = have[0] ? 0 : firstHave;
+        writer.programs[program] = writer.programs[from];
+        writer.programs[program].groupId = program;
+        summary.borrowedFrom[program] = from;
+        ++summary.programsBorrowed;
+        summary.notes.push_back("program " + std::to_string(program) + " uses program " + std::to_string(from));
+    }
+
+    // ---- Drum kits: the presets of bank 128 ----
+    std::vector<int> kitPresets;
+    for (int program = 0; program < 128; ++program) {
+        int index = bank.findPreset(128, program);
+        if (index >= 0) kitPresets.push_back(index);
+    }
+    // Region 0 is silent: keys without a zone map to it.
+    {
+        InstrumentRecord silent{};
+        silent.fixedStep = 1;
+        silent.lfoDepth = silent.lfoDepthStep = 0x10000;
+        silent.groupId = 128;
+        silent.sample = static_cast<std::int32_t>(writer.addSample(std::vector<std::int8_t>{0}));
+        summary.sampleBytes += 1;
+        writer.drumRegions.push_back(silent);
+    }
+    const std::size_t kitCount = std::max<std::size_t>(1, kitPresets.size());
+    writer.drumKitMaps.assign(kitCount * 128, 0);
+    using DataKey = std::tuple<std::uint32_t, std::int64_t, std::int64_t, std::int64_t, std::int64_t, bool, std::int32_t,
+                               std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t>;
+    std::map<DataKey, std::pair<std::uint32_t, std::uint32_t>> dataIndex;  // → sample, length
+    std::map<std::tuple<std::uint32_t, std::int32_t, std::int32_t>, std::uint32_t> regionIndex;
+    for (std::size_t kit = 0; kit < kitPresets.size(); ++kit) {
+        if (options.progress) options.progress("drum kits", static_cast<int>(kit + 1), static_cast<int>(kitCount));
+        int presetIndex = kitPresets[kit];
+        for (int key = 0; key < 128; ++key) {
+            if (bank.findRegions(presetIndex, key, 100, layers) == 0) continue;
+            const Sf2Region& region = layers[chooseLayer(bank, layers)];
+            ZoneSample z;
+            std::string why;
+            if (!zoneSample(bank, region, z, why)) {
+                summary.notes.push_back("drum kit " + std::to_string(bank.presets[presetIndex].program) + " key " +
+                                        std::to_string(key) + ": " + why);
+                continue;
+            }
+            Sf2VolumeEnvelope env = envelopeOf(region);
+            auto atten = static_cast<std::int32_t>(std::lround(layerGain(layers) * 1000));
+            DataKey dataKey{region.sampleIndex, z.start, z.end, z.looped ? z.loopStart : 0, z.looped ? z.loopEnd : 0,
+                            z.looped, atten, env.delay, env.attack, env.hold, env.decay, env.sustain, env.release};
+            auto found = dataIndex.find(dataKey);
+            if (found == dataIndex.end()) {
+                std::vector<std::int16_t> frames;
+                std::int64_t readEnd = z.looped ? z.loopEnd : z.end;
+                if (!bank.readSamples(static_cast<std::uint32_t>(z.start), static_cast<std::uint32_t>(readEnd), frames)) {
+                    return fail(RESULT_FILE_IO_ERROR, "cannot read sample data");
+                }
+                Sf2Signal signal{frames.data(), static_cast<std::int64_t>(frames.size()), z.looped,
+                                 z.loopStart - z.start, z.loopEnd - z.start};
+                // A drum plays to its end: the envelope while the key is held
+                // is baked into the data, which ends when it is 60 dB down
+                // (a looped sample that does not die away is cut after 1.5 s
+                // with a 50 ms fade).
+                double seconds = z.looped ? 1.5 : static_cast<double>(z.end - z.start) / z.sampleRate;
+                for (double t = 0.0; t < seconds; t += 0.005) {
+                    if (t > sf2Seconds(env.delay) + sf2Seconds(env.attack) + sf2Seconds(env.hold) &&
+                        sf2EnvelopeGain(env, t) < 0.001) {
+                        seconds = t;
+                        break;
+                    }
+                }
+                std::uint32_t count = static_cast<std::uint32_t>(std::max(1.0, std::round(seconds * rate)));
+                std::vector<double> values;
+                sf2Resample(signal, 0.0, z.sampleRate / rate, count, values);
+                const double fade = 0.05 * rate;
+                for (std::uint32_t i = 0; i < count; ++i) {
+                    double g = sf2EnvelopeGain(env, i / static_cast<double>(rate));
+                    if (z.looped && count - i < fade) g *= (count - i) / fade;
+                    values[i] *= g;
+                }
+                double peak = peakOf(values);
+                double gain = SF2_DRUM_GAIN_REFERENCE * layerGain(layers);
+                if (peak * gain > 127.0) {
+                    summary.notes.push_back("drum sample \"" + bank.samples[region.sampleIndex].name + "\" limited by " +
+                                            std::to_string(20 * std::log10(peak * gain / 127.0)) + " dB");
+                    gain = 127.0 / peak;
+                }
+                std::vector<std::int8_t> bytes = quantize(values, gain);
+                while (bytes.size() > 1 && bytes.back() == 0) bytes.pop_back();
+                auto length = static_cast<std::uint32_t>(bytes.size());
+                summary.sampleBytes += length;
+                std::uint32_t index = writer.addSample(std::move(bytes));
+                found = dataIndex.emplace(dataKey, std::make_pair(index, length)).first;
+            }
+            // Fixed step: source samples per output sample at 22050 Hz, 16.16.
+            double pitch = std::pow(2.0, ((key - z.rootKey) * z.scaleTuning + z.tuneCents) / 1200.0);
+            double step = pitch * rate / OUTPUT_RATE * 65536.0;
+            auto step16 = static_cast<std::int32_t>(std::clamp(std::round(step), 1.0, 2147483647.0));
+            std::int32_t exclusive = std::clamp(region[SF2_EXCLUSIVE_CLASS], 0, 65535);
+            // Regions of one exclusive class in one kit share a group, so they
+            // cut each other (open and closed hi-hat); others have their own.
+            std::int32_t group = exclusive != 0 ? 0x10000 + static_cast<std::int32_t>(kit) * 0x10000 + exclusive : 0;
+            auto regionKey = std::make_tuple(found->second.first, step16, group);
+            auto existing = regionIndex.find(regionKey);
+            std::uint32_t index;
+            if (existing != regionIndex.end()) {
+                index = existing->second;
+            } else {
+                if (writer.drumRegions.size() >= 32767) {
+                    return fail(RESULT_UNSUPPORTED_DATA, "more drum regions than a BRF font can hold");
+                }
+                InstrumentRecord rec{};
+                rec.fixedStep = 1;
+                rec.lfoDepth = step16;      // step after note-off
+                rec.lfoDepthStep = step16;  // step while the key is held
+                rec.cycleLength = found->second.second;
+                rec.loopEnd = found->second.second;
+                rec.loopStart = found->second.second;
+                rec.sample = static_cast<std::int32_t>(found->second.first);
+                index = static_cast<std::uint32_t>(writer.drumRegions.size());
+                rec.groupId = group != 0 ? group : 128 + static_cast<std::int32_t>(index);
+                writer.drumRegions.push_back(rec);
+                regionIndex.emplace(regionKey, index);
+            }
+            writer.drumKitMaps[kit * 128 + key] = index;
+        }
+    }
+    summary.kits = static_cast<int>(kitCount);
+    summary.drumRegions = static_cast<int>(writer.drumRegions.size());
+    if (kitPresets.empty()) {
+        summary.notes.push_back("the bank has no drum kit (bank 128): drum notes are silent");
+    } else if (bank.presets[kitPresets[0]].program != 0) {
+        summary.notes.push_back("no drum kit at program 0: kit 0 is program " +
+                                std::to_string(bank.presets[kitPresets[0]].program));
+    }
+    // A drum channel's program picks the kit of the highest kit program not
+    // above it (program 1 plays the standard kit 0, 26 the kit at 25).
+    for (int program = 0; program < 128; ++program) {
+        std::uint32_t kit = 0;
+        for (std::size_t k = 0; k < kitPresets.size(); ++k) {
+            if (bank.presets[kitPresets[k]].program <= program) kit = static_cast<std::uint32_t>(k);
+        }
+        writer.programKits[program] = kit;
+    }
+    return true;
+}
+
+}  // namespace brellin

@@ -1,0 +1,114 @@
+#include "soundfont/Sf2Resampler.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+namespace brellin {
+
+namespace {
+
+constexpr int ZERO_CROSSINGS = 16;     // kernel half-width in zero crossings of the sinc
+constexpr int TABLE_STEPS = 512;       // table points per zero crossing
+constexpr double KAISER_BETA = 9.0;    // about 90 dB stop-band rejection
+constexpr double PI = 3.14159265358979323846;
+
+double besselI0(double x) {
+    double sum = 1.0, term = 1.0;
+    for (int k = 1; k < 40; ++k) {
+        term *= (x / (2.0 * k)) * (x / (2.0 * k));
+        sum += term;
+        if (term < sum * 1e-17) break;
+    }
+    return sum;
+}
+
+// h(u) = sinc(u) × Kaiser(u / ZERO_CROSSINGS) for u = i / TABLE_STEPS, one
+// extra point so that interpolation at the edge stays inside.
+const std::array<double, ZERO_CROSSINGS * TABLE_STEPS + 2>& kernel() {
+    static const auto table = [] {
+        std::array<double, ZERO_CROSSINGS * TABLE_STEPS + 2> t{};
+        const double norm = besselI0(KAISER_BETA);
+        for (std::size_t i = 0; i < t.size(); ++i) {
+            double u = static_cast<double>(i) / TABLE_STEPS;
+            if (u >= ZERO_CROSSINGS) {
+                t[i] = 0.0;
+                continue;
+            }
+            double r = u / ZERO_CROSSINGS;
+            double window = besselI0(KAISER_BETA * std::sqrt(1.0 - r * r)) / norm;
+            double sinc = u == 0.0 ? 1.0 : std::sin(PI * u) / (PI * u);
+            t[i] = sinc * window;
+        }
+        return t;
+    }();
+    return table;
+}
+
+double kernelAt(double u) {
+    u = std::fabs(u) * TABLE_STEPS;
+    std::size_t i = static_cast<std::size_t>(u);
+    if (i >= static_cast<std::size_t>(ZERO_CROSSINGS * TABLE_STEPS)) return 0.0;
+    double f = u - static_cast<double>(i);
+    const auto& t = kernel();
+    return t[i] + (t[i + 1] - t[i]) * f;
+}
+
+}  // namespace
+
+double sf2Interpolate(const Sf2Signal& signal, double position, double cutoff) {
+    cutoff = std::clamp(cutoff, 1e-3, 1.0);
+    const double reach = ZERO_CROSSINGS / cutoff;
+    std::int64_t first = static_cast<std::int64_t>(std::ceil(position - reach));
+    std::int64_t last = static_cast<std::int64_t>(std::floor(position + reach));
+    double sum = 0.0, weights = 0.0;
+    for (std::int64_t k = first; k <= last; ++k) {
+        double w = kernelAt((position - static_cast<double>(k)) * cutoff);
+        sum += w * signal.at(k);
+        weights += w;
+    }
+    // The weights are normalized so that a constant signal passes unchanged
+    // whatever the table interpolation error.
+    return weights != 0.0 ? sum / weights : 0.0;
+}
+
+void sf2Resample(const Sf2Signal& signal, double first, double step, std::uint32_t count, std::vector<double>& out) {
+    // 0.95 keeps the kernel's transition band below the new Nyquist frequency.
+    double cutoff = step > 1.0 ? 0.95 / step : 1.0;
+    out.reserve(out.size() + count);
+    for (std::uint32_t i = 0; i < count; ++i) out.push_back(sf2Interpolate(signal, first + step * i, cutoff));
+}
+
+std::uint32_t sf2SnapCycleLength(double frequency, double rate) {
+    if (!(frequency > 0.0) || !(rate > 0.0)) return 1;
+    double n = std::round(rate / frequency);
+    if (n < 1.0) return 1;
+    if (n > 1e6) return 1000000;
+    return static_cast<std::uint32_t>(n);
+}
+
+Sf2LoopSnap sf2SnapLoop(double length, double toleranceCents) {
+    Sf2LoopSnap best;
+    if (!(length > 0.0)) return best;
+    double bestError = 1e9;
+    // Short loops (a single cycle of a waveform) may need several copies to
+    // land on a whole number; the stored loop stays below 8192 samples.
+    for (std::uint32_t m = 1; m <= 64; ++m) {
+        double exact = length * m;
+        if (m > 1 && exact > 8192.0) break;
+        double whole = std::max(1.0, std::round(exact));
+        // A loop stored as `whole` samples plays `exact` samples' worth of the
+        // waveform: its pitch is exact / whole times the intended one.
+        double cents = 1200.0 * std::log2(exact / whole);
+        if (std::fabs(cents) < bestError) {
+            bestError = std::fabs(cents);
+            best.repeats = m;
+            best.samples = static_cast<std::uint32_t>(whole);
+            best.errorCents = cents;
+        }
+        if (bestError <= toleranceCents) break;
+    }
+    return best;
+}
+
+}  // namespace brellin

@@ -1,0 +1,58 @@
+// Sf2Resampler: band-limited resampling of SF2 sample frames for the BRF
+// converter, plus the two snapping rules that keep pitch and loops exact.
+//
+// The kernel is a Kaiser-windowed sinc (16 zero crossings each side, read
+// from a table with linear interpolation), scaled to the lower of the two
+// Nyquist frequencies, so a downsampled sample does not alias. Everything is
+// plain double arithmetic in a fixed order: the same input gives the same
+// bytes on every run. Used by the converter on its own thread only.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace brellin {
+
+// The source signal: 16-bit frames, optionally with a loop [loopStart,
+// loopEnd) that repeats forever, so reads past the loop wrap into it.
+// Frames before 0 and, without a loop, past the end read as silence.
+struct Sf2Signal {
+    const std::int16_t* frames = nullptr;
+    std::int64_t length = 0;
+    bool looped = false;
+    std::int64_t loopStart = 0;
+    std::int64_t loopEnd = 0;
+
+    double at(std::int64_t index) const {
+        if (index < 0) return 0.0;
+        if (looped && index >= loopEnd) index = loopStart + (index - loopStart) % (loopEnd - loopStart);
+        return index < length ? frames[index] : 0.0;
+    }
+};
+
+// Value of the band-limited signal at a fractional source position.
+// `cutoff` is the pass band as a fraction of the source Nyquist frequency
+// (1 keeps everything; 0.5 for halving the rate).
+double sf2Interpolate(const Sf2Signal& signal, double position, double cutoff);
+
+// `count` output values at source positions first, first + step, ...
+// The cutoff follows the step (1 / step when the step exceeds 1).
+void sf2Resample(const Sf2Signal& signal, double first, double step, std::uint32_t count, std::vector<double>& out);
+
+// Samples per period at `frequency` Hz when the data is stored at about
+// `rate` Hz: the nearest whole number, at least 1. The data is then resampled
+// to exactly cycleLength × frequency Hz, so the period is exact.
+std::uint32_t sf2SnapCycleLength(double frequency, double rate);
+
+// A loop `length` output samples long (not a whole number) is stored as
+// `repeats` copies of the source loop in `samples` whole samples, the
+// fewest repeats that keep the loop's pitch within `toleranceCents`
+// (the closest found when none does, up to a limit of repeats and length).
+struct Sf2LoopSnap {
+    std::uint32_t repeats = 1;
+    std::uint32_t samples = 1;
+    double errorCents = 0.0;  // pitch error of the stored loop, signed
+};
+Sf2LoopSnap sf2SnapLoop(double length, double toleranceCents = 1.0);
+
+}  // namespace brellin
