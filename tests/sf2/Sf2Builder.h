@@ -1,0 +1,148 @@
+// Builds small SoundFont 2 files in memory for the converter's tests and
+// the seed corpus of its fuzz target.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace brellin::testing {
+
+struct Sf2BuildSample {
+    std::string name;
+    std::vector<std::int16_t> frames;
+    std::uint32_t sampleRate = 44100;
+    std::uint8_t originalPitch = 60;
+    std::int8_t correction = 0;
+    std::uint32_t loopStart = 0, loopEnd = 0;  // relative to the sample's first frame
+    std::uint16_t type = 1;                    // mono
+};
+
+using Sf2Gen = std::pair<std::uint16_t, std::int32_t>;  // operator, amount (ranges: lo | hi << 8)
+using Sf2ZoneGens = std::vector<Sf2Gen>;
+
+struct Sf2BuildInstrument {
+    std::string name;
+    std::vector<Sf2ZoneGens> zones;  // a zone without sampleID (53) first is the global zone
+};
+
+struct Sf2BuildPreset {
+    std::string name;
+    std::uint16_t program = 0, bank = 0;
+    std::vector<Sf2ZoneGens> zones;  // a zone without instrument (41) first is the global zone
+};
+
+class Sf2Builder {
+public:
+    std::vector<Sf2BuildSample> samples;
+    std::vector<Sf2BuildInstrument> instruments;
+    std::vector<Sf2BuildPreset> presets;
+
+    std::string build() const {
+        std::string smpl;
+        std::vector<std::uint32_t> starts;
+        for (const auto& s : samples) {
+            starts.push_back(static_cast<std::uint32_t>(smpl.size() / 2));
+            for (std::int16_t v : s.frames) put16(smpl, static_cast<std::uint16_t>(v));
+            for (int i = 0; i < 46; ++i) put16(smpl, 0);  // the format's zero tail
+        }
+        std::string phdr, pbag, pgen, inst, ibag, igen, shdr;
+        for (const auto& p : presets) {
+            putName(phdr, p.name);
+            put16(phdr, p.program);
+            put16(phdr, p.bank);
+            put16(phdr, static_cast<std::uint16_t>(pbag.size() / 4));
+            put32(phdr, 0), put32(phdr, 0), put32(phdr, 0);
+            for (const auto& zone : p.zones) {
+                put16(pbag, static_cast<std::uint16_t>(pgen.size() / 4));
+                put16(pbag, 0);
+                for (const auto& g : zone) putGen(pgen, g);
+            }
+        }
+        putName(phdr, "EOP");
+        put16(phdr, 0), put16(phdr, 0), put16(phdr, static_cast<std::uint16_t>(pbag.size() / 4));
+        put32(phdr, 0), put32(phdr, 0), put32(phdr, 0);
+        put16(pbag, static_cast<std::uint16_t>(pgen.size() / 4)), put16(pbag, 0);
+        putGen(pgen, {0, 0});
+        for (const auto& i : instruments) {
+            putName(inst, i.name);
+            put16(inst, static_cast<std::uint16_t>(ibag.size() / 4));
+            for (const auto& zone : i.zones) {
+                put16(ibag, static_cast<std::uint16_t>(igen.size() / 4));
+                put16(ibag, 0);
+                for (const auto& g : zone) putGen(igen, g);
+            }
+        }
+        putName(inst, "EOI");
+        put16(inst, static_cast<std::uint16_t>(ibag.size() / 4));
+        put16(ibag, static_cast<std::uint16_t>(igen.size() / 4)), put16(ibag, 0);
+        putGen(igen, {0, 0});
+        for (std::size_t n = 0; n < samples.size(); ++n) {
+            const auto& s = samples[n];
+            putName(shdr, s.name);
+            std::uint32_t start = starts[n];
+            put32(shdr, start);
+            put32(shdr, start + static_cast<std::uint32_t>(s.frames.size()));
+            put32(shdr, start + s.loopStart);
+            put32(shdr, start + s.loopEnd);
+            put32(shdr, s.sampleRate);
+            shdr.push_back(static_cast<char>(s.originalPitch));
+            shdr.push_back(static_cast<char>(s.correction));
+            put16(shdr, 0);
+            put16(shdr, s.type);
+        }
+        putName(shdr, "EOS");
+        shdr.append(26, '\0');
+
+        std::string pmod(10, '\0'), imod(10, '\0');
+        std::string pdta = "pdta" + chunk("phdr", phdr) + chunk("pbag", pbag) + chunk("pmod", pmod) +
+                           chunk("pgen", pgen) + chunk("inst", inst) + chunk("ibag", ibag) + chunk("imod", imod) +
+                           chunk("igen", igen) + chunk("shdr", shdr);
+        std::string ifil;
+        put16(ifil, 2), put16(ifil, 4);
+        std::string info = "INFO" + chunk("ifil", ifil) + chunk("INAM", std::string("Test bank") + '\0');
+        std::string body = "sfbk" + chunk("LIST", info) + chunk("LIST", "sdta" + chunk("smpl", smpl)) + chunk("LIST", pdta);
+        return chunk("RIFF", body);
+    }
+
+    // A sine of `periods` whole periods of `length` frames in total.
+    static std::vector<std::int16_t> sine(std::size_t length, double periodFrames, double amplitude = 30000.0) {
+        std::vector<std::int16_t> frames(length);
+        for (std::size_t i = 0; i < length; ++i) {
+            frames[i] = static_cast<std::int16_t>(std::lround(amplitude * std::sin(2.0 * 3.14159265358979323846 * i / periodFrames)));
+        }
+        return frames;
+    }
+
+    static std::int32_t range(int low, int high) { return low | (high << 8); }
+
+private:
+    static void put16(std::string& out, std::uint16_t v) {
+        out.push_back(static_cast<char>(v & 0xFF));
+        out.push_back(static_cast<char>(v >> 8));
+    }
+    static void put32(std::string& out, std::uint32_t v) {
+        put16(out, static_cast<std::uint16_t>(v & 0xFFFF));
+        put16(out, static_cast<std::uint16_t>(v >> 16));
+    }
+    static void putName(std::string& out, const std::string& name) {
+        std::string n = name.substr(0, 19);
+        n.resize(20, '\0');
+        out += n;
+    }
+    static void putGen(std::string& out, const Sf2Gen& g) {
+        put16(out, g.first);
+        put16(out, static_cast<std::uint16_t>(g.second & 0xFFFF));
+    }
+    static std::string chunk(const char* id, const std::string& body) {
+        std::string out(id, 4);
+        put32(out, static_cast<std::uint32_t>(body.size()));
+        out += body;
+        if (body.size() & 1) out.push_back('\0');
+        return out;
+    }
+};
+
+}  // namespace brellin::testing

@@ -1,0 +1,541 @@
+#include "soundfont/Sf2Importer.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+
+#include "soundfont/Sf2File.h"
+#include "soundfont/Sf2Resampler.h"
+#include "soundfont/SoundFont.h"
+#include "soundfont/SoundFontWriter.h"
+#include "tests/sf2/Sf2Builder.h"
+
+namespace brellin {
+namespace {
+
+using testing::Sf2Builder;
+using testing::Sf2ZoneGens;
+
+constexpr double OUTPUT_RATE = 22050.0;
+
+// Program `program` of bank 0 plays `sample` through one instrument zone.
+void addMelodic(Sf2Builder& b, int program, const testing::Sf2BuildSample& sample, Sf2ZoneGens instrumentZone,
+                Sf2ZoneGens presetZone = {}) {
+    b.samples.push_back(sample);
+    instrumentZone.push_back({SF2_SAMPLE_ID, static_cast<std::int32_t>(b.samples.size() - 1)});
+    b.instruments.push_back({sample.name, {instrumentZone}});
+    presetZone.push_back({SF2_INSTRUMENT, static_cast<std::int32_t>(b.instruments.size() - 1)});
+    b.presets.push_back({sample.name, static_cast<std::uint16_t>(program), 0, {presetZone}});
+}
+
+// 440 Hz at 44100 Hz: 44 periods are exactly 4410 frames.
+testing::Sf2BuildSample sine440(std::uint8_t root = 69, std::int8_t correction = 0) {
+    testing::Sf2BuildSample s{"sine", Sf2Builder::sine(8820, 44100.0 / 440.0), 44100, root, correction, 2205, 6615};
+    return s;
+}
+
+struct Converted {
+    Sf2File bank;
+    SoundFontWriter writer;
+    Sf2Importer importer;
+    std::string file;
+    bool ok = false;
+};
+
+std::unique_ptr<Converted> convert(const Sf2Builder& b, std::uint32_t rate = 22050) {
+    auto c = std::make_unique<Converted>();
+    c->file = b.build();
+    if (!c->bank.parse(reinterpret_cast<const std::uint8_t*>(c->file.data()), c->file.size())) return c;
+    c->importer.options.dataRate = rate;
+    c->ok = c->importer.convert(c->bank, c->writer);
+    return c;
+}
+
+// Plays a pitched record the way the voice does (step = cycleLength × Hz /
+// 22050, linear interpolation, wrap at loopEnd) and measures the frequency
+// from rising zero crossings in the second half of `seconds`.
+double playedFrequency(const InstrumentRecord& rec, const std::vector<std::int8_t>& data, double hz, double seconds = 2.0) {
+    double step = rec.cycleLength * hz / OUTPUT_RATE;
+    double pos = 0.0;
+    std::size_t frames = static_cast<std::size_t>(seconds * OUTPUT_RATE);
+    double prev = 0.0, firstCrossing = -1.0, lastCrossing = -1.0;
+    int crossings = 0;
+    for (std::size_t i = 0; i < frames; ++i) {
+        std::size_t p = static_cast<std::size_t>(pos);
+        double f = pos - p;
+        double s0 = data[p];
+        double s1 = p + 1 < rec.loopEnd ? data[p + 1] : data[rec.loopStart];
+        double v = s0 + (s1 - s0) * f;
+        if (i > frames / 2 && prev < 0.0 && v >= 0.0) {
+            double t = (i - 1) + (-prev) / (v - prev);
+            if (firstCrossing < 0) firstCrossing = t;
+            else ++crossings;
+            lastCrossing = t;
+        }
+        prev = v;
+        pos += step;
+        if (pos >= rec.loopEnd) {
+            if (rec.loopEnd <= rec.loopStart) return 0.0;
+            pos = pos - rec.loopEnd + rec.loopStart;
+        }
+    }
+    if (crossings == 0) return 0.0;
+    return crossings * OUTPUT_RATE / (lastCrossing - firstCrossing);
+}
+
+double cents(double measured, double expected) { return 1200.0 * std::log2(measured / expected); }
+
+TEST(Sf2ImportPitch, Key69OfARootKey69SinePlays440Hz) {
+    Sf2Builder b;
+    addMelodic(b, 0, sine440(), {{SF2_SAMPLE_MODES, 1}});
+    auto c = convert(b);
+    ASSERT_TRUE(c->ok) << c->importer.errorText;
+    const InstrumentRecord& rec = c->writer.programs[0];
+    EXPECT_EQ(rec.fixedStep, 0);
+    EXPECT_EQ(rec.cycleLength, 50u);  // 22050 / 440 = 50.1
+    EXPECT_LT(rec.loopStart, rec.loopEnd);
+    EXPECT_NEAR(cents(playedFrequency(rec, c->writer.samples[rec.sample], 440.0), 440.0), 0.0, 3.0);
+    EXPECT_NEAR(cents(playedFrequency(rec, c->writer.samples[rec.sample], 261.6256), 261.6256), 0.0, 3.0);
+}
+
+TEST(Sf2ImportPitch, TuningGeneratorsAndCorrectionMoveThePitch) {
+    // Root 70 with -30 cents of correction, coarse -1 and fine +45: at key 69
+    // the SF2 plays the 440 Hz recording 2^((69 - 70 - 1 + 0.45 - 0.30) / 12)
+    // times faster... the record must sound where the SF2 would.
+    Sf2Builder b;
+    addMelodic(b, 0, sine440(70, -30), {{SF2_SAMPLE_MODES, 1}, {SF2_COARSE_TUNE, -1}, {SF2_FINE_TUNE, 45}});
+    auto c = convert(b);
+    ASSERT_TRUE(c->ok);
+    const InstrumentRecord& rec = c->writer.programs[0];
+    double expected = 440.0 * std::pow(2.0, (69 - 70 - 1 + 0.45 - 0.30) / 12.0);
+    EXPECT_NEAR(cents(playedFrequency(rec, c->writer.samples[rec.sample], 440.0), expected), 0.0, 3.0);
+}
+
+TEST(Sf2ImportPitch, OverridingRootKeyWins) {
+    Sf2Builder b;
+    addMelodic(b, 0, sine440(20), {{SF2_SAMPLE_MODES, 1}, {SF2_OVERRIDING_ROOT_KEY, 57}});
+    auto c = convert(b);
+    ASSERT_TRUE(c->ok);
+    const InstrumentRecord& rec = c->writer.programs[0];
+    // The recording is now taken as key 57: key 69 plays it an octave up.
+    EXPECT_NEAR(cents(playedFrequency(rec, c->writer.samples[rec.sample], 440.0), 880.0), 0.0, 3.0);
+}
+
+TEST(Sf2ImportPitch, HighPitchedSingleCycleLoopsStayInTune) {
+    // 1234.5 Hz at 44100 Hz: a loop of 25 periods is 893.1 frames; the file
+    // rounds it to 893, the declared pitch follows the true period.
+    double period = 44100.0 / 1234.5;
+    testing::Sf2BuildSample s{"high", Sf2Builder::sine(3000, period), 44100, 0, 0, 1000, 1000 + 893};
+    double trueHz = 44100.0 / (893.0 / 25.0);
+    double key = 69 + 12 * std::log2(trueHz / 440.0);
+    s.originalPitch = static_cast<std::uint8_t>(std::lround(key));
+    s.correction = static_cast<std::int8_t>(std::lround(-(key - s.originalPitch) * 100));
+    Sf2Builder b;
+    addMelodic(b, 0, s, {{SF2_SAMPLE_MODES, 1}});
+    auto c = convert(b);
+    ASSERT_TRUE(c->ok);
+    const InstrumentRecord& rec = c->writer.programs[0];
+    EXPECT_LE(rec.cycleLength, 18u);
+    EXPECT_NEAR(cents(playedFrequency(rec, c->writer.samples[rec.sample], 440.0), 440.0), 0.0, 3.0);
+}
+
+TEST(Sf2ImportPitch, HigherDataRateKeepsPitchAndLengthensCycle) {
+    Sf2Builder b;
+    addMelodic(b, 0, sine440(), {{SF2_SAMPLE_MODES, 1}});
+    auto c = convert(b, 44100);
+    ASSERT_TRUE(c->ok);
+    const InstrumentRecord& rec = c->writer.programs[0];
+    EXPECT_EQ(rec.cycleLength, 100u);
+    EXPECT_NEAR(cents(playedFrequency(rec, c->writer.samples[rec.sample], 440.0), 440.0), 0.0, 3.0);
+}
+
+TEST(Sf2ImportLoop, WrapIsSmooth) {
+    Sf2Builder b;
+    addMelodic(b, 0, sine440(), {{SF2_SAMPLE_MODES, 1}});
+    auto c = convert(b);
+    ASSERT_TRUE(c->ok);
+    const InstrumentRecord& rec = c->writer.programs[0];
+    const auto& d = c->writer.samples[rec.sample];
+    ASSERT_EQ(d.size(), rec.loopEnd);  // nothing after the loop is stored
+    // The sample after loopEnd - 1 is the one at loopStart: its step from
+    // there must look like any other step of the sine.
+    int maxStep = 0;
+    for (std::size_t i = rec.loopStart + 1; i < rec.loopEnd; ++i) maxStep = std::max(maxStep, std::abs(d[i] - d[i - 1]));
+    int wrapStep = std::abs(d[rec.loopStart] - d[rec.loopEnd - 1]);
+    EXPECT_LE(wrapStep, maxStep + 2);
+    // Peak normalized to full 8-bit scale.
+    int peak = 0;
+    for (auto v : d) peak = std::max(peak, std::abs(int(v)));
+    EXPECT_GE(peak, 126);
+}
+
+TEST(Sf2ImportLoop, OneShotSamplesHaveNoLoop) {
+    Sf2Builder b;
+    addMelodic(b, 0, sine440(), {{SF2_SAMPLE_MODES, 0}});
+    auto c = convert(b);
+    ASSERT_TRUE(c->ok);
+    const InstrumentRecord& rec = c->writer.programs[0];
+    EXPECT_EQ(rec.loopStart, rec.loopEnd);
+    EXPECT_EQ(rec.loopEnd, c->writer.samples[rec.sample].size());
+    // 8820 frames at 44100 Hz are 0.2 s: about 4410 samples at 22050 Hz.
+    EXPECT_NEAR(double(rec.loopEnd), 4410.0 * (50 * 440.0) / 22050.0, 3.0);
+}
+
+TEST(Sf2ImportLoop, SnapFindsWholeLoopsWithFewCopies) {
+    Sf2LoopSnap whole = sf2SnapLoop(200.0);
+    EXPECT_EQ(whole.repeats, 1u);
+    EXPECT_EQ(whole.samples, 200u);
+    Sf2LoopSnap half = sf2SnapLoop(50.5);
+    EXPECT_EQ(half.repeats, 2u);
+    EXPECT_EQ(half.samples, 101u);
+    Sf2LoopSnap third = sf2SnapLoop(33.3333333);
+    EXPECT_EQ(third.repeats, 3u);
+    EXPECT_EQ(third.samples, 100u);
+    EXPECT_LT(std::fabs(sf2SnapLoop(17.123).errorCents), 1.0);
+    EXPECT_EQ(sf2SnapCycleLength(440.0, 22050.0), 50u);
+    EXPECT_EQ(sf2SnapCycleLength(30000.0, 22050.0), 1u);
+}
+
+TEST(Sf2ImportResample, DownsamplingRemovesContentAboveTheNewNyquist) {
+    // 15 kHz at 44100 Hz would alias to 7050 Hz at 22050 Hz; band-limited
+    // resampling removes it while a 1 kHz tone passes.
+    auto tone = [](double hz) {
+        std::vector<std::int16_t> f(4000);
+        for (std::size_t i = 0; i < f.size(); ++i) f[i] = static_cast<std::int16_t>(10000 * std::sin(2 * M_PI * hz * i / 44100.0));
+        return f;
+    };
+    for (double hz : {1000.0, 15000.0}) {
+        auto frames = tone(hz);
+        Sf2Signal signal{frames.data(), static_cast<std::int64_t>(frames.size())};
+        std::vector<double> out;
+        sf2Resample(signal, 500.0, 2.0, 1000, out);
+        double rms = 0;
+        for (double v : out) rms += v * v;
+        rms = std::sqrt(rms / out.size());
+        if (hz < 2000) EXPECT_NEAR(rms, 10000 / std::sqrt(2.0), 150.0);
+        else EXPECT_LT(rms, 30.0);
+    }
+}
+
+TEST(Sf2ImportResample, SameInputGivesSameBytes) {
+    Sf2Builder b;
+    addMelodic(b, 0, sine440(), {{SF2_SAMPLE_MODES, 1}});
+    auto one = convert(b);
+    auto two = convert(b);
+    ASSERT_TRUE(one->ok && two->ok);
+    EXPECT_EQ(one->writer.bytes(), two->writer.bytes());
+}
+
+// Runs the converted envelope the way the voice does while the key is held.
+std::vector<std::int64_t> heldLevels(const InstrumentRecord& r, std::size_t samples) {
+    std::vector<std::int64_t> out;
+    std::int64_t level = 0, rate = r.attackRate, target = r.attackLevel;
+    int stage = 0;
+    for (std::size_t i = 0; i < samples; ++i) {
+        if (rate != 0) {
+            level += rate;
+            if ((level - target >= 0) == (rate > 0)) {
+                level = target;
+                if (stage == 0) rate = -r.decay1Rate, target = r.decay1Level, stage = 1;
+                else if (stage == 1) rate = -r.decay2Rate, target = r.decay2Level, stage = 2;
+                else if (stage == 2) rate = -r.decay3Rate, target = 0, stage = 3;
+                else return out;  // the voice ends
+            }
+        }
+        out.push_back(level);
+    }
+    return out;
+}
+
+TEST(Sf2ImportEnvelope, AttackTakesTheAttackTime) {
+    InstrumentRecord r{};
+    Sf2VolumeEnvelope e;
+    e.attack = 0;  // 1 s
+    sf2ConvertEnvelope(e, 2000000, r);
+    EXPECT_EQ(r.attackLevel, 2000000);
+    EXPECT_NEAR(r.attackRate, 2000000 / 22050.0, 2.0);
+    EXPECT_EQ(r.attackRate % 2, 0);
+    EXPECT_EQ(r.decay1Rate, 0);  // sustain 0 cB: the level holds until note-off
+}
+
+TEST(Sf2ImportEnvelope, DecayFollowsTheDecibelCurveToTheSustain) {
+    InstrumentRecord r{};
+    Sf2VolumeEnvelope e;
+    e.decay = 1200;     // 2 s per 96 dB
+    e.sustain = 500;    // 48 dB down, reached after 1 s
+    sf2ConvertEnvelope(e, 4000000, r);
+    auto levels = heldLevels(r, 3 * 22050);
+    ASSERT_EQ(levels.size(), 3u * 22050);
+    auto db = [&](double seconds) { return 20 * std::log10(levels[static_cast<std::size_t>(seconds * 22050)] / 4000000.0); };
+    EXPECT_NEAR(db(1.0 / 3), -16.0, 1.0);  // the knee lies on the curve
+    EXPECT_NEAR(db(1.0), -48.0, 0.5);
+    EXPECT_NEAR(db(2.5), -48.0, 0.5);      // sustain holds
+    for (std::int32_t rate : {r.attackRate, r.decay1Rate, r.decay2Rate, r.decay3Rate, r.releaseRate}) EXPECT_EQ(rate % 2, 0);
+}
+
+TEST(Sf2ImportEnvelope, SilentSustainEndsTheNoteAtMinus60Decibels) {
+    InstrumentRecord r{};
+    Sf2VolumeEnvelope e;
+    e.decay = 0;       // 1 s per 96 dB
+    e.sustain = 1000;  // decays out
+    sf2ConvertEnvelope(e, 4000000, r);
+    auto levels = heldLevels(r, 2 * 22050);
+    EXPECT_NEAR(levels.size() / 22050.0, 60.0 / 96.0, 0.02);
+    EXPECT_NEAR(20 * std::log10(levels[static_cast<std::size_t>(10.0 / 96 * 22050)] / 4000000.0), -10.0, 0.5);
+}
+
+TEST(Sf2ImportEnvelope, HoldKeepsThePeakBeforeTheDecay) {
+    InstrumentRecord r{};
+    Sf2VolumeEnvelope e;
+    e.hold = -1200;  // 0.5 s
+    e.decay = 0;
+    e.sustain = 1440;
+    sf2ConvertEnvelope(e, 4000000, r);
+    auto levels = heldLevels(r, 2 * 22050);
+    EXPECT_GT(levels[static_cast<std::size_t>(0.45 * 22050)], 3900000);
+    EXPECT_LT(levels[static_cast<std::size_t>(0.7 * 22050)], 2000000);
+}
+
+TEST(Sf2ImportEnvelope, ReleaseFallsInTheTimeTheSf2TakesFor20Decibels) {
+    InstrumentRecord r{};
+    Sf2VolumeEnvelope e;
+    e.release = 1200;  // 2 s per 96 dB
+    sf2ConvertEnvelope(e, 4000000, r);
+    EXPECT_NEAR(4000000.0 / r.releaseRate / 22050.0, 2.0 * 20 / 96, 0.01);
+    e.release = -12000;
+    sf2ConvertEnvelope(e, 4000000, r);
+    EXPECT_GE(r.releaseRate, 4);
+}
+
+TEST(Sf2ImportEnvelope, PresetGeneratorsAddToTheInstrumentsInTheRecord) {
+    Sf2Builder b;
+    addMelodic(b, 0, sine440(), {{SF2_SAMPLE_MODES, 1}, {SF2_ATTACK_VOL_ENV, -1200}}, {{SF2_ATTACK_VOL_ENV, 1200}});
+    auto c = convert(b);
+    ASSERT_TRUE(c->ok);
+    const InstrumentRecord& rec = c->writer.programs[0];
+    EXPECT_NEAR(double(rec.attackLevel) / rec.attackRate / 22050.0, 1.0, 0.01);  // 0 tc = 1 s
+}
+
+TEST(Sf2ImportLoudness, AttenuationAndNormalizationAreFoldedIntoTheLevel) {
+    Sf2Builder b;
+    testing::Sf2BuildSample quiet = sine440();
+    quiet.frames = Sf2Builder::sine(8820, 44100.0 / 440.0, 7500.0);  // 12 dB below the loud one
+    addMelodic(b, 0, sine440(), {{SF2_SAMPLE_MODES, 1}});
+    addMelodic(b, 1, quiet, {{SF2_SAMPLE_MODES, 1}});
+    addMelodic(b, 2, sine440(), {{SF2_SAMPLE_MODES, 1}, {SF2_INITIAL_ATTENUATION, 150}});
+    auto c = convert(b);
+    ASSERT_TRUE(c->ok);
+    auto loudness = [&](int p) {
+        const InstrumentRecord& r = c->writer.programs[p];
+        int peak = 0;
+        for (auto v : c->writer.samples[r.sample]) peak = std::max(peak, std::abs(int(v)));
+        return 20 * std::log10(double(r.attackLevel) * peak);
+    };
+    EXPECT_NEAR(loudness(1) - loudness(0), -12.04, 0.3);
+    EXPECT_NEAR(loudness(2) - loudness(0), -6.0, 0.3);  // 150 cB at 0.4 per cB
+    // A full-scale sine at 0 cB gets the reference level.
+    EXPECT_NEAR(c->writer.programs[0].attackLevel, SF2_LEVEL_REFERENCE * 30000.0 / 127.0,
+                SF2_LEVEL_REFERENCE * 30000.0 / 127.0 * 0.02);
+}
+
+TEST(Sf2ImportLfo, ModLfoToVolumeBecomesTremolo) {
+    Sf2Builder b;
+    addMelodic(b, 0, sine440(), {{SF2_SAMPLE_MODES, 1}, {SF2_MOD_LFO_TO_VOLUME, 60}, {SF2_FREQ_MOD_LFO, 0},
+                                 {SF2_DELAY_MOD_LFO, 0}});
+    addMelodic(b, 1, sine440(), {{SF2_SAMPLE_MODES, 1}});
+    auto c = convert(b);
+    ASSERT_TRUE(c->ok);
+    EXPECT_GT(c->writer.programs[0].lfoDepth, 0);
+    EXPECT_EQ(c->writer.programs[0].lfoRateShift, 11);  // 8.176 Hz ≈ 2^11 / 256
+    EXPECT_NEAR(c->writer.programs[0].lfoDelay, 22050, 1);
+    EXPECT_EQ(c->writer.programs[1].lfoDepth, 0);
+    EXPECT_GT(c->writer.programs[1].lfoDepthStep, 0);
+}
+
+// A kit: keys 36 (kick, own root), 42 and 46 (hi-hats, exclusive class 1),
+// 38 pitched up a semitone from its root.
+void addKit(Sf2Builder& b, int program, int kickAttenuation = 0) {
+    std::int32_t kick = static_cast<std::int32_t>(b.samples.size());
+    b.samples.push_back({"kick", Sf2Builder::sine(2205, 441.0 / 2, 20000.0), 44100, 36, 0, 0, 0});
+    b.samples.push_back({"hat", Sf2Builder::sine(11025, 4.0, 16000.0), 22050, 60, 0, 0, 0});
+    std::int32_t hat = kick + 1;
+    std::vector<Sf2ZoneGens> zones = {
+        {{SF2_KEY_RANGE, Sf2Builder::range(36, 36)}, {SF2_INITIAL_ATTENUATION, kickAttenuation}, {SF2_SAMPLE_ID, kick}},
+        {{SF2_KEY_RANGE, Sf2Builder::range(38, 38)}, {SF2_OVERRIDING_ROOT_KEY, 37}, {SF2_SAMPLE_ID, kick}},
+        {{SF2_KEY_RANGE, Sf2Builder::range(42, 42)}, {SF2_EXCLUSIVE_CLASS, 1}, {SF2_OVERRIDING_ROOT_KEY, 42},
+         {SF2_SAMPLE_ID, hat}},
+        {{SF2_KEY_RANGE, Sf2Builder::range(46, 46)}, {SF2_EXCLUSIVE_CLASS, 1}, {SF2_OVERRIDING_ROOT_KEY, 46},
+         {SF2_DECAY_VOL_ENV, -2400}, {SF2_SUSTAIN_VOL_ENV, 1000}, {SF2_SAMPLE_ID, hat}},
+    };
+    b.instruments.push_back({"kit", zones});
+    b.presets.push_back({"Kit", static_cast<std::uint16_t>(program), 128,
+                         {{{SF2_INSTRUMENT, static_cast<std::int32_t>(b.instruments.size() - 1)}}}});
+}
+
+TEST(Sf2ImportDrums, KeysBecomeFixedStepRegionsWithTheirPitch) {
+    Sf2Builder b;
+    addMelodic(b, 0, sine440(), {{SF2_SAMPLE_MODES, 1}});
+    addKit(b, 0);
+    auto c = convert(b);
+    ASSERT_TRUE(c->ok);
+    const auto& w = c->writer;
+    ASSERT_EQ(w.drumKitMaps.size(), 128u);
+    const InstrumentRecord& kick = w.drumRegions[w.drumKitMaps[36]];
+    EXPECT_NE(kick.fixedStep, 0);
+    EXPECT_EQ(kick.lfoDepthStep, 65536);  // played at its root: one sample per output sample
+    EXPECT_EQ(kick.lfoDepth, kick.lfoDepthStep);
+    // 2205 frames at 44100 Hz: 1102 or so samples at 22050 Hz.
+    EXPECT_NEAR(double(kick.cycleLength), 1102.5, 3.0);
+    EXPECT_EQ(kick.cycleLength, w.samples[kick.sample].size());
+    const InstrumentRecord& snare = w.drumRegions[w.drumKitMaps[38]];
+    EXPECT_EQ(snare.sample, kick.sample);  // same sample, other tuning: its own region
+    EXPECT_NEAR(snare.lfoDepthStep, 65536 * std::pow(2.0, 1 / 12.0), 1.0);
+    // Keys without a zone play the silent region.
+    const InstrumentRecord& none = w.drumRegions[w.drumKitMaps[60]];
+    EXPECT_EQ(none.cycleLength, 0u);
+}
+
+TEST(Sf2ImportDrums, ExclusiveClassSharesAGroupSoHiHatsCutEachOther) {
+    Sf2Builder b;
+    addMelodic(b, 0, sine440(), {{SF2_SAMPLE_MODES, 1}});
+    addKit(b, 0);
+    auto c = convert(b);
+    ASSERT_TRUE(c->ok);
+    const auto& w = c->writer;
+    const InstrumentRecord& closed = w.drumRegions[w.drumKitMaps[42]];
+    const InstrumentRecord& open = w.drumRegions[w.drumKitMaps[46]];
+    EXPECT_NE(w.drumKitMaps[42], w.drumKitMaps[46]);
+    EXPECT_EQ(closed.groupId, open.groupId);
+    EXPECT_NE(closed.groupId, w.drumRegions[w.drumKitMaps[36]].groupId);
+    EXPECT_NE(w.drumRegions[w.drumKitMaps[36]].groupId, w.drumRegions[w.drumKitMaps[38]].groupId);
+    // The open hat's decay envelope (0.25 s per 96 dB, decays out) is baked
+    // in: its data ends by -60 dB after 0.16 s (earlier where the 8-bit
+    // data has already rounded to silence), the closed hat's after 0.5 s.
+    EXPECT_LE(open.cycleLength / 22050.0, 0.25 * 60 / 96 + 0.005);
+    EXPECT_GT(open.cycleLength / 22050.0, 0.05);
+    EXPECT_NEAR(closed.cycleLength / 22050.0, 0.5, 0.01);
+}
+
+TEST(Sf2ImportDrums, AttenuationScalesTheDrumData) {
+    Sf2Builder b;
+    addMelodic(b, 0, sine440(), {{SF2_SAMPLE_MODES, 1}});
+    addKit(b, 0, 0);
+    addKit(b, 8, 150);  // 6 dB quieter
+    auto c = convert(b);
+    ASSERT_TRUE(c->ok);
+    const auto& w = c->writer;
+    auto peak = [&](int kit) {
+        const InstrumentRecord& r = w.drumRegions[w.drumKitMaps[kit * 128 + 36]];
+        int p = 0;
+        for (auto v : w.samples[r.sample]) p = std::max(p, std::abs(int(v)));
+        return p;
+    };
+    EXPECT_NEAR(20 * std::log10(double(peak(1)) / peak(0)), -6.0, 0.5);
+    // 20000 of 32768 at the drum reference scale.
+    EXPECT_NEAR(peak(0), 20000 * SF2_DRUM_GAIN_REFERENCE, 2.0);
+}
+
+TEST(Sf2ImportDrums, FurtherKitsFollowTheProgramKitTable) {
+    Sf2Builder b;
+    addMelodic(b, 0, sine440(), {{SF2_SAMPLE_MODES, 1}});
+    addKit(b, 0);
+    addKit(b, 25);
+    auto c = convert(b);
+    ASSERT_TRUE(c->ok);
+    const auto& w = c->writer;
+    EXPECT_EQ(w.drumKitMaps.size(), 256u);
+    EXPECT_EQ(w.programKits[0], 0u);
+    EXPECT_EQ(w.programKits[24], 0u);
+    EXPECT_EQ(w.programKits[25], 1u);
+    EXPECT_EQ(w.programKits[127], 1u);
+    EXPECT_EQ(c->importer.summary.kits, 2);
+}
+
+TEST(Sf2ImportFallback, MissingProgramsBorrowFromTheirFamilyOrProgram0) {
+    Sf2Builder b;
+    addMelodic(b, 0, sine440(), {{SF2_SAMPLE_MODES, 1}});
+    addMelodic(b, 2, sine440(60), {{SF2_SAMPLE_MODES, 1}});
+    addMelodic(b, 19, sine440(62), {{SF2_SAMPLE_MODES, 1}});
+    auto c = convert(b);
+    ASSERT_TRUE(c->ok);
+    const auto& s = c->importer.summary;
+    EXPECT_EQ(s.programsConverted, 3);
+    EXPECT_EQ(s.programsBorrowed, 125);
+    EXPECT_EQ(s.borrowedFrom[1], 0);   // 0 and 2 are equally near: the lower one
+    EXPECT_EQ(s.borrowedFrom[3], 2);
+    EXPECT_EQ(s.borrowedFrom[16], 19);  // organ family 16–23
+    EXPECT_EQ(s.borrowedFrom[23], 19);
+    EXPECT_EQ(s.borrowedFrom[9], 0);    // no other chromatic percussion
+    const auto& w = c->writer;
+    EXPECT_EQ(w.programs[3].sample, w.programs[2].sample);
+    EXPECT_EQ(w.programs[3].groupId, 3);
+    // With no drum kit, every key plays the silent region.
+    EXPECT_EQ(w.drumRegions[w.drumKitMaps[36]].cycleLength, 0u);
+}
+
+TEST(Sf2ImportFallback, PresetWithoutKey60UsesTheMiddleOfItsRange) {
+    Sf2Builder b;
+    addMelodic(b, 0, sine440(), {{SF2_SAMPLE_MODES, 1}, {SF2_KEY_RANGE, Sf2Builder::range(80, 100)}});
+    auto c = convert(b);
+    ASSERT_TRUE(c->ok);
+    EXPECT_EQ(c->importer.summary.programsConverted, 1);
+}
+
+TEST(Sf2ImportFallback, BankWithoutMelodicPresetsFails) {
+    Sf2Builder b;
+    addKit(b, 0);
+    auto c = convert(b);
+    EXPECT_FALSE(c->ok);
+    EXPECT_EQ(c->importer.lastError, RESULT_UNSUPPORTED_DATA);
+}
+
+TEST(Sf2ImportBadSamples, SampleOutsideTheDataIsSkippedNotRead) {
+    Sf2Builder b;
+    addMelodic(b, 0, sine440(), {{SF2_SAMPLE_MODES, 1}});
+    addMelodic(b, 1, sine440(), {{SF2_SAMPLE_MODES, 1}, {SF2_START_ADDRS_COARSE_OFFSET, 100}});
+    auto c = convert(b);
+    ASSERT_TRUE(c->ok);
+    EXPECT_EQ(c->importer.summary.borrowedFrom[1], 0);
+}
+
+TEST(Sf2ImportOutput, TheWrittenFontLoadsWithoutRepairs) {
+    Sf2Builder b;
+    addMelodic(b, 0, sine440(), {{SF2_SAMPLE_MODES, 1}});
+    addMelodic(b, 40, sine440(55), {{SF2_SAMPLE_MODES, 0}});
+    addKit(b, 0);
+    addKit(b, 8);
+    auto c = convert(b);
+    ASSERT_TRUE(c->ok);
+    std::vector<std::uint8_t> bytes = c->writer.bytes();
+    SoundFont font;
+    SoundFontDiagnostics diagnostics;
+    ASSERT_TRUE(font.loadSoundFontFromMemory(bytes.data(), bytes.size(), &diagnostics));
+    EXPECT_TRUE(diagnostics.problems.empty()) << diagnostics.problems.front();
+    EXPECT_EQ(font.drumKitCount, 2);
+    // The loader leaves converted records as they are: rates are already even.
+    EXPECT_EQ(std::memcmp(&font.programs[40].attackRate, &c->writer.programs[40].attackRate, 48), 0);
+}
+
+TEST(Sf2ImportOutput, SizeLimitLowersTheDataRate) {
+    Sf2Builder b;
+    addMelodic(b, 0, sine440(), {{SF2_SAMPLE_MODES, 0}});
+    auto unlimited = convert(b);
+    ASSERT_TRUE(unlimited->ok);
+    std::size_t full = unlimited->writer.bytes().size();
+
+    auto limited = std::make_unique<Converted>();
+    limited->file = b.build();
+    ASSERT_TRUE(limited->bank.parse(reinterpret_cast<const std::uint8_t*>(limited->file.data()), limited->file.size()));
+    limited->importer.options.maxBytes = full - 1000;
+    ASSERT_TRUE(limited->importer.convert(limited->bank, limited->writer));
+    EXPECT_LE(limited->writer.bytes().size(), full - 1000);
+    EXPECT_LT(limited->importer.summary.dataRate, 22050u);
+
+    limited->importer.options.maxBytes = 9000;  // below the fixed tables
+    EXPECT_FALSE(limited->importer.convert(limited->bank, limited->writer));
+}
+
+}  // namespace
+}  // namespace brellin
