@@ -58,7 +58,9 @@ bool configFolderFromEnvironment(const char* xdgConfigHome, const char* home, ch
     if (xdgConfigHome != nullptr && xdgConfigHome[0] == '/') {
         folder = xdgConfigHome;
     } else if (home != nullptr && home[0] != '\0') {
-        folder = std::string(home) + "/.config";
+        folder = home;
+        while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+        folder += "/.config";
     } else {
         if (size > 0) out[0] = '\0';
         return false;
