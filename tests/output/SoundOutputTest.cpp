@@ -1,0 +1,448 @@
+// The render loop: buffer geometry in all twelve formats, the clock and its
+// callback, silence, the catch-up rule, open and close, the source list.
+#include "output/SoundOutput.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "tests/output/OutputTestSupport.h"
+
+namespace brellin {
+namespace {
+
+using testing::ConstantSource;
+using testing::isSilence;
+using testing::ScriptedDevice;
+
+struct Format {
+    std::uint32_t rate, bits, channels, bufferBytes, samplesPerSlice, reverbMask;
+};
+
+// The table of buffer sizes, with slice length and delay line per format.
+const Format formats[] = {
+    {11025, 8, 1, 704, 44, 511},    {11025, 8, 2, 1408, 44, 1023},  {11025, 16, 1, 1408, 44, 511},
+    {11025, 16, 2, 2816, 44, 1023}, {22050, 8, 1, 1408, 88, 1023},  {22050, 8, 2, 2816, 88, 2047},
+    {22050, 16, 1, 2816, 88, 1023}, {22050, 16, 2, 5632, 88, 2047}, {44100, 8, 1, 2816, 176, 2047},
+    {44100, 8, 2, 5632, 176, 4095}, {44100, 16, 1, 5632, 176, 2047}, {44100, 16, 2, 11264, 176, 4095},
+};
+
+class Fixture {
+public:
+    Fixture() {
+        auto owned = std::make_unique<ScriptedDevice>();
+        device = owned.get();
+        output.setDevice(std::move(owned));
+    }
+    SoundOutput output;
+    ScriptedDevice* device;
+};
+
+// ---- every format ----
+
+class RenderLoopFormat : public ::testing::TestWithParam<Format> {};
+
+TEST_P(RenderLoopFormat, GeometryOpeningSilenceAndRenderedBuffers) {
+    const Format f = GetParam();
+    Fixture fx;
+    ASSERT_TRUE(fx.output.open(f.bits, f.rate, f.channels));
+    EXPECT_TRUE(fx.output.isRunning());
+    EXPECT_EQ(fx.output.bufferBytes(), f.bufferBytes);
+    EXPECT_EQ(fx.output.samplesPerSlice, f.samplesPerSlice);
+    EXPECT_EQ(fx.output.reverbMask, f.reverbMask);
+    EXPECT_EQ(fx.device->format.sampleRate, f.rate);
+    EXPECT_EQ(fx.device->format.bitsPerSample, f.bits);
+    EXPECT_EQ(fx.device->format.channels, f.channels);
+    EXPECT_EQ(fx.device->bufferBytes, f.bufferBytes);
+    EXPECT_EQ(fx.device->bufferCount, 8u);
+    EXPECT_EQ(fx.device->restarts, 1);
+
+    // Eight buffers of silence were queued while the device was paused.
+    auto opening = fx.device->written();
+    ASSERT_EQ(opening.size(), 8u);
+    for (std::size_t i = 0; i < 8; ++i) {
+        EXPECT_TRUE(fx.device->writtenWhilePaused[i]);
+        ASSERT_EQ(opening[i].size(), f.bufferBytes);
+        EXPECT_TRUE(isSilence(opening[i].data(), opening[i].size(), f.bits)) << "opening buffer " << i;
+    }
+
+    const std::int32_t scale = f.bits == 8 ? 1 : 256;
+    ConstantSource source(10 * scale, -20 * scale, f.channels);
+    ASSERT_TRUE(fx.output.attachSource(&source, f.channels));
+    const std::uint32_t clockBefore = fx.output.clock.load();
+
+    fx.device->handBack(8);
+    ASSERT_TRUE(fx.device->waitWrites(16));
+    EXPECT_EQ(fx.output.clock.load() - clockBefore, 8u * 64u);
+    EXPECT_EQ(source.mixCalls.load(), 8u * 16u);
+    EXPECT_EQ(source.lastFrames.load(), f.samplesPerSlice);
+
+    const auto all = fx.device->written();
+    for (std::size_t b = 8; b < 16; ++b) {
+        ASSERT_EQ(all[b].size(), f.bufferBytes);
+        for (std::size_t i = 0; i < all[b].size();) {
+            for (std::uint32_t c = 0; c < f.channels; ++c) {
+                const std::int32_t v = c == 0 ? 10 : -20;
+                if (f.bits == 8) {
+                    ASSERT_EQ(all[b][i], 128 + v) << "buffer " << b << " byte " << i;
+                    i += 1;
+                } else {
+                    ASSERT_EQ(static_cast<std::int16_t>(all[b][i] | (all[b][i + 1] << 8)), v * 256)
+                        << "buffer " << b << " byte " << i;
+                    i += 2;
+                }
+            }
+        }
+    }
+    fx.output.close();
+    EXPECT_FALSE(fx.output.isRunning());
+}
+
+TEST_P(RenderLoopFormat, SilenceWithoutSourcesAndTheClockStillAdvances) {
+    const Format f = GetParam();
+    Fixture fx;
+    ASSERT_TRUE(fx.output.open(f.bits, f.rate, f.channels));
+    fx.device->handBack(8);
+    ASSERT_TRUE(fx.device->waitWrites(16));
+    EXPECT_EQ(fx.output.clock.load(), 8u * 64u);
+    const auto all = fx.device->written();
+    for (std::size_t b = 8; b < 16; ++b) EXPECT_TRUE(isSilence(all[b].data(), all[b].size(), f.bits)) << b;
+}
+
+INSTANTIATE_TEST_SUITE_P(AllTwelve, RenderLoopFormat, ::testing::ValuesIn(formats),
+                         [](const ::testing::TestParamInfo<Format>& info) {
+                             return std::to_string(info.param.rate) + "Hz" + std::to_string(info.param.bits) + "bit" +
+                                    (info.param.channels == 2 ? "Stereo" : "Mono");
+                         });
+
+// ---- the clock and its callback ----
+
+struct CallbackLog {
+    SoundOutput* output = nullptr;
+    ConstantSource* source = nullptr;
+    std::vector<std::uint32_t> callbackClocks;
+    std::vector<std::uint32_t> mixCallsAtCallback;
+};
+
+void logCallback(void* argument) {
+    auto* log = static_cast<CallbackLog*>(argument);
+    log->callbackClocks.push_back(log->output->clock.load());
+    log->mixCallsAtCallback.push_back(log->source ? log->source->mixCalls.load() : 0);
+}
+
+TEST(RenderLoopClock, CallbackRunsBeforeEverySliceAfterTheClockAdvanced) {
+    Fixture fx;
+    ASSERT_TRUE(fx.output.open(16, 22050, 2));
+    ConstantSource source(1, 1, 2);
+    ASSERT_TRUE(fx.output.attachSource(&source, 0));
+    CallbackLog log;
+    log.output = &fx.output;
+    log.source = &source;
+    fx.output.setClockCallback(logCallback, &log);
+    fx.device->handBack(2);
+    ASSERT_TRUE(fx.device->waitWrites(10));
+    fx.output.setClockCallback(nullptr, nullptr);
+    ASSERT_EQ(log.callbackClocks.size(), 32u);
+    for (std::size_t i = 0; i < 32; ++i) {
+        EXPECT_EQ(log.callbackClocks[i], 4u * (i + 1)) << "slice " << i;
+        EXPECT_EQ(log.mixCallsAtCallback[i], i) << "the callback of slice " << i << " comes before its mixing";
+    }
+    EXPECT_EQ(fx.output.clock.load(), 128u);
+}
+
+TEST(RenderLoopClock, KeptAcrossCloseAndOpen) {
+    Fixture fx;
+    ASSERT_TRUE(fx.output.open(8, 11025, 1));
+    fx.device->handBack(3);
+    ASSERT_TRUE(fx.device->waitWrites(11));
+    EXPECT_EQ(fx.output.clock.load(), 192u);
+    fx.output.close();
+    EXPECT_EQ(fx.output.clock.load(), 192u);
+    ASSERT_TRUE(fx.output.open(16, 44100, 2));
+    EXPECT_EQ(fx.output.clock.load(), 192u);
+    fx.device->handBack(1);
+    ASSERT_TRUE(fx.device->waitWrites(9));
+    EXPECT_EQ(fx.output.clock.load(), 256u);
+}
+
+void removeItself(void* argument) {
+    auto* calls = static_cast<std::pair<SoundOutput*, int>*>(argument);
+    ++calls->second;
+    ClockCallback previous = nullptr;
+    void* previousArgument = nullptr;
+    calls->first->setClockCallback(nullptr, nullptr, &previous, &previousArgument);
+    EXPECT_EQ(previous, &removeItself);
+    EXPECT_EQ(previousArgument, argument);
+}
+
+TEST(RenderLoopClock, ACallbackMayRemoveItself) {
+    Fixture fx;
+    ASSERT_TRUE(fx.output.open(8, 11025, 1));
+    std::pair<SoundOutput*, int> calls{&fx.output, 0};
+    fx.output.setClockCallback(removeItself, &calls);
+    fx.device->handBack(2);
+    ASSERT_TRUE(fx.device->waitWrites(10));
+    EXPECT_EQ(calls.second, 1);
+}
+
+void countCall(void* argument) { ++*static_cast<int*>(argument); }
+
+TEST(RenderLoopClock, SetClockCallbackHandsOutThePreviousPair) {
+    SoundOutput output;
+    int a = 0, b = 0;
+    ClockCallback previous = countCall;
+    void* previousArgument = &a;
+    output.setClockCallback(countCall, &a, &previous, &previousArgument);
+    EXPECT_EQ(previous, nullptr);
+    EXPECT_EQ(previousArgument, nullptr);
+    output.setClockCallback(countCall, &b, &previous, nullptr);
+    EXPECT_EQ(previous, &countCall);
+    output.setClockCallback(nullptr, nullptr, nullptr, &previousArgument);
+    EXPECT_EQ(previousArgument, &b);
+}
+
+TEST(RenderLoopClock, CallbackSurvivesCloseAndOpen) {
+    Fixture fx;
+    int calls = 0;
+    fx.output.setClockCallback(countCall, &calls);
+    ASSERT_TRUE(fx.output.open(8, 11025, 1));
+    fx.output.close();
+    ASSERT_TRUE(fx.output.open(8, 11025, 1));
+    fx.device->handBack(1);
+    ASSERT_TRUE(fx.device->waitWrites(9));
+    EXPECT_EQ(calls, 16);
+}
+
+// ---- catch-up ----
+
+TEST(RenderLoopCatchUp, FromTheTwelfthBufferInOneWakeUpSilenceWithoutClock) {
+    Fixture fx;
+    ASSERT_TRUE(fx.output.open(8, 22050, 1));
+    ConstantSource source(50, 0, 1);
+    ASSERT_TRUE(fx.output.attachSource(&source, 1));
+    int calls = 0;
+    fx.output.setClockCallback(countCall, &calls);
+    // The device returns the next 20 buffers at once, as an overloaded
+    // machine would find them: one wake-up sees 28 buffers done in a row.
+    fx.device->setAutoReturn(20);
+    fx.device->handBack(8);
+    ASSERT_TRUE(fx.device->waitWrites(8 + 28));
+    const auto all = fx.device->written();
+    for (std::size_t i = 0; i < 28; ++i) {
+        const auto& buffer = all[8 + i];
+        if (i < 12) {
+            EXPECT_EQ(buffer[0], 128 + 50) << "buffer " << i << " of the wake-up is rendered";
+        } else {
+            EXPECT_TRUE(isSilence(buffer.data(), buffer.size(), 8)) << "buffer " << i << " of the wake-up is silence";
+        }
+    }
+    EXPECT_EQ(fx.output.clock.load(), 12u * 64u);
+    EXPECT_EQ(source.mixCalls.load(), 12u * 16u);
+    fx.output.setClockCallback(nullptr, nullptr);
+    EXPECT_EQ(calls, 12 * 16);
+    EXPECT_EQ(fx.device->writeCount(), 8u + 28u) << "the ring is full again";
+
+    // The count starts again at the next wake-up.
+    fx.device->handBack(1);
+    ASSERT_TRUE(fx.device->waitWrites(8 + 29));
+    EXPECT_EQ(fx.device->written().back()[0], 128 + 50);
+    EXPECT_EQ(fx.output.clock.load(), 13u * 64u);
+}
+
+// ---- open and close ----
+
+TEST(SoundOutputOpen, UnsupportedRatesFailWith80000001AndStayClosed) {
+    for (std::uint32_t rate : {48000u, 0u, 8000u, 11024u, 44101u, 96000u}) {
+        Fixture fx;
+        EXPECT_FALSE(fx.output.open(16, rate, 2)) << rate;
+        EXPECT_EQ(fx.output.lastError, static_cast<ResultCode>(0x80000001u)) << rate;
+        EXPECT_FALSE(fx.output.isRunning());
+        EXPECT_EQ(fx.device->opens, 0);
+        EXPECT_EQ(fx.output.bufferBytes(), 0u);
+    }
+}
+
+TEST(SoundOutputOpen, DeviceFailureIs80000003AndCloseCleansUp) {
+    Fixture fx;
+    fx.device->failOpen = true;
+    EXPECT_FALSE(fx.output.open(16, 44100, 2));
+    EXPECT_EQ(fx.output.lastError, RESULT_DEVICE_ERROR);
+    EXPECT_STREQ(fx.output.deviceErrorText(), "scripted failure");
+    EXPECT_FALSE(fx.output.isRunning());
+    fx.output.close();
+    fx.device->failOpen = false;
+    EXPECT_TRUE(fx.output.open(16, 44100, 2));
+    EXPECT_EQ(fx.output.lastError, RESULT_OK);
+}
+
+TEST(SoundOutputOpen, AFailedBufferWriteReleasesEverything) {
+    Fixture fx;
+    fx.device->failWriteAt = 3;
+    EXPECT_FALSE(fx.output.open(8, 11025, 1));
+    EXPECT_EQ(fx.output.lastError, RESULT_DEVICE_ERROR);
+    EXPECT_FALSE(fx.output.isRunning());
+    EXPECT_EQ(fx.device->resets, 1);
+    EXPECT_EQ(fx.device->closes, 1);
+    EXPECT_EQ(fx.output.bufferBytes(), 0u);
+}
+
+TEST(SoundOutputOpen, OpenResetsTheEffectsAndChoosesThePlainRoutine) {
+    Fixture fx;
+    ASSERT_TRUE(fx.output.open(16, 22050, 2));
+    fx.output.reverbOn = true;
+    fx.output.lowPassOn = true;
+    fx.output.chooseConverter();
+    EXPECT_EQ(fx.output.converter.load(), selectConverter(16, true, true, 2));
+    fx.output.reverbLine[17] = 99;
+    fx.output.filterHistory[3] = 99;
+    fx.output.reverbIndex = 5;
+    fx.output.filterIndex = 6;
+    ASSERT_TRUE(fx.output.open(8, 11025, 1));
+    EXPECT_FALSE(fx.output.reverbOn);
+    EXPECT_FALSE(fx.output.lowPassOn);
+    EXPECT_EQ(fx.output.converter.load(), selectConverter(8, false, false, 1));
+    EXPECT_EQ(fx.output.reverbLine[17], 0);
+    EXPECT_EQ(fx.output.filterHistory[3], 0);
+    EXPECT_EQ(fx.output.reverbIndex, 0u);
+    EXPECT_EQ(fx.output.filterIndex, 0u);
+}
+
+TEST(SoundOutputOpen, ReverbSwitchedOnWhilePlayingIsUsedFromTheNextSlice) {
+    Fixture fx;
+    ASSERT_TRUE(fx.output.open(16, 11025, 1));
+    ConstantSource source(1000, 0, 1);
+    ASSERT_TRUE(fx.output.attachSource(&source, 1));
+    fx.output.reverbOn = true;
+    fx.output.chooseConverter();
+    fx.device->handBack(1);
+    ASSERT_TRUE(fx.device->waitWrites(9));
+    const auto buffer = fx.device->written()[8];
+    EXPECT_EQ(static_cast<std::int16_t>(buffer[0] | (buffer[1] << 8)), 500);  // the dry signal is halved
+}
+
+TEST(SoundOutputClose, ResetsTheFormatAndKeepsTheDevice) {
+    Fixture fx;
+    ASSERT_TRUE(fx.output.open(16, 44100, 2));
+    fx.output.close();
+    EXPECT_EQ(fx.output.bitsPerSample, 8u);
+    EXPECT_EQ(fx.output.channels, 1u);
+    EXPECT_EQ(fx.output.sampleRate, 11025u);
+    EXPECT_EQ(fx.output.lastError, RESULT_OK);
+    EXPECT_EQ(fx.device->resets, 1);
+    EXPECT_EQ(fx.device->closes, 1);
+    EXPECT_EQ(fx.output.device(), fx.device);
+    fx.output.close();  // closing twice is harmless
+    EXPECT_EQ(fx.device->closes, 1);
+}
+
+TEST(SoundOutputClose, DetachesEverySourceInListOrderAndStopsIt) {
+    Fixture fx;
+    ASSERT_TRUE(fx.output.open(8, 11025, 2));
+    std::vector<SoundSource*> stops;
+    ConstantSource a(1, 1, 2), b(2, 2, 2), c(3, 3, 2);
+    for (ConstantSource* s : {&a, &b, &c}) {
+        s->stopLog = &stops;
+        ASSERT_TRUE(fx.output.attachSource(s, 1));
+    }
+    EXPECT_EQ(fx.output.sourceCount(), 3u);
+    fx.output.close();
+    EXPECT_EQ(fx.output.sourceCount(), 0u);
+    EXPECT_EQ(stops, (std::vector<SoundSource*>{&a, &b, &c}));
+    for (ConstantSource* s : {&a, &b, &c}) {
+        EXPECT_TRUE(s->stopRequest.load());
+        EXPECT_EQ(s->next, nullptr);
+        EXPECT_EQ(s->prev, nullptr);
+    }
+}
+
+// ---- the source list ----
+
+TEST(SoundOutputSources, MonoJoinsStereoButStereoDoesNotJoinMono) {
+    Fixture fx;
+    ASSERT_TRUE(fx.output.open(16, 22050, 2));
+    ConstantSource mono(1, 1, 2);
+    EXPECT_TRUE(fx.output.attachSource(&mono, 1));
+    EXPECT_EQ(mono.channels, 1u);
+    ASSERT_TRUE(fx.output.open(16, 22050, 1));
+    ConstantSource stereo(1, 1, 1);
+    EXPECT_FALSE(fx.output.attachSource(&stereo, 2));
+    EXPECT_EQ(fx.output.sourceCount(), 0u);
+    EXPECT_TRUE(fx.output.attachSource(&stereo, 1));
+}
+
+TEST(SoundOutputSources, AttachCopiesTheFormatAndCentresThePan) {
+    Fixture fx;
+    ASSERT_TRUE(fx.output.open(16, 44100, 2));
+    ConstantSource source(0, 0, 2);
+    source.pan = 3;
+    ASSERT_TRUE(fx.output.attachSource(&source, 0));  // 0: the output's channel count
+    EXPECT_EQ(source.sampleRate, 44100u);
+    EXPECT_EQ(source.bits, 16u);
+    EXPECT_EQ(source.channels, 2u);
+    EXPECT_EQ(source.pan.load(), 64);
+    EXPECT_EQ(source.output, &fx.output);
+}
+
+TEST(SoundOutputSources, RefusesMissingAndAlreadyListedSources) {
+    Fixture fx;
+    ASSERT_TRUE(fx.output.open(8, 11025, 1));
+    EXPECT_FALSE(fx.output.attachSource(nullptr, 1));
+    ConstantSource source(0, 0, 1);
+    EXPECT_TRUE(fx.output.attachSource(&source, 1));
+    EXPECT_FALSE(fx.output.attachSource(&source, 1));
+    EXPECT_EQ(fx.output.sourceCount(), 1u);
+    // The source's own attach reports a refusal as an unsupported format.
+    EXPECT_FALSE(source.attach(fx.output));
+    EXPECT_EQ(source.lastError, RESULT_UNSUPPORTED_FORMAT);
+    fx.output.detachSource(&source);
+    EXPECT_EQ(fx.output.sourceCount(), 0u);
+    EXPECT_TRUE(source.attach(fx.output));
+    EXPECT_EQ(source.channels, 1u);
+}
+
+TEST(SoundOutputSources, DetachOfAnUnlistedSourceChangesNothing) {
+    Fixture fx;
+    ASSERT_TRUE(fx.output.open(8, 11025, 1));
+    ConstantSource listed(0, 0, 1), stranger(0, 0, 1);
+    ASSERT_TRUE(fx.output.attachSource(&listed, 1));
+    fx.output.detachSource(&stranger);
+    fx.output.detachSource(nullptr);
+    EXPECT_EQ(fx.output.sourceCount(), 1u);
+    EXPECT_FALSE(stranger.stopRequest.load());
+}
+
+TEST(SoundOutputSources, AllSourcesAddUpAndADetachedOneIsNoLongerMixed) {
+    Fixture fx;
+    ASSERT_TRUE(fx.output.open(8, 11025, 1));
+    ConstantSource a(10, 0, 1), b(20, 0, 1), c(40, 0, 1);
+    ASSERT_TRUE(fx.output.attachSource(&a, 1));
+    ASSERT_TRUE(fx.output.attachSource(&b, 1));
+    ASSERT_TRUE(fx.output.attachSource(&c, 1));
+    fx.device->handBack(1);
+    ASSERT_TRUE(fx.device->waitWrites(9));
+    EXPECT_EQ(fx.device->written()[8][0], 128 + 70);
+    fx.output.detachSource(&b);
+    const std::uint32_t callsOfB = b.mixCalls.load();
+    fx.device->handBack(1);
+    ASSERT_TRUE(fx.device->waitWrites(10));
+    EXPECT_EQ(fx.device->written()[9][0], 128 + 50);
+    EXPECT_EQ(b.mixCalls.load(), callsOfB);
+}
+
+TEST(SoundOutputSources, ASourceWithoutMixRoutineIsSkipped) {
+    Fixture fx;
+    ASSERT_TRUE(fx.output.open(8, 11025, 1));
+    ConstantSource a(10, 0, 1);
+    SoundSource bare;  // mix not set yet
+    ASSERT_TRUE(fx.output.attachSource(&bare, 1));
+    ASSERT_TRUE(fx.output.attachSource(&a, 1));
+    fx.device->handBack(1);
+    ASSERT_TRUE(fx.device->waitWrites(9));
+    EXPECT_EQ(fx.device->written()[8][0], 128 + 10);
+}
+
+}  // namespace
+}  // namespace brellin
