@@ -62,6 +62,13 @@ std::string limitFaceName(const char* name) {
 
 bool isLineBreak(char32_t c) { return c == U'\n' || c == U'\r'; }
 
+// k * minor / major rounded to nearest (halves up). The product needs more
+// than 64 bits for lines between far-away end points.
+std::int64_t minorStep(std::int64_t k, std::int64_t minor, std::int64_t major) {
+    __extension__ using Wide = __int128;
+    return static_cast<std::int64_t>((Wide{2} * k * minor + major) / (Wide{2} * major));
+}
+
 }  // namespace
 
 Surface::Surface() : text(new TextRenderer()) {
@@ -151,14 +158,14 @@ bool Surface::drawLine(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::i
         stepRange(x1, sx, adx, pictureWidth, lo, hi);
         for (std::int64_t k = lo; k < hi; ++k) {
             const std::int64_t x = x1 + sx * k;
-            const std::int64_t y = y1 + sy * ((2 * k * ady + adx) / (2 * adx));
+            const std::int64_t y = y1 + sy * minorStep(k, ady, adx);
             if (y >= 0 && y < pictureHeight) picture[static_cast<std::size_t>(y * pictureWidth + x)] = value;
         }
     } else {
         stepRange(y1, sy, ady, pictureHeight, lo, hi);
         for (std::int64_t k = lo; k < hi; ++k) {
             const std::int64_t y = y1 + sy * k;
-            const std::int64_t x = x1 + sx * ((2 * k * adx + ady) / (2 * ady));
+            const std::int64_t x = x1 + sx * minorStep(k, adx, ady);
             if (x >= 0 && x < pictureWidth) picture[static_cast<std::size_t>(y * pictureWidth + x)] = value;
         }
     }
