@@ -550,19 +550,42 @@ bool Sf2File::presetKeyRange(std::size_t presetIndex, int& low, int& high) const
     low = 128;
     high = -1;
     if (presetIndex >= presets.size()) return false;
-    // The keys at which any region sounds, at any velocity.
-    std::vector<Sf2Region> found;
-    for (int key = 0; key < 128; ++key) {
-        bool any = false;
-        for (int velocity : {100, 64, 127, 1}) {
-            if (findRegions(presetIndex, key, velocity, found) > 0) {
-                any = true;
-                break;
-            }
+    // The union over the preset's zones of (preset zone range ∩ instrument zone range).
+    std::size_t bagFirst = presets[presetIndex].bagIndex;
+    std::size_t bagLast = presetIndex + 1 < presets.size() ? presets[presetIndex + 1].bagIndex : terminalPresetBag;
+    Zone presetGlobal;
+    for (std::size_t bag = bagFirst; bag < bagLast; ++bag) {
+        std::size_t gFirst, gLast;
+        zoneRange(presetBags, bag, gFirst, gLast);
+        Zone pz = readZone(presetGenerators, gFirst, gLast, SF2_INSTRUMENT);
+        if (!pz.hasTerminal) {
+            if (bag == bagFirst) presetGlobal = pz;
+            continue;
         }
-        if (any) {
-            low = std::min(low, key);
-            high = std::max(high, key);
+        if (pz.terminalValue >= instruments.size()) continue;
+        Range pKeys = presetGlobal.keys;
+        for (const auto& e : pz.gens)
+            if (e.op == SF2_KEY_RANGE) pKeys = rangeOf(e.amount);
+        std::size_t inst = pz.terminalValue;
+        std::size_t iFirst = instruments[inst].bagIndex;
+        std::size_t iLast = inst + 1 < instruments.size() ? instruments[inst + 1].bagIndex : terminalInstrumentBag;
+        Zone instGlobal;
+        for (std::size_t ibag = iFirst; ibag < iLast; ++ibag) {
+            std::size_t f, l;
+            zoneRange(instrumentBags, ibag, f, l);
+            Zone iz = readZone(instrumentGenerators, f, l, SF2_SAMPLE_ID);
+            if (!iz.hasTerminal) {
+                if (ibag == iFirst) instGlobal = iz;
+                continue;
+            }
+            if (iz.terminalValue >= samples.size()) continue;
+            Range iKeys = instGlobal.keys;
+            for (const auto& e : iz.gens)
+                if (e.op == SF2_KEY_RANGE) iKeys = rangeOf(e.amount);
+            int lo = std::max(pKeys.low, iKeys.low), hi = std::min({pKeys.high, iKeys.high, 127});
+            if (lo > hi) continue;
+            low = std::min(low, lo);
+            high = std::max(high, hi);
         }
     }
     return high >= 0;

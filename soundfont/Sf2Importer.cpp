@@ -39,6 +39,7 @@ namespace {
 constexpr double ATTENUATION_SCALE = 0.4;
 constexpr std::int32_t MAX_LEVEL = 16000000;  // below 2^31 / 127: level × volume fits 32 bits
 constexpr std::int32_t MIN_LEVEL = 4096;
+constexpr std::uint32_t MAX_SAMPLE_LENGTH = 1u << 24;
 
 std::int32_t evenRate(double rate, std::int32_t minimum) {
     if (!(rate > 0.0)) return minimum;
@@ -166,9 +167,20 @@ bool convertPitched(Sf2File& bank, const ZoneSample& z, double rate, PitchedSamp
     Sf2Signal signal{frames.data(), static_cast<std::int64_t>(frames.size()), z.looped, z.loopStart - z.start,
                      z.loopEnd - z.start};
     double rootFrequency = 440.0 * std::pow(2.0, (z.rootKey - 69) / 12.0 - z.tuneCents / 1200.0);
+    // Below 4 Hz (far under key 0) or above the data rate the tuning is not
+    // an instrument's.
+    if (!(rootFrequency >= 4.0) || rootFrequency > rate) {
+        why = "root pitch out of range";
+        return false;
+    }
     out.cycleLength = sf2SnapCycleLength(rootFrequency, rate);
     // Output samples per source frame: the data rate is cycleLength × root frequency.
     double ratio = out.cycleLength * rootFrequency / z.sampleRate;
+    // Longest stored sample: about 10 minutes at 22050 Hz.
+    if (static_cast<double>(readEnd - z.start) * ratio > double(MAX_SAMPLE_LENGTH)) {
+        why = "sample too long";
+        return false;
+    }
     std::vector<double> values;
     if (z.looped) {
         double attackFrames = static_cast<double>(z.loopStart - z.start);
@@ -487,6 +499,10 @@ bool Sf2Importer::convertAtRate(Sf2File& bank, SoundFontWriter& writer, std::uin
                 // (a looped sample that does not die away is cut after 1.5 s
                 // with a 50 ms fade).
                 double seconds = z.looped ? 1.5 : static_cast<double>(z.end - z.start) / z.sampleRate;
+                if (seconds * rate > double(MAX_SAMPLE_LENGTH)) {
+                    summary.notes.push_back("drum sample \"" + bank.samples[region.sampleIndex].name + "\" too long");
+                    continue;
+                }
                 for (double t = 0.0; t < seconds; t += 0.005) {
                     if (t > sf2Seconds(env.delay) + sf2Seconds(env.attack) + sf2Seconds(env.hold) &&
                         sf2EnvelopeGain(env, t) < 0.001) {

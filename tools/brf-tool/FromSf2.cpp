@@ -15,7 +15,7 @@
 #include "soundfont/Sf2Importer.h"
 #include "soundfont/SoundFontWriter.h"
 
-namespace brellin {
+namespace brellin::brftool {
 
 namespace {
 
@@ -35,13 +35,13 @@ bool parseNumber(const char* text, double low, double high, double& value) {
 
 }  // namespace
 
-// argv[0] is "from-sf2".
-int runFromSf2(int argc, char** argv) {
+// The arguments after "from-sf2".
+int fromSf2Command(int argc, char** argv) {
     const char* input = nullptr;
     const char* output = nullptr;
     Sf2ImportOptions options;
     bool verbose = false;
-    for (int i = 1; i < argc; ++i) {
+    for (int i = 0; i < argc; ++i) {
         double value = 0;
         if (std::strcmp(argv[i], "--rate") == 0 && i + 1 < argc) {
             if (!parseNumber(argv[++i], 4000, 96000, value)) {
@@ -113,4 +113,4 @@ int runFromSf2(int argc, char** argv) {
     return 0;
 }
 
-}  // namespace brellin
+}  // namespace brellin::brftool
