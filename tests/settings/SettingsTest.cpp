@@ -1,0 +1,289 @@
+#include "settings/Settings.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <string>
+
+#include <sys/resource.h>
+
+#include "settings/IniFile.h"
+#include "../TempDir.h"
+
+using namespace brellin;
+using brellin::testing::TempDir;
+
+namespace {
+
+Settings loadFrom(const TempDir& dir, const std::string& text, ScreenSize screen = ScreenSize{}) {
+    std::string path = dir.write("Brellin.cfg", text);
+    Settings settings;
+    settings.loadSettingsFrom(path.c_str(), nullptr, 0, screen);
+    return settings;
+}
+
+const char* const DEFAULT_FILE =
+    "[File]\n"
+    "RecentlyOpend0=\n"
+    "RecentlyOpend1=\n"
+    "RecentlyOpend2=\n"
+    "RecentlyOpend3=\n"
+    "RecentlyOpend4=\n"
+    "[PlaySetting]\n"
+    "DisplayMode=0\n"
+    "KeyCodeForDisplayOn=32\n"
+    "KeyCodeForFileOpen=38\n"
+    "KeyCodeForMenuPopup=27\n"
+    "KeyCodeForNext=39\n"
+    "KeyCodeForPlay=13\n"
+    "KeyCodeForPlayList=40\n"
+    "KeyCodeForPrevious=37\n"
+    "KeyCodeForVolumeDown=188\n"
+    "KeyCodeForVolumeUp=190\n"
+    "PlayMode=0\n"
+    "TimerMode=0\n"
+    "TrayIconMode=0\n"
+    "Volume=128\n"
+    "fAlwaysOnTop=0\n"
+    "[SkinSetting]\n"
+    "SkinFileName=Brellin.ini\n"
+    "[SoundSetting]\n"
+    "BitRate=8\n"
+    "InitializePositionId=0\n"
+    "InitializePositionX=0\n"
+    "InitializePositionY=0\n"
+    "LastPlayFileName=/\n"
+    "MaxChannels=32\n"
+    "ReverbLevel=4\n"
+    "SampleRate=22050\n"
+    "SoundFontName=small.brf\n"
+    "fLowPassFilter=0\n"
+    "fReverb=0\n"
+    "fShowVolume=1\n"
+    "fStereo=1\n";
+
+}  // namespace
+
+TEST(SettingsDefaults, NoFileGivesTheDefaults) {
+    TempDir dir;
+    Settings settings;
+    settings.SampleRate = 2;  // values of the record are overwritten by the defaults
+    settings.settingsChanged = true;
+    char startFile[260] = "unchanged";
+    settings.loadSettingsFrom(dir.path("Brellin.cfg").c_str(), startFile, sizeof startFile);
+    EXPECT_EQ(settings.sampleRateHz(), 22050);
+    EXPECT_EQ(settings.bitsPerSample(), 8);
+    EXPECT_EQ(settings.channelCount(), 2);
+    EXPECT_EQ(settings.MaxChannels, 32);
+    EXPECT_EQ(settings.InitializePositionId, 0);
+    EXPECT_EQ(settings.fReverb, 0);
+    EXPECT_EQ(settings.ReverbLevel, 4);
+    EXPECT_EQ(settings.fLowPassFilter, 0);
+    EXPECT_STREQ(settings.SoundFontName, "small.brf");
+    EXPECT_EQ(settings.PlayMode, 0);
+    EXPECT_EQ(settings.DisplayMode, 0);
+    EXPECT_EQ(settings.TimerMode, 0);
+    EXPECT_EQ(settings.fAlwaysOnTop, 0);
+    EXPECT_EQ(settings.Volume, 128);
+    EXPECT_EQ(settings.fShowVolume, 1);
+    EXPECT_STREQ(settings.SkinFileName, "Brellin.ini");
+    for (int k = 0; k < RECENT_COUNT; ++k) EXPECT_TRUE(settings.recent[k].empty());
+    EXPECT_EQ(settings.KeyCodeForPlay, 13);
+    EXPECT_EQ(settings.KeyCodeForVolumeUp, 190);
+    EXPECT_STREQ(startFile, "/");
+    EXPECT_FALSE(settings.settingsChanged);
+}
+
+TEST(SettingsReadRules, OutputFormat) {
+    TempDir dir;
+    EXPECT_EQ(loadFrom(dir, "[SoundSetting]\nSampleRate=48000\n").sampleRateHz(), 22050);
+    EXPECT_EQ(loadFrom(dir, "[SoundSetting]\nSampleRate=11025\n").SampleRate, 0);
+    EXPECT_EQ(loadFrom(dir, "[SoundSetting]\nSampleRate=44100\n").SampleRate, 2);
+    EXPECT_EQ(loadFrom(dir, "[SoundSetting]\nSampleRate=abc\n").SampleRate, 1);
+    EXPECT_EQ(loadFrom(dir, "[SoundSetting]\nBitRate=24\n").BitRate, 0);
+    EXPECT_EQ(loadFrom(dir, "[SoundSetting]\nBitRate=16\n").BitRate, 1);
+    EXPECT_EQ(loadFrom(dir, "[SoundSetting]\nfStereo=0\n").fStereo, 0);
+    EXPECT_EQ(loadFrom(dir, "[SoundSetting]\nfStereo=-3\n").fStereo, 1);
+}
+
+TEST(SettingsReadRules, VoicesAndEffectsAreClamped) {
+    TempDir dir;
+    EXPECT_EQ(loadFrom(dir, "[SoundSetting]\nMaxChannels=2\n").MaxChannels, 4);
+    EXPECT_EQ(loadFrom(dir, "[SoundSetting]\nMaxChannels=64\n").MaxChannels, 32);
+    EXPECT_EQ(loadFrom(dir, "[SoundSetting]\nMaxChannels=abc\n").MaxChannels, 4);
+    EXPECT_EQ(loadFrom(dir, "[SoundSetting]\nReverbLevel=-3\n").ReverbLevel, 0);
+    EXPECT_EQ(loadFrom(dir, "[SoundSetting]\nReverbLevel=9\n").ReverbLevel, 6);
+    EXPECT_EQ(loadFrom(dir, "[SoundSetting]\nfReverb=5\nfLowPassFilter=1\n").fReverb, 1);
+}
+
+TEST(SettingsReadRules, PlaySettingsAreMaskedOrClamped) {
+    TempDir dir;
+    EXPECT_EQ(loadFrom(dir, "[PlaySetting]\nPlayMode=6\n").PlayMode, 2);
+    EXPECT_EQ(loadFrom(dir, "[PlaySetting]\nPlayMode=-1\n").PlayMode, 3);
+    EXPECT_EQ(loadFrom(dir, "[PlaySetting]\nDisplayMode=3\n").DisplayMode, 1);
+    EXPECT_EQ(loadFrom(dir, "[PlaySetting]\nTimerMode=2\n").TimerMode, 0);
+    EXPECT_EQ(loadFrom(dir, "[PlaySetting]\nVolume=200\n").Volume, 128);
+    EXPECT_EQ(loadFrom(dir, "[PlaySetting]\nVolume=-1\n").Volume, 0);
+    EXPECT_EQ(loadFrom(dir, "[PlaySetting]\nKeyCodeForNext=-77\n").KeyCodeForNext, -77);
+}
+
+TEST(SettingsReadRules, LevelMeterIsOnOnlyForExactlyOne) {
+    TempDir dir;
+    EXPECT_EQ(loadFrom(dir, "[SoundSetting]\nfShowVolume=2\n").fShowVolume, 0);
+    EXPECT_EQ(loadFrom(dir, "[SoundSetting]\nfShowVolume=1\n").fShowVolume, 1);
+}
+
+TEST(SettingsReadRules, WindowPositionAndTrayMode) {
+    TempDir dir;
+    ScreenSize screen{1024, 768};
+    Settings far = loadFrom(dir, "[SoundSetting]\nInitializePositionId=7\nInitializePositionX=5000\nInitializePositionY=-4\n"
+                                 "[PlaySetting]\nTrayIconMode=1\n", screen);
+    EXPECT_EQ(far.InitializePositionId, 3);
+    EXPECT_EQ(far.InitializePositionX, 1023);
+    EXPECT_EQ(far.InitializePositionY, 0);
+    EXPECT_EQ(far.TrayIconMode, 1);
+    Settings centred = loadFrom(dir, "[SoundSetting]\nInitializePositionId=0\n[PlaySetting]\nTrayIconMode=1\n", screen);
+    EXPECT_EQ(centred.TrayIconMode, 0);  // the window starts shown
+    EXPECT_EQ(loadFrom(dir, "[SoundSetting]\nInitializePositionId=-2\n").InitializePositionId, 0);
+}
+
+TEST(SettingsReadRules, TextsAndTheStartFile) {
+    TempDir dir;
+    std::string path = dir.write("Brellin.cfg",
+                                 "[SoundSetting]\nLastPlayFileName=/music/long-name.brl\nSoundFontName=big.brf\n"
+                                 "[SkinSetting]\nSkinFileName=Other.ini\n[File]\nRecentlyOpend0=/a.brl\nRecentlyOpend4=/e.brl\n");
+    Settings settings;
+    char startFile[8];
+    settings.loadSettingsFrom(path.c_str(), startFile, sizeof startFile);
+    EXPECT_STREQ(startFile, "/music/");  // cut to the field
+    EXPECT_STREQ(settings.SoundFontName, "big.brf");
+    EXPECT_STREQ(settings.SkinFileName, "Other.ini");
+    EXPECT_STREQ(settings.recent[0].text(), "/a.brl");
+    EXPECT_STREQ(settings.recent[4].text(), "/e.brl");
+    EXPECT_TRUE(settings.recent[1].empty());
+}
+
+TEST(SettingsSave, ExactFileWithDefaults) {
+    TempDir dir;
+    Settings settings;
+    settings.settingsChanged = true;
+    ASSERT_TRUE(settings.saveSettingsTo(dir.path("Brellin.cfg").c_str()));
+    EXPECT_EQ(dir.read("Brellin.cfg"), DEFAULT_FILE);
+    EXPECT_FALSE(std::filesystem::exists(dir.path("Brellin.cfg.tmp")));
+}
+
+TEST(SettingsSave, ValuesAreWrittenInTheirFileForm) {
+    TempDir dir;
+    Settings settings = loadFrom(dir, "[SoundSetting]\nSampleRate=48000\nBitRate=16\nfReverb=9\n[File]\nRecentlyOpend2=/x.brl\n");
+    settings.playSettingsChanged = true;
+    ASSERT_TRUE(settings.saveSettingsTo(dir.path("Brellin.cfg").c_str(), "/songs/list.brl"));
+    IniFile written;
+    ASSERT_TRUE(written.load(dir.path("Brellin.cfg").c_str()));
+    EXPECT_EQ(written.getInt("SoundSetting", "SampleRate", 0), 22050);
+    EXPECT_EQ(written.getInt("SoundSetting", "BitRate", 0), 16);
+    EXPECT_EQ(written.getInt("SoundSetting", "fReverb", 0), 1);
+    EXPECT_STREQ(written.getString("SoundSetting", "LastPlayFileName", ""), "/songs/list.brl");
+    EXPECT_STREQ(written.getString("File", "RecentlyOpend2", ""), "/x.brl");
+}
+
+TEST(SettingsSave, UnknownKeysAndCommentsAreGone) {
+    TempDir dir;
+    Settings settings = loadFrom(dir, "; my notes\n[SoundSetting]\nMystery=1\n[Other]\nx=1\n");
+    settings.settingsChanged = true;
+    ASSERT_TRUE(settings.saveSettingsTo(dir.path("Brellin.cfg").c_str()));
+    std::string text = dir.read("Brellin.cfg");
+    EXPECT_EQ(text.find("Mystery"), std::string::npos);
+    EXPECT_EQ(text.find("notes"), std::string::npos);
+    EXPECT_EQ(text.find("[Other]"), std::string::npos);
+}
+
+TEST(SettingsSave, NothingIsWrittenWithoutAChange) {
+    TempDir dir;
+    Settings settings = loadFrom(dir, "[SoundSetting]\nMaxChannels=16\n");
+    ASSERT_TRUE(settings.saveSettingsTo(dir.path("Brellin.cfg").c_str()));
+    EXPECT_EQ(dir.read("Brellin.cfg"), "[SoundSetting]\nMaxChannels=16\n");
+    // Position mode 3 always writes (the window's place is remembered).
+    settings.InitializePositionId = 3;
+    ASSERT_TRUE(settings.saveSettingsTo(dir.path("Brellin.cfg").c_str()));
+    EXPECT_NE(dir.read("Brellin.cfg").find("InitializePositionId=3"), std::string::npos);
+}
+
+TEST(SettingsSave, OldFileSurvivesWhenTheNewOneCannotBeCreated) {
+    TempDir dir;
+    const std::string old = "[SoundSetting]\nMaxChannels=16\n";
+    dir.write("Brellin.cfg", old);
+    // Something that is not a file stands where the new settings are written.
+    std::filesystem::create_directory(dir.path("Brellin.cfg.tmp"));
+    Settings settings;
+    settings.settingsChanged = true;
+    EXPECT_FALSE(settings.saveSettingsTo(dir.path("Brellin.cfg").c_str()));
+    EXPECT_EQ(dir.read("Brellin.cfg"), old);
+}
+
+TEST(SettingsSave, OldFileSurvivesADiskThatFillsUpMidWrite) {
+    TempDir dir;
+    const std::string old = "[SoundSetting]\nMaxChannels=16\n";
+    dir.write("Brellin.cfg", old);
+    Settings settings;
+    settings.settingsChanged = true;
+    // Files may grow to 100 bytes only: the write fails part-way through, as
+    // on a full disk.
+    struct rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 100;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    bool written = settings.saveSettingsTo(dir.path("Brellin.cfg").c_str());
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+    EXPECT_FALSE(written);
+    EXPECT_EQ(dir.read("Brellin.cfg"), old);
+    EXPECT_FALSE(std::filesystem::exists(dir.path("Brellin.cfg.tmp")));
+    // With room again the same save succeeds.
+    EXPECT_TRUE(settings.saveSettingsTo(dir.path("Brellin.cfg").c_str()));
+    EXPECT_EQ(dir.read("Brellin.cfg"), DEFAULT_FILE);
+}
+
+TEST(SettingsSave, SavedFileReadsBackToTheSameRecord) {
+    TempDir dir;
+    Settings settings;
+    settings.SampleRate = 2;
+    settings.BitRate = 1;
+    settings.fStereo = 0;
+    settings.MaxChannels = 12;
+    settings.ReverbLevel = 0;
+    settings.PlayMode = 3;
+    settings.Volume = 77;
+    settings.InitializePositionId = 3;
+    settings.InitializePositionX = 50;
+    settings.TrayIconMode = 1;
+    settings.recent[1].assign("/b.brl");
+    std::snprintf(settings.SoundFontName, sizeof settings.SoundFontName, "%s", "other.brf");
+    ASSERT_TRUE(settings.saveSettingsTo(dir.path("Brellin.cfg").c_str()));
+    Settings again;
+    again.loadSettingsFrom(dir.path("Brellin.cfg").c_str());
+    EXPECT_EQ(again.SampleRate, 2);
+    EXPECT_EQ(again.BitRate, 1);
+    EXPECT_EQ(again.fStereo, 0);
+    EXPECT_EQ(again.MaxChannels, 12);
+    EXPECT_EQ(again.ReverbLevel, 0);
+    EXPECT_EQ(again.PlayMode, 3);
+    EXPECT_EQ(again.Volume, 77);
+    EXPECT_EQ(again.InitializePositionX, 50);
+    EXPECT_EQ(again.TrayIconMode, 1);
+    EXPECT_STREQ(again.recent[1].text(), "/b.brl");
+    EXPECT_STREQ(again.SoundFontName, "other.brf");
+}
+
+TEST(SettingsFallback, ElevenKilohertzEightBitMonoEightVoices) {
+    Settings settings;
+    settings.SampleRate = 2;
+    settings.BitRate = 1;
+    settings.useFallbackFormat();
+    EXPECT_EQ(settings.sampleRateHz(), 11025);
+    EXPECT_EQ(settings.bitsPerSample(), 8);
+    EXPECT_EQ(settings.channelCount(), 1);
+    EXPECT_EQ(settings.MaxChannels, 8);
+}
