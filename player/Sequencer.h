@@ -1,0 +1,135 @@
+// Sequencer: plays one loaded MidiSong through the Synthesizer.
+//
+// It has no timer of its own. Its play thread installs a clock callback in
+// the SoundOutput (through the Synthesizer's `setClockCallback`); the render
+// loop calls it before every 4-ms slice, and `tick` converts the play clock
+// that has passed into MIDI ticks and sends every event that has fallen due,
+// so all dispatch runs on the render thread in step with the audio. When the
+// song ends (or `stop` is called) the next callback takes itself out and
+// wakes the play thread, which resets the Synthesizer, tells the
+// SongEndListener and ends.
+//
+// Threads:
+//   - user-interface thread: construction, `load`, `play`, `resume`, `stop`,
+//     destruction, and setting `volume` and the listener pointers;
+//   - render thread: the clock callback, `tick`, the NoteOnListener and the
+//     TextEventListener;
+//   - play thread: installs the callback, waits for the end, resets the
+//     Synthesizer, calls the SongEndListener.
+//
+// Locks: `lock` guards `playing`, `activeTracks`, the rewind in `play`, the
+// clock base in `resume`, and is taken and released by the tick before every
+// event, so no event is sent while `play`, `resume` or `stop` hold it. It may
+// be held while the SoundOutput's lock is taken, never the other way round.
+//
+// Ending without deadlock: `stop` marks the end under the lock but waits for
+// the play thread *without* it, so a tick that is sending events finishes its
+// slice (it stops sending at its next event once it sees `playing` false),
+// the next callback takes itself out, the play thread resets the Synthesizer
+// and notifies the SongEndListener, and `stop` returns after all of that, in
+// that order. The wait is bounded by 3000 ms: if the render loop never calls
+// the callback again (the output is closed), `stop` takes the callback out
+// itself and lets the play thread end without reset or notification. No
+// thread is ever killed or left behind.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+#include "common/ResultCode.h"
+#include "midi/MidiSong.h"
+#include "output/ClockCallback.h"
+#include "player/NoteOnListener.h"
+#include "player/PlayerInterface.h"
+#include "player/SongEndListener.h"
+#include "player/TextEventListener.h"
+#include "synth/SynthesizerInterface.h"
+
+namespace brellin {
+
+class Sequencer : public PlayerInterface {
+public:
+    // How long `stop` waits for the play thread before taking the callback out itself.
+    static constexpr std::uint32_t stopTimeout = 3000;  // ms
+
+    explicit Sequencer(SynthesizerInterface* synthesizer);
+    ~Sequencer() override;
+    Sequencer(const Sequencer&) = delete;
+    Sequencer& operator=(const Sequencer&) = delete;
+
+    // Stops, then replaces the song by the file's (Standard MIDI File format 0
+    // or 1, or RIFF "RMID"). On failure: no song, lastError = RESULT_FILE_IO_ERROR.
+    bool load(const char* path) override;
+    // Rewinds every track and starts playing from the beginning at tempo 120.
+    // False when no song is loaded (nothing changes) or the play thread cannot start.
+    bool play() override;
+    // Starts playing from the tracks' current positions (after `stop`, the
+    // song continues). False when no song is loaded or the thread cannot start.
+    bool resume() override;
+    // Stops playing and returns when the ending is over (see above). Always true.
+    bool stop() override;
+    // Track tables by the header's format word; `load` calls exactly one.
+    virtual bool prepareFormat0();
+    virtual bool prepareFormat1();
+    virtual bool prepareFormat2();
+
+    // One slice: converts the play clock elapsed since the last tick into
+    // ticks and sends every event due. Render thread (the clock callback).
+    void tick() noexcept;
+
+    // The pieces of `play` and `resume` without the play thread, for a caller
+    // that calls `tick` itself (tests, offline tools): `rewind` resets the
+    // tracks, the tempo and the Synthesizer; `startClock` takes the current
+    // play clock as the base and sets `playing`.
+    bool rewind();
+    void startClock();
+
+    // The routine installed in the SoundOutput; its argument is the TickRecord.
+    static void clockCallback(void* argument) noexcept;
+
+    ResultCode lastError = RESULT_OK;
+    std::atomic<bool> playing{false};
+    MidiSong song;
+    std::int32_t activeTracks = 0;           // tracks not yet ended
+    std::uint32_t lastClock = 0;             // play clock at the previous tick, ms
+    std::uint32_t tickRemainder = 0;         // carried by the ms-to-ticks conversion
+    std::atomic<std::int32_t> volume{128};   // user volume 0 … 127 (128 until first set); scales NoteOn levels
+    std::int32_t tempo = 120;                // beats per 60000 ms of play clock
+    SynthesizerInterface* synthesizer;
+    std::atomic<bool> threadRunning{false};  // the play thread has started and not finished
+
+    SongEndListener* songEndListener = nullptr;
+    NoteOnListener* noteOnListener = nullptr;
+    TextEventListener* textEventListener = nullptr;
+
+private:
+    // The per-slice callback registration.
+    struct TickRecord {
+        Sequencer* owner = nullptr;
+        ClockCallback previous = nullptr;   // the callback that was installed before ours
+        void* previousArgument = nullptr;
+        bool ended = false;                 // the end event (guarded by threadMutex)
+    };
+    friend struct SequencerDispatch;
+
+    void playThreadMain();
+    // Waits (at most stopTimeout) for the play thread to finish and joins it.
+    void finishPlayThread();
+    void step(TrackState& track) noexcept;
+
+    std::mutex lock;
+    std::thread playThread;
+    TickRecord tickRecord;
+    // The end event and the play thread's state; also serializes installing
+    // and taking out the callback. Taken before the SoundOutput's lock.
+    std::mutex threadMutex;
+    std::condition_variable threadCondition;
+    bool callbackInstalled = false;
+    bool threadFinished = false;
+    bool abandoned = false;  // stop gave up waiting: no reset, no notification
+};
+
+}  // namespace brellin
