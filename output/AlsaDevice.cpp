@@ -2,6 +2,10 @@
 
 #include <alsa/asoundlib.h>
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 
@@ -78,9 +82,10 @@ bool AlsaDevice::open(const AudioFormat& newFormat, std::uint32_t bufferBytes, s
     if ((result = snd_pcm_sw_params(pcm, sw)) < 0) return fail("cannot configure", result);
     if ((result = snd_pcm_prepare(pcm)) < 0) return fail("cannot prepare", result);
 
+    stopFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (stopFd < 0) return fail("no event descriptor for", -errno);
     if (!startQueue(newFormat, bufferCount, callback, context)) {
-        snd_pcm_close(pcm);
-        pcm = nullptr;
+        close();
         return false;
     }
     return true;
@@ -93,7 +98,36 @@ void AlsaDevice::close() {
         snd_pcm_close(pcm);
         pcm = nullptr;
     }
+    if (stopFd >= 0) {
+        ::close(stopFd);
+        stopFd = -1;
+    }
     dropQueued();
+}
+
+void AlsaDevice::interruptPlayback() {
+    if (stopFd >= 0) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(stopFd, &one, sizeof one);
+    }
+}
+
+void AlsaDevice::waitForRoom() {
+    // ALSA's own descriptors (a handful; a plugin chain rarely needs more) and the stop eventfd.
+    constexpr int maxDescriptors = 15;
+    pollfd fds[maxDescriptors + 1];
+    int count = snd_pcm_poll_descriptors_count(pcm);
+    if (count <= 0 || count > maxDescriptors) {
+        snd_pcm_wait(pcm, 20);  // bounded, so that a stop request is seen
+        return;
+    }
+    count = snd_pcm_poll_descriptors(pcm, fds, static_cast<unsigned>(count));
+    fds[count].fd = stopFd;
+    fds[count].events = POLLIN;
+    fds[count].revents = 0;
+    if (poll(fds, static_cast<nfds_t>(count + 1), 1000) <= 0) return;
+    unsigned short events = 0;
+    snd_pcm_poll_descriptors_revents(pcm, fds, static_cast<unsigned>(count), &events);
 }
 
 void AlsaDevice::dropPlayback() {
@@ -112,8 +146,8 @@ void AlsaDevice::playBuffer(const std::uint8_t* data, std::uint32_t length) {
             return;
         }
         const snd_pcm_sframes_t n = snd_pcm_writei(pcm, data, frames);
-        if (n == -EAGAIN) {
-            snd_pcm_wait(pcm, 100);  // bounded, so that a stop request is seen
+        if (n == -EAGAIN || n == 0) {
+            waitForRoom();
             continue;
         }
         if (n < 0) {

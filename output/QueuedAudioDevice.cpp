@@ -48,6 +48,7 @@ void QueuedAudioDevice::stopQueue() {
         stopping.store(true, std::memory_order_release);
     }
     sleepCondition.notify_all();
+    interruptPlayback();
     work.release();
     thread.join();
 }

@@ -45,6 +45,8 @@ protected:
     virtual void playbackStarting() {}
     // Controlling thread, device thread ended: throw away what the device holds.
     virtual void dropPlayback() {}
+    // Controlling thread: a stop was requested; wake `playBuffer` if it waits on the system.
+    virtual void interruptPlayback() {}
 
     bool stopRequested() const { return stopping.load(std::memory_order_acquire); }
     // Sleeps until `deadline` or until a stop; false when stopped.

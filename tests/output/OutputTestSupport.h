@@ -168,6 +168,18 @@ public:
         ++closes;
     }
     const char* name() const override { return "scripted"; }
+    void rendererWaiting() noexcept override {
+        {
+            std::lock_guard<std::mutex> guard(mutex);
+            ++idles;
+        }
+        condition.notify_all();
+    }
+    // Waits (bounded) until the render thread has gone back to sleep `n` times in all.
+    bool waitIdles(int n) {
+        std::unique_lock<std::mutex> guard(mutex);
+        return condition.wait_for(guard, std::chrono::seconds(20), [&] { return idles >= n; });
+    }
 
     // Hands the `n` oldest queued buffers back: all marked done before the first callback.
     void handBack(std::size_t n) {
@@ -205,7 +217,7 @@ public:
     bool failOpen = false;
     int failWriteAt = -1;
     int autoReturn = 0;
-    int opens = 0, closes = 0, resets = 0, restarts = 0;
+    int opens = 0, closes = 0, resets = 0, restarts = 0, idles = 0;
     bool paused = false, isOpen = false;
     AudioFormat format;
     std::uint32_t bufferBytes = 0, bufferCount = 0;

@@ -230,6 +230,7 @@ TEST(RenderLoopCatchUp, FromTheTwelfthBufferInOneWakeUpSilenceWithoutClock) {
     fx.device->setAutoReturn(20);
     fx.device->handBack(8);
     ASSERT_TRUE(fx.device->waitWrites(8 + 28));
+    ASSERT_TRUE(fx.device->waitIdles(1)) << "the wake-up has ended";
     const auto all = fx.device->written();
     for (std::size_t i = 0; i < 28; ++i) {
         const auto& buffer = all[8 + i];
