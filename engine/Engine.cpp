@@ -1,0 +1,127 @@
+#include "engine/Engine.h"
+
+#include <cstdio>
+#include <new>
+#include <string>
+
+#include "common/DirectoryListing.h"
+#include "common/ExecutablePath.h"
+
+namespace brellin {
+
+namespace {
+
+std::int32_t clamp(std::int32_t value, std::int32_t low, std::int32_t high) {
+    return value < low ? low : value > high ? high : value;
+}
+
+}  // namespace
+
+Engine::Engine(Settings& settingsRecord, MessageSink& messageSink) : settings(settingsRecord), messages(messageSink) {}
+
+Engine::~Engine() { shutdown(); }
+
+void Engine::shutdown() {
+    output.close();
+    synthesizer.destroyVoices();
+    sequencer.reset();
+}
+
+ResultCode Engine::startEngine() {
+    shutdown();
+
+    // The Settings hold only valid values: index → rate, flag → width, flag → channels.
+    auto rate = static_cast<std::uint32_t>(settings.sampleRateHz());
+    auto bits = static_cast<std::uint32_t>(settings.bitsPerSample());
+    auto channels = static_cast<std::uint32_t>(settings.channelCount());
+    // The output's own code is not passed on.
+    if (!output.open(bits, rate, channels)) return RESULT_UNSUPPORTED_DATA;
+
+    output.reverbOn = settings.fReverb != 0;
+    output.chooseConverter();
+    // The reverb runs at 1 … 6; the setting keeps its value, which may be 0.
+    output.reverbLevel = clamp(settings.ReverbLevel, 1, 6);
+    output.lowPassOn = settings.fLowPassFilter != 0;
+    output.chooseConverter();
+
+    std::string directory = soundFontFolder;
+    if (directory.empty()) {
+        char folder[4096];
+        directory = dataFolder(folder, sizeof folder) ? folder : "/";
+    }
+    messages.setBusy(true);
+    ResultCode found = findSoundFont(directory.c_str());
+    messages.setBusy(false);
+    if (failed(found)) return found;
+
+    if (!synthesizer.createVoices(output, static_cast<std::uint32_t>(settings.MaxChannels))) {
+        return synthesizer.lastError;
+    }
+    sequencer.reset(new (std::nothrow) Sequencer(&synthesizer));
+    if (!sequencer) return RESULT_OUT_OF_MEMORY;
+
+    std::int32_t volume = clamp(settings.Volume, 0, 127);
+    sequencer->volume = volume;
+    synthesizer.setUserVolume(volume);
+
+    sequencer->songEndListener = listeners.songEnd;
+    sequencer->noteOnListener = listeners.noteOn;
+    sequencer->textEventListener = listeners.textEvent;
+    return RESULT_OK;
+}
+
+ResultCode Engine::findSoundFont(const char* directory) {
+    std::string folder = directory ? directory : "";
+    if (synthesizer.loadSoundFont((folder + settings.SoundFontName).c_str())) return RESULT_OK;
+
+    // Files of the pattern come first in the listing, folders after them.
+    DirectoryListing listing;
+    if (!listing.scan(folder.c_str(), "*.BRF")) return RESULT_NO_SOUND_FONT;
+    const DirectoryEntry* candidate = nullptr;
+    for (std::uint32_t i = 0; i < listing.count() && candidate == nullptr; ++i) {
+        if (!listing.entry(i)->isFolder()) candidate = listing.entry(i);
+    }
+    if (candidate == nullptr) return RESULT_NO_SOUND_FONT;
+
+    // Composed at full length; showMessage cuts it to its field.
+    std::size_t noteSize = sizeof settings.SoundFontName + sizeof candidate->name + 64;
+    std::string note(noteSize, '\0');
+    int length = std::snprintf(note.data(), note.size(), TEXT_SOUND_FONT_REPLACED, settings.SoundFontName,
+                               candidate->name);
+    note.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
+    std::snprintf(settings.SoundFontName, sizeof settings.SoundFontName, "%s", candidate->name);
+
+    // Only this one candidate is tried.
+    if (!synthesizer.loadSoundFont((folder + settings.SoundFontName).c_str())) return synthesizer.lastError;
+    showMessage(messages, note.c_str(), MESSAGE_SOUND_FONT_REPLACED);
+    return RESULT_OK;
+}
+
+EngineStart Engine::startWithFallback() {
+    lastStartCode = startEngine();
+    if (!failed(lastStartCode)) return EngineStart::Started;
+    settings.useFallbackFormat();
+    lastStartCode = startEngine();
+    return failed(lastStartCode) ? EngineStart::Failed : EngineStart::StartedWithFallback;
+}
+
+const char* Engine::failureText(ResultCode code) {
+    return code == RESULT_NO_SOUND_FONT ? TEXT_NO_SOUND_FONT : TEXT_CANNOT_OPEN_DEVICE;
+}
+
+bool Engine::startAtProgramStart() {
+    switch (startWithFallback()) {
+        case EngineStart::Started:
+            return true;
+        case EngineStart::StartedWithFallback:
+            showMessage(messages, FALLBACK_FORMAT_NOTICE, MESSAGE_FALLBACK_FORMAT);
+            return true;
+        case EngineStart::Failed:
+            break;
+    }
+    showMessage(messages, failureText(lastStartCode),
+                lastStartCode == RESULT_NO_SOUND_FONT ? MESSAGE_NO_SOUND_FONT : MESSAGE_CANNOT_OPEN_DEVICE);
+    return false;
+}
+
+}  // namespace brellin

@@ -1,0 +1,81 @@
+// Engine: builds the sound engine from the Settings, exactly as the player
+// does at start-up and after the Configure dialog.
+//
+// It owns the SoundOutput, the Synthesizer (with its sound font and voices)
+// and the Sequencer, which every start creates anew. `startEngine` tears the
+// old engine down (output, voices, Sequencer, in that order), opens the
+// output in the configured format, sets reverb and filter, finds and loads
+// the sound font from the program's folder, builds the voices and a new
+// Sequencer wired to the player's three listeners. `startWithFallback` adds
+// the one retry in 11K/8bit/mono/8ch and the messages of a failed start.
+//
+// Everything here runs on the user-interface thread. Destruction closes the
+// output, destroys the voices and deletes the Sequencer in that order.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "common/ResultCode.h"
+#include "engine/Messages.h"
+#include "output/SoundOutput.h"
+#include "player/Sequencer.h"
+#include "settings/Settings.h"
+#include "synth/Synthesizer.h"
+
+namespace brellin {
+
+// The listeners the player gives every new Sequencer (any may be null).
+struct EngineListeners {
+    SongEndListener* songEnd = nullptr;
+    NoteOnListener* noteOn = nullptr;
+    TextEventListener* textEvent = nullptr;
+};
+
+enum class EngineStart {
+    Started,              // in the configured format
+    StartedWithFallback,  // in 11K/8bit/mono/8ch; the Settings now hold that format
+    Failed,               // not even with the fallback; see the code
+};
+
+class Engine {
+public:
+    Engine(Settings& settings, MessageSink& messages);
+    ~Engine();
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
+
+    ResultCode startEngine();
+    // Loads `directory` + SoundFontName, or else the first "*.BRF" file the
+    // directory lists (then SoundFontName names it and the user is told).
+    ResultCode findSoundFont(const char* directory);
+
+    // startEngine; on failure the fallback format and one more start. The
+    // code of the last start is left in `lastStartCode`.
+    EngineStart startWithFallback();
+    // startWithFallback with the numbered start-up messages: 4 for the
+    // fallback, 2 or 3 when the engine cannot be started (the program then ends).
+    bool startAtProgramStart();
+    // The text for a start that failed even with the fallback.
+    static const char* failureText(ResultCode code);
+
+    // Tears the engine down: output, voices, Sequencer.
+    void shutdown();
+
+    // The folder searched for the sound font; the program's data folder
+    // unless set (tests, tools).
+    void setSoundFontFolder(const char* folder) { soundFontFolder = folder ? folder : ""; }
+
+    SoundOutput output;
+    Synthesizer synthesizer;
+    std::unique_ptr<Sequencer> sequencer;
+    EngineListeners listeners;
+    ResultCode lastStartCode = RESULT_OK;
+
+private:
+    Settings& settings;
+    MessageSink& messages;
+    std::string soundFontFolder;
+};
+
+}  // namespace brellin

@@ -1,0 +1,264 @@
+#include "engine/Engine.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/Messages.h"
+#include "soundfont/SoundFontWriter.h"
+#include "../TempDir.h"
+
+using namespace brellin;
+using brellin::testing::TempDir;
+
+namespace {
+
+struct Shown {
+    std::string text;
+    std::string caption;
+};
+
+class RecordingSink : public MessageSink {
+public:
+    void showMessageBox(const char* text, const char* caption) override { shown.push_back({text, caption}); }
+    void setBusy(bool busy) override { busyCalls.push_back(busy); }
+    std::vector<Shown> shown;
+    std::vector<bool> busyCalls;
+};
+
+// A null device that accepts only the formats it is told to.
+class PickyDevice : public AudioDevice {
+public:
+    explicit PickyDevice(bool acceptOnlyFallback, bool acceptNothing = false)
+        : inner(createAudioDevice(AudioBackend::Null)), onlyFallback(acceptOnlyFallback), nothing(acceptNothing) {}
+    bool open(const AudioFormat& format, std::uint32_t bufferBytes, std::uint32_t bufferCount,
+              DeviceCallback callback, void* context) override {
+        bool fallback = format.sampleRate == 11025 && format.bitsPerSample == 8 && format.channels == 1;
+        if (nothing || (onlyFallback && !fallback)) {
+            lastError = RESULT_DEVICE_ERROR;
+            error = "format refused";
+            return false;
+        }
+        return inner->open(format, bufferBytes, bufferCount, callback, context);
+    }
+    void pause() override { inner->pause(); }
+    void restart() override { inner->restart(); }
+    bool write(WaveHeader* header) noexcept override { return inner->write(header); }
+    void reset() override { inner->reset(); }
+    void close() override { inner->close(); }
+    const char* name() const override { return "picky"; }
+
+private:
+    std::unique_ptr<AudioDevice> inner;
+    bool onlyFallback;
+    bool nothing;
+};
+
+// A small valid sound font: one looped sample behind every program.
+void writeFont(const std::string& path) {
+    SoundFontWriter writer;
+    std::vector<std::int8_t> wave(256);
+    for (std::size_t i = 0; i < wave.size(); ++i) wave[i] = static_cast<std::int8_t>((i % 64) * 4 - 128);
+    std::uint32_t sample = writer.addSample(wave);
+    for (auto& program : writer.programs) {
+        program = InstrumentRecord{};
+        program.attackRate = 1 << 16;
+        program.attackLevel = 1 << 22;
+        program.decay3Rate = 1;
+        program.releaseRate = 1 << 12;
+        program.cycleLength = 64;
+        program.loopStart = 0;
+        program.loopEnd = 256;
+        program.sample = static_cast<std::int32_t>(sample);
+    }
+    ASSERT_TRUE(writer.save(path.c_str()));
+}
+
+struct Rig {
+    Settings settings;
+    RecordingSink sink;
+    Engine engine{settings, sink};
+    TempDir dir;
+
+    explicit Rig(std::unique_ptr<AudioDevice> device = createAudioDevice(AudioBackend::Null)) {
+        engine.output.setDevice(std::move(device));
+        engine.setSoundFontFolder((dir.root.string() + "/").c_str());
+    }
+};
+
+}  // namespace
+
+TEST(EngineStart, BuildsTheConfiguredEngine) {
+    Rig rig;
+    writeFont(rig.dir.path("small.brf"));
+    rig.settings.SampleRate = 2;
+    rig.settings.BitRate = 1;
+    rig.settings.MaxChannels = 12;
+    rig.settings.fReverb = 1;
+    rig.settings.ReverbLevel = 0;
+    ASSERT_EQ(rig.engine.startEngine(), RESULT_OK);
+    EXPECT_TRUE(rig.engine.output.isRunning());
+    EXPECT_EQ(rig.engine.output.sampleRate, 44100u);
+    EXPECT_EQ(rig.engine.output.bitsPerSample, 16u);
+    EXPECT_EQ(rig.engine.output.channels, 2u);
+    EXPECT_EQ(rig.engine.synthesizer.voiceTotal(), 12u);
+    EXPECT_EQ(rig.engine.output.sourceCount(), 12u);
+    ASSERT_NE(rig.engine.sequencer, nullptr);
+    EXPECT_FALSE(rig.engine.sequencer->playing);
+    // Reverb level 0 runs at 1; the setting keeps its 0.
+    EXPECT_TRUE(rig.engine.output.reverbOn);
+    EXPECT_EQ(rig.engine.output.reverbLevel.load(), 1);
+    EXPECT_EQ(rig.settings.ReverbLevel, 0);
+    // Volume 128 gives the Sequencer and the Synthesizer 127.
+    EXPECT_EQ(rig.engine.sequencer->volume.load(), 127);
+    EXPECT_EQ(rig.engine.synthesizer.userVolumeValue(), 127);
+    EXPECT_TRUE(rig.sink.shown.empty());
+    EXPECT_EQ(rig.sink.busyCalls, (std::vector<bool>{true, false}));
+}
+
+TEST(EngineStart, RestartReplacesVoicesAndSequencer) {
+    Rig rig;
+    writeFont(rig.dir.path("small.brf"));
+    ASSERT_EQ(rig.engine.startEngine(), RESULT_OK);
+    rig.settings.MaxChannels = 4;
+    ASSERT_EQ(rig.engine.startEngine(), RESULT_OK);
+    EXPECT_EQ(rig.engine.synthesizer.voiceTotal(), 4u);
+    EXPECT_EQ(rig.engine.output.sourceCount(), 4u);
+    EXPECT_NE(rig.engine.sequencer.get(), nullptr);
+    EXPECT_TRUE(rig.engine.output.isRunning());
+    rig.engine.shutdown();
+    EXPECT_FALSE(rig.engine.output.isRunning());
+    EXPECT_EQ(rig.engine.sequencer, nullptr);
+}
+
+TEST(EngineStart, ListenersAreGivenToTheNewSequencer) {
+    struct End : SongEndListener {
+        void notify() override {}
+    } end;
+    struct Note : NoteOnListener {
+        void notify() override {}
+    } note;
+    Rig rig;
+    writeFont(rig.dir.path("small.brf"));
+    rig.engine.listeners = EngineListeners{&end, &note, nullptr};
+    ASSERT_EQ(rig.engine.startEngine(), RESULT_OK);
+    EXPECT_EQ(rig.engine.sequencer->songEndListener, &end);
+    EXPECT_EQ(rig.engine.sequencer->noteOnListener, &note);
+    EXPECT_EQ(rig.engine.sequencer->textEventListener, nullptr);
+}
+
+TEST(EngineStart, OutputThatCannotOpenGivesUnsupportedData) {
+    Rig rig(std::make_unique<PickyDevice>(false, true));
+    writeFont(rig.dir.path("small.brf"));
+    EXPECT_EQ(rig.engine.startEngine(), RESULT_UNSUPPORTED_DATA);
+    EXPECT_EQ(rig.engine.sequencer, nullptr);
+}
+
+TEST(EngineFallback, RefusedFormatFallsBackAndTellsWithMessageFour) {
+    Rig rig(std::make_unique<PickyDevice>(true));
+    writeFont(rig.dir.path("small.brf"));
+    rig.settings.SampleRate = 2;
+    rig.settings.BitRate = 1;
+    ASSERT_TRUE(rig.engine.startAtProgramStart());
+    ASSERT_EQ(rig.sink.shown.size(), 1u);
+    EXPECT_EQ(rig.sink.shown[0].text, "[0004] : Cannot change to your setting. Changed to 11K/8bit/mono/8ch.");
+    EXPECT_EQ(rig.sink.shown[0].caption, "Brellin Message");
+    EXPECT_EQ(rig.engine.output.sampleRate, 11025u);
+    EXPECT_EQ(rig.engine.output.channels, 1u);
+    EXPECT_EQ(rig.engine.synthesizer.voiceTotal(), 8u);
+    // The fallback values stay in the Settings.
+    EXPECT_EQ(rig.settings.SampleRate, 0);
+    EXPECT_EQ(rig.settings.BitRate, 0);
+    EXPECT_EQ(rig.settings.fStereo, 0);
+    EXPECT_EQ(rig.settings.MaxChannels, 8);
+}
+
+TEST(EngineFallback, NoSoundFontAnywhereIsMessageTwo) {
+    Rig rig;
+    EXPECT_FALSE(rig.engine.startAtProgramStart());
+    EXPECT_EQ(rig.engine.lastStartCode, RESULT_NO_SOUND_FONT);
+    ASSERT_EQ(rig.sink.shown.size(), 1u);
+    EXPECT_EQ(rig.sink.shown[0].text, "[0002] : Not found a Sound font.");
+}
+
+TEST(EngineFallback, DeviceRefusingEverythingIsMessageThree) {
+    Rig rig(std::make_unique<PickyDevice>(false, true));
+    writeFont(rig.dir.path("small.brf"));
+    EXPECT_FALSE(rig.engine.startAtProgramStart());
+    ASSERT_EQ(rig.sink.shown.size(), 1u);
+    EXPECT_EQ(rig.sink.shown[0].text, "[0003] : Cannot open SoundDevice. Exit Brellin when push OK.");
+}
+
+TEST(EngineSoundFont, MissingFontFallsBackToTheFirstListedBrfAndSaysSo) {
+    Rig rig;
+    std::filesystem::create_directory(rig.dir.root / "aaa.brf");  // a folder is never a font
+    writeFont(rig.dir.path("Other.BRF"));
+    std::snprintf(rig.settings.SoundFontName, sizeof rig.settings.SoundFontName, "%s", "missing.brf");
+    EXPECT_EQ(rig.engine.findSoundFont((rig.dir.root.string() + "/").c_str()), RESULT_OK);
+    EXPECT_STREQ(rig.settings.SoundFontName, "Other.BRF");
+    ASSERT_EQ(rig.sink.shown.size(), 1u);
+    EXPECT_EQ(rig.sink.shown[0].text, "[0000] : Because 'missing.brf' was not found, read 'Other.BRF' instead.");
+}
+
+TEST(EngineSoundFont, FallbackIsTheFirstFileTheListingGives) {
+    Rig rig;
+    writeFont(rig.dir.path("one.brf"));
+    writeFont(rig.dir.path("two.brf"));
+    std::snprintf(rig.settings.SoundFontName, sizeof rig.settings.SoundFontName, "%s", "gone.brf");
+    DirectoryListing listing;
+    ASSERT_TRUE(listing.scan(rig.dir.root.c_str(), "*.BRF"));
+    std::string first = listing.entry(0)->name;
+    EXPECT_EQ(rig.engine.findSoundFont((rig.dir.root.string() + "/").c_str()), RESULT_OK);
+    EXPECT_EQ(std::string(rig.settings.SoundFontName), first);
+}
+
+TEST(EngineSoundFont, OnlyAFolderNamedLikeAFontIsNoSoundFont) {
+    Rig rig;
+    std::filesystem::create_directory(rig.dir.root / "small.brf");
+    EXPECT_EQ(rig.engine.findSoundFont((rig.dir.root.string() + "/").c_str()), RESULT_NO_SOUND_FONT);
+    EXPECT_STREQ(rig.settings.SoundFontName, "small.brf");
+    EXPECT_TRUE(rig.sink.shown.empty());
+}
+
+TEST(EngineSoundFont, BadNamedFontLeadsToTheSearchAndABadCandidateIsTheLoadersCode) {
+    Rig rig;
+    rig.dir.write("small.brf", "XXXX not a sound font");
+    // The named font is bad, and the only other candidate (itself, listed
+    // first) is bad too: its load error is returned and nothing is shown.
+    ResultCode code = rig.engine.findSoundFont((rig.dir.root.string() + "/").c_str());
+    EXPECT_TRUE(failed(code));
+    EXPECT_NE(code, RESULT_NO_SOUND_FONT);
+    EXPECT_EQ(code, rig.engine.synthesizer.lastError);
+    EXPECT_TRUE(rig.sink.shown.empty());
+}
+
+TEST(EngineSoundFont, LongNamesInTheNoteDoNotOverflowTheMessage) {
+    Rig rig;
+    std::string longName = std::string(200, 'n') + ".brf";
+    writeFont(rig.dir.path(longName));
+    std::snprintf(rig.settings.SoundFontName, sizeof rig.settings.SoundFontName, "%s", std::string(250, 'm').c_str());
+    EXPECT_EQ(rig.engine.findSoundFont((rig.dir.root.string() + "/").c_str()), RESULT_OK);
+    ASSERT_EQ(rig.sink.shown.size(), 1u);
+    EXPECT_EQ(rig.sink.shown[0].text.size(), 127u);
+    EXPECT_EQ(rig.sink.shown[0].text.rfind("[0000] : Because 'mmm", 0), 0u);
+    EXPECT_EQ(std::string(rig.settings.SoundFontName), longName);
+}
+
+TEST(EngineMessages, ComposeNumberedAndCut) {
+    char out[MESSAGE_SIZE];
+    composeMessage(out, "Not found a Sound font.", 2);
+    EXPECT_STREQ(out, "[0002] : Not found a Sound font.");
+    composeMessage(out, "x", 12345);
+    EXPECT_STREQ(out, "[12345] : x");
+    std::string text(300, 'a');
+    composeMessage(out, text.c_str(), 0);
+    EXPECT_EQ(std::string(out).size(), 127u);
+    // A two-byte character that would be split at the end is left out whole.
+    std::string accents = std::string(117, 'b') + "\xC3\xA9\xC3\xA9";  // 9 + 117 = 126, then é at 126..127
+    composeMessage(out, accents.c_str(), 0);
+    EXPECT_EQ(std::string(out), "[0000] : " + std::string(117, 'b'));
+    EXPECT_EQ(std::string(Engine::failureText(RESULT_DEVICE_ERROR)), TEXT_CANNOT_OPEN_DEVICE);
+}
