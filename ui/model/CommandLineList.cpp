@@ -1,0 +1,96 @@
+#include "ui/model/CommandLineList.h"
+
+#include <cstring>
+
+#include <unistd.h>
+
+#include "common/FileObject.h"
+#include "settings/Settings.h"
+#include "ui/model/PlayList.h"
+
+namespace brellin {
+
+namespace {
+
+// A terminal has no title area, no menus and no transport of its own here:
+// the caller plays the order it is given.
+class SilentHost : public PlayListHost {
+public:
+    void startPlayback() override {}
+    void stopPlayback() override {}
+    bool isPlaying() const override { return false; }
+    void showTitle(const char*) override {}
+    void rebuildRecentMenus(const TextBuffer*) override {}
+};
+
+bool isPlayListName(const std::string& name) {
+    if (name.size() < 4) return false;
+    std::string tail = name.substr(name.size() - 4);
+    for (char& c : tail) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    return tail == ".brl";
+}
+
+// Songs only MIDI-named (a saved list holds nothing else), or any name.
+void fill(PlayList& list, const std::vector<std::string>& files, std::vector<std::string>* unreadable,
+          bool onlyMidiNames) {
+    for (const std::string& file : files) {
+        if (isPlayListName(file)) {
+            FileObject probe;
+            if (!probe.open(file.c_str(), FileAccess::Read)) {
+                if (unreadable) unreadable->push_back(file);
+                continue;
+            }
+            probe.close();
+            list.openPath(file.c_str());
+        } else if (onlyMidiNames && !PlayList::isMidiFileName(file.c_str())) {
+            continue;
+        } else if (list.entries.find(file.c_str()) < 0) {
+            // Any other name is a song: the player says when it cannot play it.
+            list.entries.append(file.c_str());
+        }
+    }
+}
+
+}  // namespace
+
+PlayOrder buildPlayOrder(const std::vector<std::string>& files, bool random, std::uint32_t seed) {
+    Settings settings;
+    SilentHost host;
+    PlayList list(settings, host);
+    PlayOrder order;
+    fill(list, files, &order.unreadableLists, false);
+    std::uint32_t count = list.entries.count();
+    if (!random) {
+        list.entries.visit([&](const TextBuffer& text) {
+            order.songs.emplace_back(text.text());
+            return true;
+        });
+        return order;
+    }
+    list.random.seed(seed);
+    list.currentIndex = 0;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        list.pickRandom();
+        order.songs.emplace_back(list.entries.at(static_cast<std::uint32_t>(list.currentIndex))->text());
+    }
+    return order;
+}
+
+bool saveCommandLineList(const char* path, const std::vector<std::string>& files, ResultCode* error) {
+    Settings settings;
+    SilentHost host;
+    PlayList list(settings, host);
+    // Paths are stored absolute, so that the list plays from any folder.
+    std::vector<std::string> absolute;
+    char folder[4096];
+    const char* here = ::getcwd(folder, sizeof folder);
+    for (const std::string& file : files) {
+        absolute.push_back(file.empty() || file[0] == '/' || here == nullptr ? file : std::string(here) + "/" + file);
+    }
+    fill(list, absolute, nullptr, true);
+    if (list.writePlayList(path)) return true;
+    if (error) *error = list.lastError;
+    return false;
+}
+
+}  // namespace brellin
