@@ -266,11 +266,11 @@ bool Surface::setTextScale(std::int32_t n) {
     return false;
 }
 
-TextExtent Surface::measureText(const char* bytes) {
-    if (bytes == nullptr || !ensureFont()) return TextExtent{};
+Extent Surface::measureText(const char* bytes) {
+    if (bytes == nullptr || !ensureFont()) return Extent{};
     std::u32string characters;
     TextDecoder::decode(bytes, std::strlen(bytes), characters);
-    if (characters.empty()) return TextExtent{};
+    if (characters.empty()) return Extent{};
     std::int64_t widest = 0, line = 0, lines = 1;
     for (std::size_t i = 0; i < characters.size(); ++i) {
         const char32_t c = characters[i];
@@ -284,7 +284,7 @@ TextExtent Surface::measureText(const char* bytes) {
         line += text->advance(c);
     }
     widest = std::max(widest, line);
-    TextExtent extent{clampToInt32(widest), clampToInt32(lines * text->cellHeight())};
+    Extent extent{clampToInt32(widest), clampToInt32(lines * text->cellHeight())};
     extent.width >>= scale;
     extent.height >>= scale;
     return extent;

@@ -50,7 +50,7 @@ struct DirtyRect {
     std::int32_t bottom = 0;
 };
 
-struct TextExtent {
+struct Extent {
     std::int32_t width = 0;
     std::int32_t height = 0;
 };
@@ -90,7 +90,7 @@ public:
 
     // Extent of the text in the current font (lines broken at CR/LF); with
     // n > 0 measured at the scaled size and shifted right by n.
-    TextExtent measureText(const char* text);
+    Extent measureText(const char* text);
 
     // Text bytes are UTF-8, or else Shift-JIS (CP932), or else Latin-1.
     bool drawText(std::int32_t x, std::int32_t y, const char* text);
@@ -107,7 +107,7 @@ public:
 
     std::int32_t width() const { return pictureWidth; }
     std::int32_t height() const { return pictureHeight; }
-    TextExtent size() const { return TextExtent{pictureWidth, pictureHeight}; }
+    Extent size() const { return Extent{pictureWidth, pictureHeight}; }
 
     // The picture, width() * height() pixels, rows top to bottom.
     std::uint16_t* pixels() { return picture.data(); }

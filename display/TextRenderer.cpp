@@ -21,6 +21,28 @@ struct FontLocation {
 std::mutex locationLock;
 std::map<std::string, FontLocation> locations;
 
+// The display's own fontconfig configuration, loaded on first use and freed
+// at exit. It is not fontconfig's shared default, so freeing it cannot pull
+// the configuration away from a toolkit that uses fontconfig too.
+class FontConfiguration {
+public:
+    ~FontConfiguration() {
+        if (config != nullptr) FcConfigDestroy(config);
+    }
+    FcConfig* get() {
+        if (!loaded) {
+            loaded = true;
+            config = FcInitLoadConfigAndFonts();
+        }
+        return config;
+    }
+
+private:
+    FcConfig* config = nullptr;
+    bool loaded = false;
+};
+FontConfiguration configuration;  // used under locationLock
+
 bool locateFont(const char* family, FontLocation& out) {
     std::string key = family ? family : "";
     std::lock_guard<std::mutex> guard(locationLock);
@@ -29,6 +51,8 @@ bool locateFont(const char* family, FontLocation& out) {
         out = known->second;
         return true;
     }
+    FcConfig* config = configuration.get();
+    if (config == nullptr) return false;
     FcPattern* pattern = FcPatternCreate();
     if (pattern == nullptr) return false;
     if (!key.empty()) FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(key.c_str()));
@@ -37,10 +61,10 @@ bool locateFont(const char* family, FontLocation& out) {
     FcPatternAddString(pattern, FC_LANG, reinterpret_cast<const FcChar8*>("ja"));
     FcPatternAddBool(pattern, FC_SCALABLE, FcTrue);
     FcPatternAddInteger(pattern, FC_WEIGHT, FC_WEIGHT_REGULAR);
-    FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+    FcConfigSubstitute(config, pattern, FcMatchPattern);
     FcDefaultSubstitute(pattern);
     FcResult result = FcResultNoMatch;
-    FcPattern* match = FcFontMatch(nullptr, pattern, &result);
+    FcPattern* match = FcFontMatch(config, pattern, &result);
     FcPatternDestroy(pattern);
     if (match == nullptr) return false;
     FcChar8* file = nullptr;

@@ -267,12 +267,12 @@ TEST(SurfaceFont, FaceNameIsKeptTo31Bytes) {
 TEST(SurfaceFont, FontThatCannotBeMadeKeepsThePreviousOne) {
     Surface s;
     ASSERT_TRUE(s.setFont("DejaVu Sans", 8, 16));
-    const TextExtent before = s.measureText("Hello");
+    const Extent before = s.measureText("Hello");
     ASSERT_GT(before.width, 0);
     s.lastError = RESULT_OK;
     EXPECT_FALSE(s.setFont("DejaVu Sans", 8, 100000));
     EXPECT_EQ(s.lastError, RESULT_UNSUPPORTED_DATA);
-    const TextExtent after = s.measureText("Hello");
+    const Extent after = s.measureText("Hello");
     EXPECT_EQ(after.width, before.width);
     EXPECT_EQ(after.height, before.height);
 }

@@ -81,6 +81,29 @@ TEST(SmoothedText, WhiteOnBlackFollowsTheTwoByTwoCoverageOfARealGlyph) {
     EXPECT_EQ(levels.size(), 5u);
 }
 
+TEST(SmoothedText, ScaleTwoAveragesFourByFourBlocks) {
+    Surface s;
+    ASSERT_TRUE(s.resize(40, 24));
+    ASSERT_TRUE(s.setFont("DejaVu Sans", 10, 20));
+    ASSERT_TRUE(s.setTextScale(2));
+    ASSERT_TRUE(s.drawText(0, 0, "W"));
+
+    const Cell cell = renderCell("DejaVu Sans", 40, 80, U'W');
+    ASSERT_GT(cell.width, 0);
+    int partial = 0;
+    for (std::int32_t y = 0; y < 20; ++y) {
+        for (std::int32_t x = 0; x < cell.width / 4 && x < 40; ++x) {
+            std::uint32_t bits = 0;
+            for (int by = 0; by < 4; ++by)
+                for (int bx = 0; bx < 4; ++bx) bits += cell.at(4 * x + bx, 4 * y + by);
+            const std::uint32_t level = 31 * bits / 16;
+            ASSERT_EQ(s.pixel(x, y), (level << 10) | (level << 5) | level) << x << "," << y;
+            partial += bits > 0 && bits < 16;
+        }
+    }
+    EXPECT_GT(partial, 10);
+}
+
 TEST(SmoothedText, EdgesBlendWithWhatIsUnderneathAndUntouchedPixelsStay) {
     Surface s;
     ASSERT_TRUE(s.resize(40, 24));
@@ -196,16 +219,16 @@ TEST(PlainText, UsesTheTextColourOnly) {
 TEST(TextMeasure, PlainAndScaledExtents) {
     Surface s;
     ASSERT_TRUE(s.setFont("DejaVu Sans", 8, 16));
-    const TextExtent one = s.measureText("Brellin");
+    const Extent one = s.measureText("Brellin");
     EXPECT_EQ(one.height, 16);
     EXPECT_GT(one.width, 7 * 3);
-    const TextExtent two = s.measureText("Brellin\nBr");
+    const Extent two = s.measureText("Brellin\nBr");
     EXPECT_EQ(two.height, 32);
     EXPECT_EQ(two.width, one.width);
     EXPECT_EQ(s.measureText("").width, 0);
 
     ASSERT_TRUE(s.setTextScale(1));
-    const TextExtent smooth = s.measureText("Brellin");
+    const Extent smooth = s.measureText("Brellin");
     EXPECT_EQ(smooth.height, 16);
     EXPECT_NEAR(smooth.width, one.width, 7);
 }
@@ -218,6 +241,17 @@ TEST(TextMeasure, DefaultFaceHasHalfAndFullWidthCharacters) {
     EXPECT_EQ(s.measureText("A").width, 8);
     EXPECT_EQ(s.measureText(burerinUtf8).width, 4 * 16);
     EXPECT_EQ(s.measureText(burerinUtf8).height, 16);
+}
+
+TEST(TextMeasure, CharactersMissingFromTheFaceComeFromTheJapaneseFace) {
+    TextRenderer probe;
+    ASSERT_TRUE(probe.setFont("MS Gothic", 8, 16));
+    if (probe.advance(U'\u30D6') != 16) GTEST_SKIP() << "no Japanese face installed";
+    Surface latin;
+    ASSERT_TRUE(latin.setFont("DejaVu Sans", 8, 16));
+    // DejaVu Sans has no katakana; without the second face these would be
+    // DejaVu's empty-box glyph of about 10 pixels.
+    EXPECT_EQ(latin.measureText(burerinUtf8).width, 4 * 16);
 }
 
 TEST(TextEncoding, ShiftJisTitleDrawsLikeTheSameTitleInUtf8) {
