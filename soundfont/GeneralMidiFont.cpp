@@ -373,7 +373,7 @@ Recipe recipeFor(int program) {
     case 58: r = additive(softAttack(harmonics(12, 1.5), 0.3), BRASS, 1.0); break;
     case 59: r = additive(formant(harmonics(20, 1.0), 8, 2, 4.0), BRASS, 0.8); break;
     case 60: r = additive(softAttack(harmonics(12, 1.6), 0.3), {0.05, 0.2, 0.85, 0, 0.85, 0, 0.2}, 0.95); break;
-    case 61: r = ensemble(softAttack(harmonics(15, 0.85), 0.4), BRASS, 0.6, 0.8); break;
+    case 61: r = ensemble(softAttack(harmonics(15, 0.85), 0.4), BRASS, 0.6, 1.0); break;
     case 62: r = ensemble(harmonics(15, 0.9, 1.0), {0.01, 0.3, 0.7, 0, 0.7, 0, 0.15}, 0.7, 0.8); break;
     case 63: r = ensemble(softAttack(harmonics(15, 1.1), 0.5), {0.06, 0.3, 0.8, 0, 0.8, 0, 0.2}, 0.7, 0.8); break;
     // Reeds
@@ -386,11 +386,11 @@ Recipe recipeFor(int program) {
     case 70: r = additive(formant(harmonics(16, 1.1), 3, 1.5, 2.5), REED, 0.9); break;
     case 71: r = additive(oddHarmonics(15, 1.0, 0.05), REED, 0.85); break;
     // Pipes
-    case 72: r = additive({{1, 1, 1}, {2, 0.1, 0.2}, {3, 0.05, 0.1}}, REED, 0.85); withNoise(r, 0.3, 0.2, 0.5); break;
+    case 72: r = additive({{1, 1, 1}, {2, 0.1, 0.2}, {3, 0.05, 0.1}}, REED, 1.2); withNoise(r, 0.3, 0.2, 0.5); break;
     case 73: r = additive({{1, 1, 1}, {2, 0.25, 0.3}, {3, 0.1, 0.1}}, REED, 0.9); withNoise(r, 0.3, 0.4, 0.5); withTremolo(r, 0.05, 10, 0.5); break;
     case 74: r = additive({{1, 1, 1}, {2, 0.1, 0.1}, {3, 0.2, 0.2}}, REED, 0.9); withNoise(r, 0.2, 0.4, 0.3); break;
-    case 75: r = additive({{1, 1, 1}, {2, 0.1, 0.1}}, REED, 0.9); withNoise(r, 0.6, 0.3, 0.4); break;
-    case 76: r = additive({{1, 1, 1}, {2, 0.05, 0.05}}, REED, 0.9); withNoise(r, 0.5, 0.7, 0.8); break;
+    case 75: r = additive({{1, 1, 1}, {2, 0.1, 0.1}}, REED, 1.3); withNoise(r, 0.6, 0.3, 0.4); break;
+    case 76: r = additive({{1, 1, 1}, {2, 0.05, 0.05}}, REED, 1.4); withNoise(r, 0.5, 0.7, 0.8); break;
     case 77: r = additive({{1, 1, 1}, {2, 0.2, 0.2}, {3, 0.05, 0.05}}, REED, 0.9); withNoise(r, 0.6, 0.5, 0.6); withTremolo(r, 0.06, 10, 0.3); break;
     case 78: r = additive({{1, 1, 1}, {2, 0.03, 0.03}}, REED, 0.85); break;
     case 79: r = additive({{1, 1, 1}, {3, 0.05, 0.05}}, REED, 0.9); withNoise(r, 0.15, 0.5, 0.3); break;
@@ -398,7 +398,7 @@ Recipe recipeFor(int program) {
     case 80: r = additive(oddHarmonics(31, 1.0, 0.0), LEAD, 0.7); break;
     case 81: r = additive(harmonics(31, 1.0), LEAD, 0.75); break;
     case 82: r = additive({{1, 1, 1}, {2, 0.4, 0.4}, {3, 0.2, 0.2}}, LEAD, 0.85); withNoise(r, 0.2, 0.3, 0.5); break;
-    case 83: r = additive(oddHarmonics(15, 2.0, 0.0), LEAD, 0.85); withNoise(r, 0.5, 0.0, 0.3); break;
+    case 83: r = additive(oddHarmonics(15, 2.0, 0.0), LEAD, 1.3); withNoise(r, 0.5, 0.0, 0.3); break;
     case 84: r = additive(harmonics(24, 0.9), LEAD, 0.7); r.drive = 4; break;
     case 85: r = ensemble(formant(harmonics(15, 1.0), 3, 1.5, 2.0), LEAD, 0.5, 0.8); break;
     case 86: {
@@ -429,7 +429,7 @@ Recipe recipeFor(int program) {
     case 98: r = inharmonic({{1, 1, 1}, {2.75, 0.5, 0.9}, {5.375, 0.3, 0.7}, {8.875, 0.1, 0.5}}, BELL, 0.85); break;
     case 99: r = ensemble(harmonics(15, 1.2, 1.5), {0.005, 0.3, 0.6, 3.0, 0.4, 0, 0.6}, 0.7, 0.9); break;
     case 100: r = ensemble(harmonics(15, 0.7), PAD, 0.7, 0.7); r.envelope.attack = 0.1; break;
-    case 101: r = fm(1, 1.5, 1.5, 0.5, PAD, 0.85); withTremolo(r, 0.15, 9, 0.5); break;
+    case 101: r = fm(1, 3, 1.5, 0.5, PAD, 0.85); withTremolo(r, 0.15, 9, 0.5); break;
     case 102: r = ensemble({{1, 1, 1}, {2, 0.5, 0.5}, {3, 0.3, 0.3}}, PAD, 0.6, 0.85); withTremolo(r, 0.2, 9, 0.3); break;
     case 103: r = fm(1, 3.5, 1.0, 3.0, {0.05, 0.5, 0.7, 0, 0.7, 0, 0.5}, 0.85); withTremolo(r, 0.1, 11, 0.2); break;
     // Ethnic

@@ -23,9 +23,10 @@ constexpr double PI = 3.14159265358979323846;
 // converted fonts are compared with, plays a 16-bit frame y at
 // y × 0.2 (its default gain) × 0.7071 (centre pan) × 10^(-att/20), where a
 // note of velocity 100 under controller 7 = 100 has att = 8.3 dB from its
-// default velocity and volume curves. Brellin's volume for that note is 18.
-// The references make both give the same output for that note.
-constexpr double REFERENCE_FLUID_SCALE = 0.2 * 0.70710678 * 0.38459;  // gain × pan × curves
+// default velocity and volume curves, by the format's description; measured
+// on FluidSynth 2.3 such a note is 1.1 dB louder than that. Brellin's volume
+// for the note is 18. The references make both give the same output.
+constexpr double REFERENCE_FLUID_SCALE = 0.2 * 0.70710678 * 0.38459 * 1.135;  // gain × pan × curves × measured
 constexpr double REFERENCE_VOLUME = 18.0;
 }  // namespace
 
@@ -155,9 +156,10 @@ struct PitchedSample {
 };
 
 // Resamples a zone's sample so that one period at its root pitch is
-// `cycleLength` whole samples at about `rate` Hz and the loop is a whole
+// `cycleLength` whole samples at about `rate` Hz (more for a sample that
+// `key` plays below its root) and the loop is a whole
 // number of samples; normalizes the peak to 127.
-bool convertPitched(Sf2File& bank, const ZoneSample& z, double rate, PitchedSample& out, std::string& why) {
+bool convertPitched(Sf2File& bank, const ZoneSample& z, double rate, int key, PitchedSample& out, std::string& why) {
     std::vector<std::int16_t> frames;
     std::int64_t readEnd = z.looped ? z.loopEnd : z.end;
     if (!bank.readSamples(static_cast<std::uint32_t>(z.start), static_cast<std::uint32_t>(readEnd), frames)) {
@@ -173,7 +175,13 @@ bool convertPitched(Sf2File& bank, const ZoneSample& z, double rate, PitchedSamp
         why = "root pitch out of range";
         return false;
     }
-    out.cycleLength = sf2SnapCycleLength(rootFrequency, rate);
+    // `rate` fills the output band when the sample plays at its own speed.
+    // A sample whose root lies above the key it is chosen for plays slower
+    // there, so it is kept at a proportionally higher rate (up to its own),
+    // or its upper partials would be missing at that key.
+    double naturalKey = z.rootKey - z.tuneCents / 100.0;
+    double keptRate = std::clamp(rate * std::pow(2.0, (naturalKey - key) / 12.0), rate, std::max(rate, z.sampleRate));
+    out.cycleLength = sf2SnapCycleLength(rootFrequency, keptRate);
     // Output samples per source frame: the data rate is cycleLength × root frequency.
     double ratio = out.cycleLength * rootFrequency / z.sampleRate;
     // Longest stored sample: about 10 minutes at 22050 Hz.
@@ -395,7 +403,7 @@ bool Sf2Importer::convertAtRate(Sf2File& bank, SoundFontWriter& writer, std::uin
         ZoneSample z;
         std::string why;
         PitchedSample sample;
-        if (!zoneSample(bank, region, z, why) || !convertPitched(bank, z, rate, sample, why)) {
+        if (!zoneSample(bank, region, z, why) || !convertPitched(bank, z, rate, key, sample, why)) {
             if (bank.lastError == RESULT_FILE_IO_ERROR) return fail(RESULT_FILE_IO_ERROR, "cannot read sample data");
             summary.notes.push_back("program " + std::to_string(program) + ": " + why + "; borrowing another program");
             continue;
