@@ -180,38 +180,121 @@ inline std::uint32_t framesBeforeLoopEnd(const PitchedState& s, const PitchedCon
     return static_cast<std::uint32_t>(std::min<std::uint64_t>(frames, UNLIMITED));
 }
 
-// `count` frames in which no stage ends, the position stays below loopEnd and
-// the tremolo counter keeps its sign (and does not overflow).
-template <unsigned Width, unsigned Channels, bool Tremolo>
-inline void mixPitchedStretch(PitchedState& s, const PitchedConstants& k, std::int32_t* out, std::uint32_t count) {
+// Frames with a constant tremolo term `term` (0 when the tremolo is off):
+// the amplitude only follows the envelope, and is constant when `Moving` is
+// false (rate 0).
+template <unsigned Width, unsigned Channels, bool Moving>
+inline void mixRun(PitchedState& s, const PitchedConstants& k, std::int32_t* out, std::uint32_t count,
+                   std::int32_t term) {
+    using Format = PitchedFormat<Width, Channels>;
+    std::uint64_t position = s.position;
+    const std::uint64_t step = k.step;
+    const std::int8_t* sample = k.sample;
+    const std::int32_t panComplement = k.panComplement;
+    if constexpr (Moving) {
+        std::int32_t level = s.level;
+        const std::int32_t rate = s.rate;
+        const std::int32_t volume = k.volume;
+        for (std::uint32_t j = 0; j < count; ++j) {
+            level = wrapAdd(level, rate);  // stays between the stage's start and its target
+            const std::int32_t amp = wrapAdd(wrapMul(level, volume) >> Format::ampShift, term);
+            addPitchedFrame<Width, Channels>(out, sample, position, amp, panComplement);
+            out += Channels;
+            position += step;
+        }
+        s.level = level;
+    } else {
+        const std::int32_t amp = wrapAdd(wrapMul(s.level, k.volume) >> Format::ampShift, term);
+        for (std::uint32_t j = 0; j < count; ++j) {
+            addPitchedFrame<Width, Channels>(out, sample, position, amp, panComplement);
+            out += Channels;
+            position += step;
+        }
+    }
+    s.position = position;
+}
+
+template <unsigned Width, unsigned Channels>
+inline void mixRun(PitchedState& s, const PitchedConstants& k, std::int32_t* out, std::uint32_t count,
+                   std::int32_t term) {
+    if (s.rate != 0) {
+        mixRun<Width, Channels, true>(s, k, out, count, term);
+    } else {
+        mixRun<Width, Channels, false>(s, k, out, count, term);
+    }
+}
+
+// Frames while the tremolo depth still grows: everything per frame.
+template <unsigned Width, unsigned Channels>
+inline void mixGrowingDepth(PitchedState& s, const PitchedConstants& k, std::int32_t* out, std::uint32_t count) {
     using Format = PitchedFormat<Width, Channels>;
     std::int32_t level = s.level;
     const std::int32_t rate = s.rate;
     std::uint64_t position = s.position;
-    const std::uint64_t step = k.step;
-    const std::int32_t volume = k.volume;
     std::int32_t counter = s.lfoCounter;
     std::int32_t depth = s.depth;
-    const std::int32_t depthTarget = k.depthTarget;
     const std::int32_t depthStep = k.record->lfoDepthStep;
     for (std::uint32_t j = 0; j < count; ++j) {
-        level = wrapAdd(level, rate);  // stays between the stage's start and its target
-        std::int32_t amp = wrapMul(level, volume) >> Format::ampShift;
-        if constexpr (Tremolo) {
-            ++counter;
-            if (depth < depthTarget) depth = wrapAdd(depth, depthStep);
-            const std::uint32_t index = ((k.lfoClock * static_cast<std::uint32_t>(counter)) >> k.lfoShift) & 0xFF;
-            amp = wrapAdd(amp, wrapMul(tremoloSine[index], depth) >> Format::tremoloShift);
-        }
+        level = wrapAdd(level, rate);
+        std::int32_t amp = wrapMul(level, k.volume) >> Format::ampShift;
+        ++counter;
+        if (depth < k.depthTarget) depth = wrapAdd(depth, depthStep);
+        const std::uint32_t index = ((k.lfoClock * static_cast<std::uint32_t>(counter)) >> k.lfoShift) & 0xFF;
+        amp = wrapAdd(amp, wrapMul(tremoloSine[index], depth) >> Format::tremoloShift);
         addPitchedFrame<Width, Channels>(out, k.sample, position, amp, k.panComplement);
         out += Channels;
-        position += step;
+        position += k.step;
     }
-    if constexpr (!Tremolo) counter += static_cast<std::int32_t>(count);
     s.level = level;
     s.position = position;
     s.lfoCounter = counter;
     s.depth = depth;
+}
+
+// `count` frames in which no stage ends, the position stays below loopEnd and
+// the tremolo counter keeps its sign (and does not overflow). They are cut
+// into runs over which the tremolo term is constant: once the depth has
+// reached its target, the term changes only when the sine table index does,
+// every 2^(24 − lfoRateShift) / lfoClock frames.
+template <unsigned Width, unsigned Channels>
+inline void mixPitchedStretch(PitchedState& s, const PitchedConstants& k, std::int32_t* out, std::uint32_t count,
+                              bool tremolo) {
+    using Format = PitchedFormat<Width, Channels>;
+    if (!tremolo) {
+        mixRun<Width, Channels>(s, k, out, count, 0);
+        s.lfoCounter += static_cast<std::int32_t>(count);
+        return;
+    }
+    std::uint32_t done = 0;
+    if (s.depth < k.depthTarget) {
+        // Frames that begin below the target; per frame throughout if the
+        // step cannot reach it without wrapping.
+        std::uint32_t growing = count;
+        const std::int32_t depthStep = k.record->lfoDepthStep;
+        if (depthStep > 0) {
+            const std::int64_t frames =
+                (static_cast<std::int64_t>(k.depthTarget) - s.depth + depthStep - 1) / depthStep;
+            if (static_cast<std::int64_t>(s.depth) + frames * depthStep <= INT32_MAX) {
+                growing = static_cast<std::uint32_t>(std::min<std::int64_t>(frames, count));
+            }
+        }
+        mixGrowingDepth<Width, Channels>(s, k, out, growing);
+        done = growing;
+    }
+    while (done < count) {
+        // The first frame of the run uses counter + 1.
+        const std::uint32_t product = k.lfoClock * static_cast<std::uint32_t>(s.lfoCounter + 1);
+        const std::uint32_t index = (product >> k.lfoShift) & 0xFF;
+        std::uint32_t run = count - done;
+        if (k.lfoClock != 0) {
+            const std::uint64_t boundary = (static_cast<std::uint64_t>(product >> k.lfoShift) + 1) << k.lfoShift;
+            run = static_cast<std::uint32_t>(std::min<std::uint64_t>(run, (boundary - product - 1) / k.lfoClock + 1));
+        }
+        const std::int32_t term = wrapMul(tremoloSine[index], s.depth) >> Format::tremoloShift;
+        mixRun<Width, Channels>(s, k, out + static_cast<std::size_t>(done) * Channels, run, term);
+        s.lfoCounter += static_cast<std::int32_t>(run);
+        done += run;
+    }
 }
 
 template <unsigned Width, unsigned Channels>
@@ -258,11 +341,7 @@ void mixPitched(Voice& voice, std::int32_t* accumulator, std::uint32_t frames) n
             }
             ++done;
         } else {
-            if (tremolo) {
-                mixPitchedStretch<Width, Channels, true>(s, k, out, count);
-            } else {
-                mixPitchedStretch<Width, Channels, false>(s, k, out, count);
-            }
+            mixPitchedStretch<Width, Channels>(s, k, out, count, tremolo);
             done += count;
         }
     }

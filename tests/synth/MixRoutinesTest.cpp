@@ -114,6 +114,11 @@ void randomVoice(std::mt19937& random, Voice& voice, const Format& format, bool 
     if (chance(10)) voice.step = static_cast<std::uint64_t>(pick(0, 200ll << 32));
     if (chance(3)) voice.step = static_cast<std::uint64_t>(pick(0, INT64_MAX)) * 2;
     voice.position = static_cast<std::uint64_t>(pick(0, (static_cast<std::int64_t>(k.loopEnd) << 32) - 1));
+    if (chance(20)) {
+        // Whole-sample steps and positions land exactly on loopEnd.
+        voice.step &= ~0xFFFFFFFFull;
+        voice.position &= ~0xFFFFFFFFull;
+    }
     voice.lfoCounter = static_cast<std::int32_t>(chance(5) ? pick(INT32_MAX - 300, INT32_MAX) : pick(-400, 400));
     voice.depth = static_cast<std::int32_t>(pick(0, 0x3F0000));
     voice.depthTarget = static_cast<std::int32_t>(pick(0, 0x3F0000));
