@@ -94,7 +94,9 @@ TEST(Sf2ImportPitch, Key69OfARootKey69SinePlays440Hz) {
     ASSERT_TRUE(c->ok) << c->importer.errorText;
     const InstrumentRecord& rec = c->writer.programs[0];
     EXPECT_EQ(rec.fixedStep, 0);
-    EXPECT_EQ(rec.cycleLength, 50u);  // 22050 / 440 = 50.1
+    // Root 69 lies 9 semitones above key 60, which the record is made for:
+    // the data is kept at 22050 × 2^(9/12) = 37.1 kHz, 84 samples per period.
+    EXPECT_EQ(rec.cycleLength, 84u);
     EXPECT_LT(rec.loopStart, rec.loopEnd);
     EXPECT_NEAR(cents(playedFrequency(rec, c->writer.samples[rec.sample], 440.0), 440.0), 0.0, 3.0);
     EXPECT_NEAR(cents(playedFrequency(rec, c->writer.samples[rec.sample], 261.6256), 261.6256), 0.0, 3.0);
@@ -137,8 +139,21 @@ TEST(Sf2ImportPitch, HighPitchedSingleCycleLoopsStayInTune) {
     auto c = convert(b);
     ASSERT_TRUE(c->ok);
     const InstrumentRecord& rec = c->writer.programs[0];
-    EXPECT_LE(rec.cycleLength, 18u);
+    EXPECT_EQ(rec.cycleLength, 36u);  // kept at its own 44100 Hz: 35.7 samples per period
     EXPECT_NEAR(cents(playedFrequency(rec, c->writer.samples[rec.sample], 440.0), 440.0), 0.0, 3.0);
+}
+
+TEST(Sf2ImportPitch, DataRateFollowsTheRootAgainstKey60) {
+    // A root at or below key 60 keeps the asked rate: 220 Hz at 22050 Hz is
+    // 100 samples per period; a root far above is capped at the sample's own rate.
+    Sf2Builder b;
+    addMelodic(b, 0, sine440(57), {{SF2_SAMPLE_MODES, 1}});
+    addMelodic(b, 1, sine440(96), {{SF2_SAMPLE_MODES, 1}});
+    auto c = convert(b);
+    ASSERT_TRUE(c->ok);
+    EXPECT_EQ(c->writer.programs[0].cycleLength, 100u);
+    // Root 96 makes the recording 2093 Hz: 44100 / 2093 = 21.1 samples per period.
+    EXPECT_EQ(c->writer.programs[1].cycleLength, 21u);
 }
 
 TEST(Sf2ImportPitch, HigherDataRateKeepsPitchAndLengthensCycle) {
@@ -179,8 +194,8 @@ TEST(Sf2ImportLoop, OneShotSamplesHaveNoLoop) {
     const InstrumentRecord& rec = c->writer.programs[0];
     EXPECT_EQ(rec.loopStart, rec.loopEnd);
     EXPECT_EQ(rec.loopEnd, c->writer.samples[rec.sample].size());
-    // 8820 frames at 44100 Hz are 0.2 s: about 4410 samples at 22050 Hz.
-    EXPECT_NEAR(double(rec.loopEnd), 4410.0 * (50 * 440.0) / 22050.0, 3.0);
+    // 8820 frames at 44100 Hz: 0.2 s at cycleLength × 440 Hz.
+    EXPECT_NEAR(double(rec.loopEnd), 0.2 * rec.cycleLength * 440.0, 3.0);
 }
 
 TEST(Sf2ImportLoop, SnapFindsWholeLoopsWithFewCopies) {

@@ -1,0 +1,268 @@
+// sf2-compare: checks a converted font note by note against FluidSynth
+// playing the original SF2.
+//   sf2-compare score OUT.mid              the test score as a MIDI file (for FluidSynth)
+//   sf2-compare render FONT.brf OUT.wav    the same score through Brellin's synthesizer, 44100 Hz
+//   sf2-compare analyze OURS.wav [FLUID.wav]
+// The score plays key 69 (440 Hz) at velocity 100 for 1 s on every program
+// of channel 1, one every 2 s, then every drum key 35–81 of kit 0 on channel
+// 10, one every 0.5 s. The analysis prints, per note, the measured pitch
+// (cents from 440 Hz), the level (RMS dBFS of the first second, both
+// channels) and the spectral centroid, and for two files the differences.
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "bench/sf2/Sf2RenderScore.h"
+
+using namespace brellin;
+using namespace brellin::sf2check;
+
+namespace {
+
+constexpr double PROGRAM_SPACING = 2.0, NOTE_LENGTH = 1.0;
+constexpr double DRUM_START = 128 * PROGRAM_SPACING, DRUM_SPACING = 0.5;
+constexpr int FIRST_DRUM = 35, LAST_DRUM = 81;
+
+struct TimedMessage {
+    double seconds;
+    std::vector<std::uint8_t> bytes;
+};
+
+std::vector<TimedMessage> scoreMessages() {
+    std::vector<TimedMessage> m;
+    m.push_back({0.0, {0xB0, 7, 100}});
+    m.push_back({0.0, {0xB9, 7, 100}});
+    for (int p = 0; p < 128; ++p) {
+        double t = p * PROGRAM_SPACING + 0.1;
+        m.push_back({t - 0.05, {0xC0, static_cast<std::uint8_t>(p)}});
+        m.push_back({t, {0x90, 69, 100}});
+        m.push_back({t + NOTE_LENGTH, {0x80, 69, 0}});
+    }
+    for (int k = FIRST_DRUM; k <= LAST_DRUM; ++k) {
+        double t = DRUM_START + (k - FIRST_DRUM) * DRUM_SPACING + 0.1;
+        m.push_back({t, {0x99, static_cast<std::uint8_t>(k), 100}});
+        m.push_back({t + 0.1, {0x89, static_cast<std::uint8_t>(k), 0}});
+    }
+    std::stable_sort(m.begin(), m.end(), [](const auto& a, const auto& b) { return a.seconds < b.seconds; });
+    return m;
+}
+
+double scoreEnd() { return DRUM_START + (LAST_DRUM - FIRST_DRUM + 1) * DRUM_SPACING + 1.0; }
+
+void putVarLen(std::string& out, std::uint32_t v) {
+    std::uint8_t bytes[5];
+    int n = 0;
+    bytes[n++] = v & 0x7F;
+    while (v >>= 7) bytes[n++] = static_cast<std::uint8_t>((v & 0x7F) | 0x80);
+    while (n) out.push_back(static_cast<char>(bytes[--n]));
+}
+
+int writeMidi(const char* path) {
+    // 960 ticks per second: division 480 at the default 120 beats per minute.
+    std::string track;
+    std::uint32_t lastTick = 0;
+    for (const auto& msg : scoreMessages()) {
+        auto tick = static_cast<std::uint32_t>(std::lround(msg.seconds * 960));
+        putVarLen(track, tick - lastTick);
+        lastTick = tick;
+        track.append(msg.bytes.begin(), msg.bytes.end());
+    }
+    putVarLen(track, static_cast<std::uint32_t>(scoreEnd() * 960) - lastTick);
+    track += std::string("\xFF\x2F\x00", 3);
+    std::string file("MThd\0\0\0\x06\0\0\0\x01\x01\xE0", 14);
+    file += "MTrk";
+    for (int s = 24; s >= 0; s -= 8) file.push_back(static_cast<char>((track.size() >> s) & 0xFF));
+    file += track;
+    std::ofstream(path, std::ios::binary).write(file.data(), static_cast<std::streamsize>(file.size()));
+    return 0;
+}
+
+int render(const char* font, const char* wav) {
+    Score score;
+    for (const auto& msg : scoreMessages()) {
+        score.at(static_cast<std::uint32_t>(std::lround(msg.seconds / SLICE_SECONDS)), msg.bytes);
+    }
+    score.endSlice = static_cast<std::uint32_t>(scoreEnd() / SLICE_SECONDS);
+    std::string error;
+    if (!renderScore(font, score, wav, 44100, error, 64)) {
+        std::fprintf(stderr, "sf2-compare: %s\n", error.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+// Pitch by normalized autocorrelation: the best lag within ±4 semitones of
+// 440 Hz, refined at ten periods with parabolic interpolation.
+double correlation(const std::vector<double>& x, std::size_t from, std::size_t length, std::size_t lag) {
+    double xy = 0, xx = 0, yy = 0;
+    for (std::size_t i = from; i < from + length && i + lag < x.size(); ++i) {
+        xy += x[i] * x[i + lag];
+        xx += x[i] * x[i];
+        yy += x[i + lag] * x[i + lag];
+    }
+    return xx > 0 && yy > 0 ? xy / std::sqrt(xx * yy) : 0.0;
+}
+
+double pitchHz(const std::vector<double>& x, std::size_t from, std::size_t length, double rate, double& clarity) {
+    double expected = rate / 440.0;
+    std::size_t lo = static_cast<std::size_t>(expected * 0.79), hi = static_cast<std::size_t>(expected * 1.26);
+    std::size_t best = lo;
+    double bestR = -2;
+    for (std::size_t lag = lo; lag <= hi; ++lag) {
+        double r = correlation(x, from, length, lag);
+        if (r > bestR) bestR = r, best = lag;
+    }
+    const int periods = 10;
+    double approx = best;
+    std::size_t center = static_cast<std::size_t>(std::lround(approx * periods));
+    std::size_t span = static_cast<std::size_t>(approx / 2);
+    std::size_t bestLag = center;
+    bestR = -2;
+    for (std::size_t lag = center - span; lag <= center + span; ++lag) {
+        double r = correlation(x, from, length, lag);
+        if (r > bestR) bestR = r, bestLag = lag;
+    }
+    double r0 = correlation(x, from, length, bestLag - 1), r1 = bestR, r2 = correlation(x, from, length, bestLag + 1);
+    double denom = r0 - 2 * r1 + r2;
+    double shift = denom != 0 ? 0.5 * (r0 - r2) / denom : 0.0;
+    clarity = bestR;
+    return periods * rate / (bestLag + shift);
+}
+
+double rmsDb(const Pcm& pcm, std::size_t from, std::size_t to) {
+    double sum = 0;
+    std::size_t n = 0;
+    for (std::size_t i = from; i < to && i < pcm.left.size(); ++i, n += 2) {
+        sum += pcm.left[i] * pcm.left[i] + pcm.right[i] * pcm.right[i];
+    }
+    return n ? 10 * std::log10(sum / n + 1e-20) : -200;
+}
+
+void fft(std::vector<std::complex<double>>& a) {
+    const std::size_t n = a.size();
+    for (std::size_t i = 1, j = 0; i < n; ++i) {
+        std::size_t bit = n >> 1;
+        for (; j & bit; bit >>= 1) j ^= bit;
+        j ^= bit;
+        if (i < j) std::swap(a[i], a[j]);
+    }
+    for (std::size_t len = 2; len <= n; len <<= 1) {
+        double angle = -2 * M_PI / len;
+        std::complex<double> wl(std::cos(angle), std::sin(angle));
+        for (std::size_t i = 0; i < n; i += len) {
+            std::complex<double> w(1);
+            for (std::size_t j = 0; j < len / 2; ++j) {
+                auto u = a[i + j], v = a[i + j + len / 2] * w;
+                a[i + j] = u + v;
+                a[i + j + len / 2] = u - v;
+                w *= wl;
+            }
+        }
+    }
+}
+
+// Power-weighted mean frequency of the mono mix over [from, to), in 8192-frame Hann windows.
+double centroidHz(const Pcm& pcm, std::size_t from, std::size_t to) {
+    const std::size_t n = 8192;
+    double weighted = 0, total = 0;
+    for (std::size_t start = from; start + n <= to && start + n <= pcm.left.size(); start += n / 2) {
+        std::vector<std::complex<double>> a(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            double w = 0.5 - 0.5 * std::cos(2 * M_PI * i / (n - 1));
+            a[i] = w * (pcm.left[start + i] + pcm.right[start + i]);
+        }
+        fft(a);
+        for (std::size_t k = 1; k < n / 2; ++k) {
+            double p = std::norm(a[k]);
+            weighted += p * k * pcm.rate / n;
+            total += p;
+        }
+    }
+    return total > 0 ? weighted / total : 0;
+}
+
+struct NoteResult {
+    double cents = NAN, clarity = 0, level = -200, centroid = 0;
+};
+
+std::vector<NoteResult> analyzeNotes(const Pcm& pcm) {
+    std::vector<NoteResult> out;
+    const double rate = pcm.rate;
+    std::vector<double> mono(pcm.left.size());
+    for (std::size_t i = 0; i < mono.size(); ++i) mono[i] = pcm.left[i] + pcm.right[i];
+    for (int p = 0; p < 128; ++p) {
+        NoteResult r;
+        double t = p * PROGRAM_SPACING + 0.1;
+        auto at = [&](double s) { return static_cast<std::size_t>(s * rate); };
+        r.level = rmsDb(pcm, at(t), at(t + NOTE_LENGTH));
+        double hz = pitchHz(mono, at(t + 0.15), at(0.6), rate, r.clarity);
+        r.cents = 1200 * std::log2(hz / 440.0);
+        r.centroid = centroidHz(pcm, at(t), at(t + NOTE_LENGTH));
+        out.push_back(r);
+    }
+    for (int k = FIRST_DRUM; k <= LAST_DRUM; ++k) {
+        NoteResult r;
+        double t = DRUM_START + (k - FIRST_DRUM) * DRUM_SPACING + 0.1;
+        auto at = [&](double s) { return static_cast<std::size_t>(s * rate); };
+        r.level = rmsDb(pcm, at(t), at(t + DRUM_SPACING));
+        r.centroid = centroidHz(pcm, at(t), at(t + DRUM_SPACING));
+        out.push_back(r);
+    }
+    return out;
+}
+
+int analyze(const char* oursPath, const char* fluidPath) {
+    Pcm ours, fluid;
+    if (!readWav(oursPath, ours)) return std::fprintf(stderr, "cannot read %s\n", oursPath), 1;
+    if (fluidPath && !readWav(fluidPath, fluid)) return std::fprintf(stderr, "cannot read %s\n", fluidPath), 1;
+    auto a = analyzeNotes(ours);
+    std::vector<NoteResult> b;
+    if (fluidPath) b = analyzeNotes(fluid);
+    int inTune = 0, pitched = 0, silent = 0;
+    double levelSum = 0, levelSq = 0;
+    int levelCount = 0, within2 = 0;
+    std::printf("note   cents clarity  level  centroid%s\n", fluidPath ? " | fluid: cents  level centroid | dLevel" : "");
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        bool drum = i >= 128;
+        std::printf("%s%3zu %7.2f %6.3f %7.1f %8.0f", drum ? "d" : "p", drum ? i - 128 + FIRST_DRUM : i,
+                    drum ? 0.0 : a[i].cents, a[i].clarity, a[i].level, a[i].centroid);
+        if (!drum && a[i].level < -70) ++silent;
+        if (!drum && a[i].clarity > 0.9 && a[i].level > -70) {
+            ++pitched;
+            if (std::fabs(a[i].cents) <= 3.0) ++inTune;
+        }
+        if (fluidPath) {
+            double d = a[i].level - b[i].level;
+            std::printf(" | %7.2f %6.1f %8.0f | %+5.1f", drum ? 0.0 : b[i].cents, b[i].level, b[i].centroid, d);
+            if (a[i].level > -70 && b[i].level > -70) {
+                levelSum += d, levelSq += d * d, ++levelCount;
+                if (std::fabs(d) <= 2.0) ++within2;
+            }
+        }
+        std::printf("\n");
+    }
+    std::printf("programs clearly pitched (clarity > 0.9): %d, within ±3 cents of 440 Hz: %d, silent: %d\n", pitched,
+                inTune, silent);
+    if (levelCount) {
+        double mean = levelSum / levelCount;
+        std::printf("level difference ours - fluid over %d notes: mean %+.2f dB, rms %.2f dB, within ±2 dB: %d\n",
+                    levelCount, mean, std::sqrt(levelSq / levelCount), within2);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc >= 3 && std::strcmp(argv[1], "score") == 0) return writeMidi(argv[2]);
+    if (argc >= 4 && std::strcmp(argv[1], "render") == 0) return render(argv[2], argv[3]);
+    if (argc >= 3 && std::strcmp(argv[1], "analyze") == 0) return analyze(argv[2], argc >= 4 ? argv[3] : nullptr);
+    std::fprintf(stderr,
+                 "usage: sf2-compare score OUT.mid | render FONT.brf OUT.wav | analyze OURS.wav [FLUID.wav]\n");
+    return 2;
+}
