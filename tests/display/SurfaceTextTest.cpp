@@ -216,6 +216,18 @@ TEST(PlainText, UsesTheTextColourOnly) {
     EXPECT_EQ(seen, (std::set<std::uint16_t>{0, 0x03E0}));
 }
 
+TEST(PlainText, LineBreaksStartANewLineOneCellLower) {
+    Surface together, apart;
+    for (Surface* s : {&together, &apart}) {
+        ASSERT_TRUE(s->resize(40, 40));
+        ASSERT_TRUE(s->setFont("DejaVu Sans", 8, 16));
+    }
+    ASSERT_TRUE(together.drawText(3, 2, "Ab\r\ngQ"));
+    ASSERT_TRUE(apart.drawText(3, 2, "Ab"));
+    ASSERT_TRUE(apart.drawText(3, 18, "gQ"));
+    EXPECT_EQ(snapshot(together), snapshot(apart));
+}
+
 TEST(TextMeasure, PlainAndScaledExtents) {
     Surface s;
     ASSERT_TRUE(s.setFont("DejaVu Sans", 8, 16));
