@@ -339,6 +339,14 @@ double sf2EnvelopeGain(const Sf2VolumeEnvelope& e, double t) {
     return db >= 96.0 ? 0.0 : dbGain(-db);
 }
 
+double sf2DrumGain(const Sf2VolumeEnvelope& e, double t) {
+    if (t < SF2_DRUM_NOTE_SECONDS) return sf2EnvelopeGain(e, t);
+    double release = sf2Seconds(e.release);
+    if (release <= 0.0) return 0.0;
+    double db = 96.0 * (t - SF2_DRUM_NOTE_SECONDS) / release;
+    return db >= 96.0 ? 0.0 : sf2EnvelopeGain(e, SF2_DRUM_NOTE_SECONDS) * dbGain(-db);
+}
+
 bool Sf2Importer::fail(ResultCode code, const std::string& text) {
     lastError = code;
     errorText = text;
@@ -502,10 +510,10 @@ bool Sf2Importer::convertAtRate(Sf2File& bank, SoundFontWriter& writer, std::uin
                 }
                 Sf2Signal signal{frames.data(), static_cast<std::int64_t>(frames.size()), z.looped,
                                  z.loopStart - z.start, z.loopEnd - z.start};
-                // A drum plays to its end: the envelope while the key is held
-                // is baked into the data, which ends when it is 60 dB down
-                // (a looped sample that does not die away is cut after 1.5 s
-                // with a 50 ms fade).
+                // A drum plays to its end, whatever the note-off: the envelope
+                // of a note held DRUM_NOTE_SECONDS, release included, is baked
+                // into the data, which ends when it is 60 dB down (a looped
+                // sample that still sounds is cut after 1.5 s with a 50 ms fade).
                 double seconds = z.looped ? 1.5 : static_cast<double>(z.end - z.start) / z.sampleRate;
                 if (seconds * rate > double(MAX_SAMPLE_LENGTH)) {
                     summary.notes.push_back("drum sample \"" + bank.samples[region.sampleIndex].name + "\" too long");
@@ -513,7 +521,7 @@ bool Sf2Importer::convertAtRate(Sf2File& bank, SoundFontWriter& writer, std::uin
                 }
                 for (double t = 0.0; t < seconds; t += 0.005) {
                     if (t > sf2Seconds(env.delay) + sf2Seconds(env.attack) + sf2Seconds(env.hold) &&
-                        sf2EnvelopeGain(env, t) < 0.001) {
+                        sf2DrumGain(env, t) < 0.001) {
                         seconds = t;
                         break;
                     }
@@ -523,7 +531,7 @@ bool Sf2Importer::convertAtRate(Sf2File& bank, SoundFontWriter& writer, std::uin
                 sf2Resample(signal, 0.0, z.sampleRate / rate, count, values);
                 const double fade = 0.05 * rate;
                 for (std::uint32_t i = 0; i < count; ++i) {
-                    double g = sf2EnvelopeGain(env, i / static_cast<double>(rate));
+                    double g = sf2DrumGain(env, i / static_cast<double>(rate));
                     if (z.looped && count - i < fade) g *= (count - i) / fade;
                     values[i] *= g;
                 }

@@ -61,6 +61,15 @@ void sf2ConvertEnvelope(const Sf2VolumeEnvelope& envelope, std::int32_t peak, In
 // 0 … 1 (1 = peak), for baking drum envelopes into their samples.
 double sf2EnvelopeGain(const Sf2VolumeEnvelope& envelope, double t);
 
+// How long a drum note is taken to be held. Drum regions play to their end
+// regardless of note-off, so the release is baked in after this time; drum
+// notes in General MIDI files are mostly this short or shorter.
+constexpr double SF2_DRUM_NOTE_SECONDS = 0.2;
+
+// sf2EnvelopeGain for a note released after SF2_DRUM_NOTE_SECONDS: from then
+// on the level falls 96 dB per release time.
+double sf2DrumGain(const Sf2VolumeEnvelope& envelope, double t);
+
 struct Sf2ImportOptions {
     std::uint32_t dataRate = 22050;  // rate the sample data is stored at, about
     std::uint64_t maxBytes = 0;      // limit of the BRF file; 0 = none

@@ -380,7 +380,8 @@ void addKit(Sf2Builder& b, int program, int kickAttenuation = 0) {
         {{SF2_KEY_RANGE, Sf2Builder::range(36, 36)}, {SF2_INITIAL_ATTENUATION, kickAttenuation}, {SF2_SAMPLE_ID, kick}},
         {{SF2_KEY_RANGE, Sf2Builder::range(38, 38)}, {SF2_OVERRIDING_ROOT_KEY, 37}, {SF2_SAMPLE_ID, kick}},
         {{SF2_KEY_RANGE, Sf2Builder::range(42, 42)}, {SF2_EXCLUSIVE_CLASS, 1}, {SF2_OVERRIDING_ROOT_KEY, 42},
-         {SF2_SAMPLE_ID, hat}},
+         {SF2_RELEASE_VOL_ENV, 0}, {SF2_SAMPLE_ID, hat}},
+        {{SF2_KEY_RANGE, Sf2Builder::range(44, 44)}, {SF2_OVERRIDING_ROOT_KEY, 44}, {SF2_SAMPLE_ID, hat}},
         {{SF2_KEY_RANGE, Sf2Builder::range(46, 46)}, {SF2_EXCLUSIVE_CLASS, 1}, {SF2_OVERRIDING_ROOT_KEY, 46},
          {SF2_DECAY_VOL_ENV, -2400}, {SF2_SUSTAIN_VOL_ENV, 1000}, {SF2_SAMPLE_ID, hat}},
     };
@@ -431,6 +432,22 @@ TEST(Sf2ImportDrums, ExclusiveClassSharesAGroupSoHiHatsCutEachOther) {
     EXPECT_LE(open.cycleLength / 22050.0, 0.25 * 60 / 96 + 0.005);
     EXPECT_GT(open.cycleLength / 22050.0, 0.05);
     EXPECT_NEAR(closed.cycleLength / 22050.0, 0.5, 0.01);
+}
+
+TEST(Sf2ImportDrums, ShortReleaseEndsTheDrumAfterTheAssumedNoteLength) {
+    Sf2Builder b;
+    addMelodic(b, 0, sine440(), {{SF2_SAMPLE_MODES, 1}});
+    addKit(b, 0);
+    auto c = convert(b);
+    ASSERT_TRUE(c->ok);
+    const auto& w = c->writer;
+    // Key 44 plays the 0.5 s hat with the default instant release: it stops
+    // where a note held SF2_DRUM_NOTE_SECONDS would.
+    EXPECT_NEAR(w.drumRegions[w.drumKitMaps[44]].cycleLength / 22050.0, SF2_DRUM_NOTE_SECONDS, 0.002);
+    EXPECT_NEAR(sf2DrumGain(Sf2VolumeEnvelope{}, SF2_DRUM_NOTE_SECONDS - 0.01), 1.0, 1e-9);
+    Sf2VolumeEnvelope slow;
+    slow.release = 0;  // 1 s per 96 dB
+    EXPECT_NEAR(20 * std::log10(sf2DrumGain(slow, SF2_DRUM_NOTE_SECONDS + 0.25)), -24.0, 0.01);
 }
 
 TEST(Sf2ImportDrums, AttenuationScalesTheDrumData) {
