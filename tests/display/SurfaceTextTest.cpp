@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <random>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "display/Surface.h"
@@ -289,6 +291,30 @@ TEST(TextEncoding, Latin1TitleDrawsLikeTheSameTitleInUtf8) {
     ASSERT_TRUE(utf8.drawText(0, 0, "Caf\xC3\xA9 No\xC3\xABl"));
     ASSERT_TRUE(latin1.drawText(0, 0, "Caf\xE9 No\xEBl"));
     EXPECT_EQ(snapshot(utf8), snapshot(latin1));
+}
+
+}  // namespace
+}  // namespace brellin
+
+namespace brellin {
+namespace {
+
+TEST(TextEncoding, ArbitraryBytesDrawAndMeasureSafely) {
+    std::minstd_rand random(7);
+    Surface s;
+    ASSERT_TRUE(s.resize(50, 12));
+    ASSERT_TRUE(s.setFont("MS Gothic", 6, 12));
+    for (int round = 0; round < 300; ++round) {
+        std::string bytes(1 + random() % 40, ' ');
+        for (char& c : bytes) c = static_cast<char>(1 + random() % 255);
+        ASSERT_TRUE(s.setTextScale(round % 3 == 0 ? 0 : 1));
+        const std::int32_t x = static_cast<std::int32_t>(random() % 90) - 30;
+        EXPECT_TRUE(s.drawText(x, static_cast<std::int32_t>(random() % 16) - 4, bytes.c_str()));
+        const Extent extent = s.measureText(bytes.c_str());
+        EXPECT_GE(extent.width, 0);
+        EXPECT_GE(extent.height, 12);
+        EXPECT_EQ(extent.height % 12, 0);
+    }
 }
 
 }  // namespace
