@@ -124,7 +124,7 @@ bool Surface::fillRect(std::int32_t left, std::int32_t top, std::int32_t right, 
     const std::uint16_t value = colour.toPixel();
     for (std::int32_t y = y0; y < y1; ++y) {
         std::uint16_t* row = picture.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(pictureWidth);
-        std::fill(row + std::max(x0, 0), row + std::max(x1, x0), value);
+        if (x1 > x0) std::fill(row + x0, row + x1, value);
     }
     return true;
 }
