@@ -1,0 +1,105 @@
+// Loads arbitrary bytes as a MIDI file, walks every track, and plays the song
+// through the Sequencer's tick against a synthesizer that checks what it is
+// sent. When the reader takes a plain (non-RIFF) file, the slice at which
+// playback ends must be the scanned playing time.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "midi/MidiFileInfo.h"
+#include "midi/MidiSong.h"
+#include "player/Sequencer.h"
+
+using namespace brellin;
+
+namespace {
+
+class CheckingSynthesizer : public SynthesizerInterface {
+public:
+    bool sendMidi(const std::uint8_t* bytes, std::uint32_t length) override {
+        // Bodies lie inside the song image; channel messages are two or
+        // three bytes behind a status; single bytes outside are F0 or F7.
+        if (length == 0) std::abort();
+        if (bytes >= begin && bytes < end) {
+            if (bytes + length > end) std::abort();
+        } else if (length == 1) {
+            if (bytes[0] != 0xF0 && bytes[0] != 0xF7) std::abort();
+        } else if (length > 3 || bytes[0] < 0x80 || bytes[0] >= 0xF0) {
+            std::abort();
+        }
+        return true;
+    }
+    bool reset() override { return true; }
+    std::uint32_t outputTime() override { return clock; }
+    void setClockCallback(ClockCallback, void*, ClockCallback*, void**) override {}
+    void setSystemVolume(std::int32_t) override {}
+    void setUserVolume(std::int32_t) override {}
+
+    const std::uint8_t* begin = nullptr;
+    const std::uint8_t* end = nullptr;
+    std::uint32_t clock = 0;
+};
+
+// The input as a file the reader opens by path, without touching the disk.
+const std::string& inputPath(int& fd) {
+    static int memory = memfd_create("brellin-midi-fuzz", 0);
+    static std::string path = "/proc/self/fd/" + std::to_string(memory);
+    fd = memory;
+    return path;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size > (1u << 20)) return 0;
+    int fd = -1;
+    const std::string& path = inputPath(fd);
+    if (fd < 0 || ftruncate(fd, 0) != 0 || pwrite(fd, data, size, 0) != static_cast<ssize_t>(size)) return 0;
+
+    // Every track walked on its own to its end: each step consumes a byte or ends.
+    MidiSong song;
+    if (song.load(path.c_str())) {
+        MidiImage image = song.view();
+        for (std::uint32_t t = 0; t < song.trackCount && t < 64; ++t) {
+            TrackState track = song.tracks[t];
+            image.rewindTrack(track, static_cast<std::int16_t>(t));
+            std::uint64_t steps = 0;
+            while (image.readEvent(track).kind != MidiEventKind::TrackEnd) {
+                if (++steps > static_cast<std::uint64_t>(song.imageSize) + 4) std::abort();
+            }
+        }
+    }
+
+    // Playback by hand, compared with the scan.
+    CheckingSynthesizer synth;
+    Sequencer sequencer(&synth);
+    if (!sequencer.load(path.c_str())) return 0;
+    synth.begin = sequencer.song.image.get();
+    synth.end = synth.begin + sequencer.song.imageSize;
+    bool riff = size >= 4 && data[0] == 'R' && data[1] == 'I' && data[2] == 'F' && data[3] == 'F';
+    bool complete = true;
+    std::uint32_t scanned = riff ? 0 : measurePlayingTime(MidiImage{data, static_cast<std::uint32_t>(size)}, &complete);
+
+    sequencer.rewind();
+    sequencer.startClock();
+    std::uint64_t trackCost = sequencer.song.trackCount + 1;
+    std::uint64_t sliceLimit = 40000 / trackCost;
+    if (!riff && complete && scanned / 4 + 2 < sliceLimit) sliceLimit = scanned / 4 + 2;
+    for (std::uint64_t slice = 1; slice <= sliceLimit; ++slice) {
+        synth.clock += 4;
+        sequencer.tick();
+        if (!sequencer.playing) {
+            if (!riff && complete && slice * 4 != scanned) {
+                std::fprintf(stderr, "playback ended at %llu ms, scan says %u ms\n",
+                             static_cast<unsigned long long>(slice * 4), scanned);
+                std::abort();
+            }
+            break;
+        }
+    }
+    return 0;
+}
