@@ -24,6 +24,10 @@ public:
         : first(firstValue), second(secondValue), outChannels(outputChannels) {
         mix.store(&mixRoutine);
     }
+    // Like a voice, a source leaves the list before it is destroyed.
+    ~ConstantSource() override {
+        if (output) output->detachSource(this);
+    }
     static void mixRoutine(SoundSource* source, std::int32_t* accumulator, std::uint32_t frames) noexcept {
         auto* self = static_cast<ConstantSource*>(source);
         self->mixCalls.fetch_add(1, std::memory_order_relaxed);
@@ -55,6 +59,9 @@ class CountingSource : public SoundSource {
 public:
     CountingSource(std::uint32_t outputChannels, std::int32_t scale) : outChannels(outputChannels), scale(scale) {
         mix.store(&mixRoutine);
+    }
+    ~CountingSource() override {
+        if (output) output->detachSource(this);
     }
     static std::int32_t valueAt(std::uint64_t frame) { return static_cast<std::int32_t>((frame * 37) % 199) - 99; }
     static void mixRoutine(SoundSource* source, std::int32_t* accumulator, std::uint32_t frames) noexcept {
