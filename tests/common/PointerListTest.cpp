@@ -136,7 +136,8 @@ TEST(TextBufferCopies, CopiesAreIndependentAndSelfAssignmentHolds) {
     EXPECT_STREQ(b.text(), "first-more");
     b.assign(b.text() + 6);  // from inside its own storage
     EXPECT_STREQ(b.text(), "more");
-    a = a;
+    TextBuffer& same = a;
+    a = same;
     EXPECT_STREQ(a.text(), "first");
 }
 
