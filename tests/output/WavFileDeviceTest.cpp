@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -246,6 +247,40 @@ TEST(WavFile, ClosingEarlyStillLeavesAConsistentFile) {
     }
     EXPECT_GE(matching, 50u * 5632u);
     EXPECT_TRUE(isSilence(reinterpret_cast<const std::uint8_t*>(wav.data.data()) + matching, wav.dataSize - matching, 16));
+}
+
+std::string commandOutput(const std::string& command) {
+    std::string text;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char chunk[4096];
+        std::size_t n;
+        while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) text.append(chunk, n);
+        pclose(pipe);
+    }
+    return text;
+}
+
+TEST(WavFile, SoxReadsTheFileAsWritten) {
+    if (std::system("command -v soxi >/dev/null 2>&1") != 0) GTEST_SKIP() << "sox is not installed";
+    TempDir dir;
+    for (const Format& f : {Format{11025, 8, 1}, Format{22050, 16, 2}, Format{44100, 8, 2}}) {
+        WavFileDevice::Options options;
+        options.skipOpeningSilence = true;
+        options.frameLimit = 12345;
+        SoundOutput output;
+        const std::string path = dir.path("sox.wav");
+        ASSERT_TRUE(renderCounting(path, f, options, output));
+        const std::string info = commandOutput("soxi -r '" + path + "'; soxi -c '" + path + "'; soxi -b '" + path +
+                                               "'; soxi -s '" + path + "'; soxi -e '" + path + "'");
+        const std::string encoding = f.bits == 8 ? "Unsigned Integer PCM" : "Signed Integer PCM";
+        EXPECT_EQ(info, std::to_string(f.rate) + "\n" + std::to_string(f.channels) + "\n" + std::to_string(f.bits) +
+                            "\n12345\n" + encoding + "\n");
+        // sox's own decoding of the samples gives back the rendered bytes.
+        const std::string raw = commandOutput("sox '" + path + "' -t raw -");
+        const std::vector<std::uint8_t> expected = referenceRender(f.bits, f.rate, f.channels, 12345 / (16 * (f.rate * 44 / 11025)) + 1);
+        ASSERT_EQ(raw.size(), 12345u * f.channels * f.bits / 8);
+        EXPECT_TRUE(std::memcmp(raw.data(), expected.data(), raw.size()) == 0);
+    }
 }
 
 TEST(WavFile, AFileThatCannotBeCreatedFailsTheOpen) {
