@@ -3,6 +3,9 @@
 //   sf2-compare score OUT.mid              the test score as a MIDI file (for FluidSynth)
 //   sf2-compare render FONT.brf OUT.wav    the same score through Brellin's synthesizer, 44100 Hz
 //   sf2-compare analyze OURS.wav [FLUID.wav]
+//   sf2-compare song FONT.brf SONG.mid OUT.wav    a MIDI file through the Sequencer, 44100 Hz, 32 voices
+//   sf2-compare filter SONG.mid FAMILY OUT.mid    only notes of one GM family (0–15, 16 = drums) sound
+//   sf2-compare stats A.wav [B.wav]               RMS, peak and spectral centroid (and differences)
 // The score plays key 69 (440 Hz) at velocity 100 for 1 s on every program
 // of channel 1, one every 2 s, then every drum key 35–81 of kit 0 on channel
 // 10, one every 0.5 s. The analysis prints, per note, the measured pitch
@@ -18,6 +21,7 @@
 #include <vector>
 
 #include "bench/sf2/Sf2RenderScore.h"
+#include "player/Sequencer.h"
 
 using namespace brellin;
 using namespace brellin::sf2check;
@@ -256,13 +260,146 @@ int analyze(const char* oursPath, const char* fluidPath) {
     return 0;
 }
 
+struct SongRender {
+    Sequencer* sequencer = nullptr;
+    WavFileDevice* device = nullptr;
+    int tail = -1;  // slices left after the last track ended
+
+    static void tick(void* argument) {
+        auto& r = *static_cast<SongRender*>(argument);
+        r.sequencer->tick();
+        if (r.tail < 0 && r.sequencer->activeTracks == 0) r.tail = static_cast<int>(2.0 / SLICE_SECONDS);
+        if (r.tail > 0 && --r.tail == 0) r.device->finish();
+    }
+};
+
+int renderSong(const char* font, const char* midi, const char* wav) {
+    SoundOutput output;
+    WavFileDevice::Options options;
+    options.skipOpeningSilence = true;
+    options.startHeld = true;
+    auto owned = std::make_unique<WavFileDevice>(wav, options);
+    WavFileDevice* device = owned.get();
+    output.setDevice(std::move(owned));
+    Synthesizer synth;
+    if (!synth.loadSoundFont(font)) return std::fprintf(stderr, "cannot load %s\n", font), 1;
+    if (!output.open(16, 44100, 2)) return std::fprintf(stderr, "cannot open output\n"), 1;
+    if (!synth.createVoices(output, 32)) return std::fprintf(stderr, "cannot create voices\n"), 1;
+    synth.setUserVolume(128);
+    Sequencer sequencer(&synth);
+    if (!sequencer.load(midi)) return std::fprintf(stderr, "cannot load %s\n", midi), 1;
+    sequencer.rewind();
+    SongRender render{&sequencer, device};
+    synth.setClockCallback(&SongRender::tick, &render, nullptr, nullptr);
+    sequencer.startClock();
+    device->release();
+    bool ended = device->waitEnded(600000);
+    synth.setClockCallback(nullptr, nullptr, nullptr, nullptr);
+    sequencer.playing = false;
+    synth.destroyVoices();
+    output.close();
+    return ended ? 0 : 1;
+}
+
+// Rewrites the velocity of every note-on outside the family to 0 (a
+// note-off), so the file keeps its timing byte for byte. The family of a
+// channel follows the program changes met earlier in the same track.
+int filterSong(const char* in, int family, const char* out) {
+    std::ifstream file(in, std::ios::binary);
+    std::string data((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    auto be32 = [&](std::size_t at) {
+        return (std::uint32_t(std::uint8_t(data[at])) << 24) | (std::uint32_t(std::uint8_t(data[at + 1])) << 16) |
+               (std::uint32_t(std::uint8_t(data[at + 2])) << 8) | std::uint8_t(data[at + 3]);
+    };
+    std::size_t at = data.compare(0, 4, "RIFF") == 0 ? data.find("MThd") : 0;
+    if (at == std::string::npos || data.compare(at, 4, "MThd") != 0) return std::fprintf(stderr, "not a MIDI file\n"), 1;
+    at += 8 + be32(at + 4);
+    while (at + 8 <= data.size()) {
+        std::size_t end = std::min<std::size_t>(data.size(), at + 8 + be32(at + 4));
+        bool track = data.compare(at, 4, "MTrk") == 0;
+        std::size_t p = at + 8;
+        int program[16] = {};
+        std::uint8_t status = 0;
+        while (track && p < end) {
+            while (p < end && (std::uint8_t(data[p]) & 0x80)) ++p;  // delta time
+            ++p;
+            if (p >= end) break;
+            std::uint8_t b = std::uint8_t(data[p]);
+            if (b == 0xFF || b == 0xF0 || b == 0xF7) {
+                p += b == 0xFF ? 2 : 1;
+                std::uint32_t len = 0;
+                while (p < end) {
+                    std::uint8_t v = std::uint8_t(data[p++]);
+                    len = (len << 7) | (v & 0x7F);
+                    if (!(v & 0x80)) break;
+                }
+                p += len;
+                continue;
+            }
+            if (b & 0x80) status = b, ++p;
+            int channel = status & 15, kind = status & 0xF0;
+            int length = (kind == 0xC0 || kind == 0xD0) ? 1 : 2;
+            if (p + length > end) break;
+            if (kind == 0xC0) program[channel] = std::uint8_t(data[p]) & 0x7F;
+            if (kind == 0x90) {
+                int noteFamily = channel == 9 ? 16 : program[channel] / 8;
+                if (noteFamily != family) data[p + 1] = 0;
+            }
+            p += length;
+        }
+        at = end;
+    }
+    std::ofstream(out, std::ios::binary).write(data.data(), static_cast<std::streamsize>(data.size()));
+    return 0;
+}
+
+struct Stats {
+    double rmsDb = -200, peakDb = -200, centroid = 0, seconds = 0;
+};
+
+Stats statsOf(const Pcm& pcm) {
+    Stats s;
+    double sum = 0, peak = 0;
+    for (std::size_t i = 0; i < pcm.left.size(); ++i) {
+        sum += pcm.left[i] * pcm.left[i] + pcm.right[i] * pcm.right[i];
+        peak = std::max({peak, std::fabs(pcm.left[i]), std::fabs(pcm.right[i])});
+    }
+    if (!pcm.left.empty()) s.rmsDb = 10 * std::log10(sum / (2.0 * pcm.left.size()) + 1e-20);
+    s.peakDb = 20 * std::log10(peak + 1e-10);
+    s.centroid = centroidHz(pcm, 0, pcm.left.size());
+    s.seconds = pcm.rate ? double(pcm.left.size()) / pcm.rate : 0;
+    return s;
+}
+
+int stats(const char* a, const char* b) {
+    Pcm pa, pb;
+    if (!readWav(a, pa)) return std::fprintf(stderr, "cannot read %s\n", a), 1;
+    Stats sa = statsOf(pa);
+    std::printf("%s: %.1f s, RMS %.2f dBFS, peak %.2f dBFS, centroid %.0f Hz\n", a, sa.seconds, sa.rmsDb, sa.peakDb,
+                sa.centroid);
+    if (b) {
+        if (!readWav(b, pb)) return std::fprintf(stderr, "cannot read %s\n", b), 1;
+        Stats sb = statsOf(pb);
+        std::printf("%s: %.1f s, RMS %.2f dBFS, peak %.2f dBFS, centroid %.0f Hz\n", b, sb.seconds, sb.rmsDb, sb.peakDb,
+                    sb.centroid);
+        std::printf("difference: RMS %+.2f dB, peak %+.2f dB, centroid ratio %.2f\n", sa.rmsDb - sb.rmsDb,
+                    sa.peakDb - sb.peakDb, sb.centroid > 0 ? sa.centroid / sb.centroid : 0.0);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc >= 5 && std::strcmp(argv[1], "song") == 0) return renderSong(argv[2], argv[3], argv[4]);
+    if (argc >= 5 && std::strcmp(argv[1], "filter") == 0) return filterSong(argv[2], std::atoi(argv[3]), argv[4]);
+    if (argc >= 3 && std::strcmp(argv[1], "stats") == 0) return stats(argv[2], argc >= 4 ? argv[3] : nullptr);
     if (argc >= 3 && std::strcmp(argv[1], "score") == 0) return writeMidi(argv[2]);
     if (argc >= 4 && std::strcmp(argv[1], "render") == 0) return render(argv[2], argv[3]);
     if (argc >= 3 && std::strcmp(argv[1], "analyze") == 0) return analyze(argv[2], argc >= 4 ? argv[3] : nullptr);
     std::fprintf(stderr,
-                 "usage: sf2-compare score OUT.mid | render FONT.brf OUT.wav | analyze OURS.wav [FLUID.wav]\n");
+                 "usage: sf2-compare score OUT.mid | render FONT.brf OUT.wav | analyze OURS.wav [FLUID.wav]\n"
+                 "       sf2-compare song FONT.brf SONG.mid OUT.wav | filter SONG.mid FAMILY OUT.mid |"
+                 " stats A.wav [B.wav]\n");
     return 2;
 }
