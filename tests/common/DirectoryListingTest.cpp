@@ -153,3 +153,14 @@ TEST(ExecutablePathFolders, ConfigAndDataFoldersForAnInstalledCopy) {
     ASSERT_TRUE(installDataFolder("/usr/bin/", folder, sizeof folder));
     EXPECT_STREQ(folder, "/usr/share/brellin/");
 }
+
+TEST(DirectoryListingScan, TheRootHasNoParentEntry) {
+    DirectoryListing listing;
+    ASSERT_TRUE(listing.scan("/", "*.no-such-extension"));
+    for (std::uint32_t i = 0; i < listing.count(); ++i) {
+        EXPECT_STRNE(listing.entry(i)->name, "..");
+        EXPECT_STRNE(listing.entry(i)->name, ".");
+        EXPECT_TRUE(listing.entry(i)->isFolder());
+    }
+    EXPECT_GT(listing.count(), 0u);
+}

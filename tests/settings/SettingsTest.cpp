@@ -7,6 +7,7 @@
 #include <string>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include "settings/IniFile.h"
 #include "../TempDir.h"
@@ -286,4 +287,21 @@ TEST(SettingsFallback, ElevenKilohertzEightBitMonoEightVoices) {
     EXPECT_EQ(settings.bitsPerSample(), 8);
     EXPECT_EQ(settings.channelCount(), 1);
     EXPECT_EQ(settings.MaxChannels, 8);
+}
+
+TEST(SettingsFolder, FileNameIsLookedUpBesideTheExecutable) {
+    // The test program's folder is writable, so the settings live beside it.
+    std::string name = "SettingsTest-" + std::to_string(::getpid()) + ".cfg";
+    std::string beside = std::string(BRELLIN_BINARY_DIR) + "/tests/" + name;
+    Settings settings;
+    settings.MaxChannels = 9;
+    settings.settingsChanged = true;
+    ASSERT_TRUE(settings.saveSettings(name.c_str(), "/songs/last.mid"));
+    EXPECT_TRUE(std::filesystem::exists(beside));
+    Settings again;
+    char startFile[260] = {};
+    ASSERT_TRUE(again.loadSettings(name.c_str(), startFile, sizeof startFile));
+    EXPECT_EQ(again.MaxChannels, 9);
+    EXPECT_STREQ(startFile, "/songs/last.mid");
+    std::filesystem::remove(beside);
 }
