@@ -314,15 +314,20 @@ bool SoundFont::load(Reader& reader, SoundFontDiagnostics* diagnostics) {
         const std::uint32_t s = static_cast<std::uint32_t>(r.sample);
         const std::uint32_t length = lengths[s];
         r.sample = static_cast<std::int32_t>(offsets[s]);
-        if (r.loopEnd > length) {
-            report(problems, "%s %u: loopEnd %u lies beyond sample %u of length %u", kind, number, r.loopEnd, s,
-                   length);
-            r.loopEnd = length;
-            if (isProgram && r.loopStart > r.loopEnd) r.loopStart = r.loopEnd;
-        }
-        if (r.cycleLength > length) {
-            report(problems, "%s %u: %s %u lies beyond sample %u of length %u", kind, number,
-                   r.fixedStep ? "end position (cycleLength)" : "cycleLength", r.cycleLength, s, length);
+        if (r.fixedStep == 0) {
+            // Pitched: the mix routines read positions below loopEnd and the byte after.
+            if (r.loopEnd > length) {
+                report(problems, "%s %u: loopEnd %u lies beyond sample %u of length %u", kind, number, r.loopEnd, s,
+                       length);
+                r.loopEnd = length;
+                // A program keeps what sanitizing promised: loop start and cycle within loopEnd.
+                if (isProgram && r.loopStart > r.loopEnd) r.loopStart = r.loopEnd;
+                if (isProgram && r.cycleLength > r.loopEnd) r.cycleLength = r.loopEnd;
+            }
+        } else if (r.cycleLength > length) {
+            // Fixed-step: positions below the end position (cycleLength) are read.
+            report(problems, "%s %u: end position (cycleLength) %u lies beyond sample %u of length %u", kind, number,
+                   r.cycleLength, s, length);
             r.cycleLength = length;
         }
         return s;

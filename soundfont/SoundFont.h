@@ -36,12 +36,13 @@
 //  - A record whose `sample` index is not below S (or is negative) is pointed
 //    at a silent, empty sample: its loopEnd, loopStart and cycleLength become 0.
 //  - Pitched record (program or drum): loopEnd is clamped to the sample's
-//    length, then cycleLength to the sample's length. Together with the guard
-//    byte and the zero padding after the block, positions below loopEnd and
-//    the byte after them are always inside the block. (For programs the
-//    sanitizing step already keeps loopStart and cycleLength within loopEnd.)
-//  - Fixed-step record: cycleLength (its end position) and loopEnd are
-//    clamped to the sample's length.
+//    length (for a program, loopStart and cycleLength then follow it down as
+//    sanitizing requires). Together with the guard byte and the zero padding
+//    after the block, positions below loopEnd and the byte after them are
+//    always inside the block. A drum region's cycleLength only sets its pitch
+//    and is kept as stored.
+//  - Fixed-step record: cycleLength (its end position) is clamped to the
+//    sample's length; loopEnd, which the mix routines do not read, is kept.
 //  - A kit map entry not below N is pointed at an extra silent drum region
 //    kept at drumRegions[N] (a fixed-step record with end position 0).
 //  - A program kit entry not below K becomes 0.
@@ -50,8 +51,9 @@
 //    updated too).
 // Refused outright (the load fails with RESULT_OUT_OF_MEMORY, 0x80000004, as
 // for any count that makes a block size absurd): a negative N, a kit count
-// K below 1, a negative L, and a sample count whose length table does not
-// fit in L. A block larger than what is left of the file fails as a short
+// K below 1, a negative L, a sample count whose length table does not fit
+// in L, and a block of 2 GiB or more (the records' `sample` offsets are
+// 32-bit signed). A block larger than what is left of the file fails as a short
 // read, RESULT_FILE_IO_ERROR, before anything is allocated.
 //
 // A failed load frees the blocks, so a failed sound font is never usable;
