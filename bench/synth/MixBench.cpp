@@ -230,8 +230,8 @@ void FullPoolRenderLoop(benchmark::State& state) {
         const double used = processCpuSeconds() - start;
         const std::uint32_t rendered = keeper.slices.load();
         synth.setClockCallback(nullptr, nullptr, nullptr, nullptr);
-        synth.destroyVoices();
         output.close();
+        synth.destroyVoices();
         state.SetIterationTime(used * slicesPerRun / rendered);
     }
     state.counters["audio_second"] =

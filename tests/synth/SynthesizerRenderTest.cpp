@@ -111,8 +111,8 @@ std::string render(const std::string& path) {
     device->release();
     EXPECT_TRUE(device->waitEnded(120000));
     synth.setClockCallback(nullptr, nullptr, nullptr, nullptr);
+    output.close();  // finalizes the file and ends the render thread
     synth.destroyVoices();
-    output.close();
     std::ifstream in(path, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
