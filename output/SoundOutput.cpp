@@ -186,7 +186,7 @@ bool SoundOutput::renderBuffer(std::uint32_t count) noexcept {
     for (std::uint32_t slice = 0; slice < slicesPerBuffer; ++slice) {
         clock.fetch_add(clockPerSlice, std::memory_order_relaxed);
 
-        callbackLock.acquire();
+        callbackLock.take();
         const ClockCallback callback = clockCallback;
         void* const argument = clockArgument;
         callbackLock.release();
@@ -303,7 +303,7 @@ std::uint32_t SoundOutput::sourceCount() const {
 void SoundOutput::setClockCallback(ClockCallback callback, void* argument, ClockCallback* oldCallback,
                                    void** oldArgument) {
     std::this_thread::yield();
-    callbackLock.acquire();
+    callbackLock.take();
     if (oldCallback) *oldCallback = clockCallback;
     if (oldArgument) *oldArgument = clockArgument;
     clockCallback = callback;

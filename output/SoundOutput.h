@@ -43,7 +43,6 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <semaphore>
 #include <thread>
 
 #include "common/Event.h"
@@ -51,6 +50,7 @@
 #include "output/AudioDevice.h"
 #include "output/ClockCallback.h"
 #include "output/Converters.h"
+#include "output/EventLock.h"
 #include "output/SoundSource.h"
 
 namespace brellin {
@@ -159,9 +159,8 @@ private:
     std::thread renderThread;
     Event wakeEvent;
 
-    // The lock of the clock-callback pair: an auto-reset event created
-    // signalled, used as wait = take, signal = release.
-    std::binary_semaphore callbackLock{1};
+    // The lock of the clock-callback pair.
+    EventLock callbackLock;
     ClockCallback clockCallback = nullptr;
     void* clockArgument = nullptr;
 

@@ -1,0 +1,36 @@
+// EventLock: an auto-reset event created signalled, used as a mutual-exclusion
+// lock (take = wait, release = signal; any thread may release).
+//
+// The render thread takes and releases it around every slice's read of the
+// clock-callback pair, so the uncontended path is one atomic exchange each
+// way and never enters the kernel; only a taker that finds it taken sleeps
+// (futex through std::atomic::wait), and only then does a release wake it.
+#pragma once
+
+#include <atomic>
+
+namespace brellin {
+
+class EventLock {
+public:
+    void take() noexcept {
+        int expected = signalled;
+        if (state.compare_exchange_strong(expected, taken, std::memory_order_acquire)) return;
+        // Contended: mark that someone waits, and sleep until it is signalled again.
+        while (state.exchange(takenWithWaiters, std::memory_order_acquire) != signalled) {
+            state.wait(takenWithWaiters, std::memory_order_relaxed);
+        }
+    }
+
+    void release() noexcept {
+        if (state.exchange(signalled, std::memory_order_release) == takenWithWaiters) state.notify_one();
+    }
+
+private:
+    static constexpr int signalled = 1;
+    static constexpr int taken = 0;
+    static constexpr int takenWithWaiters = -1;
+    std::atomic<int> state{signalled};
+};
+
+}  // namespace brellin
