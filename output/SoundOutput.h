@@ -104,6 +104,8 @@ public:
     bool attachSource(SoundSource* source, std::uint32_t channelCount);
     // Calls the source's `stop`, unlinks it, and returns when the render
     // thread no longer uses it. Does nothing for a source that is not listed.
+    // Never from a mix routine (it would wait for itself); from the clock
+    // callback it is allowed.
     void detachSource(SoundSource* source);
     // Installs the routine called before each slice; the previous pair is
     // handed out where an out pointer is given. Yields once, then swaps the

@@ -433,6 +433,35 @@ TEST(SoundOutputSources, AllSourcesAddUpAndADetachedOneIsNoLongerMixed) {
     EXPECT_EQ(b.mixCalls.load(), callsOfB);
 }
 
+struct DetachAt {
+    SoundOutput* output;
+    SoundSource* source;
+    std::uint32_t clock;
+};
+
+void detachWhenDue(void* argument) {
+    auto* at = static_cast<DetachAt*>(argument);
+    if (at->output->clock.load() == at->clock) at->output->detachSource(at->source);
+}
+
+TEST(SoundOutputSources, TheClockCallbackMayDetachASource) {
+    Fixture fx;
+    ASSERT_TRUE(fx.output.open(8, 11025, 1));
+    ConstantSource source(10, 0, 1);
+    ASSERT_TRUE(fx.output.attachSource(&source, 1));
+    // Slice 4 of the first buffer sees clock 20; its callback removes the source.
+    DetachAt at{&fx.output, &source, 20};
+    fx.output.setClockCallback(detachWhenDue, &at);
+    fx.device->handBack(1);
+    ASSERT_TRUE(fx.device->waitWrites(9));
+    fx.output.setClockCallback(nullptr, nullptr);
+    EXPECT_EQ(source.mixCalls.load(), 4u);
+    EXPECT_EQ(fx.output.sourceCount(), 0u);
+    const auto buffer = fx.device->written()[8];
+    EXPECT_EQ(buffer[4 * 44 - 1], 128 + 10);
+    EXPECT_EQ(buffer[4 * 44], 128);
+}
+
 TEST(SoundOutputSources, ASourceWithoutMixRoutineIsSkipped) {
     Fixture fx;
     ASSERT_TRUE(fx.output.open(8, 11025, 1));
