@@ -57,7 +57,7 @@ ResultCode Engine::startEngine() {
     if (!synthesizer.createVoices(output, static_cast<std::uint32_t>(settings.MaxChannels))) {
         return synthesizer.lastError;
     }
-    sequencer.reset(new (std::nothrow) Sequencer(&synthesizer));
+    sequencer.reset(new (std::nothrow) Sequencer(sequencerTarget ? sequencerTarget : &synthesizer));
     if (!sequencer) return RESULT_OUT_OF_MEMORY;
 
     std::int32_t volume = clamp(settings.Volume, 0, 127);

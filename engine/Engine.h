@@ -70,6 +70,9 @@ public:
     Synthesizer synthesizer;
     std::unique_ptr<Sequencer> sequencer;
     EngineListeners listeners;
+    // What the Sequencer plays through: the Synthesizer itself unless a
+    // relay in front of it is given (an offline renderer that times resets).
+    SynthesizerInterface* sequencerTarget = nullptr;
     ResultCode lastStartCode = RESULT_OK;
 
 private:

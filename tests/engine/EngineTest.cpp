@@ -148,6 +148,29 @@ TEST(EngineStart, ListenersAreGivenToTheNewSequencer) {
     EXPECT_EQ(rig.engine.sequencer->songEndListener, &end);
     EXPECT_EQ(rig.engine.sequencer->noteOnListener, &note);
     EXPECT_EQ(rig.engine.sequencer->textEventListener, nullptr);
+    EXPECT_EQ(rig.engine.sequencer->synthesizer, &rig.engine.synthesizer);
+}
+
+TEST(EngineStart, SequencerPlaysThroughAGivenRelay) {
+    Rig rig;
+    writeFont(rig.dir.path("small.brf"));
+    SynthesizerInterface* relay = &rig.engine.synthesizer;  // any interface in front of it
+    struct Relay : SynthesizerInterface {
+        explicit Relay(SynthesizerInterface* to) : target(to) {}
+        bool sendMidi(const std::uint8_t* bytes, std::uint32_t length) override { return target->sendMidi(bytes, length); }
+        bool reset() override { return target->reset(); }
+        std::uint32_t outputTime() override { return target->outputTime(); }
+        void setClockCallback(ClockCallback callback, void* argument, ClockCallback* oldCallback,
+                              void** oldArgument) override {
+            target->setClockCallback(callback, argument, oldCallback, oldArgument);
+        }
+        void setSystemVolume(std::int32_t value) override { target->setSystemVolume(value); }
+        void setUserVolume(std::int32_t value) override { target->setUserVolume(value); }
+        SynthesizerInterface* target;
+    } front(relay);
+    rig.engine.sequencerTarget = &front;
+    ASSERT_EQ(rig.engine.startEngine(), RESULT_OK);
+    EXPECT_EQ(rig.engine.sequencer->synthesizer, &front);
 }
 
 TEST(EngineStart, OutputThatCannotOpenGivesUnsupportedData) {
