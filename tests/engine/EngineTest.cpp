@@ -285,3 +285,22 @@ TEST(EngineMessages, ComposeNumberedAndCut) {
     EXPECT_EQ(std::string(out), "[0000] : " + std::string(117, 'b'));
     EXPECT_EQ(std::string(Engine::failureText(RESULT_DEVICE_ERROR)), TEXT_CANNOT_OPEN_DEVICE);
 }
+
+TEST(EngineStart, FromASettingsFileAsThePlayerBuildsIt) {
+    Rig rig;
+    writeFont(rig.dir.path("mine.brf"));
+    std::string cfg = rig.dir.write("Brellin.cfg",
+                                    "[SoundSetting]\nSampleRate=11025\nBitRate=16\nfStereo=0\nMaxChannels=6\n"
+                                    "fLowPassFilter=1\nfReverb=1\nReverbLevel=9\nSoundFontName=mine.brf\n"
+                                    "[PlaySetting]\nVolume=40\n");
+    rig.settings.loadSettingsFrom(cfg.c_str());
+    ASSERT_EQ(rig.engine.startEngine(), RESULT_OK);
+    EXPECT_EQ(rig.engine.output.sampleRate, 11025u);
+    EXPECT_EQ(rig.engine.output.bitsPerSample, 16u);
+    EXPECT_EQ(rig.engine.output.channels, 1u);
+    EXPECT_TRUE(rig.engine.output.lowPassOn);
+    EXPECT_EQ(rig.engine.output.reverbLevel.load(), 6);
+    EXPECT_EQ(rig.engine.synthesizer.voiceTotal(), 6u);
+    EXPECT_EQ(rig.engine.sequencer->volume.load(), 40);
+    EXPECT_TRUE(rig.sink.shown.empty());  // the named font was found
+}
