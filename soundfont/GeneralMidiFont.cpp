@@ -174,7 +174,10 @@ struct Recipe {
     double damping = 0.996, brightness = 0.3;                      // Pluck
     Envelope envelope = HELD;
     double loudness = 1;
-    double tremolo = 0;      // tremolo depth as a fraction of the note's amplitude
+    // Tremolo depth as a fraction of the amplitude of a note at velocity 100.
+    // The tremolo term does not follow the note's volume, so quiet notes get
+    // relatively more of it: depths stay at 0.15 or below.
+    double tremolo = 0;
     int tremoloShift = 10;   // 2^s / 256 Hz
     double tremoloDelay = 0.25;
     int shareWith = -1;      // use the sample of this earlier program
@@ -317,7 +320,7 @@ Recipe recipeFor(int program) {
     case 8: r = inharmonic({{1, 1, 1}, {2, 0.15, 0.3}, {4, 0.05, 0.3}, {7, 0, 0.2}}, MALLET); r.envelope.decay2 = 1.2; break;
     case 9: r = inharmonic({{1, 1, 1}, {2.75, 0.4, 0.8}, {5.125, 0.25, 0.6}, {8.5, 0, 0.3}}, BELL, 0.9); r.envelope.decay2 = 1.5; break;
     case 10: r = inharmonic({{1, 1, 1}, {2, 0.2, 0.3}, {4.8125, 0.2, 0.5}}, MALLET); r.envelope.decay2 = 1.5; break;
-    case 11: r = inharmonic({{1, 1, 1}, {4, 0.2, 0.5}, {10, 0, 0.2}}, BELL); withTremolo(r, 0.2, 10, 0.0); break;
+    case 11: r = inharmonic({{1, 1, 1}, {4, 0.2, 0.5}, {10, 0, 0.2}}, BELL); withTremolo(r, 0.15, 10, 0.0); break;
     case 12: r = inharmonic({{1, 1, 1}, {4, 0.08, 0.5}, {10, 0, 0.3}}, MALLET); break;
     case 13: r = inharmonic({{1, 1, 1}, {3, 0.35, 0.7}, {6, 0.15, 0.5}}, MALLET); r.envelope.decay2 = 0.4; break;
     case 14: r = inharmonic({{1, 1, 1}, {2, 0.5, 0.6}, {3, 0.4, 0.5}, {4.25, 0.3, 0.5}, {5.375, 0.2, 0.4}, {6.75, 0.1, 0.3}}, BELL, 0.9); break;
@@ -354,7 +357,7 @@ Recipe recipeFor(int program) {
     case 41: r = additive(formant(softAttack(harmonics(16, 1.1), 0.3), 3, 2, 1.0), BOWED, 0.85); withTremolo(r, 0.06, 10, 0.3); break;
     case 42: r = additive(formant(softAttack(harmonics(16, 1.2), 0.3), 2.5, 1.5, 1.0), BOWED, 0.9); withTremolo(r, 0.05, 10, 0.3); break;
     case 43: r = additive(softAttack(harmonics(14, 1.4), 0.3), BOWED, 0.95); break;
-    case 44: r = ensemble(harmonics(15, 1.1), BOWED, 0.6, 0.8); withTremolo(r, 0.24, 12, 0.0); break;
+    case 44: r = ensemble(harmonics(15, 1.1), BOWED, 0.6, 0.8); withTremolo(r, 0.15, 12, 0.0); break;
     case 45: r = pluck(0.985, 0.5, SHORTPLUCK, 1.4); break;
     case 46: r = pluck(0.997, 0.6, LONGPLUCK, 1.2); break;
     case 47: r = inharmonic({{1, 1, 1}, {1.5, 0.5, 0.6}, {2, 0.3, 0.4}, {2.4375, 0.2, 0.3}}, DRUMLIKE, 1.2); withNoise(r, 0.4, 0.8, 0.3); r.envelope.decay2 = 1.5; break;
@@ -430,7 +433,7 @@ Recipe recipeFor(int program) {
     case 99: r = ensemble(harmonics(15, 1.2, 1.5), {0.005, 0.3, 0.6, 3.0, 0.4, 0, 0.6}, 0.7, 0.9); break;
     case 100: r = ensemble(harmonics(15, 0.7), PAD, 0.7, 0.7); r.envelope.attack = 0.1; break;
     case 101: r = fm(1, 3, 1.5, 0.5, PAD, 0.85); withTremolo(r, 0.15, 9, 0.5); break;
-    case 102: r = ensemble({{1, 1, 1}, {2, 0.5, 0.5}, {3, 0.3, 0.3}}, PAD, 0.6, 0.85); withTremolo(r, 0.2, 9, 0.3); break;
+    case 102: r = ensemble({{1, 1, 1}, {2, 0.5, 0.5}, {3, 0.3, 0.3}}, PAD, 0.6, 0.85); withTremolo(r, 0.15, 9, 0.3); break;
     case 103: r = fm(1, 3.5, 1.0, 3.0, {0.05, 0.5, 0.7, 0, 0.7, 0, 0.5}, 0.85); withTremolo(r, 0.1, 11, 0.2); break;
     // Ethnic
     case 104: r = pluck(0.998, 0.0, LONGPLUCK, 1.2); r.drive = 1.2; break;
@@ -453,10 +456,10 @@ Recipe recipeFor(int program) {
     // Sound effects
     case 120: r = pluck(0.97, 0.0, SHORTPLUCK, 1.0); withNoise(r, 0.6, 0.0, 0.4); break;
     case 121: r = noiseLoop(0.6, REED, 0, 0.8); break;
-    case 122: r = noiseLoop(0.85, {1.0, 0, 1, 0, 1, 0, 1.5}, 0, 0.9); withTremolo(r, 0.22, 6, 0.5); break;
-    case 123: r = fm(1, 2, 0.3, 2.0, {0.02, 0.1, 0.6, 0.3, 0.2, 0.3, 0.05}, 0.75); withTremolo(r, 0.2, 12, 0.0); break;
-    case 124: r = additive(oddHarmonics(9, 1.2, 0.3), LEAD, 0.75); withTremolo(r, 0.24, 12, 0.0); break;
-    case 125: r = noiseLoop(0.9, {0.3, 0, 1, 0, 1, 0, 0.5}, 0, 0.95); withTremolo(r, 0.24, 11, 0.0); break;
+    case 122: r = noiseLoop(0.85, {1.0, 0, 1, 0, 1, 0, 1.5}, 0, 0.9); withTremolo(r, 0.15, 6, 0.5); break;
+    case 123: r = fm(1, 2, 0.3, 2.0, {0.02, 0.1, 0.6, 0.3, 0.2, 0.3, 0.05}, 0.75); withTremolo(r, 0.15, 12, 0.0); break;
+    case 124: r = additive(oddHarmonics(9, 1.2, 0.3), LEAD, 0.75); withTremolo(r, 0.15, 12, 0.0); break;
+    case 125: r = noiseLoop(0.9, {0.3, 0, 1, 0, 1, 0, 0.5}, 0, 0.95); withTremolo(r, 0.15, 11, 0.0); break;
     case 126: r = noiseLoop(0.3, {0.5, 0, 1, 0, 1, 0, 0.8}, 0, 0.75); withTremolo(r, 0.1, 12, 0.0); break;
     case 127: r = noiseLoop(0.4, {0.002, 0.05, 0.2, 0.4, 0.02, 0.3, 0.1}, 6.0, 1.2); break;
     default: break;
