@@ -8,5 +8,6 @@ namespace brellin::brftool {
 int synthCommand(int argc, char** argv);
 // brf-tool info FILE.brf: prints the font and its problems; 0 sound, 1 problems, 2 does not load.
 int infoCommand(int argc, char** argv);
+// Further subcommands are declared here, one source file each.
 
 }  // namespace brellin::brftool

@@ -16,7 +16,9 @@ struct Command {
     int (*run)(int argc, char** argv);
 };
 
-// One line per subcommand, each implemented in its own source file.
+// One line per subcommand, each implemented in its own source file (declared
+// in BrfTool.h; CMake picks up every .cpp in this folder). A new subcommand,
+// such as from-sf2 in FromSf2.cpp, adds its line here.
 const Command commands[] = {
     {"synth", "synth OUT.brf      write the built-in General MIDI sound font", brellin::brftool::synthCommand},
     {"info", "info FILE.brf      print header, counts, records and problems (exit 0 sound, 1 problems, 2 unreadable)",
