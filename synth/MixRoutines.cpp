@@ -1,6 +1,12 @@
 #include "synth/MixRoutines.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstring>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include "synth/SynthTables.h"
 #include "synth/Voice.h"
@@ -180,6 +186,115 @@ inline std::uint32_t framesBeforeLoopEnd(const PitchedState& s, const PitchedCon
     return static_cast<std::uint32_t>(std::min<std::uint64_t>(frames, UNLIMITED));
 }
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define BRELLIN_MIX_AVX2 1
+
+// Whether the processor has AVX2, asked once at start-up, and whether the
+// routines use it (tests switch it off to check the plain path).
+const bool cpuHasAvx2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+}();
+std::atomic<bool> useAvx2{cpuHasAvx2};
+
+// The sample byte at the position's integer part, or for the interpolating
+// routine that byte and the next (little-endian in the low 16 bits); then
+// the position advances by one step.
+template <bool Pair>
+inline std::int32_t fetchSample(const std::int8_t* sample, std::uint64_t& position, std::uint64_t step) {
+    const std::size_t p = static_cast<std::size_t>(position >> 32);
+    position += step;
+    if constexpr (Pair) {
+        std::uint16_t pair;
+        std::memcpy(&pair, sample + p, sizeof pair);
+        return pair;
+    } else {
+        return sample[p];
+    }
+}
+
+// Eight frames at a time of a run (`count` a multiple of 8) with AVX2: the
+// same 32-bit wrapping products and arithmetic shifts as addPitchedFrame,
+// lane by lane. The sample bytes are fetched with scalar loads (two bytes
+// for the interpolating routine), so nothing is read that the per-frame
+// routine does not read. `scaled` is level × volume before the first frame
+// and advances by `scaledStep` per frame (0 for a held level).
+template <unsigned Width, unsigned Channels>
+__attribute__((target("avx2"))) void mixRunAvx2(std::int32_t* out, const std::int8_t* sample,
+                                                std::uint64_t& position, std::uint64_t step, std::int32_t scaled,
+                                                std::int32_t scaledStep, std::int32_t term,
+                                                std::int32_t panComplement, std::uint32_t count) {
+    using Format = PitchedFormat<Width, Channels>;
+    constexpr bool interpolate = Width == 16 && Channels == 2;
+    const __m256i lane = _mm256_setr_epi32(1, 2, 3, 4, 5, 6, 7, 8);
+    __m256i scaledV = _mm256_add_epi32(_mm256_set1_epi32(scaled),
+                                       _mm256_mullo_epi32(lane, _mm256_set1_epi32(scaledStep)));
+    const __m256i scaledAdvance = _mm256_set1_epi32(wrapMul(scaledStep, 8));
+    const __m256i termV = _mm256_set1_epi32(term);
+    const __m256i panV = _mm256_set1_epi32(panComplement);
+    // Low words of the eight positions, for the interpolation fraction.
+    const std::uint32_t stepLow = static_cast<std::uint32_t>(step);
+    __m256i lowV = _mm256_add_epi32(
+        _mm256_set1_epi32(static_cast<std::int32_t>(static_cast<std::uint32_t>(position))),
+        _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7),
+                           _mm256_set1_epi32(static_cast<std::int32_t>(stepLow))));
+    const __m256i lowAdvance = _mm256_set1_epi32(static_cast<std::int32_t>(stepLow * 8u));
+    std::uint64_t q = position;
+    for (std::uint32_t j = 0; j < count; j += 8) {
+        // Built in registers: a round trip through memory would stall the
+        // vector load on the eight scalar stores.
+        __m128i a = _mm_cvtsi32_si128(fetchSample<interpolate>(sample, q, step));
+        a = _mm_insert_epi32(a, fetchSample<interpolate>(sample, q, step), 1);
+        a = _mm_insert_epi32(a, fetchSample<interpolate>(sample, q, step), 2);
+        a = _mm_insert_epi32(a, fetchSample<interpolate>(sample, q, step), 3);
+        __m128i b = _mm_cvtsi32_si128(fetchSample<interpolate>(sample, q, step));
+        b = _mm_insert_epi32(b, fetchSample<interpolate>(sample, q, step), 1);
+        b = _mm_insert_epi32(b, fetchSample<interpolate>(sample, q, step), 2);
+        b = _mm_insert_epi32(b, fetchSample<interpolate>(sample, q, step), 3);
+        const __m256i words = _mm256_inserti128_si256(_mm256_castsi128_si256(a), b, 1);
+        const __m256i amp = _mm256_add_epi32(_mm256_srai_epi32(scaledV, Format::ampShift), termV);
+        scaledV = _mm256_add_epi32(scaledV, scaledAdvance);
+        std::int32_t* frame = out + static_cast<std::size_t>(j) * Channels;
+        if constexpr (interpolate) {
+            const __m256i s0 = _mm256_srai_epi32(_mm256_slli_epi32(words, 24), 24);
+            const __m256i s1 = _mm256_srai_epi32(_mm256_slli_epi32(words, 16), 24);
+            const __m256i f = _mm256_srli_epi32(lowV, 16);
+            lowV = _mm256_add_epi32(lowV, lowAdvance);
+            const __m256i x = _mm256_srai_epi32(
+                _mm256_add_epi32(_mm256_mullo_epi32(_mm256_sub_epi32(s1, s0), f), _mm256_slli_epi32(s0, 16)), 10);
+            const __m256i v = _mm256_mullo_epi32(x, amp);
+            const __m256i c = _mm256_srai_epi32(_mm256_mullo_epi32(v, panV), 7);
+            const __m256i first = _mm256_srai_epi32(_mm256_sub_epi32(v, c), 6);
+            const __m256i second = _mm256_srai_epi32(c, 6);
+            const __m256i low = _mm256_unpacklo_epi32(first, second);   // frames 0 1 | 4 5
+            const __m256i high = _mm256_unpackhi_epi32(first, second);  // frames 2 3 | 6 7
+            __m256i* target = reinterpret_cast<__m256i*>(frame);
+            _mm256_storeu_si256(target, _mm256_add_epi32(_mm256_loadu_si256(target),
+                                                         _mm256_permute2x128_si256(low, high, 0x20)));
+            _mm256_storeu_si256(target + 1, _mm256_add_epi32(_mm256_loadu_si256(target + 1),
+                                                             _mm256_permute2x128_si256(low, high, 0x31)));
+        } else if constexpr (Channels == 2) {
+            const __m256i v = _mm256_srai_epi32(_mm256_mullo_epi32(words, amp), 6);
+            const __m256i c = _mm256_srai_epi32(_mm256_mullo_epi32(v, panV), 7);
+            const __m256i first = _mm256_sub_epi32(v, c);
+            const __m256i low = _mm256_unpacklo_epi32(first, c);
+            const __m256i high = _mm256_unpackhi_epi32(first, c);
+            __m256i* target = reinterpret_cast<__m256i*>(frame);
+            _mm256_storeu_si256(target, _mm256_add_epi32(_mm256_loadu_si256(target),
+                                                         _mm256_permute2x128_si256(low, high, 0x20)));
+            _mm256_storeu_si256(target + 1, _mm256_add_epi32(_mm256_loadu_si256(target + 1),
+                                                             _mm256_permute2x128_si256(low, high, 0x31)));
+        } else {
+            __m256i add = _mm256_mullo_epi32(words, amp);
+            if constexpr (Width == 8) add = _mm256_srai_epi32(add, 7);
+            __m256i* target = reinterpret_cast<__m256i*>(frame);
+            _mm256_storeu_si256(target, _mm256_add_epi32(_mm256_loadu_si256(target), add));
+        }
+    }
+    position = q;
+}
+#endif
+
 // Frames with a constant tremolo term `term` (0 when the tremolo is off):
 // the amplitude only follows the envelope, and is constant when `Moving` is
 // false (rate 0).
@@ -191,21 +306,34 @@ inline void mixRun(PitchedState& s, const PitchedConstants& k, std::int32_t* out
     const std::uint64_t step = k.step;
     const std::int8_t* sample = k.sample;
     const std::int32_t panComplement = k.panComplement;
+    // level × volume advances by rate × volume per frame: in 32-bit wrapping
+    // arithmetic the product distributes over the sum, so an addition
+    // replaces the per-frame multiplication exactly.
+    std::int32_t scaled = wrapMul(s.level, k.volume);
+    const std::int32_t scaledStep = Moving ? wrapMul(s.rate, k.volume) : 0;
+    std::uint32_t j = 0;
+#ifdef BRELLIN_MIX_AVX2
+    if (count >= 8 && useAvx2.load(std::memory_order_relaxed)) {
+        const std::uint32_t wide = count & ~7u;
+        mixRunAvx2<Width, Channels>(out, sample, position, step, scaled, scaledStep, term, panComplement, wide);
+        scaled = wrapAdd(scaled, wrapMul(scaledStep, static_cast<std::int32_t>(wide)));
+        out += static_cast<std::size_t>(wide) * Channels;
+        j = wide;
+    }
+#endif
     if constexpr (Moving) {
-        std::int32_t level = s.level;
-        const std::int32_t rate = s.rate;
-        const std::int32_t volume = k.volume;
-        for (std::uint32_t j = 0; j < count; ++j) {
-            level = wrapAdd(level, rate);  // stays between the stage's start and its target
-            const std::int32_t amp = wrapAdd(wrapMul(level, volume) >> Format::ampShift, term);
+        for (; j < count; ++j) {
+            scaled = wrapAdd(scaled, scaledStep);
+            const std::int32_t amp = wrapAdd(scaled >> Format::ampShift, term);
             addPitchedFrame<Width, Channels>(out, sample, position, amp, panComplement);
             out += Channels;
             position += step;
         }
-        s.level = level;
+        // The level stays between the stage's start and its target.
+        s.level = wrapAdd(s.level, wrapMul(s.rate, static_cast<std::int32_t>(count)));
     } else {
-        const std::int32_t amp = wrapAdd(wrapMul(s.level, k.volume) >> Format::ampShift, term);
-        for (std::uint32_t j = 0; j < count; ++j) {
+        const std::int32_t amp = wrapAdd(scaled >> Format::ampShift, term);
+        for (; j < count; ++j) {
             addPitchedFrame<Width, Channels>(out, sample, position, amp, panComplement);
             out += Channels;
             position += step;
@@ -437,6 +565,16 @@ template void mixVoice<8, 1, true>(SoundSource*, std::int32_t*, std::uint32_t) n
 template void mixVoice<8, 2, true>(SoundSource*, std::int32_t*, std::uint32_t) noexcept;
 template void mixVoice<16, 1, true>(SoundSource*, std::int32_t*, std::uint32_t) noexcept;
 template void mixVoice<16, 2, true>(SoundSource*, std::int32_t*, std::uint32_t) noexcept;
+
+bool setWideMixing(bool enabled) noexcept {
+#ifdef BRELLIN_MIX_AVX2
+    useAvx2.store(enabled && cpuHasAvx2, std::memory_order_relaxed);
+    return enabled && cpuHasAvx2;
+#else
+    (void)enabled;
+    return false;
+#endif
+}
 
 MixRoutine chooseMixRoutine(std::uint32_t width, std::uint32_t outputChannels, bool fixedStep) noexcept {
     const bool stereo = outputChannels == 2;

@@ -17,7 +17,9 @@
 //
 // All routines are noexcept, allocate nothing and take no lock. They work
 // over stretches of frames in which no envelope stage, loop or tremolo delay
-// can end; the result is bit for bit that of the plain per-frame algorithm.
+// can end, and within them over runs with a constant tremolo term (eight
+// frames at a time with AVX2 where the processor has it); the result is bit
+// for bit that of the plain per-frame algorithm.
 #pragma once
 
 #include <cstdint>
@@ -37,6 +39,12 @@ extern template void mixVoice<8, 1, true>(SoundSource*, std::int32_t*, std::uint
 extern template void mixVoice<8, 2, true>(SoundSource*, std::int32_t*, std::uint32_t) noexcept;
 extern template void mixVoice<16, 1, true>(SoundSource*, std::int32_t*, std::uint32_t) noexcept;
 extern template void mixVoice<16, 2, true>(SoundSource*, std::int32_t*, std::uint32_t) noexcept;
+
+// Where the processor has AVX2, runs of frames with a constant tremolo term
+// are mixed eight frames at a time, with exactly the same result. Switches
+// that off (or on again, where available); returns whether it is now used.
+// For tests and benchmarks.
+bool setWideMixing(bool enabled) noexcept;
 
 // The routine for an output of `width` bits (8, anything else counts as 16)
 // and `outputChannels` channels (2 is stereo, anything else mono).
