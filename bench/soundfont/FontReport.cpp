@@ -48,7 +48,19 @@ int main(int argc, char** argv) {
                     dbfs(peakOf(level)), noise ? "   (noise: no pitch)" : "");
         if (!noise && std::fabs(error) > std::fabs(worst)) worst = error, worstProgram = k;
     }
-    std::printf("largest pitch error of the pitched programs: %.4f cents (program %d)\n", worst, worstProgram);
+    std::printf("largest pitch error of the pitched programs at key 60: %.4f cents (program %d)\n", worst, worstProgram);
+    for (std::uint32_t rate : {11025u, 22050u, 44100u}) {
+        const std::uint32_t frames = rate == 44100 ? 65536 : 32768;
+        double largest = 0;
+        int where = -1;
+        for (int k = 0; k < 128; ++k) {
+            if (k == 119 || (k >= 121 && k != 123 && k != 124)) continue;
+            std::vector<std::int32_t> x = renderNote(font, font.programs[k], rate, 2, 69, 100, frames + 256, UINT32_MAX);
+            double error = cents(measureFrequency(Windowed(x, 256, frames, rate), 440.0), 440.0);
+            if (std::fabs(error) > std::fabs(largest)) largest = error, where = k;
+        }
+        std::printf("key 69 at %5u Hz: largest error %.4f cents (program %d)\n", rate, largest, where);
+    }
     for (int key = 35; key <= 81; ++key) {
         std::vector<std::int32_t> x = renderNote(font, font.drumRegion(0, key), 22050, 1, key, volume, 22050, 2205);
         std::printf("drum %2d %-24s peak %6.1f dBFS\n", key, generalMidiDrumName(key), dbfs(peakOf(x)));
