@@ -173,7 +173,7 @@ bool SoundFont::loadSoundFont(const char* path, SoundFontDiagnostics* diagnostic
     FileObject file;
     if (!path || !file.open(path, FileAccess::Read)) return fail(RESULT_CANNOT_OPEN_FILE);
     FileReader reader(file);
-    bool loaded = load(reader, diagnostics);
+    bool loaded = guardedLoad(reader, diagnostics);
     file.close();
     return loaded;
 }
@@ -183,7 +183,18 @@ bool SoundFont::loadSoundFontFromMemory(const std::uint8_t* data, std::size_t si
     clear();
     if (!data) size = 0;
     MemoryReader reader(data, size);
-    return load(reader, diagnostics);
+    return guardedLoad(reader, diagnostics);
+}
+
+// The tables are obtained without exceptions; the sample offsets and the
+// diagnostics texts live in standard containers, whose failure to grow ends
+// the load like any block that cannot be obtained.
+bool SoundFont::guardedLoad(Reader& reader, SoundFontDiagnostics* diagnostics) {
+    try {
+        return load(reader, diagnostics);
+    } catch (const std::bad_alloc&) {
+        return fail(RESULT_OUT_OF_MEMORY);
+    }
 }
 
 bool SoundFont::load(Reader& reader, SoundFontDiagnostics* diagnostics) {

@@ -146,6 +146,7 @@ public:
     class Reader;
 
 private:
+    bool guardedLoad(Reader& reader, SoundFontDiagnostics* diagnostics);
     bool load(Reader& reader, SoundFontDiagnostics* diagnostics);
     bool fail(ResultCode code);
 
