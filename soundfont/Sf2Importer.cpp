@@ -44,6 +44,7 @@ namespace {
 constexpr double ATTENUATION_SCALE = 0.4;
 constexpr std::int32_t MAX_LEVEL = 16000000;  // below 2^31 / 127: level × volume fits 32 bits
 constexpr std::int32_t MIN_LEVEL = 4096;
+constexpr double MIN_AMPLITUDE = 8.0;  // level × reference volume >> 21 of a converted program at least
 constexpr std::uint32_t MAX_SAMPLE_LENGTH = 1u << 24;
 
 std::int32_t evenRate(double rate, std::int32_t minimum) {
@@ -152,6 +153,60 @@ double peakOf(const std::vector<double>& values) {
     return peak;
 }
 
+// The key at which the sample plays at its own speed.
+double naturalKeyOf(const ZoneSample& z) { return z.rootKey - z.tuneCents / 100.0; }
+
+// Mean value (0 … 1) of the modulation envelope over the first half second
+// of a held note: linear attack, hold, linear decay to the sustain level.
+double modulationEnvelopeMean(const Sf2Region& r) {
+    const double delay = sf2Seconds(r[SF2_DELAY_MOD_ENV]), attack = sf2Seconds(r[SF2_ATTACK_MOD_ENV]);
+    const double hold = sf2Seconds(r[SF2_HOLD_MOD_ENV]), decay = sf2Seconds(r[SF2_DECAY_MOD_ENV]);
+    const double sustain = 1.0 - std::clamp(r[SF2_SUSTAIN_MOD_ENV], 0, 1000) / 1000.0;
+    double sum = 0.0;
+    const int steps = 500;
+    for (int i = 0; i < steps; ++i) {
+        double t = (i + 0.5) / 1000.0 - delay, x;
+        if (t < 0) x = 0;
+        else if (t < attack) x = t / attack;
+        else if ((t -= attack) < hold) x = 1;
+        else x = std::max(sustain, decay > 0 ? 1.0 - (t - hold) / decay : 0.0);
+        sum += x;
+    }
+    return sum / steps;
+}
+
+// The zone's filter cutoff in absolute cents, fixed: the generator plus the
+// modulation envelope's sweep at its mean over the start of a note. The
+// format's default velocity-to-cutoff modulator is left out: FluidSynth 2.3
+// measures the same filter at velocities 100 and 127.
+double filterCutoffCents(const Sf2Region& r) {
+    return r[SF2_INITIAL_FILTER_FC] + r[SF2_MOD_ENV_TO_FILTER_FC] * modulationEnvelopeMean(r);
+}
+
+// The filter cutoff in the sample's own frequencies for a note that plays
+// it `speed` times faster than recorded; 0 when the filter cannot act on
+// what is kept at `keptRate` (the stored data's rate in source time).
+double sourceCutoffHz(double cutoffCents, double speed, const ZoneSample& z, double keptRate) {
+    double hz = 8.176 * std::pow(2.0, std::clamp(cutoffCents, 1500.0, 13500.0) / 1200.0) / speed;
+    return hz < 0.45 * std::min(z.sampleRate, keptRate) ? hz : 0.0;
+}
+
+// Reads a zone's frames (to the loop end for a looped sample) as floats,
+// with the voice's low-pass filter applied for a note that plays the sample
+// `speed` times faster than recorded.
+bool readFiltered(Sf2File& bank, const ZoneSample& z, double cutoffCents, double resonanceCb, double speed,
+                  double keptRate, std::vector<float>& out) {
+    std::vector<std::int16_t> frames;
+    std::int64_t readEnd = z.looped ? z.loopEnd : z.end;
+    if (!bank.readSamples(static_cast<std::uint32_t>(z.start), static_cast<std::uint32_t>(readEnd), frames)) return false;
+    out.assign(frames.begin(), frames.end());
+    double cutoff = sourceCutoffHz(cutoffCents, speed, z, keptRate);
+    if (cutoff > 0.0) {
+        sf2LowPass(out, z.sampleRate, cutoff, resonanceCb, z.looped, z.loopStart - z.start, z.loopEnd - z.start);
+    }
+    return true;
+}
+
 struct PitchedSample {
     std::vector<std::int8_t> bytes;
     std::uint32_t cycleLength = 1, loopStart = 0, loopEnd = 0;
@@ -163,15 +218,8 @@ struct PitchedSample {
 // `cycleLength` whole samples at about `rate` Hz (more for a sample that
 // `key` plays below its root) and the loop is a whole
 // number of samples; normalizes the peak to 127.
-bool convertPitched(Sf2File& bank, const ZoneSample& z, double rate, int key, PitchedSample& out, std::string& why) {
-    std::vector<std::int16_t> frames;
-    std::int64_t readEnd = z.looped ? z.loopEnd : z.end;
-    if (!bank.readSamples(static_cast<std::uint32_t>(z.start), static_cast<std::uint32_t>(readEnd), frames)) {
-        why = bank.errorText;
-        return false;
-    }
-    Sf2Signal signal{frames.data(), static_cast<std::int64_t>(frames.size()), z.looped, z.loopStart - z.start,
-                     z.loopEnd - z.start};
+bool convertPitched(Sf2File& bank, const ZoneSample& z, double filterCutoffCents, double filterResonance, double rate,
+                    int key, PitchedSample& out, std::string& why) {
     double rootFrequency = 440.0 * std::pow(2.0, (z.rootKey - 69) / 12.0 - z.tuneCents / 1200.0);
     // Below 4 Hz (far under key 0) or above the data rate the tuning is not
     // an instrument's.
@@ -183,16 +231,25 @@ bool convertPitched(Sf2File& bank, const ZoneSample& z, double rate, int key, Pi
     // A sample whose root lies above the key it is chosen for plays slower
     // there, so it is kept at a proportionally higher rate (up to its own),
     // or its upper partials would be missing at that key.
-    double naturalKey = z.rootKey - z.tuneCents / 100.0;
+    double naturalKey = naturalKeyOf(z);
     double keptRate = std::clamp(rate * std::pow(2.0, (naturalKey - key) / 12.0), rate, std::max(rate, z.sampleRate));
     out.cycleLength = sf2SnapCycleLength(rootFrequency, keptRate);
     // Output samples per source frame: the data rate is cycleLength × root frequency.
     double ratio = out.cycleLength * rootFrequency / z.sampleRate;
+    std::int64_t readEnd = z.looped ? z.loopEnd : z.end;
     // Longest stored sample: about 10 minutes at 22050 Hz.
     if (static_cast<double>(readEnd - z.start) * ratio > double(MAX_SAMPLE_LENGTH)) {
         why = "sample too long";
         return false;
     }
+    std::vector<float> frames;
+    if (!readFiltered(bank, z, filterCutoffCents, filterResonance, std::pow(2.0, (key - naturalKey) / 12.0),
+                      ratio * z.sampleRate, frames)) {
+        why = bank.errorText;
+        return false;
+    }
+    Sf2Signal signal{frames.data(), static_cast<std::int64_t>(frames.size()), z.looped, z.loopStart - z.start,
+                     z.loopEnd - z.start};
     std::vector<double> values;
     if (z.looped) {
         double attackFrames = static_cast<double>(z.loopStart - z.start);
@@ -415,7 +472,7 @@ bool Sf2Importer::convertAtRate(Sf2File& bank, SoundFontWriter& writer, std::uin
         ZoneSample z;
         std::string why;
         PitchedSample sample;
-        if (!zoneSample(bank, region, z, why) || !convertPitched(bank, z, rate, key, sample, why)) {
+        if (!zoneSample(bank, region, z, why) || !convertPitched(bank, z, filterCutoffCents(region), region[SF2_INITIAL_FILTER_Q], rate, key, sample, why)) {
             if (bank.lastError == RESULT_FILE_IO_ERROR) return fail(RESULT_FILE_IO_ERROR, "cannot read sample data");
             summary.notes.push_back("program " + std::to_string(program) + ": " + why + "; borrowing another program");
             continue;
@@ -423,6 +480,17 @@ bool Sf2Importer::convertAtRate(Sf2File& bank, SoundFontWriter& writer, std::uin
         InstrumentRecord& rec = writer.programs[program];
         // The 8-bit data is `gain` times the 16-bit frames: the level divides it out.
         double level = SF2_LEVEL_REFERENCE * layerGain(layers) / sample.gain;
+        // The voice's amplitude is level × volume >> 21, a small integer: a
+        // quiet instrument would round to silence. Below MIN_AMPLITUDE at
+        // the reference volume, the sample is scaled down instead.
+        double minimumLevel = MIN_AMPLITUDE * 2097152.0 / REFERENCE_VOLUME;
+        if (level < minimumLevel) {
+            double scale = level / minimumLevel;
+            for (auto& byte : sample.bytes) byte = static_cast<std::int8_t>(std::lround(byte * scale));
+            level = minimumLevel;
+        }
+        // The shift floors the amplitude: half a step at the reference volume evens that out.
+        level += 1048576.0 / REFERENCE_VOLUME;
         auto peak = static_cast<std::int32_t>(std::clamp(level, double(MIN_LEVEL), double(MAX_LEVEL)));
         if (level > MAX_LEVEL) {
             summary.notes.push_back("program " + std::to_string(program) + ": level capped (" +
@@ -485,7 +553,8 @@ bool Sf2Importer::convertAtRate(Sf2File& bank, SoundFontWriter& writer, std::uin
     const std::size_t kitCount = std::max<std::size_t>(1, kitPresets.size());
     writer.drumKitMaps.assign(kitCount * 128, 0);
     using DataKey = std::tuple<std::uint32_t, std::int64_t, std::int64_t, std::int64_t, std::int64_t, bool, std::int32_t,
-                               std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t>;
+                               std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
+                               std::int32_t, std::int32_t>;
     std::map<DataKey, std::pair<std::uint32_t, std::uint32_t>> dataIndex;  // → sample, length
     std::map<std::tuple<std::uint32_t, std::int32_t, std::int32_t>, std::uint32_t> regionIndex;
     for (std::size_t kit = 0; kit < kitPresets.size(); ++kit) {
@@ -501,15 +570,21 @@ bool Sf2Importer::convertAtRate(Sf2File& bank, SoundFontWriter& writer, std::uin
                                         std::to_string(key) + ": " + why);
                 continue;
             }
+            // Speed of the sample at this key, as a ratio to its recorded speed.
+            double pitch = std::pow(2.0, ((key - z.rootKey) * z.scaleTuning + z.tuneCents) / 1200.0);
             Sf2VolumeEnvelope env = envelopeOf(region);
             auto atten = static_cast<std::int32_t>(std::lround(layerGain(layers) * 1000));
+            // The filter acts in the sample's own frequencies, which depend on the pitch.
+            double cutoff = sourceCutoffHz(filterCutoffCents(region), pitch, z, rate);
+            bool filtered = cutoff > 0.0;
+            auto filterKey = static_cast<std::int32_t>(std::lround(cutoff));
             DataKey dataKey{region.sampleIndex, z.start, z.end, z.looped ? z.loopStart : 0, z.looped ? z.loopEnd : 0,
-                            z.looped, atten, env.delay, env.attack, env.hold, env.decay, env.sustain, env.release};
+                            z.looped, atten, env.delay, env.attack, env.hold, env.decay, env.sustain, env.release,
+                            filterKey, filtered ? region[SF2_INITIAL_FILTER_Q] : 0};
             auto found = dataIndex.find(dataKey);
             if (found == dataIndex.end()) {
-                std::vector<std::int16_t> frames;
-                std::int64_t readEnd = z.looped ? z.loopEnd : z.end;
-                if (!bank.readSamples(static_cast<std::uint32_t>(z.start), static_cast<std::uint32_t>(readEnd), frames)) {
+                std::vector<float> frames;
+                if (!readFiltered(bank, z, filterCutoffCents(region), region[SF2_INITIAL_FILTER_Q], pitch, rate, frames)) {
                     return fail(RESULT_FILE_IO_ERROR, "cannot read sample data");
                 }
                 Sf2Signal signal{frames.data(), static_cast<std::int64_t>(frames.size()), z.looped,
@@ -554,7 +629,6 @@ bool Sf2Importer::convertAtRate(Sf2File& bank, SoundFontWriter& writer, std::uin
                 found = dataIndex.emplace(dataKey, std::make_pair(index, length)).first;
             }
             // Fixed step: source samples per output sample at 22050 Hz, 16.16.
-            double pitch = std::pow(2.0, ((key - z.rootKey) * z.scaleTuning + z.tuneCents) / 1200.0);
             double step = pitch * rate / OUTPUT_RATE * 65536.0;
             auto step16 = static_cast<std::int32_t>(std::clamp(std::round(step), 1.0, 2147483647.0));
             std::int32_t exclusive = std::clamp(region[SF2_EXCLUSIVE_CLASS], 0, 65535);

@@ -79,6 +79,45 @@ void sf2Resample(const Sf2Signal& signal, double first, double step, std::uint32
     for (std::uint32_t i = 0; i < count; ++i) out.push_back(sf2Interpolate(signal, first + step * i, cutoff));
 }
 
+void sf2LowPass(std::vector<float>& frames, double sampleRate, double cutoffHz, double resonanceCb, bool looped,
+                std::int64_t loopStart, std::int64_t loopEnd) {
+    if (!(cutoffHz > 0.0) || !(sampleRate > 0.0) || cutoffHz >= 0.45 * sampleRate || frames.empty()) return;
+    cutoffHz = std::max(cutoffHz, 5.0);
+    // Q: the resonance in dB, less 3.01 dB so that 0 cB is the flat
+    // (Butterworth) response; the pass band is lowered by half the peak.
+    double qDb = std::clamp(resonanceCb, 0.0, 960.0) / 10.0 - 3.01;
+    double q = std::pow(10.0, qDb / 20.0);
+    double gain = std::sqrt(0.70710678 / std::max(q, 0.70710678));
+    double w0 = 2.0 * PI * cutoffHz / sampleRate;
+    double alpha = std::sin(w0) / (2.0 * q);
+    double c = std::cos(w0);
+    double a0 = 1.0 + alpha;
+    double b0 = (1.0 - c) / 2.0 / a0 * gain, b1 = (1.0 - c) / a0 * gain, b2 = b0;
+    double a1 = -2.0 * c / a0, a2 = (1.0 - alpha) / a0;
+    double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+    auto run = [&](double x) {
+        double y = b0 * x + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2;
+        x2 = x1, x1 = x, y2 = y1, y1 = y;
+        return y;
+    };
+    const std::int64_t n = static_cast<std::int64_t>(frames.size());
+    looped = looped && loopStart >= 0 && loopStart < loopEnd && loopEnd <= n;
+    const std::vector<float> input = frames;
+    const std::int64_t straight = looped ? loopEnd : n;
+    for (std::int64_t i = 0; i < straight; ++i) frames[i] = static_cast<float>(run(input[i]));
+    if (!looped) return;
+    // Further passes over the loop until the filter's state has settled; the
+    // last pass is what the loop holds.
+    const std::int64_t length = loopEnd - loopStart;
+    const std::int64_t passes = std::clamp<std::int64_t>((32768 + length - 1) / length, 2, 256);
+    for (std::int64_t pass = 0; pass < passes; ++pass) {
+        for (std::int64_t i = loopStart; i < loopEnd; ++i) {
+            double y = run(input[i]);
+            if (pass == passes - 1) frames[i] = static_cast<float>(y);
+        }
+    }
+}
+
 std::uint32_t sf2SnapCycleLength(double frequency, double rate) {
     if (!(frequency > 0.0) || !(rate > 0.0)) return 1;
     double n = std::round(rate / frequency);

@@ -13,11 +13,11 @@
 
 namespace brellin {
 
-// The source signal: 16-bit frames, optionally with a loop [loopStart,
-// loopEnd) that repeats forever, so reads past the loop wrap into it.
-// Frames before 0 and, without a loop, past the end read as silence.
+// The source signal: frames on the 16-bit scale, optionally with a loop
+// [loopStart, loopEnd) that repeats forever, so reads past the loop wrap into
+// it. Frames before 0 and, without a loop, past the end read as silence.
 struct Sf2Signal {
-    const std::int16_t* frames = nullptr;
+    const float* frames = nullptr;
     std::int64_t length = 0;
     bool looped = false;
     std::int64_t loopStart = 0;
@@ -38,6 +38,16 @@ double sf2Interpolate(const Sf2Signal& signal, double position, double cutoff);
 // `count` output values at source positions first, first + step, ...
 // The cutoff follows the step (1 / step when the step exceeds 1).
 void sf2Resample(const Sf2Signal& signal, double first, double step, std::uint32_t count, std::vector<double>& out);
+
+// The SF2 voice filter, fixed at one pitch and velocity: a two-pole
+// resonant low-pass (`cutoffHz` in the source's own frequencies, `resonanceCb`
+// the generator's centibels of resonance above the pass band, whose height
+// is half taken back as the format asks). Filters `frames` in place at
+// `sampleRate`; with a loop the loop part is filtered until it repeats in
+// steady state, so the wrap stays seamless. Nothing happens when the cutoff
+// lies above 0.45 of the sample rate.
+void sf2LowPass(std::vector<float>& frames, double sampleRate, double cutoffHz, double resonanceCb, bool looped,
+                std::int64_t loopStart, std::int64_t loopEnd);
 
 // Samples per period at `frequency` Hz when the data is stored at about
 // `rate` Hz: the nearest whole number, at least 1. The data is then resampled

@@ -6,7 +6,7 @@
 //   sf2-compare song FONT.brf SONG.mid OUT.wav    a MIDI file through the Sequencer, 44100 Hz, 32 voices
 //   sf2-compare filter SONG.mid FAMILY OUT.mid    only notes of one GM family (0–15, 16 = drums) sound
 //   sf2-compare stats A.wav [B.wav]               RMS, peak and spectral centroid (and differences)
-// The score plays key 69 (440 Hz) at velocity 100 for 1 s on every program
+// The score plays key 69 (440 Hz; or --key K) at velocity 100 for 1 s on every program
 // of channel 1, one every 2 s, then every drum key 35–81 of kit 0 on channel
 // 10, one every 0.5 s. The analysis prints, per note, the measured pitch
 // (cents from 440 Hz), the level (RMS dBFS of the first second, both
@@ -31,6 +31,8 @@ namespace {
 constexpr double PROGRAM_SPACING = 2.0, NOTE_LENGTH = 1.0;
 constexpr double DRUM_START = 128 * PROGRAM_SPACING, DRUM_SPACING = 0.5;
 constexpr int FIRST_DRUM = 35, LAST_DRUM = 81;
+int noteKey = 69;  // the key every program plays (--key K after the command's arguments)
+double noteHz() { return 440.0 * std::pow(2.0, (noteKey - 69) / 12.0); }
 
 struct TimedMessage {
     double seconds;
@@ -44,8 +46,8 @@ std::vector<TimedMessage> scoreMessages() {
     for (int p = 0; p < 128; ++p) {
         double t = p * PROGRAM_SPACING + 0.1;
         m.push_back({t - 0.05, {0xC0, static_cast<std::uint8_t>(p)}});
-        m.push_back({t, {0x90, 69, 100}});
-        m.push_back({t + NOTE_LENGTH, {0x80, 69, 0}});
+        m.push_back({t, {0x90, static_cast<std::uint8_t>(noteKey), 100}});
+        m.push_back({t + NOTE_LENGTH, {0x80, static_cast<std::uint8_t>(noteKey), 0}});
     }
     for (int k = FIRST_DRUM; k <= LAST_DRUM; ++k) {
         double t = DRUM_START + (k - FIRST_DRUM) * DRUM_SPACING + 0.1;
@@ -113,7 +115,7 @@ double correlation(const std::vector<double>& x, std::size_t from, std::size_t l
 }
 
 double pitchHz(const std::vector<double>& x, std::size_t from, std::size_t length, double rate, double& clarity) {
-    double expected = rate / 440.0;
+    double expected = rate / noteHz();
     std::size_t lo = static_cast<std::size_t>(expected * 0.79), hi = static_cast<std::size_t>(expected * 1.26);
     std::size_t best = lo;
     double bestR = -2;
@@ -205,7 +207,7 @@ std::vector<NoteResult> analyzeNotes(const Pcm& pcm) {
         auto at = [&](double s) { return static_cast<std::size_t>(s * rate); };
         r.level = rmsDb(pcm, at(t), at(t + NOTE_LENGTH));
         double hz = pitchHz(mono, at(t + 0.15), at(0.6), rate, r.clarity);
-        r.cents = 1200 * std::log2(hz / 440.0);
+        r.cents = 1200 * std::log2(hz / noteHz());
         r.centroid = centroidHz(pcm, at(t), at(t + NOTE_LENGTH));
         out.push_back(r);
     }
@@ -250,8 +252,8 @@ int analyze(const char* oursPath, const char* fluidPath) {
         }
         std::printf("\n");
     }
-    std::printf("programs clearly pitched (clarity > 0.9): %d, within ±3 cents of 440 Hz: %d, silent: %d\n", pitched,
-                inTune, silent);
+    std::printf("programs clearly pitched (clarity > 0.9): %d, within ±3 cents of %.2f Hz: %d, silent: %d\n", pitched,
+                noteHz(), inTune, silent);
     if (levelCount) {
         double mean = levelSum / levelCount;
         std::printf("level difference ours - fluid over %d notes: mean %+.2f dB, rms %.2f dB, within ±2 dB: %d\n",
@@ -379,6 +381,13 @@ int stats(const char* a, const char* b) {
                 sa.centroid);
     if (b) {
         if (!readWav(b, pb)) return std::fprintf(stderr, "cannot read %s\n", b), 1;
+        // Compared over the length both renders have (FluidSynth renders
+        // release tails to their end; Brellin's renders stop 2 s after the song).
+        std::size_t common = std::min(pa.left.size(), pb.left.size());
+        for (Pcm* p : {&pa, &pb}) p->left.resize(common), p->right.resize(common);
+        sa = statsOf(pa);
+        std::printf("over the common %.1f s: %s RMS %.2f dBFS, peak %.2f dBFS, centroid %.0f Hz\n", sa.seconds, a,
+                    sa.rmsDb, sa.peakDb, sa.centroid);
         Stats sb = statsOf(pb);
         std::printf("%s: %.1f s, RMS %.2f dBFS, peak %.2f dBFS, centroid %.0f Hz\n", b, sb.seconds, sb.rmsDb, sb.peakDb,
                     sb.centroid);
@@ -391,6 +400,10 @@ int stats(const char* a, const char* b) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc >= 3 && std::strcmp(argv[argc - 2], "--key") == 0) {
+        noteKey = std::clamp(std::atoi(argv[argc - 1]), 0, 127);
+        argc -= 2;
+    }
     if (argc >= 5 && std::strcmp(argv[1], "song") == 0) return renderSong(argv[2], argv[3], argv[4]);
     if (argc >= 5 && std::strcmp(argv[1], "filter") == 0) return filterSong(argv[2], std::atoi(argv[3]), argv[4]);
     if (argc >= 3 && std::strcmp(argv[1], "stats") == 0) return stats(argv[2], argc >= 4 ? argv[3] : nullptr);

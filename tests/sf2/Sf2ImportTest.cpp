@@ -222,7 +222,8 @@ TEST(Sf2ImportResample, DownsamplingRemovesContentAboveTheNewNyquist) {
         return f;
     };
     for (double hz : {1000.0, 15000.0}) {
-        auto frames = tone(hz);
+        auto tone16 = tone(hz);
+        std::vector<float> frames(tone16.begin(), tone16.end());
         Sf2Signal signal{frames.data(), static_cast<std::int64_t>(frames.size())};
         std::vector<double> out;
         sf2Resample(signal, 500.0, 2.0, 1000, out);
@@ -342,17 +343,71 @@ TEST(Sf2ImportLoudness, AttenuationAndNormalizationAreFoldedIntoTheLevel) {
     addMelodic(b, 2, sine440(), {{SF2_SAMPLE_MODES, 1}, {SF2_INITIAL_ATTENUATION, 150}});
     auto c = convert(b);
     ASSERT_TRUE(c->ok);
+    // What the voice plays at volume 18 (velocity 100, controller 7 at 100):
+    // sample × (level × 18 >> 21).
     auto loudness = [&](int p) {
         const InstrumentRecord& r = c->writer.programs[p];
         int peak = 0;
         for (auto v : c->writer.samples[r.sample]) peak = std::max(peak, std::abs(int(v)));
-        return 20 * std::log10(double(r.attackLevel) * peak);
+        return 20 * std::log10(double((std::int64_t{r.attackLevel} * 18) >> 21) * peak);
     };
-    EXPECT_NEAR(loudness(1) - loudness(0), -12.04, 0.3);
-    EXPECT_NEAR(loudness(2) - loudness(0), -6.0, 0.3);  // 150 cB at 0.4 per cB
+    EXPECT_NEAR(loudness(1) - loudness(0), -12.04, 0.7);  // the amplitude steps are 1/8 here
+    EXPECT_NEAR(loudness(2) - loudness(0), -6.0, 0.7);  // 150 cB at 0.4 per cB
     // A full-scale sine at 0 cB gets the reference level.
     EXPECT_NEAR(c->writer.programs[0].attackLevel, SF2_LEVEL_REFERENCE * 30000.0 / 127.0,
-                SF2_LEVEL_REFERENCE * 30000.0 / 127.0 * 0.02);
+                SF2_LEVEL_REFERENCE * 30000.0 / 127.0 * 0.03);
+}
+
+TEST(Sf2ImportLoudness, QuietInstrumentsKeepAnAudibleAmplitude) {
+    // 60 dB of attenuation (600 cB × 0.4 is 24 dB, plus a sample 36 dB down):
+    // level × 18 >> 21 would round to 0; the sample takes the rest instead.
+    Sf2Builder b;
+    testing::Sf2BuildSample faint = sine440();
+    faint.frames = Sf2Builder::sine(8820, 44100.0 / 440.0, 500.0);
+    addMelodic(b, 0, sine440(), {{SF2_SAMPLE_MODES, 1}});
+    addMelodic(b, 1, faint, {{SF2_SAMPLE_MODES, 1}, {SF2_INITIAL_ATTENUATION, 600}});
+    auto c = convert(b);
+    ASSERT_TRUE(c->ok);
+    const InstrumentRecord& r = c->writer.programs[1];
+    EXPECT_GE((std::int64_t{r.attackLevel} * 18) >> 21, 8);
+    int peak = 0;
+    for (auto v : c->writer.samples[r.sample]) peak = std::max(peak, std::abs(int(v)));
+    EXPECT_GT(peak, 0);
+    EXPECT_LT(peak, 127);
+}
+
+TEST(Sf2ImportFilter, LowFilterCutoffIsBakedIntoTheLoudness) {
+    // A cutoff of 4800 cents (131 Hz, less the velocity-100 modulation) two
+    // octaves below the 440 Hz sine: the two-pole low-pass takes about 24 dB.
+    Sf2Builder b;
+    addMelodic(b, 0, sine440(60), {{SF2_SAMPLE_MODES, 1}});
+    addMelodic(b, 1, sine440(60), {{SF2_SAMPLE_MODES, 1}, {SF2_INITIAL_FILTER_FC, 4800}});
+    auto c = convert(b);
+    ASSERT_TRUE(c->ok);
+    auto loudness = [&](int p) {
+        const InstrumentRecord& r = c->writer.programs[p];
+        int peak = 0;
+        for (std::size_t i = r.loopStart; i < r.loopEnd; ++i) peak = std::max(peak, std::abs(int(c->writer.samples[r.sample][i])));
+        return 20 * std::log10(double(r.attackLevel) * peak);
+    };
+    double drop = loudness(1) - loudness(0);
+    EXPECT_LT(drop, -20.0);
+    EXPECT_GT(drop, -32.0);
+}
+
+TEST(Sf2ImportFilter, FilteredLoopStaysSeamless) {
+    // 44 periods of 440 Hz in a 4410-frame loop, filtered at 600 Hz with
+    // resonance: the loop's last frame must lead smoothly into its first.
+    auto tone = Sf2Builder::sine(8820, 44100.0 / 440.0);
+    std::vector<float> frames(tone.begin(), tone.end());
+    sf2LowPass(frames, 44100.0, 600.0, 100.0, true, 2205, 6615);
+    double maxStep = 0;
+    for (int i = 2206; i < 6615; ++i) maxStep = std::max(maxStep, double(std::fabs(frames[i] - frames[i - 1])));
+    EXPECT_LE(std::fabs(frames[2205] - frames[6614]), maxStep * 1.01);
+    // Above 0.45 of the rate nothing changes.
+    std::vector<float> same(tone.begin(), tone.end());
+    sf2LowPass(same, 44100.0, 20000.0, 0.0, false, 0, 0);
+    EXPECT_EQ(same[100], float(tone[100]));
 }
 
 TEST(Sf2ImportLfo, ModLfoToVolumeBecomesTremolo) {
