@@ -237,9 +237,9 @@ Recipe inharmonic(std::vector<Partial> partials, Envelope envelope, double loudn
 
 Recipe ensemble(std::vector<Partial> partials, Envelope envelope, double chorus, double loudness = 1) {
     Recipe r = additive(std::move(partials), envelope, loudness);
-    r.period = 32;
+    r.period = 64;
     r.loopCycles = 128;  // ±1 cycle per loop: ±13.5 cents
-    r.attackCycles = 16;
+    r.attackCycles = 8;
     r.chorus = chorus;
     return r;
 }
@@ -331,7 +331,7 @@ Recipe recipeFor(int program) {
     case 18: r = additive(harmonics(10, 0.7), HELD, 0.75); r.drive = 1.5; withTremolo(r, 0.08, 11, 0.0); break;
     case 19: r = ensemble({{1, 1, 1}, {2, 0.7, 0.7}, {3, 0.4, 0.4}, {4, 0.5, 0.5}, {5, 0.2, 0.2}, {6, 0.3, 0.3}, {8, 0.3, 0.3}, {10, 0.15, 0.15}, {12, 0.15, 0.15}}, {0.08, 0, 1, 0, 1, 0, 0.3}, 0.3, 0.8); break;
     case 20: r = additive(oddHarmonics(16, 0.9, 0.4), {0.05, 0, 1, 0, 1, 0, 0.1}, 0.8); break;
-    case 21: r = ensemble(harmonics(15, 0.7), {0.03, 0, 1, 0, 1, 0, 0.1}, 0.8, 0.75); break;
+    case 21: r = ensemble(harmonics(24, 0.7), {0.03, 0, 1, 0, 1, 0, 0.1}, 0.8, 0.75); break;
     case 22: r = additive(harmonics(14, 0.9), REED, 0.85); withTremolo(r, 0.05, 11); break;
     case 23: r = ensemble(harmonics(15, 0.8), {0.03, 0, 1, 0, 1, 0, 0.1}, 0.35, 0.75); break;
     // Guitars
@@ -340,8 +340,8 @@ Recipe recipeFor(int program) {
     case 26: r = pluck(0.995, 0.7, PLUCK); break;
     case 27: r = pluck(0.996, 0.4, PLUCK); break;
     case 28: r = pluck(0.98, 0.6, SHORTPLUCK); break;
-    case 29: r = ensemble(harmonics(15, 0.9), {0.005, 0.3, 0.7, 4.0, 0.3, 4.0, 0.15}, 0.3, 0.85); r.drive = 2.5; break;
-    case 30: r = ensemble(oddHarmonics(15, 0.8, 0.6), {0.005, 0.3, 0.75, 4.0, 0.3, 4.0, 0.15}, 0.3, 0.8); r.drive = 5; break;
+    case 29: r = ensemble(harmonics(24, 0.9), {0.005, 0.3, 0.7, 4.0, 0.3, 4.0, 0.15}, 0.3, 0.85); r.drive = 2.5; break;
+    case 30: r = ensemble(oddHarmonics(24, 0.8, 0.6), {0.005, 0.3, 0.75, 4.0, 0.3, 4.0, 0.15}, 0.3, 0.8); r.drive = 5; break;
     case 31: r = additive({{1, 1, 1}, {2, 0.2, 0.5}, {3, 0.1, 0.3}}, BELL); break;
     // Basses
     case 32: r = additive(harmonics(10, 1.5, 0.6), LONGPLUCK, 1.1); withNoise(r, 0.2, 0.7, 0.1); break;
@@ -357,28 +357,28 @@ Recipe recipeFor(int program) {
     case 41: r = additive(formant(softAttack(harmonics(16, 1.1), 0.3), 3, 2, 1.0), BOWED, 0.85); withTremolo(r, 0.06, 10, 0.3); break;
     case 42: r = additive(formant(softAttack(harmonics(16, 1.2), 0.3), 2.5, 1.5, 1.0), BOWED, 0.9); withTremolo(r, 0.05, 10, 0.3); break;
     case 43: r = additive(softAttack(harmonics(14, 1.4), 0.3), BOWED, 0.95); break;
-    case 44: r = ensemble(harmonics(15, 1.1), BOWED, 0.6, 0.8); withTremolo(r, 0.15, 12, 0.0); break;
+    case 44: r = ensemble(harmonics(24, 1.1), BOWED, 0.6, 0.8); withTremolo(r, 0.15, 12, 0.0); break;
     case 45: r = pluck(0.985, 0.5, SHORTPLUCK, 1.4); break;
     case 46: r = pluck(0.997, 0.6, LONGPLUCK, 1.2); break;
     case 47: r = inharmonic({{1, 1, 1}, {1.5, 0.5, 0.6}, {2, 0.3, 0.4}, {2.4375, 0.2, 0.3}}, DRUMLIKE, 1.2); withNoise(r, 0.4, 0.8, 0.3); r.envelope.decay2 = 1.5; break;
     // Ensembles
-    case 48: r = ensemble(softAttack(harmonics(15, 1.1), 0.2), BOWED, 0.8, 0.8); break;
+    case 48: r = ensemble(softAttack(harmonics(24, 1.1), 0.2), BOWED, 0.8, 0.8); break;
     case 49: r = recipeFor(48); r.shareWith = 48; r.envelope = SLOWBOWED; break;
-    case 50: r = ensemble(harmonics(15, 1.0), {0.08, 0.5, 0.8, 0, 0.8, 0, 0.4}, 0.8, 0.75); break;
+    case 50: r = ensemble(harmonics(24, 1.0), {0.08, 0.5, 0.8, 0, 0.8, 0, 0.4}, 0.8, 0.9); break;
     case 51: r = recipeFor(50); r.shareWith = 50; r.envelope = PAD; break;
     case 52: r = ensemble(formant(harmonics(15, 1.2), 3, 1.5, 2.0), {0.15, 0.5, 0.85, 0, 0.85, 0, 0.4}, 0.8, 0.8); withTremolo(r, 0.04, 10, 0.4); break;
     case 53: r = ensemble({{1, 1, 1}, {2, 0.3, 0.3}, {3, 0.1, 0.1}, {4, 0.03, 0.03}}, {0.15, 0.5, 0.85, 0, 0.85, 0, 0.4}, 0.8, 0.85); break;
     case 54: r = ensemble({{1, 1, 1}, {2, 0.5, 0.5}, {3, 0.3, 0.3}, {4, 0.2, 0.2}, {5, 0.1, 0.1}}, PAD, 0.8, 0.8); r.envelope.attack = 0.2; break;
-    case 55: r = ensemble(harmonics(15, 0.8), HIT, 0.9, 1.1); withNoise(r, 0.5, 0.2, 0.6); break;
+    case 55: r = ensemble(harmonics(24, 0.8), HIT, 0.9, 1.1); withNoise(r, 0.5, 0.2, 0.6); break;
     // Brass
     case 56: r = additive(softAttack(harmonics(18, 0.75), 0.4), BRASS, 0.85); break;
     case 57: r = additive(softAttack(harmonics(16, 0.95), 0.4), BRASS, 0.9); break;
     case 58: r = additive(softAttack(harmonics(12, 1.5), 0.3), BRASS, 1.0); break;
     case 59: r = additive(formant(harmonics(20, 1.0), 8, 2, 4.0), BRASS, 0.8); break;
     case 60: r = additive(softAttack(harmonics(12, 1.6), 0.3), {0.05, 0.2, 0.85, 0, 0.85, 0, 0.2}, 0.95); break;
-    case 61: r = ensemble(softAttack(harmonics(15, 0.85), 0.4), BRASS, 0.6, 1.0); break;
-    case 62: r = ensemble(harmonics(15, 0.9, 1.0), {0.01, 0.3, 0.7, 0, 0.7, 0, 0.15}, 0.7, 0.8); break;
-    case 63: r = ensemble(softAttack(harmonics(15, 1.1), 0.5), {0.06, 0.3, 0.8, 0, 0.8, 0, 0.2}, 0.7, 0.8); break;
+    case 61: r = ensemble(softAttack(harmonics(24, 0.85), 0.4), BRASS, 0.6, 1.0); break;
+    case 62: r = ensemble(harmonics(24, 0.9, 0.3), {0.01, 0.3, 0.7, 0, 0.7, 0, 0.15}, 0.7, 1.2); break;
+    case 63: r = ensemble(softAttack(harmonics(24, 1.1), 0.5), {0.06, 0.3, 0.8, 0, 0.8, 0, 0.2}, 0.7, 0.95); break;
     // Reeds
     case 64: r = additive(formant(harmonics(16, 0.9), 2, 1, 1.0), REED, 0.85); withTremolo(r, 0.04, 10, 0.4); break;
     case 65: r = additive(formant(harmonics(16, 0.9), 3, 1.5, 1.0), REED, 0.85); withNoise(r, 0.15, 0.3, 0.3); withTremolo(r, 0.04, 10, 0.4); break;
@@ -420,18 +420,18 @@ Recipe recipeFor(int program) {
     // Synth pads
     case 88: r = ensemble({{1, 1, 1.5}, {2, 0.4, 0.8}, {3, 0.2, 0.6}, {5, 0.05, 0.4}}, PAD, 0.6, 0.9); break;
     case 89: r = ensemble(harmonics(14, 1.5), PAD, 0.8, 0.85); break;
-    case 90: r = ensemble(harmonics(15, 1.0), {0.05, 0.5, 0.7, 0, 0.7, 0, 0.3}, 0.8, 0.75); break;
+    case 90: r = ensemble(harmonics(24, 1.0), {0.05, 0.5, 0.7, 0, 0.7, 0, 0.3}, 0.8, 0.75); break;
     case 91: r = ensemble(formant(harmonics(15, 1.3), 3, 1.5, 2.0), PAD, 0.9, 0.85); break;
     case 92: r = ensemble(softAttack(harmonics(14, 1.3), 0.5), {0.4, 0.6, 0.8, 0, 0.8, 0, 0.6}, 0.7, 0.85); break;
     case 93: r = ensemble({{1, 1, 1}, {2.5, 0.5, 0.5}, {3.75, 0.3, 0.3}, {5.125, 0.2, 0.2}}, PAD, 0.7, 0.85); break;
     case 94: r = ensemble({{1, 1, 1}, {2, 0.4, 0.4}, {3, 0.3, 0.3}, {4, 0.2, 0.2}}, PAD, 0.9, 0.85); withTremolo(r, 0.06, 9, 0.5); break;
-    case 95: r = ensemble(harmonics(15, 0.9), PAD, 0.8, 0.75); withTremolo(r, 0.12, 8, 0.3); break;
+    case 95: r = ensemble(harmonics(24, 0.9), PAD, 0.8, 0.75); withTremolo(r, 0.12, 8, 0.3); break;
     // Synth effects
     case 96: r = inharmonic({{1, 1, 1}, {2.75, 0.3, 0.8}, {4.5, 0.2, 0.6}}, BELL, 0.9); withNoise(r, 0.3, 0.0, 0.5); break;
     case 97: r = ensemble(harmonics(12, 1.6), PAD, 0.9, 0.9); break;
     case 98: r = inharmonic({{1, 1, 1}, {2.75, 0.5, 0.9}, {5.375, 0.3, 0.7}, {8.875, 0.1, 0.5}}, BELL, 0.85); break;
     case 99: r = ensemble(harmonics(15, 1.2, 1.5), {0.005, 0.3, 0.6, 3.0, 0.4, 0, 0.6}, 0.7, 0.9); break;
-    case 100: r = ensemble(harmonics(15, 0.7), PAD, 0.7, 0.7); r.envelope.attack = 0.1; break;
+    case 100: r = ensemble(harmonics(24, 0.7), PAD, 0.7, 0.7); r.envelope.attack = 0.1; break;
     case 101: r = fm(1, 3, 1.5, 0.5, PAD, 0.85); withTremolo(r, 0.15, 9, 0.5); break;
     case 102: r = ensemble({{1, 1, 1}, {2, 0.5, 0.5}, {3, 0.3, 0.3}}, PAD, 0.6, 0.85); withTremolo(r, 0.15, 9, 0.3); break;
     case 103: r = fm(1, 3.5, 1.0, 3.0, {0.05, 0.5, 0.7, 0, 0.7, 0, 0.5}, 0.85); withTremolo(r, 0.1, 11, 0.2); break;
