@@ -1,0 +1,364 @@
+#include "tools/brellin-render/RenderSession.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "common/ExecutablePath.h"
+#include "display/TextDecoder.h"
+#include "midi/MidiFileInfo.h"
+
+namespace brellin {
+
+namespace {
+
+constexpr std::uint32_t wavHeaderBytes = 44;
+
+std::string utf8(const std::u32string& text) {
+    std::string out;
+    for (char32_t c : text) {
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::string clockText(std::uint32_t ms) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%u:%02u", ms / 60000, (ms / 1000) % 60);
+    return text;
+}
+
+// Cuts a finished WAV file (44-byte header) after `frames` frames and
+// corrects the two sizes in its header. Never lengthens it.
+bool cutWavFile(const std::string& path, std::uint64_t frames, std::uint32_t blockSize) {
+    std::error_code failure;
+    std::uint64_t size = std::filesystem::file_size(path, failure);
+    if (failure || size < wavHeaderBytes) return false;
+    std::uint64_t dataBytes = std::min<std::uint64_t>(frames * blockSize, size - wavHeaderBytes);
+    dataBytes -= dataBytes % blockSize;
+    std::filesystem::resize_file(path, wavHeaderBytes + dataBytes, failure);
+    if (failure) return false;
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    if (!file) return false;
+    auto put32 = [&file](std::uint32_t offset, std::uint32_t value) {
+        char bytes[4] = {static_cast<char>(value), static_cast<char>(value >> 8), static_cast<char>(value >> 16),
+                         static_cast<char>(value >> 24)};
+        file.seekp(offset);
+        file.write(bytes, 4);
+    };
+    put32(4, static_cast<std::uint32_t>(36 + dataBytes));
+    put32(40, static_cast<std::uint32_t>(dataBytes));
+    return static_cast<bool>(file);
+}
+
+}  // namespace
+
+RenderSession::RenderSession(const RenderOptions& newOptions) : options(newOptions) {}
+
+RenderSession::~RenderSession() {
+    if (sequencer) sequencer->stop();
+    output.close();
+    if (synthesizer) synthesizer->destroyVoices();
+}
+
+bool RenderSession::start(std::string& error) {
+    // The Synthesizer's random pan generator takes its seed from rand().
+    std::srand(options.seed);
+    synthesizer = std::make_unique<Synthesizer>();
+
+    if (!options.outputPath.empty()) {
+        WavFileDevice::Options deviceOptions;
+        deviceOptions.skipOpeningSilence = true;
+        deviceOptions.startHeld = true;
+        auto device = std::make_unique<WavFileDevice>(options.outputPath, deviceOptions);
+        wav = device.get();
+        output.setDevice(std::move(device));
+        renderParked = true;  // nothing renders until the first song is ready
+    }
+    if (!output.open(options.bits, options.rate, options.channels)) {
+        if (wav) {
+            error = std::string("cannot write the WAV file: ") + output.deviceErrorText();
+        } else {
+            error = std::string("cannot open the sound device: ") + output.deviceErrorText() +
+                    "\nUse -o FILE.wav to render into a WAV file instead.";
+        }
+        return false;
+    }
+    output.reverbOn = options.reverb > 0;
+    output.reverbLevel = std::clamp(options.reverb, 1, 6);
+    output.lowPassOn = options.lowPass;
+    output.chooseConverter();
+
+    std::string fontPath = options.soundFont;
+    if (fontPath.empty()) {
+        char folder[4096];
+        if (!executableFolder(folder, sizeof folder)) {
+            error = "cannot find the folder of the program to load small.brf; give --soundfont PATH";
+            return false;
+        }
+        fontPath = std::string(folder) + "small.brf";
+    }
+    if (!synthesizer->loadSoundFont(fontPath.c_str())) {
+        error = "cannot load the sound font \"" + fontPath + "\": " + resultCodeMeaning(synthesizer->lastError);
+        return false;
+    }
+    if (!synthesizer->createVoices(output, options.voices)) {
+        error = std::string("cannot create the voices: ") + resultCodeMeaning(synthesizer->lastError);
+        return false;
+    }
+    std::int32_t volume = std::clamp(options.volume, 0, 127);
+    synthesizer->setUserVolume(volume);
+    sequencer = std::make_unique<Sequencer>(this);
+    sequencer->volume = volume;
+
+    firstClock = output.clock.load();
+    output.setClockCallback(&RenderSession::sessionCallback, this);
+    started = true;
+    return true;
+}
+
+bool RenderSession::playFile(const std::string& path) {
+    if (!started || !sequencer->load(path.c_str())) return false;
+
+    // The length the Sequencer's timing gives these very bytes. A song whose
+    // clock stalls never ends by itself; it is cut one slice after it.
+    std::uint32_t measured = measurePlayingTime(sequencer->song.view());
+
+    MidiFileInfo info;
+    std::string title;
+    std::uint32_t total = measured;
+    if (scanMidiFile(path.c_str(), info)) {
+        std::u32string decoded;
+        TextDecoder::decode(info.title, info.titleLength, decoded);
+        title = utf8(decoded);
+    }
+    if (title.empty()) title = std::filesystem::path(path).filename().string();
+
+    std::uint64_t installsBefore;
+    {
+        std::lock_guard<std::mutex> guard(mutex);
+        installsBefore = installs;
+    }
+    if (!sequencer->play()) return false;
+    {
+        std::unique_lock<std::mutex> guard(mutex);
+        condition.wait(guard, [&] { return installs > installsBefore; });
+        state = SongState::Playing;
+        songStartClock = sequencer->lastClock;
+        songLimit = measured >= 0xFFFFFFF8u ? 0xFFFFFFFFu : measured + 4;
+        goAhead = true;  // lets a parked render thread go on
+        condition.notify_all();
+    }
+    if (wav && !released) {
+        released = true;
+        {
+            std::lock_guard<std::mutex> guard(mutex);
+            renderParked = false;
+            goAhead = false;
+        }
+        wav->release();
+    }
+
+    bool deviceEnded = false;
+    {
+        std::unique_lock<std::mutex> guard(mutex);
+        while (state != SongState::Parked) {
+            condition.wait_for(guard, std::chrono::milliseconds(100));
+            if (state == SongState::Parked) break;
+            if (wav && wav->ended()) {
+                // The WAV file has reached its largest size: rendering has stopped.
+                deviceEnded = true;
+                renderParked = true;
+                condition.notify_all();
+                break;
+            }
+            if (options.progress) showProgress(title, output.clock.load() - songStartClock, total, false);
+        }
+    }
+    sequencer->stop();
+    std::lock_guard<std::mutex> guard(mutex);
+    if (deviceEnded) {
+        songEndClock = output.clock.load();
+        state = SongState::Idle;
+    }
+    lastSongClock = songEndClock - songStartClock;
+    if (options.progress) showProgress(title, lastSongClock, total, true);
+    ++songsPlayed;
+    anySong = true;
+    return true;
+}
+
+bool RenderSession::finish(std::string& error) {
+    if (!started) return true;
+    if (wav) {
+        wav->finish();
+        if (!released) {
+            released = true;
+            {
+                std::lock_guard<std::mutex> guard(mutex);
+                renderParked = false;
+            }
+            wav->release();
+        } else {
+            std::lock_guard<std::mutex> guard(mutex);
+            state = SongState::Idle;
+            goAhead = true;
+            condition.notify_all();
+        }
+        wav->waitEnded(0);
+        {
+            std::lock_guard<std::mutex> guard(mutex);
+            renderParked = true;
+            condition.notify_all();
+        }
+        sequencer->stop();
+        std::uint64_t frames = anySong ? static_cast<std::uint64_t>(songEndClock - firstClock) / 4 * output.samplesPerSlice : 0;
+        std::uint32_t blockSize = output.bitsPerSample * output.channels / 8;
+        output.close();
+        if (!cutWavFile(options.outputPath, frames, blockSize)) {
+            error = "cannot finish the WAV file \"" + options.outputPath + "\"";
+            return false;
+        }
+        return true;
+    }
+    // On the device: let the render thread go on and the queued buffers
+    // (eight of 64 ms) play out before closing.
+    std::uint32_t endClock;
+    {
+        std::lock_guard<std::mutex> guard(mutex);
+        state = SongState::Idle;
+        goAhead = true;
+        condition.notify_all();
+        endClock = anySong ? songEndClock : output.clock.load();
+    }
+    auto waitStart = std::chrono::steady_clock::now();
+    while (anySong && output.clock.load() - endClock < 9 * 64 &&
+           std::chrono::steady_clock::now() - waitStart < std::chrono::seconds(2)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    sequencer->stop();
+    output.close();
+    return true;
+}
+
+// ---- the relay -----------------------------------------------------------------
+
+bool RenderSession::sendMidi(const std::uint8_t* bytes, std::uint32_t length) {
+    return synthesizer->sendMidi(bytes, length);
+}
+
+bool RenderSession::reset() {
+    std::unique_lock<std::mutex> guard(mutex);
+    if (renderParked) return synthesizer->reset();
+    std::uint64_t ticket = ++resetsAsked;
+    condition.notify_all();
+    condition.wait(guard, [&] { return resetsDone >= ticket || renderParked; });
+    if (resetsDone < ticket) {
+        synthesizer->reset();
+        resetsDone = resetsAsked;
+    }
+    return true;
+}
+
+std::uint32_t RenderSession::outputTime() { return synthesizer->outputTime(); }
+
+void RenderSession::setClockCallback(ClockCallback callback, void* argument, ClockCallback* oldCallback,
+                                     void** oldArgument) {
+    synthesizer->setClockCallback(callback, argument, oldCallback, oldArgument);
+    std::lock_guard<std::mutex> guard(mutex);
+    ++installs;
+    condition.notify_all();
+}
+
+void RenderSession::setSystemVolume(std::int32_t value) { synthesizer->setSystemVolume(value); }
+
+void RenderSession::setUserVolume(std::int32_t value) { synthesizer->setUserVolume(value); }
+
+// ---- the render thread's side ---------------------------------------------------
+
+void RenderSession::sessionCallback(void* argument) noexcept { static_cast<RenderSession*>(argument)->onSlice(); }
+
+void RenderSession::performPendingResets() {
+    if (resetsAsked > resetsDone) {
+        synthesizer->reset();
+        resetsDone = resetsAsked;
+        condition.notify_all();
+    }
+}
+
+void RenderSession::onSlice() noexcept {
+    std::unique_lock<std::mutex> guard(mutex);
+    performPendingResets();
+    const std::uint32_t now = output.clock.load(std::memory_order_acquire);
+    switch (state) {
+    case SongState::Playing:
+        // Called after the Sequencer's tick of this slice.
+        if (!sequencer->playing.load(std::memory_order_acquire)) {
+            resetsAskedAtEnd = resetsAsked;
+            state = SongState::Ended;
+            songEndClock = now;
+            condition.notify_all();
+        } else if (now - songStartClock >= songLimit) {
+            // A song that cannot end by itself: end it at this slice, as the
+            // Sequencer's own ending would.
+            sequencer->playing.store(false, std::memory_order_release);
+            resetsAskedAtEnd = resetsAsked;
+            state = SongState::Ended;
+            songEndClock = now;
+            condition.notify_all();
+        }
+        break;
+    case SongState::Ended:
+        // The Sequencer's callback took itself out in the slice before; its
+        // play thread now resets the Synthesizer. Do that here, between two
+        // slices, then wait for the next song.
+        condition.wait(guard, [this] { return resetsAsked > resetsAskedAtEnd; });
+        performPendingResets();
+        state = SongState::Parked;
+        renderParked = true;
+        goAhead = false;
+        condition.notify_all();
+        condition.wait(guard, [this] { return goAhead; });
+        goAhead = false;
+        renderParked = false;
+        break;
+    case SongState::Idle:
+    case SongState::Parked:
+        break;
+    }
+}
+
+void RenderSession::showProgress(const std::string& title, std::uint32_t elapsed, std::uint32_t total, bool last) {
+    if (total != 0 && elapsed > total) elapsed = total;
+    std::string shown = title;
+    if (shown.size() > 48) {
+        std::size_t cut = 45;
+        while (cut > 0 && (static_cast<unsigned char>(shown[cut]) & 0xC0) == 0x80) --cut;  // whole UTF-8 characters
+        shown = shown.substr(0, cut) + "...";
+    }
+    std::fprintf(stderr, "\r\033[K%s  %s / %s%s", shown.c_str(), clockText(elapsed).c_str(), clockText(total).c_str(),
+                 last ? "\n" : "");
+    std::fflush(stderr);
+}
+
+}  // namespace brellin

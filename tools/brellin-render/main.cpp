@@ -1,0 +1,245 @@
+// brellin-render: plays MIDI files from a terminal, in real time on the sound
+// device or offline into a WAV file, with the player's engine.
+//
+// Exit status: 0 every file played; 1 some file could not be played (the
+// others still play); 2 usage error; 3 the engine cannot start.
+#include <getopt.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "display/TextDecoder.h"
+#include "midi/MidiFileInfo.h"
+#include "tools/brellin-render/RenderSession.h"
+
+using namespace brellin;
+
+namespace {
+
+constexpr const char* programName = "brellin-render";
+constexpr const char* unsupportedData = "Unsupported data.";
+
+void usage(FILE* out) {
+    std::fputs(
+        "Usage: brellin-render [OPTIONS] FILE...\n"
+        "Plays MIDI files (.mid, .midi, .rmi) and .brl play lists (their entries in order).\n"
+        "\n"
+        "  -o, --output PATH     render into a WAV file (several songs: one after another);\n"
+        "                        without -o, play on the sound device in real time\n"
+        "      --rate 11025|22050|44100   sample rate (default 22050)\n"
+        "      --bits 8|16       sample width (default 8)\n"
+        "      --mono, --stereo  channels (default stereo)\n"
+        "      --voices 4..32    voices (default 32)\n"
+        "      --soundfont PATH  BRF sound font (default: small.brf beside the program)\n"
+        "      --reverb 0..6     reverb level, 0 = off (default 0)\n"
+        "      --lowpass         low-pass filter\n"
+        "      --volume 0..128   volume (default 128)\n"
+        "      --info            print File, Title, Copyright, Size and Length of each FILE, no sound\n"
+        "      --seed N          seed of the random generator (controller 10 value 0)\n"
+        "  -q, --quiet           no progress display\n"
+        "  -h, --help            this text\n"
+        "      --version         the version\n",
+        out);
+}
+
+int usageError(const char* message, const char* value = nullptr) {
+    if (value) {
+        std::fprintf(stderr, "%s: %s: %s\n", programName, message, value);
+    } else {
+        std::fprintf(stderr, "%s: %s\n", programName, message);
+    }
+    std::fprintf(stderr, "Try '%s --help'.\n", programName);
+    return 2;
+}
+
+bool parseNumber(const char* text, long low, long high, long& value) {
+    if (!text || !*text) return false;
+    char* end = nullptr;
+    errno = 0;
+    long parsed = std::strtol(text, &end, 10);
+    if (errno != 0 || *end != '\0' || parsed < low || parsed > high) return false;
+    value = parsed;
+    return true;
+}
+
+bool endsWithCaseless(const std::string& text, const char* suffix) {
+    std::size_t n = std::strlen(suffix);
+    if (text.size() < n) return false;
+    for (std::size_t i = 0; i < n; ++i) {
+        char a = text[text.size() - n + i];
+        if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+        if (a != suffix[i]) return false;
+    }
+    return true;
+}
+
+struct Entry {
+    std::string path;
+    bool readable = true;  // false: a play list that could not be read
+};
+
+// A .brl play list's entries in order: every non-empty line is a path (CR
+// dropped); relative paths are taken from the play list's folder.
+void expand(const std::string& file, std::vector<Entry>& entries) {
+    if (!endsWithCaseless(file, ".brl")) {
+        entries.push_back({file});
+        return;
+    }
+    std::ifstream in(file, std::ios::binary);
+    if (!in || std::filesystem::is_directory(file)) {
+        entries.push_back({file, false});
+        return;
+    }
+    std::filesystem::path folder = std::filesystem::path(file).parent_path();
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty()) continue;
+        std::filesystem::path entry(line);
+        entries.push_back({entry.is_relative() ? (folder / entry).string() : line});
+    }
+}
+
+std::string utf8Text(const char* bytes, std::uint32_t length) {
+    std::u32string decoded;
+    TextDecoder::decode(bytes, length, decoded);
+    std::string out;
+    for (char32_t c : decoded) {
+        if (c < 0x20 && c != '\t') c = ' ';  // one line per key
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+int printInfo(const std::vector<Entry>& entries) {
+    int status = 0;
+    bool first = true;
+    for (const Entry& entry : entries) {
+        MidiFileInfo info;
+        if (!entry.readable || !scanMidiFile(entry.path.c_str(), info)) {
+            const char* reason = entry.readable && *info.errorText ? info.errorText : "Cannot open file.";
+            std::fprintf(stderr, "%s: %s: %s\n", programName, entry.path.c_str(), reason);
+            status = 1;
+            continue;
+        }
+        if (!first) std::printf("\n");
+        first = false;
+        std::printf("File: %s\n", entry.path.c_str());
+        std::printf("Title: %s\n", utf8Text(info.title, info.titleLength).c_str());
+        std::printf("Copyright: %s\n", utf8Text(info.copyright, info.copyrightLength).c_str());
+        std::printf("Size: %u bytes\n", info.fileSize);
+        std::printf("Length: %u:%02u (%u ms)\n", info.playingTime / 60000, (info.playingTime / 1000) % 60,
+                    info.playingTime);
+    }
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    RenderOptions options;
+    bool info = false, quiet = false;
+    enum : int { optRate = 1000, optBits, optMono, optStereo, optVoices, optSoundFont, optReverb, optLowPass,
+                 optVolume, optInfo, optSeed, optVersion };
+    static const option longOptions[] = {
+        {"output", required_argument, nullptr, 'o'},  {"rate", required_argument, nullptr, optRate},
+        {"bits", required_argument, nullptr, optBits}, {"mono", no_argument, nullptr, optMono},
+        {"stereo", no_argument, nullptr, optStereo},   {"voices", required_argument, nullptr, optVoices},
+        {"soundfont", required_argument, nullptr, optSoundFont}, {"reverb", required_argument, nullptr, optReverb},
+        {"lowpass", no_argument, nullptr, optLowPass}, {"volume", required_argument, nullptr, optVolume},
+        {"info", no_argument, nullptr, optInfo},       {"seed", required_argument, nullptr, optSeed},
+        {"quiet", no_argument, nullptr, 'q'},          {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, optVersion}, {nullptr, 0, nullptr, 0}};
+    opterr = 0;
+    int c;
+    long value = 0;
+    while ((c = getopt_long(argc, argv, ":o:qh", longOptions, nullptr)) != -1) {
+        switch (c) {
+        case 'o':
+            if (!*optarg) return usageError("empty output path");
+            options.outputPath = optarg;
+            break;
+        case optRate:
+            if (!parseNumber(optarg, 0, 1000000, value) || (value != 11025 && value != 22050 && value != 44100))
+                return usageError("--rate must be 11025, 22050 or 44100", optarg);
+            options.rate = static_cast<std::uint32_t>(value);
+            break;
+        case optBits:
+            if (!parseNumber(optarg, 8, 16, value) || (value != 8 && value != 16)) return usageError("--bits must be 8 or 16", optarg);
+            options.bits = static_cast<std::uint32_t>(value);
+            break;
+        case optMono: options.channels = 1; break;
+        case optStereo: options.channels = 2; break;
+        case optVoices:
+            if (!parseNumber(optarg, 4, 32, value)) return usageError("--voices must be 4 … 32", optarg);
+            options.voices = static_cast<std::uint32_t>(value);
+            break;
+        case optSoundFont: options.soundFont = optarg; break;
+        case optReverb:
+            if (!parseNumber(optarg, 0, 6, value)) return usageError("--reverb must be 0 … 6", optarg);
+            options.reverb = static_cast<int>(value);
+            break;
+        case optLowPass: options.lowPass = true; break;
+        case optVolume:
+            if (!parseNumber(optarg, 0, 128, value)) return usageError("--volume must be 0 … 128", optarg);
+            options.volume = static_cast<int>(value);
+            break;
+        case optInfo: info = true; break;
+        case optSeed:
+            if (!parseNumber(optarg, 0, 4294967295L, value)) return usageError("--seed must be a number 0 … 4294967295", optarg);
+            options.seed = static_cast<std::uint32_t>(value);
+            break;
+        case 'q': quiet = true; break;
+        case 'h': usage(stdout); return 0;
+        case optVersion: std::printf("brellin-render 0.1.0\n"); return 0;
+        case ':': return usageError("option needs a value", argv[optind - 1]);
+        default: return usageError("unknown option", argv[optind - 1]);
+        }
+    }
+    if (optind >= argc) return usageError("no FILE given");
+
+    std::vector<Entry> entries;
+    for (int i = optind; i < argc; ++i) expand(argv[i], entries);
+    if (info) return printInfo(entries);
+
+    options.progress = !quiet && isatty(STDERR_FILENO);
+    RenderSession session(options);
+    std::string error;
+    if (!session.start(error)) {
+        std::fprintf(stderr, "%s: %s\n", programName, error.c_str());
+        return 3;
+    }
+    int status = 0;
+    for (const Entry& entry : entries) {
+        if (!entry.readable || !session.playFile(entry.path)) {
+            std::fprintf(stderr, "%s: %s: %s\n", programName, entry.path.c_str(), unsupportedData);
+            status = 1;
+        }
+    }
+    if (!session.finish(error)) {
+        std::fprintf(stderr, "%s: %s\n", programName, error.c_str());
+        return 3;
+    }
+    return status;
+}
