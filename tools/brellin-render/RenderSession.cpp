@@ -264,6 +264,7 @@ bool RenderSession::finish(std::string& error) {
 // ---- the relay -----------------------------------------------------------------
 
 bool RenderSession::sendMidi(const std::uint8_t* bytes, std::uint32_t length) {
+    if (length == 3 && (bytes[0] & 0xF0) == 0x90) ++noteOnsSent;
     return synthesizer->sendMidi(bytes, length);
 }
 

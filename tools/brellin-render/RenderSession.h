@@ -80,6 +80,8 @@ public:
     // Songs played, and the play-clock length of each (ms), for tests and reports.
     std::uint32_t songsPlayed = 0;
     std::uint32_t lastSongClock = 0;
+    // Note-on messages sent to the Synthesizer (render thread; read between songs).
+    std::uint64_t noteOnsSent = 0;
 
 private:
     enum class SongState { Idle, Playing, Ended, Parked };
