@@ -172,21 +172,25 @@ void fft(std::vector<std::complex<double>>& a) {
     }
 }
 
-// Power-weighted mean frequency of the mono mix over [from, to), in 8192-frame Hann windows.
+// Power-weighted mean frequency over [from, to), in 8192-frame Hann
+// windows, the powers of both channels added (a mono sum would let the two
+// halves of a stereo sample cancel each other's upper partials).
 double centroidHz(const Pcm& pcm, std::size_t from, std::size_t to) {
     const std::size_t n = 8192;
     double weighted = 0, total = 0;
     for (std::size_t start = from; start + n <= to && start + n <= pcm.left.size(); start += n / 2) {
-        std::vector<std::complex<double>> a(n);
-        for (std::size_t i = 0; i < n; ++i) {
-            double w = 0.5 - 0.5 * std::cos(2 * M_PI * i / (n - 1));
-            a[i] = w * (pcm.left[start + i] + pcm.right[start + i]);
-        }
-        fft(a);
-        for (std::size_t k = 1; k < n / 2; ++k) {
-            double p = std::norm(a[k]);
-            weighted += p * k * pcm.rate / n;
-            total += p;
+        for (const std::vector<double>* channel : {&pcm.left, &pcm.right}) {
+            std::vector<std::complex<double>> a(n);
+            for (std::size_t i = 0; i < n; ++i) {
+                double w = 0.5 - 0.5 * std::cos(2 * M_PI * i / (n - 1));
+                a[i] = w * (*channel)[start + i];
+            }
+            fft(a);
+            for (std::size_t k = 1; k < n / 2; ++k) {
+                double p = std::norm(a[k]);
+                weighted += p * k * pcm.rate / n;
+                total += p;
+            }
         }
     }
     return total > 0 ? weighted / total : 0;
