@@ -29,6 +29,7 @@ void Engine::shutdown() {
 
 ResultCode Engine::startEngine() {
     shutdown();
+    failedStage = EngineStage::Output;
 
     // The Settings hold only valid values: index → rate, flag → width, flag → channels.
     auto rate = static_cast<std::uint32_t>(settings.sampleRateHz());
@@ -49,14 +50,18 @@ ResultCode Engine::startEngine() {
         char folder[4096];
         directory = dataFolder(folder, sizeof folder) ? folder : "/";
     }
+    lastSearchedFolder = directory;
+    failedStage = EngineStage::SoundFont;
     messages.setBusy(true);
     ResultCode found = findSoundFont(directory.c_str());
     messages.setBusy(false);
     if (failed(found)) return found;
 
+    failedStage = EngineStage::Voices;
     if (!synthesizer.createVoices(output, static_cast<std::uint32_t>(settings.MaxChannels))) {
         return synthesizer.lastError;
     }
+    failedStage = EngineStage::Sequencer;
     sequencer.reset(new (std::nothrow) Sequencer(sequencerTarget ? sequencerTarget : &synthesizer));
     if (!sequencer) return RESULT_OUT_OF_MEMORY;
 
@@ -67,6 +72,7 @@ ResultCode Engine::startEngine() {
     sequencer->songEndListener = listeners.songEnd;
     sequencer->noteOnListener = listeners.noteOn;
     sequencer->textEventListener = listeners.textEvent;
+    failedStage = EngineStage::None;
     return RESULT_OK;
 }
 

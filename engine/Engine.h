@@ -32,6 +32,15 @@ struct EngineListeners {
     TextEventListener* textEvent = nullptr;
 };
 
+// The step at which the last startEngine stopped.
+enum class EngineStage {
+    None,       // it succeeded
+    Output,     // the SoundOutput could not be opened
+    SoundFont,  // no sound font could be loaded
+    Voices,     // the voices could not be created
+    Sequencer,  // the Sequencer could not be created
+};
+
 enum class EngineStart {
     Started,              // in the configured format
     StartedWithFallback,  // in 11K/8bit/mono/8ch; the Settings now hold that format
@@ -65,6 +74,8 @@ public:
     // The folder searched for the sound font; the program's data folder
     // unless set (tests, tools).
     void setSoundFontFolder(const char* folder) { soundFontFolder = folder ? folder : ""; }
+    // The folder the last start searched for the sound font.
+    const std::string& searchedFolder() const { return lastSearchedFolder; }
 
     SoundOutput output;
     Synthesizer synthesizer;
@@ -74,11 +85,13 @@ public:
     // relay in front of it is given (an offline renderer that times resets).
     SynthesizerInterface* sequencerTarget = nullptr;
     ResultCode lastStartCode = RESULT_OK;
+    EngineStage failedStage = EngineStage::None;
 
 private:
     Settings& settings;
     MessageSink& messages;
     std::string soundFontFolder;
+    std::string lastSearchedFolder;
 };
 
 }  // namespace brellin

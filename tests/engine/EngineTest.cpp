@@ -116,6 +116,7 @@ TEST(EngineStart, BuildsTheConfiguredEngine) {
     EXPECT_EQ(rig.engine.sequencer->volume.load(), 127);
     EXPECT_EQ(rig.engine.synthesizer.userVolumeValue(), 127);
     EXPECT_TRUE(rig.sink.shown.empty());
+    EXPECT_EQ(rig.engine.failedStage, EngineStage::None);
     EXPECT_EQ(rig.sink.busyCalls, (std::vector<bool>{true, false}));
 }
 
@@ -177,6 +178,7 @@ TEST(EngineStart, OutputThatCannotOpenGivesUnsupportedData) {
     Rig rig(std::make_unique<PickyDevice>(false, true));
     writeFont(rig.dir.path("small.brf"));
     EXPECT_EQ(rig.engine.startEngine(), RESULT_UNSUPPORTED_DATA);
+    EXPECT_EQ(rig.engine.failedStage, EngineStage::Output);
     EXPECT_EQ(rig.engine.sequencer, nullptr);
 }
 
@@ -203,6 +205,8 @@ TEST(EngineFallback, NoSoundFontAnywhereIsMessageTwo) {
     Rig rig;
     EXPECT_FALSE(rig.engine.startAtProgramStart());
     EXPECT_EQ(rig.engine.lastStartCode, RESULT_NO_SOUND_FONT);
+    EXPECT_EQ(rig.engine.failedStage, EngineStage::SoundFont);
+    EXPECT_EQ(rig.engine.searchedFolder(), rig.dir.root.string() + "/");
     ASSERT_EQ(rig.sink.shown.size(), 1u);
     EXPECT_EQ(rig.sink.shown[0].text, "[0002] : Not found a Sound font.");
 }
