@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Plays MIDI files (.mid, .midi, .rmi) or .brl play lists with build/brellin-render
+# on the sound device.
+#   scripts/play.sh             plays the demo song, assets/demo.mid
+#   scripts/play.sh FILE...     plays the given files
+# When no sound device can be opened (brellin-render exits with 3), each file is
+# rendered to a WAV file in the current folder instead (demo.wav for the demo,
+# <name>.wav otherwise) and the script says where it is.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+render="$root/build/brellin-render"
+if [[ ! -x "$render" ]]; then
+  echo "play.sh: $render is missing; ./run.sh builds it." >&2
+  exit 1
+fi
+
+files=()
+if [[ $# -eq 0 ]]; then
+  files=("$root/assets/demo.mid")
+else
+  for file in "$@"; do
+    # ./run.sh changes into the project folder first: find relative names
+    # given from the folder it was started in.
+    if [[ ! -e "$file" && "$file" != /* && -n "${OLDPWD:-}" && -e "$OLDPWD/$file" ]]; then
+      file="$OLDPWD/$file"
+    fi
+    files+=("$file")
+  done
+fi
+
+"$render" "${files[@]}"
+status=$?
+[[ $status -ne 3 ]] && exit $status
+
+echo "play.sh: no sound device; rendering to WAV files instead." >&2
+status=0
+for file in "${files[@]}"; do
+  name=$(basename -- "$file")
+  name=${name%.*}
+  out="$PWD/$name.wav"
+  "$render" -o "$out" -- "$file"
+  code=$?
+  [[ $code -gt $status ]] && status=$code
+  if [[ -f "$out" && $(stat -c %s "$out") -gt 44 ]]; then
+    echo "Rendered $file to $out"
+  else
+    rm -f "$out"
+    echo "play.sh: could not render $file" >&2
+  fi
+done
+exit $status
