@@ -159,6 +159,74 @@ TEST(SoundFontFormat, FileAndMemoryLoadsAgree) {
     EXPECT_EQ(std::memcmp(fromFile.sampleBlock.get(), fromMemory.sampleBlock.get(), fromFile.sampleBlockSize), 0);
 }
 
+// A file put together byte by byte, independently of the writer: every field
+// lands where the format puts it.
+TEST(SoundFontFormat, HandAssembledFileLandsFieldByField) {
+    std::vector<std::uint8_t> f;
+    auto u32 = [&](std::uint32_t v) {
+        for (int b = 0; b < 4; ++b) f.push_back(static_cast<std::uint8_t>(v >> (8 * b)));
+    };
+    f.insert(f.end(), {'B', 'R', 'F', '1'});
+    const std::uint32_t blockLength = 4 + 5;
+    u32(blockLength + 9224 + 72 * 1 + 512 * 1);
+    for (std::uint32_t k = 0; k < 128; ++k) {
+        // attackRate … lfoDelay: even values that need no sanitizing
+        for (std::uint32_t i = 0; i < 9; ++i) u32(1000 * k + 10 * i + 4);
+        u32(1000 * k + 90);  // lfoDepth
+        u32(1000 * k + 100); // lfoDepthStep
+        u32(k % 13);         // lfoRateShift
+        u32(0);              // fixedStep
+        u32(3);              // cycleLength
+        u32(5);              // loopEnd
+        u32(0);              // sample
+        u32(1);              // loopStart
+        u32(500 + k);        // groupId
+    }
+    f.insert(f.end(), {1, 0, 0, 0});  // N = 1, extra kit count 0
+    for (std::uint32_t i = 0; i < 18; ++i) u32(i == 12 ? 1 : i == 13 ? 4 : i == 14 ? 5 : i == 15 ? 0 : 7 + i);
+    for (std::uint32_t key = 0; key < 128; ++key) u32(0);
+    u32(1);  // S
+    u32(5);  // length of sample 0
+    f.insert(f.end(), {0x10, 0x20, 0x30, 0x40, 0x50});
+
+    SoundFont font;
+    ASSERT_TRUE(font.loadSoundFontFromMemory(f.data(), f.size()));
+    const InstrumentRecord& p = font.programs[77];
+    EXPECT_EQ(p.attackRate, 77004);
+    EXPECT_EQ(p.attackLevel, 77014);
+    EXPECT_EQ(p.decay1Rate, 77024);
+    EXPECT_EQ(p.decay1Level, 77034);
+    EXPECT_EQ(p.decay2Rate, 77044);
+    EXPECT_EQ(p.decay2Level, 77054);
+    EXPECT_EQ(p.decay3Rate, 77064);
+    EXPECT_EQ(p.releaseRate, 77074);
+    EXPECT_EQ(p.lfoDelay, 77084);
+    EXPECT_EQ(p.lfoDepth, 77090);
+    EXPECT_EQ(p.lfoDepthStep, 77100);
+    EXPECT_EQ(p.lfoRateShift, 77 % 13);
+    EXPECT_EQ(p.fixedStep, 0);
+    EXPECT_EQ(p.cycleLength, 3u);
+    EXPECT_EQ(p.loopEnd, 5u);
+    EXPECT_EQ(p.loopStart, 1u);
+    EXPECT_EQ(p.groupId, 577);
+    const InstrumentRecord& d = font.drumRegions[0];
+    EXPECT_EQ(d.attackRate, 7);
+    EXPECT_EQ(d.fixedStep, 1);
+    EXPECT_EQ(d.cycleLength, 4u);
+    EXPECT_EQ(d.groupId, 7 + 17);
+    const std::int8_t* sample = font.sampleData(p);
+    EXPECT_EQ(sample, font.sampleBlock.get() + 4);
+    EXPECT_EQ(sample[0], 0x10);
+    EXPECT_EQ(sample[4], 0x50);
+    EXPECT_EQ(sample[5], 0x20);  // guard byte: the value at loopStart 1
+}
+
+TEST(SoundFontFormat, WriterSizeFieldIsFileLengthMinusEightForOneKit) {
+    std::vector<std::uint8_t> bytes = bytesOf(smallFont());
+    const std::uint32_t size = bytes[4] | bytes[5] << 8 | bytes[6] << 16 | static_cast<std::uint32_t>(bytes[7]) << 24;
+    EXPECT_EQ(size, bytes.size() - 8);
+}
+
 // ----------------------------------------------------------------- failures
 
 TEST(SoundFontFailure, MissingFileCannotBeOpened) {
