@@ -5,7 +5,9 @@
 # Without a sound device the songs are rendered to WAV files instead, and the
 # script says where they are.
 set -euo pipefail
-cd "$(dirname "$0")"
+caller=$PWD
+root=$(cd "$(dirname "$0")" && pwd)
+cd "$root"
 
 scripts/install-deps.sh run
 mkdir -p build
@@ -18,4 +20,7 @@ if [[ ! -x build/brellin-render ]]; then
   echo "Built into build/. The player is not part of this build yet; ./test.sh runs the tests."
   exit 0
 fi
-exec scripts/play.sh "$@"
+# Play from the folder the user started in, so that relative names and the
+# rendered WAV files are where the user expects them.
+cd "$caller"
+exec "$root/scripts/play.sh" "$@"
