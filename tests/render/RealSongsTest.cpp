@@ -138,21 +138,25 @@ TEST(RealSongs, EveryOpenMsxSongPlaysToItsScannedEnd) {
 }
 
 TEST(RealSongs, RenderingIsDeterministic) {
+    // The two shortest songs, one after the other, twice.
     std::vector<std::string> files = songs();
     ASSERT_GE(files.size(), 3u);
+    std::sort(files.begin(), files.end(), [](const std::string& a, const std::string& b) {
+        return std::filesystem::file_size(a) < std::filesystem::file_size(b);
+    });
     TempDir dir;
     std::string bytes[2];
     for (int run = 0; run < 2; ++run) {
         RenderOptions options = offlineOptions(dir.path("run" + std::to_string(run) + ".wav"));
-        options.rate = 22050;
         options.channels = 2;
         options.bits = 16;
         options.reverb = 3;
+        options.lowPass = true;
         RenderSession session(options);
         std::string error;
         ASSERT_TRUE(session.start(error)) << error;
         ASSERT_TRUE(session.playFile(files[0]));
-        ASSERT_TRUE(session.playFile(files[2]));
+        ASSERT_TRUE(session.playFile(files[1]));
         ASSERT_TRUE(session.finish(error)) << error;
         bytes[run] = readAll(options.outputPath);
     }
