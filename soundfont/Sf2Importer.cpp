@@ -15,7 +15,6 @@ namespace brellin {
 namespace {
 
 constexpr double OUTPUT_RATE = 22050.0;  // records are given for this output rate
-constexpr double PI = 3.14159265358979323846;
 
 // Loudness calibration. A pitched voice at centre pan adds, per stereo
 // channel of a 16-bit output, sample8 × level × volume / 2^22; a fixed-step
