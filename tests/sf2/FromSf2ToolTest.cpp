@@ -1,0 +1,94 @@
+// brf-tool from-sf2 as a user runs it: exit status, messages and the font it writes.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <sys/wait.h>
+
+#include "soundfont/Sf2File.h"
+#include "soundfont/SoundFont.h"
+#include "tests/TempDir.h"
+#include "tests/sf2/Sf2Builder.h"
+
+namespace brellin {
+namespace {
+
+using testing::Sf2Builder;
+using testing::TempDir;
+
+struct ToolRun {
+    int status;
+    std::string output;
+};
+
+ToolRun fromSf2(const std::string& arguments) {
+    std::string command = std::string(BRELLIN_BINARY_DIR) + "/brf-tool from-sf2 " + arguments + " 2>&1";
+    ToolRun run{-1, {}};
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return run;
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
+    int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;  // a crash is not an exit status
+    return run;
+}
+
+std::string bank() {
+    Sf2Builder b;
+    b.samples.push_back({"tone", Sf2Builder::sine(4410, 44100.0 / 440.0), 44100, 69, 0, 441, 4410});
+    b.instruments.push_back({"tone", {{{SF2_SAMPLE_MODES, 1}, {SF2_SAMPLE_ID, 0}}}});
+    b.instruments.push_back({"kit", {{{SF2_KEY_RANGE, Sf2Builder::range(36, 40)}, {SF2_SAMPLE_ID, 0}}}});
+    b.presets.push_back({"Tone", 0, 0, {{{SF2_INSTRUMENT, 0}}}});
+    b.presets.push_back({"Kit", 0, 128, {{{SF2_INSTRUMENT, 1}}}});
+    return b.build();
+}
+
+TEST(FromSf2Tool, ConvertsABankIntoAFontThatLoads) {
+    TempDir dir;
+    std::string in = dir.write("bank.sf2", bank());
+    ToolRun run = fromSf2(in + " " + dir.path("out.brf"));
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("1 programs from presets, 127 borrowed"), std::string::npos) << run.output;
+    SoundFont font;
+    ASSERT_TRUE(font.loadSoundFont(dir.path("out.brf").c_str()));
+    EXPECT_EQ(font.programs[5].cycleLength, font.programs[0].cycleLength);
+    EXPECT_NE(font.drumRegion(0, 36).fixedStep, 0);
+}
+
+TEST(FromSf2Tool, BadOrTruncatedBanksExitWith2AndSayWhy) {
+    TempDir dir;
+    std::string full = bank();
+    std::string truncated = dir.write("cut.sf2", full.substr(0, full.size() / 2));
+    ToolRun cut = fromSf2(truncated + " " + dir.path("out.brf"));
+    EXPECT_EQ(cut.status, 2);
+    EXPECT_NE(cut.output.find("truncated"), std::string::npos) << cut.output;
+
+    std::string text = dir.write("text.sf2", "this is not a sound font");
+    ToolRun wrong = fromSf2(text + " " + dir.path("out.brf"));
+    EXPECT_EQ(wrong.status, 2);
+    EXPECT_NE(wrong.output.find("not a SoundFont 2 file"), std::string::npos) << wrong.output;
+
+    ToolRun missing = fromSf2(dir.path("none.sf2") + " " + dir.path("out.brf"));
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_NE(missing.output.find("cannot open"), std::string::npos);
+    EXPECT_FALSE(std::ifstream(dir.path("out.brf")).good());  // nothing written on failure
+}
+
+TEST(FromSf2Tool, BadArgumentsExitWith2) {
+    EXPECT_EQ(fromSf2("").status, 2);
+    EXPECT_EQ(fromSf2("a.sf2 b.brf --rate 100").status, 2);
+    EXPECT_EQ(fromSf2("a.sf2 b.brf --bogus").status, 2);
+}
+
+TEST(FromSf2Tool, SizeLimitThatCannotBeMetFails) {
+    TempDir dir;
+    std::string in = dir.write("bank.sf2", bank());
+    ToolRun run = fromSf2(in + " " + dir.path("out.brf") + " --max-size 0.01");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.output.find("size limit"), std::string::npos) << run.output;
+}
+
+}  // namespace
+}  // namespace brellin
