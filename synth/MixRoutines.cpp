@@ -41,8 +41,8 @@ struct PitchedFormat {
     static constexpr int tremoloShift = ampShift + 3;
 };
 
-// Adds one frame of a pitched voice: `amp` is the frame's amplitude, `pan`
-// 0 … 127 (0 puts everything into the second channel).
+// Adds one frame of a pitched voice: `amp` is the frame's amplitude,
+// `panComplement` 128 − pan (pan 0 puts everything into the second channel).
 template <unsigned Width, unsigned Channels>
 inline void addPitchedFrame(std::int32_t* out, const std::int8_t* sample, std::uint64_t position, std::int32_t amp,
                             std::int32_t panComplement) {
@@ -445,6 +445,12 @@ inline void mixPitchedStretch(PitchedState& s, const PitchedConstants& k, std::i
         }
         mixGrowingDepth<Width, Channels>(s, k, out, growing);
         done = growing;
+    }
+    if (done < count && s.depth == 0) {
+        // No depth, no term: nothing to cut the stretch for.
+        mixRun<Width, Channels>(s, k, out + static_cast<std::size_t>(done) * Channels, count - done, 0);
+        s.lfoCounter += static_cast<std::int32_t>(count - done);
+        done = count;
     }
     while (done < count) {
         // The first frame of the run uses counter + 1.

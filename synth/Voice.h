@@ -62,6 +62,9 @@ public:
     // Installs a copy of `source`, rescaled for the output rate, and the mix
     // routine of its kind. `sampleBlock` is the SoundFont's sample block: the
     // record's `sample` is an offset into it. Keeps the voice's active state.
+    // The mix routines read the sample at positions below `loopEnd` and the
+    // byte at `loopEnd` (pitched), or below `cycleLength` (fixed-step); the
+    // SoundFont loader keeps every record it hands out within its block.
     void setInstrument(const InstrumentRecord& source, const std::int8_t* sampleBlock);
     // Starts a note; `frequency` is Hz × 128 (the Synthesizer's frequency
     // table, possibly bent). False for frequency 0. With volume 0 the voice

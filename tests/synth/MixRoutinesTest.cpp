@@ -123,6 +123,8 @@ void randomVoice(std::mt19937& random, Voice& voice, const Format& format, bool 
     voice.lfoCounter = static_cast<std::int32_t>(chance(5) ? pick(INT32_MAX - 300, INT32_MAX) : pick(-400, 400));
     voice.depth = static_cast<std::int32_t>(pick(0, 0x3F0000));
     voice.depthTarget = static_cast<std::int32_t>(pick(0, 0x3F0000));
+    if (chance(15)) voice.depth = 0;  // most programs have no tremolo at all
+    if (chance(10)) voice.depthTarget = 0;
     voice.hold.store(chance(30));
     voice.active.store(!chance(5));
     voice.stopRequest.store(chance(3));
