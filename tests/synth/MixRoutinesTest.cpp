@@ -3,6 +3,8 @@
 // the way voices end inside a slice.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <vector>
 
@@ -442,6 +444,76 @@ TEST(MixChoice, TheRoutineFollowsTheFormatAndTheRecordKind) {
     EXPECT_EQ(voice.mix.load(), (&mixVoice<16, 2, false>));
     voice.setInstrument(drumRecord(100), sample.data());
     EXPECT_EQ(voice.mix.load(), (&mixVoice<16, 2, true>));
+}
+
+}  // namespace
+}  // namespace brellin
+
+// Golden hashes of short renders: any change to what the routines compute
+// shows here, whichever path computed it. After an intended change, run with
+// BRELLIN_UPDATE_GOLDEN=1 to print the new values and paste them below.
+namespace brellin {
+namespace {
+
+std::uint64_t fnv1a(const std::vector<std::int32_t>& values) {
+    std::uint64_t hash = 14695981039346656037ull;
+    for (std::int32_t value : values) {
+        for (int i = 0; i < 4; ++i) {
+            hash ^= (static_cast<std::uint32_t>(value) >> (8 * i)) & 0xFF;
+            hash *= 1099511628211ull;
+        }
+    }
+    return hash;
+}
+
+// A pitched note (attack, decays, tremolo, loop, release) and a drum hit at
+// each rate, mixed in slices of the rate's slice length.
+std::uint64_t goldenRender(std::uint32_t width, std::uint32_t channels) {
+    SoundFontWriter writer = test::smallTestFont();
+    writer.programs[3].lfoDelay = 100;  // the tremolo starts within the render
+    SoundFont font;
+    if (!test::loadFont(font, writer)) return 0;
+    std::vector<std::int32_t> all;
+    for (const std::uint32_t rate : {11025u, 22050u, 44100u}) {
+        const std::uint32_t slice = rate * 44 / 11025;
+        Voice note, drum;
+        prepareVoice(note, rate, width, channels, font.programs[3], font.sampleBlock.get());
+        prepareVoice(drum, rate, width, channels, font.drumRegion(0, 38), font.sampleBlock.get());
+        note.setVolume(100);
+        drum.setVolume(90);
+        note.setPan(30);
+        note.setModulation(64);
+        note.noteOn(noteFrequencies[57]);
+        drum.noteOn(noteFrequencies[60]);
+        for (int s = 0; s < 120; ++s) {
+            if (s == 80) note.noteOff();
+            if (s == 20) drum.noteOff();
+            std::vector<std::int32_t> acc(static_cast<std::size_t>(slice) * channels, 0);
+            note.mix.load()(&note, acc.data(), slice);
+            drum.mix.load()(&drum, acc.data(), slice);
+            all.insert(all.end(), acc.begin(), acc.end());
+        }
+    }
+    return fnv1a(all);
+}
+
+TEST(MixGolden, ShortRendersKeepTheirHashes) {
+    const std::uint64_t expected[4] = {0x1678f1393522a1b0ull, 0x18a8798592bce53dull, 0xd5f4b47eadcaec17ull,
+                                       0x67dba54984dca539ull};
+    const bool update = std::getenv("BRELLIN_UPDATE_GOLDEN") != nullptr;
+    for (int i = 0; i < 4; ++i) {
+        const Format& format = FORMATS[i];
+        const std::uint64_t hash = goldenRender(format.width, format.channels);
+        if (update) {
+            std::printf("%u-bit %u-channel: 0x%016llxull\n", format.width, format.channels,
+                        static_cast<unsigned long long>(hash));
+        } else {
+            EXPECT_EQ(hash, expected[i]) << format.width << "-bit " << format.channels << "-channel";
+        }
+        setWideMixing(false);
+        EXPECT_EQ(goldenRender(format.width, format.channels), hash) << "plain path";
+        setWideMixing(true);
+    }
 }
 
 }  // namespace
