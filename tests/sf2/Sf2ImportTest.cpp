@@ -358,6 +358,28 @@ TEST(Sf2ImportLoudness, AttenuationAndNormalizationAreFoldedIntoTheLevel) {
                 SF2_LEVEL_REFERENCE * 30000.0 / 127.0 * 0.03);
 }
 
+TEST(Sf2ImportLoudness, StereoPairSoundsAsLoudAsBothHalves) {
+    // The left and right halves, panned apart, carry twice the power of one
+    // centred mono sample: the converted (left) half plays 3 dB louder.
+    Sf2Builder b;
+    addMelodic(b, 0, sine440(), {{SF2_SAMPLE_MODES, 1}});
+    testing::Sf2BuildSample left = sine440(), right = sine440();
+    left.type = 4;
+    right.type = 2;
+    right.frames = Sf2Builder::sine(8820, 44100.0 / 440.0, 20000.0);  // the quieter half is not the one kept
+    b.samples.push_back(right);
+    b.samples.push_back(left);
+    auto n = static_cast<std::int32_t>(b.samples.size());
+    b.instruments.push_back({"pair",
+                             {{{SF2_PAN, 500}, {SF2_SAMPLE_MODES, 1}, {SF2_SAMPLE_ID, n - 2}},
+                              {{SF2_PAN, -500}, {SF2_SAMPLE_MODES, 1}, {SF2_SAMPLE_ID, n - 1}}}});
+    b.presets.push_back({"Pair", 1, 0, {{{SF2_INSTRUMENT, static_cast<std::int32_t>(b.instruments.size() - 1)}}}});
+    auto c = convert(b);
+    ASSERT_TRUE(c->ok);
+    const auto& w = c->writer;
+    EXPECT_NEAR(20 * std::log10(double(w.programs[1].attackLevel) / w.programs[0].attackLevel), 3.01, 0.2);
+}
+
 TEST(Sf2ImportLoudness, QuietInstrumentsKeepAnAudibleAmplitude) {
     // 60 dB of attenuation (600 cB × 0.4 is 24 dB, plus a sample 36 dB down):
     // level × 18 >> 21 would round to 0; the sample takes the rest instead.
