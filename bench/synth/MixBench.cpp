@@ -12,12 +12,16 @@
 // convert to PCM); "audio_second" is the CPU time per second of audio.
 // "RenderLoop" runs the real SoundOutput into a WAV file on /dev/null and
 // reports the process CPU time per second of audio rendered.
+//
+// BRELLIN_MIX_PLAIN=1 in the environment measures the routines without their
+// AVX2 runs.
 #include <benchmark/benchmark.h>
 
 #include <time.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <thread>
@@ -46,6 +50,12 @@ std::vector<std::int8_t> loopedSine() {
     return bytes;
 }
 
+// Honours BRELLIN_MIX_PLAIN; called at the start of every benchmark (after
+// static initialisation, which sets up the routines' own choice).
+void choosePath() {
+    if (std::getenv("BRELLIN_MIX_PLAIN") != nullptr) setWideMixing(false);
+}
+
 void perFrameCounter(benchmark::State& state) {
     state.counters["frame"] = benchmark::Counter(static_cast<double>(SLICE_FRAMES),
                                                  benchmark::Counter::kIsIterationInvariantRate |
@@ -54,6 +64,7 @@ void perFrameCounter(benchmark::State& state) {
 
 template <unsigned Width, unsigned Channels>
 void MixPitched(benchmark::State& state) {
+    choosePath();
     const bool moving = state.range(0) != 0;
     const std::vector<std::int8_t> sample = loopedSine();
     InstrumentRecord r{};
@@ -87,6 +98,7 @@ void MixPitched(benchmark::State& state) {
 
 template <unsigned Width, unsigned Channels>
 void MixFixedStep(benchmark::State& state) {
+    choosePath();
     std::vector<std::int8_t> sample(1 << 20);
     for (std::size_t i = 0; i < sample.size(); ++i) sample[i] = static_cast<std::int8_t>(i * 37);
     InstrumentRecord r{};
@@ -149,6 +161,7 @@ std::uint32_t sounding(Synthesizer& synth) {
 }
 
 void FullPoolSlice(benchmark::State& state) {
+    choosePath();
     SoundOutput output;
     WavFileDevice::Options options;
     options.startHeld = true;  // the render thread stays idle; this loop does its work
@@ -208,6 +221,7 @@ struct Keeper {
 // The real render loop with 32 sounding voices, as fast as it goes, for 10 s
 // of audio per iteration; manual time is the process CPU time.
 void FullPoolRenderLoop(benchmark::State& state) {
+    choosePath();
     constexpr std::uint32_t slicesPerRun = 10 * 44100 / SLICE_FRAMES;
     for (auto _ : state) {
         SoundOutput output;
