@@ -357,8 +357,10 @@ void RenderSession::showProgress(const std::string& title, std::uint32_t elapsed
         while (cut > 0 && (static_cast<unsigned char>(shown[cut]) & 0xC0) == 0x80) --cut;  // whole UTF-8 characters
         shown = shown.substr(0, cut) + "...";
     }
-    std::fprintf(stderr, "\r\033[K%s  %s / %s%s", shown.c_str(), clockText(elapsed).c_str(), clockText(total).c_str(),
-                 last ? "\n" : "");
+    std::string line = shown + "  " + clockText(elapsed) + " / " + clockText(total);
+    if (line == shownProgress && !last) return;  // redraw only when the text changes
+    shownProgress = last ? std::string() : line;
+    std::fprintf(stderr, "\r\033[K%s%s", line.c_str(), last ? "\n" : "");
     std::fflush(stderr);
 }
 

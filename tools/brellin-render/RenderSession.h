@@ -114,6 +114,7 @@ private:
     std::uint32_t songLimit = 0;   // play-clock ms after which a song that has not ended is cut
     bool songLimited = false;
     bool anySong = false;
+    std::string shownProgress;     // the progress line on the terminal now
 };
 
 }  // namespace brellin
