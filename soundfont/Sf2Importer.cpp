@@ -128,13 +128,32 @@ double layerGain(const std::vector<Sf2Region>& layers) {
     return std::sqrt(power);
 }
 
-// The layer to convert: the first that is not the right half of a stereo pair.
-std::size_t chooseLayer(const Sf2File& bank, const std::vector<Sf2Region>& layers) {
+// How much of a held note's first second a layer carries: its attenuation
+// times the mean of its volume envelope.
+double heldLoudness(const Sf2Region& r) {
+    Sf2VolumeEnvelope e = envelopeOf(r);
+    double sum = 0.0;
+    for (int i = 0; i < 100; ++i) sum += sf2EnvelopeGain(e, (i + 0.5) / 100.0);
+    double att = std::clamp(r[SF2_INITIAL_ATTENUATION], 0, 1440) * ATTENUATION_SCALE;
+    return dbGain(-att / 10.0) * sum / 100.0;
+}
+
+// The layer to convert: for a program the one that carries most of the
+// held sound (a pad rather than the short chiff layered on it); for a drum,
+// whose sound is its attack, the first. Never the right half of a stereo
+// pair when its left half is there; the first of equals.
+std::size_t chooseLayer(const Sf2File& bank, const std::vector<Sf2Region>& layers, bool held) {
+    std::size_t best = 0;
+    double bestLoudness = -1.0;
     for (std::size_t i = 0; i < layers.size(); ++i) {
-        if (layers[i].sampleIndex < bank.samples.size() && (bank.samples[layers[i].sampleIndex].sampleType & 2) == 0)
-            return i;
+        bool right = layers[i].sampleIndex < bank.samples.size() && (bank.samples[layers[i].sampleIndex].sampleType & 2);
+        double loudness = (held ? heldLoudness(layers[i]) : 1.0) * (right ? 0.5 : 1.0);
+        if (loudness > bestLoudness * 1.0001) {
+            bestLoudness = loudness;
+            best = i;
+        }
     }
-    return 0;
+    return best;
 }
 
 std::vector<std::int8_t> quantize(const std::vector<double>& values, double gain) {
@@ -467,7 +486,7 @@ bool Sf2Importer::convertAtRate(Sf2File& bank, SoundFontWriter& writer, std::uin
                                     "): no zone sounds; borrowing another program");
             continue;
         }
-        const Sf2Region& region = layers[chooseLayer(bank, layers)];
+        const Sf2Region& region = layers[chooseLayer(bank, layers, true)];
         ZoneSample z;
         std::string why;
         PitchedSample sample;
@@ -561,7 +580,7 @@ bool Sf2Importer::convertAtRate(Sf2File& bank, SoundFontWriter& writer, std::uin
         int presetIndex = kitPresets[kit];
         for (int key = 0; key < 128; ++key) {
             if (bank.findRegions(presetIndex, key, 100, layers) == 0) continue;
-            const Sf2Region& region = layers[chooseLayer(bank, layers)];
+            const Sf2Region& region = layers[chooseLayer(bank, layers, false)];
             ZoneSample z;
             std::string why;
             if (!zoneSample(bank, region, z, why)) {

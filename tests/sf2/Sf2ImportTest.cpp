@@ -380,6 +380,26 @@ TEST(Sf2ImportLoudness, StereoPairSoundsAsLoudAsBothHalves) {
     EXPECT_NEAR(20 * std::log10(double(w.programs[1].attackLevel) / w.programs[0].attackLevel), 3.01, 0.2);
 }
 
+TEST(Sf2ImportLayers, TheLayerThatCarriesTheHeldSoundIsConverted) {
+    // A chiff that dies within 0.1 s layered over a sustained pad: the
+    // program is the pad, whichever zone comes first.
+    Sf2Builder b;
+    testing::Sf2BuildSample chiff = sine440(), pad = sine440(57);
+    b.samples.push_back(chiff);
+    b.samples.push_back(pad);
+    b.instruments.push_back({"layers",
+                             {{{SF2_DECAY_VOL_ENV, -4800}, {SF2_SUSTAIN_VOL_ENV, 1000}, {SF2_SAMPLE_MODES, 1},
+                               {SF2_SAMPLE_ID, 0}},
+                              {{SF2_INITIAL_ATTENUATION, 60}, {SF2_SAMPLE_MODES, 1}, {SF2_SAMPLE_ID, 1}}}});
+    b.presets.push_back({"Pad", 0, 0, {{{SF2_INSTRUMENT, 0}}}});
+    auto c = convert(b);
+    ASSERT_TRUE(c->ok);
+    const InstrumentRecord& rec = c->writer.programs[0];
+    // Root 57 makes the pad's recording 220 Hz: 100 samples per period at 22050 Hz.
+    EXPECT_EQ(rec.cycleLength, 100u);
+    EXPECT_EQ(rec.decay1Rate, 0);  // the pad's envelope, not the chiff's
+}
+
 TEST(Sf2ImportLoudness, QuietInstrumentsKeepAnAudibleAmplitude) {
     // 60 dB of attenuation (600 cB × 0.4 is 24 dB, plus a sample 36 dB down):
     // level × 18 >> 21 would round to 0; the sample takes the rest instead.
