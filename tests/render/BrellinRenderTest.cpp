@@ -123,3 +123,16 @@ TEST(BrellinRender, InfoPrintsOneKeyPerLine) {
                            std::to_string(std::filesystem::file_size(other)) + " bytes\nLength: 0:00 (500 ms)\n");
     EXPECT_EQ(render("--info /nonexistent/x.mid").status, 1);
 }
+
+TEST(BrellinRender, SongsThatNeverEndAreCutAtTheirMeasuredLength) {
+    TempDir dir;
+    // Format 1 without tracks never ends: measured 0 ms, cut after one slice.
+    std::string empty = dir.write("empty.mid", header(1, 0, 96));
+    ASSERT_EQ(render("-q -o " + q(dir.path("empty.wav")) + " " + q(empty)).status, 0);
+    EXPECT_EQ(std::filesystem::file_size(dir.path("empty.wav")), 44u + 1u * 88u * 2u);
+    // Division 0: the clock never reaches the note-off; the note-on plays in
+    // the first slice (4 ms measured), and the song is cut one slice later.
+    std::string stalled = dir.write("stalled.mid", header(0, 1, 0) + track(noteOn(0, 0, 60, 100) + noteOff(10, 0, 60) + endOfTrack()));
+    ASSERT_EQ(render("-q -o " + q(dir.path("stalled.wav")) + " " + q(stalled)).status, 0);
+    EXPECT_EQ(std::filesystem::file_size(dir.path("stalled.wav")), 44u + 2u * 88u * 2u);
+}
