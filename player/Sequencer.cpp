@@ -117,6 +117,9 @@ bool Sequencer::stop() {
         std::lock_guard<std::mutex> guard(lock);
         playing.store(false, std::memory_order_release);
         if (!playThread.joinable()) return true;
+        // Called by the SongEndListener on the play thread itself: that
+        // thread is about to end and cannot wait for itself.
+        if (playThread.get_id() == std::this_thread::get_id()) return true;
     }
     // The wait happens without the lock: a tick that is sending events
     // needs it to finish its slice.

@@ -250,3 +250,25 @@ TEST(SequencerPlayThread, PlayWhilePlayingRestartsTheSong) {
     render.quit();
     EXPECT_EQ(synth.currentCallback(), nullptr);
 }
+
+TEST(SequencerPlayThread, SongEndListenerMayCallStop) {
+    TempDir dir;
+    FakeSynthesizer synth;
+    Sequencer sequencer(&synth);
+    struct StoppingListener : SongEndListener {
+        Sequencer* sequencer = nullptr;
+        std::atomic<int> count{0};
+        void notify() override {
+            sequencer->stop();  // on the play thread
+            ++count;
+        }
+    } listener;
+    listener.sequencer = &sequencer;
+    sequencer.songEndListener = &listener;
+    ASSERT_TRUE(sequencer.load(dir.write("g.mid", shortSong()).c_str()));
+    RenderLoop render(synth);
+    ASSERT_TRUE(sequencer.play());
+    while (listener.count == 0) std::this_thread::sleep_for(1ms);
+    EXPECT_TRUE(sequencer.stop());
+    EXPECT_EQ(listener.count, 1);
+}
