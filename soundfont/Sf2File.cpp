@@ -119,7 +119,7 @@ constexpr std::uint32_t MAX_HYDRA_BYTES = 64u << 20;
 
 // Operators that a preset zone may not set: sample addresses, key/velocity
 // overrides, sample modes, exclusive class and root key are instrument-only
-// (section 8.5); ranges are intersected, not added.
+// (SoundFont 2.04, section 8.5); ranges are intersected, not added.
 bool presetMayAdd(int op) {
     switch (op) {
         case SF2_START_ADDRS_OFFSET:

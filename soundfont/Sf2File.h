@@ -187,7 +187,7 @@ private:
     std::size_t terminalInstrumentBag = 0;  // the same for the last instrument
 };
 
-// Default value of a generator in an instrument zone (section 8.1.3).
+// Default value of a generator in an instrument zone (SoundFont 2.04, section 8.1.3).
 std::int32_t sf2GeneratorDefault(int op);
 
 }  // namespace brellin
