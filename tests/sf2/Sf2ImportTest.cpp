@@ -604,6 +604,29 @@ TEST(Sf2ImportFallback, MissingProgramsBorrowFromTheirFamilyOrProgram0) {
     EXPECT_EQ(w.drumRegions[w.drumKitMaps[36]].cycleLength, 0u);
 }
 
+TEST(Sf2ImportFallback, WithoutProgram0TheFirstProgramFillsOtherFamilies) {
+    Sf2Builder b;
+    addMelodic(b, 40, sine440(), {{SF2_SAMPLE_MODES, 1}});
+    auto c = convert(b);
+    ASSERT_TRUE(c->ok);
+    EXPECT_EQ(c->importer.summary.borrowedFrom[0], 40);
+    EXPECT_EQ(c->importer.summary.borrowedFrom[127], 40);
+    EXPECT_EQ(c->writer.programs[0].groupId, 0);
+}
+
+TEST(Sf2ImportDrums, StepsFollowTheDataRate) {
+    // Stored at 44100 Hz, a drum at its root takes two samples per output
+    // sample at 22050 Hz (the voice halves the step at 44100 Hz).
+    Sf2Builder b;
+    addMelodic(b, 0, sine440(), {{SF2_SAMPLE_MODES, 1}});
+    addKit(b, 0);
+    auto c = convert(b, 44100);
+    ASSERT_TRUE(c->ok);
+    const auto& w = c->writer;
+    EXPECT_EQ(w.drumRegions[w.drumKitMaps[36]].lfoDepthStep, 2 * 65536);
+    EXPECT_NEAR(double(w.drumRegions[w.drumKitMaps[36]].cycleLength), 2205.0, 3.0);
+}
+
 TEST(Sf2ImportFallback, PresetWithoutKey60UsesTheMiddleOfItsRange) {
     Sf2Builder b;
     addMelodic(b, 0, sine440(), {{SF2_SAMPLE_MODES, 1}, {SF2_KEY_RANGE, Sf2Builder::range(80, 100)}});
