@@ -187,3 +187,26 @@ TEST(RealSongs, FileStartsWithTheSongAndEndsWithIt) {
     for (std::size_t i = 44; i < 44 + 44; ++i) sounding |= static_cast<std::uint8_t>(wav[i]) != 0x80;
     EXPECT_TRUE(sounding);
 }
+
+TEST(RealSongs, RealTimePlayThroughTheNullDevice) {
+    // The device path of brellin-render (no WAV file): the render thread runs
+    // from the start, the first song's reset is carried out between slices,
+    // and the song still ends at its scanned time.
+    TempDir dir;
+    std::string song = std::string("MThd\0\0\0\6\0\0\0\1\0\x60", 14) + "MTrk" + std::string("\0\0\0\x10", 4) +
+                       std::string("\0\x90\x3C\x7F\0\x90\x40\x7F\x60\x80\x3C\0\0\xFF\x2F\0", 16);
+    std::string path = dir.write("short.mid", song);
+    RenderOptions options;
+    options.soundFont = std::string(BRELLIN_BINARY_DIR) + "/small.brf";
+    options.realtimeBackend = AudioBackend::Null;
+    RenderSession session(options);
+    std::string error;
+    ASSERT_TRUE(session.start(error)) << error;
+    ASSERT_TRUE(session.playFile(path));
+    EXPECT_EQ(session.lastSongClock, 500u);
+    EXPECT_EQ(session.noteOnsSent, 2u);
+    ASSERT_TRUE(session.playFile(path));
+    EXPECT_EQ(session.lastSongClock, 500u);
+    EXPECT_EQ(session.noteOnsSent, 4u);
+    EXPECT_TRUE(session.finish(error)) << error;
+}

@@ -94,6 +94,8 @@ bool RenderSession::start(std::string& error) {
         wav = device.get();
         output.setDevice(std::move(device));
         renderParked = true;  // nothing renders until the first song is ready
+    } else {
+        output.setDevice(createAudioDevice(options.realtimeBackend));
     }
     if (!output.open(options.bits, options.rate, options.channels)) {
         if (wav) {
@@ -131,6 +133,7 @@ bool RenderSession::start(std::string& error) {
     sequencer = std::make_unique<Sequencer>(this);
     sequencer->volume = volume;
 
+    ownerThread = std::this_thread::get_id();
     firstClock = output.clock.load();
     output.setClockCallback(&RenderSession::sessionCallback, this);
     started = true;
@@ -160,11 +163,14 @@ bool RenderSession::playFile(const std::string& path) {
         installsBefore = installs;
     }
     if (!sequencer->play()) return false;
+    // The play clock the song starts from: what `resume` read through the
+    // relay on this thread (the Sequencer's own copy moves with every tick).
+    const std::uint32_t startClock = clockReadHere;
     {
         std::unique_lock<std::mutex> guard(mutex);
         condition.wait(guard, [&] { return installs > installsBefore; });
         state = SongState::Playing;
-        songStartClock = sequencer->lastClock;
+        songStartClock = startClock;
         songLimit = measured >= 0xFFFFFFF8u ? 0xFFFFFFFFu : measured + 4;
         goAhead = true;  // lets a parked render thread go on
         condition.notify_all();
@@ -281,7 +287,11 @@ bool RenderSession::reset() {
     return true;
 }
 
-std::uint32_t RenderSession::outputTime() { return synthesizer->outputTime(); }
+std::uint32_t RenderSession::outputTime() {
+    std::uint32_t now = synthesizer->outputTime();
+    if (std::this_thread::get_id() == ownerThread) clockReadHere = now;
+    return now;
+}
 
 void RenderSession::setClockCallback(ClockCallback callback, void* argument, ClockCallback* oldCallback,
                                      void** oldArgument) {

@@ -29,7 +29,9 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
+#include "output/AudioDevice.h"
 #include "output/SoundOutput.h"
 #include "output/WavFileDevice.h"
 #include "player/Sequencer.h"
@@ -39,6 +41,7 @@ namespace brellin {
 
 struct RenderOptions {
     std::string outputPath;  // WAV file; empty: the sound device in real time
+    AudioBackend realtimeBackend = AudioBackend::Alsa;  // the device without a WAV file (tests: Null)
     std::uint32_t rate = 22050;
     std::uint32_t bits = 8;
     std::uint32_t channels = 2;
@@ -115,6 +118,8 @@ private:
     bool songLimited = false;
     bool anySong = false;
     std::string shownProgress;     // the progress line on the terminal now
+    std::thread::id ownerThread;   // the thread that runs the session (main)
+    std::uint32_t clockReadHere = 0;  // the play clock as last read through the relay on that thread
 };
 
 }  // namespace brellin
