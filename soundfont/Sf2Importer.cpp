@@ -174,14 +174,15 @@ double peakOf(const std::vector<double>& values) {
 // The key at which the sample plays at its own speed.
 double naturalKeyOf(const ZoneSample& z) { return z.rootKey - z.tuneCents / 100.0; }
 
-// Mean value (0 … 1) of the modulation envelope over the first half second
-// of a held note: linear attack, hold, linear decay to the sustain level.
+// Mean value (0 … 1) of the modulation envelope over the first quarter
+// second of a note (most notes of a song are about that short): linear
+// attack, hold, linear decay to the sustain level.
 double modulationEnvelopeMean(const Sf2Region& r) {
     const double delay = sf2Seconds(r[SF2_DELAY_MOD_ENV]), attack = sf2Seconds(r[SF2_ATTACK_MOD_ENV]);
     const double hold = sf2Seconds(r[SF2_HOLD_MOD_ENV]), decay = sf2Seconds(r[SF2_DECAY_MOD_ENV]);
     const double sustain = 1.0 - std::clamp(r[SF2_SUSTAIN_MOD_ENV], 0, 1000) / 1000.0;
     double sum = 0.0;
-    const int steps = 500;
+    const int steps = 250;  // 1 ms each
     for (int i = 0; i < steps; ++i) {
         double t = (i + 0.5) / 1000.0 - delay, x;
         if (t < 0) x = 0;
