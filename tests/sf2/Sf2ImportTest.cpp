@@ -437,6 +437,20 @@ TEST(Sf2ImportFilter, LowFilterCutoffIsBakedIntoTheLoudness) {
     EXPECT_GT(drop, -32.0);
 }
 
+TEST(Sf2ImportFilter, ModulationEnvelopeOpensTheFilter) {
+    // The same 131 Hz cutoff opened by 4800 cents through a modulation
+    // envelope that stays at full level: 2.1 kHz, the 440 Hz sine passes.
+    Sf2Builder b;
+    addMelodic(b, 0, sine440(60), {{SF2_SAMPLE_MODES, 1}});
+    addMelodic(b, 1, sine440(60), {{SF2_SAMPLE_MODES, 1}, {SF2_INITIAL_FILTER_FC, 4800},
+                                    {SF2_MOD_ENV_TO_FILTER_FC, 4800}});
+    auto c = convert(b);
+    ASSERT_TRUE(c->ok);
+    const auto& w = c->writer;
+    double ratio = double(w.programs[1].attackLevel) / w.programs[0].attackLevel;
+    EXPECT_NEAR(20 * std::log10(ratio), 0.0, 1.0);
+}
+
 TEST(Sf2ImportFilter, FilteredLoopStaysSeamless) {
     // 44 periods of 440 Hz in a 4410-frame loop, filtered at 600 Hz with
     // resonance: the loop's last frame must lead smoothly into its first.
