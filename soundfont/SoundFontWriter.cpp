@@ -49,7 +49,10 @@ std::vector<std::uint8_t> SoundFontWriter::bytes() const {
 
     std::vector<std::uint8_t> out;
     out.reserve(static_cast<std::size_t>(9232 + 72 * regionCount + 512 * kitCount + blockLength + 512));
-    out.insert(out.end(), {'B', 'R', 'F', brf0 ? std::uint8_t('0') : std::uint8_t('1')});
+    out.push_back('B');
+    out.push_back('R');
+    out.push_back('F');
+    out.push_back(brf0 ? '0' : '1');
     // The size field always counts 72-byte records, whatever the magic.
     putLe32(out, static_cast<std::uint32_t>(9224 + 72 * std::uint64_t{regionCount} + 512 * std::uint64_t{kitCount} +
                                             blockLength));
