@@ -11,7 +11,22 @@
 
 namespace brellin {
 
-AlsaDevice::AlsaDevice(std::string name) : pcmName(std::move(name)) {}
+namespace {
+
+// alsa-lib prints its own "ALSA lib ..." lines on stderr for every failed
+// lookup; the device reports one message of its own naming the PCM and the
+// ALSA error instead.
+void quietAlsaErrors(const char*, int, const char*, int, const char*, ...) {}
+
+}  // namespace
+
+AlsaDevice::AlsaDevice(std::string name) : pcmName(std::move(name)) {
+    static const bool quieted = [] {
+        snd_lib_error_set_handler(quietAlsaErrors);
+        return true;
+    }();
+    (void)quieted;
+}
 
 AlsaDevice::~AlsaDevice() { close(); }
 
