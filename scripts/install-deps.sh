@@ -6,7 +6,7 @@ set -euo pipefail
 
 build=(g++ cmake ninja-build pkg-config libgtest-dev libbenchmark-dev libasound2-dev
        libfreetype-dev libfontconfig-dev fonts-dejavu-core fonts-ipafont-gothic
-       qt6-base-dev libx11-dev libxext-dev)
+)
 # Tests: clang with its fuzzer and sanitizer runtimes, the real-world songs,
 # the peer synthesizer and its sound fonts, sox for measuring renders, and a
 # virtual display for the window.
