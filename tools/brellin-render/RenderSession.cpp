@@ -77,14 +77,13 @@ RenderSession::RenderSession(const RenderOptions& newOptions) : options(newOptio
 
 RenderSession::~RenderSession() {
     if (sequencer) sequencer->stop();
-    output.close();
-    if (synthesizer) synthesizer->destroyVoices();
+    // Output, voices, Sequencer, while the relay (this) is still whole.
+    engine.shutdown();
 }
 
 bool RenderSession::start(std::string& error) {
     // The Synthesizer's random pan generator takes its seed from rand().
     std::srand(options.seed);
-    synthesizer = std::make_unique<Synthesizer>();
 
     if (!options.outputPath.empty()) {
         WavFileDevice::Options deviceOptions;
@@ -97,41 +96,63 @@ bool RenderSession::start(std::string& error) {
     } else {
         output.setDevice(createAudioDevice(options.realtimeBackend));
     }
-    if (!output.open(options.bits, options.rate, options.channels)) {
-        if (wav) {
-            error = std::string("cannot write the WAV file: ") + output.deviceErrorText();
-        } else {
-            error = std::string("cannot open the sound device: ") + output.deviceErrorText() +
-                    "\nUse -o FILE.wav to render into a WAV file instead.";
-        }
-        return false;
+    // The options stand in for the settings they override; nothing is
+    // written back to Brellin.cfg.
+    settings.SampleRate = options.rate == 11025 ? 0 : options.rate == 44100 ? 2 : 1;
+    settings.BitRate = options.bits == 16 ? 1 : 0;
+    settings.fStereo = options.channels == 2 ? 1 : 0;
+    settings.MaxChannels = static_cast<std::int32_t>(options.voices);
+    settings.fReverb = options.reverb > 0 ? 1 : 0;
+    if (options.reverb > 0) settings.ReverbLevel = options.reverb;
+    settings.fLowPassFilter = options.lowPass ? 1 : 0;
+    settings.Volume = options.volume;
+    std::string fontName = options.soundFontName;
+    if (!options.soundFont.empty()) {
+        std::filesystem::path font(options.soundFont);
+        std::string folder = font.has_parent_path() ? font.parent_path().string() : std::string(".");
+        engine.setSoundFontFolder((folder + "/").c_str());
+        fontName = font.filename().string();
     }
-    output.reverbOn = options.reverb > 0;
-    output.reverbLevel = std::clamp(options.reverb, 1, 6);
-    output.lowPassOn = options.lowPass;
-    output.chooseConverter();
+    std::snprintf(settings.SoundFontName, sizeof settings.SoundFontName, "%s", fontName.c_str());
+    engine.sequencerTarget = this;
 
-    std::string fontPath = options.soundFont;
-    if (fontPath.empty()) {
-        char folder[4096];
-        if (!executableFolder(folder, sizeof folder)) {
-            error = "cannot find the folder of the program to load small.brf; give --soundfont PATH";
-            return false;
+    // On the device the player's one retry in 11K/8bit/mono/8ch; a WAV file
+    // is written in the format asked for or not at all.
+    ResultCode code;
+    if (wav) {
+        code = engine.startEngine();
+    } else {
+        EngineStart outcome = engine.startWithFallback();
+        code = engine.lastStartCode;
+        if (outcome == EngineStart::StartedWithFallback) {
+            showMessage(messages, FALLBACK_FORMAT_NOTICE, MESSAGE_FALLBACK_FORMAT);
         }
-        fontPath = std::string(folder) + "small.brf";
     }
-    if (!synthesizer->loadSoundFont(fontPath.c_str())) {
-        error = "cannot load the sound font \"" + fontPath + "\": " + resultCodeMeaning(synthesizer->lastError);
+    if (failed(code)) {
+        std::string font = engine.searchedFolder() + settings.SoundFontName;
+        switch (engine.failedStage) {
+        case EngineStage::Output:
+            if (wav) {
+                error = std::string("cannot write the WAV file: ") + output.deviceErrorText();
+            } else {
+                error = std::string("cannot open the sound device: ") + output.deviceErrorText() +
+                        "\nUse -o FILE.wav to render into a WAV file instead.";
+            }
+            break;
+        case EngineStage::SoundFont:
+            if (code == RESULT_NO_SOUND_FONT) {
+                error = "cannot load the sound font \"" + font + "\" and no other .brf file is in \"" +
+                        engine.searchedFolder() + "\"; give --soundfont PATH";
+            } else {
+                error = "cannot load the sound font \"" + font + "\": " + resultCodeMeaning(code);
+            }
+            break;
+        default:
+            error = std::string("cannot create the voices: ") + resultCodeMeaning(code);
+            break;
+        }
         return false;
     }
-    if (!synthesizer->createVoices(output, options.voices)) {
-        error = std::string("cannot create the voices: ") + resultCodeMeaning(synthesizer->lastError);
-        return false;
-    }
-    std::int32_t volume = std::clamp(options.volume, 0, 127);
-    synthesizer->setUserVolume(volume);
-    sequencer = std::make_unique<Sequencer>(this);
-    sequencer->volume = volume;
 
     ownerThread = std::this_thread::get_id();
     firstClock = output.clock.load();

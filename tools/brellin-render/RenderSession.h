@@ -32,6 +32,7 @@
 #include <thread>
 
 #include "output/AudioDevice.h"
+#include "engine/Engine.h"
 #include "output/SoundOutput.h"
 #include "output/WavFileDevice.h"
 #include "player/Sequencer.h"
@@ -46,7 +47,8 @@ struct RenderOptions {
     std::uint32_t bits = 8;
     std::uint32_t channels = 2;
     std::uint32_t voices = 32;
-    std::string soundFont;   // empty: small.brf beside the executable
+    std::string soundFont;   // empty: soundFontName in the program's folder
+    std::string soundFontName = "small.brf";  // the settings' SoundFontName
     int reverb = 0;          // 0 off, 1 … 6 level
     bool lowPass = false;
     int volume = 128;        // 0 … 128
@@ -95,9 +97,14 @@ private:
     void showProgress(const std::string& title, std::uint32_t elapsed, std::uint32_t total, bool last);
 
     RenderOptions options;
-    SoundOutput output;
-    std::unique_ptr<Synthesizer> synthesizer;
-    std::unique_ptr<Sequencer> sequencer;
+    // The engine is built as the player builds it: from Settings (the
+    // options over Brellin.cfg) through startEngine.
+    Settings settings;
+    StderrMessageSink messages;
+    Engine engine{settings, messages};
+    SoundOutput& output = engine.output;
+    Synthesizer* synthesizer = &engine.synthesizer;
+    std::unique_ptr<Sequencer>& sequencer = engine.sequencer;
     WavFileDevice* wav = nullptr;  // owned by the output
     bool started = false;
 

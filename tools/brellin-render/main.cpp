@@ -6,6 +6,7 @@
 #include <getopt.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -17,7 +18,9 @@
 
 #include "display/TextDecoder.h"
 #include "midi/MidiFileInfo.h"
+#include "settings/Settings.h"
 #include "tools/brellin-render/RenderSession.h"
+#include "ui/model/CommandLineList.h"
 
 using namespace brellin;
 
@@ -30,6 +33,8 @@ void usage(FILE* out) {
     std::fputs(
         "Usage: brellin-render [OPTIONS] FILE...\n"
         "Plays MIDI files (.mid, .midi, .rmi) and .brl play lists (their entries in order).\n"
+        "The engine is built from Brellin.cfg beside the program; the options override it\n"
+        "(and are not written back). The defaults below are those without Brellin.cfg.\n"
         "\n"
         "  -o, --output PATH     render into a WAV file (several songs: one after another);\n"
         "                        without -o, play on the sound device in real time\n"
@@ -42,7 +47,9 @@ void usage(FILE* out) {
         "      --lowpass         low-pass filter\n"
         "      --volume 0..128   volume (default 128)\n"
         "      --info            print File, Title, Copyright, Size and Length of each FILE, no sound\n"
-        "      --seed N          seed of the random generator (controller 10 value 0)\n"
+        "      --seed N          seed of the random generators (controller 10 value 0, --random)\n"
+        "      --random          play as many songs as the list holds, each picked at random\n"
+        "      --save-list OUT.brl  write the FILEs (play lists expanded) as a .brl play list, no sound\n"
         "  -q, --quiet           no progress display\n"
         "  -h, --help            this text\n"
         "      --version         the version\n",
@@ -69,43 +76,10 @@ bool parseNumber(const char* text, long low, long high, long& value) {
     return true;
 }
 
-bool endsWithCaseless(const std::string& text, const char* suffix) {
-    std::size_t n = std::strlen(suffix);
-    if (text.size() < n) return false;
-    for (std::size_t i = 0; i < n; ++i) {
-        char a = text[text.size() - n + i];
-        if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-        if (a != suffix[i]) return false;
-    }
-    return true;
-}
-
 struct Entry {
     std::string path;
     bool readable = true;  // false: a play list that could not be read
 };
-
-// A .brl play list's entries in order: every non-empty line is a path (CR
-// dropped); relative paths are taken from the play list's folder.
-void expand(const std::string& file, std::vector<Entry>& entries) {
-    if (!endsWithCaseless(file, ".brl")) {
-        entries.push_back({file});
-        return;
-    }
-    std::ifstream in(file, std::ios::binary);
-    if (!in || std::filesystem::is_directory(file)) {
-        entries.push_back({file, false});
-        return;
-    }
-    std::filesystem::path folder = std::filesystem::path(file).parent_path();
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty()) continue;
-        std::filesystem::path entry(line);
-        entries.push_back({entry.is_relative() ? (folder / entry).string() : line});
-    }
-}
 
 std::string utf8Text(const char* bytes, std::uint32_t length) {
     std::u32string decoded;
@@ -159,9 +133,21 @@ int printInfo(const std::vector<Entry>& entries) {
 
 int main(int argc, char** argv) {
     RenderOptions options;
-    bool info = false, quiet = false;
+    // The player's settings beside the program; the options below override them.
+    Settings settings;
+    settings.loadSettings("Brellin.cfg");
+    options.rate = static_cast<std::uint32_t>(settings.sampleRateHz());
+    options.bits = static_cast<std::uint32_t>(settings.bitsPerSample());
+    options.channels = static_cast<std::uint32_t>(settings.channelCount());
+    options.voices = static_cast<std::uint32_t>(settings.MaxChannels);
+    options.reverb = settings.fReverb ? std::max(1, static_cast<int>(settings.ReverbLevel)) : 0;
+    options.lowPass = settings.fLowPassFilter != 0;
+    options.volume = settings.Volume;
+    options.soundFontName = settings.SoundFontName;
+    bool info = false, quiet = false, random = false;
+    std::string saveList;
     enum : int { optRate = 1000, optBits, optMono, optStereo, optVoices, optSoundFont, optReverb, optLowPass,
-                 optVolume, optInfo, optSeed, optVersion };
+                 optVolume, optInfo, optSeed, optVersion, optRandom, optSaveList };
     static const option longOptions[] = {
         {"output", required_argument, nullptr, 'o'},  {"rate", required_argument, nullptr, optRate},
         {"bits", required_argument, nullptr, optBits}, {"mono", no_argument, nullptr, optMono},
@@ -170,7 +156,8 @@ int main(int argc, char** argv) {
         {"lowpass", no_argument, nullptr, optLowPass}, {"volume", required_argument, nullptr, optVolume},
         {"info", no_argument, nullptr, optInfo},       {"seed", required_argument, nullptr, optSeed},
         {"quiet", no_argument, nullptr, 'q'},          {"help", no_argument, nullptr, 'h'},
-        {"version", no_argument, nullptr, optVersion}, {nullptr, 0, nullptr, 0}};
+        {"version", no_argument, nullptr, optVersion}, {"random", no_argument, nullptr, optRandom},
+        {"save-list", required_argument, nullptr, optSaveList}, {nullptr, 0, nullptr, 0}};
     opterr = 0;
     int c;
     long value = 0;
@@ -210,6 +197,11 @@ int main(int argc, char** argv) {
             if (!parseNumber(optarg, 0, 4294967295L, value)) return usageError("--seed must be a number 0 … 4294967295", optarg);
             options.seed = static_cast<std::uint32_t>(value);
             break;
+        case optRandom: random = true; break;
+        case optSaveList:
+            if (!*optarg) return usageError("empty play-list path");
+            saveList = optarg;
+            break;
         case 'q': quiet = true; break;
         case 'h': usage(stdout); return 0;
         case optVersion: std::printf("brellin-render 0.1.0\n"); return 0;
@@ -219,8 +211,22 @@ int main(int argc, char** argv) {
     }
     if (optind >= argc) return usageError("no FILE given");
 
+    std::vector<std::string> files(argv + optind, argv + argc);
+    if (!saveList.empty()) {
+        ResultCode failure = RESULT_OK;
+        if (!saveCommandLineList(saveList.c_str(), files, &failure)) {
+            std::fprintf(stderr, "%s: cannot write the play list %s: %s\n", programName, saveList.c_str(),
+                         resultCodeMeaning(failure));
+            return 1;
+        }
+        return 0;
+    }
+    // The play list as the player builds it: .brl files merged, each song
+    // once (--info with --random lists the songs in the order picked).
+    PlayOrder order = buildPlayOrder(files, random, options.seed);
     std::vector<Entry> entries;
-    for (int i = optind; i < argc; ++i) expand(argv[i], entries);
+    for (const std::string& list : order.unreadableLists) entries.push_back({list, false});
+    for (const std::string& song : order.songs) entries.push_back({song});
     if (info) return printInfo(entries);
 
     options.progress = !quiet && isatty(STDERR_FILENO);
