@@ -22,6 +22,13 @@ TEST(CommandLineListOrder, ListsExpandInOrderAndEachSongOnce) {
     EXPECT_TRUE(order.unreadableLists.empty());
 }
 
+TEST(CommandLineListOrder, RelativeSongsOfAListAreTakenFromItsFolder) {
+    TempDir dir;
+    std::string brl = dir.write("l.brl", "s.mid\r\n" + dir.path("s.mid") + "\nsub/t.mid\n");
+    PlayOrder order = buildPlayOrder({"rel.mid", brl}, false, 1);
+    EXPECT_EQ(order.songs, (std::vector<std::string>{"rel.mid", dir.path("s.mid"), dir.path("s.mid"), dir.path("sub/t.mid")}));
+}
+
 TEST(CommandLineListOrder, UnreadablePlayListIsReported) {
     TempDir dir;
     PlayOrder order = buildPlayOrder({dir.path("missing.brl"), "/s/x.mid"}, false, 1);

@@ -41,7 +41,18 @@ void fill(PlayList& list, const std::vector<std::string>& files, std::vector<std
                 continue;
             }
             probe.close();
+            std::uint32_t before = list.entries.count();
             list.openPath(file.c_str());
+            // A terminal is not started in the list's folder: the songs the
+            // list added by relative paths are taken from the list's folder.
+            std::size_t slash = file.rfind('/');
+            if (slash != std::string::npos) {
+                std::string folder = file.substr(0, slash + 1);
+                for (std::uint32_t i = before; i < list.entries.count(); ++i) {
+                    TextBuffer* song = list.entries.at(i);
+                    if (song->text()[0] != '/') song->assign((folder + song->text()).c_str());
+                }
+            }
         } else if (onlyMidiNames && !PlayList::isMidiFileName(file.c_str())) {
             continue;
         } else if (list.entries.find(file.c_str()) < 0) {

@@ -5,7 +5,9 @@
 // merged, every other name is added as a song, each path once. The player
 // then steps through the list: every entry once in list order, or, with
 // `random`, as many picks of pickRandom as there are entries (a pick may
-// repeat a song, as in the player's Random mode). `--save-list` writes the
+// repeat a song, as in the player's Random mode). Songs that a play list
+// names by relative paths are taken from the list's folder (the window keeps
+// them relative). `--save-list` writes the
 // named files as a BRL play list through the same model.
 #pragma once
 
