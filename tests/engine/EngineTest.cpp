@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -150,6 +152,24 @@ TEST(EngineStart, ListenersAreGivenToTheNewSequencer) {
     EXPECT_EQ(rig.engine.sequencer->noteOnListener, &note);
     EXPECT_EQ(rig.engine.sequencer->textEventListener, nullptr);
     EXPECT_EQ(rig.engine.sequencer->synthesizer, &rig.engine.synthesizer);
+}
+
+TEST(EngineStart, ShutdownWhilePlayingEndsTheSongThroughTheRenderLoop) {
+    struct End : SongEndListener {
+        std::atomic<int> count{0};
+        void notify() override { ++count; }
+    } end;
+    Rig rig;
+    writeFont(rig.dir.path("small.brf"));
+    rig.engine.listeners = EngineListeners{&end, nullptr, nullptr};
+    ASSERT_EQ(rig.engine.startEngine(), RESULT_OK);
+    ASSERT_TRUE(rig.engine.sequencer->load(BRELLIN_SOURCE_DIR "/assets/demo.mid"));
+    ASSERT_TRUE(rig.engine.sequencer->play());
+    // The song end is only told when the clock callback could take itself
+    // out, that is when the Sequencer stopped before the output closed.
+    rig.engine.shutdown();
+    EXPECT_EQ(end.count.load(), 1);
+    EXPECT_EQ(rig.engine.sequencer, nullptr);
 }
 
 TEST(EngineStart, SequencerPlaysThroughAGivenRelay) {
