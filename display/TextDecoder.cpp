@@ -81,4 +81,28 @@ TextDecoder::Encoding TextDecoder::decode(const char* bytes, std::size_t length,
     return Encoding::Latin1;
 }
 
+void TextDecoder::appendUtf8(char32_t c, std::string& out) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | ((c >> 18) & 0x07));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+std::string TextDecoder::toUtf8(const std::u32string& text) {
+    std::string out;
+    for (char32_t c : text) appendUtf8(c, out);
+    return out;
+}
+
 }  // namespace brellin

@@ -23,6 +23,11 @@ public:
     // Strict UTF-8: no overlong forms, surrogates or values above U+10FFFF.
     // With out == nullptr it only checks.
     static bool decodeUtf8(const char* bytes, std::size_t length, std::u32string* out);
+
+    // Appends the UTF-8 form of one character (for terminal output).
+    static void appendUtf8(char32_t c, std::string& out);
+    // The UTF-8 form of decoded characters.
+    static std::string toUtf8(const std::u32string& text);
 };
 
 }  // namespace brellin

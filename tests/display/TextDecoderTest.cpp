@@ -64,3 +64,12 @@ TEST(TextDecoding, EmptyText) {
 
 }  // namespace
 }  // namespace brellin
+
+TEST(TextDecoding, Utf8RoundTripsThroughEveryLength) {
+    // One character of each UTF-8 length: A, é, ブ, 𝄞 (G clef).
+    const std::string text = "A\xC3\xA9\xE3\x83\x96\xF0\x9D\x84\x9E";
+    std::u32string decoded;
+    ASSERT_EQ(TextDecoder::decode(text.data(), text.size(), decoded), TextDecoder::Encoding::Utf8);
+    EXPECT_EQ(decoded, (std::u32string{U'A', U'\u00E9', U'\u30D6', U'\U0001D11E'}));
+    EXPECT_EQ(TextDecoder::toUtf8(decoded), text);
+}

@@ -20,28 +20,6 @@ namespace {
 
 constexpr std::uint32_t wavHeaderBytes = 44;
 
-std::string utf8(const std::u32string& text) {
-    std::string out;
-    for (char32_t c : text) {
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
 std::string clockText(std::uint32_t ms) {
     char text[32];
     std::snprintf(text, sizeof text, "%u:%02u", ms / 60000, (ms / 1000) % 60);
@@ -174,7 +152,7 @@ bool RenderSession::playFile(const std::string& path) {
     if (scanMidiFile(path.c_str(), info)) {
         std::u32string decoded;
         TextDecoder::decode(info.title, info.titleLength, decoded);
-        title = utf8(decoded);
+        title = TextDecoder::toUtf8(decoded);
     }
     if (title.empty()) title = std::filesystem::path(path).filename().string();
 
