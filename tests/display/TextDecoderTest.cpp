@@ -62,9 +62,6 @@ TEST(TextDecoding, EmptyText) {
     EXPECT_TRUE(out.empty());
 }
 
-}  // namespace
-}  // namespace brellin
-
 TEST(TextDecoding, Utf8RoundTripsThroughEveryLength) {
     // One character of each UTF-8 length: A, é, ブ, 𝄞 (G clef).
     const std::string text = "A\xC3\xA9\xE3\x83\x96\xF0\x9D\x84\x9E";
@@ -73,3 +70,6 @@ TEST(TextDecoding, Utf8RoundTripsThroughEveryLength) {
     EXPECT_EQ(decoded, (std::u32string{U'A', U'\u00E9', U'\u30D6', U'\U0001D11E'}));
     EXPECT_EQ(TextDecoder::toUtf8(decoded), text);
 }
+
+}  // namespace
+}  // namespace brellin
