@@ -222,8 +222,9 @@ void Synthesizer::systemExclusive() {
         fullReset();  // GS reset, any device number
     } else if (length >= 9 && m[1] == 0x41 && m[2] == 0x10 && m[3] == 0x42 && m[4] == 0x12 && m[5] == 0x40 &&
                (m[6] & 0xF0) == 0x10 && m[7] == 0x15 && m[8] == 0x02) {
-        // GS use-for-rhythm-part: part 0 is MIDI channel 10, parts 1 … 9 are
-        // channels 1 … 9, parts 10 … 15 are channels 11 … 16.
+        // GS use-for-rhythm-part. GS numbers its parts from the drum part:
+        // number 0 is MIDI channel 10, numbers 1 … 9 are channels 1 … 9 and
+        // numbers 10 … 15 are channels 11 … 16.
         const std::uint32_t part = m[6] & 0x0F;
         const std::uint32_t index = part == 0 ? DRUM_CHANNEL : (part <= 9 ? part - 1 : part);
         channels[index].isDrum = true;
