@@ -476,39 +476,21 @@ Zone readZone(const std::vector<Sf2GeneratorEntry>& all, std::size_t first, std:
 
 }  // namespace
 
-std::size_t Sf2File::findRegions(std::size_t presetIndex, int key, int velocity, std::vector<Sf2Region>& regions) const {
-    regions.clear();
-    if (presetIndex >= presets.size()) return 0;
+template <class Visit>
+void Sf2File::walkZones(std::size_t presetIndex, Visit&& visit) const {
+    if (presetIndex >= presets.size()) return;
     std::size_t bagFirst = presets[presetIndex].bagIndex;
     std::size_t bagLast = presetIndex + 1 < presets.size() ? presets[presetIndex + 1].bagIndex : terminalPresetBag;
-
     Zone presetGlobal;
     for (std::size_t bag = bagFirst; bag < bagLast; ++bag) {
         std::size_t gFirst, gLast;
         zoneRange(presetBags, bag, gFirst, gLast);
         Zone pz = readZone(presetGenerators, gFirst, gLast, SF2_INSTRUMENT);
         if (!pz.hasTerminal) {
-            // Only the first zone may be global; a later one without an
-            // instrument is ignored.
             if (bag == bagFirst) presetGlobal = pz;
             continue;
         }
-        Range pKeys = presetGlobal.keys, pVels = presetGlobal.velocities;
-        for (const auto& e : pz.gens) {
-            if (e.op == SF2_KEY_RANGE) pKeys = rangeOf(e.amount);
-            if (e.op == SF2_VEL_RANGE) pVels = rangeOf(e.amount);
-        }
-        if (!pKeys.contains(key) || !pVels.contains(velocity)) continue;
         if (pz.terminalValue >= instruments.size()) continue;
-
-        // Preset-level amounts: global zone, overridden by the local zone.
-        std::array<std::int32_t, SF2_GENERATOR_COUNT> presetAdd{};
-        for (const auto* z : {&presetGlobal, &pz}) {
-            for (const auto& e : z->gens) {
-                if (presetMayAdd(e.op)) presetAdd[e.op] = amountValue(e);
-            }
-        }
-
         std::size_t inst = pz.terminalValue;
         std::size_t iFirst = instruments[inst].bagIndex;
         std::size_t iLast = inst + 1 < instruments.size() ? instruments[inst + 1].bagIndex : terminalInstrumentBag;
@@ -522,72 +504,72 @@ std::size_t Sf2File::findRegions(std::size_t presetIndex, int key, int velocity,
                 continue;
             }
             if (iz.terminalValue >= samples.size()) continue;
-            Sf2Region region;
-            for (int op = 0; op < SF2_GENERATOR_COUNT; ++op) region.generators[op] = sf2GeneratorDefault(op);
-            Range iKeys = instGlobal.keys, iVels = instGlobal.velocities;
-            for (const auto* z : {&instGlobal, &iz}) {
-                for (const auto& e : z->gens) {
-                    if (e.op < SF2_GENERATOR_COUNT) region.generators[e.op] = amountValue(e);
-                    if (e.op == SF2_KEY_RANGE) iKeys = rangeOf(e.amount);
-                    if (e.op == SF2_VEL_RANGE) iVels = rangeOf(e.amount);
-                }
-            }
-            if (!iKeys.contains(key) || !iVels.contains(velocity)) continue;
-            for (int op = 0; op < SF2_GENERATOR_COUNT; ++op) region.generators[op] += presetAdd[op];
-            region.sampleIndex = iz.terminalValue;
-            region.instrumentIndex = static_cast<std::uint32_t>(inst);
-            region.keyLow = static_cast<std::uint8_t>(std::max(pKeys.low, iKeys.low));
-            region.keyHigh = static_cast<std::uint8_t>(std::min(pKeys.high, iKeys.high));
-            region.velocityLow = static_cast<std::uint8_t>(std::max(pVels.low, iVels.low));
-            region.velocityHigh = static_cast<std::uint8_t>(std::min(pVels.high, iVels.high));
-            regions.push_back(region);
+            visit(presetGlobal, pz, inst, instGlobal, iz);
         }
     }
+}
+
+namespace {
+
+// A zone's range of `op` (key or velocity range): the global zone's, replaced
+// by the local zone's own where it has one.
+Range effectiveRange(const Zone& global, const Zone& local, std::uint16_t op) {
+    Range range = op == SF2_KEY_RANGE ? global.keys : global.velocities;
+    for (const auto& e : local.gens)
+        if (e.op == op) range = rangeOf(e.amount);
+    return range;
+}
+
+}  // namespace
+
+std::size_t Sf2File::findRegions(std::size_t presetIndex, int key, int velocity, std::vector<Sf2Region>& regions) const {
+    regions.clear();
+    walkZones(presetIndex, [&](const Zone& presetGlobal, const Zone& pz, std::size_t inst, const Zone& instGlobal,
+                               const Zone& iz) {
+        Range pKeys = effectiveRange(presetGlobal, pz, SF2_KEY_RANGE);
+        Range pVels = effectiveRange(presetGlobal, pz, SF2_VEL_RANGE);
+        if (!pKeys.contains(key) || !pVels.contains(velocity)) return;
+        Range iKeys = effectiveRange(instGlobal, iz, SF2_KEY_RANGE);
+        Range iVels = effectiveRange(instGlobal, iz, SF2_VEL_RANGE);
+        if (!iKeys.contains(key) || !iVels.contains(velocity)) return;
+
+        // Instrument amounts (global zone, overridden by the local zone) plus
+        // the preset's additive amounts (likewise).
+        Sf2Region region;
+        for (int op = 0; op < SF2_GENERATOR_COUNT; ++op) region.generators[op] = sf2GeneratorDefault(op);
+        for (const auto* z : {&instGlobal, &iz})
+            for (const auto& e : z->gens)
+                if (e.op < SF2_GENERATOR_COUNT) region.generators[e.op] = amountValue(e);
+        std::array<std::int32_t, SF2_GENERATOR_COUNT> presetAdd{};
+        for (const auto* z : {&presetGlobal, &pz})
+            for (const auto& e : z->gens)
+                if (presetMayAdd(e.op)) presetAdd[e.op] = amountValue(e);
+        for (int op = 0; op < SF2_GENERATOR_COUNT; ++op) region.generators[op] += presetAdd[op];
+
+        region.sampleIndex = iz.terminalValue;
+        region.instrumentIndex = static_cast<std::uint32_t>(inst);
+        region.keyLow = static_cast<std::uint8_t>(std::max(pKeys.low, iKeys.low));
+        region.keyHigh = static_cast<std::uint8_t>(std::min(pKeys.high, iKeys.high));
+        region.velocityLow = static_cast<std::uint8_t>(std::max(pVels.low, iVels.low));
+        region.velocityHigh = static_cast<std::uint8_t>(std::min(pVels.high, iVels.high));
+        regions.push_back(region);
+    });
     return regions.size();
 }
 
 bool Sf2File::presetKeyRange(std::size_t presetIndex, int& low, int& high) const {
     low = 128;
     high = -1;
-    if (presetIndex >= presets.size()) return false;
     // The union over the preset's zones of (preset zone range ∩ instrument zone range).
-    std::size_t bagFirst = presets[presetIndex].bagIndex;
-    std::size_t bagLast = presetIndex + 1 < presets.size() ? presets[presetIndex + 1].bagIndex : terminalPresetBag;
-    Zone presetGlobal;
-    for (std::size_t bag = bagFirst; bag < bagLast; ++bag) {
-        std::size_t gFirst, gLast;
-        zoneRange(presetBags, bag, gFirst, gLast);
-        Zone pz = readZone(presetGenerators, gFirst, gLast, SF2_INSTRUMENT);
-        if (!pz.hasTerminal) {
-            if (bag == bagFirst) presetGlobal = pz;
-            continue;
-        }
-        if (pz.terminalValue >= instruments.size()) continue;
-        Range pKeys = presetGlobal.keys;
-        for (const auto& e : pz.gens)
-            if (e.op == SF2_KEY_RANGE) pKeys = rangeOf(e.amount);
-        std::size_t inst = pz.terminalValue;
-        std::size_t iFirst = instruments[inst].bagIndex;
-        std::size_t iLast = inst + 1 < instruments.size() ? instruments[inst + 1].bagIndex : terminalInstrumentBag;
-        Zone instGlobal;
-        for (std::size_t ibag = iFirst; ibag < iLast; ++ibag) {
-            std::size_t f, l;
-            zoneRange(instrumentBags, ibag, f, l);
-            Zone iz = readZone(instrumentGenerators, f, l, SF2_SAMPLE_ID);
-            if (!iz.hasTerminal) {
-                if (ibag == iFirst) instGlobal = iz;
-                continue;
-            }
-            if (iz.terminalValue >= samples.size()) continue;
-            Range iKeys = instGlobal.keys;
-            for (const auto& e : iz.gens)
-                if (e.op == SF2_KEY_RANGE) iKeys = rangeOf(e.amount);
-            int lo = std::max(pKeys.low, iKeys.low), hi = std::min({pKeys.high, iKeys.high, 127});
-            if (lo > hi) continue;
-            low = std::min(low, lo);
-            high = std::max(high, hi);
-        }
-    }
+    walkZones(presetIndex, [&](const Zone& presetGlobal, const Zone& pz, std::size_t, const Zone& instGlobal,
+                               const Zone& iz) {
+        Range pKeys = effectiveRange(presetGlobal, pz, SF2_KEY_RANGE);
+        Range iKeys = effectiveRange(instGlobal, iz, SF2_KEY_RANGE);
+        int lo = std::max(pKeys.low, iKeys.low), hi = std::min({pKeys.high, iKeys.high, 127});
+        if (lo > hi) return;
+        low = std::min(low, lo);
+        high = std::max(high, hi);
+    });
     return high >= 0;
 }
 

@@ -180,6 +180,14 @@ private:
     // Generators of zone `bag` in `bags`/`gens` (the range up to the next bag).
     void zoneRange(const std::vector<Sf2Bag>& bags, std::size_t bag, std::size_t& first, std::size_t& last) const;
 
+    // Walks the zones of preset `presetIndex` and, for each preset zone that
+    // names an existing instrument, that instrument's zones that name an
+    // existing sample: visit(presetGlobal, presetZone, instrumentIndex,
+    // instrumentGlobal, instrumentZone). Only a first zone without its
+    // terminal generator is global; a later one is ignored.
+    template <class Visit>
+    void walkZones(std::size_t presetIndex, Visit&& visit) const;
+
     std::unique_ptr<Source> source;
     std::uint64_t smplOffset = 0;  // byte offset of the smpl data in the source
     std::uint32_t smplFrames = 0;
