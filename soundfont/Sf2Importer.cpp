@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <tuple>
@@ -231,14 +232,59 @@ struct PitchedSample {
     std::uint32_t cycleLength = 1, loopStart = 0, loopEnd = 0;
     double gain = 1.0;  // 8-bit units per 16-bit unit
     double loopErrorCents = 0.0;
+    double retunedCents = 0.0;  // the measured pitch against the SF2's tuning
 };
+
+// How far the measured pitch may lie from the SF2's tuning and still count
+// as the instrument's intended note: a quarter tone. Farther away the sample
+// is something else (an effect, a layer an octave off, a bell's partial).
+constexpr double RETUNE_LIMIT_CENTS = 50.0;
+constexpr double RETUNE_MIN_CLARITY = 0.9;
+
+// How far (cents, sharp positive) the converted data `values`, made for
+// `cycleLength` samples per period, sounds from its nominal pitch, measured
+// the way a tuner takes a note: an A4 (key 69, the tuning note) held for a
+// second under the zone's volume envelope, from 0.15 s to 0.75 s after its
+// start, past the attack. Many samples drift in pitch over their first
+// fraction of a second, and a decaying note's pitch is heard where it is
+// loud. The data is measured as stored, band-limited: high partials that
+// the stored data leaves out would pull a measurement of the original.
+// NaN when the data has no clear pitch within a quarter tone of it.
+double measuredDetune(const std::vector<double>& values, std::uint32_t cycleLength, std::uint32_t loopStart,
+                      std::uint32_t loopEnd, const Sf2VolumeEnvelope& envelope) {
+    constexpr double FROM_SECONDS = 0.15, SPAN_SECONDS = 0.6;
+    const double nominal = cycleLength;
+    const double framesPerSecond = cycleLength * 440.0;  // data frames per second of an A4
+    std::vector<float> frames(values.begin(), values.end());
+    Sf2Signal data{frames.data(), static_cast<std::int64_t>(frames.size()), loopEnd > loopStart, loopStart, loopEnd};
+    // The note as played (through the loop) with its envelope, plus the
+    // periods the measurement looks past the window's end.
+    const double reach = 10.0 * (nominal * 1.05 + 1.0) + 2.0;
+    auto length = static_cast<std::size_t>((FROM_SECONDS + SPAN_SECONDS) * framesPerSecond + reach);
+    if (!data.looped) length = std::min<std::size_t>(length, frames.size());
+    std::vector<float> note(length);
+    for (std::size_t i = 0; i < length; ++i) {
+        double t = std::min(static_cast<double>(i) / framesPerSecond, FROM_SECONDS + SPAN_SECONDS);
+        note[i] = static_cast<float>(data.at(static_cast<std::int64_t>(i)) * sf2EnvelopeGain(envelope, t));
+    }
+    Sf2Signal signal{note.data(), static_cast<std::int64_t>(note.size()), false, 0, 0};
+    // A short one-shot sample: its last three quarters.
+    std::int64_t from = std::min<std::int64_t>(std::llround(FROM_SECONDS * framesPerSecond), signal.length / 4);
+    double clarity = 0.0;
+    double period = sf2MeasurePeriod(signal, from, nominal, RETUNE_LIMIT_CENTS + 10.0, SPAN_SECONDS * framesPerSecond,
+                                     clarity);
+    if (!(period > 0.0) || clarity < RETUNE_MIN_CLARITY) return NAN;
+    double cents = 1200.0 * std::log2(nominal / period);
+    return std::fabs(cents) <= RETUNE_LIMIT_CENTS ? cents : NAN;
+}
 
 // Resamples a zone's sample so that one period at its root pitch is
 // `cycleLength` whole samples at about `rate` Hz (more for a sample that
 // `key` plays below its root) and the loop is a whole
 // number of samples; normalizes the peak to 127.
-bool convertPitched(Sf2File& bank, const ZoneSample& z, double filterCutoffCents, double filterResonance, double rate,
-                    int key, PitchedSample& out, std::string& why) {
+bool convertPitched(Sf2File& bank, const ZoneSample& z, const Sf2VolumeEnvelope* retuneEnvelope,
+                    double filterCutoffCents, double filterResonance, double rate, int key, PitchedSample& out,
+                    std::string& why) {
     double rootFrequency = 440.0 * std::pow(2.0, (z.rootKey - 69) / 12.0 - z.tuneCents / 1200.0);
     // Below 4 Hz (far under key 0) or above the data rate the tuning is not
     // an instrument's.
@@ -252,49 +298,74 @@ bool convertPitched(Sf2File& bank, const ZoneSample& z, double filterCutoffCents
     // or its upper partials would be missing at that key.
     double naturalKey = naturalKeyOf(z);
     double keptRate = std::clamp(rate * std::pow(2.0, (naturalKey - key) / 12.0), rate, std::max(rate, z.sampleRate));
-    out.cycleLength = sf2SnapCycleLength(rootFrequency, keptRate);
-    // Output samples per source frame: the data rate is cycleLength × root frequency.
-    double ratio = out.cycleLength * rootFrequency / z.sampleRate;
     std::int64_t readEnd = z.looped ? z.loopEnd : z.end;
-    // Longest stored sample: about 10 minutes at 22050 Hz.
-    if (static_cast<double>(readEnd - z.start) * ratio > double(MAX_SAMPLE_LENGTH)) {
+    // Longest stored sample: about 10 minutes at 22050 Hz (checked again
+    // with the exact ratio below).
+    auto tooLong = [&](double ratio) {
+        return static_cast<double>(readEnd - z.start) * ratio > double(MAX_SAMPLE_LENGTH);
+    };
+    if (tooLong(keptRate / z.sampleRate * 0.99)) {
         why = "sample too long";
         return false;
     }
     std::vector<float> frames;
-    if (!readFiltered(bank, z, filterCutoffCents, filterResonance, std::pow(2.0, (key - naturalKey) / 12.0),
-                      ratio * z.sampleRate, frames)) {
+    if (!readFiltered(bank, z, filterCutoffCents, filterResonance, std::pow(2.0, (key - naturalKey) / 12.0), keptRate,
+                      frames)) {
         why = bank.errorText;
         return false;
     }
     Sf2Signal signal{frames.data(), static_cast<std::int64_t>(frames.size()), z.looped, z.loopStart - z.start,
                      z.loopEnd - z.start};
     std::vector<double> values;
-    if (z.looped) {
-        double attackFrames = static_cast<double>(z.loopStart - z.start);
-        std::uint32_t attack = 0;
-        if (attackFrames > 0) {
-            attack = static_cast<std::uint32_t>(std::max(1.0, std::round(attackFrames * ratio)));
-            // The step is adjusted so that sample `attack` falls exactly on the loop start.
-            sf2Resample(signal, 0.0, attackFrames / attack, attack, values);
+    // The data for a root pitch of `rootHz`: false when it would be too long.
+    auto resampleFor = [&](double rootHz) {
+        values.clear();
+        out.cycleLength = sf2SnapCycleLength(rootHz, keptRate);
+        // Output samples per source frame: the data rate is cycleLength × root frequency.
+        double ratio = out.cycleLength * rootHz / z.sampleRate;
+        if (tooLong(ratio)) return false;
+        if (z.looped) {
+            double attackFrames = static_cast<double>(z.loopStart - z.start);
+            std::uint32_t attack = 0;
+            if (attackFrames > 0) {
+                attack = static_cast<std::uint32_t>(std::max(1.0, std::round(attackFrames * ratio)));
+                // The step is adjusted so that sample `attack` falls exactly on the loop start.
+                sf2Resample(signal, 0.0, attackFrames / attack, attack, values);
+            }
+            double loopFrames = static_cast<double>(z.loopEnd - z.loopStart);
+            Sf2LoopSnap snap = sf2SnapLoop(loopFrames * ratio);
+            std::vector<double> loop;
+            sf2Resample(signal, attackFrames, loopFrames * snap.repeats / snap.samples, snap.samples, loop);
+            // The loop must reach past one cycle (the loader caps cycleLength at
+            // loopEnd); whole copies keep the wrap seamless.
+            std::uint32_t copies = 1;
+            while (attack + copies * snap.samples < out.cycleLength) ++copies;
+            for (std::uint32_t c = 0; c < copies; ++c) values.insert(values.end(), loop.begin(), loop.end());
+            out.loopStart = attack;
+            out.loopEnd = attack + copies * snap.samples;
+            out.loopErrorCents = snap.errorCents;
+        } else {
+            double total = std::max(1.0, std::round(static_cast<double>(z.end - z.start) * ratio));
+            sf2Resample(signal, 0.0, 1.0 / ratio, static_cast<std::uint32_t>(total), values);
+            while (values.size() < out.cycleLength) values.push_back(0.0);
+            out.loopStart = out.loopEnd = static_cast<std::uint32_t>(values.size());
         }
-        double loopFrames = static_cast<double>(z.loopEnd - z.loopStart);
-        Sf2LoopSnap snap = sf2SnapLoop(loopFrames * ratio);
-        std::vector<double> loop;
-        sf2Resample(signal, attackFrames, loopFrames * snap.repeats / snap.samples, snap.samples, loop);
-        // The loop must reach past one cycle (the loader caps cycleLength at
-        // loopEnd); whole copies keep the wrap seamless.
-        std::uint32_t copies = 1;
-        while (attack + copies * snap.samples < out.cycleLength) ++copies;
-        for (std::uint32_t c = 0; c < copies; ++c) values.insert(values.end(), loop.begin(), loop.end());
-        out.loopStart = attack;
-        out.loopEnd = attack + copies * snap.samples;
-        out.loopErrorCents = snap.errorCents;
-    } else {
-        double total = std::max(1.0, std::round(static_cast<double>(z.end - z.start) * ratio));
-        sf2Resample(signal, 0.0, 1.0 / ratio, static_cast<std::uint32_t>(total), values);
-        while (values.size() < out.cycleLength) values.push_back(0.0);
-        out.loopStart = out.loopEnd = static_cast<std::uint32_t>(values.size());
+        return true;
+    };
+    if (!resampleFor(rootFrequency)) {
+        why = "sample too long";
+        return false;
+    }
+    if (retuneEnvelope) {
+        double cents = measuredDetune(values, out.cycleLength, out.loopStart, out.loopEnd, *retuneEnvelope);
+        double measured = rootFrequency * std::pow(2.0, cents / 1200.0);
+        // The data is made again for the pitch it really has.
+        if (std::isfinite(cents) && measured <= rate && resampleFor(measured)) {
+            out.retunedCents = cents;
+        } else if (std::isfinite(cents) && !resampleFor(rootFrequency)) {
+            why = "sample too long";
+            return false;
+        }
     }
     double peak = peakOf(values);
     out.gain = peak > 0.0 ? 127.0 / peak : 1.0 / 256.0;
@@ -488,14 +559,23 @@ bool Sf2Importer::convertAtRate(Sf2File& bank, SoundFontWriter& writer, std::uin
             continue;
         }
         const Sf2Region& region = layers[chooseLayer(bank, layers, true)];
+        const Sf2VolumeEnvelope envelope = envelopeOf(region);
         ZoneSample z;
         std::string why;
         PitchedSample sample;
-        if (!zoneSample(bank, region, z, why) || !convertPitched(bank, z, filterCutoffCents(region), region[SF2_INITIAL_FILTER_Q], rate, key, sample, why)) {
+        if (!zoneSample(bank, region, z, why) || !convertPitched(bank, z, options.keepTuning ? nullptr : &envelope, filterCutoffCents(region),
+                                                     region[SF2_INITIAL_FILTER_Q], rate, key, sample, why)) {
             if (bank.lastError == RESULT_FILE_IO_ERROR) return fail(RESULT_FILE_IO_ERROR, "cannot read sample data");
             summary.notes.push_back("program " + std::to_string(program) + ": " + why + "; borrowing another program");
             continue;
         }
+        if (std::fabs(sample.retunedCents) >= 0.5) {
+            char text[96];
+            std::snprintf(text, sizeof text, "program %d: sample measured %+.1f cents from the bank's tuning; retuned",
+                          program, sample.retunedCents);
+            summary.notes.push_back(text);
+        }
+        if (sample.retunedCents != 0.0) ++summary.programsRetuned;
         InstrumentRecord& rec = writer.programs[program];
         // The 8-bit data is `gain` times the 16-bit frames: the level divides it out.
         double level = SF2_LEVEL_REFERENCE * layerGain(layers) / sample.gain;
@@ -515,7 +595,7 @@ bool Sf2Importer::convertAtRate(Sf2File& bank, SoundFontWriter& writer, std::uin
             summary.notes.push_back("program " + std::to_string(program) + ": level capped (" +
                                     std::to_string(20 * std::log10(level / MAX_LEVEL)) + " dB quieter than the SF2)");
         }
-        sf2ConvertEnvelope(envelopeOf(region), peak, rec);
+        sf2ConvertEnvelope(envelope, peak, rec);
         convertLfo(region, peak, rec);
         rec.fixedStep = 0;
         rec.cycleLength = sample.cycleLength;

@@ -73,6 +73,13 @@ double sf2DrumGain(const Sf2VolumeEnvelope& envelope, double t);
 struct Sf2ImportOptions {
     std::uint32_t dataRate = 22050;  // rate the sample data is stored at, about
     std::uint64_t maxBytes = 0;      // limit of the BRF file; 0 = none
+    // Programs are tuned to equal temperament at A = 440 Hz: each program's
+    // sample is measured, and when it sounds within a quarter tone of the
+    // pitch the bank gives it, the measured pitch is what the record is
+    // made for. This corrects recordings the bank tunes imprecisely and
+    // centres a layer the bank detunes against another (the BRF record has
+    // one layer). True keeps the bank's tuning exactly.
+    bool keepTuning = false;
     // Called after each converted preset: stage ("programs", "drum kits"),
     // done and total. Optional.
     std::function<void(const char*, int, int)> progress;
@@ -81,6 +88,7 @@ struct Sf2ImportOptions {
 struct Sf2ImportSummary {
     int programsConverted = 0;         // programs with their own preset
     int programsBorrowed = 0;          // filled from another program
+    int programsRetuned = 0;           // converted at their measured pitch
     int borrowedFrom[128] = {};        // program used for each (its own number when converted)
     int kits = 0;
     int drumRegions = 0;

@@ -151,3 +151,80 @@ Sf2LoopSnap sf2SnapLoop(double length, double toleranceCents) {
 }
 
 }  // namespace brellin
+
+namespace brellin {
+
+namespace {
+
+// Normalized correlation of the window [from, from + length) with itself
+// `lag` frames later.
+double windowCorrelation(const std::vector<double>& x, std::size_t from, std::size_t length, std::size_t lag) {
+    double xy = 0.0, xx = 0.0, yy = 0.0;
+    for (std::size_t i = from; i < from + length; ++i) {
+        xy += x[i] * x[i + lag];
+        xx += x[i] * x[i];
+        yy += x[i + lag] * x[i + lag];
+    }
+    return xx > 0.0 && yy > 0.0 ? xy / std::sqrt(xx * yy) : 0.0;
+}
+
+}  // namespace
+
+double sf2MeasurePeriod(const Sf2Signal& signal, std::int64_t from, double nominal, double rangeCents, double span,
+                        double& clarity) {
+    clarity = 0.0;
+    constexpr double MAX_PERIOD = 8192.0;
+    constexpr double MAX_WINDOW = 32768.0;
+    constexpr int PERIODS = 10;  // the refinement's lag, in periods
+    if (!(nominal >= 4.0) || nominal > MAX_PERIOD || from < 0) return 0.0;
+    const double spread = std::pow(2.0, std::clamp(rangeCents, 1.0, 600.0) / 1200.0);
+    const auto lo = static_cast<std::size_t>(std::floor(nominal / spread));
+    const auto hi = static_cast<std::size_t>(std::ceil(nominal * spread));
+    // The window: `span` frames, but at least six periods.
+    auto window = static_cast<std::size_t>(std::clamp(std::max(span, 6.0 * nominal), 256.0, MAX_WINDOW));
+    // The refinement compares the window with itself `periods` periods later.
+    int periods = PERIODS;
+    auto framesFor = [&](int n) { return window + static_cast<std::size_t>(n) * (hi + 1) + 2; };
+    const std::int64_t available = signal.looped ? std::int64_t(framesFor(periods)) : signal.length - from;
+    if (available < std::int64_t(framesFor(1))) {
+        // A short one-shot signal: a shorter window, if it still holds three periods.
+        std::int64_t shorter = available - std::int64_t(hi + 3);
+        if (shorter < 3.0 * nominal) return 0.0;
+        window = static_cast<std::size_t>(shorter);
+    }
+    while (periods > 1 && std::int64_t(framesFor(periods)) > available) --periods;
+    std::vector<double> x(framesFor(periods));
+    for (std::size_t i = 0; i < x.size(); ++i) x[i] = signal.at(from + static_cast<std::int64_t>(i));
+
+    // The first estimate compares two periods on (one when the signal is
+    // too short): a sound with a sub-octave (an organ's 16-foot stop)
+    // repeats only every second period of its pitch.
+    const std::size_t coarse = periods >= 2 ? 2 : 1;
+    std::size_t best = coarse * lo;
+    double bestR = -2.0;
+    for (std::size_t lag = coarse * lo; lag <= coarse * hi; ++lag) {
+        double r = windowCorrelation(x, 0, window, lag);
+        if (r > bestR) bestR = r, best = lag;
+    }
+    if (best == coarse * lo || best == coarse * hi || bestR <= 0.0) return 0.0;
+    auto refine = [&](std::size_t lag, double r1) {
+        double r0 = windowCorrelation(x, 0, window, lag - 1), r2 = windowCorrelation(x, 0, window, lag + 1);
+        double denom = r0 - 2.0 * r1 + r2;
+        return denom < 0.0 ? std::clamp(0.5 * (r0 - r2) / denom, -0.5, 0.5) : 0.0;
+    };
+    const double approx = (static_cast<double>(best) + refine(best, bestR)) / static_cast<double>(coarse);
+    // Over `periods` periods a lag of one frame is 1/periods of a frame of the period.
+    const auto center = static_cast<std::size_t>(std::llround(approx * periods));
+    const auto reach = static_cast<std::size_t>(periods);
+    std::size_t bestLag = center;
+    bestR = -2.0;
+    for (std::size_t lag = center - reach; lag <= center + reach; ++lag) {
+        double r = windowCorrelation(x, 0, window, lag);
+        if (r > bestR) bestR = r, bestLag = lag;
+    }
+    if (bestR <= 0.0) return 0.0;
+    clarity = bestR;
+    return (static_cast<double>(bestLag) + refine(bestLag, bestR)) / periods;
+}
+
+}  // namespace brellin

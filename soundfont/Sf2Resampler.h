@@ -65,4 +65,16 @@ struct Sf2LoopSnap {
 };
 Sf2LoopSnap sf2SnapLoop(double length, double toleranceCents = 1.0);
 
+// The period the signal actually repeats with, in source frames, looked for
+// within `rangeCents` of `nominal` (the period its tuning declares): the
+// normalized autocorrelation's best lag near `nominal` over a window of
+// about `span` frames from frame `from` on (at least six periods; a looped
+// signal is read through its loop), refined over several periods with
+// parabolic interpolation. `clarity` is the correlation at the refined lag
+// (1 for a perfectly periodic signal). Returns 0, clarity 0, when the
+// signal is too short, silent, or its best lag lies at the edge of the
+// range (its pitch is elsewhere).
+double sf2MeasurePeriod(const Sf2Signal& signal, std::int64_t from, double nominal, double rangeCents, double span,
+                        double& clarity);
+
 }  // namespace brellin

@@ -166,6 +166,94 @@ TEST(Sf2ImportPitch, HigherDataRateKeepsPitchAndLengthensCycle) {
     EXPECT_NEAR(cents(playedFrequency(rec, c->writer.samples[rec.sample], 440.0), 440.0), 0.0, 3.0);
 }
 
+// A recording that is not at the pitch its header gives: 440 Hz × 2^(cents/1200),
+// declared as key 69 with no correction, looped over whole periods.
+testing::Sf2BuildSample mistuned440(double cents) {
+    double period = 44100.0 / (440.0 * std::pow(2.0, cents / 1200.0));
+    auto periods = static_cast<std::uint32_t>(std::floor(4410.0 / period));
+    auto loopLength = static_cast<std::uint32_t>(std::lround(periods * period));
+    // The loop holds whole periods: the recording's pitch is loopLength / periods.
+    double exact = static_cast<double>(loopLength) / periods;
+    return {"mistuned", Sf2Builder::sine(2205 + 2 * loopLength, exact), 44100, 69, 0, 2205, 2205 + loopLength};
+}
+
+TEST(Sf2ImportTuning, ARecordingOffItsDeclaredPitchIsTunedTo440Hz) {
+    for (double off : {-30.0, -8.0, 12.0, 45.0}) {
+        Sf2Builder b;
+        addMelodic(b, 0, mistuned440(off), {{SF2_SAMPLE_MODES, 1}});
+        auto tuned = convert(b);
+        ASSERT_TRUE(tuned->ok) << tuned->importer.errorText;
+        const InstrumentRecord& rec = tuned->writer.programs[0];
+        EXPECT_NEAR(cents(playedFrequency(rec, tuned->writer.samples[rec.sample], 440.0), 440.0), 0.0, 1.0) << off;
+        EXPECT_EQ(tuned->importer.summary.programsRetuned, 1) << off;
+
+        // Keeping the bank's tuning plays the recording where the bank puts it.
+        auto kept = std::make_unique<Converted>();
+        kept->file = b.build();
+        ASSERT_TRUE(kept->bank.parse(reinterpret_cast<const std::uint8_t*>(kept->file.data()), kept->file.size()));
+        kept->importer.options.keepTuning = true;
+        ASSERT_TRUE(kept->importer.convert(kept->bank, kept->writer));
+        const InstrumentRecord& keptRec = kept->writer.programs[0];
+        EXPECT_NEAR(cents(playedFrequency(keptRec, kept->writer.samples[keptRec.sample], 440.0), 440.0), off, 1.0);
+        EXPECT_EQ(kept->importer.summary.programsRetuned, 0);
+    }
+}
+
+TEST(Sf2ImportTuning, PitchesFarFromTheBanksTuningOrNoPitchAreLeftAlone) {
+    // 70 cents sharp is another note, not a mistuned A: the bank's tuning stays.
+    Sf2Builder far;
+    addMelodic(far, 0, mistuned440(70.0), {{SF2_SAMPLE_MODES, 1}});
+    auto c = convert(far);
+    ASSERT_TRUE(c->ok);
+    const InstrumentRecord& rec = c->writer.programs[0];
+    EXPECT_NEAR(cents(playedFrequency(rec, c->writer.samples[rec.sample], 440.0), 440.0), 70.0, 1.0);
+    EXPECT_EQ(c->importer.summary.programsRetuned, 0);
+
+    // Noise has no pitch to measure.
+    Sf2Builder noisy;
+    testing::Sf2BuildSample noise{"noise", std::vector<std::int16_t>(22050), 44100, 69, 0, 0, 0};
+    std::uint32_t state = 12345;
+    for (auto& v : noise.frames) {
+        state = state * 1103515245u + 12345u;
+        v = static_cast<std::int16_t>(static_cast<int>((state >> 16) & 0x7FFF) - 16384);
+    }
+    addMelodic(noisy, 0, noise, {});
+    auto n = convert(noisy);
+    ASSERT_TRUE(n->ok);
+    EXPECT_EQ(n->importer.summary.programsRetuned, 0);
+}
+
+TEST(Sf2ImportTuning, PeriodMeasurementFollowsLoopsAndSubOctaves) {
+    // A fractional period, with a sub-octave as strong as the tone (an
+    // organ's 16-foot stop): the signal repeats every second period only.
+    const double period = 100.37;
+    std::vector<float> organ(30000);
+    for (std::size_t i = 0; i < organ.size(); ++i) {
+        double t = 2.0 * 3.14159265358979323846 * static_cast<double>(i) / period;
+        organ[i] = static_cast<float>(10000.0 * std::sin(t) + 10000.0 * std::sin(t / 2.0 + 0.3));
+    }
+    Sf2Signal signal{organ.data(), static_cast<std::int64_t>(organ.size()), false, 0, 0};
+    double clarity = 0.0;
+    EXPECT_NEAR(sf2MeasurePeriod(signal, 1000, 100.0, 60.0, 8000.0, clarity), period, 0.01);
+    EXPECT_GT(clarity, 0.99);
+
+    // A loop of 7 periods and a bit: what repeats is the loop, so the pitch
+    // is the loop's length over 7, not the period inside it.
+    std::vector<float> looped(1200);
+    for (std::size_t i = 0; i < looped.size(); ++i)
+        looped[i] = static_cast<float>(10000.0 * std::sin(2.0 * 3.14159265358979323846 * i / 168.0));
+    Sf2Signal loop{looped.data(), static_cast<std::int64_t>(looped.size()), true, 10, 10 + 1179};
+    double measured = sf2MeasurePeriod(loop, 2000, 168.0, 60.0, 20000.0, clarity);
+    EXPECT_NEAR(measured, 1179.0 / 7.0, 0.1);
+
+    // Out of range: a tone a whole tone away is not found, nor is silence.
+    EXPECT_EQ(sf2MeasurePeriod(signal, 1000, period * 1.12, 60.0, 8000.0, clarity), 0.0);
+    std::vector<float> silence(20000, 0.0f);
+    Sf2Signal quiet{silence.data(), 20000, false, 0, 0};
+    EXPECT_EQ(sf2MeasurePeriod(quiet, 0, 100.0, 60.0, 8000.0, clarity), 0.0);
+    EXPECT_EQ(clarity, 0.0);
+}
+
 TEST(Sf2ImportLoop, WrapIsSmooth) {
     Sf2Builder b;
     addMelodic(b, 0, sine440(), {{SF2_SAMPLE_MODES, 1}});

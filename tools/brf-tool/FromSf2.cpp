@@ -21,10 +21,12 @@ namespace {
 
 void printUsage() {
     std::fprintf(stderr,
-                 "usage: brf-tool from-sf2 IN.sf2 OUT.brf [--rate HZ] [--max-size MB] [--verbose]\n"
-                 "  --rate HZ      rate the sample data is stored at (default 22050)\n"
-                 "  --max-size MB  largest BRF file; samples are stored at a lower rate to fit\n"
-                 "  --verbose      list borrowed programs and other notes\n");
+                 "usage: brf-tool from-sf2 IN.sf2 OUT.brf [--rate HZ] [--max-size MB] [--keep-tuning] [--verbose]\n"
+                 "  --rate HZ       rate the sample data is stored at (default 22050)\n"
+                 "  --max-size MB   largest BRF file; samples are stored at a lower rate to fit\n"
+                 "  --keep-tuning   keep the bank's tuning as it is (by default each program is\n"
+                 "                  measured and tuned to A = 440 Hz when within a quarter tone)\n"
+                 "  --verbose       list borrowed and retuned programs and other notes\n");
 }
 
 bool parseNumber(const char* text, double low, double high, double& value) {
@@ -55,6 +57,8 @@ int fromSf2Command(int argc, char** argv) {
                 return 2;
             }
             options.maxBytes = static_cast<std::uint64_t>(value * 1048576.0);
+        } else if (std::strcmp(argv[i], "--keep-tuning") == 0) {
+            options.keepTuning = true;
         } else if (std::strcmp(argv[i], "--verbose") == 0) {
             verbose = true;
         } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
@@ -106,9 +110,9 @@ int fromSf2Command(int argc, char** argv) {
     if (verbose) {
         for (const std::string& note : s.notes) std::printf("  %s\n", note.c_str());
     }
-    std::printf("%s: %d programs from presets, %d borrowed; %d drum kit%s, %d drum regions; "
+    std::printf("%s: %d programs from presets, %d borrowed, %d retuned; %d drum kit%s, %d drum regions; "
                 "%.2f MB of samples at %u Hz (%.1f s)\n",
-                output, s.programsConverted, s.programsBorrowed, s.kits, s.kits == 1 ? "" : "s", s.drumRegions,
+                output, s.programsConverted, s.programsBorrowed, s.programsRetuned, s.kits, s.kits == 1 ? "" : "s", s.drumRegions,
                 static_cast<double>(s.sampleBytes) / 1048576.0, s.dataRate, seconds);
     return 0;
 }
