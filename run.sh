@@ -2,6 +2,12 @@
 # Installs what is missing, builds, and plays.
 #   ./run.sh              plays the bundled demo song
 #   ./run.sh FILE...      plays the given MIDI files or .brl play lists
+#   ./run.sh --soundfont FONT.brf FILE...
+#                         plays them with another BRF sound font; any General
+#                         MIDI SF2 bank converts into one with
+#                         build/brf-tool from-sf2 IN.sf2 FONT.brf (README,
+#                         "Using another sound font", also says how to make
+#                         it the player's own)
 # Without a sound device the songs are rendered to WAV files instead, and the
 # script says where they are.
 set -euo pipefail

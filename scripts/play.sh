@@ -3,6 +3,10 @@
 # on the sound device.
 #   scripts/play.sh             plays the demo song, assets/demo.mid
 #   scripts/play.sh FILE...     plays the given files
+#   scripts/play.sh --soundfont FONT.brf FILE...
+#                               plays them with another sound font, for example
+#                               one converted from an SF2 bank by
+#                               `build/brf-tool from-sf2` (see the README)
 # When no sound device can be opened (brellin-render exits with 3), each file is
 # rendered to a WAV file in the current folder instead (demo.wav for the demo,
 # <name>.wav otherwise) and the script says where it is.
@@ -14,6 +18,11 @@ if [[ ! -x "$render" ]]; then
   exit 1
 fi
 
+options=()
+while [[ $# -ge 2 && $1 == --soundfont ]]; do
+  options+=("$1" "$2")
+  shift 2
+done
 files=()
 if [[ $# -eq 0 ]]; then
   files=("$root/assets/demo.mid")
@@ -28,7 +37,7 @@ else
   done
 fi
 
-"$render" "${files[@]}"
+"$render" "${options[@]}" "${files[@]}"
 status=$?
 [[ $status -ne 3 ]] && exit $status
 
@@ -38,7 +47,7 @@ for file in "${files[@]}"; do
   name=$(basename -- "$file")
   name=${name%.*}
   out="$PWD/$name.wav"
-  "$render" -o "$out" -- "$file"
+  "$render" "${options[@]}" -o "$out" -- "$file"
   code=$?
   [[ $code -gt $status ]] && status=$code
   if [[ -f "$out" && $(stat -c %s "$out") -gt 44 ]]; then

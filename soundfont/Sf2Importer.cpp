@@ -359,12 +359,15 @@ bool convertPitched(Sf2File& bank, const ZoneSample& z, const Sf2VolumeEnvelope*
     if (retuneEnvelope) {
         double cents = measuredDetune(values, out.cycleLength, out.loopStart, out.loopEnd, *retuneEnvelope);
         double measured = rootFrequency * std::pow(2.0, cents / 1200.0);
-        // The data is made again for the pitch it really has.
-        if (std::isfinite(cents) && measured <= rate && resampleFor(measured)) {
-            out.retunedCents = cents;
-        } else if (std::isfinite(cents) && !resampleFor(rootFrequency)) {
-            why = "sample too long";
-            return false;
+        // The data is made again for the pitch it really has (or, should
+        // that be too long, once more as the bank tunes it).
+        if (std::isfinite(cents) && measured <= rate) {
+            if (resampleFor(measured)) {
+                out.retunedCents = cents;
+            } else if (!resampleFor(rootFrequency)) {
+                why = "sample too long";
+                return false;
+            }
         }
     }
     double peak = peakOf(values);

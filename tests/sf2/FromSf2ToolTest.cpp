@@ -1,7 +1,9 @@
 // brf-tool from-sf2 as a user runs it: exit status, messages and the font it writes.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <sys/wait.h>
@@ -55,6 +57,34 @@ TEST(FromSf2Tool, ConvertsABankIntoAFontThatLoads) {
     ASSERT_TRUE(font.loadSoundFont(dir.path("out.brf").c_str()));
     EXPECT_EQ(font.programs[5].cycleLength, font.programs[0].cycleLength);
     EXPECT_NE(font.drumRegion(0, 36).fixedStep, 0);
+}
+
+TEST(FromSf2Tool, TunesProgramsUnlessAskedToKeepTheBanksTuning) {
+    // A recording 20 cents sharp of the A its header names, looped over 40 whole periods.
+    const double period = 44100.0 / (440.0 * std::pow(2.0, 20.0 / 1200.0));
+    const auto loop = static_cast<std::uint32_t>(std::lround(40 * period));
+    Sf2Builder b;
+    b.samples.push_back({"sharp", Sf2Builder::sine(441 + 2 * loop, loop / 40.0), 44100, 69, 0, 441, 441 + loop});
+    b.instruments.push_back({"sharp", {{{SF2_SAMPLE_MODES, 1}, {SF2_SAMPLE_ID, 0}}}});
+    b.presets.push_back({"Sharp", 0, 0, {{{SF2_INSTRUMENT, 0}}}});
+    TempDir dir;
+    std::string in = dir.write("sharp.sf2", b.build());
+    ToolRun tuned = fromSf2(in + " " + dir.path("tuned.brf") + " --verbose");
+    ASSERT_EQ(tuned.status, 0) << tuned.output;
+    EXPECT_NE(tuned.output.find("1 retuned"), std::string::npos) << tuned.output;
+    const std::string said = "program 0: sample measured ";
+    std::size_t at = tuned.output.find(said);
+    ASSERT_NE(at, std::string::npos) << tuned.output;
+    EXPECT_NEAR(std::strtod(tuned.output.c_str() + at + said.size(), nullptr), 20.0, 0.5) << tuned.output;
+    ToolRun kept = fromSf2(in + " " + dir.path("kept.brf") + " --keep-tuning");
+    ASSERT_EQ(kept.status, 0) << kept.output;
+    EXPECT_NE(kept.output.find("0 retuned"), std::string::npos) << kept.output;
+    // Taken at its real pitch, the period of the sharp recording is shorter.
+    SoundFont a, c;
+    ASSERT_TRUE(a.loadSoundFont(dir.path("tuned.brf").c_str()));
+    ASSERT_TRUE(c.loadSoundFont(dir.path("kept.brf").c_str()));
+    EXPECT_EQ(a.programs[0].cycleLength, 83u);
+    EXPECT_EQ(c.programs[0].cycleLength, 84u);
 }
 
 TEST(FromSf2Tool, BadOrTruncatedBanksExitWith2AndSayWhy) {

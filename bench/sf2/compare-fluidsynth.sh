@@ -1,0 +1,60 @@
+#!/bin/bash
+# Converts Debian's two General MIDI SoundFont 2 banks with brf-tool and
+# compares the converted fonts with FluidSynth playing the originals:
+#  - the conversion: output size, time and peak memory, `brf-tool info`;
+#  - key 69 of every program and every drum key (sf2-compare score/analyze):
+#    pitch against 440 Hz and against FluidSynth, level, spectral centroid;
+#  - three songs of openttd-openmsx: RMS, peak and centroid of the whole
+#    render, and per General MIDI family.
+# FluidSynth plays dry (-R 0 -C 0) at its default gain 0.2: a BRF font has no
+# per-instrument effect sends and Brellin's reverb is one switch for the
+# whole output, so the comparison is of the instruments themselves
+# (FluidSynth's default chorus adds up to 15 dB to some synth pads).
+# Usage: bench/sf2/compare-fluidsynth.sh [BUILD_DIR] [OUT_DIR]
+set -euo pipefail
+build=$(realpath "${1:-build}")
+out=${2:-build/sf2-compare-out}
+mkdir -p "$out"
+out=$(realpath "$out")
+fonts=(/usr/share/sounds/sf2/TimGM6mb.sf2 /usr/share/sounds/sf2/FluidR3_GM.sf2)
+songdir=/usr/share/games/openttd/baseset/openmsx
+songs=(city_blues_redfarn tttheme2 wood_whistles)
+for f in "${fonts[@]}" "$songdir/${songs[0]}.mid"; do
+    [[ -f $f ]] || { echo "missing $f (install fluid-soundfont-gm timgm6mb-soundfont openttd-openmsx)" >&2; exit 1; }
+done
+command -v fluidsynth >/dev/null || { echo "fluidsynth is not installed" >&2; exit 1; }
+
+"$build/sf2-compare" score "$out/score69.mid"
+for sf2 in "${fonts[@]}"; do
+    name=$(basename "$sf2" .sf2)
+    echo "=== $name"
+    /usr/bin/time -f "conversion: %e s, peak memory %M KB" \
+        "$build/brf-tool" from-sf2 "$sf2" "$out/$name.brf" --verbose >"$out/$name.convert.txt" 2>"$out/$name.time.txt"
+    tail -n 1 "$out/$name.convert.txt"
+    cat "$out/$name.time.txt"
+    echo "size: $(stat -c %s "$out/$name.brf") bytes"
+    "$build/brf-tool" info "$out/$name.brf" >"$out/$name.info.txt"
+    echo "info: $(grep "problem(s)" "$out/$name.info.txt")"
+    "$build/sf2-compare" render "$out/$name.brf" "$out/$name.score.brellin.wav"
+    fluidsynth -ni -q -g 0.2 -R 0 -C 0 -r 44100 -F "$out/$name.score.fluid.wav" "$sf2" "$out/score69.mid" >/dev/null 2>&1
+    "$build/sf2-compare" analyze "$out/$name.score.brellin.wav" "$out/$name.score.fluid.wav" >"$out/$name.notes.txt"
+    tail -n 2 "$out/$name.notes.txt"
+    for song in "${songs[@]}"; do
+        mid="$songdir/$song.mid"
+        "$build/sf2-compare" song "$out/$name.brf" "$mid" "$out/$name.$song.brellin.wav"
+        fluidsynth -ni -q -g 0.2 -R 0 -C 0 -r 44100 -F "$out/$name.$song.fluid.wav" "$sf2" "$mid" >/dev/null 2>&1
+        echo "--- $song"
+        "$build/sf2-compare" stats "$out/$name.$song.brellin.wav" "$out/$name.$song.fluid.wav" | tail -n 1
+        # Per General MIDI family (16 = drums): only that family's notes sound.
+        for family in $(seq 0 16); do
+            "$build/sf2-compare" filter "$mid" "$family" "$out/family.mid"
+            "$build/sf2-compare" song "$out/$name.brf" "$out/family.mid" "$out/family.brellin.wav"
+            fluidsynth -ni -q -g 0.2 -R 0 -C 0 -r 44100 -F "$out/family.fluid.wav" "$sf2" "$out/family.mid" >/dev/null 2>&1
+            line=$("$build/sf2-compare" stats "$out/family.brellin.wav" "$out/family.fluid.wav")
+            # Families the song does not use render silence: left out.
+            grep -q "RMS -200.00" <<<"$line" && continue
+            echo "    family $family: $(tail -n 1 <<<"$line")"
+        done
+    done
+done
+rm -f "$out/family.mid" "$out/family.brellin.wav" "$out/family.fluid.wav"
