@@ -4,8 +4,9 @@
 #  - the conversion: output size, time and peak memory, `brf-tool info`;
 #  - key 69 of every program and every drum key (sf2-compare score/analyze):
 #    pitch against 440 Hz and against FluidSynth, level, spectral centroid;
-#  - three songs of openttd-openmsx: RMS, peak and centroid of the whole
-#    render, and per General MIDI family.
+#  - the first three songs of openttd-openmsx: RMS, peak and centroid of the
+#    whole render, and per General MIDI family; with ALL_SONGS=1 every song
+#    of the set (whole renders only).
 # FluidSynth plays dry (-R 0 -C 0) at its default gain 0.2: a BRF font has no
 # per-instrument effect sends and Brellin's reverb is one switch for the
 # whole output, so the comparison is of the instruments themselves
@@ -18,8 +19,9 @@ mkdir -p "$out"
 out=$(realpath "$out")
 fonts=(/usr/share/sounds/sf2/TimGM6mb.sf2 /usr/share/sounds/sf2/FluidR3_GM.sf2)
 songdir=/usr/share/games/openttd/baseset/openmsx
-songs=(city_blues_redfarn tttheme2 wood_whistles)
-for f in "${fonts[@]}" "$songdir/${songs[0]}.mid"; do
+mapfile -t songs < <(ls "$songdir" 2>/dev/null | sed -n 's/\.mid$//p' | sort)
+[[ ${ALL_SONGS:-0} == 1 ]] || songs=("${songs[@]:0:3}")
+for f in "${fonts[@]}" "$songdir/${songs[0]:-none}.mid"; do
     [[ -f $f ]] || { echo "missing $f (install fluid-soundfont-gm timgm6mb-soundfont openttd-openmsx)" >&2; exit 1; }
 done
 command -v fluidsynth >/dev/null || { echo "fluidsynth is not installed" >&2; exit 1; }
@@ -45,6 +47,7 @@ for sf2 in "${fonts[@]}"; do
         fluidsynth -ni -q -g 0.2 -R 0 -C 0 -r 44100 -F "$out/$name.$song.fluid.wav" "$sf2" "$mid" >/dev/null 2>&1
         echo "--- $song"
         "$build/sf2-compare" stats "$out/$name.$song.brellin.wav" "$out/$name.$song.fluid.wav" | tail -n 1
+        [[ ${ALL_SONGS:-0} == 1 ]] && continue
         # Per General MIDI family (16 = drums): only that family's notes sound.
         for family in $(seq 0 16); do
             "$build/sf2-compare" filter "$mid" "$family" "$out/family.mid"
