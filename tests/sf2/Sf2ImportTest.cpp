@@ -44,11 +44,12 @@ struct Converted {
     bool ok = false;
 };
 
-std::unique_ptr<Converted> convert(const Sf2Builder& b, std::uint32_t rate = 22050) {
+std::unique_ptr<Converted> convert(const Sf2Builder& b, std::uint32_t rate = 22050, bool keepTuning = false) {
     auto c = std::make_unique<Converted>();
     c->file = b.build();
     if (!c->bank.parse(reinterpret_cast<const std::uint8_t*>(c->file.data()), c->file.size())) return c;
     c->importer.options.dataRate = rate;
+    c->importer.options.keepTuning = keepTuning;
     c->ok = c->importer.convert(c->bank, c->writer);
     return c;
 }
@@ -188,11 +189,8 @@ TEST(Sf2ImportTuning, ARecordingOffItsDeclaredPitchIsTunedTo440Hz) {
         EXPECT_EQ(tuned->importer.summary.programsRetuned, 1) << off;
 
         // Keeping the bank's tuning plays the recording where the bank puts it.
-        auto kept = std::make_unique<Converted>();
-        kept->file = b.build();
-        ASSERT_TRUE(kept->bank.parse(reinterpret_cast<const std::uint8_t*>(kept->file.data()), kept->file.size()));
-        kept->importer.options.keepTuning = true;
-        ASSERT_TRUE(kept->importer.convert(kept->bank, kept->writer));
+        auto kept = convert(b, 22050, true);
+        ASSERT_TRUE(kept->ok);
         const InstrumentRecord& keptRec = kept->writer.programs[0];
         EXPECT_NEAR(cents(playedFrequency(keptRec, kept->writer.samples[keptRec.sample], 440.0), 440.0), off, 1.0);
         EXPECT_EQ(kept->importer.summary.programsRetuned, 0);
