@@ -67,7 +67,8 @@ struct WindowPlacement {
 };
 
 struct Skin {
-    Skin();
+    // Empty until `loadSkin` or `useBuiltInDisplay` fills it.
+    Skin() = default;
     Skin(const Skin&) = delete;
     Skin& operator=(const Skin&) = delete;
 
@@ -77,7 +78,7 @@ struct Skin {
 
     SkinRect displayRect;  // the title area; its height is also the title font height
     SkinRect menuRect;     // a click here opens the main menu
-    SkinRect timerRect;    // the clock; left < 0: no clock is drawn
+    SkinRect timerRect{-100, -100, 0, 0};  // the clock; left < 0: no clock is drawn
     std::int32_t meterLeft = -1;  // level-meter origin in the window
     std::int32_t meterTop = -1;
     std::int32_t barWidth = 0;  // one meter bar (one frame of the strip)
@@ -91,7 +92,7 @@ struct Skin {
     std::uint32_t timerFontColor = 0xFFFFFF;
 
     // True while the built-in display is in use (no skin, or a faulty one).
-    bool builtIn = true;
+    bool builtIn = false;
 
     Surface background;                  // as large as the picture (the window before cutting)
     Surface pressed[SKIN_BUTTON_COUNT];  // each button while it is held down
