@@ -362,13 +362,29 @@ bool overlap(const SkinRect& a, const SkinRect& b) {
     return a.left < b.right() && b.left < a.right() && a.top < b.bottom() && b.top < a.bottom();
 }
 
-TEST(DefaultSkin, IsAWorkingSkinWithSeparateAreasAndVisiblePressedStates) {
+TEST(DefaultSkin, IsAWorkingSkinWithSeparateAreasVisiblePressedStatesAndAnIcon) {
     TempDir first, second;
     ASSERT_TRUE(makeDefaultSkin(first));
     ASSERT_TRUE(makeDefaultSkin(second));
-    for (const char* file : {"Brellin.ini", "BrellinBack.bmp", "BrellinParts.bmp"}) {
+    for (const char* file : {"Brellin.ini", "BrellinBack.bmp", "BrellinParts.bmp", "brellin-16.png"}) {
         EXPECT_FALSE(first.read(file).empty()) << file;
         EXPECT_EQ(first.read(file), second.read(file)) << file << " differs between two runs";
+    }
+
+    // The icon in each size: a BMP of that size and a PNG whose header says so.
+    for (std::int32_t size : {16, 32, 48, 64}) {
+        Surface icon;
+        std::int32_t w = 0, h = 0;
+        const std::string name = "brellin-" + std::to_string(size);
+        EXPECT_TRUE(icon.loadBitmap(0, 0, first.path(name + ".bmp").c_str(), &w, &h, true));
+        EXPECT_EQ(w, size);
+        EXPECT_EQ(h, size);
+        const std::string png = first.read(name + ".png");
+        ASSERT_GT(png.size(), 24u);
+        EXPECT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
+        EXPECT_EQ(png.substr(12, 4), "IHDR");
+        EXPECT_EQ(static_cast<std::uint8_t>(png[19]), size);
+        EXPECT_EQ(static_cast<std::uint8_t>(png[23]), size);
     }
 
     Skin skin;
