@@ -79,7 +79,7 @@ Settings centred() {
     return settings;
 }
 
-// The built-in display as designed, whatever was loaded before.
+// The built-in 240 x 32 display, whatever was loaded before.
 void expectBuiltIn(Skin& skin, const WindowPlacement& place, const std::string& why) {
     SCOPED_TRACE(why);
     EXPECT_TRUE(skin.builtIn);
