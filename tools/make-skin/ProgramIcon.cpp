@@ -1,6 +1,6 @@
 // The icon: an eighth note in white on a rounded square shaded from the
-// skin's display blue to a deeper blue. It is drawn in a 64-unit design
-// space and scaled for each size, so every size is drawn, not resampled.
+// skin's display blue to a deeper blue. It is drawn on a 64-unit
+// grid and scaled for each size, so every size is drawn, not resampled.
 #include "ProgramIcon.h"
 
 #include "Painter.h"
@@ -14,7 +14,7 @@ namespace {
 
 template <class Target>
 void drawIcon(Target& t, int size) {
-    // Design units (0..64) to eighths of a pixel.
+    // Grid units (0..64) to eighths of a pixel.
     auto u = [size](int v) { return v * size / 8; };
     auto at = [&](int x, int y) { return P{u(x), u(y)}; };
     fillRounded(t, u(2), u(2), u(62), u(62), u(14), Rgb{70, 204, 240}, Rgb{30, 88, 200});
