@@ -13,6 +13,7 @@
 #include "FakeHost.h"
 #include "display/TextDecoder.h"
 #include "soundfont/SoundFontWriter.h"
+#include "ui/framework/DialogTemplate.h"
 #include "ui/window/MainWindow.h"
 
 namespace brellin::test {
@@ -163,6 +164,7 @@ TEST(MainWindowMouse, ThePressPointDecidesAndTheMenuAreaOpensPopupZero) {
     // Dialog commands without their dialogs show disabled; the rest enabled.
     const MenuPopup popup{rig.host->popups[0].name, rig.host->popups[0].items};
     EXPECT_FALSE(popup.find(IDM_CONFIGURE)->enabled);
+    EXPECT_TRUE(popup.find(IDM_VERSION)->enabled);
     EXPECT_FALSE(popup.find(IDM_OPEN_FILES)->enabled);
     EXPECT_TRUE(popup.find(IDM_HIDE_WINDOW)->enabled);
     EXPECT_TRUE(popup.find(IDM_EXIT)->enabled);
@@ -453,6 +455,23 @@ TEST(MainWindowCommands, WindowTrayDialogsAndExit) {
     EXPECT_EQ(rig.host->defaultCalls.size(), defaults);
     rig.host->deliver(WM_COMMAND, makeCommandWParam(0, IDM_RECENT_PLACEHOLDER));
     EXPECT_EQ(rig.host->defaultCalls.size(), defaults + 1);
+
+    // The version dialog: both lines, the focus on the second, Esc closes it.
+    bool modalDuringDialog = false;
+    rig.system.dialogScript = [&](FakeDialogHost& dialog) {
+        modalDuringDialog = rig.window.modalOpen;
+        rig.host->deliver(WM_COMMAND, makeCommandWParam(0, IDM_VERSION));  // guarded: no second dialog
+        dialog.deliver(WM_COMMAND, makeCommandWParam(0, IDCANCEL));
+    };
+    rig.host->deliver(WM_COMMAND, makeCommandWParam(0, IDM_VERSION));
+    EXPECT_EQ(rig.system.dialogTemplates, std::vector<std::uint16_t>{IDD_VERSION});
+    EXPECT_EQ(rig.system.dialogOwners.back(), rig.host);
+    EXPECT_TRUE(modalDuringDialog);
+    EXPECT_TRUE(rig.system.lastDialogEnded);
+    EXPECT_EQ(rig.system.lastDialogTexts[IDC_VERSION_LINE], versionLine);
+    EXPECT_EQ(rig.system.lastDialogFocus, IDC_VERSION_DETAIL);
+    EXPECT_FALSE(rig.window.modalOpen);
+    rig.system.dialogScript = nullptr;
 
     // A provided dialog runs guarded.
     struct Dialogs : DialogCommands {

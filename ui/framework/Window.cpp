@@ -14,7 +14,8 @@ Window::~Window() {
 }
 
 bool Window::create() {
-    hwnd = nullptr;
+    // One object, one window: a second create would lose the first one's host.
+    if (hwnd != nullptr) return true;
     if (givenBackBuffer != nullptr) {
         backBuffer = givenBackBuffer;
     } else {

@@ -35,7 +35,7 @@ public:
     // 0: creates the back buffer and the window (registering the window class
     // first if this is the first window; that window owns the message loop),
     // then shows it. False with RESULT_UNSUPPORTED_FORMAT (the class) or
-    // RESULT_DEVICE_ERROR (the window).
+    // RESULT_DEVICE_ERROR (the window). While the window exists: true, nothing new.
     virtual bool create();
     // 1: invalidates the back buffer's dirty rectangle, then empties it.
     virtual void invalidate();

@@ -8,6 +8,7 @@
 
 #include "display/TextDecoder.h"
 #include "midi/MidiFileInfo.h"
+#include "ui/window/VersionDialog.h"
 
 namespace brellin {
 
@@ -312,7 +313,7 @@ LResult MainWindow::onCommand(std::uint16_t, std::uint16_t id, LParam lParam) {
 // ---- commands that run a dialog ----
 
 bool MainWindow::isCommandAvailable(std::uint16_t id) const {
-    if (!isDialogCommand(id)) return true;
+    if (!isDialogCommand(id) || id == IDM_VERSION) return true;
     return dialogs != nullptr && dialogs->provides(id);
 }
 
@@ -323,7 +324,12 @@ void MainWindow::updateMenuState() {
 void MainWindow::runDialogCommand(std::uint16_t id) {
     if (modalOpen || !isCommandAvailable(id)) return;
     modalOpen = true;
-    dialogs->run(id, *this);
+    if (dialogs != nullptr && dialogs->provides(id)) {
+        dialogs->run(id, *this);
+    } else if (id == IDM_VERSION) {
+        VersionDialog version(system);
+        version.doModal(hwnd, IDD_VERSION);
+    }
     modalOpen = false;
 }
 
@@ -379,11 +385,15 @@ void MainWindow::startPlayback() {
     if (ok) {
         playStartTick = now();
         drawButton(SKIN_BUTTON_PLAY, true);
+        // Started from the menu or the tray, nothing else would repaint the
+        // button until the timer happens to draw.
+        invalidate();
         return;
     }
     playing = false;
     showTitle(unsupportedText, 0);
     drawButton(SKIN_BUTTON_PLAY, false);
+    invalidate();
 }
 
 void MainWindow::stopPlayback() {
@@ -395,6 +405,7 @@ void MainWindow::stopPlayback() {
     clearMeterArea();
     makeEntryCurrent();
     if (settings.fShowVolume) drawMeterFloor();
+    invalidate();
 }
 
 void MainWindow::togglePlayback() {
