@@ -429,6 +429,12 @@ TEST(MainWindowDisplay, ClockAndMeter) {
 
 TEST(MainWindowCommands, WindowTrayDialogsAndExit) {
     Rig rig(false);
+    // Without a tray icon nothing could show the window again: it stays.
+    rig.host->visible = true;
+    rig.host->deliver(WM_COMMAND, makeCommandWParam(0, IDM_HIDE_WINDOW));
+    EXPECT_TRUE(rig.host->visible);
+    EXPECT_FALSE(rig.window.windowHidden);
+    rig.window.trayIconShown = true;
     rig.host->deliver(WM_COMMAND, makeCommandWParam(0, IDM_HIDE_WINDOW));
     EXPECT_FALSE(rig.host->visible);
     EXPECT_TRUE(rig.window.windowHidden);
@@ -500,6 +506,7 @@ TEST(MainWindowCommands, WindowTrayDialogsAndExit) {
     EXPECT_EQ(rig.window.settings.InitializePositionX, 17);
     EXPECT_EQ(rig.window.settings.InitializePositionY, 23);
     EXPECT_EQ(rig.window.hwnd, nullptr);
+    EXPECT_FALSE(host->trayIcon);
     EXPECT_EQ(rig.system.quitPosts, 1);
     EXPECT_TRUE(rig.system.windows.empty());
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "display/TextDecoder.h"
+#include "ui/model/CommandLine.h"
 #include "midi/MidiFileInfo.h"
 #include "ui/window/VersionDialog.h"
 
@@ -76,6 +77,49 @@ void MainWindow::TextEvent::notify() {
 }
 
 // ---- framework slots ----
+
+LResult MainWindow::onMessage(MessageId msg, WParam wParam, LParam lParam) {
+    if (msg == WM_COPYDATA && lParam != 0) {
+        const auto* record = reinterpret_cast<const CopyDataRecord*>(lParam);
+        // 'B' 'R' 'L' 'N': a command line from a second start of the player.
+        if (record->data == 0x42524C4E && record->bytes != nullptr) {
+            // The text need not carry its zero within `size`: copy it first.
+            const std::string text(static_cast<const char*>(record->bytes),
+                                   ::strnlen(static_cast<const char*>(record->bytes), record->size));
+            if (countTokens(text.c_str()) >= 2) {
+                handleHandOver(text.c_str());
+                return 1;
+            }
+            handleHandOver(text.c_str());
+        }
+    }
+    return Window::onMessage(msg, wParam, lParam);
+}
+
+bool MainWindow::handleHandOver(const char* commandLine) {
+    const int tokens = countTokens(commandLine);
+    if (tokens == 0) return false;
+    char word[COMMAND_TOKEN_SIZE];
+    fetchToken(commandLine, tokens >= 2 ? 1 : 0, word);
+    const CommandWord command = classifyCommandWord(word);
+    if (tokens >= 2) {
+        char path[COMMAND_TOKEN_SIZE];
+        fetchToken(commandLine, 0, path);
+        playList.openPath(path);
+    }
+    // The current entry, usually the file just opened, starts from its beginning.
+    if (playing || command == CommandWord::Play) {
+        stopPlayback();
+        startPlayback();
+    }
+    switch (command) {
+        case CommandWord::Stop: stopPlayback(); break;
+        case CommandWord::Previous: playList.previous(); break;
+        case CommandWord::Next: playList.next(); break;
+        default: break;
+    }
+    return true;
+}
 
 LResult MainWindow::preCreate(CreationRecord& record) {
     record.style = WS_POPUP;
@@ -271,7 +315,9 @@ LResult MainWindow::onCommand(std::uint16_t, std::uint16_t id, LParam lParam) {
     switch (id) {
         case IDM_EXIT:
             stopPlayback();
-            if (hwnd != nullptr) {
+            // Where a client cannot read its own position (Wayland) the
+            // stored one is kept rather than overwritten with a guess.
+            if (hwnd != nullptr && hwnd->canPositionWindow()) {
                 const Rect window = hwnd->windowRect();
                 settings.InitializePositionX = window.left;
                 settings.InitializePositionY = window.top;
@@ -279,6 +325,7 @@ LResult MainWindow::onCommand(std::uint16_t, std::uint16_t id, LParam lParam) {
             onClose();
             return 1;
         case IDM_HIDE_WINDOW:
+            if (!trayIconShown) return 1;
             windowHidden = true;
             settings.settingsChanged = true;
             if (hwnd != nullptr) hwnd->showWindow(false);
@@ -600,6 +647,8 @@ void MainWindow::rebuildRecentMenus(const TextBuffer* recent) {
 void MainWindow::showMessageBox(const char* text, const char* caption) {
     if (hwnd != nullptr) {
         hwnd->messageBox(text, caption, MB_OK | MB_ICONINFORMATION);
+    } else if (startupMessages != nullptr) {
+        startupMessages->showMessageBox(text, caption);
     } else {
         StderrMessageSink().showMessageBox(text, caption);
     }

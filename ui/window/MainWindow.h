@@ -62,7 +62,9 @@ public:
     explicit MainWindow(WindowSystem& system);
     ~MainWindow() override;
 
-    // Framework slots.
+    // Framework slots. onMessage takes a second start's command line
+    // (WM_COPYDATA with the hand-over tag) before the normal routing.
+    LResult onMessage(MessageId msg, WParam wParam, LParam lParam) override;
     LResult onCommand(std::uint16_t code, std::uint16_t id, LParam lParam) override;
     LResult onLButtonDown(WParam keys, std::int32_t x, std::int32_t y) override;
     LResult onLButtonUp(WParam keys, std::int32_t x, std::int32_t y) override;
@@ -121,6 +123,11 @@ public:
     // this window.
     void showMessageBox(const char* text, const char* caption) override;
 
+    // A second start's command line: opens its file (two tokens or more)
+    // and applies its command word ("play"/"iconplay", "stop", "prev",
+    // "next"). False when the text holds no token.
+    bool handleHandOver(const char* commandLine);
+
     // "%d:%02d" of a clock value in ms (minutes are not limited).
     static void formatClock(std::uint32_t ms, char* out, std::size_t size);
 
@@ -149,6 +156,13 @@ public:
     std::int32_t songLength = 0;
     std::atomic<std::int32_t> levels[16] = {};
     bool modalOpen = false;
+    // Whether the tray icon is shown. Without it the window is never hidden
+    // ("iconplay", 40006 and "TrayIconMode" leave it shown): nothing else
+    // could bring it back.
+    bool trayIconShown = false;
+    // Where messages go while there is no window yet (owner-less boxes at
+    // start-up); null: stderr.
+    MessageSink* startupMessages = nullptr;
 
     // What the display shows now (the title area's text and offset, the
     // clock's text), for whoever needs the words rather than the pixels.

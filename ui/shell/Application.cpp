@@ -1,0 +1,206 @@
+#include "ui/shell/Application.h"
+
+#include <cstring>
+
+#include "ui/model/CommandLine.h"
+
+namespace brellin {
+
+Application::Application(ApplicationPlatform& p, std::string line) : platform(p), commandLine(std::move(line)) {}
+
+Application::~Application() {
+    if (mainWindow) exitInstance();
+}
+
+void Application::showMessage(const char* text, int number) {
+    brellin::showMessage(platform.startupMessages(), text, number);
+}
+
+int Application::run() {
+    if (initInstance()) {
+        while (pumpMessage()) {
+        }
+    }
+    exitInstance();
+    return 0;
+}
+
+bool Application::pumpMessage() { return platform.pumpMessage(); }
+
+void Application::seedRandomGenerators(std::uint32_t tick) {
+    // The one seeding of the program's random numbers: the play list's
+    // random modes draw from this generator.
+    mainWindow->playList.random.seed(tick);
+}
+
+bool Application::initInstance() {
+    // 1-2: one player per user; a second start hands its command line over.
+    switch (channel.acquire(instanceFolder)) {
+        case InstanceRole::Failed:
+            showMessage(TEXT_NOT_ENOUGH_MEMORY, 3);
+            return false;
+        case InstanceRole::Second:
+            secondInstance = true;
+            InstanceChannel::handOver(channel.folderPath(), commandLine,
+                                      handOverRetry, handOverWait);
+            return false;
+        case InstanceRole::First:
+            break;
+    }
+    // A signal from now on takes the Exit path once the loop runs.
+    if (signals.install()) {
+        platform.watch(signals.fd(), [this] { onShutdownSignal(); });
+        watchingSignals = true;
+    }
+
+    // 4: the tick count seeds the random numbers once the window holding them exists.
+    WindowSystem& system = platform.windowSystem();
+    const std::uint32_t seed = system.tickCount();
+
+    // 5
+    mainWindow = platform.createMainWindow();
+    if (!mainWindow) {
+        showMessage(TEXT_NOT_ENOUGH_MEMORY, 0);
+        return false;
+    }
+    MainWindow& window = *mainWindow;
+    window.startupMessages = &platform.startupMessages();
+    seedRandomGenerators(seed);
+
+    // 6: the command line, then the settings with the real screen size.
+    char startFile[COMMAND_TOKEN_SIZE] = {};
+    const int tokens = countTokens(commandLine.c_str());
+    bool play = false;
+    bool iconPlay = false;
+    const Point screenPoint = system.screenSize();
+    const ScreenSize screen{screenPoint.x, screenPoint.y};
+    Settings& settings = window.settings;
+    if (tokens >= 1) {
+        if (tokens >= 2) {
+            char word[COMMAND_TOKEN_SIZE];
+            fetchToken(commandLine.c_str(), 1, word);
+            play = equalsIgnoringCase(word, "play");
+            iconPlay = equalsIgnoringCase(word, "iconplay");
+        }
+        fetchToken(commandLine.c_str(), 0, startFile);
+        if (settingsPath.empty()) {
+            settings.loadSettings(SETTINGS_FILE, nullptr, 0, screen);
+        } else {
+            settings.loadSettingsFrom(settingsPath.c_str(), nullptr, 0, screen);
+        }
+    } else if (settingsPath.empty()) {
+        settings.loadSettings(SETTINGS_FILE, startFile, sizeof startFile, screen);
+    } else {
+        settings.loadSettingsFrom(settingsPath.c_str(), startFile, sizeof startFile, screen);
+    }
+    window.windowHidden = settings.TrayIconMode != 0;
+    // After loading, so that it wins over "TrayIconMode".
+    if (iconPlay) window.windowHidden = true;
+
+    // 7: the engine, with one fallback to 11K/8bit/mono/8ch and messages 4, 2, 3.
+    if (!window.engine.startAtProgramStart()) return false;
+
+    // 8-9: the window, sized and placed by its skin.
+    if (!window.create()) {
+        showMessage(TEXT_NOT_ENOUGH_MEMORY, 5);
+        return false;
+    }
+    window.loadSkinAndPlace();
+
+    // 10: the tray icon. Without a tray host the window must stay reachable.
+    window.trayIconShown = window.hwnd != nullptr && window.hwnd->addTrayIcon(nullptr);
+    if (!window.trayIconShown) window.windowHidden = false;
+
+    // 11-12: loadSkinAndPlace composed the background and the empty title.
+    // From here on a second start can reach this one.
+    if (channel.listen()) {
+        platform.watch(channel.notifyFd(), [this] { onHandOverReady(); });
+        watchingChannel = true;
+    }
+
+    // 13-15: an empty list, the recent menus, the file to open.
+    window.playList.clear();
+    window.playList.currentIndex = 0;
+    window.playList.rebuildRecentMenus();
+    window.playList.openPath(startFile);
+
+    // 16
+    if (play || iconPlay) window.startPlayback();
+
+    // 17: the level-meter toggle flips the setting back and draws the meter.
+    settings.fShowVolume = settings.fShowVolume ? 0 : 1;
+    window.toggleLevelMeter();
+
+    // 18-19
+    window.startDisplayTimer();
+    if (window.hwnd != nullptr) window.hwnd->setWindowPos(0, 0, false, settings.fAlwaysOnTop != 0);
+
+    // 20
+    if (window.windowHidden) window.onCommand(0, IDM_HIDE_WINDOW, 0);
+    window.invalidate();
+    return true;
+}
+
+void Application::onHandOverReady() {
+    for (HandOver& handOver : channel.take()) {
+        MainWindow* window = mainWindow.get();
+        if (window == nullptr || window->hwnd == nullptr) {
+            // Shutting down: the second start ends without an answer.
+            InstanceChannel::drop(handOver);
+            continue;
+        }
+        CopyDataRecord record;
+        record.data = HAND_OVER_TAG;
+        record.size = static_cast<std::uint32_t>(handOver.text.size() + 1);
+        record.bytes = handOver.text.c_str();
+        window->hwnd->sendMessage(WM_COPYDATA, 0, reinterpret_cast<LParam>(&record));
+        // The window may have gone while handling it (nothing in the
+        // hand-over closes it today, but the check costs nothing).
+        if (countTokens(handOver.text.c_str()) >= 2 && window->hwnd != nullptr && !window->windowHidden) {
+            window->hwnd->setForeground();
+        }
+        InstanceChannel::acknowledge(handOver);
+    }
+}
+
+void Application::onShutdownSignal() {
+    if (signals.takeRequest()) requestExit();
+}
+
+void Application::requestExit() {
+    MainWindow* window = mainWindow.get();
+    if (window == nullptr || window->hwnd == nullptr) return;
+    window->hwnd->sendMessage(WM_COMMAND, makeCommandWParam(0, IDM_EXIT), 0);
+}
+
+void Application::exitInstance() {
+    if (watchingChannel) {
+        platform.unwatch(channel.notifyFd());
+        watchingChannel = false;
+    }
+    if (mainWindow) {
+        MainWindow& window = *mainWindow;
+        // 1: the engine stops before anything it calls goes.
+        if (window.engine.sequencer) window.engine.sequencer->stop();
+        window.songEnded.store(false);
+        window.engine.shutdown();
+        // 3: written only when something changed, through a temporary file.
+        if (window.trayIconShown) window.settings.TrayIconMode = window.windowHidden ? 1 : 0;
+        if (settingsPath.empty()) {
+            window.settings.saveSettings(SETTINGS_FILE, window.playList.lastPlayed());
+        } else {
+            window.settings.saveSettingsTo(settingsPath.c_str(), window.playList.lastPlayed());
+        }
+        // 4-5: the menu is part of the window object.
+        mainWindow.reset();
+    }
+    // 2: the lock goes, and with it the socket.
+    channel.close();
+    if (watchingSignals) {
+        platform.unwatch(signals.fd());
+        watchingSignals = false;
+    }
+    signals.uninstall();
+}
+
+}  // namespace brellin
