@@ -101,8 +101,8 @@ public:
     }
     int messageBox(const char* text, const char* caption, std::uint32_t flags) override;
     bool addTrayIcon(const char*) override {
-        trayIcon = true;
-        return true;
+        trayIcon = trayHostPresent;
+        return trayIcon;
     }
     void removeTrayIcon() override { trayIcon = false; }
     Rect beginPaint() override {
@@ -153,6 +153,7 @@ public:
     bool topmost = false;
     bool captured = false;
     bool trayIcon = false;
+    bool trayHostPresent = true;  // a desktop with a tray
     bool destroyed = false;
     bool positionable = true;
     int updates = 0;
@@ -258,6 +259,7 @@ public:
     WindowHost* createWindow(const CreationRecord& record) override {
         if (!createSucceeds) return nullptr;
         auto* host = new FakeWindowHost(*this, record, classProcedure);
+        host->trayHostPresent = trayAvailable;
         windows.push_back(host);
         // The platform sends some messages while the window is being made,
         // before the framework has stored its object.
@@ -298,6 +300,7 @@ public:
     int registrations = 0;
     bool registerSucceeds = true;
     bool createSucceeds = true;
+    bool trayAvailable = true;
     int quitPosts = 0;
     int exitCode = -1;
     std::uint32_t tick = 1000;
