@@ -506,7 +506,6 @@ TEST(MainWindowCommands, WindowTrayDialogsAndExit) {
     EXPECT_EQ(rig.window.settings.InitializePositionX, 17);
     EXPECT_EQ(rig.window.settings.InitializePositionY, 23);
     EXPECT_EQ(rig.window.hwnd, nullptr);
-    EXPECT_FALSE(host->trayIcon);
     EXPECT_EQ(rig.system.quitPosts, 1);
     EXPECT_TRUE(rig.system.windows.empty());
 }
