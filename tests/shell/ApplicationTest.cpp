@@ -81,8 +81,10 @@ private:
 struct RecordingSink : MessageSink {
     void showMessageBox(const char* text, const char* caption) override {
         shown.emplace_back(std::string(caption) + "|" + text);
+        if (whileShown) whileShown();
     }
     std::vector<std::string> shown;
+    std::function<void()> whileShown;  // what happens while the box waits for OK
 };
 
 class FakePlatform : public ApplicationPlatform {
@@ -112,6 +114,7 @@ public:
         }
         return system.quitPosts == 0;
     }
+    void dismissStartupMessage() override { ++dismissed; }
     void watch(int fd, std::function<void()> readable) override { watched[fd] = std::move(readable); }
     void unwatch(int fd) override { watched.erase(fd); }
 
@@ -120,6 +123,7 @@ public:
     std::string fontFolder;
     bool fallbackOnly = false;
     bool canMakeWindow = true;
+    int dismissed = 0;
     std::map<int, std::function<void()>> watched;
 };
 
@@ -221,6 +225,21 @@ TEST(ApplicationStart, FailuresShowTheirNumberedMessagesAndTheFallbackPlays) {
                       "Brellin Message|[0004] : Cannot change to your setting. Changed to 11K/8bit/mono/8ch."});
         EXPECT_EQ(player.window().settings.MaxChannels, 8);
         EXPECT_TRUE(player.window().playing);
+        player.app->exitInstance();
+    }
+    {
+        // A signal while message 4 waits for OK: the box is dismissed and
+        // the window, once made, takes the Exit path.
+        Player player({});
+        player.platform.fallbackOnly = true;
+        player.platform.messages.whileShown = [&] {
+            std::raise(SIGHUP);
+            player.app->onShutdownSignal();
+        };
+        EXPECT_TRUE(player.app->initInstance());
+        EXPECT_EQ(player.platform.dismissed, 1);
+        EXPECT_EQ(player.platform.system.quitPosts, 1);
+        EXPECT_FALSE(player.app->pumpMessage());
         player.app->exitInstance();
     }
     {

@@ -17,7 +17,7 @@ void Application::showMessage(const char* text, int number) {
 }
 
 int Application::run() {
-    if (initInstance()) {
+    if (initInstance() && !platform.runMessageLoop()) {
         while (pumpMessage()) {
         }
     }
@@ -138,6 +138,8 @@ bool Application::initInstance() {
     // 20
     if (window.windowHidden) window.onCommand(0, IDM_HIDE_WINDOW, 0);
     window.invalidate();
+    // Asked to end during start-up (a signal while a message box waited).
+    if (exitRequested) requestExit();
     return true;
 }
 
@@ -169,8 +171,14 @@ void Application::onShutdownSignal() {
 
 void Application::requestExit() {
     MainWindow* window = mainWindow.get();
-    if (window == nullptr || window->hwnd == nullptr) return;
-    window->hwnd->sendMessage(WM_COMMAND, makeCommandWParam(0, IDM_EXIT), 0);
+    if (window != nullptr && window->hwnd != nullptr) {
+        window->hwnd->sendMessage(WM_COMMAND, makeCommandWParam(0, IDM_EXIT), 0);
+        return;
+    }
+    // No window yet: a start-up message may be waiting for OK. End it; a
+    // start that goes on anyway closes its window as soon as it has one.
+    exitRequested = true;
+    platform.dismissStartupMessage();
 }
 
 void Application::exitInstance() {

@@ -36,6 +36,12 @@ public:
     virtual std::unique_ptr<MainWindow> createMainWindow() = 0;
     // One pass of the message loop; false once the quit message arrived.
     virtual bool pumpMessage() = 0;
+    // Runs the whole loop where the toolkit has one of its own (it must end
+    // on the quit message); false: the application pumps instead.
+    virtual bool runMessageLoop() { return false; }
+    // Ends a start-up message box that waits for OK: the user asked the
+    // program to end (a signal) before it had a window to close.
+    virtual void dismissStartupMessage() {}
     // From now on, calls `readable` on the user-interface thread whenever
     // `fd` can be read, until unwatch(fd).
     virtual void watch(int fd, std::function<void()> readable) = 0;
@@ -94,6 +100,7 @@ private:
     const std::string commandLine;
     std::unique_ptr<MainWindow> mainWindow;
     bool secondInstance = false;
+    bool exitRequested = false;
     bool watchingChannel = false;
     bool watchingSignals = false;
 };
