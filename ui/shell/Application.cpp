@@ -48,8 +48,8 @@ bool Application::initInstance() {
             break;
     }
     // A signal from now on takes the Exit path once the loop runs.
-    if (signals.install()) {
-        platform.watch(signals.fd(), [this] { onShutdownSignal(); });
+    if (shutdownSignals.install()) {
+        platform.watch(shutdownSignals.fd(), [this] { onShutdownSignal(); });
         watchingSignals = true;
     }
 
@@ -166,7 +166,7 @@ void Application::onHandOverReady() {
 }
 
 void Application::onShutdownSignal() {
-    if (signals.takeRequest()) requestExit();
+    if (shutdownSignals.takeRequest()) requestExit();
 }
 
 void Application::requestExit() {
@@ -205,10 +205,10 @@ void Application::exitInstance() {
     // 2: the lock goes, and with it the socket.
     channel.close();
     if (watchingSignals) {
-        platform.unwatch(signals.fd());
+        platform.unwatch(shutdownSignals.fd());
         watchingSignals = false;
     }
-    signals.uninstall();
+    shutdownSignals.uninstall();
 }
 
 }  // namespace brellin

@@ -91,7 +91,7 @@ public:
     std::chrono::milliseconds handOverWait{5000};
 
     InstanceChannel channel;
-    ShutdownSignals signals;
+    ShutdownSignals shutdownSignals;
 
 private:
     void seedRandomGenerators(std::uint32_t tick);
