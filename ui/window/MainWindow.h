@@ -122,6 +122,10 @@ public:
     // MessageSink: the engine's numbered messages as message boxes owned by
     // this window.
     void showMessageBox(const char* text, const char* caption) override;
+    // The wait cursor while the sound font loads, through the start-up sink.
+    void setBusy(bool busy) override {
+        if (startupMessages != nullptr) startupMessages->setBusy(busy);
+    }
 
     // A second start's command line: opens its file (two tokens or more)
     // and applies its command word ("play"/"iconplay", "stop", "prev",
