@@ -210,8 +210,8 @@ TEST(BrellinProcess, StaleSocketIsReplacedAndAMissingSoundFontIsMessageTwo) {
         while (Clock::now() < until && install.root.read("first.log").find("[0002]") == std::string::npos) {
             std::this_thread::sleep_for(5ms);
         }
-        const std::string log = install.root.read("first.log");
-        EXPECT_NE(log.find("Brellin Message: [0002] : Not found a Sound font.\n"), std::string::npos) << log;
+        const std::string output = install.root.read("first.log");
+        EXPECT_NE(output.find("Brellin Message: [0002] : Not found a Sound font.\n"), std::string::npos) << output;
         ::kill(first, SIGTERM);
         Exit ended = Install::waitExit(first, 5s);
         EXPECT_TRUE(ended.exited);
