@@ -317,7 +317,7 @@ TEST(EngineStart, FromASettingsFileAsThePlayerBuildsIt) {
                                     "[SoundSetting]\nSampleRate=11025\nBitRate=16\nfStereo=0\nMaxChannels=6\n"
                                     "fLowPassFilter=1\nfReverb=1\nReverbLevel=9\nSoundFontName=mine.brf\n"
                                     "[PlaySetting]\nVolume=40\n");
-    rig.settings.loadSettingsFrom(cfg.c_str());
+    rig.settings.loadSettingsFrom(cfg.c_str(), nullptr, 0, NO_SCREEN);
     ASSERT_EQ(rig.engine.startEngine(), RESULT_OK);
     EXPECT_EQ(rig.engine.output.sampleRate, 11025u);
     EXPECT_EQ(rig.engine.output.bitsPerSample, 16u);
