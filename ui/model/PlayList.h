@@ -117,8 +117,8 @@ public:
     // The number of entries (takes the lock briefly).
     std::uint32_t entryCount();
     // Makes the entry at currentIndex current (makeCurrent with its text);
-    // nothing changes when there is no entry at that position. Used by the
-    // transport and by the play-list dialog's "play this entry".
+    // nothing changes when there is no entry at that position. The main
+    // window's transport (startPlayback, stopPlayback) and its commands use it.
     void makeIndexCurrent();
 
     // Writes the entries as a BRL file (replacing an existing one). False
