@@ -71,6 +71,8 @@
 
 namespace brellin {
 
+class ByteReader;
+
 // What a load had to change. `problems` are the safety repairs listed above
 // (a file that needs one is broken); `notes` are the ordinary sanitizing
 // changes to program records and unused bytes at the end of the sample data.
@@ -142,12 +144,9 @@ public:
 
     ResultCode lastError = RESULT_OK;
 
-    // The bounded byte source both load operations read through (SoundFont.cpp).
-    class Reader;
-
 private:
-    bool guardedLoad(Reader& reader, SoundFontDiagnostics* diagnostics);
-    bool load(Reader& reader, SoundFontDiagnostics* diagnostics);
+    bool guardedLoad(ByteReader& reader, SoundFontDiagnostics* diagnostics);
+    bool load(ByteReader& reader, SoundFontDiagnostics* diagnostics);
     bool fail(ResultCode code);
 
     std::vector<std::uint32_t> offsets;  // sampleOffset(n) for the loaded block
