@@ -182,6 +182,8 @@ bool BitmapLoader::draw(Surface& surface, BitmapReader& reader, std::int32_t x, 
         for (std::int64_t r = rows - 1; r >= 0; --r) {
             if (!reader.read(row.get(), static_cast<std::uint32_t>(rowLength))) return fail();
             std::uint16_t* target = surface.pixels() + (originY + r) * surface.width() + originX;
+            std::uint16_t* const rowEnd = target + columns;
+            const ByteReader pixels(bytes, static_cast<std::size_t>(rowLength));
             switch (bitsPerPixel) {
                 case 1:
                     for (std::uint64_t c = first; c < last; ++c)
@@ -199,9 +201,9 @@ bool BitmapLoader::draw(Surface& surface, BitmapReader& reader, std::int32_t x, 
                     for (std::uint64_t c = first; c < last; ++c) *target++ = palette[bytes[c]];
                     break;
                 case 16:
-                    for (std::uint64_t c = first; c < last; ++c) {
-                        const std::uint32_t v = bytes[2 * c] | (std::uint32_t{bytes[2 * c + 1]} << 8);
-                        *target++ = pixelOf(red.stretched(v), green.stretched(v), blue.stretched(v));
+                    for (ByteReader words = pixels.at(2 * first); target < rowEnd; ++target) {
+                        const std::uint32_t v = words.u16le();
+                        *target = pixelOf(red.stretched(v), green.stretched(v), blue.stretched(v));
                     }
                     break;
                 case 24:
@@ -209,11 +211,9 @@ bool BitmapLoader::draw(Surface& surface, BitmapReader& reader, std::int32_t x, 
                         *target++ = pixelOf(bytes[3 * c + 2], bytes[3 * c + 1], bytes[3 * c]);
                     break;
                 case 32:
-                    for (std::uint64_t c = first; c < last; ++c) {
-                        const std::uint32_t v = bytes[4 * c] | (std::uint32_t{bytes[4 * c + 1]} << 8) |
-                                                (std::uint32_t{bytes[4 * c + 2]} << 16) |
-                                                (std::uint32_t{bytes[4 * c + 3]} << 24);
-                        *target++ = pixelOf(red.direct(v), green.direct(v), blue.direct(v));
+                    for (ByteReader words = pixels.at(4 * first); target < rowEnd; ++target) {
+                        const std::uint32_t v = words.u32le();
+                        *target = pixelOf(red.direct(v), green.direct(v), blue.direct(v));
                     }
                     break;
             }
