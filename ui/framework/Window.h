@@ -1,0 +1,91 @@
+// Window: a top-level window of the program. Every message the host
+// delivers becomes a call of one virtual operation (see onMessage); a derived
+// class overrides the operations it handles. The window draws into its back
+// buffer, a Surface the size of the client area, and the default onPaint
+// copies the repainted part of it to the screen.
+//
+// The Window owns its host (from `create` until WM_CLOSE or destruction) and
+// its back buffer. User-interface thread only.
+#pragma once
+
+#include <memory>
+
+#include "common/ResultCode.h"
+#include "display/Surface.h"
+#include "ui/framework/Control.h"
+#include "ui/framework/Host.h"
+
+namespace brellin {
+
+class Window {
+public:
+    // The window class of every top-level window.
+    static constexpr const char* className = "AppBase";
+
+    explicit Window(WindowSystem& system);
+    virtual ~Window();
+    Window(const Window&) = delete;
+    Window& operator=(const Window&) = delete;
+
+    // The operations in slot order; the defaults are described at each.
+
+    // 0: creates the back buffer and the window (registering the window class
+    // first if this is the first window; that window owns the message loop),
+    // then shows it. False with RESULT_UNSUPPORTED_FORMAT (the class) or
+    // RESULT_DEVICE_ERROR (the window).
+    virtual bool create();
+    // 1: invalidates the back buffer's dirty rectangle, then empties it.
+    virtual void invalidate();
+    // 2: routes a message to its handler (routeMessage); 0 = not handled.
+    virtual LResult onMessage(MessageId msg, WParam wParam, LParam lParam);
+    // 3: shows the window, paints it, sizes the back buffer to the client
+    // area and invalidates all of it. Returns 1.
+    virtual LResult show();
+    // 4 (WM_DESTROY): the message-loop owner posts the quit message. Returns 1.
+    virtual LResult onDestroy();
+    // 5 (WM_COMMAND): returns 1.
+    virtual LResult onCommand(std::uint16_t code, std::uint16_t id, LParam lParam);
+    // 6-10 (mouse messages, client coordinates): return 1.
+    virtual LResult onLButtonDown(WParam keys, std::int32_t x, std::int32_t y);
+    virtual LResult onLButtonUp(WParam keys, std::int32_t x, std::int32_t y);
+    virtual LResult onRButtonDown(WParam keys, std::int32_t x, std::int32_t y);
+    virtual LResult onRButtonUp(WParam keys, std::int32_t x, std::int32_t y);
+    virtual LResult onMouseMove(WParam keys, std::int32_t x, std::int32_t y);
+    // 11, 12 (WM_KEYDOWN, WM_KEYUP): Windows virtual-key numbers. Return 1.
+    virtual LResult onKeyDown(WParam virtualKey, LParam lParam);
+    virtual LResult onKeyUp(WParam virtualKey, LParam lParam);
+    // 13 (WM_CLOSE): destroys the window. Returns 1.
+    virtual LResult onClose();
+    // 14 (WM_PAINT): copies the update rectangle from the back buffer. Returns 1.
+    virtual LResult onPaint();
+    // 15 (WM_TIMER): returns 1.
+    virtual LResult onTimer(std::uintptr_t timerId);
+    // 16 (WM_SIZE): returns 1.
+    virtual LResult onSize(WParam type, std::uint32_t width, std::uint32_t height);
+    // 17 (WM_NOTIFY): returns 1.
+    virtual LResult onNotify(WParam controlId, LParam header);
+    // 18: may change the creation record before the window is made. Returns 1.
+    virtual LResult preCreate(CreationRecord& record);
+
+    // The routing shared by Window and Dialog: the handler's result, or 0 for
+    // a message no slot takes.
+    LResult routeMessage(MessageId msg, WParam wParam, LParam lParam);
+
+    // DestroyWindow: routes WM_DESTROY, then lets go of the host.
+    void destroyWindow();
+
+    // The procedure of the window class: 0 for a message the object handled,
+    // else the host's default handling.
+    static LResult windowProcedure(ControlHost* handle, MessageId msg, WParam wParam, LParam lParam);
+
+    ResultCode lastError = RESULT_OK;
+    WindowHost* hwnd = nullptr;
+    Control control;
+    bool ownsMessageLoop = false;
+    std::unique_ptr<Surface> backBuffer;
+
+protected:
+    WindowSystem& system;
+};
+
+}  // namespace brellin
