@@ -21,16 +21,12 @@ void SurfaceWidget::setSurface(Surface* surface) {
     update();
 }
 
-void SurfaceWidget::rebuildImageIfMoved() {
-    if (!backBuffer) {
-        if (!image.isNull()) image = QImage();
-        imagePixels = nullptr;
-        imageWidth = imageHeight = 0;
-        return;
-    }
-    const std::uint16_t* pixels = backBuffer->pixels();
-    std::int32_t w = backBuffer->width();
-    std::int32_t h = backBuffer->height();
+void SurfaceWidget::rebuildImageIfMoved() { rebuildImageFor(backBuffer); }
+
+void SurfaceWidget::rebuildImageFor(const Surface* picture) {
+    const std::uint16_t* pixels = picture ? picture->pixels() : nullptr;
+    std::int32_t w = picture ? picture->width() : 0;
+    std::int32_t h = picture ? picture->height() : 0;
     if (pixels == imagePixels && w == imageWidth && h == imageHeight) return;
     imagePixels = pixels;
     imageWidth = w;
@@ -44,6 +40,17 @@ void SurfaceWidget::rebuildImageIfMoved() {
     // never writes to or frees the buffer.
     image = QImage(reinterpret_cast<const uchar*>(pixels), w, h, static_cast<qsizetype>(w) * 2,
                    QImage::Format_RGB555);
+}
+
+void SurfaceWidget::drawSurface(QPainter& painter, const Surface& picture, const QRect& rect) {
+    rebuildImageFor(&picture);
+    // Nearest-neighbour scaling at a device pixel ratio above 1: crisp pixels.
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    QRect inside = rect.intersected(QRect(0, 0, imageWidth, imageHeight));
+    if (!inside.isEmpty()) painter.drawImage(inside, image, inside);
+    // Parts of the window the picture does not cover (before the first
+    // resize) are black, never garbage.
+    for (const QRect& outside : QRegion(rect).subtracted(QRegion(inside))) painter.fillRect(outside, Qt::black);
 }
 
 const QImage& SurfaceWidget::currentImage() {
@@ -63,18 +70,12 @@ void SurfaceWidget::showDirty() {
 void SurfaceWidget::showAll() { update(); }
 
 void SurfaceWidget::paintEvent(QPaintEvent* event) {
-    rebuildImageIfMoved();
     QPainter painter(this);
-    // Nearest-neighbour scaling at a device pixel ratio above 1: crisp pixels.
-    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
-    QRect pictureRect(0, 0, imageWidth, imageHeight);
     for (const QRect& rect : event->region()) {
-        QRect inside = rect.intersected(pictureRect);
-        if (!inside.isEmpty()) painter.drawImage(inside, image, inside);
-        // Parts of the window the back buffer does not cover (before the
-        // first resize) are black, never garbage.
-        for (const QRect& outside : QRegion(rect).subtracted(QRegion(inside))) {
-            painter.fillRect(outside, Qt::black);
+        if (backBuffer) {
+            drawSurface(painter, *backBuffer, rect);
+        } else {
+            painter.fillRect(rect, Qt::black);
         }
     }
 }

@@ -16,6 +16,7 @@
 #pragma once
 
 #include <QImage>
+#include <QPainter>
 #include <QWidget>
 #include <cstdint>
 
@@ -38,11 +39,17 @@ public:
     // The image the next paint draws (rebuilt first if the Surface moved).
     const QImage& currentImage();
 
+    // Draws `rect` (logical pixels) of `picture` at the same place of the
+    // window; parts outside the picture are black. The image over the
+    // picture's pixels is kept and rebuilt only when they move.
+    void drawSurface(QPainter& painter, const Surface& picture, const QRect& rect);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     void rebuildImageIfMoved();
+    void rebuildImageFor(const Surface* picture);
 
     Surface* backBuffer = nullptr;
     QImage image;  // over backBuffer's pixels
