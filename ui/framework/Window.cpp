@@ -4,17 +4,24 @@
 
 namespace brellin {
 
-Window::Window(WindowSystem& windowSystem) : system(windowSystem) {}
+Window::Window(WindowSystem& windowSystem, Surface* surface) : system(windowSystem), givenBackBuffer(surface) {}
 
 Window::~Window() {
     destroyWindow();
-    backBuffer.reset();
+    backBuffer = nullptr;
+    ownBackBuffer.reset();
     control.restore();
 }
 
 bool Window::create() {
-    hwnd = nullptr;
-    backBuffer = std::make_unique<Surface>();
+    // One object, one window: a second create would lose the first one's host.
+    if (hwnd != nullptr) return true;
+    if (givenBackBuffer != nullptr) {
+        backBuffer = givenBackBuffer;
+    } else {
+        if (!ownBackBuffer) ownBackBuffer = std::make_unique<Surface>();
+        backBuffer = ownBackBuffer.get();
+    }
     if (!system.windowClassRegistered) {
         if (!system.registerWindowClass(className, &Window::windowProcedure)) {
             lastError = RESULT_UNSUPPORTED_FORMAT;
@@ -43,7 +50,7 @@ bool Window::create() {
 }
 
 void Window::invalidate() {
-    if (hwnd == nullptr || !backBuffer) return;
+    if (hwnd == nullptr || backBuffer == nullptr) return;
     DirtyRect dirty = backBuffer->dirtyRect();
     Rect rect{dirty.left, dirty.top, dirty.right, dirty.bottom};
     if (!rect.isEmpty()) hwnd->invalidateRect(rect);
@@ -57,7 +64,7 @@ LResult Window::show() {
     hwnd->showWindow(true);
     hwnd->updateWindow();
     Rect client = hwnd->clientRect();
-    if (backBuffer) backBuffer->resize(client.width(), client.height());
+    if (backBuffer != nullptr) backBuffer->resize(client.width(), client.height());
     hwnd->invalidateRect(client);
     return 1;
 }
@@ -84,7 +91,7 @@ LResult Window::onClose() {
 LResult Window::onPaint() {
     if (hwnd == nullptr) return 1;
     Rect update = hwnd->beginPaint();
-    if (backBuffer && !update.isEmpty()) hwnd->copyToScreen(*backBuffer, update);
+    if (backBuffer != nullptr && !update.isEmpty()) hwnd->copyToScreen(*backBuffer, update);
     hwnd->endPaint();
     return 1;
 }

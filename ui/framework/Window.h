@@ -5,7 +5,7 @@
 // copies the repainted part of it to the screen.
 //
 // The Window owns its host (from `create` until WM_CLOSE or destruction) and
-// its back buffer. User-interface thread only.
+// its back buffer unless it was given one. User-interface thread only.
 #pragma once
 
 #include <memory>
@@ -22,7 +22,10 @@ public:
     // The window class of every top-level window.
     static constexpr const char* className = "AppBase";
 
-    explicit Window(WindowSystem& system);
+    // `surface`: the picture to use as the back buffer (the skin's display
+    // Surface of the main window), kept by the caller; null: the window
+    // makes and owns one.
+    explicit Window(WindowSystem& system, Surface* surface = nullptr);
     virtual ~Window();
     Window(const Window&) = delete;
     Window& operator=(const Window&) = delete;
@@ -32,7 +35,7 @@ public:
     // 0: creates the back buffer and the window (registering the window class
     // first if this is the first window; that window owns the message loop),
     // then shows it. False with RESULT_UNSUPPORTED_FORMAT (the class) or
-    // RESULT_DEVICE_ERROR (the window).
+    // RESULT_DEVICE_ERROR (the window). While the window exists: true, nothing new.
     virtual bool create();
     // 1: invalidates the back buffer's dirty rectangle, then empties it.
     virtual void invalidate();
@@ -82,10 +85,15 @@ public:
     WindowHost* hwnd = nullptr;
     Control control;
     bool ownsMessageLoop = false;
-    std::unique_ptr<Surface> backBuffer;
+    // The back buffer: ownBackBuffer, or the caller's surface.
+    Surface* backBuffer = nullptr;
 
 protected:
     WindowSystem& system;
+
+private:
+    Surface* givenBackBuffer;
+    std::unique_ptr<Surface> ownBackBuffer;
 };
 
 }  // namespace brellin

@@ -1,0 +1,352 @@
+// A window system without a screen for the framework's tests: windows and
+// dialogs record what they were asked to do, the tick count is set by the
+// test, and messages are delivered by calling the window procedure.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "display/Surface.h"
+#include "ui/framework/Dialog.h"
+#include "ui/framework/Host.h"
+#include "ui/framework/Menu.h"
+#include "ui/framework/Window.h"
+
+namespace brellin::test {
+
+struct DefaultCall {
+    MessageId msg;
+    WParam wParam;
+    LParam lParam;
+};
+
+struct PopupCall {
+    std::string name;
+    std::vector<MenuItem> items;
+    Point at;
+    std::uint32_t alignment;
+};
+
+struct MessageBoxCall {
+    std::string text;
+    std::string caption;
+    std::uint32_t flags;
+};
+
+struct PostedMessage {
+    MessageId msg;
+    WParam wParam;
+    LParam lParam;
+};
+
+class FakeWindowSystem;
+
+class FakeWindowHost : public WindowHost {
+public:
+    FakeWindowHost(FakeWindowSystem& owner, const CreationRecord& record, WindowProcedure procedure);
+    ~FakeWindowHost() override;
+
+    WindowProcedure windowProcedure() const override { return procedure; }
+    void setWindowProcedure(WindowProcedure p) override { procedure = p; }
+    Control* controlData() const override { return controlObject; }
+    void setControlData(Control* c) override { controlObject = c; }
+    LResult defaultProcedure(MessageId msg, WParam wParam, LParam lParam) override {
+        defaultCalls.push_back({msg, wParam, lParam});
+        return 0;
+    }
+
+    Window* windowData() const override { return windowObject; }
+    void setWindowData(Window* w) override { windowObject = w; }
+    void invalidateRect(const Rect& rect) override { invalidated.push_back(rect); }
+    void showWindow(bool v) override { visible = v; }
+    void updateWindow() override { ++updates; }
+    void setWindowPos(std::int32_t nx, std::int32_t ny, bool move, bool top) override {
+        if (move) {
+            x = nx;
+            y = ny;
+            moves.push_back(Point{nx, ny});
+        }
+        topmost = top;
+        ++zOrderCalls;
+    }
+    void moveWindow(std::int32_t nx, std::int32_t ny, std::int32_t w, std::int32_t h) override {
+        x = nx;
+        y = ny;
+        width = w;
+        height = h;
+    }
+    Rect windowRect() const override { return Rect{x, y, x + width, y + height}; }
+    Rect clientRect() const override { return Rect{0, 0, width, height}; }
+    Point clientToScreen(Point p) const override { return Point{p.x + x, p.y + y}; }
+    bool canPositionWindow() const override { return positionable; }
+    void startSystemMove() override { ++systemMoves; }
+    void setTimer(std::uintptr_t id, std::uint32_t ms) override { timers[id] = ms; }
+    void killTimer(std::uintptr_t id) override { timers.erase(id); }
+    void postMessage(MessageId msg, WParam wParam, LParam lParam) override {
+        std::lock_guard<std::mutex> guard(postedLock);
+        posted.push_back({msg, wParam, lParam});
+    }
+    LResult sendMessage(MessageId msg, WParam wParam, LParam lParam) override {
+        return procedure(this, msg, wParam, lParam);
+    }
+    void setCapture() override { captured = true; }
+    void releaseCapture() override { captured = false; }
+    void setForeground() override { ++foregroundCalls; }
+    void trackPopupMenu(const MenuPopup& popup, Point at, std::uint32_t alignment) override {
+        popups.push_back({popup.name, popup.items, at, alignment});
+    }
+    int messageBox(const char* text, const char* caption, std::uint32_t flags) override;
+    bool addTrayIcon(const char*) override {
+        trayIcon = true;
+        return true;
+    }
+    void removeTrayIcon() override { trayIcon = false; }
+    Rect beginPaint() override {
+        Rect r = paintRect;
+        paintRect = Rect{};
+        return r;
+    }
+    void copyToScreen(const Surface& surface, const Rect& rect) override;
+    void endPaint() override { ++paints; }
+    void destroy() override { destroyed = true; }
+
+    // Delivers a message as the platform would: through the current procedure.
+    LResult deliver(MessageId msg, WParam wParam = 0, LParam lParam = 0) {
+        return procedure(this, msg, wParam, lParam);
+    }
+    // Delivers every posted message (the message loop's turn).
+    int pumpPosted() {
+        int count = 0;
+        for (;;) {
+            PostedMessage m;
+            {
+                std::lock_guard<std::mutex> guard(postedLock);
+                if (posted.empty()) return count;
+                m = posted.front();
+                posted.pop_front();
+            }
+            deliver(m.msg, m.wParam, m.lParam);
+            ++count;
+        }
+    }
+
+    FakeWindowSystem& system;
+    CreationRecord record;
+    WindowProcedure procedure;
+    Window* windowObject = nullptr;
+    Control* controlObject = nullptr;
+    std::vector<DefaultCall> defaultCalls;
+    std::vector<Rect> invalidated;
+    std::vector<Point> moves;
+    std::vector<PopupCall> popups;
+    std::vector<MessageBoxCall> messageBoxes;
+    std::map<std::uintptr_t, std::uint32_t> timers;
+    std::mutex postedLock;
+    std::deque<PostedMessage> posted;
+    std::vector<std::uint16_t> screen;  // what copyToScreen put there, width x height
+    Rect paintRect;
+    bool visible = false;
+    bool topmost = false;
+    bool captured = false;
+    bool trayIcon = false;
+    bool destroyed = false;
+    bool positionable = true;
+    int updates = 0;
+    int zOrderCalls = 0;
+    int systemMoves = 0;
+    int foregroundCalls = 0;
+    int paints = 0;
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+};
+
+class FakeDialogHost : public DialogHost {
+public:
+    FakeDialogHost() = default;
+
+    WindowProcedure windowProcedure() const override { return procedure; }
+    void setWindowProcedure(WindowProcedure p) override { procedure = p; }
+    Control* controlData() const override { return controlObject; }
+    void setControlData(Control* c) override { controlObject = c; }
+    LResult defaultProcedure(MessageId msg, WParam wParam, LParam lParam) override {
+        defaultCalls.push_back({msg, wParam, lParam});
+        return 0;
+    }
+    Dialog* dialogData() const override { return dialogObject; }
+    void setDialogData(Dialog* d) override { dialogObject = d; }
+    void endDialog(std::intptr_t result) override {
+        ended = true;
+        endResult = result;
+    }
+    ControlHost* item(int) override { return nullptr; }
+    void setItemText(int id, const char* text) override { texts[id] = text ? text : ""; }
+    std::string itemText(int id) const override {
+        auto it = texts.find(id);
+        return it == texts.end() ? std::string() : it->second;
+    }
+    void setFocus(int id) override { focus = id; }
+    void enableItem(int id, bool enabled) override { this->enabled[id] = enabled; }
+    void setChecked(int id, bool checked) override { this->checked[id] = checked; }
+    bool isChecked(int id) const override {
+        auto it = checked.find(id);
+        return it != checked.end() && it->second;
+    }
+    void resetItems(int id) override { lists[id].clear(); }
+    int addItem(int id, const char* text) override {
+        lists[id].push_back(text ? text : "");
+        return static_cast<int>(lists[id].size()) - 1;
+    }
+    int itemCount(int id) const override {
+        auto it = lists.find(id);
+        return it == lists.end() ? 0 : static_cast<int>(it->second.size());
+    }
+    int selectedItem(int id) const override {
+        auto it = selection.find(id);
+        return it == selection.end() ? -1 : it->second;
+    }
+    void selectItem(int id, int index) override { selection[id] = index; }
+    std::string itemString(int id, int index) const override {
+        auto it = lists.find(id);
+        if (it == lists.end() || index < 0 || index >= static_cast<int>(it->second.size())) return {};
+        return it->second[static_cast<std::size_t>(index)];
+    }
+    void setTrackRange(int, int, int) override {}
+    void setTrackPosition(int id, int position) override { tracks[id] = position; }
+    int trackPosition(int id) const override {
+        auto it = tracks.find(id);
+        return it == tracks.end() ? 0 : it->second;
+    }
+    void invalidateAll() override { ++invalidations; }
+    void showWindow() override { visible = true; }
+    int messageBox(const char*, const char*, std::uint32_t) override { return IDOK; }
+
+    LResult deliver(MessageId msg, WParam wParam = 0, LParam lParam = 0) {
+        return procedure(this, msg, wParam, lParam);
+    }
+
+    WindowProcedure procedure = &Dialog::dialogProcedure;
+    Dialog* dialogObject = nullptr;
+    Control* controlObject = nullptr;
+    std::vector<DefaultCall> defaultCalls;
+    std::map<int, std::string> texts;
+    std::map<int, bool> enabled;
+    std::map<int, bool> checked;
+    std::map<int, std::vector<std::string>> lists;
+    std::map<int, int> selection;
+    std::map<int, int> tracks;
+    int focus = 0;
+    int invalidations = 0;
+    bool visible = false;
+    bool ended = false;
+    std::intptr_t endResult = -1;
+};
+
+class FakeWindowSystem : public WindowSystem {
+public:
+    bool registerWindowClass(const char* name, WindowProcedure procedure) override {
+        ++registrations;
+        registeredClass = name;
+        classProcedure = procedure;
+        return registerSucceeds;
+    }
+    WindowHost* createWindow(const CreationRecord& record) override {
+        if (!createSucceeds) return nullptr;
+        auto* host = new FakeWindowHost(*this, record, classProcedure);
+        windows.push_back(host);
+        // The platform sends some messages while the window is being made,
+        // before the framework has stored its object.
+        host->deliver(WM_SIZE, SIZE_RESTORED, makePointLParam(host->width, host->height));
+        return host;
+    }
+    // Runs the dialog: WM_INITDIALOG, then the test's script acting as the
+    // user, until something ends the dialog.
+    std::intptr_t dialogBox(std::uint16_t templateId, ControlHost* owner) override {
+        dialogTemplates.push_back(templateId);
+        dialogOwners.push_back(owner);
+        FakeDialogHost host;
+        host.deliver(WM_INITDIALOG);
+        if (dialogScript) dialogScript(host);
+        lastDialogEnded = host.ended;
+        lastDialogTexts = host.texts;
+        lastDialogFocus = host.focus;
+        return host.ended ? host.endResult : -1;
+    }
+    void postQuitMessage(int code) override {
+        ++quitPosts;
+        exitCode = code;
+    }
+    std::uint32_t tickCount() const override { return tick; }
+    Point screenSize() const override { return screen; }
+    Point cursorPos() const override { return cursor; }
+    bool displayPowerSupported() override { return dpmsSupported; }
+    bool setDisplayPower(bool on) override {
+        if (!dpmsSupported) return false;
+        powerCalls.push_back(on);
+        return true;
+    }
+
+    // The window hosts still alive, in creation order.
+    std::vector<FakeWindowHost*> windows;
+    WindowProcedure classProcedure = nullptr;
+    std::string registeredClass;
+    int registrations = 0;
+    bool registerSucceeds = true;
+    bool createSucceeds = true;
+    int quitPosts = 0;
+    int exitCode = -1;
+    std::uint32_t tick = 1000;
+    Point screen{1024, 768};
+    Point cursor{0, 0};
+    bool dpmsSupported = false;
+    std::vector<bool> powerCalls;
+    std::function<void(FakeDialogHost&)> dialogScript;
+    std::vector<std::uint16_t> dialogTemplates;
+    std::vector<ControlHost*> dialogOwners;
+    bool lastDialogEnded = false;
+    std::map<int, std::string> lastDialogTexts;
+    int lastDialogFocus = 0;
+    // Answer of the next message boxes.
+    int messageBoxAnswer = IDOK;
+};
+
+inline FakeWindowHost::FakeWindowHost(FakeWindowSystem& owner, const CreationRecord& r, WindowProcedure p)
+    : system(owner), record(r), procedure(p) {
+    x = r.x == CW_USEDEFAULT ? 0 : r.x;
+    y = r.y == CW_USEDEFAULT ? 0 : r.y;
+    width = r.width == CW_USEDEFAULT ? 100 : r.width;
+    height = r.height == CW_USEDEFAULT ? 100 : r.height;
+}
+
+inline FakeWindowHost::~FakeWindowHost() {
+    auto& list = system.windows;
+    for (auto it = list.begin(); it != list.end(); ++it) {
+        if (*it == this) {
+            list.erase(it);
+            break;
+        }
+    }
+}
+
+inline int FakeWindowHost::messageBox(const char* text, const char* caption, std::uint32_t flags) {
+    messageBoxes.push_back({text ? text : "", caption ? caption : "", flags});
+    return system.messageBoxAnswer;
+}
+
+inline void FakeWindowHost::copyToScreen(const Surface& surface, const Rect& rect) {
+    screen.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+    for (std::int32_t py = rect.top; py < rect.bottom && py < height; ++py) {
+        for (std::int32_t px = rect.left; px < rect.right && px < width; ++px) {
+            if (px < 0 || py < 0) continue;
+            screen[static_cast<std::size_t>(py) * static_cast<std::size_t>(width) + static_cast<std::size_t>(px)] =
+                surface.pixel(px, py);
+        }
+    }
+}
+
+}  // namespace brellin::test

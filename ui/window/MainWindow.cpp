@@ -1,0 +1,608 @@
+#include "ui/window/MainWindow.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "display/TextDecoder.h"
+#include "midi/MidiFileInfo.h"
+#include "ui/window/VersionDialog.h"
+
+namespace brellin {
+
+namespace {
+
+// The commands whose work is a dialog.
+constexpr std::uint16_t dialogCommandIds[] = {IDM_VERSION,       IDM_CONFIGURE, IDM_PLAY_MODE,
+                                              IDM_SAVE_PLAYLIST, IDM_PLAYLIST,  IDM_OPEN_FILES};
+
+bool isDialogCommand(std::uint16_t id) {
+    return std::find(std::begin(dialogCommandIds), std::end(dialogCommandIds), id) != std::end(dialogCommandIds);
+}
+
+// The longest prefix of a UTF-8 text that fits `limit` bytes without
+// splitting a character.
+std::size_t utf8Prefix(const std::string& text, std::size_t limit) {
+    if (text.size() <= limit) return text.size();
+    std::size_t end = limit;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    return end;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(WindowSystem& windowSystem)
+    : Window(windowSystem, &skin.display), playList(settings, *this), engine(settings, *this) {
+    engine.listeners = EngineListeners{&songEndListener, &noteOnListener, &textEventListener};
+    updateMenuState();
+}
+
+MainWindow::~MainWindow() {
+    // No engine thread may call a listener or post to the window once it goes.
+    engine.shutdown();
+    postTarget.store(nullptr, std::memory_order_release);
+    destroyWindow();
+}
+
+// ---- engine-thread listeners: record, post, nothing else ----
+
+void MainWindow::SongEnd::notify() { window.songEnded.store(true, std::memory_order_release); }
+
+void MainWindow::NoteOn::notify() {
+    std::atomic<std::int32_t>& slot = window.levels[channel & 15];
+    if (level > slot.load(std::memory_order_relaxed)) slot.store(level, std::memory_order_relaxed);
+}
+
+void MainWindow::TextEvent::notify() {
+    if (window.titleEventSeen.load(std::memory_order_relaxed)) return;
+    if (track != 0 || type != 3 || textLength < 2 || text == nullptr) return;
+    window.titleEventSeen.store(true, std::memory_order_relaxed);
+    // The text lives in the loaded song, which the next load frees: copy it
+    // now rather than hand a pointer to the user-interface thread.
+    std::uint32_t n = 0;
+    const std::uint32_t limit = std::min<std::uint32_t>(textLength, sizeof window.titleCopy - 1);
+    while (n < limit && text[n] != '\0') {
+        window.titleCopy[n] = text[n];
+        ++n;
+    }
+    window.titleCopy[n] = '\0';
+    window.titleCopyLength = n;
+    window.titleReady.store(true, std::memory_order_release);
+    if (WindowHost* target = window.postTarget.load(std::memory_order_acquire)) {
+        target->postMessage(WM_COMMAND, makeCommandWParam(0, IDM_SONG_TITLE), 0);
+    }
+}
+
+// ---- framework slots ----
+
+LResult MainWindow::preCreate(CreationRecord& record) {
+    record.style = WS_POPUP;
+    record.extendedStyle = 0;
+    record.x = 0;
+    record.y = 0;
+    record.width = 100;
+    record.height = 100;
+    return 1;
+}
+
+void MainWindow::loadSkinAndPlace(const char* folder) {
+    const Point screen = system.screenSize();
+    WindowPlacement placement;
+    if (folder != nullptr) {
+        loadSkinFrom(skin, folder, settings.SkinFileName, settings, ScreenSize{screen.x, screen.y}, &placement);
+    } else if (!loadSkin(skin, settings.SkinFileName, settings, ScreenSize{screen.x, screen.y}, &placement)) {
+        return;
+    }
+    if (hwnd != nullptr) {
+        hwnd->moveWindow(placement.x, placement.y, placement.width, placement.height);
+        hwnd->setWindowPos(0, 0, false, placement.alwaysOnTop);
+    }
+    skin.display.copyFrom(0, 0, skin.background, 0, 0, skin.windowWidth, skin.windowHeight);
+    if (playing) drawButton(SKIN_BUTTON_PLAY, true);
+    if (settings.fShowVolume) drawMeterFloor();
+    std::string current(playList.currentFile);
+    playList.makeCurrent(current.c_str());
+    if (hwnd != nullptr) hwnd->invalidateRect(hwnd->clientRect());
+    skin.display.resetDirtyRect();
+}
+
+void MainWindow::startDisplayTimer() {
+    if (hwnd != nullptr) hwnd->setTimer(DISPLAY_TIMER_ID, DISPLAY_TIMER_MS);
+}
+
+LResult MainWindow::onClose() {
+    // A song still playing would go on calling the listeners, which post to
+    // this window: stop it before the window goes.
+    if (playing) stopPlayback();
+    postTarget.store(nullptr, std::memory_order_release);
+    if (hwnd != nullptr) hwnd->removeTrayIcon();
+    destroyWindow();
+    return 1;
+}
+
+LResult MainWindow::onLButtonDown(WParam, std::int32_t x, std::int32_t y) {
+    if (!displayIsOn) {
+        displayOn();
+        return 1;
+    }
+    if (hwnd != nullptr) hwnd->setCapture();
+    pressX = x;
+    pressY = y;
+    buttonDown = true;
+    const std::int32_t button = hitButton(x, y);
+    if (button >= 0) {
+        drawButton(button, true);
+        invalidate();
+    } else {
+        dragging = true;
+        dragStartTick = now();
+    }
+    return 1;
+}
+
+LResult MainWindow::onMouseMove(WParam, std::int32_t x, std::int32_t y) {
+    if (!dragging || now() - dragStartTick < dragDelay) return 1;
+    if (hwnd == nullptr) return 1;
+    if (!hwnd->canPositionWindow()) {
+        // The compositor moves the window and takes the rest of the gesture.
+        dragging = false;
+        buttonDown = false;
+        hwnd->releaseCapture();
+        hwnd->startSystemMove();
+        return 1;
+    }
+    dragTo(x, y);
+    return 1;
+}
+
+void MainWindow::dragTo(std::int32_t x, std::int32_t y) {
+    const Rect window = hwnd->windowRect();
+    const Point screen = system.screenSize();
+    std::int64_t left = std::int64_t{window.left} + x - pressX;
+    std::int64_t top = std::int64_t{window.top} + y - pressY;
+    if (left + window.width() > screen.x) left = std::int64_t{screen.x} - window.width();
+    if (top + window.height() > screen.y) top = std::int64_t{screen.y} - window.height();
+    left = std::max<std::int64_t>(left, 0);
+    top = std::max<std::int64_t>(top, 0);
+    hwnd->setWindowPos(static_cast<std::int32_t>(left), static_cast<std::int32_t>(top), true,
+                       settings.fAlwaysOnTop != 0);
+}
+
+LResult MainWindow::onLButtonUp(WParam, std::int32_t x, std::int32_t y) {
+    if (!buttonDown) return 1;
+    buttonDown = false;
+    if (hwnd != nullptr) hwnd->releaseCapture();
+    dragging = false;
+    switch (hitButton(pressX, pressY)) {
+        case SKIN_BUTTON_CLOSE:
+            drawButton(SKIN_BUTTON_CLOSE, false);
+            onCommand(0, IDM_EXIT, 0);
+            break;
+        case SKIN_BUTTON_PREVIOUS:
+            drawButton(SKIN_BUTTON_PREVIOUS, false);
+            playList.previous();
+            break;
+        case SKIN_BUTTON_PLAY:
+            togglePlayback();
+            break;
+        case SKIN_BUTTON_NEXT:
+            drawButton(SKIN_BUTTON_NEXT, false);
+            playList.next();
+            break;
+        case SKIN_BUTTON_EJECT:
+            if (!modalOpen) {
+                modalOpen = true;
+                drawButton(SKIN_BUTTON_EJECT, false);
+                openFiles();
+                modalOpen = false;
+            }
+            break;
+        default:
+            if (skin.menuRect.contains(x, y)) popupMainMenu();
+            if (skin.meterRect().contains(x, y)) toggleLevelMeter();
+            break;
+    }
+    invalidate();
+    return 1;
+}
+
+LResult MainWindow::onKeyDown(WParam virtualKey, LParam) {
+    const std::int32_t* const keyTable[] = {
+        &settings.KeyCodeForPrevious, &settings.KeyCodeForPlay,      &settings.KeyCodeForNext,
+        &settings.KeyCodeForFileOpen, &settings.KeyCodeForPlayList,  &settings.KeyCodeForMenuPopup,
+        &settings.KeyCodeForDisplayOn, &settings.KeyCodeForVolumeDown, &settings.KeyCodeForVolumeUp,
+    };
+    int action = -1;
+    for (int i = 0; i < 9; ++i) {
+        if (static_cast<WParam>(*keyTable[i]) == virtualKey) {
+            action = i;
+            break;
+        }
+    }
+    switch (action) {
+        case 0: playList.previous(); break;
+        case 1: togglePlaybackByKey(); break;
+        case 2: playList.next(); break;
+        case 3:
+            if (displayIsOn) openFiles();
+            break;
+        case 4:
+            if (displayIsOn) onCommand(0, IDM_PLAYLIST, 0);
+            break;
+        case 5:
+            displayOn();
+            popupMainMenu();
+            break;
+        case 6: displayOn(); break;
+        case 7: changeVolume(-1); break;
+        case 8: changeVolume(+1); break;
+        default: break;
+    }
+    return 1;
+}
+
+LResult MainWindow::onTimer(std::uintptr_t) {
+    if (songEnded.load(std::memory_order_acquire)) playList.advanceAfterSong();
+    if (!playing || windowHidden) return 1;
+
+    const std::int32_t p = scrollPos, limit = scrollLimit;
+    if (p >= limit + scrollEndRest) {
+        scrollPos = 0;
+        showTitle(songTitle, 0);
+    } else if (p >= limit) {
+        scrollPos = p + 1;
+    } else if (p >= scrollRest) {
+        scrollPos = p + 1;
+        showTitle(songTitle, p + 1 - scrollRest);
+    } else if (p >= 0) {
+        scrollPos = p + 1;
+    }
+
+    clockPass = !clockPass;
+    if (clockPass && skin.hasClock()) drawClock();
+
+    if (settings.fShowVolume) drawMeter();
+    return 1;
+}
+
+LResult MainWindow::onCommand(std::uint16_t, std::uint16_t id, LParam lParam) {
+    switch (id) {
+        case IDM_EXIT:
+            stopPlayback();
+            if (hwnd != nullptr) {
+                const Rect window = hwnd->windowRect();
+                settings.InitializePositionX = window.left;
+                settings.InitializePositionY = window.top;
+            }
+            onClose();
+            return 1;
+        case IDM_HIDE_WINDOW:
+            windowHidden = true;
+            settings.settingsChanged = true;
+            if (hwnd != nullptr) hwnd->showWindow(false);
+            return 1;
+        case IDM_SHOW_WINDOW:
+            windowHidden = false;
+            settings.settingsChanged = true;
+            if (hwnd != nullptr) hwnd->showWindow(true);
+            return 1;
+        case IDM_NEXT: playList.next(); return 1;
+        case IDM_PREVIOUS: playList.previous(); return 1;
+        case IDM_PLAY_STOP: togglePlayback(); return 1;
+        case IDM_OPEN_FILES:
+            if (modalOpen || !displayIsOn) return 1;
+            runDialogCommand(id);
+            return 1;
+        case IDM_SONG_TITLE: showSongTitle(); return 1;
+        case IDM_TRAY_ICON: trayMenu(lParam); return 1;
+        default: break;
+    }
+    if (id >= IDM_RECENT_FIRST && id <= IDM_RECENT_LAST) {
+        playList.openRecent(id - IDM_RECENT_FIRST);
+        return 1;
+    }
+    if (isDialogCommand(id)) {
+        runDialogCommand(id);
+        return 1;
+    }
+    return 0;
+}
+
+// ---- commands that run a dialog ----
+
+bool MainWindow::isCommandAvailable(std::uint16_t id) const {
+    if (!isDialogCommand(id) || id == IDM_VERSION) return true;
+    return dialogs != nullptr && dialogs->provides(id);
+}
+
+void MainWindow::updateMenuState() {
+    for (std::uint16_t id : dialogCommandIds) menu.enableCommand(id, isCommandAvailable(id));
+}
+
+void MainWindow::runDialogCommand(std::uint16_t id) {
+    if (modalOpen || !isCommandAvailable(id)) return;
+    modalOpen = true;
+    if (dialogs != nullptr && dialogs->provides(id)) {
+        dialogs->run(id, *this);
+    } else if (id == IDM_VERSION) {
+        VersionDialog version(system);
+        version.doModal(hwnd, IDD_VERSION);
+    }
+    modalOpen = false;
+}
+
+void MainWindow::openFiles() {
+    if (isCommandAvailable(IDM_OPEN_FILES)) dialogs->run(IDM_OPEN_FILES, *this);
+}
+
+// ---- transport ----
+
+void MainWindow::makeEntryCurrent() {
+    if (playList.currentIndex < 0) return;
+    if (TextBuffer* entry = playList.entries.at(static_cast<std::uint32_t>(playList.currentIndex))) {
+        std::string path(entry->text());
+        playList.makeCurrent(path.c_str());
+    }
+}
+
+void MainWindow::clearLevels() {
+    for (auto& level : levels) level.store(0, std::memory_order_relaxed);
+}
+
+void MainWindow::startPlayback() {
+    if (playList.currentFile[0] == '\0') {
+        drawButton(SKIN_BUTTON_PLAY, false);
+        return;
+    }
+    if (playList.mode() == PlayMode::Random) {
+        playList.pickRandom();
+        makeEntryCurrent();
+    }
+    clearLevels();
+    playing = false;
+    Sequencer* sequencer = engine.sequencer.get();
+    if (sequencer != nullptr) sequencer->stop();
+    songEnded.store(false, std::memory_order_release);
+    playing = true;
+
+    MidiFileInfo info;
+    bool ok = sequencer != nullptr && scanMidiFile(playList.currentFile, info);
+    if (ok) {
+        songLength = static_cast<std::int32_t>(std::min<std::uint32_t>(info.playingTime, INT32_MAX));
+        ok = sequencer->load(playList.currentFile);
+    }
+    if (ok) {
+        // The text listener posts the song's title here from the render thread.
+        postTarget.store(hwnd, std::memory_order_release);
+        titleEventSeen.store(false, std::memory_order_relaxed);
+        titleReady.store(false, std::memory_order_relaxed);
+        scrollPos = -1;
+        scrollLimit = 0;
+        ok = sequencer->play();
+    }
+    if (ok) {
+        playStartTick = now();
+        drawButton(SKIN_BUTTON_PLAY, true);
+        // Started from the menu or the tray, nothing else would repaint the
+        // button until the timer happens to draw.
+        invalidate();
+        return;
+    }
+    playing = false;
+    showTitle(unsupportedText, 0);
+    drawButton(SKIN_BUTTON_PLAY, false);
+    invalidate();
+}
+
+void MainWindow::stopPlayback() {
+    playing = false;
+    if (engine.sequencer) engine.sequencer->stop();
+    // The Sequencer tells its SongEndListener also when it is stopped.
+    songEnded.store(false, std::memory_order_release);
+    drawButton(SKIN_BUTTON_PLAY, false);
+    clearMeterArea();
+    makeEntryCurrent();
+    if (settings.fShowVolume) drawMeterFloor();
+    invalidate();
+}
+
+void MainWindow::togglePlayback() {
+    if (playing) {
+        stopPlayback();
+        return;
+    }
+    if (settings.DisplayMode == 1) displayOff();
+    startPlayback();
+}
+
+void MainWindow::togglePlaybackByKey() {
+    if (playing) {
+        displayOn();
+        stopPlayback();
+    } else {
+        if (settings.DisplayMode == 1) displayOff();
+        startPlayback();
+    }
+    invalidate();
+}
+
+// ---- display ----
+
+void MainWindow::showTitle(const char* text, std::int32_t offset) {
+    if (text == nullptr) text = "";
+    const SkinRect& area = skin.displayRect;
+    skin.title.copyFrom(0, 0, skin.background, area.left, area.top, area.width, area.height);
+    skin.title.drawText(-offset, 0, text);
+    skin.display.copyFrom(area.left, area.top, skin.title, 0, 0, area.width, area.height);
+    titleShown.assign(text);
+    titleOffset = offset;
+    invalidate();
+}
+
+void MainWindow::showSongTitle() {
+    // A notice from a song that has since been replaced carries nothing.
+    if (!titleReady.exchange(false, std::memory_order_acquire)) return;
+    const char* bytes = titleCopy;
+    std::size_t length = titleCopyLength;
+    // The copy holds at most 255 bytes of the song's text; a cut through a
+    // character would make the whole text undecodable in its own encoding,
+    // so drop the partial character at the end first.
+    std::u32string characters;
+    TextDecoder::Encoding encoding = TextDecoder::decode(bytes, length, characters);
+    for (std::size_t drop = 1; encoding == TextDecoder::Encoding::Latin1 && drop <= 3 && drop < length; ++drop) {
+        std::u32string shorter;
+        if (TextDecoder::decode(bytes, length - drop, shorter) != TextDecoder::Encoding::Latin1) {
+            characters.swap(shorter);
+            break;
+        }
+    }
+    if (characters.size() > 255) characters.resize(255);
+    std::string text = TextDecoder::toUtf8(characters);
+    text.resize(utf8Prefix(text, sizeof songTitle - 1));
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+
+    std::memset(songTitle, 0, sizeof songTitle);
+    std::memcpy(songTitle, text.data(), text.size());
+    showTitle(songTitle, 0);
+
+    const std::int32_t width = skin.title.measureText(songTitle).width;
+    scrollLimit = width - skin.displayRect.width + scrollRest;
+    if (width > skin.displayRect.width) scrollPos = 0;
+}
+
+void MainWindow::formatClock(std::uint32_t ms, char* out, std::size_t size) {
+    std::snprintf(out, size, "%u:%02u", ms / 60000u, (ms / 1000u) % 60u);
+}
+
+void MainWindow::drawClock() {
+    std::uint32_t t = now() - playStartTick;
+    if (settings.TimerMode == 1) {
+        const auto length = static_cast<std::uint32_t>(std::max(songLength, 0));
+        t = length > t ? length - t : 0;
+    }
+    char text[24];
+    formatClock(t, text, sizeof text);
+    const SkinRect& area = skin.timerRect;
+    const Extent extent = skin.display.measureText(text);
+    skin.display.copyFrom(area.left, area.top, skin.background, area.left, area.top, area.width, area.height);
+    skin.display.drawText(area.left + (area.width - extent.width) / 2, area.top, text);
+    clockShown = text;
+    invalidate();
+}
+
+void MainWindow::drawMeter() {
+    for (std::int32_t channel = 0; channel < METER_BARS; ++channel) {
+        std::atomic<std::int32_t>& slot = levels[channel];
+        const std::int32_t level = slot.load(std::memory_order_relaxed);
+        const std::int32_t frame = std::min(std::max(level, 0) / 8, METER_FRAMES - 1);
+        const SkinRect bar = skin.meterBar(channel);
+        const SkinRect source = skin.meterFrame(frame);
+        skin.display.copyFrom(bar.left, bar.top, skin.meterStrip, source.left, source.top, bar.width, bar.height);
+        // A note-on between the load and this store is lost for one tick only.
+        slot.store(std::max(level - 16, 0), std::memory_order_relaxed);
+    }
+    invalidate();
+}
+
+void MainWindow::drawMeterFloor() {
+    const SkinRect source = skin.meterFrame(0);
+    for (std::int32_t channel = 0; channel < METER_BARS; ++channel) {
+        const SkinRect bar = skin.meterBar(channel);
+        skin.display.copyFrom(bar.left, bar.top, skin.meterStrip, source.left, source.top, bar.width, bar.height);
+    }
+    clearLevels();
+}
+
+void MainWindow::clearMeterArea() {
+    const SkinRect area = skin.meterRect();
+    skin.display.copyFrom(area.left, area.top, skin.background, area.left, area.top, area.width, area.height);
+}
+
+void MainWindow::toggleLevelMeter() {
+    settings.settingsChanged = true;
+    settings.fShowVolume = settings.fShowVolume ? 0 : 1;
+    if (settings.fShowVolume) {
+        drawMeterFloor();
+    } else {
+        clearMeterArea();
+    }
+    invalidate();
+}
+
+void MainWindow::drawButton(std::int32_t index, bool pressed) {
+    if (index < 0 || index >= SKIN_BUTTON_COUNT) return;
+    const SkinRect area = skin.buttonRect(index);
+    if (pressed) {
+        skin.display.copyFrom(area.left, area.top, skin.pressed[index], 0, 0, area.width, area.height);
+    } else {
+        skin.display.copyFrom(area.left, area.top, skin.background, area.left, area.top, area.width, area.height);
+    }
+}
+
+void MainWindow::changeVolume(std::int32_t step) {
+    settings.playSettingsChanged = true;
+    settings.Volume = std::clamp(settings.Volume + step, 0, 128);
+    applyVolume();
+}
+
+void MainWindow::applyVolume() {
+    const std::int32_t value = std::clamp(settings.Volume, 0, 127);
+    if (engine.sequencer) engine.sequencer->volume.store(value);
+    engine.synthesizer.setUserVolume(value);
+}
+
+void MainWindow::displayOff() {
+    if (!displayIsOn) return;
+    if (!system.displayPowerSupported()) return;
+    if (system.setDisplayPower(false)) displayIsOn = false;
+}
+
+void MainWindow::displayOn() {
+    if (displayIsOn) return;
+    system.setDisplayPower(true);
+    displayIsOn = true;
+}
+
+// ---- menus ----
+
+void MainWindow::popupMainMenu() {
+    if (hwnd == nullptr) return;
+    updateMenuState();
+    const Point corner = hwnd->clientToScreen(Point{skin.menuRect.left, skin.menuRect.top});
+    hwnd->trackPopupMenu(menu.popup(0), corner, TPM_LEFTALIGN | TPM_TOPALIGN);
+}
+
+void MainWindow::trayMenu(LParam mouseMessage) {
+    if (hwnd == nullptr) return;
+    if (mouseMessage != WM_LBUTTONDOWN && mouseMessage != WM_RBUTTONDOWN) return;
+    if (!windowHidden) {
+        hwnd->showWindow(true);
+        hwnd->setWindowPos(0, 0, false, settings.fAlwaysOnTop != 0);
+    }
+    hwnd->setForeground();
+    updateMenuState();
+    hwnd->trackPopupMenu(menu.popup(windowHidden ? 1 : 2), system.cursorPos(), TPM_RIGHTALIGN | TPM_BOTTOMALIGN);
+}
+
+void MainWindow::rebuildRecentMenus(const TextBuffer* recent) {
+    RecentMenuItem items[RECENT_COUNT];
+    const int count = recentMenuItems(recent, items);
+    std::vector<MenuItem> shown;
+    for (int i = 0; i < count; ++i) {
+        shown.push_back(MenuItem{MenuItemKind::Command, static_cast<std::uint16_t>(items[i].command),
+                                 items[i].text ? items[i].text : "", true, {}});
+    }
+    menu.setRecentItems(shown);
+}
+
+void MainWindow::showMessageBox(const char* text, const char* caption) {
+    if (hwnd != nullptr) {
+        hwnd->messageBox(text, caption, MB_OK | MB_ICONINFORMATION);
+    } else {
+        StderrMessageSink().showMessageBox(text, caption);
+    }
+}
+
+}  // namespace brellin

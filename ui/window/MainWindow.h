@@ -1,0 +1,204 @@
+// MainWindow: the display window, the player's only top-level window.
+//
+// Its whole surface is the skin: five buttons, the title area, the clock,
+// the menu area and the 16-bar level meter, composed in the skin's display
+// Surface (the window's back buffer). It owns the transport (startPlayback,
+// stopPlayback), the Settings, the PlayList, the Skin, the menu and the
+// engine, and it hears the Sequencer through three listeners. Its 100-ms
+// timer steps to the next song after one ends, scrolls the title, runs the
+// clock and lets the meter bars fall.
+//
+// Threads: everything runs on the user-interface thread except the three
+// listeners. They are called on engine threads (the render thread for note
+// and text events, the Sequencer's play thread for the song's end) and only
+// record: levels, the end-of-song flag, a copy of the song's title, followed
+// by a posted WM_COMMAND 9000. Those fields are atomics or are handed over
+// through an atomic flag, so no lock is taken on the engine side.
+//
+// Every platform call goes through the window's host; the tick count comes
+// from the window system, so tests drive time themselves.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "display/Skin.h"
+#include "engine/Engine.h"
+#include "engine/Messages.h"
+#include "settings/Settings.h"
+#include "ui/framework/Menu.h"
+#include "ui/framework/Window.h"
+#include "ui/model/PlayList.h"
+#include "ui/model/PlayListHost.h"
+
+namespace brellin {
+
+class MainWindow;
+
+// The commands that run a dialog (version, configure, play mode, save and
+// open, the play-list dialog). The dialogs live in their own classes; the
+// window only guards them with `modalOpen` and asks this table whether one
+// exists. A command whose dialog is missing is shown disabled and does nothing.
+class DialogCommands {
+public:
+    virtual ~DialogCommands() = default;
+    virtual bool provides(std::uint16_t id) const = 0;
+    // Runs the dialog flow of command `id` (modalOpen is already set).
+    virtual void run(std::uint16_t id, MainWindow& window) = 0;
+};
+
+class MainWindow : public Window, public PlayListHost, public MessageSink {
+public:
+    // Drag starts this long after the press (ms).
+    static constexpr std::uint32_t dragDelay = 100;
+    // Room the scrolling title keeps: it rests 20 ticks at its start, and
+    // scrollLimit adds 20 pixels to the overflow.
+    static constexpr std::int32_t scrollRest = 20;
+    // Ticks the title rests at its end before it jumps back.
+    static constexpr std::int32_t scrollEndRest = 30;
+    static constexpr const char* unsupportedText = "Unsupported data.";
+
+    explicit MainWindow(WindowSystem& system);
+    ~MainWindow() override;
+
+    // Framework slots.
+    LResult onCommand(std::uint16_t code, std::uint16_t id, LParam lParam) override;
+    LResult onLButtonDown(WParam keys, std::int32_t x, std::int32_t y) override;
+    LResult onLButtonUp(WParam keys, std::int32_t x, std::int32_t y) override;
+    LResult onMouseMove(WParam keys, std::int32_t x, std::int32_t y) override;
+    LResult onKeyDown(WParam virtualKey, LParam lParam) override;
+    LResult onClose() override;
+    LResult onTimer(std::uintptr_t timerId) override;
+    LResult preCreate(CreationRecord& record) override;
+
+    // Reads the skin named by "SkinFileName", places and sizes the window,
+    // and composes the whole display (background, Play state, title, meter).
+    // `folder` (ending in "/"): where the skin is; null: the program's folder.
+    void loadSkinAndPlace(const char* folder = nullptr);
+    // The 100-ms display timer.
+    void startDisplayTimer();
+
+    // The transport (PlayListHost).
+    void startPlayback() override;
+    void stopPlayback() override;
+    bool isPlaying() const override { return playing; }
+    // Play/Stop toggle: command 40010 and the Play button; the key variant
+    // switches the display on before stopping and repaints afterwards.
+    void togglePlayback();
+    void togglePlaybackByKey();
+
+    // The title area: repaint from the background, text shifted left by
+    // `offset` pixels.
+    void showTitle(const char* text, std::int32_t offset);
+    void showTitle(const char* title) override { showTitle(title, 0); }
+    void rebuildRecentMenus(const TextBuffer* recent) override;
+
+    // Display power ("OFF when playing"), through the window system.
+    void displayOff();
+    void displayOn();
+
+    // Level-meter toggle (a click in the meter area; once at start-up).
+    void toggleLevelMeter();
+    // VolumeUp / VolumeDown keys, and giving the volume to the engine
+    // (0..127; the setting may hold 128).
+    void changeVolume(std::int32_t step);
+    void applyVolume();
+
+    // The first button whose rectangle holds the point, -1 for none.
+    std::int32_t hitButton(std::int32_t x, std::int32_t y) const { return skin.hitButton(x, y); }
+    void drawButton(std::int32_t index, bool pressed);
+
+    // Whether command `id` does something now; the menus show the others disabled.
+    bool isCommandAvailable(std::uint16_t id) const;
+    // Re-applies isCommandAvailable to the menu's items.
+    void updateMenuState();
+
+    // Runs the open-files flow (Eject button, FileOpen key, command 40013).
+    void openFiles();
+
+    // MessageSink: the engine's numbered messages as message boxes owned by
+    // this window.
+    void showMessageBox(const char* text, const char* caption) override;
+
+    // "%d:%02d" of a clock value in ms (minutes are not limited).
+    static void formatClock(std::uint32_t ms, char* out, std::size_t size);
+
+    Settings settings;
+    PlayList playList;
+    Skin skin;
+    Engine engine;
+    Menu menu;
+    DialogCommands* dialogs = nullptr;
+
+    std::int32_t pressX = 0;
+    std::int32_t pressY = 0;
+    bool dragging = false;
+    bool buttonDown = false;
+    std::uint32_t dragStartTick = 0;
+    std::int32_t scrollPos = -1;
+    std::int32_t scrollLimit = 0;
+    // The song's name as UTF-8, at most 255 characters (so up to 4 bytes each).
+    char songTitle[4 * 255 + 1] = {};
+    bool playing = false;
+    std::atomic<bool> songEnded{false};
+    bool windowHidden = false;
+    std::atomic<bool> titleEventSeen{false};
+    bool displayIsOn = true;
+    std::uint32_t playStartTick = 0;
+    std::int32_t songLength = 0;
+    std::atomic<std::int32_t> levels[16] = {};
+    bool modalOpen = false;
+
+    // What the display shows now (the title area's text and offset, the
+    // clock's text), for whoever needs the words rather than the pixels.
+    std::string titleShown;
+    std::int32_t titleOffset = 0;
+    std::string clockShown;
+
+private:
+    struct SongEnd : SongEndListener {
+        explicit SongEnd(MainWindow& w) : window(w) {}
+        void notify() override;
+        MainWindow& window;
+    };
+    struct NoteOn : NoteOnListener {
+        explicit NoteOn(MainWindow& w) : window(w) {}
+        void notify() override;
+        MainWindow& window;
+    };
+    struct TextEvent : TextEventListener {
+        explicit TextEvent(MainWindow& w) : window(w) {}
+        void notify() override;
+        MainWindow& window;
+    };
+
+    void makeEntryCurrent();
+    void showSongTitle();
+    void drawClock();
+    void drawMeter();
+    void drawMeterFloor();
+    void clearMeterArea();
+    void clearLevels();
+    void popupMainMenu();
+    void trayMenu(LParam mouseMessage);
+    void dragTo(std::int32_t x, std::int32_t y);
+    void runDialogCommand(std::uint16_t id);
+    std::uint32_t now() const { return system.tickCount(); }
+
+    SongEnd songEndListener{*this};
+    NoteOn noteOnListener{*this};
+    TextEvent textEventListener{*this};
+
+    // The song title as the text listener copied it from the song (raw
+    // bytes, zero-terminated), valid once titleReady is seen set.
+    char titleCopy[256] = {};
+    std::uint32_t titleCopyLength = 0;
+    std::atomic<bool> titleReady{false};
+    // Where the text listener posts command 9000; null while there is no window.
+    std::atomic<WindowHost*> postTarget{nullptr};
+    // The clock is drawn on every second timer pass; the first one draws.
+    bool clockPass = false;
+};
+
+}  // namespace brellin

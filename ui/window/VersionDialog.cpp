@@ -1,0 +1,25 @@
+#include "ui/window/VersionDialog.h"
+
+#include "ui/framework/DialogTemplate.h"
+
+namespace brellin {
+
+LResult VersionDialog::onInitDialog() {
+    if (hwnd != nullptr) {
+        hwnd->setItemText(IDC_VERSION_LINE, versionLine);
+        hwnd->setItemText(IDC_VERSION_DETAIL, versionDetail);
+        hwnd->setFocus(IDC_VERSION_DETAIL);
+    }
+    return 0;
+}
+
+LResult VersionDialog::onCommand(std::uint16_t, std::uint16_t id, LParam) {
+    // Esc arrives as IDCANCEL; both it and OK close the dialog.
+    if (id == IDOK || id == IDCANCEL) {
+        onClose();
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace brellin
