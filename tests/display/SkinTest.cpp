@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <map>
 #include <string>
 
@@ -78,7 +79,7 @@ Settings centred() {
     return settings;
 }
 
-// The built-in display as designed, whatever was loaded before.
+// The built-in 240 x 32 display, whatever was loaded before.
 void expectBuiltIn(Skin& skin, const WindowPlacement& place, const std::string& why) {
     SCOPED_TRACE(why);
     EXPECT_TRUE(skin.builtIn);
@@ -345,6 +346,93 @@ TEST(SkinFallback, BuiltInDisplayIsPlacedByThePositionSetting) {
     EXPECT_TRUE(skin.builtIn);
     EXPECT_EQ(place.x, 0);
     EXPECT_EQ(place.y, 768 - 32);
+}
+
+// Runs the build's make-skin into a fresh folder.
+bool makeDefaultSkin(const TempDir& dir) {
+    const std::string command = std::string("\"") + BRELLIN_BINARY_DIR + "/make-skin\" \"" + dir.root.string() + "\"";
+    return std::system(command.c_str()) == 0;
+}
+
+bool inside(const SkinRect& r, const Skin& skin) {
+    return r.left >= 0 && r.top >= 0 && r.right() <= skin.windowWidth && r.bottom() <= skin.windowHeight;
+}
+
+bool overlap(const SkinRect& a, const SkinRect& b) {
+    return a.left < b.right() && b.left < a.right() && a.top < b.bottom() && b.top < a.bottom();
+}
+
+TEST(DefaultSkin, IsAWorkingSkinWithSeparateAreasVisiblePressedStatesAndAnIcon) {
+    TempDir first, second;
+    ASSERT_TRUE(makeDefaultSkin(first));
+    ASSERT_TRUE(makeDefaultSkin(second));
+    for (const char* file : {"Brellin.ini", "BrellinBack.bmp", "BrellinParts.bmp", "brellin-16.png"}) {
+        EXPECT_FALSE(first.read(file).empty()) << file;
+        EXPECT_EQ(first.read(file), second.read(file)) << file << " differs between two runs";
+    }
+
+    // The icon in each size: a BMP of that size and a PNG whose header says so.
+    for (std::int32_t size : {16, 32, 48, 64}) {
+        Surface icon;
+        std::int32_t w = 0, h = 0;
+        const std::string name = "brellin-" + std::to_string(size);
+        EXPECT_TRUE(icon.loadBitmap(0, 0, first.path(name + ".bmp").c_str(), &w, &h, true));
+        EXPECT_EQ(w, size);
+        EXPECT_EQ(h, size);
+        const std::string png = first.read(name + ".png");
+        ASSERT_GT(png.size(), 24u);
+        EXPECT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
+        EXPECT_EQ(png.substr(12, 4), "IHDR");
+        EXPECT_EQ(static_cast<std::uint8_t>(png[19]), size);
+        EXPECT_EQ(static_cast<std::uint8_t>(png[23]), size);
+    }
+
+    Skin skin;
+    WindowPlacement place;
+    loadSkinFrom(skin, (first.root.string() + "/").c_str(), "Brellin.ini", centred(), XGA, &place);
+    ASSERT_FALSE(skin.builtIn);
+    EXPECT_GE(skin.windowWidth, 300);
+    EXPECT_LE(skin.windowWidth, 400);
+    EXPECT_GE(skin.windowHeight, 60);
+    EXPECT_LE(skin.windowHeight, 100);
+    ASSERT_TRUE(skin.hasClock());
+    EXPECT_GE(skin.displayRect.height, 12);  // the title font height
+    EXPECT_GE(skin.timerRect.height, 16);    // the clock font height
+
+    // Every area lies in the window; no two buttons and no button and another
+    // area share a pixel, so a click always means one thing.
+    const SkinRect areas[] = {skin.displayRect, skin.timerRect, skin.menuRect, skin.meterRect()};
+    for (const SkinRect& area : areas) EXPECT_TRUE(inside(area, skin));
+    EXPECT_FALSE(overlap(skin.displayRect, skin.meterRect()));
+    EXPECT_FALSE(overlap(skin.displayRect, skin.timerRect));
+    for (std::int32_t i = 0; i < SKIN_BUTTON_COUNT; ++i) {
+        SCOPED_TRACE(SKIN_BUTTON_NAMES[i]);
+        const SkinRect r = skin.buttonRect(i);
+        ASSERT_TRUE(inside(r, skin));
+        for (const SkinRect& area : areas) EXPECT_FALSE(overlap(r, area));
+        for (std::int32_t j = i + 1; j < SKIN_BUTTON_COUNT; ++j) EXPECT_FALSE(overlap(r, skin.buttonRect(j)));
+        // The pressed picture changes most of the button.
+        std::int32_t changed = 0;
+        for (std::int32_t y = 0; y < r.height; ++y)
+            for (std::int32_t x = 0; x < r.width; ++x)
+                changed += skin.pressed[i].pixel(x, y) != skin.background.pixel(r.left + x, r.top + y);
+        EXPECT_GT(changed, r.width * r.height / 2);
+    }
+
+    // Each louder frame differs from the silent one in more pixels, and the
+    // loudest is not one colour from top to bottom.
+    std::int32_t previousLit = -1;
+    for (std::int32_t k = 0; k < METER_FRAMES; ++k) {
+        const SkinRect f = skin.meterFrame(k);
+        std::int32_t differs = 0;
+        for (std::int32_t y = 0; y < f.height; ++y)
+            for (std::int32_t x = 0; x < f.width; ++x)
+                differs += skin.meterStrip.pixel(f.left + x, y) != skin.meterStrip.pixel(x, y);
+        EXPECT_GT(differs, previousLit) << "frame " << k;
+        previousLit = differs;
+    }
+    const SkinRect loudest = skin.meterFrame(15);
+    EXPECT_NE(skin.meterStrip.pixel(loudest.left, 0), skin.meterStrip.pixel(loudest.left, loudest.height - 1));
 }
 
 }  // namespace
