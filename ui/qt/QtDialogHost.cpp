@@ -5,6 +5,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFocusEvent>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -32,6 +33,23 @@ constexpr std::uint16_t EN_CHANGE = 0x0300;
 constexpr std::uint16_t LBN_SELCHANGE = 1;  // also CBN_SELCHANGE
 constexpr std::uint16_t LBN_DBLCLK = 2;
 constexpr WParam TB_THUMBTRACK = 5;
+
+// A one-line edit that selects its text only when Tab brings the focus (as
+// the dialog manager does), not when the dialog opens with the focus in it.
+class EditLine : public QLineEdit {
+public:
+    using QLineEdit::QLineEdit;
+
+protected:
+    void focusInEvent(QFocusEvent* event) override {
+        QLineEdit::focusInEvent(event);
+        if (event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason) return;
+        if (hasSelectedText() && selectedText() == text()) {
+            deselect();
+            setCursorPosition(0);  // the start of a text longer than the field
+        }
+    }
+};
 
 int roundedMulDiv(int value, int multiplier, int divisor) {
     // MulDiv: value * multiplier / divisor rounded half away from zero.
@@ -212,7 +230,7 @@ void QtDialogHost::build(const DialogTemplate& layout) {
                     edit->setReadOnly(entry.style & EDIT_READONLY);
                     widget = edit;
                 } else {
-                    auto* edit = new QLineEdit(text, view.get());
+                    auto* edit = new EditLine(text, view.get());
                     edit->setReadOnly(entry.style & EDIT_READONLY);
                     widget = edit;
                 }
@@ -325,8 +343,10 @@ void QtDialogHost::setItemText(int id, const char* text) {
     QString value = QString::fromUtf8(text ? text : "");
     QWidget* widget = entry->widget();
     if (auto* label = qobject_cast<QLabel*>(widget)) label->setText(value);
-    else if (auto* line = qobject_cast<QLineEdit*>(widget)) line->setText(value);
-    else if (auto* edit = qobject_cast<QPlainTextEdit*>(widget)) edit->setPlainText(value);
+    else if (auto* line = qobject_cast<QLineEdit*>(widget)) {
+        line->setText(value);
+        line->setCursorPosition(0);  // a text longer than the field shows its start
+    } else if (auto* edit = qobject_cast<QPlainTextEdit*>(widget)) edit->setPlainText(value);
     else if (auto* button = qobject_cast<QAbstractButton*>(widget)) button->setText(value);
     else if (auto* group = qobject_cast<QGroupBox*>(widget)) group->setTitle(value);
     else if (auto* combo = qobject_cast<QComboBox*>(widget)) combo->setCurrentText(value);
