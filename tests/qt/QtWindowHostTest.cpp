@@ -3,6 +3,7 @@
 // as Qt calls.
 #include <gtest/gtest.h>
 
+#include <QCloseEvent>
 #include <QKeyEvent>
 #include <QPushButton>
 #include <functional>
@@ -186,7 +187,8 @@ TEST(QtWindowHost, CloseTimersAndPostedMessages) {
     host->postMessage(WM_COMMAND, makeCommandWParam(0, 40004), 0);
     window.allowClose = true;
     window.messages.clear();
-    QCoreApplication::sendEvent(widget, new QCloseEvent);
+    QCloseEvent close;
+    QCoreApplication::sendEvent(widget, &close);
     EXPECT_EQ(window.hwnd, nullptr);
     EXPECT_EQ(window.taken(WM_DESTROY).size(), 1u);
     EXPECT_TRUE(system.quitPosted());
