@@ -14,6 +14,7 @@
 
 #include "QtTestApp.h"
 #include "ui/framework/Dialog.h"
+#include "ui/framework/Menu.h"
 #include "ui/framework/Window.h"
 #include "ui/qt/QtDialogHost.h"
 #include "ui/qt/QtWindowHost.h"
@@ -193,6 +194,31 @@ TEST(QtWindowHost, CloseTimersAndPostedMessages) {
     EXPECT_EQ(window.taken(WM_DESTROY).size(), 1u);
     EXPECT_TRUE(system.quitPosted());
     QCoreApplication::processEvents();
+    EXPECT_TRUE(window.taken(WM_COMMAND).empty());
+}
+
+// A message in the popup menu's own loop closes the window: the menu ends
+// with it, and nothing touches the host that is gone (ASan watches).
+TEST(QtWindowHost, WindowDestroyedWhileItsMenuRuns) {
+    brellin::testing::qtApp();
+    QtWindowSystem system;
+    RecordingWindow window(system);
+    window.allowClose = true;
+    ASSERT_TRUE(window.create());
+    WindowHost* host = window.hwnd;
+    Menu menu;
+    bool menuShown = false;
+    QTimer::singleShot(30, [&] {
+        menuShown = QApplication::activePopupWidget() != nullptr;
+        host->postMessage(WM_CLOSE, 0, 0);
+    });
+    QTimer::singleShot(80, [] {
+        if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
+    });
+    host->trackPopupMenu(menu.popup(0), Point{10, 10}, TPM_LEFTALIGN);
+    EXPECT_TRUE(menuShown);
+    EXPECT_EQ(window.hwnd, nullptr);
+    EXPECT_EQ(window.taken(WM_DESTROY).size(), 1u);
     EXPECT_TRUE(window.taken(WM_COMMAND).empty());
 }
 

@@ -8,6 +8,7 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPixmap>
+#include <QPointer>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTimerEvent>
@@ -255,18 +256,22 @@ void fillMenu(QMenu& menu, const std::vector<MenuItem>& items) {
 
 void QtWindowHost::trackPopupMenu(const MenuPopup& popup, Point screen, std::uint32_t alignment) {
     if (!view) return;
-    QMenu menu(view);
-    fillMenu(menu, popup.items);
+    // On the heap as the widget's child: should the window be destroyed while
+    // the menu runs (a posted message in the menu's own loop), the menu goes
+    // with the widget and this host may be gone too; `alive` tells.
+    QPointer<QMenu> menu = new QMenu(view);
+    fillMenu(*menu, popup.items);
     QPoint at(screen.x, screen.y);
-    QSize size = menu.sizeHint();
+    QSize size = menu->sizeHint();
     if (alignment & TPM_RIGHTALIGN) at.rx() -= size.width();
     if (alignment & TPM_BOTTOMALIGN) at.ry() -= size.height();
-    QAction* chosen = menu.exec(at);
-    // The window may have gone while the menu ran: post, never call directly.
-    if (chosen && chosen->data().isValid()) {
-        auto id = static_cast<std::uint16_t>(chosen->data().toInt());
-        system.post(serial, WM_COMMAND, makeCommandWParam(0, id), 0);
-    }
+    std::shared_ptr<const bool> alive = lifeToken;
+    QAction* chosen = menu->exec(at);
+    if (!*alive || !menu) return;
+    int id = chosen && chosen->data().isValid() ? chosen->data().toInt() : -1;
+    delete menu;
+    // The choice arrives later, as a chosen item's WM_COMMAND does.
+    if (id >= 0) system.post(serial, WM_COMMAND, makeCommandWParam(0, static_cast<std::uint16_t>(id)), 0);
 }
 
 int showQtMessageBox(QWidget* owner, const char* text, const char* caption, std::uint32_t flags) {
@@ -292,11 +297,16 @@ int showQtMessageBox(QWidget* owner, const char* text, const char* caption, std:
             break;
         default: break;
     }
-    QMessageBox box(icon, QString::fromUtf8(caption ? caption : ""), QString::fromUtf8(text ? text : ""), buttons,
-                    owner);
-    box.setDefaultButton((flags & MB_DEFBUTTON_MASK) == MB_DEFBUTTON2 && second != QMessageBox::NoButton ? second
-                                                                                                       : first);
-    switch (box.exec()) {
+    // On the heap as the owner's child: an owner destroyed while the box runs
+    // takes the box with it, and the answer is Cancel.
+    QPointer<QMessageBox> box = new QMessageBox(icon, QString::fromUtf8(caption ? caption : ""),
+                                                QString::fromUtf8(text ? text : ""), buttons, owner);
+    box->setDefaultButton((flags & MB_DEFBUTTON_MASK) == MB_DEFBUTTON2 && second != QMessageBox::NoButton ? second
+                                                                                                        : first);
+    int answer = box->exec();
+    if (!box) return IDCANCEL;
+    delete box;
+    switch (answer) {
         case QMessageBox::Yes: return IDYES;
         case QMessageBox::No: return IDNO;
         case QMessageBox::Cancel: return IDCANCEL;
@@ -360,6 +370,7 @@ void QtWindowHost::destroy() {
     for (auto& [id, timer] : timers) timer->stop();
     timers.clear();
     trayIcon.reset();
+    *lifeToken = false;
     view->host = nullptr;
     view->hide();
     view->deleteLater();

@@ -95,6 +95,9 @@ private:
     bool captured = false;
     std::map<std::uintptr_t, std::unique_ptr<QBasicTimer>> timers;
     std::unique_ptr<QSystemTrayIcon> trayIcon;
+    // False from `destroy` on; a modal loop run by this host (menu, message
+    // box) holds a copy to learn whether the host survived it.
+    std::shared_ptr<bool> lifeToken = std::make_shared<bool>(true);
 
     // Between beginPaint and endPaint: the painter of the paint event in progress.
     QPainter* painter = nullptr;
