@@ -179,8 +179,6 @@ int main(int argc, char** argv) {
 
     // The engine stops before anything it calls goes; the settings are
     // written only when something changed.
-    if (window->engine.sequencer) window->engine.sequencer->stop();
-    window->songEnded = false;
     window->engine.shutdown();
     window->settings.saveSettings("Brellin.cfg", window->playList.lastPlayed());
     window.reset();
