@@ -279,7 +279,7 @@ TEST(ApplicationHandOver, SecondStartsRemoteControlTheFirstWithoutAWindowOfTheir
 
     // FILE play: added, made current, played, brought to the front.
     EXPECT_EQ(player.secondStart({second, "play"}), std::make_tuple(false, true, 0));
-    EXPECT_EQ(window.playList.entries.count(), 2u);
+    EXPECT_EQ(window.playList.entryCount(), 2u);
     EXPECT_STREQ(window.playList.currentFile, second.c_str());
     EXPECT_TRUE(window.playing);
     EXPECT_EQ(host->foregroundCalls, 1);
@@ -292,7 +292,7 @@ TEST(ApplicationHandOver, SecondStartsRemoteControlTheFirstWithoutAWindowOfTheir
 
     // A single path opens nothing (the playing song restarts).
     EXPECT_EQ(player.secondStart({third}), std::make_tuple(false, true, 0));
-    EXPECT_EQ(window.playList.entries.count(), 2u);
+    EXPECT_EQ(window.playList.entryCount(), 2u);
     EXPECT_STREQ(window.playList.currentFile, first.c_str());
 
     EXPECT_EQ(player.secondStart({"stop"}), std::make_tuple(false, true, 0));
@@ -306,7 +306,7 @@ TEST(ApplicationHandOver, SecondStartsRemoteControlTheFirstWithoutAWindowOfTheir
     foreign.bytes = text.c_str();
     const std::size_t defaults = host->defaultCalls.size();
     host->deliver(WM_COPYDATA, 0, reinterpret_cast<LParam>(&foreign));
-    EXPECT_EQ(window.playList.entries.count(), 2u);
+    EXPECT_EQ(window.playList.entryCount(), 2u);
     EXPECT_FALSE(window.playing);
     EXPECT_EQ(host->defaultCalls.size(), defaults + 1);
     // The right tag with a text that lacks its zero within `size`.

@@ -188,9 +188,8 @@ void Application::exitInstance() {
     }
     if (mainWindow) {
         MainWindow& window = *mainWindow;
-        // 1: the engine stops before anything it calls goes.
-        if (window.engine.sequencer) window.engine.sequencer->stop();
-        window.songEnded.store(false);
+        // 1: the engine stops before anything it calls goes (the song
+        // first, its end notice dropped, then output, voices, Sequencer).
         window.engine.shutdown();
         // 3: written only when something changed, through a temporary file.
         if (window.trayIconShown) window.settings.TrayIconMode = window.windowHidden ? 1 : 0;

@@ -152,7 +152,8 @@ public:
     // The song's name as UTF-8, at most 255 characters (so up to 4 bytes each).
     char songTitle[4 * 255 + 1] = {};
     bool playing = false;
-    std::atomic<bool> songEnded{false};
+    // The end-of-song notice is the engine's (engine.songEnded): it outlives
+    // Sequencers and is cleared by every engine restart.
     bool windowHidden = false;
     std::atomic<bool> titleEventSeen{false};
     bool displayIsOn = true;
@@ -175,11 +176,6 @@ public:
     std::string clockShown;
 
 private:
-    struct SongEnd : SongEndListener {
-        explicit SongEnd(MainWindow& w) : window(w) {}
-        void notify() override;
-        MainWindow& window;
-    };
     struct NoteOn : NoteOnListener {
         explicit NoteOn(MainWindow& w) : window(w) {}
         void notify() override;
@@ -191,7 +187,6 @@ private:
         MainWindow& window;
     };
 
-    void makeEntryCurrent();
     void showSongTitle();
     void drawClock();
     void drawMeter();
@@ -204,7 +199,6 @@ private:
     void runDialogCommand(std::uint16_t id);
     std::uint32_t now() const { return system.tickCount(); }
 
-    SongEnd songEndListener{*this};
     NoteOn noteOnListener{*this};
     TextEvent textEventListener{*this};
 

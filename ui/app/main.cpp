@@ -1,0 +1,148 @@
+// brellin: the player window.
+//
+// Wires the application shell to Qt: the window system of ui/qt, owner-less
+// start-up message boxes, descriptors watched with QSocketNotifier (the
+// hand-over socket's reader and the signal pipe), the desktop session's end
+// and the application's quit taking the Exit path. Everything else, from the
+// single-instance rule to the saved settings, is the shell's.
+//
+// The output device comes from BRELLIN_AUDIO_DEVICE: "null" (discard, paced
+// in real time), "wav:PATH" (record into a WAV file) or an ALSA PCM name; by
+// default ALSA's "default".
+#include <QApplication>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QGuiApplication>
+#include <QSessionManager>
+#include <QSocketNotifier>
+#include <QWidget>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "engine/Messages.h"
+#include "output/AlsaDevice.h"
+#include "output/AudioDevice.h"
+#include "output/WavFileDevice.h"
+#include "ui/model/CommandLine.h"
+#include "ui/qt/QtMessageSink.h"
+#include "ui/qt/QtWindowSystem.h"
+#include "ui/shell/Application.h"
+#include "ui/window/MainWindow.h"
+
+using namespace brellin;
+
+namespace {
+
+// The device named by BRELLIN_AUDIO_DEVICE.
+std::unique_ptr<AudioDevice> deviceFromEnvironment() {
+    const char* name = std::getenv("BRELLIN_AUDIO_DEVICE");
+    if (!name || !*name) return std::make_unique<AlsaDevice>("default");
+    if (std::strcmp(name, "null") == 0) return createAudioDevice(AudioBackend::Null);
+    if (std::strncmp(name, "wav:", 4) == 0) return std::make_unique<WavFileDevice>(name + 4);
+    return std::make_unique<AlsaDevice>(name);
+}
+
+// Start-up messages: the box, and the same line on stderr for a terminal or
+// a log that has no screen to look at.
+class StartupMessages : public QtMessageSink {
+public:
+    void showMessageBox(const char* text, const char* caption) override {
+        std::fprintf(stderr, "%s: %s\n", caption, text);
+        std::fflush(stderr);
+        QtMessageSink::showMessageBox(text, caption);
+    }
+};
+
+// Qt starts only when the program is the first instance: a second start
+// hands its command line over without ever connecting to the display.
+class QtPlatform : public ApplicationPlatform {
+public:
+    QtPlatform(int& argc, char** argv, std::function<void()> exitRequest)
+        : argumentCount(argc), arguments(argv), onExitRequest(std::move(exitRequest)) {}
+
+    WindowSystem& windowSystem() override {
+        startQt();
+        return *system;
+    }
+    MessageSink& startupMessages() override {
+        startQt();
+        return messages;
+    }
+
+    std::unique_ptr<MainWindow> createMainWindow() override {
+        auto window = std::make_unique<MainWindow>(windowSystem());
+        window->engine.output.setDevice(deviceFromEnvironment());
+        return window;
+    }
+
+    bool pumpMessage() override {
+        if (!system || system->quitPosted()) return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        return !system->quitPosted();
+    }
+    bool runMessageLoop() override {
+        startQt();
+        system->run();
+        return true;
+    }
+    void dismissStartupMessage() override {
+        if (!qt) return;
+        if (QWidget* box = QApplication::activeModalWidget()) box->close();
+    }
+
+    void watch(int fd, std::function<void()> readable) override {
+        startQt();
+        auto notifier = std::make_unique<QSocketNotifier>(static_cast<qintptr>(fd), QSocketNotifier::Read);
+        QObject::connect(notifier.get(), &QSocketNotifier::activated, notifier.get(),
+                         [call = std::move(readable)] { call(); });
+        notifiers[fd] = std::move(notifier);
+    }
+    void unwatch(int fd) override { notifiers.erase(fd); }
+
+private:
+    void startQt() {
+        if (qt) return;
+        // Whole-number scale factors only: on a screen of ratio 1.5 the
+        // picture would get uneven pixels; at 2 or more it is shown at that multiple.
+        QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::Floor);
+        qt = std::make_unique<QApplication>(argumentCount, arguments);
+        // Only the main window's destruction ends the loop, never the closing
+        // of the last visible window (a dialog while the display is hidden).
+        QApplication::setQuitOnLastWindowClosed(false);
+        QApplication::setApplicationName(QStringLiteral("Brellin"));
+        // The end of the desktop session and a quit from elsewhere take the
+        // Exit path: playback stops, the settings are saved, the socket goes.
+        QObject::connect(qt.get(), &QGuiApplication::commitDataRequest, qt.get(),
+                         [this](QSessionManager&) { onExitRequest(); });
+        QObject::connect(qt.get(), &QCoreApplication::aboutToQuit, qt.get(), [this] { onExitRequest(); });
+        system = std::make_unique<QtWindowSystem>();
+    }
+
+    int& argumentCount;
+    char** arguments;
+    std::function<void()> onExitRequest;
+    std::unique_ptr<QApplication> qt;
+    std::unique_ptr<QtWindowSystem> system;
+    StartupMessages messages;
+    std::map<int, std::unique_ptr<QSocketNotifier>> notifiers;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::setlocale(LC_ALL, "");
+    Application* running = nullptr;
+    QtPlatform platform(argc, argv, [&running] {
+        if (running) running->requestExit();
+    });
+    Application application(platform, joinArguments(argc, argv));
+    running = &application;
+    const int status = application.run();
+    running = nullptr;
+    return status;
+}
