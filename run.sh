@@ -8,8 +8,10 @@
 #                         build/brf-tool from-sf2 IN.sf2 FONT.brf (README,
 #                         "Using another sound font", also says how to make
 #                         it the player's own)
-# Without a sound device the songs are rendered to WAV files instead, and the
-# script says where they are.
+# With a display ($DISPLAY or $WAYLAND_DISPLAY) the songs play in the player
+# window, build/brellin (a player already running takes them over). Without
+# one the command-line player plays them, or renders them to WAV files when
+# there is no sound device, and the script says where they are.
 set -euo pipefail
 caller=$PWD
 root=$(cd "$(dirname "$0")" && pwd)
@@ -26,6 +28,29 @@ cmake --build build -j "$(nproc)" --target programs
 if [[ ! -x build/brellin-render ]]; then
   echo "Built into build/. The player is not part of this build yet; ./test.sh runs the tests."
   exit 0
+fi
+# The window takes one file or play list: several files go into one list.
+if [[ -x build/brellin && ( -n ${DISPLAY:-} || -n ${WAYLAND_DISPLAY:-} ) && ${1:-} != --soundfont ]]; then
+  files=()
+  if [[ $# -eq 0 ]]; then
+    files=("$root/assets/demo.mid")
+  else
+    for file in "$@"; do
+      [[ $file == /* ]] || file="$caller/$file"
+      files+=("$file")
+    done
+  fi
+  target=${files[0]}
+  if [[ ${#files[@]} -gt 1 ]]; then
+    target="$root/build/run.brl"
+    build/brellin-render --save-list "$target" "${files[@]}" || exit 1
+  fi
+  echo "Playing in the player window (build/brellin)."
+  cd "$caller"
+  exec "$root/build/brellin" "$target" play
+fi
+if [[ -z ${DISPLAY:-} && -z ${WAYLAND_DISPLAY:-} ]]; then
+  echo "No display (\$DISPLAY and \$WAYLAND_DISPLAY are empty): playing with the command-line player brellin-render."
 fi
 # Play from the folder the user started in, so that relative names and the
 # rendered WAV files are where the user expects them.
