@@ -326,10 +326,17 @@ TEST(ApplicationTray, IconPlayHidesTheWindowOnlyWhereATrayCanBringItBack) {
         EXPECT_TRUE(player.window().playing);
         EXPECT_EQ(player.window().windowHidden, tray);
         EXPECT_EQ(player.host()->visible, !tray);
+        // The second round is also a desktop where the window cannot read its
+        // own position (Wayland): Exit keeps the stored one.
+        player.host()->positionable = tray;
+        player.host()->x = 77;
+        player.app->requestExit();
+        EXPECT_EQ(player.platform.system.quitPosts, 1);
         player.app->exitInstance();
         // The hidden state is remembered only where a tray exists.
         const std::string saved = player.dir.read("Brellin.cfg");
         EXPECT_NE(saved.find(tray ? "TrayIconMode=1" : "TrayIconMode=0"), std::string::npos) << saved;
+        EXPECT_NE(saved.find(tray ? "InitializePositionX=77" : "InitializePositionX=0"), std::string::npos) << saved;
     }
 }
 
