@@ -323,7 +323,7 @@ LResult MainWindow::onCommand(std::uint16_t, std::uint16_t id, LParam lParam) {
             onClose();
             return 1;
         case IDM_HIDE_WINDOW:
-            if (!trayIconShown) return 1;
+            if (!isCommandAvailable(IDM_HIDE_WINDOW)) return 1;
             windowHidden = true;
             settings.settingsChanged = true;
             if (hwnd != nullptr) hwnd->showWindow(false);
@@ -358,12 +358,15 @@ LResult MainWindow::onCommand(std::uint16_t, std::uint16_t id, LParam lParam) {
 // ---- commands that run a dialog ----
 
 bool MainWindow::isCommandAvailable(std::uint16_t id) const {
+    // Without a tray icon nothing could show a hidden window again.
+    if (id == IDM_HIDE_WINDOW) return trayIconShown;
     if (!isDialogCommand(id) || id == IDM_VERSION) return true;
     return dialogs != nullptr && dialogs->provides(id);
 }
 
 void MainWindow::updateMenuState() {
     for (std::uint16_t id : dialogCommandIds) menu.enableCommand(id, isCommandAvailable(id));
+    menu.enableCommand(IDM_HIDE_WINDOW, isCommandAvailable(IDM_HIDE_WINDOW));
 }
 
 void MainWindow::runDialogCommand(std::uint16_t id) {
