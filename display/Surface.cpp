@@ -7,7 +7,7 @@
 
 #include "common/FileObject.h"
 #include "display/BitmapLoader.h"
-#include "display/TextDecoder.h"
+#include "common/TextDecoder.h"
 #include "display/TextRenderer.h"
 
 namespace brellin {

@@ -16,7 +16,7 @@
 
 #include "midi/MidiFileInfo.h"
 #include "tests/TempDir.h"
-#include "tools/brellin-render/RenderSession.h"
+#include "engine/RenderSession.h"
 
 using namespace brellin;
 using namespace brellin::testing;

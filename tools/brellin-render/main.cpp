@@ -16,10 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "display/TextDecoder.h"
+#include "common/TextDecoder.h"
 #include "midi/MidiFileInfo.h"
 #include "settings/Settings.h"
-#include "tools/brellin-render/RenderSession.h"
+#include "engine/RenderSession.h"
 #include "ui/model/CommandLineList.h"
 
 using namespace brellin;

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "display/TextDecoder.h"
+#include "common/TextDecoder.h"
 
 namespace brellin {
 namespace {

@@ -1,4 +1,4 @@
-#include "tools/brellin-render/RenderSession.h"
+#include "engine/RenderSession.h"
 
 #include <unistd.h>
 
@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "common/ExecutablePath.h"
-#include "display/TextDecoder.h"
+#include "common/TextDecoder.h"
 #include "midi/MidiFileInfo.h"
 
 namespace brellin {
