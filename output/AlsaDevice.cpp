@@ -167,6 +167,7 @@ void AlsaDevice::playBuffer(const std::uint8_t* data, std::uint32_t length) {
         }
         if (n < 0) {
             // Underrun (-EPIPE) or suspend (-ESTRPIPE): prepare again and go on.
+            if (n == -EPIPE) underruns.fetch_add(1, std::memory_order_relaxed);
             if (snd_pcm_recover(pcm, static_cast<int>(n), 1) < 0) broken = true;
             continue;
         }

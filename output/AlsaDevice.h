@@ -33,6 +33,7 @@ public:
     const char* name() const override { return "alsa"; }
 
 protected:
+    bool starvedCounts() const override { return false; }
     void playBuffer(const std::uint8_t* data, std::uint32_t length) override;
     void dropPlayback() override;
     void interruptPlayback() override;

@@ -198,7 +198,7 @@ TEST(RealSongs, RealTimePlayThroughTheNullDevice) {
     std::string path = dir.write("short.mid", song);
     RenderOptions options;
     options.soundFont = std::string(BRELLIN_BINARY_DIR) + "/small.brf";
-    options.realtimeBackend = AudioBackend::Null;
+    options.audioDevice = "null";
     RenderSession session(options);
     std::string error;
     ASSERT_TRUE(session.start(error)) << error;
