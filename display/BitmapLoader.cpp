@@ -11,8 +11,8 @@ namespace brellin {
 
 namespace {
 
-constexpr std::uint32_t fileHeaderSize = 14;
-constexpr std::uint32_t infoHeaderSize = 40;  // the part of the information header that is read
+constexpr std::uint32_t FILE_HEADER_SIZE = 14;
+constexpr std::uint32_t INFO_HEADER_SIZE = 40;  // the part of the information header that is read
 
 // Little-endian fields of a fixed block; reading past its end yields 0 and
 // marks the cursor failed.
@@ -109,7 +109,7 @@ bool BitmapLoader::draw(Surface& surface, BitmapReader& reader, std::int32_t x, 
         return false;
     };
 
-    std::uint8_t header[fileHeaderSize + infoHeaderSize];
+    std::uint8_t header[FILE_HEADER_SIZE + INFO_HEADER_SIZE];
     if (!reader.read(header, sizeof header)) return fail();
     LittleEndianCursor cursor(header, sizeof header);
     const std::uint32_t type = cursor.u16();
@@ -179,11 +179,11 @@ bool BitmapLoader::draw(Surface& surface, BitmapReader& reader, std::int32_t x, 
         // hold them before a Surface of the picture's size is made.
         const std::uint64_t rowsNeeded = static_cast<std::uint64_t>(h - skipTop);
         if (rowsNeeded > 0 && rowLength > 0) {
-            if (fileSize == BitmapReader::unknownSize || dataOffset > fileSize) return fail();
+            if (fileSize == BitmapReader::UNKNOWN_SIZE || dataOffset > fileSize) return fail();
             if ((fileSize - dataOffset) / rowLength < rowsNeeded) return fail();
         }
         const std::int64_t fitWidth = px + w, fitHeight = py + h;
-        if (fitWidth > Surface::maxSide || fitHeight > Surface::maxSide) return fail();
+        if (fitWidth > Surface::MAX_SIDE || fitHeight > Surface::MAX_SIDE) return fail();
         if (!surface.resize(static_cast<std::int32_t>(fitWidth), static_cast<std::int32_t>(fitHeight))) return fail();
     }
     if (outWidth) *outWidth = pictureWidth;
@@ -196,7 +196,7 @@ bool BitmapLoader::draw(Surface& surface, BitmapReader& reader, std::int32_t x, 
 
     if (columns > 0 && rows > 0) {
         // The row buffer is only made when the file could hold one row.
-        if (fileSize == BitmapReader::unknownSize || rowLength > fileSize || rowLength > 0xFFFFFFFFu) return fail();
+        if (fileSize == BitmapReader::UNKNOWN_SIZE || rowLength > fileSize || rowLength > 0xFFFFFFFFu) return fail();
         const std::uint64_t rowsBelow = static_cast<std::uint64_t>(h - skipTop - rows);
         // No overflow: fewer than 2^31 rows of at most 2^32 bytes.
         if (rowsBelow != 0 && !reader.skip(rowsBelow * rowLength)) return fail();

@@ -19,7 +19,7 @@ namespace brellin {
 
 namespace {
 
-constexpr std::uint32_t wavHeaderBytes = 44;
+constexpr std::uint32_t WAV_HEADER_BYTES = 44;
 
 std::string clockText(std::uint32_t ms) {
     char text[32];
@@ -32,10 +32,10 @@ std::string clockText(std::uint32_t ms) {
 bool cutWavFile(const std::string& path, std::uint64_t frames, std::uint32_t blockSize) {
     std::error_code failure;
     std::uint64_t size = std::filesystem::file_size(path, failure);
-    if (failure || size < wavHeaderBytes) return false;
-    std::uint64_t dataBytes = std::min<std::uint64_t>(frames * blockSize, size - wavHeaderBytes);
+    if (failure || size < WAV_HEADER_BYTES) return false;
+    std::uint64_t dataBytes = std::min<std::uint64_t>(frames * blockSize, size - WAV_HEADER_BYTES);
     dataBytes -= dataBytes % blockSize;
-    std::filesystem::resize_file(path, wavHeaderBytes + dataBytes, failure);
+    std::filesystem::resize_file(path, WAV_HEADER_BYTES + dataBytes, failure);
     if (failure) return false;
     std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
     if (!file) return false;

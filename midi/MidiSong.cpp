@@ -10,7 +10,7 @@ namespace brellin {
 namespace {
 
 // The smallest song the reader takes: a header chunk up to its division word.
-constexpr std::uint32_t minimumSongSize = 14;
+constexpr std::uint32_t MINIMUM_SONG_SIZE = 14;
 
 std::uint32_t littleEndian32(const std::uint8_t* bytes) {
     return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
@@ -176,7 +176,7 @@ bool MidiSong::readImage(const char* path) {
         return false;
     }
     std::uint32_t fileSize = file.size();
-    if (fileSize == 0xFFFFFFFFu || fileSize < minimumSongSize) {
+    if (fileSize == 0xFFFFFFFFu || fileSize < MINIMUM_SONG_SIZE) {
         fail();
         return false;
     }
@@ -215,14 +215,14 @@ bool MidiSong::readImage(const char* path) {
             }
             remaining -= length;
         }
-        if (!found || remaining < minimumSongSize || dataLength > remaining || dataLength < 4 ||
+        if (!found || remaining < MINIMUM_SONG_SIZE || dataLength > remaining || dataLength < 4 ||
             !file.read(first, 4)) {
             fail();
             return false;
         }
         songSize = dataLength;
     }
-    if (songSize > maxSongSize) {
+    if (songSize > MAX_SONG_SIZE) {
         fail();
         return false;
     }
@@ -231,7 +231,7 @@ bool MidiSong::readImage(const char* path) {
         fail();
         return false;
     }
-    std::memset(image.get(), MidiImage::guardByte, static_cast<std::size_t>(songSize) + 2);
+    std::memset(image.get(), MidiImage::GUARD_BYTE, static_cast<std::size_t>(songSize) + 2);
     std::memcpy(image.get(), first, 4);
     if (!file.read(image.get() + 4, songSize - 4)) {
         fail();

@@ -72,12 +72,12 @@ struct MidiEvent {
 // file the information scan measures. Positions at or past `size` read as
 // the guard byte 0xF7.
 struct MidiImage {
-    static constexpr std::uint8_t guardByte = 0xF7;
+    static constexpr std::uint8_t GUARD_BYTE = 0xF7;
 
     const std::uint8_t* bytes = nullptr;
     std::uint32_t size = 0;
 
-    std::uint8_t at(std::uint64_t position) const noexcept { return position < size ? bytes[position] : guardByte; }
+    std::uint8_t at(std::uint64_t position) const noexcept { return position < size ? bytes[position] : GUARD_BYTE; }
     // Big-endian values; bytes past the end read as the guard byte.
     std::uint32_t be32(std::uint64_t position) const noexcept;
     std::uint16_t be16(std::uint64_t position) const noexcept;
@@ -107,7 +107,7 @@ class MidiSong {
 public:
     // Largest song the reader takes (bytes); larger files are refused, which
     // also keeps every position plus a 32-bit length free of wrap-around.
-    static constexpr std::uint32_t maxSongSize = 0x7FFFFFF0u;
+    static constexpr std::uint32_t MAX_SONG_SIZE = 0x7FFFFFF0u;
 
     MidiSong() = default;
     MidiSong(const MidiSong&) = delete;

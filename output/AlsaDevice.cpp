@@ -84,7 +84,7 @@ bool AlsaDevice::open(const AudioFormat& newFormat, std::uint32_t bufferBytes, s
     snd_pcm_uframes_t period = bufferBytes / newFormat.blockSize();
     if ((result = snd_pcm_hw_params_set_period_size_near(pcm, hw, &period, nullptr)) < 0)
         return fail("cannot set the period size of", result);
-    snd_pcm_uframes_t size = period * periodsPerAlsaBuffer;
+    snd_pcm_uframes_t size = period * PERIODS_PER_ALSA_BUFFER;
     if ((result = snd_pcm_hw_params_set_buffer_size_near(pcm, hw, &size)) < 0)
         return fail("cannot set the buffer size of", result);
     if ((result = snd_pcm_hw_params(pcm, hw)) < 0) return fail("cannot configure", result);

@@ -22,7 +22,7 @@ namespace brellin {
 
 class AlsaDevice : public QueuedAudioDevice {
 public:
-    static constexpr std::uint32_t periodsPerAlsaBuffer = 4;
+    static constexpr std::uint32_t PERIODS_PER_ALSA_BUFFER = 4;
 
     // `pcmName` is the ALSA PCM to open; the player always uses "default".
     explicit AlsaDevice(std::string pcmName = "default");

@@ -63,7 +63,7 @@ bool Sequencer::play() {
 bool Sequencer::rewind() {
     if (song.empty()) return false;
     std::lock_guard<std::mutex> guard(lock);
-    tempo = startTempo;
+    tempo = START_TEMPO;
     playing.store(false, std::memory_order_release);
     activeTracks = static_cast<std::int32_t>(song.trackCount);
     synthesizer->setSystemVolume(127);
@@ -130,7 +130,7 @@ bool Sequencer::stop() {
 void Sequencer::finishPlayThread() {
     {
         std::unique_lock<std::mutex> thread(threadMutex);
-        bool finished = threadCondition.wait_for(thread, std::chrono::milliseconds(stopTimeout),
+        bool finished = threadCondition.wait_for(thread, std::chrono::milliseconds(STOP_TIMEOUT),
                                                  [this] { return threadFinished; });
         if (!finished) {
             // The render loop has not called the callback again: take it out

@@ -53,7 +53,7 @@ namespace brellin {
 class Sequencer : public PlayerInterface {
 public:
     // How long `stop` waits for the play thread before taking the callback out itself.
-    static constexpr std::uint32_t stopTimeout = 3000;  // ms
+    static constexpr std::uint32_t STOP_TIMEOUT = 3000;  // ms
 
     explicit Sequencer(SynthesizerInterface* synthesizer);
     ~Sequencer() override;
@@ -116,7 +116,7 @@ private:
     friend struct SequencerDispatch;
 
     void playThreadMain();
-    // Waits (at most stopTimeout) for the play thread to finish and joins it.
+    // Waits (at most STOP_TIMEOUT) for the play thread to finish and joins it.
     void finishPlayThread();
     void step(TrackState& track) noexcept;
 
