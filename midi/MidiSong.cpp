@@ -248,7 +248,6 @@ bool MidiSong::load(const char* path) {
     switch (format()) {
     case 0: prepared = prepareFormat0(); break;
     case 1: prepared = prepareFormat1(); break;
-    case 2: prepared = prepareFormat2(); break;
     default: break;
     }
     if (!prepared) {
@@ -272,7 +271,5 @@ bool MidiSong::prepareTracks(std::uint32_t count) {
 bool MidiSong::prepareFormat0() { return prepareTracks(1); }
 
 bool MidiSong::prepareFormat1() { return prepareTracks(view().be16(10)); }
-
-bool MidiSong::prepareFormat2() { return false; }
 
 }  // namespace brellin

@@ -122,10 +122,10 @@ public:
     bool load(const char* path);
 
     // Track tables: format 0 plays only the first track chunk whatever the
-    // header says; format 1 plays the header's count; format 2 is refused.
+    // header says; format 1 plays the header's count. `load` refuses every
+    // other format (2 included).
     bool prepareFormat0();
     bool prepareFormat1();
-    bool prepareFormat2();
 
     // Frees the image and the track table.
     void clear();

@@ -71,10 +71,6 @@ public:
     bool resume() override;
     // Stops playing and returns when the ending is over (see above). Always true.
     bool stop() override;
-    // Track tables by the header's format word; `load` calls exactly one.
-    virtual bool prepareFormat0();
-    virtual bool prepareFormat1();
-    virtual bool prepareFormat2();
 
     // One slice: converts the play clock elapsed since the last tick into
     // ticks and sends every event due. Render thread (the clock callback).

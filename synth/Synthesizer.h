@@ -74,7 +74,7 @@ public:
     Synthesizer(const Synthesizer&) = delete;
     Synthesizer& operator=(const Synthesizer&) = delete;
 
-    // The six operations of SynthesizerInterface, in slot order.
+    // The six operations of SynthesizerInterface.
     bool sendMidi(const std::uint8_t* bytes, std::uint32_t length) override;
     bool reset() override;
     std::uint32_t outputTime() override;
