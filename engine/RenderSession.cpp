@@ -237,7 +237,8 @@ bool RenderSession::playOffline() {
     const std::string& title = songTitle;
     const std::uint32_t total = measured;
     std::uint32_t limit = measured >= 0xFFFFFFF8u ? 0xFFFFFFFFu : measured + 4;
-    const bool limited = maxLength != 0 && maxLength < limit;
+    // Only a song that claims more than the limit is cut by it.
+    const bool limited = maxLength != 0 && maxLength < measured;
     if (limited) limit = maxLength;
 
     std::uint64_t installsBefore;
