@@ -21,9 +21,7 @@
 
 #include "engine/Engine.h"
 #include "engine/Messages.h"
-#include "output/AlsaDevice.h"
 #include "output/AudioDevice.h"
-#include "output/WavFileDevice.h"
 #include "settings/Settings.h"
 #include "ui/qt/QtMessageSink.h"
 #include "ui/qt/QtWindowSystem.h"
@@ -34,15 +32,6 @@ using namespace brellin;
 namespace {
 
 constexpr std::size_t PATH_FIELD = 260;
-
-// The device named by BRELLIN_AUDIO_DEVICE.
-std::unique_ptr<AudioDevice> deviceFromEnvironment() {
-    const char* name = std::getenv("BRELLIN_AUDIO_DEVICE");
-    if (!name || !*name) return std::make_unique<AlsaDevice>("default");
-    if (std::strcmp(name, "null") == 0) return createAudioDevice(AudioBackend::Null);
-    if (std::strncmp(name, "wav:", 4) == 0) return std::make_unique<WavFileDevice>(name + 4);
-    return std::make_unique<AlsaDevice>(name);
-}
 
 // The command line as one text: the arguments joined with single spaces,
 // each one holding a space or a tab wrapped in double quotes.
@@ -152,7 +141,7 @@ int main(int argc, char** argv) {
         settings.loadSettings("Brellin.cfg", startFile, sizeof startFile, screen);
     }
 
-    window->engine.output.setDevice(deviceFromEnvironment());
+    // The engine opens the device BRELLIN_AUDIO_DEVICE names (ALSA "default" without it).
     if (!window->engine.startAtProgramStart()) {
         window.reset();
         return 1;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "display/TextDecoder.h"
+#include "common/TextDecoder.h"
 #include "midi/MidiFileInfo.h"
 #include "ui/window/VersionDialog.h"
 
