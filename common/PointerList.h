@@ -2,9 +2,9 @@
 // sentinel node.
 //
 // The list owns its nodes, never its items: the IniFile, the DirectoryListing
-// and the play list keep their records in one and free them themselves. The
-// six virtual operations keep this slot order (append, insert, remove, clear,
-// count, at). Positions are zero-based; `insert`, `remove` and `at` walk from
+// and the play list keep their records in one and free them themselves. Its
+// six virtual operations are append, insert, remove, clear, count and at,
+// so that StringList can replace them. Positions are zero-based; `insert`, `remove` and `at` walk from
 // the front when the position is at most half the count and from the back
 // otherwise. A list belongs to one thread at a time.
 #pragma once

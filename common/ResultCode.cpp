@@ -4,7 +4,7 @@ namespace brellin {
 
 namespace {
 
-constexpr ResultCodeInfo kTable[] = {
+constexpr ResultCodeInfo RESULT_CODE_TABLE[] = {
     {RESULT_OK, "RESULT_OK", "success"},
     {RESULT_FAILED, "RESULT_FAILED", "failure without a more specific code"},
     {RESULT_UNSUPPORTED_FORMAT, "RESULT_UNSUPPORTED_FORMAT",
@@ -24,7 +24,7 @@ constexpr ResultCodeInfo kTable[] = {
 };
 
 const ResultCodeInfo* find(ResultCode code) {
-    for (const auto& entry : kTable) {
+    for (const auto& entry : RESULT_CODE_TABLE) {
         if (entry.code == code) return &entry;
     }
     return nullptr;
@@ -33,8 +33,8 @@ const ResultCodeInfo* find(ResultCode code) {
 }  // namespace
 
 const ResultCodeInfo* resultCodeTable(int* count) {
-    if (count) *count = static_cast<int>(sizeof kTable / sizeof kTable[0]);
-    return kTable;
+    if (count) *count = static_cast<int>(sizeof RESULT_CODE_TABLE / sizeof RESULT_CODE_TABLE[0]);
+    return RESULT_CODE_TABLE;
 }
 
 const char* resultCodeName(ResultCode code) {

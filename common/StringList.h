@@ -1,8 +1,8 @@
 // StringList: the list container of PointerList with texts held by value.
 //
 // `append` and `insert` store their own TextBuffer copy of the text; `remove`,
-// `clear` and the destructor free the copies. The six virtual operations keep
-// PointerList's slot order and positions, its walking rule and its lastError
+// `clear` and the destructor free the copies. It overrides PointerList's six
+// operations and keeps their positions, the walking rule and the lastError
 // codes (RESULT_OUT_OF_MEMORY, RESULT_NOT_FOUND).
 #pragma once
 

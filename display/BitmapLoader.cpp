@@ -12,8 +12,8 @@ namespace brellin {
 
 namespace {
 
-constexpr std::uint32_t fileHeaderSize = 14;
-constexpr std::uint32_t infoHeaderSize = 40;  // the part of the information header that is read
+constexpr std::uint32_t FILE_HEADER_SIZE = 14;
+constexpr std::uint32_t INFO_HEADER_SIZE = 40;  // the part of the information header that is read
 
 std::uint16_t pixelOf(std::uint32_t red, std::uint32_t green, std::uint32_t blue) {
     return static_cast<std::uint16_t>(((red >> 3) << 10) | ((green >> 3) << 5) | (blue >> 3));
@@ -80,7 +80,7 @@ bool BitmapLoader::draw(Surface& surface, BitmapReader& reader, std::int32_t x, 
         return false;
     };
 
-    std::uint8_t header[fileHeaderSize + infoHeaderSize];
+    std::uint8_t header[FILE_HEADER_SIZE + INFO_HEADER_SIZE];
     if (!reader.read(header, sizeof header)) return fail();
     ByteReader cursor(header, sizeof header);
     const std::uint32_t type = cursor.u16le();
@@ -150,11 +150,11 @@ bool BitmapLoader::draw(Surface& surface, BitmapReader& reader, std::int32_t x, 
         // hold them before a Surface of the picture's size is made.
         const std::uint64_t rowsNeeded = static_cast<std::uint64_t>(h - skipTop);
         if (rowsNeeded > 0 && rowLength > 0) {
-            if (fileSize == BitmapReader::unknownSize || dataOffset > fileSize) return fail();
+            if (fileSize == BitmapReader::UNKNOWN_SIZE || dataOffset > fileSize) return fail();
             if ((fileSize - dataOffset) / rowLength < rowsNeeded) return fail();
         }
         const std::int64_t fitWidth = px + w, fitHeight = py + h;
-        if (fitWidth > Surface::maxSide || fitHeight > Surface::maxSide) return fail();
+        if (fitWidth > Surface::MAX_SIDE || fitHeight > Surface::MAX_SIDE) return fail();
         if (!surface.resize(static_cast<std::int32_t>(fitWidth), static_cast<std::int32_t>(fitHeight))) return fail();
     }
     if (outWidth) *outWidth = pictureWidth;
@@ -167,7 +167,7 @@ bool BitmapLoader::draw(Surface& surface, BitmapReader& reader, std::int32_t x, 
 
     if (columns > 0 && rows > 0) {
         // The row buffer is only made when the file could hold one row.
-        if (fileSize == BitmapReader::unknownSize || rowLength > fileSize || rowLength > 0xFFFFFFFFu) return fail();
+        if (fileSize == BitmapReader::UNKNOWN_SIZE || rowLength > fileSize || rowLength > 0xFFFFFFFFu) return fail();
         const std::uint64_t rowsBelow = static_cast<std::uint64_t>(h - skipTop - rows);
         // No overflow: fewer than 2^31 rows of at most 2^32 bytes.
         if (rowsBelow != 0 && !reader.skip(rowsBelow * rowLength)) return fail();

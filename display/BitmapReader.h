@@ -21,10 +21,10 @@ public:
     virtual bool seekTo(std::uint64_t position) = 0;
     // Moves forward by n bytes without reading them.
     virtual bool skip(std::uint64_t n) = 0;
-    // Size of the whole source in bytes; unknownSize when it cannot be told.
+    // Size of the whole source in bytes; UNKNOWN_SIZE when it cannot be told.
     virtual std::uint64_t size() = 0;
 
-    static constexpr std::uint64_t unknownSize = ~std::uint64_t{0};
+    static constexpr std::uint64_t UNKNOWN_SIZE = ~std::uint64_t{0};
 };
 
 // Reads from a block of memory that the caller keeps alive. Counts the bytes

@@ -17,7 +17,7 @@ constexpr const char* SECTION = "Skin";
 // Every coordinate and size of a layout must lie within one Surface side:
 // nothing beyond it can ever be seen, and keeping them there keeps the main
 // window's sums (left + 15 bar widths, left + half a width) inside 32 bits.
-constexpr std::int32_t LIMIT = Surface::maxSide;
+constexpr std::int32_t LIMIT = Surface::MAX_SIDE;
 
 // Reads the keys of one description and remembers whether any was invalid.
 class KeyReader {

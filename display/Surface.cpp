@@ -7,7 +7,7 @@
 
 #include "common/FileObject.h"
 #include "display/BitmapLoader.h"
-#include "display/TextDecoder.h"
+#include "common/TextDecoder.h"
 #include "display/TextRenderer.h"
 
 namespace brellin {
@@ -37,7 +37,7 @@ public:
     }
     std::uint64_t size() override {
         const std::uint32_t bytes = file.size();
-        return bytes == 0xFFFFFFFFu ? unknownSize : bytes;
+        return bytes == 0xFFFFFFFFu ? UNKNOWN_SIZE : bytes;
     }
 
 private:
@@ -92,11 +92,11 @@ void Surface::growDirtyRect(std::int64_t px, std::int64_t py) {
 }
 
 bool Surface::resize(std::int32_t w, std::int32_t h) {
-    if (w >= 0 && h >= 0 && w <= maxSide && h <= maxSide) {
+    if (w >= 0 && h >= 0 && w <= MAX_SIDE && h <= MAX_SIDE) {
         const std::int32_t evenWidth = (w + 1) & ~1;
         if (evenWidth == pictureWidth && h == pictureHeight) return true;
         const std::int64_t count = std::int64_t{evenWidth} * h;
-        if (count <= maxPixels) {
+        if (count <= MAX_PIXELS) {
             try {
                 std::vector<std::uint16_t> fresh(static_cast<std::size_t>(count), 0);
                 picture.swap(fresh);
@@ -201,7 +201,7 @@ void Surface::copyFrom(std::int32_t x, std::int32_t y, const Surface& source, st
 bool Surface::rebuildFont() {
     const std::int64_t factor = std::int64_t{1} << scale;
     const std::int64_t scaledWidth = fontWidth * factor, scaledHeight = fontHeight * factor;
-    const std::int64_t limit = TextRenderer::maxCellSide;
+    const std::int64_t limit = TextRenderer::MAX_CELL_SIDE;
     if (scaledWidth < -limit || scaledWidth > limit || scaledHeight < -limit || scaledHeight > limit ||
         !text->setFont(face.c_str(), static_cast<std::int32_t>(scaledWidth), static_cast<std::int32_t>(scaledHeight))) {
         fontReady = false;

@@ -127,8 +127,8 @@ public:
     ResultCode lastError = RESULT_OK;
 
     // Largest picture a Surface accepts: 32767 pixels a side and 64 Mi pixels.
-    static constexpr std::int32_t maxSide = 32767;
-    static constexpr std::int64_t maxPixels = std::int64_t{1} << 26;
+    static constexpr std::int32_t MAX_SIDE = 32767;
+    static constexpr std::int64_t MAX_PIXELS = std::int64_t{1} << 26;
 
 private:
     bool rebuildFont();

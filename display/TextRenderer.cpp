@@ -119,8 +119,8 @@ bool sizeFace(FT_Face face, std::int32_t w, std::int32_t h, std::int32_t* cellOu
     std::int64_t xPpem = w == 0 ? yPpem : std::int64_t{std::abs(w)} * 64 * em / average;
     if (yPpem < 1) yPpem = 1;
     if (xPpem < 1) xPpem = 1;
-    if (cellPixels < 1 || cellPixels > TextRenderer::maxCellSide || xPpem > 64 * 4 * TextRenderer::maxCellSide ||
-        yPpem > 64 * 4 * TextRenderer::maxCellSide)
+    if (cellPixels < 1 || cellPixels > TextRenderer::MAX_CELL_SIDE || xPpem > 64 * 4 * TextRenderer::MAX_CELL_SIDE ||
+        yPpem > 64 * 4 * TextRenderer::MAX_CELL_SIDE)
         return false;
     if (FT_Set_Char_Size(face, static_cast<FT_F26Dot6>(xPpem), static_cast<FT_F26Dot6>(yPpem), 72, 72) != 0)
         return false;
@@ -149,7 +149,7 @@ FT_Face TextRenderer::openFace(const std::string& file, int index) {
 
 bool TextRenderer::setFont(const char* family, std::int32_t w, std::int32_t h) {
     if (library == nullptr) return false;
-    if (w < -maxCellSide || w > maxCellSide || h < -maxCellSide || h > maxCellSide) return false;
+    if (w < -MAX_CELL_SIDE || w > MAX_CELL_SIDE || h < -MAX_CELL_SIDE || h > MAX_CELL_SIDE) return false;
     FontLocation location;
     if (!locateFont(family, location)) return false;
     FT_Face face = openFace(location.file, location.index);

@@ -32,7 +32,7 @@ public:
     TextRenderer& operator=(const TextRenderer&) = delete;
 
     // Largest cell side in pixels that a font may have (after the text scale).
-    static constexpr std::int32_t maxCellSide = 4096;
+    static constexpr std::int32_t MAX_CELL_SIDE = 4096;
 
     // Loads the face for `family` with a character width of w and a cell
     // height of h pixels. w = 0 keeps the face's own proportions; h = 0 asks

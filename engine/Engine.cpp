@@ -1,11 +1,13 @@
 #include "engine/Engine.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <new>
 #include <string>
 
 #include "common/DirectoryListing.h"
 #include "common/ExecutablePath.h"
+#include "engine/AudioDeviceChoice.h"
 
 namespace brellin {
 
@@ -36,9 +38,17 @@ void Engine::shutdown() {
     songEnded.clear();
 }
 
+void Engine::seedRandom(std::uint32_t seed) {
+    std::srand(seed);
+    synthesizer.seedRandom(static_cast<std::uint32_t>(std::rand()));
+}
+
 ResultCode Engine::startEngine() {
     shutdown();
     failedStage = EngineStage::Output;
+
+    // Nobody chose a device: BRELLIN_AUDIO_DEVICE or the ALSA PCM "default".
+    if (!output.device()) output.setDevice(createChosenDevice(chooseAudioDevice()));
 
     // The Settings hold only valid values: index → rate, flag → width, flag → channels.
     auto rate = static_cast<std::uint32_t>(settings.sampleRateHz());

@@ -76,6 +76,14 @@ public:
     // The text for a start that failed even with the fallback.
     static const char* failureText(ResultCode code);
 
+    // The one seeding point of the runtime random generator, called once at
+    // program start before anything draws a number: the player passes its
+    // millisecond tick count, brellin-render its --seed. Seeds the C
+    // library's generator and starts the Synthesizer's random pan (which the
+    // render thread draws from a copy of its own, away from rand()'s lock)
+    // with that generator's first number. Survives engine restarts.
+    void seedRandom(std::uint32_t seed);
+
     // Tears the engine down: output, voices, Sequencer. A playing Sequencer
     // is stopped first; the song-end notice that raises is cleared.
     void shutdown();

@@ -1,5 +1,6 @@
 // Replays fuzz inputs without libFuzzer: every argument is a file or a
-// folder of files, each handed to LLVMFuzzerTestOneInput once.
+// folder of files, each handed to LLVMFuzzerTestOneInput once. Replaying
+// nothing is a failure: a missing or emptied corpus must not pass as a test.
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -33,5 +34,9 @@ int main(int argc, char** argv) {
         }
     }
     std::printf("replayed %d inputs\n", count);
+    if (count == 0) {
+        std::fprintf(stderr, "no inputs to replay\n");
+        return 1;
+    }
     return failures == 0 ? 0 : 1;
 }

@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "soundfont/Sf2File.h"
-#include "soundfont/Sf2Importer.h"
+#include "fontmaker/Sf2File.h"
+#include "fontmaker/Sf2Importer.h"
 #include "soundfont/SoundFont.h"
 #include "soundfont/SoundFontWriter.h"
 

@@ -142,7 +142,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     synth.setSystemVolume(128);
     synth.setUserVolume(static_cast<std::int32_t>(data[1] / 32) * 20);
     const std::uint32_t frames = rate * 44 / 11025;
-    std::int32_t accumulator[SoundOutput::maxAccumulator];
+    std::int32_t accumulator[SoundOutput::MAX_ACCUMULATOR];
     for (std::size_t at = 3; at < size; at += chunk) {
         const std::size_t length = size - at < chunk ? size - at : chunk;
         synth.sendMidi(data + at, static_cast<std::uint32_t>(length));

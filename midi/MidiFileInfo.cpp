@@ -10,15 +10,15 @@ namespace brellin {
 
 namespace {
 
-constexpr std::uint64_t maxPlayingTime = 0xFFFFFFFCu;
+constexpr std::uint64_t MAX_PLAYING_TIME = 0xFFFFFFFCu;
 
 // Measures without sending: acts only on Set Tempo and on the end of tracks.
 struct ScanPlayer {
     MidiImage song;
     std::uint32_t trackCount;
     std::int32_t active;
-    std::int32_t tempo = startTempo;
-    std::uint64_t budget = maxScanVisits;
+    std::int32_t tempo = START_TEMPO;
+    std::uint64_t budget = MAX_SCAN_VISITS;
 
     std::int32_t activeTracks() const noexcept { return active; }
     bool mayContinue() const noexcept { return budget > 0; }
@@ -50,9 +50,9 @@ std::uint32_t measurePlayingTime(MidiImage song, bool* complete) {
     ScanPlayer player{song, trackCount, static_cast<std::int32_t>(trackCount)};
     std::uint32_t remainder = 0;
     std::uint64_t time = 0;
-    while (player.active > 0 && player.budget > 0 && time <= maxPlayingTime) {
+    while (player.active > 0 && player.budget > 0 && time <= MAX_PLAYING_TIME) {
         TickRate rate = tickRate(player.tempo, division);
-        std::uint64_t perSlice = rate.perMillisecond * sliceMilliseconds;
+        std::uint64_t perSlice = rate.perMillisecond * SLICE_MILLISECONDS;
         const TrackState* next = nextDueTrack(tracks.get(), trackCount);
         player.spend(trackCount);
         if (!next) break;
@@ -72,16 +72,16 @@ std::uint32_t measurePlayingTime(MidiImage song, bool* complete) {
                 subtractFromActive(tracks.get(), trackCount, static_cast<std::uint32_t>(total / rate.modulus));
                 player.spend(trackCount);
                 remainder = static_cast<std::uint32_t>(total % rate.modulus);
-                time += skipped * sliceMilliseconds;
-                if (time > maxPlayingTime) break;
+                time += skipped * SLICE_MILLISECONDS;
+                if (time > MAX_PLAYING_TIME) break;
             }
         }
-        std::uint64_t ticks = ticksFor(sliceMilliseconds, rate, remainder);
+        std::uint64_t ticks = ticksFor(SLICE_MILLISECONDS, rate, remainder);
         dispatchDue(tracks.get(), trackCount, ticks, player);
-        time += sliceMilliseconds;
+        time += SLICE_MILLISECONDS;
     }
-    if (complete) *complete = (player.active <= 0 || player.budget > 0) && time <= maxPlayingTime;
-    return static_cast<std::uint32_t>(time < maxPlayingTime ? time : maxPlayingTime);
+    if (complete) *complete = (player.active <= 0 || player.budget > 0) && time <= MAX_PLAYING_TIME;
+    return static_cast<std::uint32_t>(time < MAX_PLAYING_TIME ? time : MAX_PLAYING_TIME);
 }
 
 void scanMidiBytes(const std::uint8_t* bytes, std::uint32_t size, MidiFileInfo& info) {
@@ -165,7 +165,7 @@ bool scanMidiFile(const char* path, MidiFileInfo& info) {
         return false;
     }
     info.fileSize = size;
-    if (size > MidiSong::maxSongSize) {
+    if (size > MidiSong::MAX_SONG_SIZE) {
         info.errorText = "Not enough memory.";
         return false;
     }

@@ -12,7 +12,7 @@
 // counted arithmetically rather than stepped one by one, so the time needed
 // depends on the number of events, not on the length of the song. Hostile
 // files stay bounded:
-//   - the scan performs at most `maxScanVisits` track visits (about a
+//   - the scan performs at most `MAX_SCAN_VISITS` track visits (about a
 //     quarter of a second of work); a file that needs more is reported with
 //     the time reached so far;
 //   - a song whose clock can no longer advance (a division of 0, SMPTE with
@@ -51,7 +51,7 @@ struct MidiFileInfo {
 };
 
 // Track visits one scan may perform.
-constexpr std::uint64_t maxScanVisits = 1ull << 28;
+constexpr std::uint64_t MAX_SCAN_VISITS = 1ull << 28;
 
 // False only when the file cannot be opened (errorText ""), its size cannot
 // be determined or it cannot be read ("Cannot read file."), or the memory

@@ -12,7 +12,7 @@ namespace brellin {
 namespace {
 
 // The smallest song the reader takes: a header chunk up to its division word.
-constexpr std::uint32_t minimumSongSize = 14;
+constexpr std::uint32_t MINIMUM_SONG_SIZE = 14;
 
 // A position in the song read through a ByteReader. A walk that runs into
 // the end keeps counting the guard bytes it takes (`beyond`), so positions
@@ -31,7 +31,7 @@ struct SongCursor {
     std::uint8_t next() noexcept {
         if (in.atEnd()) {
             ++beyond;
-            return MidiImage::guardByte;
+            return MidiImage::GUARD_BYTE;
         }
         return in.u8();
     }
@@ -198,7 +198,7 @@ bool MidiSong::readImage(const char* path) {
         return false;
     }
     std::uint32_t fileSize = file.size();
-    if (fileSize == 0xFFFFFFFFu || fileSize < minimumSongSize) {
+    if (fileSize == 0xFFFFFFFFu || fileSize < MINIMUM_SONG_SIZE) {
         fail();
         return false;
     }
@@ -236,13 +236,13 @@ bool MidiSong::readImage(const char* path) {
         const std::uint32_t dataLength = chunk.size;
         // The walk keeps the body inside the file.
         const std::uint64_t remaining = fileSize - chunk.body;
-        if (!found || remaining < minimumSongSize || dataLength < 4 || !file.read(first, 4)) {
+        if (!found || remaining < MINIMUM_SONG_SIZE || dataLength < 4 || !file.read(first, 4)) {
             fail();
             return false;
         }
         songSize = dataLength;
     }
-    if (songSize > maxSongSize) {
+    if (songSize > MAX_SONG_SIZE) {
         fail();
         return false;
     }
@@ -251,7 +251,7 @@ bool MidiSong::readImage(const char* path) {
         fail();
         return false;
     }
-    std::memset(image.get(), MidiImage::guardByte, static_cast<std::size_t>(songSize) + 2);
+    std::memset(image.get(), MidiImage::GUARD_BYTE, static_cast<std::size_t>(songSize) + 2);
     std::memcpy(image.get(), first, 4);
     if (!file.read(image.get() + 4, songSize - 4)) {
         fail();
@@ -268,7 +268,6 @@ bool MidiSong::load(const char* path) {
     switch (format()) {
     case 0: prepared = prepareFormat0(); break;
     case 1: prepared = prepareFormat1(); break;
-    case 2: prepared = prepareFormat2(); break;
     default: break;
     }
     if (!prepared) {
@@ -292,7 +291,5 @@ bool MidiSong::prepareTracks(std::uint32_t count) {
 bool MidiSong::prepareFormat0() { return prepareTracks(1); }
 
 bool MidiSong::prepareFormat1() { return prepareTracks(view().be16(10)); }
-
-bool MidiSong::prepareFormat2() { return false; }
 
 }  // namespace brellin

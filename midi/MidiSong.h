@@ -72,7 +72,7 @@ struct MidiEvent {
 // file the information scan measures. Positions at or past `size` read as
 // the guard byte 0xF7.
 struct MidiImage {
-    static constexpr std::uint8_t guardByte = 0xF7;
+    static constexpr std::uint8_t GUARD_BYTE = 0xF7;
 
     const std::uint8_t* bytes = nullptr;
     std::uint32_t size = 0;
@@ -106,7 +106,7 @@ class MidiSong {
 public:
     // Largest song the reader takes (bytes); larger files are refused, which
     // also keeps every position plus a 32-bit length free of wrap-around.
-    static constexpr std::uint32_t maxSongSize = 0x7FFFFFF0u;
+    static constexpr std::uint32_t MAX_SONG_SIZE = 0x7FFFFFF0u;
 
     MidiSong() = default;
     MidiSong(const MidiSong&) = delete;
@@ -121,10 +121,10 @@ public:
     bool load(const char* path);
 
     // Track tables: format 0 plays only the first track chunk whatever the
-    // header says; format 1 plays the header's count; format 2 is refused.
+    // header says; format 1 plays the header's count. `load` refuses every
+    // other format (2 included).
     bool prepareFormat0();
     bool prepareFormat1();
-    bool prepareFormat2();
 
     // Frees the image and the track table.
     void clear();

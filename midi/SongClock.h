@@ -24,16 +24,16 @@ namespace brellin {
 // microsecond per quarter note. The play clock counts 4 ms for a slice that
 // lasts 44/11025 s (3.99093 ms), so 60,000,000 × 3.99093 / 4 makes a tempo
 // event play in real time to within the truncation of the tempo.
-constexpr std::int32_t tempoConstant = 59863946;
+constexpr std::int32_t TEMPO_CONSTANT = 59863946;
 // The tempo every song starts with (beats per 60000 ms of play clock; not corrected).
-constexpr std::int32_t startTempo = 120;
+constexpr std::int32_t START_TEMPO = 120;
 // Play-clock milliseconds per slice.
-constexpr std::uint32_t sliceMilliseconds = 4;
+constexpr std::uint32_t SLICE_MILLISECONDS = 4;
 // A slice visits at most this many track entries (each performed event costs
 // one visit per track). Real songs stay far below; a hostile file with many
 // thousands of tracks and events all due at once keeps the rest for the next
 // slice instead of holding the render thread.
-constexpr std::uint64_t maxTrackVisitsPerSlice = 1u << 21;
+constexpr std::uint64_t MAX_TRACK_VISITS_PER_SLICE = 1u << 21;
 
 // How fast ticks advance: ticks = (remainder + perMillisecond × elapsed) / modulus.
 struct TickRate {
@@ -68,7 +68,7 @@ inline std::int32_t tempoAfterSetTempo(std::int32_t tempo, const MidiEvent& even
     if (event.length < 3) return tempo;
     std::int32_t microseconds = event.data[0] << 16 | event.data[1] << 8 | event.data[2];
     if (microseconds == 0) return tempo;
-    return tempoConstant / microseconds;
+    return TEMPO_CONSTANT / microseconds;
 }
 
 // The smallest delta among active tracks; ties go to the lowest track, and
@@ -118,7 +118,7 @@ void dispatchDue(TrackState* tracks, std::uint32_t trackCount, std::uint64_t tic
         player.step(*next);
         consumed += delta;
         visits += trackCount;
-        if (visits >= maxTrackVisitsPerSlice) return;
+        if (visits >= MAX_TRACK_VISITS_PER_SLICE) return;
     }
 }
 

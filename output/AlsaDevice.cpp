@@ -84,7 +84,7 @@ bool AlsaDevice::open(const AudioFormat& newFormat, std::uint32_t bufferBytes, s
     snd_pcm_uframes_t period = bufferBytes / newFormat.blockSize();
     if ((result = snd_pcm_hw_params_set_period_size_near(pcm, hw, &period, nullptr)) < 0)
         return fail("cannot set the period size of", result);
-    snd_pcm_uframes_t size = period * periodsPerAlsaBuffer;
+    snd_pcm_uframes_t size = period * PERIODS_PER_ALSA_BUFFER;
     if ((result = snd_pcm_hw_params_set_buffer_size_near(pcm, hw, &size)) < 0)
         return fail("cannot set the buffer size of", result);
     if ((result = snd_pcm_hw_params(pcm, hw)) < 0) return fail("cannot configure", result);
@@ -167,6 +167,7 @@ void AlsaDevice::playBuffer(const std::uint8_t* data, std::uint32_t length) {
         }
         if (n < 0) {
             // Underrun (-EPIPE) or suspend (-ESTRPIPE): prepare again and go on.
+            if (n == -EPIPE) underruns.fetch_add(1, std::memory_order_relaxed);
             if (snd_pcm_recover(pcm, static_cast<int>(n), 1) < 0) broken = true;
             continue;
         }

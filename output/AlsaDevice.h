@@ -22,7 +22,7 @@ namespace brellin {
 
 class AlsaDevice : public QueuedAudioDevice {
 public:
-    static constexpr std::uint32_t periodsPerAlsaBuffer = 4;
+    static constexpr std::uint32_t PERIODS_PER_ALSA_BUFFER = 4;
 
     // `pcmName` is the ALSA PCM to open; the player always uses "default".
     explicit AlsaDevice(std::string pcmName = "default");
@@ -33,6 +33,7 @@ public:
     const char* name() const override { return "alsa"; }
 
 protected:
+    bool starvedCounts() const override { return false; }
     void playBuffer(const std::uint8_t* data, std::uint32_t length) override;
     void dropPlayback() override;
     void interruptPlayback() override;

@@ -11,7 +11,7 @@ namespace brellin {
 std::unique_ptr<AudioDevice> createAudioDevice(AudioBackend backend, const char* path) {
     switch (backend) {
         case AudioBackend::Alsa:
-            return std::make_unique<AlsaDevice>("default");
+            return std::make_unique<AlsaDevice>(path && *path ? path : "default");
         case AudioBackend::WavFile:
             return std::make_unique<WavFileDevice>(path ? path : "");
         case AudioBackend::Null:

@@ -15,7 +15,7 @@
 // for the offline WAV device, on the render thread inside `rendererWaiting`.
 //
 // Backends, one source file each, chosen in one place (`createAudioDevice`):
-//   AlsaDevice.cpp     ALSA PCM "default": real playback.
+//   AlsaDevice.cpp     an ALSA PCM ("default" unless named): real playback.
 //   WavFileDevice.cpp  a WAV file, rendered as fast as the machine allows.
 //   NullDevice.cpp     discards the sound, paced in real time by its own clock.
 #pragma once
@@ -87,18 +87,22 @@ public:
     const char* errorText() const { return error.c_str(); }
 
     ResultCode lastError = RESULT_OK;
+    // Times a real-time device ran dry: it needed the next buffer and none
+    // was queued (ALSA: an underrun it recovered from). Device thread writes.
+    std::atomic<std::uint32_t> underruns{0};
 
 protected:
     std::string error;
 };
 
 enum class AudioBackend {
-    Alsa,     // ALSA PCM "default"
+    Alsa,     // an ALSA PCM, "default" unless named
     WavFile,  // a WAV file at the given path
     Null,     // discard, paced in real time
 };
 
-// The one place that picks a backend. `path` is the WAV file (WavFile only).
+// The one place that builds a backend. `path` is the WAV file (WavFile) or
+// the ALSA PCM name (Alsa; null or empty: "default").
 std::unique_ptr<AudioDevice> createAudioDevice(AudioBackend backend, const char* path = nullptr);
 
 // Parses "alsa", "wav" or "null"; false for anything else.

@@ -40,11 +40,11 @@ std::uint8_t* convert(ConversionState& state, std::uint8_t* out, const std::int3
                       std::int32_t count) noexcept {
     if (count <= 0) return out;
 
-    constexpr std::uint32_t historyMask = ConversionState::filterHistoryLength - 1;
+    constexpr std::uint32_t historyMask = ConversionState::FILTER_HISTORY_LENGTH - 1;
     constexpr std::uint32_t tap = Channels == 2 ? 2 : 1;
     // Read once per slice: a change of the level takes effect from the next slice.
     const std::uint32_t level = static_cast<std::uint32_t>(state.reverbLevel.load(std::memory_order_relaxed));
-    const std::uint32_t mask = state.reverbMask & (ConversionState::reverbLineLength - 1);
+    const std::uint32_t mask = state.reverbMask & (ConversionState::REVERB_LINE_LENGTH - 1);
     std::uint32_t reverbIndex = state.reverbIndex & mask;
     std::uint32_t filterIndex = state.filterIndex & historyMask;
     std::int32_t* const line = state.reverbLine;

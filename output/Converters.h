@@ -22,13 +22,13 @@ namespace brellin {
 // render thread runs the routines; `reverbLevel` may be changed by another
 // thread at any time and is read once per slice.
 struct ConversionState {
-    static constexpr std::uint32_t reverbLineLength = 4096;
-    static constexpr std::uint32_t filterHistoryLength = 16;
+    static constexpr std::uint32_t REVERB_LINE_LENGTH = 4096;
+    static constexpr std::uint32_t FILTER_HISTORY_LENGTH = 16;
 
     // Delay line of the reverb; interleaved in stereo, so each channel feeds back into itself.
-    std::int32_t reverbLine[reverbLineLength] = {};
+    std::int32_t reverbLine[REVERB_LINE_LENGTH] = {};
     // Ring of the most recent accumulator values the filter has seen.
-    std::int32_t filterHistory[filterHistoryLength] = {};
+    std::int32_t filterHistory[FILTER_HISTORY_LENGTH] = {};
     std::uint32_t reverbIndex = 0;   // read and write position in reverbLine
     std::uint32_t filterIndex = 0;   // ring position of the next value, 0 … 15
     // Delay length − 1: channels × (rate × 512 / 11025) − 1, that is 511, 1023

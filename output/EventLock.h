@@ -14,23 +14,23 @@ namespace brellin {
 class EventLock {
 public:
     void take() noexcept {
-        int expected = signalled;
-        if (state.compare_exchange_strong(expected, taken, std::memory_order_acquire)) return;
+        int expected = SIGNALLED;
+        if (state.compare_exchange_strong(expected, TAKEN, std::memory_order_acquire)) return;
         // Contended: mark that someone waits, and sleep until it is signalled again.
-        while (state.exchange(takenWithWaiters, std::memory_order_acquire) != signalled) {
-            state.wait(takenWithWaiters, std::memory_order_relaxed);
+        while (state.exchange(TAKEN_WITH_WAITERS, std::memory_order_acquire) != SIGNALLED) {
+            state.wait(TAKEN_WITH_WAITERS, std::memory_order_relaxed);
         }
     }
 
     void release() noexcept {
-        if (state.exchange(signalled, std::memory_order_release) == takenWithWaiters) state.notify_one();
+        if (state.exchange(SIGNALLED, std::memory_order_release) == TAKEN_WITH_WAITERS) state.notify_one();
     }
 
 private:
-    static constexpr int signalled = 1;
-    static constexpr int taken = 0;
-    static constexpr int takenWithWaiters = -1;
-    std::atomic<int> state{signalled};
+    static constexpr int SIGNALLED = 1;
+    static constexpr int TAKEN = 0;
+    static constexpr int TAKEN_WITH_WAITERS = -1;
+    std::atomic<int> state{SIGNALLED};
 };
 
 }  // namespace brellin

@@ -110,6 +110,7 @@ bool QueuedAudioDevice::paceLike(std::uint32_t length) {
 
 void QueuedAudioDevice::threadMain() {
     bool playing = false;
+    bool justPlayed = false;  // a buffer ended and the queue has not been seen empty since
     for (;;) {
         work.acquire();
         for (;;) {
@@ -119,7 +120,12 @@ void QueuedAudioDevice::threadMain() {
                 break;
             }
             const std::uint32_t t = taken.load(std::memory_order_relaxed);
-            if (t == written.load(std::memory_order_acquire)) break;
+            if (t == written.load(std::memory_order_acquire)) {
+                // Playing and nothing queued: the listener hears a gap.
+                if (playing && justPlayed && starvedCounts()) underruns.fetch_add(1, std::memory_order_relaxed);
+                justPlayed = false;
+                break;
+            }
             if (!playing) {
                 paceRunning = false;
                 playbackStarting();
@@ -130,6 +136,7 @@ void QueuedAudioDevice::threadMain() {
             if (stopping.load(std::memory_order_acquire)) return;  // left queued: `dropQueued` hands it back
             header->done.store(true, std::memory_order_release);
             taken.store(t + 1, std::memory_order_release);
+            justPlayed = true;
             callback(context);
         }
     }

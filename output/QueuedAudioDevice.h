@@ -49,6 +49,9 @@ protected:
     virtual void interruptPlayback() {}
 
     bool stopRequested() const { return stopping.load(std::memory_order_acquire); }
+    // Whether an empty queue while playing counts as an underrun: yes for a
+    // device paced by its own clock; ALSA counts the system's underruns instead.
+    virtual bool starvedCounts() const { return true; }
     // Sleeps until `deadline` or until a stop; false when stopped.
     bool sleepUntil(std::chrono::steady_clock::time_point deadline);
     // Sleeps for the duration of `length` bytes of sound, from the device's own clock.

@@ -58,11 +58,11 @@ bool SoundOutput::open(std::uint32_t bits, std::uint32_t rate, std::uint32_t cha
     format.sampleRate = sampleRate;
     format.bitsPerSample = bitsPerSample;
     format.channels = channels;
-    bytesPerBuffer = slicesPerBuffer * samplesPerSlice * format.blockSize();
+    bytesPerBuffer = SLICES_PER_BUFFER * samplesPerSlice * format.blockSize();
 
     if (!audioDevice) audioDevice = createAudioDevice(AudioBackend::Alsa);
     wakeEvent.reset();
-    pcmBlock.reset(new (std::nothrow) std::uint8_t[bufferCount * bytesPerBuffer]);
+    pcmBlock.reset(new (std::nothrow) std::uint8_t[BUFFER_COUNT * bytesPerBuffer]);
     bool created = pcmBlock && audioDevice;
     if (created) {
         try {
@@ -77,7 +77,7 @@ bool SoundOutput::open(std::uint32_t bits, std::uint32_t rate, std::uint32_t cha
         return false;
     }
 
-    if (!audioDevice->open(format, bytesPerBuffer, bufferCount, deviceCallback, this)) {
+    if (!audioDevice->open(format, bytesPerBuffer, BUFFER_COUNT, deviceCallback, this)) {
         // The render thread and the PCM block stay until the next `close`.
         lastError = RESULT_DEVICE_ERROR;
         return false;
@@ -88,7 +88,7 @@ bool SoundOutput::open(std::uint32_t bits, std::uint32_t rate, std::uint32_t cha
     std::memset(reverbLine, 0, sizeof reverbLine);
     std::memset(filterHistory, 0, sizeof filterHistory);
     nextBuffer = 0;
-    for (std::uint32_t i = 0; i < bufferCount; ++i) {
+    for (std::uint32_t i = 0; i < BUFFER_COUNT; ++i) {
         WaveHeader& header = headers[i];
         header.data = pcmBlock.get() + i * bytesPerBuffer;
         header.length = bytesPerBuffer;
@@ -169,22 +169,22 @@ bool SoundOutput::renderBuffer(std::uint32_t count) noexcept {
     if (!running.load(std::memory_order_acquire)) return false;
     WaveHeader& header = headers[nextBuffer];
     if (!header.done.load(std::memory_order_acquire)) return false;  // the ring is full
-    nextBuffer = (nextBuffer + 1) % bufferCount;
+    nextBuffer = (nextBuffer + 1) % BUFFER_COUNT;
     header.done.store(false, std::memory_order_relaxed);
 
-    if (count >= catchUpCount) {
+    if (count >= CATCH_UP_COUNT) {
         // Fallen far behind: catch up with silence; the clock does not advance.
         fillSilence(header.data, header.length);
         audioDevice->write(&header);
         return true;
     }
 
-    std::int32_t accumulator[maxAccumulator];
+    std::int32_t accumulator[MAX_ACCUMULATOR];
     const std::uint32_t frames = samplesPerSlice;
     const std::uint32_t values = frames * (channels == 2 ? 2 : 1);
     std::uint8_t* out = header.data;
-    for (std::uint32_t slice = 0; slice < slicesPerBuffer; ++slice) {
-        clock.fetch_add(clockPerSlice, std::memory_order_relaxed);
+    for (std::uint32_t slice = 0; slice < SLICES_PER_BUFFER; ++slice) {
+        clock.fetch_add(CLOCK_PER_SLICE, std::memory_order_relaxed);
 
         callbackLock.take();
         const ClockCallback callback = clockCallback;

@@ -60,11 +60,11 @@ namespace brellin {
 // so the conversion routines work on the SoundOutput itself.
 class SoundOutput : public ConversionState {
 public:
-    static constexpr std::uint32_t bufferCount = 8;      // buffers in the ring
-    static constexpr std::uint32_t slicesPerBuffer = 16;
-    static constexpr std::uint32_t clockPerSlice = 4;    // ms the clock counts for a 44/11025-s slice
-    static constexpr std::uint32_t catchUpCount = 12;    // from this buffer in one wake-up on, silence
-    static constexpr std::uint32_t maxAccumulator = 352; // 176 frames × 2 channels
+    static constexpr std::uint32_t BUFFER_COUNT = 8;      // buffers in the ring
+    static constexpr std::uint32_t SLICES_PER_BUFFER = 16;
+    static constexpr std::uint32_t CLOCK_PER_SLICE = 4;    // ms the clock counts for a 44/11025-s slice
+    static constexpr std::uint32_t CATCH_UP_COUNT = 12;    // from this buffer in one wake-up on, silence
+    static constexpr std::uint32_t MAX_ACCUMULATOR = 352; // 176 frames × 2 channels
 
     SoundOutput();
     ~SoundOutput();
@@ -155,7 +155,7 @@ private:
     bool deviceOpen = false;
     std::unique_ptr<std::uint8_t[]> pcmBlock;
     std::uint32_t bytesPerBuffer = 0;
-    WaveHeader headers[bufferCount];
+    WaveHeader headers[BUFFER_COUNT];
     std::uint32_t nextBuffer = 0;  // render thread only while running
     std::atomic<bool> running{false};
     std::thread renderThread;

@@ -6,10 +6,9 @@
 // (±128 for 8-bit, ±32768 for 16-bit). Sources only add; the conversion
 // routine clips. The one kind of source the program creates is the Voice.
 //
-// The virtual operations keep the design's slot order: the four pitched mix
-// routines (8-bit mono, 8-bit stereo, 16-bit mono, 16-bit stereo output),
-// `attach`, a buffer operation, `resume`, `stop`, and three more that voices
-// never use.
+// A source is mixed through its `mix` routine pointer, chosen once when it
+// attaches (a Voice picks one of its generated mix routines), not through a
+// virtual call per slice.
 #pragma once
 
 #include <atomic>
@@ -32,26 +31,13 @@ public:
     SoundSource& operator=(const SoundSource&) = delete;
     virtual ~SoundSource() = default;
 
-    virtual void mix8Mono(std::int32_t* accumulator, std::uint32_t frames) noexcept { (void)accumulator, (void)frames; }
-    virtual void mix8Stereo(std::int32_t* accumulator, std::uint32_t frames) noexcept { (void)accumulator, (void)frames; }
-    virtual void mix16Mono(std::int32_t* accumulator, std::uint32_t frames) noexcept { (void)accumulator, (void)frames; }
-    virtual void mix16Stereo(std::int32_t* accumulator, std::uint32_t frames) noexcept { (void)accumulator, (void)frames; }
     // Joins the output's source list; false with RESULT_UNSUPPORTED_FORMAT when refused.
     virtual bool attach(SoundOutput& target);
-    // Takes new sample data; a voice never uses it.
-    virtual bool setBuffer(const void* data, std::uint32_t length) {
-        (void)data, (void)length;
-        lastError = RESULT_BUSY;
-        return false;
-    }
     // Clears the stop request.
     virtual void resume() { stopRequest.store(false, std::memory_order_release); }
     // Raises the stop request and returns at once: the next pitched mix call
     // switches the source off instead of mixing.
     virtual void stop() { stopRequest.store(true, std::memory_order_release); }
-    virtual void reserved1() {}
-    virtual void reserved2() {}
-    virtual void reserved3() {}
 
     ResultCode lastError = RESULT_OK;
     SoundOutput* output = nullptr;

@@ -7,10 +7,10 @@
 namespace brellin {
 namespace {
 
-constexpr std::uint32_t headerBytes = 44;
-constexpr std::uint32_t stagingTarget = 256 * 1024;  // bytes collected before one write to the file
+constexpr std::uint32_t HEADER_BYTES = 44;
+constexpr std::uint32_t STAGING_TARGET = 256 * 1024;  // bytes collected before one write to the file
 // RIFF sizes are 32-bit: the data chunk must leave room for the header and a pad byte.
-constexpr std::uint64_t maxDataBytes = 0xFFFFFFFFull - headerBytes;
+constexpr std::uint64_t MAX_DATA_BYTES = 0xFFFFFFFFull - HEADER_BYTES;
 
 void put16(std::uint8_t* p, std::uint32_t v) {
     p[0] = static_cast<std::uint8_t>(v);
@@ -32,7 +32,7 @@ WavFileDevice::WavFileDevice(std::string filePath, const Options& newOptions)
 WavFileDevice::~WavFileDevice() { close(); }
 
 bool WavFileDevice::writeHeader(std::uint32_t dataSize) {
-    std::uint8_t h[headerBytes];
+    std::uint8_t h[HEADER_BYTES];
     std::memcpy(h, "RIFF", 4);
     put32(h + 4, 36 + dataSize + (dataSize & 1));  // the data chunk is padded to an even length
     std::memcpy(h + 8, "WAVEfmt ", 8);
@@ -45,7 +45,7 @@ bool WavFileDevice::writeHeader(std::uint32_t dataSize) {
     put16(h + 34, format.bitsPerSample);
     std::memcpy(h + 36, "data", 4);
     put32(h + 40, dataSize);
-    return file.write(h, headerBytes);
+    return file.write(h, HEADER_BYTES);
 }
 
 bool WavFileDevice::open(const AudioFormat& newFormat, std::uint32_t bufferBytes, std::uint32_t bufferCount,
@@ -59,7 +59,7 @@ bool WavFileDevice::open(const AudioFormat& newFormat, std::uint32_t bufferBytes
     }
     format = newFormat;
     kept.reset(new (std::nothrow) WaveHeader*[bufferCount]);
-    stagingSize = std::max(stagingTarget, bufferBytes);
+    stagingSize = std::max(STAGING_TARGET, bufferBytes);
     staging.reset(new (std::nothrow) std::uint8_t[stagingSize]);
     if (!kept || !staging) {
         lastError = RESULT_OUT_OF_MEMORY;
@@ -114,7 +114,7 @@ bool WavFileDevice::write(WaveHeader* header) noexcept {
 
     const std::uint32_t block = format.blockSize();
     std::uint64_t length = header->length;
-    std::uint64_t limit = maxDataBytes - maxDataBytes % block;
+    std::uint64_t limit = MAX_DATA_BYTES - MAX_DATA_BYTES % block;
     if (options.frameLimit != 0) limit = std::min<std::uint64_t>(limit, options.frameLimit * block);
     bool last = finishRequested.load(std::memory_order_acquire);
     if (dataBytes + length >= limit) {

@@ -1,5 +1,5 @@
 // PlayerInterface: the four operations by which the application drives a
-// player, in slot order. The Sequencer is the one player.
+// player. The Sequencer is the one player.
 #pragma once
 
 namespace brellin {

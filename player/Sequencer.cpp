@@ -30,28 +30,12 @@ bool Sequencer::load(const char* path) {
     stop();
     song.clear();
     activeTracks = 0;
-    if (!song.readImage(path)) {
-        lastError = RESULT_FILE_IO_ERROR;
-        return false;
-    }
-    bool prepared = false;
-    switch (song.format()) {
-    case 0: prepared = prepareFormat0(); break;
-    case 1: prepared = prepareFormat1(); break;
-    case 2: prepared = prepareFormat2(); break;
-    default: break;
-    }
-    if (!prepared) {
-        song.fail();
+    if (!song.load(path)) {
         lastError = RESULT_FILE_IO_ERROR;
         return false;
     }
     return true;
 }
-
-bool Sequencer::prepareFormat0() { return song.prepareFormat0(); }
-bool Sequencer::prepareFormat1() { return song.prepareFormat1(); }
-bool Sequencer::prepareFormat2() { return song.prepareFormat2(); }
 
 bool Sequencer::play() {
     if (song.empty()) return false;
@@ -63,7 +47,7 @@ bool Sequencer::play() {
 bool Sequencer::rewind() {
     if (song.empty()) return false;
     std::lock_guard<std::mutex> guard(lock);
-    tempo = startTempo;
+    tempo = START_TEMPO;
     playing.store(false, std::memory_order_release);
     activeTracks = static_cast<std::int32_t>(song.trackCount);
     synthesizer->setSystemVolume(127);
@@ -130,7 +114,7 @@ bool Sequencer::stop() {
 void Sequencer::finishPlayThread() {
     {
         std::unique_lock<std::mutex> thread(threadMutex);
-        bool finished = threadCondition.wait_for(thread, std::chrono::milliseconds(stopTimeout),
+        bool finished = threadCondition.wait_for(thread, std::chrono::milliseconds(STOP_TIMEOUT),
                                                  [this] { return threadFinished; });
         if (!finished) {
             // The render loop has not called the callback again: take it out

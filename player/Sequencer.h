@@ -53,7 +53,7 @@ namespace brellin {
 class Sequencer : public PlayerInterface {
 public:
     // How long `stop` waits for the play thread before taking the callback out itself.
-    static constexpr std::uint32_t stopTimeout = 3000;  // ms
+    static constexpr std::uint32_t STOP_TIMEOUT = 3000;  // ms
 
     explicit Sequencer(SynthesizerInterface* synthesizer);
     ~Sequencer() override;
@@ -71,10 +71,6 @@ public:
     bool resume() override;
     // Stops playing and returns when the ending is over (see above). Always true.
     bool stop() override;
-    // Track tables by the header's format word; `load` calls exactly one.
-    virtual bool prepareFormat0();
-    virtual bool prepareFormat1();
-    virtual bool prepareFormat2();
 
     // One slice: converts the play clock elapsed since the last tick into
     // ticks and sends every event due. Render thread (the clock callback).
@@ -116,7 +112,7 @@ private:
     friend struct SequencerDispatch;
 
     void playThreadMain();
-    // Waits (at most stopTimeout) for the play thread to finish and joins it.
+    // Waits (at most STOP_TIMEOUT) for the play thread to finish and joins it.
     void finishPlayThread();
     void step(TrackState& track) noexcept;
 

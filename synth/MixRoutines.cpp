@@ -104,8 +104,8 @@ inline void endVoice(PitchedState& s) {
     s.target = Voice::TARGET_ENDED;
 }
 
-// One frame exactly as the per-frame algorithm describes it: envelope step,
-// amplitude, tremolo step, sample, position step. False when the voice ended
+// One frame, in the plain order every routine must match bit for bit:
+// envelope step, amplitude, tremolo step, sample, position step. False when the voice ended
 // (in the envelope step before the frame was mixed, or in the position step after).
 template <unsigned Width, unsigned Channels>
 inline bool mixPitchedFrame(PitchedState& s, const PitchedConstants& k, std::int32_t* out) {

@@ -34,7 +34,7 @@ inline std::int32_t channelGain(std::int32_t volume) { return (volume * 127) >> 
 
 }  // namespace
 
-Synthesizer::Synthesizer() : randomState(static_cast<std::uint32_t>(std::rand())) {
+Synthesizer::Synthesizer() : randomState(UNSEEDED_RANDOM_STATE) {
     resetChannels(false);
 }
 
@@ -401,6 +401,8 @@ void Synthesizer::controller(std::uint32_t channelIndex, std::int32_t number, st
             break;
     }
 }
+
+void Synthesizer::seedRandom(std::uint32_t seed) { randomState = seed; }
 
 std::int32_t Synthesizer::randomPan() {
     // The C library's rand() takes a lock; the same kind of generator is kept here.

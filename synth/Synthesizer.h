@@ -74,7 +74,7 @@ public:
     Synthesizer(const Synthesizer&) = delete;
     Synthesizer& operator=(const Synthesizer&) = delete;
 
-    // The six operations of SynthesizerInterface, in slot order.
+    // The six operations of SynthesizerInterface.
     bool sendMidi(const std::uint8_t* bytes, std::uint32_t length) override;
     bool reset() override;
     std::uint32_t outputTime() override;
@@ -82,6 +82,10 @@ public:
                           void** oldArgument) override;
     void setSystemVolume(std::int32_t value) override;
     void setUserVolume(std::int32_t value) override;
+
+    // Starts the random pan sequence of controller 10 value 0 from `seed`.
+    // User-interface thread, before a song plays (Engine::seedRandom).
+    void seedRandom(std::uint32_t seed);
 
     // Loads a BRF file into `soundFont`. Not while voices exist (they point
     // into the tables it replaces): call destroyVoices first. False with
@@ -141,6 +145,10 @@ private:
     std::atomic<std::int32_t> systemVolume{128};
     std::atomic<std::int32_t> userVolume{128};
     std::atomic<std::int32_t> masterGain{128};
+    // The pan sequence before `seedRandom`: what the C library's rand() hands
+    // out first under its default seed (glibc), so an unseeded Synthesizer
+    // pans as the player did when it drew that number at construction.
+    static constexpr std::uint32_t UNSEEDED_RANDOM_STATE = 1804289383u;
     std::uint32_t randomState;  // controller 10 value 0: a random pan without the C library's lock
 };
 

@@ -1,5 +1,5 @@
 // The six operations through which the Sequencer and engine start-up drive
-// the Synthesizer, in slot order.
+// the Synthesizer (a relay may stand in front of it).
 #pragma once
 
 #include <cstdint>

@@ -11,8 +11,9 @@ namespace {
 
 constexpr auto relaxed = std::memory_order_relaxed;
 
-// Doubling and halving of record values: shifts, as the rescaling is defined
-// (a left shift of a negative value wraps like the machine's).
+// Doubling and halving of record values are shifts, not multiplication and
+// division: halving rounds an odd negative value down, and doubling wraps
+// like the machine's, so a rescaled record is the same on every compiler.
 inline std::int32_t twice(std::int32_t value) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(value) << 1);
 }
@@ -27,19 +28,6 @@ inline std::int32_t clampDepth(std::int64_t value, std::int32_t limit) {
 Voice::Voice() = default;
 
 Voice::~Voice() { detach(); }
-
-void Voice::mix8Mono(std::int32_t* accumulator, std::uint32_t frames) noexcept {
-    mixVoice<8, 1, false>(this, accumulator, frames);
-}
-void Voice::mix8Stereo(std::int32_t* accumulator, std::uint32_t frames) noexcept {
-    mixVoice<8, 2, false>(this, accumulator, frames);
-}
-void Voice::mix16Mono(std::int32_t* accumulator, std::uint32_t frames) noexcept {
-    mixVoice<16, 1, false>(this, accumulator, frames);
-}
-void Voice::mix16Stereo(std::int32_t* accumulator, std::uint32_t frames) noexcept {
-    mixVoice<16, 2, false>(this, accumulator, frames);
-}
 
 bool Voice::attach(SoundOutput& target) {
     // Everything the render thread may look at once the voice is listed is set first.

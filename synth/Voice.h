@@ -42,13 +42,6 @@ public:
     Voice();
     ~Voice() override;
 
-    // The four pitched mix routines (8-bit mono, 8-bit stereo, 16-bit mono,
-    // 16-bit stereo output); the fixed-step routines are only installed as `mix`.
-    void mix8Mono(std::int32_t* accumulator, std::uint32_t frames) noexcept override;
-    void mix8Stereo(std::int32_t* accumulator, std::uint32_t frames) noexcept override;
-    void mix16Mono(std::int32_t* accumulator, std::uint32_t frames) noexcept override;
-    void mix16Stereo(std::int32_t* accumulator, std::uint32_t frames) noexcept override;
-
     // Joins the output's source list as a mono source and takes its format.
     // False with RESULT_UNSUPPORTED_FORMAT (0x80000001) when the output refuses.
     bool attach(SoundOutput& target) override;

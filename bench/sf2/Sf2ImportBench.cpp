@@ -5,11 +5,11 @@
 #include <cmath>
 #include <vector>
 
-#include "soundfont/Sf2File.h"
-#include "soundfont/Sf2Importer.h"
-#include "soundfont/Sf2Resampler.h"
+#include "fontmaker/Sf2File.h"
+#include "fontmaker/Sf2Importer.h"
+#include "fontmaker/Sf2Resampler.h"
 #include "soundfont/SoundFontWriter.h"
-#include "tests/sf2/Sf2Builder.h"
+#include "tests/fontmaker/Sf2Builder.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <cstdio>
 
 #include "FontRender.h"
-#include "soundfont/GeneralMidiFont.h"
+#include "fontmaker/GeneralMidiFont.h"
 
 using namespace brellin;
 using namespace brellin::testing;

@@ -1,7 +1,7 @@
 // Loading the default sound font, and building it.
 #include <benchmark/benchmark.h>
 
-#include "soundfont/GeneralMidiFont.h"
+#include "fontmaker/GeneralMidiFont.h"
 #include "soundfont/SoundFont.h"
 #include "soundfont/SoundFontWriter.h"
 

@@ -179,7 +179,7 @@ void FullPoolSlice(benchmark::State& state) {
     holdNotes(synth);
     std::vector<Voice*> voices;
     for (std::uint32_t i = 0; i < synth.voiceTotal(); ++i) voices.push_back(&synth.voice(i));
-    std::int32_t acc[SoundOutput::maxAccumulator];
+    std::int32_t acc[SoundOutput::MAX_ACCUMULATOR];
     std::vector<std::uint8_t> pcm(SLICE_FRAMES * 4);
     ConversionState conversion;
     const ConverterRoutine convert = selectConverter(16, false, false, 2);

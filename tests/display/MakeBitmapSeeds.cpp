@@ -1,6 +1,6 @@
 // Writes the seed corpus of the BMP decoder's fuzz target: one tiny file for
 // each accepted format and for the malformed headers the decoder must refuse.
-//   make-bitmap-seeds fuzz/corpus/BitmapFuzz
+//   make-bitmap-seeds fuzz/corpus/bitmap
 #include <cstdio>
 #include <fstream>
 #include <string>

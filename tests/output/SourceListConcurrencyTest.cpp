@@ -144,11 +144,34 @@ TEST(NullDevice, RendersInRealTimeAndClosesWhileWaiting) {
     for (int i = 0; i < 10000 && output.clock.load() < 640; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_GE(output.clock.load(), 640u);
     EXPECT_GT(source.mixCalls.load(), 0u);
+    EXPECT_EQ(output.device()->underruns.load(), 0u) << "a fed ring never runs dry";
     output.close();
     EXPECT_FALSE(output.isRunning());
     const std::uint32_t after = output.clock.load();
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_EQ(output.clock.load(), after) << "nothing renders after close";
+}
+
+TEST(NullDevice, CountsARunDryQueueAsOneUnderrun) {
+    // Two buffers of 4 ms and nothing after them: the device plays both,
+    // then finds its queue empty while playing, once.
+    NullDevice device;
+    std::atomic<int> handedBack{0};
+    auto callback = [](void* context) noexcept { static_cast<std::atomic<int>*>(context)->fetch_add(1); };
+    AudioFormat format;
+    ASSERT_TRUE(device.open(format, 44, 4, callback, &handedBack));
+    std::uint8_t pcm[2][44] = {};
+    WaveHeader headers[2];
+    for (int i = 0; i < 2; ++i) {
+        headers[i].data = pcm[i];
+        headers[i].length = 44;
+        ASSERT_TRUE(device.write(&headers[i]));
+    }
+    for (int i = 0; i < 2000 && handedBack.load() < 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(handedBack.load(), 2);
+    EXPECT_EQ(device.underruns.load(), 1u);
+    device.close();
 }
 
 }  // namespace

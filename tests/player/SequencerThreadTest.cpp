@@ -152,7 +152,7 @@ TEST(SequencerPlayThread, StopDuringATickThatIsSendingDoesNotDeadlock) {
     render.quit();
 
     EXPECT_EQ(ended.count, 1);  // notified: the ending ran, stop did not give up
-    EXPECT_LT(took, std::chrono::milliseconds(Sequencer::stopTimeout));
+    EXPECT_LT(took, std::chrono::milliseconds(Sequencer::STOP_TIMEOUT));
     auto log = synth.logCopy();
     // The blocked note is sent; nothing after it.
     EXPECT_EQ(std::count(log.begin(), log.end(), "send"), 1);

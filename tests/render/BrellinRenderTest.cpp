@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -135,4 +136,35 @@ TEST(BrellinRender, SongsThatNeverEndAreCutAtTheirMeasuredLength) {
     std::string stalled = dir.write("stalled.mid", header(0, 1, 0) + track(noteOn(0, 0, 60, 100) + noteOff(10, 0, 60) + endOfTrack()));
     ASSERT_EQ(render("-q -o " + q(dir.path("stalled.wav")) + " " + q(stalled)).status, 0);
     EXPECT_EQ(std::filesystem::file_size(dir.path("stalled.wav")), 44u + 2u * 88u * 2u);
+}
+
+TEST(BrellinRender, MaxLengthCutsOfflineSongsAndSaysSo) {
+    // 120 s of one note: with --max-length 1 the file holds one minute,
+    // stderr says where it stopped and what the file claims, and the song
+    // counts as played (exit 0). The default of 60 minutes leaves it whole.
+    TempDir dir;
+    std::string song = dir.write("long.mid", header(0, 1, 96) + track(noteOn(0, 0, 60, 100) + noteOff(23040, 0, 60) + endOfTrack()));
+    std::string err = dir.path("err.txt");
+    ASSERT_EQ(render("-q --rate 11025 --mono --max-length 1 -o " + q(dir.path("cut.wav")) + " " + q(song), err).status, 0);
+    EXPECT_EQ(readAll(err), "brellin-render: " + song + ": stopped after 1:00; the file claims 2:00\n");
+    EXPECT_EQ(std::filesystem::file_size(dir.path("cut.wav")), 44u + 15000u * 44u);
+    ASSERT_EQ(render("-q --rate 11025 --mono -o " + q(dir.path("whole.wav")) + " " + q(song), err).status, 0);
+    EXPECT_EQ(readAll(err), "");
+    EXPECT_EQ(std::filesystem::file_size(dir.path("whole.wav")), 44u + 30000u * 44u);
+    EXPECT_EQ(render("--max-length -1 x.mid").status, 2);
+}
+
+TEST(BrellinRender, AudioDeviceOptionAndVariableChooseTheRealTimeDevice) {
+    TempDir dir;
+    std::string song = dir.write("s.mid", shortSong());
+    // Recorded through the real-time path into a WAV file named by the option.
+    ASSERT_EQ(render("-q --audio-device " + q("wav:" + dir.path("rec.wav")) + " " + q(song)).status, 0);
+    EXPECT_GT(std::filesystem::file_size(dir.path("rec.wav")), 44u);
+    // The variable, and the option over it.
+    std::string err = dir.path("err.txt");
+    ASSERT_EQ(setenv("BRELLIN_AUDIO_DEVICE", "null", 1), 0);
+    EXPECT_EQ(render("-q " + q(song)).status, 0);
+    EXPECT_EQ(render("-q --audio-device brellin-no-such-pcm " + q(song), err).status, 3);
+    EXPECT_NE(readAll(err).find("brellin-no-such-pcm"), std::string::npos);
+    unsetenv("BRELLIN_AUDIO_DEVICE");
 }

@@ -16,7 +16,7 @@
 
 #include "midi/MidiFileInfo.h"
 #include "tests/TempDir.h"
-#include "tools/brellin-render/RenderSession.h"
+#include "engine/RenderSession.h"
 
 using namespace brellin;
 using namespace brellin::testing;
@@ -198,7 +198,7 @@ TEST(RealSongs, RealTimePlayThroughTheNullDevice) {
     std::string path = dir.write("short.mid", song);
     RenderOptions options;
     options.soundFont = std::string(BRELLIN_BINARY_DIR) + "/small.brf";
-    options.realtimeBackend = AudioBackend::Null;
+    options.audioDevice = "null";
     RenderSession session(options);
     std::string error;
     ASSERT_TRUE(session.start(error)) << error;

@@ -1,6 +1,6 @@
-// A plain per-frame implementation of the voice mixing algorithm, written
-// straight from its description with 64-bit arithmetic reduced to 32 bits
-// where the machine would wrap. The real routines work over stretches of
+// A plain per-frame implementation of the voice mixing, one step after
+// another with 64-bit arithmetic reduced to 32 bits where the machine would
+// wrap. The real routines work over stretches of
 // frames; the tests compare the two bit for bit.
 #pragma once
 

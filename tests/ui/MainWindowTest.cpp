@@ -11,7 +11,7 @@
 #include "../TempDir.h"
 #include "../midi/MidiBytes.h"
 #include "FakeHost.h"
-#include "display/TextDecoder.h"
+#include "common/TextDecoder.h"
 #include "soundfont/SoundFontWriter.h"
 #include "ui/framework/DialogTemplate.h"
 #include "ui/window/MainWindow.h"

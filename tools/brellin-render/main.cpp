@@ -16,10 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "display/TextDecoder.h"
+#include "common/TextDecoder.h"
 #include "midi/MidiFileInfo.h"
 #include "settings/Settings.h"
-#include "tools/brellin-render/RenderSession.h"
+#include "engine/RenderSession.h"
 #include "ui/model/CommandLineList.h"
 
 using namespace brellin;
@@ -48,6 +48,9 @@ void usage(FILE* out) {
         "      --volume 0..128   volume (default 128)\n"
         "      --info            print File, Title, Copyright, Size and Length of each FILE, no sound\n"
         "      --seed N          seed of the random generators (controller 10 value 0, --random)\n"
+        "      --max-length MINUTES  with -o: cut a song after this long (default 60, 0 = never)\n"
+        "      --audio-device DEVICE  without -o: null, wav:PATH or an ALSA PCM name\n"
+        "                        (default: $BRELLIN_AUDIO_DEVICE, else ALSA \"default\")\n"
         "      --random          play as many songs as the list holds, each picked at random\n"
         "      --save-list OUT.brl  write the FILEs (play lists expanded) as a .brl play list, no sound\n"
         "  -q, --quiet           no progress display\n"
@@ -74,6 +77,13 @@ bool parseNumber(const char* text, long low, long high, long& value) {
     if (errno != 0 || *end != '\0' || parsed < low || parsed > high) return false;
     value = parsed;
     return true;
+}
+
+// Minutes and seconds, as the progress display shows a length.
+std::string clockText(std::uint32_t ms) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%u:%02u", ms / 60000, (ms / 1000) % 60);
+    return text;
 }
 
 struct Entry {
@@ -133,7 +143,7 @@ int main(int argc, char** argv) {
     bool info = false, quiet = false, random = false;
     std::string saveList;
     enum : int { optRate = 1000, optBits, optMono, optStereo, optVoices, optSoundFont, optReverb, optLowPass,
-                 optVolume, optInfo, optSeed, optVersion, optRandom, optSaveList };
+                 optVolume, optInfo, optSeed, optVersion, optRandom, optSaveList, optMaxLength, optAudioDevice };
     static const option longOptions[] = {
         {"output", required_argument, nullptr, 'o'},  {"rate", required_argument, nullptr, optRate},
         {"bits", required_argument, nullptr, optBits}, {"mono", no_argument, nullptr, optMono},
@@ -143,7 +153,8 @@ int main(int argc, char** argv) {
         {"info", no_argument, nullptr, optInfo},       {"seed", required_argument, nullptr, optSeed},
         {"quiet", no_argument, nullptr, 'q'},          {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, optVersion}, {"random", no_argument, nullptr, optRandom},
-        {"save-list", required_argument, nullptr, optSaveList}, {nullptr, 0, nullptr, 0}};
+        {"save-list", required_argument, nullptr, optSaveList}, {"max-length", required_argument, nullptr, optMaxLength},
+        {"audio-device", required_argument, nullptr, optAudioDevice}, {nullptr, 0, nullptr, 0}};
     opterr = 0;
     int c;
     long value = 0;
@@ -182,6 +193,14 @@ int main(int argc, char** argv) {
         case optSeed:
             if (!parseNumber(optarg, 0, 4294967295L, value)) return usageError("--seed must be a number 0 … 4294967295", optarg);
             options.seed = static_cast<std::uint32_t>(value);
+            break;
+        case optMaxLength:
+            if (!parseNumber(optarg, 0, 71582, value)) return usageError("--max-length must be 0 … 71582 minutes", optarg);
+            options.maxLengthMinutes = static_cast<std::uint32_t>(value);
+            break;
+        case optAudioDevice:
+            if (!*optarg) return usageError("empty audio device");
+            options.audioDevice = optarg;
             break;
         case optRandom: random = true; break;
         case optSaveList:
@@ -227,6 +246,9 @@ int main(int argc, char** argv) {
         if (!entry.readable || !session.playFile(entry.path)) {
             std::fprintf(stderr, "%s: %s: %s\n", programName, entry.path.c_str(), unsupportedData);
             status = 1;
+        } else if (session.lastSongCut) {
+            std::fprintf(stderr, "%s: %s: stopped after %s; the file claims %s\n", programName, entry.path.c_str(),
+                         clockText(session.lastSongClock).c_str(), clockText(session.lastSongClaimed).c_str());
         }
     }
     if (!session.finish(error)) {

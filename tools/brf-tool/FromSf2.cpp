@@ -11,8 +11,8 @@
 #include <cstring>
 #include <string>
 
-#include "soundfont/Sf2File.h"
-#include "soundfont/Sf2Importer.h"
+#include "fontmaker/Sf2File.h"
+#include "fontmaker/Sf2Importer.h"
 #include "soundfont/SoundFontWriter.h"
 
 namespace brellin::brftool {

@@ -5,7 +5,7 @@
 
 #include "BrfTool.h"
 #include "common/ResultCode.h"
-#include "soundfont/GeneralMidiFont.h"
+#include "fontmaker/GeneralMidiFont.h"
 #include "soundfont/SoundFont.h"
 
 namespace brellin::brftool {

@@ -3,7 +3,7 @@
 
 #include "BrfTool.h"
 #include "common/ResultCode.h"
-#include "soundfont/GeneralMidiFont.h"
+#include "fontmaker/GeneralMidiFont.h"
 #include "soundfont/SoundFontWriter.h"
 
 namespace brellin::brftool {

@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr std::uint32_t quarter = 480;  // ticks per quarter note
+constexpr std::uint32_t QUARTER = 480;  // ticks per quarter note
 
 struct Event {
     std::uint32_t time;  // absolute ticks
@@ -112,7 +112,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: make-demo OUTPUT.mid\n");
         return 2;
     }
-    const std::uint32_t bar = 4 * quarter, eighth = quarter / 2;
+    const std::uint32_t bar = 4 * QUARTER, eighth = QUARTER / 2;
     const std::uint32_t tuneLength = 16 * bar;
     const int passes = 2;
 
@@ -148,34 +148,34 @@ int main(int argc, char** argv) {
             t += length;
         }
         for (std::size_t half = 0; half < roots.size(); ++half) {
-            std::uint32_t at = start + static_cast<std::uint32_t>(half) * 2 * quarter;
+            std::uint32_t at = start + static_cast<std::uint32_t>(half) * 2 * QUARTER;
             int root = roots[half];
-            bass.note(at, quarter - 40, 1, root - 12, 96);
-            bass.note(at + quarter, quarter - 40, 1, root - 5, 84);  // the fifth below
-            for (int key : triad(root)) chords.note(at, 2 * quarter - 20, 2, key, 60);
+            bass.note(at, QUARTER - 40, 1, root - 12, 96);
+            bass.note(at + QUARTER, QUARTER - 40, 1, root - 5, 84);  // the fifth below
+            for (int key : triad(root)) chords.note(at, 2 * QUARTER - 20, 2, key, 60);
         }
         for (std::uint32_t b = 0; b < 16; ++b) {
             std::uint32_t at = start + b * bar;
             bool fill = b == 15;
             for (int i = 0; i < 8; ++i) drums.note(at + i * eighth, eighth / 2, 9, 42, i % 2 == 0 ? 80 : 60);  // closed hi-hat
             drums.note(at, eighth, 9, 36, 110);                      // bass drum on 1 and 3
-            drums.note(at + 2 * quarter, eighth, 9, 36, 100);
-            drums.note(at + quarter, eighth, 9, 38, 96);             // snare on 2 and 4
-            drums.note(at + 3 * quarter, eighth, 9, 38, fill ? 110 : 96);
-            if (fill) drums.note(at + 3 * quarter + eighth, eighth, 9, 38, 80);
-            if (b == 0) drums.note(at, quarter, 9, 49, 100);         // crash at the start of a pass
+            drums.note(at + 2 * QUARTER, eighth, 9, 36, 100);
+            drums.note(at + QUARTER, eighth, 9, 38, 96);             // snare on 2 and 4
+            drums.note(at + 3 * QUARTER, eighth, 9, 38, fill ? 110 : 96);
+            if (fill) drums.note(at + 3 * QUARTER + eighth, eighth, 9, 38, 80);
+            if (b == 0) drums.note(at, QUARTER, 9, 49, 100);         // crash at the start of a pass
         }
     }
     // A last chord to end on.
     std::uint32_t end = passes * tuneLength;
-    melody.note(end, 2 * quarter, 0, 72, 100);
-    bass.note(end, 2 * quarter, 1, 36, 100);
-    for (int key : triad(48)) chords.note(end, 2 * quarter, 2, key, 70);
-    drums.note(end, 2 * quarter, 9, 49, 110);
+    melody.note(end, 2 * QUARTER, 0, 72, 100);
+    bass.note(end, 2 * QUARTER, 1, 36, 100);
+    for (int key : triad(48)) chords.note(end, 2 * QUARTER, 2, key, 70);
+    drums.note(end, 2 * QUARTER, 9, 49, 110);
     drums.note(end, eighth, 9, 36, 110);
 
     std::string file = "MThd" + Track::be32(6) + std::string{0, 1, 0, 5} +
-                       std::string{static_cast<char>(quarter >> 8), static_cast<char>(quarter & 0xFF)};
+                       std::string{static_cast<char>(QUARTER >> 8), static_cast<char>(QUARTER & 0xFF)};
     for (const Track* track : {&conductor, &melody, &bass, &chords, &drums}) file += track->chunk();
 
     FILE* out = std::fopen(argv[1], "wb");

@@ -6,9 +6,9 @@
 // and the application's quit taking the Exit path. Everything else, from the
 // single-instance rule to the saved settings, is the shell's.
 //
-// The output device comes from BRELLIN_AUDIO_DEVICE: "null" (discard, paced
-// in real time), "wav:PATH" (record into a WAV file) or an ALSA PCM name; by
-// default ALSA's "default".
+// The output device comes from BRELLIN_AUDIO_DEVICE (engine/AudioDeviceChoice):
+// "null" (discard, paced in real time), "wav:PATH" (record into a WAV file)
+// or an ALSA PCM name; by default ALSA's "default".
 #include <QApplication>
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -25,9 +25,6 @@
 #include <string>
 
 #include "engine/Messages.h"
-#include "output/AlsaDevice.h"
-#include "output/AudioDevice.h"
-#include "output/WavFileDevice.h"
 #include "ui/model/CommandLine.h"
 #include "ui/qt/QtMessageSink.h"
 #include "ui/qt/QtWindowSystem.h"
@@ -37,15 +34,6 @@
 using namespace brellin;
 
 namespace {
-
-// The device named by BRELLIN_AUDIO_DEVICE.
-std::unique_ptr<AudioDevice> deviceFromEnvironment() {
-    const char* name = std::getenv("BRELLIN_AUDIO_DEVICE");
-    if (!name || !*name) return std::make_unique<AlsaDevice>("default");
-    if (std::strcmp(name, "null") == 0) return createAudioDevice(AudioBackend::Null);
-    if (std::strncmp(name, "wav:", 4) == 0) return std::make_unique<WavFileDevice>(name + 4);
-    return std::make_unique<AlsaDevice>(name);
-}
 
 // Start-up messages: the box, and the same line on stderr for a terminal or
 // a log that has no screen to look at.
@@ -75,9 +63,8 @@ public:
     }
 
     std::unique_ptr<MainWindow> createMainWindow() override {
-        auto window = std::make_unique<MainWindow>(windowSystem());
-        window->engine.output.setDevice(deviceFromEnvironment());
-        return window;
+        // The engine opens the device BRELLIN_AUDIO_DEVICE names.
+        return std::make_unique<MainWindow>(windowSystem());
     }
 
     bool pumpMessage() override {

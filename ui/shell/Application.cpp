@@ -29,8 +29,9 @@ bool Application::pumpMessage() { return platform.pumpMessage(); }
 
 void Application::seedRandomGenerators(std::uint32_t tick) {
     // The one seeding of the program's random numbers: the play list's
-    // random modes draw from this generator.
+    // random modes and the engine's random pan.
     mainWindow->playList.random.seed(tick);
+    mainWindow->engine.seedRandom(tick);
 }
 
 bool Application::initInstance() {

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "display/TextDecoder.h"
-#include "ui/model/CommandLine.h"
+#include "common/TextDecoder.h"
 #include "midi/MidiFileInfo.h"
+#include "ui/model/CommandLine.h"
 #include "ui/window/VersionDialog.h"
 
 namespace brellin {

@@ -1,4 +1,4 @@
-#include "soundfont/Sf2Resampler.h"
+#include "fontmaker/Sf2Resampler.h"
 
 #include <algorithm>
 #include <array>

@@ -8,10 +8,10 @@
 #include <string>
 #include <sys/wait.h>
 
-#include "soundfont/Sf2File.h"
+#include "fontmaker/Sf2File.h"
 #include "soundfont/SoundFont.h"
 #include "tests/TempDir.h"
-#include "tests/sf2/Sf2Builder.h"
+#include "tests/fontmaker/Sf2Builder.h"
 
 namespace brellin {
 namespace {

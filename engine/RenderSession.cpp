@@ -1,4 +1,4 @@
-#include "tools/brellin-render/RenderSession.h"
+#include "engine/RenderSession.h"
 
 #include <unistd.h>
 
@@ -11,14 +11,15 @@
 #include <thread>
 
 #include "common/ExecutablePath.h"
-#include "display/TextDecoder.h"
+#include "common/TextDecoder.h"
+#include "engine/AudioDeviceChoice.h"
 #include "midi/MidiFileInfo.h"
 
 namespace brellin {
 
 namespace {
 
-constexpr std::uint32_t wavHeaderBytes = 44;
+constexpr std::uint32_t WAV_HEADER_BYTES = 44;
 
 std::string clockText(std::uint32_t ms) {
     char text[32];
@@ -31,10 +32,10 @@ std::string clockText(std::uint32_t ms) {
 bool cutWavFile(const std::string& path, std::uint64_t frames, std::uint32_t blockSize) {
     std::error_code failure;
     std::uint64_t size = std::filesystem::file_size(path, failure);
-    if (failure || size < wavHeaderBytes) return false;
-    std::uint64_t dataBytes = std::min<std::uint64_t>(frames * blockSize, size - wavHeaderBytes);
+    if (failure || size < WAV_HEADER_BYTES) return false;
+    std::uint64_t dataBytes = std::min<std::uint64_t>(frames * blockSize, size - WAV_HEADER_BYTES);
     dataBytes -= dataBytes % blockSize;
-    std::filesystem::resize_file(path, wavHeaderBytes + dataBytes, failure);
+    std::filesystem::resize_file(path, WAV_HEADER_BYTES + dataBytes, failure);
     if (failure) return false;
     std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
     if (!file) return false;
@@ -60,8 +61,7 @@ RenderSession::~RenderSession() {
 }
 
 bool RenderSession::start(std::string& error) {
-    // The Synthesizer's random pan generator takes its seed from rand().
-    std::srand(options.seed);
+    engine.seedRandom(options.seed);
 
     if (!options.outputPath.empty()) {
         WavFileDevice::Options deviceOptions;
@@ -72,7 +72,7 @@ bool RenderSession::start(std::string& error) {
         output.setDevice(std::move(device));
         renderParked = true;  // nothing renders until the first song is ready
     } else {
-        output.setDevice(createAudioDevice(options.realtimeBackend));
+        output.setDevice(createChosenDevice(chooseAudioDevice(options.audioDevice.c_str())));
     }
     // The options stand in for the settings they override; nothing is
     // written back to Brellin.cfg.
@@ -132,6 +132,7 @@ bool RenderSession::start(std::string& error) {
         return false;
     }
 
+    maxLength = options.maxLengthMinutes > 0xFFFFFFFFu / 60000 ? 0 : options.maxLengthMinutes * 60000;
     ownerThread = std::this_thread::get_id();
     firstClock = output.clock.load();
     output.setClockCallback(&RenderSession::sessionCallback, this);
@@ -139,22 +140,106 @@ bool RenderSession::start(std::string& error) {
     return true;
 }
 
-bool RenderSession::playFile(const std::string& path) {
+bool RenderSession::prepareSong(const std::string& path) {
     if (!started || !sequencer->load(path.c_str())) return false;
 
     // The length the Sequencer's timing gives these very bytes. A song whose
     // clock stalls never ends by itself; it is cut one slice after it.
-    std::uint32_t measured = measurePlayingTime(sequencer->song.view());
+    measuredLength = measurePlayingTime(sequencer->song.view());
 
     MidiFileInfo info;
-    std::string title;
-    std::uint32_t total = measured;
+    songTitle.clear();
     if (scanMidiFile(path.c_str(), info)) {
         std::u32string decoded;
         TextDecoder::decode(info.title, info.titleLength, decoded);
-        title = TextDecoder::toUtf8(decoded);
+        songTitle = TextDecoder::toUtf8(decoded);
     }
-    if (title.empty()) title = std::filesystem::path(path).filename().string();
+    if (songTitle.empty()) songTitle = std::filesystem::path(path).filename().string();
+    lastSongCut = false;
+    lastSongClaimed = measuredLength;
+    return true;
+}
+
+bool RenderSession::playFile(const std::string& path) {
+    if (wav) return prepareSong(path) && playOffline();
+    if (!beginSong(path)) return false;
+    while (!songHasEnded()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (options.progress) {
+            showProgress(songTitle, output.clock.load() - watchedStart.load(std::memory_order_relaxed),
+                         measuredLength, false);
+        }
+    }
+    endSong();
+    if (options.progress) showProgress(songTitle, lastSongClock, measuredLength, true);
+    return true;
+}
+
+// ---- real time -------------------------------------------------------------------
+
+bool RenderSession::beginSong(const std::string& path) {
+    if (!started || wav) return false;
+    endSong();
+    if (!prepareSong(path) || !sequencer->play()) return false;
+    // The play clock the song starts from: what `resume` read through the
+    // relay on this thread (the Sequencer's own copy moves with every tick).
+    watchedStart.store(clockReadHere, std::memory_order_relaxed);
+    watchedLimit.store(measuredLength >= 0xFFFFFFF8u ? 0xFFFFFFFFu : measuredLength + 4, std::memory_order_relaxed);
+    songNumber = songNumber == 0xFFFFFFFFu ? 1 : songNumber + 1;
+    watchedSong.store(songNumber, std::memory_order_release);
+    songGoing = true;
+    return true;
+}
+
+bool RenderSession::songHasEnded() const {
+    return songGoing && (songEnd.load(std::memory_order_acquire) >> 32) == songNumber;
+}
+
+void RenderSession::endSong() {
+    if (!songGoing) return;
+    // Taken out of the render thread's watch before the Sequencer stops:
+    // the slice that sees the stop sees this too.
+    watchedSong.store(0, std::memory_order_release);
+    sequencer->stop();
+    std::uint64_t end = songEnd.load(std::memory_order_acquire);
+    std::uint32_t endClock = (end >> 32) == songNumber ? static_cast<std::uint32_t>(end) : output.clock.load();
+    lastSongClock = endClock - watchedStart.load(std::memory_order_relaxed);
+    ++songsPlayed;
+    anySong = true;
+    songEndClock = endClock;
+    songGoing = false;
+}
+
+std::uint32_t RenderSession::deviceUnderruns() const {
+    AudioDevice* device = output.device();
+    return device ? device->underruns.load(std::memory_order_relaxed) : 0;
+}
+
+void RenderSession::onRealTimeSlice() noexcept {
+    const std::uint32_t song = watchedSong.load(std::memory_order_acquire);
+    if (song == 0 || (songEnd.load(std::memory_order_relaxed) >> 32) == song) return;
+    const std::uint32_t now = output.clock.load(std::memory_order_acquire);
+    // Called after the Sequencer's tick of this slice.
+    bool ended = !sequencer->playing.load(std::memory_order_acquire);
+    if (!ended && now - watchedStart.load(std::memory_order_relaxed) >= watchedLimit.load(std::memory_order_relaxed)) {
+        // A song that cannot end by itself: end it at this slice, as the
+        // Sequencer's own ending would.
+        sequencer->playing.store(false, std::memory_order_release);
+        ended = true;
+    }
+    if (ended) songEnd.store((static_cast<std::uint64_t>(song) << 32) | now, std::memory_order_release);
+}
+
+// ---- offline ---------------------------------------------------------------------
+
+bool RenderSession::playOffline() {
+    const std::uint32_t measured = measuredLength;
+    const std::string& title = songTitle;
+    const std::uint32_t total = measured;
+    std::uint32_t limit = measured >= 0xFFFFFFF8u ? 0xFFFFFFFFu : measured + 4;
+    // Only a song that claims more than the limit is cut by it.
+    const bool limited = maxLength != 0 && maxLength < measured;
+    if (limited) limit = maxLength;
 
     std::uint64_t installsBefore;
     {
@@ -170,7 +255,7 @@ bool RenderSession::playFile(const std::string& path) {
         condition.wait(guard, [&] { return installs > installsBefore; });
         state = SongState::Playing;
         songStartClock = startClock;
-        songLimit = measured >= 0xFFFFFFF8u ? 0xFFFFFFFFu : measured + 4;
+        songLimit = limit;
         goAhead = true;  // lets a parked render thread go on
         condition.notify_all();
     }
@@ -207,6 +292,7 @@ bool RenderSession::playFile(const std::string& path) {
         state = SongState::Idle;
     }
     lastSongClock = songEndClock - songStartClock;
+    lastSongCut = limited && lastSongClock >= limit;
     if (options.progress) showProgress(title, lastSongClock, total, true);
     ++songsPlayed;
     anySong = true;
@@ -246,16 +332,10 @@ bool RenderSession::finish(std::string& error) {
         }
         return true;
     }
-    // On the device: let the render thread go on and the queued buffers
-    // (eight of 64 ms) play out before closing.
-    std::uint32_t endClock;
-    {
-        std::lock_guard<std::mutex> guard(mutex);
-        state = SongState::Idle;
-        goAhead = true;
-        condition.notify_all();
-        endClock = anySong ? songEndClock : output.clock.load();
-    }
+    // On the device: let the queued buffers (eight of 64 ms) play out
+    // before closing.
+    endSong();
+    const std::uint32_t endClock = anySong ? songEndClock : output.clock.load();
     auto waitStart = std::chrono::steady_clock::now();
     while (anySong && output.clock.load() - endClock < 9 * 64 &&
            std::chrono::steady_clock::now() - waitStart < std::chrono::seconds(2)) {
@@ -269,11 +349,13 @@ bool RenderSession::finish(std::string& error) {
 // ---- the relay -----------------------------------------------------------------
 
 bool RenderSession::sendMidi(const std::uint8_t* bytes, std::uint32_t length) {
-    if (length == 3 && (bytes[0] & 0xF0) == 0x90) ++noteOnsSent;
+    if (length == 3 && (bytes[0] & 0xF0) == 0x90) noteOnsSent.fetch_add(1, std::memory_order_relaxed);
     return synthesizer->sendMidi(bytes, length);
 }
 
 bool RenderSession::reset() {
+    // In real time the play thread resets the Synthesizer itself, as in the player.
+    if (!wav) return synthesizer->reset();
     std::unique_lock<std::mutex> guard(mutex);
     if (renderParked) return synthesizer->reset();
     std::uint64_t ticket = ++resetsAsked;
@@ -295,6 +377,7 @@ std::uint32_t RenderSession::outputTime() {
 void RenderSession::setClockCallback(ClockCallback callback, void* argument, ClockCallback* oldCallback,
                                      void** oldArgument) {
     synthesizer->setClockCallback(callback, argument, oldCallback, oldArgument);
+    if (!wav) return;
     std::lock_guard<std::mutex> guard(mutex);
     ++installs;
     condition.notify_all();
@@ -317,6 +400,10 @@ void RenderSession::performPendingResets() {
 }
 
 void RenderSession::onSlice() noexcept {
+    if (!wav) {
+        onRealTimeSlice();
+        return;
+    }
     std::unique_lock<std::mutex> guard(mutex);
     performPendingResets();
     const std::uint32_t now = output.clock.load(std::memory_order_acquire);

@@ -6,8 +6,8 @@
 #include <fstream>
 #include <string>
 
-#include "soundfont/Sf2File.h"
-#include "tests/sf2/Sf2Builder.h"
+#include "fontmaker/Sf2File.h"
+#include "tests/fontmaker/Sf2Builder.h"
 
 using namespace brellin;
 using brellin::testing::Sf2Builder;

@@ -1,4 +1,4 @@
-#include "soundfont/Sf2Importer.h"
+#include "fontmaker/Sf2Importer.h"
 
 #include <algorithm>
 #include <cmath>
@@ -7,8 +7,8 @@
 #include <map>
 #include <tuple>
 
-#include "soundfont/Sf2File.h"
-#include "soundfont/Sf2Resampler.h"
+#include "fontmaker/Sf2File.h"
+#include "fontmaker/Sf2Resampler.h"
 #include "soundfont/SoundFontWriter.h"
 
 namespace brellin {

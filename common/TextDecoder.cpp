@@ -1,4 +1,4 @@
-#include "display/TextDecoder.h"
+#include "common/TextDecoder.h"
 
 #include <cerrno>
 #include <vector>

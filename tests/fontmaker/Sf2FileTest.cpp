@@ -1,9 +1,9 @@
-#include "soundfont/Sf2File.h"
+#include "fontmaker/Sf2File.h"
 
 #include <gtest/gtest.h>
 
 #include "tests/TempDir.h"
-#include "tests/sf2/Sf2Builder.h"
+#include "tests/fontmaker/Sf2Builder.h"
 
 namespace brellin {
 namespace {

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "display/TextDecoder.h"
+#include "common/TextDecoder.h"
 
 namespace brellin {
 namespace {

@@ -1,4 +1,4 @@
-#include "soundfont/Sf2File.h"
+#include "fontmaker/Sf2File.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "soundfont/GeneralMidiFont.h"
+#include "fontmaker/GeneralMidiFont.h"
 
 #include <cmath>
 #include <cstdint>

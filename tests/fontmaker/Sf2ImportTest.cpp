@@ -1,4 +1,4 @@
-#include "soundfont/Sf2Importer.h"
+#include "fontmaker/Sf2Importer.h"
 
 #include <gtest/gtest.h>
 
@@ -6,11 +6,11 @@
 #include <cstring>
 #include <memory>
 
-#include "soundfont/Sf2File.h"
-#include "soundfont/Sf2Resampler.h"
+#include "fontmaker/Sf2File.h"
+#include "fontmaker/Sf2Resampler.h"
 #include "soundfont/SoundFont.h"
 #include "soundfont/SoundFontWriter.h"
-#include "tests/sf2/Sf2Builder.h"
+#include "tests/fontmaker/Sf2Builder.h"
 
 namespace brellin {
 namespace {

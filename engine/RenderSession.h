@@ -1,13 +1,21 @@
-// RenderSession: the engine of brellin-render — one SoundOutput, one
-// Synthesizer with its sound font and voices, one Sequencer — playing songs
-// one after another on the sound device or into a WAV file.
+// RenderSession: plays a list of songs one after another through the
+// Sequencer, offline into a WAV file or in real time on the sound device.
+// brellin-render runs on it, and so does the player window: one SoundOutput,
+// one Synthesizer with its sound font and voices, one Sequencer, built from
+// Settings through the Engine.
 //
-// Determinism of offline rendering. The Sequencer's own play thread resets
-// the Synthesizer when a song has ended, at a moment that depends on thread
-// scheduling. The session therefore gives the Sequencer the Synthesizer
-// through a relay (this class is that relay, a SynthesizerInterface) and
-// installs its own clock callback underneath the Sequencer's, which the
-// Sequencer chains to after every tick:
+// Real time (no WAV file). The render thread is never held up: the session's
+// clock callback, installed underneath the Sequencer's (which chains to it
+// after every tick), only notes in atomics the slice in which a song ends.
+// The user-interface thread starts a song with `beginSong`, asks
+// `songHasEnded` (a poll, or on the SongEndListener's notice), and ends it
+// with `endSong` (also to stop early); between two songs the render loop
+// keeps rendering the reset Synthesizer's silence, so the device never runs dry.
+//
+// Offline (a WAV file). The Sequencer's own play thread resets the
+// Synthesizer when a song has ended, at a moment that depends on thread
+// scheduling, so the session puts itself between the Sequencer and the
+// Synthesizer (this class is that relay, a SynthesizerInterface):
 //   - a reset asked for while the render thread runs is carried out by the
 //     render thread at its next callback, between two slices;
 //   - at the slice in which the song ends, the session notes the play
@@ -18,10 +26,12 @@
 // So every event and every reset happens at a fixed slice, the first tick of
 // a song always covers exactly one slice, and the same command gives the
 // same bytes. A WAV file starts with the first slice of the first song and
-// is cut after the slice in which the last song ended.
+// is cut after the slice in which the last song ended. A song longer than
+// `maxLengthMinutes` is cut there (a damaged delta time can claim days).
 //
-// Used only by main() on one thread; the relay's operations are called by the
-// Sequencer from the user-interface (main), play and render threads.
+// Threads: construction, `start`, the song operations and `finish` run on
+// one user-interface thread; the relay's operations are called by the
+// Sequencer from that thread, its play thread and the render thread.
 #pragma once
 
 #include <condition_variable>
@@ -31,8 +41,10 @@
 #include <string>
 #include <thread>
 
-#include "output/AudioDevice.h"
+#include <atomic>
+
 #include "engine/Engine.h"
+#include "output/AudioDevice.h"
 #include "output/SoundOutput.h"
 #include "output/WavFileDevice.h"
 #include "player/Sequencer.h"
@@ -41,8 +53,8 @@
 namespace brellin {
 
 struct RenderOptions {
-    std::string outputPath;  // WAV file; empty: the sound device in real time
-    AudioBackend realtimeBackend = AudioBackend::Alsa;  // the device without a WAV file (tests: Null)
+    std::string outputPath;  // WAV file rendered offline; empty: play in real time
+    std::string audioDevice; // the real-time device as BRELLIN_AUDIO_DEVICE spells it; empty: that variable
     std::uint32_t rate = 22050;
     std::uint32_t bits = 8;
     std::uint32_t channels = 2;
@@ -52,7 +64,8 @@ struct RenderOptions {
     int reverb = 0;          // 0 off, 1 … 6 level
     bool lowPass = false;
     int volume = 128;        // 0 … 128
-    std::uint32_t seed = 1;
+    std::uint32_t seed = 1;  // Engine::seedRandom
+    std::uint32_t maxLengthMinutes = 60;  // offline: a song is cut after this long; 0 = never
     bool progress = false;   // one-line progress display on stderr
 };
 
@@ -66,8 +79,23 @@ public:
     // Opens the output, loads the sound font, builds the voices. False with
     // a message for the terminal in `error`.
     bool start(std::string& error);
-    // Plays one MIDI file to its end. False when it cannot be loaded.
+    // Plays one MIDI file to its end (offline: or to the length limit).
+    // False when it cannot be loaded.
     bool playFile(const std::string& path);
+
+    // Real time only. Ends the song that plays, then loads and starts this
+    // one; false when it cannot be loaded or offline.
+    bool beginSong(const std::string& path);
+    // True once the song begun last has played to its end. Lock-free.
+    bool songHasEnded() const;
+    // Stops the song (at once when it has not ended yet) and counts it as
+    // played. Nothing when no song is going.
+    void endSong();
+    // The Sequencer's end-of-song notice (play thread), for a caller that
+    // does not poll. Before `start`.
+    void setSongEndListener(SongEndListener* listener) { engine.listeners.songEnd = listener; }
+    // Buffers the device found missing when it needed them (real-time devices).
+    std::uint32_t deviceUnderruns() const;
     // Ends the output: the WAV file is completed and cut after the last
     // song's final slice; on the device, what is queued is played out.
     // False with a message when the WAV file cannot be finished.
@@ -82,17 +110,23 @@ public:
     void setSystemVolume(std::int32_t value) override;
     void setUserVolume(std::int32_t value) override;
 
-    // Songs played, and the play-clock length of each (ms), for tests and reports.
+    // Songs played, and the play-clock length of the last one (ms).
     std::uint32_t songsPlayed = 0;
     std::uint32_t lastSongClock = 0;
+    // The last song was cut by maxLengthMinutes; the length its file claims (ms).
+    bool lastSongCut = false;
+    std::uint32_t lastSongClaimed = 0;
     // Note-on messages sent to the Synthesizer (render thread; read between songs).
-    std::uint64_t noteOnsSent = 0;
+    std::atomic<std::uint64_t> noteOnsSent{0};
 
 private:
     enum class SongState { Idle, Playing, Ended, Parked };
 
     static void sessionCallback(void* argument) noexcept;
     void onSlice() noexcept;
+    void onRealTimeSlice() noexcept;
+    bool prepareSong(const std::string& path);  // load, length and title
+    bool playOffline();
     void performPendingResets();  // caller holds `mutex`
     void showProgress(const std::string& title, std::uint32_t elapsed, std::uint32_t total, bool last);
 
@@ -122,8 +156,20 @@ private:
     std::uint32_t songStartClock = 0;
     std::uint32_t songEndClock = 0;
     std::uint32_t songLimit = 0;   // play-clock ms after which a song that has not ended is cut
-    bool songLimited = false;
     bool anySong = false;
+    std::uint32_t measuredLength = 0;  // the song's length by the Sequencer's timing (ms)
+    std::uint32_t maxLength = 0;       // offline length limit (ms), 0 none
+    std::string songTitle;
+
+    // Real time: the song the render thread watches (0 none; numbered from
+    // 1), and the slice clock of its end, (number << 32) | clock, written by
+    // the render thread. Start and limit are published before the number.
+    std::atomic<std::uint32_t> watchedSong{0};
+    std::atomic<std::uint64_t> songEnd{0};
+    std::atomic<std::uint32_t> watchedStart{0};
+    std::atomic<std::uint32_t> watchedLimit{0};
+    std::uint32_t songNumber = 0;
+    bool songGoing = false;
     std::string shownProgress;     // the progress line on the terminal now
     std::thread::id ownerThread;   // the thread that runs the session (main)
     std::uint32_t clockReadHere = 0;  // the play clock as last read through the relay on that thread
