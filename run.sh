@@ -51,6 +51,8 @@ if [[ -x build/brellin && ( -n ${DISPLAY:-} || -n ${WAYLAND_DISPLAY:-} ) && ${1:
 fi
 if [[ -z ${DISPLAY:-} && -z ${WAYLAND_DISPLAY:-} ]]; then
   echo "No display (\$DISPLAY and \$WAYLAND_DISPLAY are empty): playing with the command-line player brellin-render."
+elif [[ ${1:-} == --soundfont ]]; then
+  echo "--soundfont: playing with the command-line player brellin-render (the window uses the sound font of Brellin.cfg)."
 fi
 # Play from the folder the user started in, so that relative names and the
 # rendered WAV files are where the user expects them.
