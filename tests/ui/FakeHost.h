@@ -310,6 +310,12 @@ public:
     void postMessage(MessageId msg, WParam wParam, LParam lParam) override {
         std::lock_guard<std::mutex> guard(postedLock);
         posted.push_back({msg, wParam, lParam});
+        ++postCount;
+    }
+    // Messages posted so far (from any thread).
+    int posts() {
+        std::lock_guard<std::mutex> guard(postedLock);
+        return postCount;
     }
     void setBusyCursor(bool busy) override { busyCursor = busy; }
 
@@ -356,6 +362,7 @@ public:
     int messageBoxAnswer = IDOK;
     std::mutex postedLock;
     std::deque<PostedMessage> posted;
+    int postCount = 0;
     bool busyCursor = false;
 };
 

@@ -53,12 +53,6 @@ PlayListDialog::PlayListDialog(WindowSystem& windowSystem, PlayListEntries& play
 
 PlayListDialog::~PlayListDialog() { stopTitleChecker(); }
 
-bool PlayListDialog::titleCheckerRunning() const {
-    if (!check) return false;
-    std::lock_guard<std::mutex> guard(check->mutex);
-    return !check->done;
-}
-
 LResult PlayListDialog::onInitDialog() {
     playChosen = false;
     stopTitleChecker();

@@ -49,8 +49,6 @@ void scanTitle(const std::string& path, std::string& title);
 
 class PlayListDialog : public Dialog {
 public:
-    // How long a close waits for the title checker (ms).
-    static constexpr std::uint32_t titleCheckerWait = 5000;
 
     PlayListDialog(WindowSystem& system, PlayListEntries& entries, TitleScan scan = scanTitle);
     ~PlayListDialog() override;
@@ -70,13 +68,15 @@ public:
     // The paths the list view shows, in order, as of the last refresh.
     std::vector<std::string> shown;
 
-    // True while the title checker's thread runs (for tests).
-    bool titleCheckerRunning() const;
+    // How long a close waits for the title checker (ms).
+    std::uint32_t titleCheckerWait = 5000;
     // True once a close had to leave the checker running.
     bool titleCheckerLeft = false;
 
-    // The state shared with the title checker's thread.
+    // The state shared with the title checker's thread; it expires when the
+    // thread has ended and the dialog has let go of it.
     struct TitleCheck;
+    std::weak_ptr<TitleCheck> titleCheckState() const { return check; }
 
 private:
     void select(std::int32_t item);
