@@ -205,12 +205,12 @@ TEST(PlayListDialogTitleChecker, StaleTitlesAreDroppedAndACloseNeverWaitsLong) {
             EXPECT_TRUE(pumpUntil(host, [&] { return host.texts[IDC_PLAYLIST_TITLE] == "T p3 with space.MID"; }));
 
             // Closed while a scan hangs: the close returns after its bound.
-            host.clickItem(IDC_FILE_LIST, 0);
             {
                 std::lock_guard<std::mutex> guard(gate.mutex);
                 gate.open.erase(e.p0);
                 gate.started.erase(e.p0);
             }
+            host.clickItem(IDC_FILE_LIST, 0);
             ASSERT_TRUE(gate.waitStarted(e.p0));
             state = dialog.titleCheckState();
             const auto before = std::chrono::steady_clock::now();

@@ -319,6 +319,12 @@ void PlayListDialog::showInformation() {
     information.doModal(hwnd, IDD_FILE_INFORMATION);
 }
 
+bool PlayListDialog::doModal(ControlHost* parentHandle, std::uint16_t id) {
+    const bool ran = Dialog::doModal(parentHandle, id);
+    stopTitleChecker();
+    return ran;
+}
+
 LResult PlayListDialog::onClose() {
     playChosen = false;
     closeDialog();

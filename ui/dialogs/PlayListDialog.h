@@ -58,6 +58,9 @@ public:
     LResult onCommand(std::uint16_t code, std::uint16_t id, LParam lParam) override;
     LResult onNotify(WParam controlId, LParam header) override;
     LResult onClose() override;
+    // Runs the dialog; whatever ended it, the title checker is stopped
+    // before the host that it posts to is gone.
+    bool doModal(ControlHost* parent, std::uint16_t templateId) override;
 
     // Re-reads the entries into the list view (no selection shown).
     void refresh();
