@@ -26,8 +26,7 @@ struct Rig {
     FakeWindowSystem system;
     MainWindow window{system};
     FakeWindowHost* host = nullptr;
-    MutexPlayListEntries entries{window.playList.entries};
-    FileDialogCommands commands{system, entries};
+    FileDialogCommands commands{system, window.playList};
 
     Rig() {
         EXPECT_TRUE(window.create());
@@ -41,7 +40,7 @@ struct Rig {
     void key(int virtualKey) { host->deliver(WM_KEYDOWN, static_cast<WParam>(virtualKey), 0); }
     std::vector<std::string> entryList() {
         std::vector<std::string> out;
-        window.playList.entries.visit([&](const TextBuffer& text) {
+        window.playList.lockEntries()->visit([&](const TextBuffer& text) {
             out.emplace_back(text.text());
             return true;
         });

@@ -30,16 +30,6 @@ namespace midi = brellin::testing;
 
 std::string nameOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
-std::vector<std::string> contents(MutexPlayListEntries& entries) {
-    std::vector<std::string> out;
-    std::lock_guard<PlayListEntries> guard(entries);
-    entries.list().visit([&](const TextBuffer& text) {
-        out.emplace_back(text.text());
-        return true;
-    });
-    return out;
-}
-
 // Pumps the dialog's posted messages until `done` holds (bounded); what was
 // posted before it held is delivered too.
 template <class Condition>
@@ -52,6 +42,31 @@ bool pumpUntil(FakeDialogHost& host, Condition done) {
         if (std::chrono::steady_clock::now() > until) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+}
+
+// A StringList with a mutex of its own as the play-list lock; tryLock tells
+// whether anybody holds it.
+class MutexPlayListEntries : public PlayListEntries {
+public:
+    explicit MutexPlayListEntries(StringList& entries) : entries(entries) {}
+    void lock() override { mutex.lock(); }
+    void unlock() override { mutex.unlock(); }
+    StringList& list() override { return entries; }
+    bool tryLock() { return mutex.try_lock(); }
+
+private:
+    std::mutex mutex;
+    StringList& entries;
+};
+
+std::vector<std::string> contents(MutexPlayListEntries& entries) {
+    std::vector<std::string> out;
+    std::lock_guard<PlayListEntries> guard(entries);
+    entries.list().visit([&](const TextBuffer& text) {
+        out.emplace_back(text.text());
+        return true;
+    });
+    return out;
 }
 
 void command(FakeDialogHost& host, int id) { host.deliver(WM_COMMAND, makeCommandWParam(0, static_cast<std::uint16_t>(id))); }
@@ -242,7 +257,7 @@ std::string songFile(const std::string& title, const std::string& copyright) {
 TEST(FileInformationDialog, InfoOpensWithTheLockReleasedAndShowsTheFile) {
     Entries e;
     const std::string longTitle(300, 'L');
-    const std::string song = e.dir.write("p1.mid", songFile(longTitle, "\x82\xa0 Me"));  // "あ Me" in Shift-JIS
+    const std::string song = e.dir.write("p1.mid", songFile(longTitle, "\x83\x65\x83\x58\x83\x67 Me"));  // "テスト Me" in Shift-JIS
     const auto size = std::filesystem::file_size(song);
     FakeWindowSystem system;
     PlayListDialog dialog(system, e.entries, quickTitle);
@@ -282,7 +297,7 @@ TEST(FileInformationDialog, InfoOpensWithTheLockReleasedAndShowsTheFile) {
     EXPECT_TRUE(system.lastDialogEnded);
     EXPECT_EQ(shown.at(IDC_INFO_POSITION), "2/4");
     EXPECT_EQ(shown.at(IDC_INFO_TITLE), std::string(254, 'L'));
-    EXPECT_EQ(shown.at(IDC_INFO_COPYRIGHT), "\xE3\x81\x82 Me");
+    EXPECT_EQ(shown.at(IDC_INFO_COPYRIGHT), "\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88 Me");
     const std::string sizeText = shown.at(IDC_INFO_SIZE);
     EXPECT_EQ(sizeText.substr(0, 3), "0:0");
     EXPECT_EQ(sizeText.substr(4), " (" + std::to_string(size) + "byte)");

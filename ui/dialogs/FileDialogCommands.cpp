@@ -9,9 +9,8 @@
 
 namespace brellin {
 
-FileDialogCommands::FileDialogCommands(WindowSystem& windowSystem, PlayListEntries& playListEntries,
-                                       DialogCommands* otherCommands)
-    : system(windowSystem), entries(playListEntries), others(otherCommands) {
+FileDialogCommands::FileDialogCommands(WindowSystem& windowSystem, PlayList& playList, DialogCommands* otherCommands)
+    : system(windowSystem), entries(playList), others(otherCommands) {
     registerFileDialogTemplates();
 }
 
@@ -64,7 +63,6 @@ void FileDialogCommands::savePlayList(MainWindow& window) {
         window.hwnd->messageBox("Over write, ok?", "REPORT", MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES) {
         return;
     }
-    // No other thread reads the entries now: the play-list dialog is not open.
     if (!window.playList.writePlayList(path.c_str())) {
         if (window.hwnd != nullptr) {
             window.hwnd->messageBox("Cannot create a play-list file.", "ERROR", MB_OK | MB_ICONWARNING);

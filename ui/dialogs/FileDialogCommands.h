@@ -6,7 +6,8 @@
 // The main window guards these commands with `modalOpen` and calls `run`;
 // commands this table does not provide go to `others` (the configure and
 // play-mode dialogs), when given. Registers the file dialogs' templates when
-// made. User-interface thread only; lives as long as the main window.
+// made. User-interface thread only; lives as long as the main window and is
+// made for its play list.
 #pragma once
 
 #include "ui/dialogs/PlayListDialog.h"
@@ -17,7 +18,7 @@ namespace brellin {
 
 class FileDialogCommands : public DialogCommands {
 public:
-    FileDialogCommands(WindowSystem& system, PlayListEntries& entries, DialogCommands* others = nullptr);
+    FileDialogCommands(WindowSystem& system, PlayList& playList, DialogCommands* others = nullptr);
 
     bool provides(std::uint16_t id) const override;
     void run(std::uint16_t id, MainWindow& window) override;
@@ -31,7 +32,7 @@ public:
 
 private:
     WindowSystem& system;
-    PlayListEntries& entries;
+    PlayListLockedEntries entries;
     DialogCommands* others;
 };
 

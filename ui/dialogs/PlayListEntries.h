@@ -4,12 +4,14 @@
 // The dialog's title checker reads entries on its own thread while the
 // user-interface thread edits them; every access by either holds the lock
 // (lock / unlock, so std::lock_guard works). `list` may be used only while
-// the lock is held. The lock is not recursive.
+// the lock is held. The lock is not recursive: whoever holds it calls no
+// operation of the PlayList until it lets go.
 #pragma once
 
-#include <mutex>
+#include <optional>
 
 #include "common/StringList.h"
+#include "ui/model/PlayList.h"
 
 namespace brellin {
 
@@ -21,19 +23,17 @@ public:
     virtual StringList& list() = 0;
 };
 
-// A StringList with a mutex of its own as the lock.
-class MutexPlayListEntries : public PlayListEntries {
+// The entries of a PlayList under its own entry lock.
+class PlayListLockedEntries : public PlayListEntries {
 public:
-    explicit MutexPlayListEntries(StringList& entries) : entries(entries) {}
-    void lock() override { mutex.lock(); }
-    void unlock() override { mutex.unlock(); }
-    StringList& list() override { return entries; }
-    // For tests and callers that must not wait: false when the lock is held.
-    bool tryLock() { return mutex.try_lock(); }
+    explicit PlayListLockedEntries(PlayList& playList) : playList(playList) {}
+    void lock() override { held.emplace(playList.lockEntries()); }
+    void unlock() override { held.reset(); }
+    StringList& list() override { return **held; }
 
 private:
-    std::mutex mutex;
-    StringList& entries;
+    PlayList& playList;
+    std::optional<PlayList::LockedEntries> held;
 };
 
 }  // namespace brellin
