@@ -98,7 +98,12 @@ void FileBrowserDialog::refresh() {
     for (int pass = 0; pass < 2; ++pass) {
         std::string folder = folderPrefix();
         if (folder.size() > 1) folder.pop_back();  // the folder without its final '/'
-        if (!listing.scan(folder.c_str(), patterns.c_str())) listing.scan("/", patterns.c_str());
+        if (!listing.scan(folder.c_str(), patterns.c_str())) {
+            // What is listed and the folder that paths are built in stay the same one.
+            setPath("/");
+            listing.scan("/", patterns.c_str());
+            folder = "/";
+        }
         listing.sort();
         if (listing.count() != 0 || folder == "/") break;
         setPath("/");
