@@ -27,6 +27,7 @@
 #include "settings/Settings.h"
 #include "ui/qt/QtMessageSink.h"
 #include "ui/qt/QtWindowSystem.h"
+#include "ui/dialogs/FileDialogCommands.h"
 #include "ui/window/MainWindow.h"
 
 using namespace brellin;
@@ -163,6 +164,10 @@ int main(int argc, char** argv) {
         window.reset();
         return 1;
     }
+    // The commands that run the file dialogs; they live as long as the window.
+    FileDialogCommands fileDialogs(system, window->playList);
+    window->dialogs = &fileDialogs;
+    window->updateMenuState();
     window->loadSkinAndPlace();
     window->playList.clear();
     window->playList.currentIndex = 0;
