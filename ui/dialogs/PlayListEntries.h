@@ -9,6 +9,7 @@
 #pragma once
 
 #include <optional>
+#include <utility>
 
 #include "common/StringList.h"
 #include "ui/model/PlayList.h"
@@ -27,8 +28,14 @@ public:
 class PlayListLockedEntries : public PlayListEntries {
 public:
     explicit PlayListLockedEntries(PlayList& playList) : playList(playList) {}
+    // The user-interface thread and the title checker share this object:
+    // `held` is written only while the lock is held, so the guard leaves it
+    // first and releases the lock from a local.
     void lock() override { held.emplace(playList.lockEntries()); }
-    void unlock() override { held.reset(); }
+    void unlock() override {
+        std::optional<PlayList::LockedEntries> leaving(std::move(held));
+        held.reset();
+    }
     StringList& list() override { return **held; }
 
 private:
