@@ -19,7 +19,10 @@ bool FileObject::open(const char* path, FileAccess access) {
         lastError = RESULT_CANNOT_OPEN_FILE;
         return false;
     }
-    int flags = O_CLOEXEC;
+    // O_NONBLOCK: a FIFO or a device named like a MIDI file would otherwise
+    // block open() until a writer appears. Regular files ignore the flag; it
+    // is cleared again below for what stays open.
+    int flags = O_CLOEXEC | O_NONBLOCK;
     switch (access) {
         case FileAccess::Read: flags |= O_RDONLY; break;
         case FileAccess::Write: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
@@ -34,13 +37,19 @@ bool FileObject::open(const char* path, FileAccess access) {
         return false;
     }
     // Linux opens a directory for reading; the program treats that as a
-    // file that cannot be opened.
+    // file that cannot be opened. Reading accepts only regular files, so no
+    // scan, dialog or playback can wait forever on a FIFO or a device;
+    // writing also accepts character devices (a WAV render to /dev/null).
     struct stat info;
-    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    const bool accepted = fstat(fd, &info) == 0 &&
+                          (S_ISREG(info.st_mode) || (access != FileAccess::Read && S_ISCHR(info.st_mode)));
+    if (!accepted) {
         ::close(fd);
         lastError = RESULT_CANNOT_OPEN_FILE;
         return false;
     }
+    const int status = fcntl(fd, F_GETFL);
+    if (status >= 0) fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
     handle = fd;
     return true;
 }

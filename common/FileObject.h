@@ -28,7 +28,9 @@ public:
     FileObject(const FileObject&) = delete;
     FileObject& operator=(const FileObject&) = delete;
 
-    // Closes any open file first. Opening a directory for reading fails.
+    // Closes any open file first. Reading opens only regular files (a
+    // directory, FIFO, socket or device fails at once, never blocks); writing
+    // opens regular files and character devices.
     bool open(const char* path, FileAccess access);
     // True when nothing was open; false (handle kept) only if the system refuses.
     bool close();

@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <future>
 #include <string>
 
 #include "../TempDir.h"
@@ -33,6 +39,38 @@ TEST(FileObjectOpen, DirectoryIsNotAFile) {
     EXPECT_EQ(file.lastError, RESULT_CANNOT_OPEN_FILE);
     EXPECT_FALSE(file.isOpen());
     EXPECT_FALSE(file.open(dir.root.c_str(), FileAccess::Write));
+}
+
+// A FIFO or a device named like a MIDI file in a play list must not hang a
+// scan, a dialog or playback: reading takes regular files only, at once.
+TEST(FileObjectOpen, FifoAndDevicesAreRefusedWithoutBlocking) {
+    TempDir dir;
+    const std::string fifo = dir.path("x.mid");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    auto opened = std::async(std::launch::async, [&] {
+        FileObject file;
+        return file.open(fifo.c_str(), FileAccess::Read);
+    });
+    if (opened.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        // Unblock the stuck open so the test can end, then fail.
+        int writer = ::open(fifo.c_str(), O_WRONLY);
+        if (writer >= 0) ::close(writer);
+        opened.wait();
+        FAIL() << "open() blocked on a FIFO";
+    }
+    EXPECT_FALSE(opened.get());
+    FileObject file;
+    EXPECT_FALSE(file.open(fifo.c_str(), FileAccess::Write));  // no reader: refused, not waited for
+    EXPECT_FALSE(file.open("/dev/null", FileAccess::Read));
+    EXPECT_EQ(file.lastError, RESULT_CANNOT_OPEN_FILE);
+    // A render may still go to a character device.
+    EXPECT_TRUE(file.open("/dev/null", FileAccess::Write));
+    EXPECT_TRUE(file.write("abc", 3));
+    // A regular file reads as before (the descriptor is blocking again).
+    dir.write("song.mid", "MThd");
+    ASSERT_TRUE(file.open(dir.path("song.mid").c_str(), FileAccess::Read));
+    char bytes[4];
+    EXPECT_TRUE(file.read(bytes, 4));
 }
 
 TEST(FileObjectOpen, ReopeningClosesThePreviousFile) {

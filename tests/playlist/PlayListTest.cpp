@@ -191,6 +191,10 @@ TEST(PlayListBrl, WrittenFileReadsBackInOrder) {
     EXPECT_STREQ(f.settings.recent[0].text(), dir.path("out.brl").c_str());
     EXPECT_TRUE(PlayList::playListFileExists(dir.path("out.brl").c_str()));
     EXPECT_FALSE(PlayList::playListFileExists(dir.path("other.brl").c_str()));
+    // The name is not a pattern, and case counts: none of these is out.brl.
+    EXPECT_FALSE(PlayList::playListFileExists(dir.path("o*.brl").c_str()));
+    EXPECT_FALSE(PlayList::playListFileExists(dir.path("ou?.brl").c_str()));
+    EXPECT_FALSE(PlayList::playListFileExists(dir.path("OUT.brl").c_str()));
 
     Fixture g;
     g.list.openPath(dir.path("out.brl").c_str());

@@ -6,6 +6,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "display/Surface.h"
 #include "ui/framework/Dialog.h"
 #include "ui/framework/Host.h"
+#include "ui/framework/ListView.h"
 #include "ui/framework/Menu.h"
 #include "ui/framework/Window.h"
 
@@ -167,6 +169,37 @@ public:
     std::int32_t height = 0;
 };
 
+// A child control of a fake dialog: its own procedure records what reaches
+// the control's normal handling.
+class FakeControlHost : public ControlHost {
+public:
+    WindowProcedure windowProcedure() const override { return procedure; }
+    void setWindowProcedure(WindowProcedure p) override { procedure = p; }
+    Control* controlData() const override { return controlObject; }
+    void setControlData(Control* c) override { controlObject = c; }
+    LResult defaultProcedure(MessageId msg, WParam wParam, LParam lParam) override {
+        ownCalls.push_back({msg, wParam, lParam});
+        return 0;
+    }
+    LResult deliver(MessageId msg, WParam wParam = 0, LParam lParam = 0) {
+        return procedure(this, msg, wParam, lParam);
+    }
+    static LResult ownProcedure(ControlHost* handle, MessageId msg, WParam wParam, LParam lParam) {
+        return handle->defaultProcedure(msg, wParam, lParam);
+    }
+
+    WindowProcedure procedure = &FakeControlHost::ownProcedure;
+    Control* controlObject = nullptr;
+    std::vector<DefaultCall> ownCalls;
+};
+
+struct FakeListView {
+    std::vector<std::string> texts;
+    std::vector<int> icons;
+    std::vector<bool> selected;
+    int focused = -1;
+};
+
 class FakeDialogHost : public DialogHost {
 public:
     FakeDialogHost() = default;
@@ -185,7 +218,11 @@ public:
         ended = true;
         endResult = result;
     }
-    ControlHost* item(int) override { return nullptr; }
+    ControlHost* item(int id) override {
+        auto& control = controls[id];
+        if (!control) control = std::make_unique<FakeControlHost>();
+        return control.get();
+    }
     void setItemText(int id, const char* text) override { texts[id] = text ? text : ""; }
     std::string itemText(int id) const override {
         auto it = texts.find(id);
@@ -225,11 +262,85 @@ public:
     }
     void invalidateAll() override { ++invalidations; }
     void showWindow() override { visible = true; }
-    int messageBox(const char*, const char*, std::uint32_t) override { return IDOK; }
+    int messageBox(const char* text, const char* caption, std::uint32_t flags) override {
+        messageBoxes.push_back({text ? text : "", caption ? caption : "", flags});
+        return messageBoxAnswer;
+    }
+
+    void clearListView(int id) override { listViews[id] = FakeListView{}; }
+    int addListViewItem(int id, const char* text, int icon) override {
+        FakeListView& view = listViews[id];
+        view.texts.push_back(text ? text : "");
+        view.icons.push_back(icon);
+        view.selected.push_back(false);
+        return static_cast<int>(view.texts.size()) - 1;
+    }
+    int listViewCount(int id) const override {
+        auto it = listViews.find(id);
+        return it == listViews.end() ? 0 : static_cast<int>(it->second.texts.size());
+    }
+    bool isListViewItemSelected(int id, int index) const override {
+        auto it = listViews.find(id);
+        if (it == listViews.end() || index < 0 || index >= static_cast<int>(it->second.selected.size())) return false;
+        return it->second.selected[static_cast<std::size_t>(index)];
+    }
+    // Sets the state and notifies the dialog, as a list view does.
+    void selectListViewItem(int id, int index, bool selected, bool focus) override {
+        FakeListView& view = listViews[id];
+        if (index < 0 || index >= static_cast<int>(view.selected.size())) return;
+        view.selected[static_cast<std::size_t>(index)] = selected;
+        if (focus) view.focused = index;
+        ListViewNotify notify;
+        notify.header.id = static_cast<std::uintptr_t>(id);
+        notify.header.code = LVN_ITEMCHANGED;
+        notify.item = index;
+        notify.newState = (selected ? LVIS_SELECTED : 0) | (focus ? LVIS_FOCUSED : 0);
+        deliver(WM_NOTIFY, static_cast<WParam>(id), reinterpret_cast<LParam>(&notify));
+    }
+    // A plain click on an item: it alone is selected and focused.
+    void clickItem(int id, int index) {
+        FakeListView& view = listViews[id];
+        for (std::size_t i = 0; i < view.selected.size(); ++i) view.selected[i] = false;
+        selectListViewItem(id, index, true, true);
+    }
+    // Ctrl+click: the item toggles and takes the focus; others stay.
+    void ctrlClickItem(int id, int index) {
+        bool now = isListViewItemSelected(id, index);
+        selectListViewItem(id, index, !now, true);
+    }
+    void postMessage(MessageId msg, WParam wParam, LParam lParam) override {
+        std::lock_guard<std::mutex> guard(postedLock);
+        posted.push_back({msg, wParam, lParam});
+        ++postCount;
+    }
+    // Messages posted so far (from any thread).
+    int posts() {
+        std::lock_guard<std::mutex> guard(postedLock);
+        return postCount;
+    }
+    void setBusyCursor(bool busy) override { busyCursor = busy; }
 
     LResult deliver(MessageId msg, WParam wParam = 0, LParam lParam = 0) {
         return procedure(this, msg, wParam, lParam);
     }
+    // Delivers the posted messages (the modal loop's turn); dropped once the dialog ended.
+    int pumpPosted() {
+        int count = 0;
+        for (;;) {
+            PostedMessage m;
+            {
+                std::lock_guard<std::mutex> guard(postedLock);
+                if (posted.empty()) return count;
+                m = posted.front();
+                posted.pop_front();
+            }
+            if (ended) continue;
+            deliver(m.msg, m.wParam, m.lParam);
+            ++count;
+        }
+    }
+    FakeControlHost& control(int id) { return *static_cast<FakeControlHost*>(item(id)); }
+    const FakeListView& listView(int id) { return listViews[id]; }
 
     WindowProcedure procedure = &Dialog::dialogProcedure;
     Dialog* dialogObject = nullptr;
@@ -246,6 +357,14 @@ public:
     bool visible = false;
     bool ended = false;
     std::intptr_t endResult = -1;
+    std::map<int, std::unique_ptr<FakeControlHost>> controls;
+    std::map<int, FakeListView> listViews;
+    std::vector<MessageBoxCall> messageBoxes;
+    int messageBoxAnswer = IDOK;
+    std::mutex postedLock;
+    std::deque<PostedMessage> posted;
+    int postCount = 0;
+    bool busyCursor = false;
 };
 
 class FakeWindowSystem : public WindowSystem {
@@ -272,8 +391,16 @@ public:
         dialogTemplates.push_back(templateId);
         dialogOwners.push_back(owner);
         FakeDialogHost host;
+        host.messageBoxAnswer = messageBoxAnswer;
         host.deliver(WM_INITDIALOG);
-        if (dialogScript) dialogScript(host);
+        auto script = templateScripts.find(templateId);
+        if (script != templateScripts.end()) {
+            script->second(host);
+        } else if (dialogScript) {
+            dialogScript(host);
+        }
+        dialogTexts[templateId] = host.texts;
+        dialogMessageBoxes[templateId] = host.messageBoxes;
         lastDialogEnded = host.ended;
         lastDialogTexts = host.texts;
         lastDialogFocus = host.focus;
@@ -309,6 +436,12 @@ public:
     bool dpmsSupported = false;
     std::vector<bool> powerCalls;
     std::function<void(FakeDialogHost&)> dialogScript;
+    // Scripts of particular templates (a nested dialog has its own); they
+    // take precedence over dialogScript.
+    std::map<std::uint16_t, std::function<void(FakeDialogHost&)>> templateScripts;
+    // Per template, the texts and message boxes of its last run.
+    std::map<std::uint16_t, std::map<int, std::string>> dialogTexts;
+    std::map<std::uint16_t, std::vector<MessageBoxCall>> dialogMessageBoxes;
     std::vector<std::uint16_t> dialogTemplates;
     std::vector<ControlHost*> dialogOwners;
     bool lastDialogEnded = false;

@@ -29,6 +29,7 @@
 #include "ui/qt/QtMessageSink.h"
 #include "ui/qt/QtWindowSystem.h"
 #include "ui/shell/Application.h"
+#include "ui/dialogs/FileDialogCommands.h"
 #include "ui/window/MainWindow.h"
 
 using namespace brellin;
@@ -44,6 +45,19 @@ public:
         std::fflush(stderr);
         QtMessageSink::showMessageBox(text, caption);
     }
+};
+
+// The main window with the commands that run its dialogs, which live as long
+// as the window does.
+class PlayerWindow : public MainWindow {
+public:
+    explicit PlayerWindow(WindowSystem& system) : MainWindow(system), fileDialogs(system, playList) {
+        dialogs = &fileDialogs;
+        updateMenuState();
+    }
+
+private:
+    FileDialogCommands fileDialogs;
 };
 
 // Qt starts only when the program is the first instance: a second start
@@ -64,7 +78,7 @@ public:
 
     std::unique_ptr<MainWindow> createMainWindow() override {
         // The engine opens the device BRELLIN_AUDIO_DEVICE names.
-        return std::make_unique<MainWindow>(windowSystem());
+        return std::make_unique<PlayerWindow>(windowSystem());
     }
 
     bool pumpMessage() override {

@@ -207,6 +207,25 @@ public:
     virtual void showWindow() = 0;
     // MessageBoxA owned by the dialog.
     virtual int messageBox(const char* text, const char* caption, std::uint32_t flags) = 0;
+
+    // List views (ListView.h): rows of text, each with an icon of the
+    // dialog's image list (ListViewIcon), one or several selected, one
+    // focused. Every state change of an item, by the user or by these calls,
+    // reaches the dialog as WM_NOTIFY LVN_ITEMCHANGED for that item; a double
+    // click reaches the list view's procedure as WM_LBUTTONDBLCLK. A host
+    // without list views keeps these defaults: an empty list.
+    virtual void clearListView(int /*id*/) {}
+    virtual int addListViewItem(int /*id*/, const char* /*text*/, int /*icon*/) { return -1; }
+    virtual int listViewCount(int /*id*/) const { return 0; }
+    virtual bool isListViewItemSelected(int /*id*/, int /*index*/) const { return false; }
+    // Selects or deselects one item; `focus` also makes it the focused item.
+    virtual void selectListViewItem(int /*id*/, int /*index*/, bool /*selected*/, bool /*focus*/) {}
+    // PostMessageA to the dialog: safe from any thread; delivered later on
+    // the user-interface thread through the dialog procedure; dropped once
+    // the dialog has ended. The default delivers nothing.
+    virtual void postMessage(MessageId /*msg*/, WParam /*wParam*/, LParam /*lParam*/) {}
+    // The wait cursor over the program while `busy` (SetCursor IDC_WAIT / IDC_ARROW).
+    virtual void setBusyCursor(bool /*busy*/) {}
 };
 
 // The platform: creates windows and runs dialogs and the message loop.

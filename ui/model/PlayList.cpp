@@ -279,9 +279,12 @@ bool PlayList::playListFileExists(const char* path) {
     std::string name = slash == std::string::npos ? text : text.substr(slash + 1);
     if (name.empty()) return false;
     DirectoryListing listing;
-    listing.scan(folder.c_str(), name.c_str());
+    // The name is compared literally: as a pattern, "a*.brl" or "?.brl" would
+    // find other files, and case-folding would find "LIST.brl" for "list.brl".
+    listing.scan(folder.c_str(), "*");
     for (std::uint32_t i = 0; i < listing.count(); ++i) {
-        if (!listing.entry(i)->isFolder()) return true;
+        const DirectoryEntry* entry = listing.entry(i);
+        if (!entry->isFolder() && name == entry->name) return true;
     }
     return false;
 }

@@ -126,7 +126,8 @@ public:
     bool writePlayList(const char* path);
     // writePlayList, then playListPath = path and addRecent(path).
     bool savePlayList(const char* path);
-    // Whether a file (not a folder) of that name exists, by listing its folder.
+    // Whether a file (not a folder) of exactly that name exists, by listing
+    // its folder (the name is not a pattern).
     static bool playListFileExists(const char* path);
 
     PlayMode mode() const { return static_cast<PlayMode>(settings.PlayMode & 3); }

@@ -17,8 +17,10 @@
 #include <QRadioButton>
 #include <QSlider>
 #include <QStyle>
+#include <QTimer>
 #include <cmath>
 
+#include "ui/framework/ListView.h"
 #include "ui/qt/QtWindowHost.h"
 #include "ui/qt/VirtualKeys.h"
 
@@ -74,8 +76,16 @@ void QtControlHost::setWindowProcedure(WindowProcedure newProcedure) {
     bool filtered = procedure != &QtControlHost::ownProcedure;
     procedure = newProcedure ? newProcedure : &QtControlHost::ownProcedure;
     bool filter = procedure != &QtControlHost::ownProcedure;
-    if (filter && !filtered) view->installEventFilter(this);
-    if (!filter && filtered) view->removeEventFilter(this);
+    // A list's mouse events arrive at its viewport, not at the list itself.
+    auto* area = qobject_cast<QAbstractScrollArea*>(view);
+    if (filter && !filtered) {
+        view->installEventFilter(this);
+        if (area) area->viewport()->installEventFilter(this);
+    }
+    if (!filter && filtered) {
+        view->removeEventFilter(this);
+        if (area) area->viewport()->removeEventFilter(this);
+    }
 }
 
 LResult QtControlHost::ownProcedure(ControlHost* handle, MessageId, WParam, LParam) {
@@ -88,18 +98,34 @@ LResult QtControlHost::defaultProcedure(MessageId msg, WParam wParam, LParam lPa
 }
 
 bool QtControlHost::eventFilter(QObject* watched, QEvent* event) {
-    if (watched != view) return false;
+    auto* area = qobject_cast<QAbstractScrollArea*>(view);
+    if (watched != view && !(area && watched == area->viewport())) return false;
+    if (event->type() == QEvent::KeyPress) {
+        // The dialog manager sees Enter, Esc and Tab before any control.
+        switch (static_cast<QKeyEvent*>(event)->key()) {
+            case Qt::Key_Return:
+            case Qt::Key_Enter: dialog.enterPressed(); return true;
+            case Qt::Key_Escape: dialog.escapePressed(); return true;
+            case Qt::Key_Tab:
+            case Qt::Key_Backtab: return false;
+            default: break;
+        }
+    }
     MessageId msg = 0;
     WParam wParam = 0;
     LParam lParam = 0;
     switch (event->type()) {
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
         case QEvent::MouseMove: {
             auto* mouse = static_cast<QMouseEvent*>(event);
             bool press = event->type() == QEvent::MouseButtonPress;
             if (event->type() == QEvent::MouseMove) {
                 msg = WM_MOUSEMOVE;
+            } else if (event->type() == QEvent::MouseButtonDblClick) {
+                if (mouse->button() != Qt::LeftButton) return false;
+                msg = WM_LBUTTONDBLCLK;
             } else if (mouse->button() == Qt::LeftButton) {
                 msg = press ? WM_LBUTTONDOWN : WM_LBUTTONUP;
             } else if (mouse->button() == Qt::RightButton) {
@@ -170,6 +196,7 @@ QtDialogHost::QtDialogHost(const DialogTemplate& layout, QWidget* owner, WindowP
 }
 
 QtDialogHost::~QtDialogHost() {
+    setBusyCursor(false);
     controls.clear();
     view.reset();
 }
@@ -239,6 +266,11 @@ void QtDialogHost::build(const DialogTemplate& layout) {
             case ControlClass::ListView: {
                 auto* list = new QListWidget(view.get());
                 if (entry.style & LIST_MULTIPLE_SELECTION) list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+                if (entry.controlClass == ControlClass::ListView) {
+                    const int side = QFontMetrics(view->font()).height();
+                    list->setIconSize(QSize(side, side));
+                    list->setUniformItemSizes(true);
+                }
                 widget = list;
                 break;
             }
@@ -275,6 +307,11 @@ void QtDialogHost::build(const DialogTemplate& layout) {
             QObject::connect(line, &QLineEdit::textEdited, view.get(), [command] { command(EN_CHANGE); });
         } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
             QObject::connect(combo, &QComboBox::activated, view.get(), [command] { command(LBN_SELCHANGE); });
+        } else if (auto* list = qobject_cast<QListWidget*>(widget); list && entry.controlClass == ControlClass::ListView) {
+            QtControlHost* control = host.get();
+            auto changed = [this, id, control] { notifyItemChanged(id, control); };
+            QObject::connect(list, &QListWidget::currentRowChanged, view.get(), changed);
+            QObject::connect(list, &QListWidget::itemSelectionChanged, view.get(), changed);
         } else if (auto* list = qobject_cast<QListWidget*>(widget)) {
             QObject::connect(list, &QListWidget::currentRowChanged, view.get(), [command] { command(LBN_SELCHANGE); });
             QObject::connect(list, &QListWidget::itemDoubleClicked, view.get(), [command] { command(LBN_DBLCLK); });
@@ -479,6 +516,84 @@ void QtDialogHost::showWindow() { view->show(); }
 
 int QtDialogHost::messageBox(const char* text, const char* caption, std::uint32_t flags) {
     return showQtMessageBox(view.get(), text, caption, flags);
+}
+
+// ---- list views ----
+
+void QtDialogHost::notifyItemChanged(int id, QtControlHost* control) {
+    auto* list = qobject_cast<QListWidget*>(control->widget());
+    if (!list || list->currentRow() < 0) return;
+    ListViewNotify notify;
+    notify.header.from = static_cast<ControlHost*>(control);
+    notify.header.id = static_cast<std::uintptr_t>(id);
+    notify.header.code = LVN_ITEMCHANGED;
+    notify.item = list->currentRow();
+    notify.newState = LVIS_FOCUSED | (list->currentItem()->isSelected() ? LVIS_SELECTED : 0);
+    deliver(WM_NOTIFY, static_cast<WParam>(id), reinterpret_cast<LParam>(&notify));
+}
+
+namespace {
+
+QListWidget* listOf(QtControlHost* entry) { return entry ? qobject_cast<QListWidget*>(entry->widget()) : nullptr; }
+
+}  // namespace
+
+void QtDialogHost::clearListView(int id) {
+    if (QListWidget* list = listOf(find(id))) {
+        QSignalBlocker quiet(list);  // emptying is no item change
+        list->clear();
+    }
+}
+
+int QtDialogHost::addListViewItem(int id, const char* text, int icon) {
+    QListWidget* list = listOf(find(id));
+    if (!list) return -1;
+    static constexpr QStyle::StandardPixmap icons[] = {QStyle::SP_FileIcon, QStyle::SP_DirIcon,
+                                                        QStyle::SP_FileDialogToParent};
+    QSignalBlocker quiet(list);
+    auto* row = new QListWidgetItem(QString::fromUtf8(text ? text : ""), list);
+    if (icon >= 0 && icon < 3) row->setIcon(list->style()->standardIcon(icons[icon]));
+    // A new list has no focused item until the user picks one.
+    list->setCurrentItem(nullptr, QItemSelectionModel::NoUpdate);
+    return list->count() - 1;
+}
+
+int QtDialogHost::listViewCount(int id) const {
+    QListWidget* list = listOf(find(id));
+    return list ? list->count() : 0;
+}
+
+bool QtDialogHost::isListViewItemSelected(int id, int index) const {
+    QListWidget* list = listOf(find(id));
+    QListWidgetItem* row = list ? list->item(index) : nullptr;
+    return row && row->isSelected();
+}
+
+void QtDialogHost::selectListViewItem(int id, int index, bool selected, bool focus) {
+    QListWidget* list = listOf(find(id));
+    QListWidgetItem* row = list ? list->item(index) : nullptr;
+    if (!row) return;
+    if (focus) list->setCurrentItem(row, QItemSelectionModel::NoUpdate);
+    row->setSelected(selected);
+}
+
+void QtDialogHost::postMessage(MessageId msg, WParam wParam, LParam lParam) {
+    QMetaObject::invokeMethod(
+        view.get(),
+        [this, msg, wParam, lParam] {
+            if (!ended) deliver(msg, wParam, lParam);
+        },
+        Qt::QueuedConnection);
+}
+
+void QtDialogHost::setBusyCursor(bool value) {
+    if (value == busy) return;
+    busy = value;
+    if (busy) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    } else {
+        QApplication::restoreOverrideCursor();
+    }
 }
 
 }  // namespace brellin

@@ -102,6 +102,17 @@ public:
     void invalidateAll() override;
     void showWindow() override;
     int messageBox(const char* text, const char* caption, std::uint32_t flags) override;
+    // List views are QListWidgets; every change of the current item or of
+    // the selection is WM_NOTIFY LVN_ITEMCHANGED for the current item.
+    void clearListView(int id) override;
+    int addListViewItem(int id, const char* text, int icon) override;
+    int listViewCount(int id) const override;
+    bool isListViewItemSelected(int id, int index) const override;
+    void selectListViewItem(int id, int index, bool selected, bool focus) override;
+    // Queued to the dialog widget (thread-safe); dropped once the dialog has
+    // ended or its widget is gone.
+    void postMessage(MessageId msg, WParam wParam, LParam lParam) override;
+    void setBusyCursor(bool busy) override;
 
     // Through the dialog's procedure.
     LResult deliver(MessageId msg, WParam wParam, LParam lParam);
@@ -114,6 +125,7 @@ private:
 
     QtControlHost* find(int id) const;
     void build(const DialogTemplate& layout);
+    void notifyItemChanged(int id, QtControlHost* control);
 
     std::unique_ptr<QDialog> view;
     std::vector<std::unique_ptr<QtControlHost>> controls;
@@ -122,6 +134,7 @@ private:
     Dialog* dialog = nullptr;
     std::intptr_t result = 0;
     bool ended = false;
+    bool busy = false;
 };
 
 }  // namespace brellin

@@ -1,0 +1,89 @@
+#include "ui/dialogs/FileDialogTemplates.h"
+
+#include "ui/framework/Messages.h"
+
+namespace brellin {
+
+namespace {
+
+template <std::size_t N>
+constexpr std::int32_t countOf(const ControlTemplate (&)[N]) {
+    return static_cast<std::int32_t>(N);
+}
+
+constexpr std::uint32_t LIST_BOX_STYLE = STYLE_BORDER | STYLE_TABSTOP | LISTVIEW_SMALL_ICONS;
+
+// Template 102: the folder list on top, the name under it, ADD and NEW at the
+// bottom right. Several items selectable, the selection always shown.
+constexpr ControlTemplate openControls[] = {
+    {ControlClass::ListView, IDC_FILE_LIST, "", {7, 7, 186, 128},
+     LIST_BOX_STYLE | LIST_MULTIPLE_SELECTION | LISTVIEW_SHOW_SELECTION_ALWAYS},
+    {ControlClass::Edit, IDC_BROWSER_NAME, "", {7, 140, 186, 12}, STYLE_BORDER | STYLE_TABSTOP | EDIT_AUTOHSCROLL},
+    {ControlClass::DefButton, IDOK, "ADD", {87, 158, 50, 14}, STYLE_TABSTOP},
+    {ControlClass::Button, IDC_BROWSER_NEW, "NEW", {143, 158, 50, 14}, STYLE_TABSTOP},
+};
+
+constexpr DialogTemplate openTemplate{
+    IDD_OPEN_FILE, "Open file (MID/BRL)", {0, 0, 200, 179}, "MS Gothic", 9, openControls, countOf(openControls)};
+
+// Template 112: one item selectable; Ok where the open dialog has NEW.
+constexpr ControlTemplate saveControls[] = {
+    {ControlClass::ListView, IDC_FILE_LIST, "", {7, 7, 186, 128}, LIST_BOX_STYLE},
+    {ControlClass::Edit, IDC_BROWSER_NAME, "", {7, 140, 186, 12}, STYLE_BORDER | STYLE_TABSTOP | EDIT_AUTOHSCROLL},
+    {ControlClass::DefButton, IDOK, "Ok", {143, 158, 50, 14}, STYLE_TABSTOP},
+};
+
+constexpr DialogTemplate saveTemplate{
+    IDD_SAVE_FILE, "Save play list file(*.BRL)", {0, 0, 200, 179}, "MS Gothic", 9, saveControls,
+    countOf(saveControls)};
+
+// Template 113: the buttons in a column at the right of the list, the title
+// line under it.
+constexpr ControlTemplate playListControls[] = {
+    {ControlClass::Button, IDC_PLAYLIST_UP, "Up", {173, 7, 40, 14}, STYLE_TABSTOP},
+    {ControlClass::Button, IDC_PLAYLIST_DOWN, "Down", {173, 25, 40, 14}, STYLE_TABSTOP},
+    {ControlClass::Button, IDC_PLAYLIST_INFO, "Info", {173, 49, 40, 14}, STYLE_TABSTOP},
+    {ControlClass::Button, IDC_PLAYLIST_DEL, "Del", {173, 73, 40, 14}, STYLE_TABSTOP},
+    {ControlClass::Button, IDC_PLAYLIST_CHECK, "Check", {173, 91, 40, 14}, STYLE_TABSTOP},
+    {ControlClass::ListView, IDC_FILE_LIST, "", {7, 7, 160, 146}, LIST_BOX_STYLE | LIST_MULTIPLE_SELECTION},
+    {ControlClass::Edit, IDC_PLAYLIST_TITLE, "", {7, 158, 206, 12},
+     STYLE_BORDER | EDIT_READONLY | EDIT_AUTOHSCROLL},
+};
+
+constexpr DialogTemplate playListDialogTemplate{
+    IDD_PLAYLIST, "Play list", {0, 0, 220, 177}, "MS Gothic", 9, playListControls, countOf(playListControls)};
+
+// Template 115: four labelled read-only fields and the list position at the
+// bottom right; no buttons (the close box and Esc close it).
+constexpr std::uint32_t INFO_FIELD = STYLE_BORDER | EDIT_READONLY | EDIT_AUTOHSCROLL | STYLE_TABSTOP;
+constexpr ControlTemplate informationControls[] = {
+    {ControlClass::Static, IDC_STATIC, "File name", {4, 8, 36, 8}, 0},
+    {ControlClass::Edit, IDC_INFO_FILE_NAME, "", {42, 6, 85, 12}, INFO_FIELD},
+    {ControlClass::Static, IDC_STATIC, "Title", {4, 24, 36, 8}, 0},
+    {ControlClass::Edit, IDC_INFO_TITLE, "", {42, 22, 85, 12}, INFO_FIELD},
+    {ControlClass::Static, IDC_STATIC, "Copyright", {4, 40, 36, 8}, 0},
+    {ControlClass::Edit, IDC_INFO_COPYRIGHT, "", {42, 38, 85, 12}, INFO_FIELD},
+    {ControlClass::Static, IDC_STATIC, "File size", {4, 56, 36, 8}, 0},
+    {ControlClass::Edit, IDC_INFO_SIZE, "", {42, 54, 85, 12}, INFO_FIELD},
+    {ControlClass::StaticRight, IDC_INFO_POSITION, "0/0", {77, 76, 50, 8}, 0},
+};
+
+constexpr DialogTemplate informationTemplate{
+    IDD_FILE_INFORMATION, "File Information", {0, 0, 131, 97}, "MS Gothic", 9, informationControls,
+    countOf(informationControls)};
+
+}  // namespace
+
+const DialogTemplate& openFileTemplate() { return openTemplate; }
+const DialogTemplate& saveFileTemplate() { return saveTemplate; }
+const DialogTemplate& playListTemplate() { return playListDialogTemplate; }
+const DialogTemplate& fileInformationTemplate() { return informationTemplate; }
+
+void registerFileDialogTemplates() {
+    registerDialogTemplate(openTemplate);
+    registerDialogTemplate(saveTemplate);
+    registerDialogTemplate(playListDialogTemplate);
+    registerDialogTemplate(informationTemplate);
+}
+
+}  // namespace brellin
