@@ -335,7 +335,9 @@ bool FileAssociations::runTool(const char* tool, const std::string& folder) {
     if (program.empty()) return true;  // not installed: the desktop reads the files itself
     posix_spawn_file_actions_t actions;
     if (posix_spawn_file_actions_init(&actions) != 0) return fail(tool);
+    // Their chatter (notes about search paths) means nothing to the user.
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     std::string argument0 = program, argument1 = folder;
     char* arguments[] = {argument0.data(), argument1.data(), nullptr};
     pid_t child = 0;
