@@ -113,9 +113,19 @@ LResult PlayModeDialog::onClose() {
             settings.playSettingsChanged = true;
         }
     }
+    releaseTrackBar();
+    return Dialog::onClose();
+}
+
+LResult PlayModeDialog::onDestroy() {
+    releaseTrackBar();
+    return Dialog::onDestroy();
+}
+
+void PlayModeDialog::releaseTrackBar() {
     // The track bar's messages must not reach this dialog once it is gone.
     volumeTrackBar.restore();
-    return Dialog::onClose();
+    volumeTrackBar.attach(nullptr);
 }
 
 }  // namespace brellin

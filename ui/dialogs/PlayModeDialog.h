@@ -33,6 +33,7 @@ public:
     LResult onInitDialog() override;
     LResult onCommand(std::uint16_t code, std::uint16_t id, LParam lParam) override;
     LResult onClose() override;
+    LResult onDestroy() override;
 
     // The skins as listed when the dialog opened.
     ProgramFiles skins;
@@ -50,6 +51,9 @@ private:
     };
 
     void volumeMoved();
+    // Gives the track bar its own handling back and forgets its handle,
+    // which the host deletes when the dialog ends.
+    void releaseTrackBar();
     void storeChoice(int id, std::int32_t& setting, std::int32_t count);
 
     Settings& settings;
