@@ -58,35 +58,35 @@ constexpr ControlTemplate configureControls[] = {
 };
 
 // 103: the same controls in one column for screens under 320 pixels wide,
-// with the short labels. 140 x 150 units.
+// with the short labels. 152 x 150 units.
 constexpr ControlTemplate compactConfigureControls[] = {
     {ControlClass::Static, IDC_STATIC, "Sampling rate", {4, 6, 56, 10}, 0},
-    {ControlClass::ComboBox, IDC_SAMPLE_RATE, "", {62, 4, 74, 12}, TAB_GROUP | STYLE_VSCROLL},
+    {ControlClass::ComboBox, IDC_SAMPLE_RATE, "", {62, 4, 86, 12}, TAB_GROUP | STYLE_VSCROLL},
     {ControlClass::Static, IDC_STATIC, "Bit rate", {4, 20, 56, 10}, 0},
-    {ControlClass::ComboBox, IDC_BIT_RATE, "", {62, 18, 74, 12}, TAB | STYLE_VSCROLL},
+    {ControlClass::ComboBox, IDC_BIT_RATE, "", {62, 18, 86, 12}, TAB | STYLE_VSCROLL},
     {ControlClass::Static, IDC_STATIC, "Channels", {4, 34, 56, 10}, 0},
-    {ControlClass::ComboBox, IDC_CHANNELS, "", {62, 32, 74, 12}, TAB | STYLE_VSCROLL},
+    {ControlClass::ComboBox, IDC_CHANNELS, "", {62, 32, 86, 12}, TAB | STYLE_VSCROLL},
     {ControlClass::Static, IDC_STATIC, "Max sounds", {4, 48, 56, 10}, 0},
-    {ControlClass::ComboBox, IDC_MAX_SOUNDS, "", {62, 46, 74, 12}, TAB | STYLE_VSCROLL},
+    {ControlClass::ComboBox, IDC_MAX_SOUNDS, "", {62, 46, 86, 12}, TAB | STYLE_VSCROLL},
     {ControlClass::Static, IDC_STATIC, "Initial position", {4, 62, 56, 10}, 0},
-    {ControlClass::ComboBox, IDC_INITIAL_POSITION, "", {62, 60, 74, 12}, TAB | STYLE_VSCROLL},
+    {ControlClass::ComboBox, IDC_INITIAL_POSITION, "", {62, 60, 86, 12}, TAB | STYLE_VSCROLL},
     {ControlClass::Static, IDC_STATIC, "Sound font", {4, 76, 56, 10}, 0},
-    {ControlClass::ComboBox, IDC_SOUND_FONT, "", {62, 74, 74, 12}, TAB | STYLE_VSCROLL},
+    {ControlClass::ComboBox, IDC_SOUND_FONT, "", {62, 74, 86, 12}, TAB | STYLE_VSCROLL},
     {ControlClass::Static, IDC_STATIC, "Effect", {4, 91, 56, 10}, 0},
-    {ControlClass::CheckBox, IDC_REVERB, "Reverb", {62, 90, 38, 10}, TAB_GROUP},
-    {ControlClass::CheckBox, IDC_LOW_PASS, "LPF", {102, 90, 34, 10}, TAB},
-    {ControlClass::Static, IDC_STATIC, "ReverbLV. L", {4, 105, 44, 10}, 0},
-    {ControlClass::TrackBar, IDC_REVERB_LEVEL, "", {48, 102, 76, 14}, TAB},
-    {ControlClass::Static, IDC_STATIC, "H", {126, 105, 10, 10}, 0},
+    {ControlClass::CheckBox, IDC_REVERB, "Reverb", {62, 90, 40, 10}, TAB_GROUP},
+    {ControlClass::CheckBox, IDC_LOW_PASS, "LPF", {106, 90, 34, 10}, TAB},
+    {ControlClass::Static, IDC_STATIC, "ReverbLV. L", {4, 105, 46, 10}, 0},
+    {ControlClass::TrackBar, IDC_REVERB_LEVEL, "", {52, 102, 82, 14}, TAB},
+    {ControlClass::Static, IDC_STATIC, "H", {138, 105, 10, 10}, 0},
     {ControlClass::Static, IDC_STATIC, "Set link", {4, 120, 32, 10}, 0},
-    {ControlClass::CheckBox, IDC_LINK_MID, "MID", {36, 119, 25, 10}, TAB_GROUP},
-    {ControlClass::CheckBox, IDC_LINK_MIDI, "MIDI", {61, 119, 27, 10}, TAB},
-    {ControlClass::CheckBox, IDC_LINK_RMI, "RMI", {88, 119, 24, 10}, TAB},
-    {ControlClass::CheckBox, IDC_LINK_BRL, "BRL", {112, 119, 24, 10}, TAB},
+    {ControlClass::CheckBox, IDC_LINK_MID, "MID", {36, 119, 27, 10}, TAB_GROUP},
+    {ControlClass::CheckBox, IDC_LINK_MIDI, "MIDI", {65, 119, 30, 10}, TAB},
+    {ControlClass::CheckBox, IDC_LINK_RMI, "RMI", {97, 119, 25, 10}, TAB},
+    {ControlClass::CheckBox, IDC_LINK_BRL, "BRL", {124, 119, 26, 10}, TAB},
     {ControlClass::Static, IDC_STATIC, "Mode", {4, 135, 22, 10}, 0},
-    {ControlClass::ComboBox, IDC_LINK_MODE, "", {28, 133, 50, 12}, TAB | STYLE_VSCROLL},
-    {ControlClass::Button, IDC_SET_LINKS, "Set", {82, 132, 24, 14}, TAB},
-    {ControlClass::DefButton, IDOK, "OK", {110, 132, 26, 14}, TAB_GROUP},
+    {ControlClass::ComboBox, IDC_LINK_MODE, "", {28, 133, 56, 12}, TAB | STYLE_VSCROLL},
+    {ControlClass::Button, IDC_SET_LINKS, "Set", {90, 132, 26, 14}, TAB},
+    {ControlClass::DefButton, IDOK, "OK", {120, 132, 28, 14}, TAB_GROUP},
 };
 
 // 107: four lists, the volume between "Min." and "Max.", always on top.
@@ -109,7 +109,7 @@ constexpr ControlTemplate playModeControls[] = {
 
 constexpr DialogTemplate configureLayout{
     IDD_CONFIGURE, "Configure", {0, 0, 250, 150}, "MS Gothic", 9, configureControls, countOf(configureControls)};
-constexpr DialogTemplate compactConfigureLayout{IDD_CONFIGURE_SMALL,         "Configure", {0, 0, 140, 150},
+constexpr DialogTemplate compactConfigureLayout{IDD_CONFIGURE_SMALL,         "Configure", {0, 0, 152, 150},
                                                 "MS Gothic",                 9,
                                                 compactConfigureControls,    countOf(compactConfigureControls)};
 constexpr DialogTemplate playModeLayout{
