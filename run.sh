@@ -20,7 +20,8 @@ mkdir -p build
 if [[ ! -f build/CMakeCache.txt ]]; then
   cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >build.configure.log 2>&1 || { cat build.configure.log; exit 1; }
 fi
-cmake --build build -j "$(nproc)"
+# Only what is played: the programs and small.brf (./test.sh builds the tests).
+cmake --build build -j "$(nproc)" --target programs
 
 if [[ ! -x build/brellin-render ]]; then
   echo "Built into build/. The player is not part of this build yet; ./test.sh runs the tests."

@@ -8,11 +8,11 @@ bool MemoryLineReader::readLine(char* buffer, std::uint32_t capacity) {
     std::memset(buffer, 0, capacity);
     std::uint32_t stored = 0;
     for (std::uint32_t count = 0; count < capacity; ++count) {
-        if (position >= end) {
+        if (in.atEnd()) {
             lastError = RESULT_NO_SOUND_FONT;  // here: the end of the input
             return false;
         }
-        std::uint8_t byte = bytes[position++];
+        const std::uint8_t byte = in.u8();
         if (byte == 0x0A) return true;
         if (byte == 0x0D) continue;
         buffer[stored++] = static_cast<char>(byte);

@@ -2,20 +2,21 @@
 // by the same rules as FileObject `readLine`.
 //
 // The fuzz targets and the tests feed the INI and play-list readers through
-// it; the readers themselves are written once for both sources. Reading can
-// never pass the end of the given bytes.
+// it; the readers themselves are written once for both sources. The bytes
+// are read through a ByteReader, so reading can never pass their end.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "common/ByteReader.h"
 #include "common/ResultCode.h"
 
 namespace brellin {
 
 class MemoryLineReader {
 public:
-    MemoryLineReader(const void* data, std::size_t size) : bytes(static_cast<const std::uint8_t*>(data)), end(size) {}
+    MemoryLineReader(const void* data, std::size_t size) : in(data, size) {}
 
     // Zeroes `capacity` bytes of the buffer, then reads at most `capacity`
     // bytes: a line feed ends the line and is not stored, carriage returns are
@@ -28,9 +29,7 @@ public:
     ResultCode lastError = RESULT_OK;
 
 private:
-    const std::uint8_t* bytes;
-    std::size_t end;
-    std::size_t position = 0;
+    ByteReader in;
 };
 
 }  // namespace brellin

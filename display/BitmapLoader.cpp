@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 
+#include "common/ByteReader.h"
 #include "display/Surface.h"
 
 namespace brellin {
@@ -13,36 +14,6 @@ namespace {
 
 constexpr std::uint32_t fileHeaderSize = 14;
 constexpr std::uint32_t infoHeaderSize = 40;  // the part of the information header that is read
-
-// Little-endian fields of a fixed block; reading past its end yields 0 and
-// marks the cursor failed.
-class LittleEndianCursor {
-public:
-    LittleEndianCursor(const std::uint8_t* data, std::uint32_t size) : bytes(data), length(size) {}
-
-    std::uint32_t u16() { return static_cast<std::uint32_t>(take(2)); }
-    std::uint32_t u32() { return static_cast<std::uint32_t>(take(4)); }
-    std::int32_t s32() { return static_cast<std::int32_t>(u32()); }
-    bool failed() const { return broken; }
-
-private:
-    std::uint64_t take(std::uint32_t n) {
-        if (position > length || n > length - position) {
-            broken = true;
-            position = length;
-            return 0;
-        }
-        std::uint64_t value = 0;
-        for (std::uint32_t i = 0; i < n; ++i) value |= std::uint64_t{bytes[position + i]} << (8 * i);
-        position += n;
-        return value;
-    }
-
-    const std::uint8_t* bytes;
-    std::uint32_t length;
-    std::uint32_t position = 0;
-    bool broken = false;
-};
 
 std::uint16_t pixelOf(std::uint32_t red, std::uint32_t green, std::uint32_t blue) {
     return static_cast<std::uint16_t>(((red >> 3) << 10) | ((green >> 3) << 5) | (blue >> 3));
@@ -111,22 +82,22 @@ bool BitmapLoader::draw(Surface& surface, BitmapReader& reader, std::int32_t x, 
 
     std::uint8_t header[fileHeaderSize + infoHeaderSize];
     if (!reader.read(header, sizeof header)) return fail();
-    LittleEndianCursor cursor(header, sizeof header);
-    const std::uint32_t type = cursor.u16();
-    cursor.u32();  // file size, not trusted
-    cursor.u32();  // reserved
-    const std::uint32_t dataOffset = cursor.u32();
-    cursor.u32();  // information header size: the tables follow its first 40 bytes whatever it says
-    const std::int32_t pictureWidth = cursor.s32();
-    const std::int32_t pictureHeight = cursor.s32();
-    cursor.u16();  // planes
-    const std::uint32_t bitsPerPixel = cursor.u16();
-    const std::uint32_t compression = cursor.u32();
-    cursor.u32();  // image size
-    cursor.u32();  // horizontal resolution
-    cursor.u32();  // vertical resolution
-    const std::uint32_t coloursUsed = cursor.u32();
-    cursor.u32();  // important colours
+    ByteReader cursor(header, sizeof header);
+    const std::uint32_t type = cursor.u16le();
+    cursor.u32le();  // file size, not trusted
+    cursor.u32le();  // reserved
+    const std::uint32_t dataOffset = cursor.u32le();
+    cursor.u32le();  // information header size: the tables follow its first 40 bytes whatever it says
+    const std::int32_t pictureWidth = cursor.s32le();
+    const std::int32_t pictureHeight = cursor.s32le();
+    cursor.u16le();  // planes
+    const std::uint32_t bitsPerPixel = cursor.u16le();
+    const std::uint32_t compression = cursor.u32le();
+    cursor.u32le();  // image size
+    cursor.u32le();  // horizontal resolution
+    cursor.u32le();  // vertical resolution
+    const std::uint32_t coloursUsed = cursor.u32le();
+    cursor.u32le();  // important colours
     if (cursor.failed() || type != 0x4D42u) return fail();  // "BM"
 
     const bool accepted = (compression == 0 && (bitsPerPixel == 1 || bitsPerPixel == 2 || bitsPerPixel == 4 ||
@@ -148,8 +119,8 @@ bool BitmapLoader::draw(Surface& surface, BitmapReader& reader, std::int32_t x, 
     if (compression == 3) {
         std::uint8_t maskBytes[12];
         if (!reader.read(maskBytes, sizeof maskBytes)) return fail();
-        LittleEndianCursor masks(maskBytes, sizeof maskBytes);
-        const std::uint32_t redMask = masks.u32(), greenMask = masks.u32(), blueMask = masks.u32();
+        ByteReader masks(maskBytes, sizeof maskBytes);
+        const std::uint32_t redMask = masks.u32le(), greenMask = masks.u32le(), blueMask = masks.u32le();
         if (bitsPerPixel == 16) {
             red = Channel::forSixteen(redMask);
             green = Channel::forSixteen(greenMask);
@@ -211,6 +182,8 @@ bool BitmapLoader::draw(Surface& surface, BitmapReader& reader, std::int32_t x, 
         for (std::int64_t r = rows - 1; r >= 0; --r) {
             if (!reader.read(row.get(), static_cast<std::uint32_t>(rowLength))) return fail();
             std::uint16_t* target = surface.pixels() + (originY + r) * surface.width() + originX;
+            std::uint16_t* const rowEnd = target + columns;
+            const ByteReader pixels(bytes, static_cast<std::size_t>(rowLength));
             switch (bitsPerPixel) {
                 case 1:
                     for (std::uint64_t c = first; c < last; ++c)
@@ -228,9 +201,9 @@ bool BitmapLoader::draw(Surface& surface, BitmapReader& reader, std::int32_t x, 
                     for (std::uint64_t c = first; c < last; ++c) *target++ = palette[bytes[c]];
                     break;
                 case 16:
-                    for (std::uint64_t c = first; c < last; ++c) {
-                        const std::uint32_t v = bytes[2 * c] | (std::uint32_t{bytes[2 * c + 1]} << 8);
-                        *target++ = pixelOf(red.stretched(v), green.stretched(v), blue.stretched(v));
+                    for (ByteReader words = pixels.at(2 * first); target < rowEnd; ++target) {
+                        const std::uint32_t v = words.u16le();
+                        *target = pixelOf(red.stretched(v), green.stretched(v), blue.stretched(v));
                     }
                     break;
                 case 24:
@@ -238,11 +211,9 @@ bool BitmapLoader::draw(Surface& surface, BitmapReader& reader, std::int32_t x, 
                         *target++ = pixelOf(bytes[3 * c + 2], bytes[3 * c + 1], bytes[3 * c]);
                     break;
                 case 32:
-                    for (std::uint64_t c = first; c < last; ++c) {
-                        const std::uint32_t v = bytes[4 * c] | (std::uint32_t{bytes[4 * c + 1]} << 8) |
-                                                (std::uint32_t{bytes[4 * c + 2]} << 16) |
-                                                (std::uint32_t{bytes[4 * c + 3]} << 24);
-                        *target++ = pixelOf(red.direct(v), green.direct(v), blue.direct(v));
+                    for (ByteReader words = pixels.at(4 * first); target < rowEnd; ++target) {
+                        const std::uint32_t v = words.u32le();
+                        *target = pixelOf(red.direct(v), green.direct(v), blue.direct(v));
                     }
                     break;
             }

@@ -31,6 +31,9 @@ void Engine::shutdown() {
     output.close();
     synthesizer.destroyVoices();
     sequencer.reset();
+    // Stopping is not the end of a song: the notice it raised is dropped, so
+    // the window's timer does not step to the next entry after a restart.
+    songEnded.clear();
 }
 
 ResultCode Engine::startEngine() {
@@ -75,7 +78,8 @@ ResultCode Engine::startEngine() {
     sequencer->volume = volume;
     synthesizer.setUserVolume(volume);
 
-    sequencer->songEndListener = listeners.songEnd;
+    songEnded.wake.store(listeners.songEnd);
+    sequencer->songEndListener = &songEnded;
     sequencer->noteOnListener = listeners.noteOn;
     sequencer->textEventListener = listeners.textEvent;
     failedStage = EngineStage::None;

@@ -11,6 +11,11 @@
 //
 // Everything here runs on the user-interface thread. Destruction closes the
 // output, destroys the voices and deletes the Sequencer in that order.
+//
+// Every Sequencer reports the end of a song to `songEnded`, which the window's
+// timer takes. `shutdown` and `startEngine` stop a playing Sequencer first,
+// which raises that notice too; they clear it again before they return, so a
+// restart while a song plays never reads as the end of the song.
 #pragma once
 
 #include <memory>
@@ -18,6 +23,7 @@
 
 #include "common/ResultCode.h"
 #include "engine/Messages.h"
+#include "engine/SongEndNotice.h"
 #include "output/SoundOutput.h"
 #include "player/Sequencer.h"
 #include "settings/Settings.h"
@@ -27,6 +33,8 @@ namespace brellin {
 
 // The listeners the player gives every new Sequencer (any may be null).
 struct EngineListeners {
+    // Told after `songEnded` is raised (to wake the window); the notice
+    // itself is kept in `songEnded`.
     SongEndListener* songEnd = nullptr;
     NoteOnListener* noteOn = nullptr;
     TextEventListener* textEvent = nullptr;
@@ -68,7 +76,8 @@ public:
     // The text for a start that failed even with the fallback.
     static const char* failureText(ResultCode code);
 
-    // Tears the engine down: output, voices, Sequencer.
+    // Tears the engine down: output, voices, Sequencer. A playing Sequencer
+    // is stopped first; the song-end notice that raises is cleared.
     void shutdown();
 
     // The folder searched for the sound font; the program's data folder
@@ -81,6 +90,8 @@ public:
     Synthesizer synthesizer;
     std::unique_ptr<Sequencer> sequencer;
     EngineListeners listeners;
+    // The end-of-song notice of every Sequencer this engine builds.
+    SongEndNotice songEnded;
     // What the Sequencer plays through: the Synthesizer itself unless a
     // relay in front of it is given (an offline renderer that times resets).
     SynthesizerInterface* sequencerTarget = nullptr;

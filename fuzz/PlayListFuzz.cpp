@@ -35,21 +35,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     list.openPlayListText("/lists/fuzz.brl", data, size);
     list.openPlayListText("/lists/again.brl", data, size / 2);
     std::set<std::string> seen;
-    for (std::uint32_t i = 0; i < list.entries.count(); ++i) {
-        const char* text = list.entries.at(i)->text();
-        check(brellin::PlayList::isMidiFileName(text));
-        check(std::strlen(text) <= brellin::MAX_PATH_LENGTH);
-        check(seen.insert(text).second);
+    {
+        auto entries = list.lockEntries();
+        for (std::uint32_t i = 0; i < entries->count(); ++i) {
+            const char* text = entries->at(i)->text();
+            check(brellin::PlayList::isMidiFileName(text));
+            check(std::strlen(text) <= brellin::MAX_PATH_LENGTH);
+            check(seen.insert(text).second);
+        }
     }
     check(list.currentIndex >= 0);
-    if (list.entries.count() > 0) check(static_cast<std::uint32_t>(list.currentIndex) < list.entries.count());
+    if (list.entryCount() > 0) check(static_cast<std::uint32_t>(list.currentIndex) < list.entryCount());
     // Stepping through every mode never leaves the list.
     for (std::int32_t mode = 0; mode < 4; ++mode) {
         list.setMode(static_cast<brellin::PlayMode>(mode));
         list.advanceAfterSong();
         list.next();
         list.previous();
-        if (list.entries.count() > 0) check(static_cast<std::uint32_t>(list.currentIndex) < list.entries.count());
+        if (list.entryCount() > 0) check(static_cast<std::uint32_t>(list.currentIndex) < list.entryCount());
     }
     check(std::strlen(list.currentFile) <= brellin::MAX_PATH_LENGTH);
     return 0;

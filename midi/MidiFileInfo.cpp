@@ -1,8 +1,8 @@
 #include "midi/MidiFileInfo.h"
 
-#include <cstring>
 #include <new>
 
+#include "common/ByteReader.h"
 #include "common/FileObject.h"
 #include "midi/SongClock.h"
 
@@ -11,15 +11,6 @@ namespace brellin {
 namespace {
 
 constexpr std::uint64_t maxPlayingTime = 0xFFFFFFFCu;
-
-bool startsWith(const std::uint8_t* bytes, std::uint32_t size, std::uint64_t at, const char* id) {
-    return at + 4 <= size && std::memcmp(bytes + at, id, 4) == 0;
-}
-
-std::uint32_t littleEndian32(const MidiImage& file, std::uint64_t at) {
-    return static_cast<std::uint32_t>(file.at(at)) | static_cast<std::uint32_t>(file.at(at + 1)) << 8 |
-           static_cast<std::uint32_t>(file.at(at + 2)) << 16 | static_cast<std::uint32_t>(file.at(at + 3)) << 24;
-}
 
 // Measures without sending: acts only on Set Tempo and on the end of tracks.
 struct ScanPlayer {
@@ -99,33 +90,35 @@ void scanMidiBytes(const std::uint8_t* bytes, std::uint32_t size, MidiFileInfo& 
     info.copyright = "";
     info.copyrightLength = 0;
     info.complete = true;
-    MidiImage file{bytes, size};
+    const ByteReader file(bytes, size);
 
     // The first track chunk: the header chunk and any other chunk are
     // stepped over by their lengths. A RIFF file's song is taken to begin at
     // offset 20, right after "RIFF", its length, "RMID", "data" and the data
     // length, without walking its chunks.
-    bool riff = startsWith(bytes, size, 0, "RIFF");
-    std::uint64_t songStart = riff ? 20 : 0;
-    std::uint64_t pos = songStart;
-    while (pos < size) {
-        if (startsWith(bytes, size, pos, "MTrk")) break;
-        pos += 8 + static_cast<std::uint64_t>(file.be32(pos + 4));
+    const bool riff = file.startsWith("RIFF");
+    const std::uint32_t songStart = riff ? 20 : 0;
+    ByteReader in = file.at(songStart);
+    while (!in.atEnd() && !in.startsWith("MTrk")) {
+        in.skip(4);
+        in.skip(in.u32be());
     }
-    pos += 8;
-    if (pos >= size) return;
+    // The first event needs a byte after the track header.
+    if (!in.skip(8) || in.atEnd()) return;
 
     // Title and copyright from the meta events at the start of the first
     // track; the first of each wins, the first other event ends the search.
     bool haveTitle = false, haveCopyright = false;
-    while ((!haveTitle || !haveCopyright) && pos < size) {
-        pos = file.readVarLen(static_cast<std::uint32_t>(pos)).position;
-        if (file.at(pos) != 0xFF) break;
-        std::uint8_t type = file.at(pos + 1);
-        VarLen length = file.readVarLen(static_cast<std::uint32_t>(pos + 2));
-        std::uint64_t start = length.position < size ? length.position : size;
-        std::uint32_t taken = static_cast<std::uint32_t>(length.value < size - start ? length.value : size - start);
-        const char* text = reinterpret_cast<const char*>(bytes + start);
+    while ((!haveTitle || !haveCopyright) && !in.atEnd()) {
+        in.varLen();  // delta-time
+        if (in.peek() != 0xFF) break;
+        in.skip(1);
+        const std::uint8_t type = in.u8();
+        const std::uint32_t length = in.varLen();
+        // A text whose length runs past the file ends at its last byte.
+        const std::uint32_t taken = static_cast<std::uint32_t>(length < in.remaining() ? length : in.remaining());
+        const char* text = reinterpret_cast<const char*>(in.current());
+        in.skip(taken);
         if (type == 0x02 && !haveCopyright) {
             info.copyright = text;
             info.copyrightLength = taken;
@@ -135,7 +128,6 @@ void scanMidiBytes(const std::uint8_t* bytes, std::uint32_t size, MidiFileInfo& 
             info.titleLength = taken;
             haveTitle = true;
         }
-        pos = start + taken;
     }
 
     // The song the playback reader would take: for RIFF, the "data" chunk
@@ -144,8 +136,10 @@ void scanMidiBytes(const std::uint8_t* bytes, std::uint32_t size, MidiFileInfo& 
     std::uint32_t songSize = size;
     if (riff) {
         songSize = size > 20 ? size - 20 : 0;
-        if (startsWith(bytes, size, 12, "data")) {
-            std::uint32_t dataLength = littleEndian32(file, 16);
+        ByteReader first = file.at(12);
+        if (first.startsWith("data")) {
+            first.skip(4);
+            const std::uint32_t dataLength = first.u32le();
             if (dataLength < songSize) songSize = dataLength;
         }
     }

@@ -3,7 +3,9 @@
 #include <cstring>
 #include <new>
 
+#include "common/ByteReader.h"
 #include "common/FileObject.h"
+#include "common/RiffWalker.h"
 
 namespace brellin {
 
@@ -12,35 +14,70 @@ namespace {
 // The smallest song the reader takes: a header chunk up to its division word.
 constexpr std::uint32_t minimumSongSize = 14;
 
-std::uint32_t littleEndian32(const std::uint8_t* bytes) {
-    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
-}
+// A position in the song read through a ByteReader. A walk that runs into
+// the end keeps counting the guard bytes it takes (`beyond`), so positions
+// past the end come out as the image's guard bytes would give them.
+struct SongCursor {
+    ByteReader in;
+    std::uint64_t beyond = 0;
+
+    SongCursor(const MidiImage& image, std::uint64_t position) : in(image.bytes, image.size) {
+        const std::uint64_t inside = position < image.size ? position : image.size;
+        in.seek(static_cast<std::size_t>(inside));
+        beyond = position - inside;
+    }
+    std::uint64_t position() const noexcept { return in.position() + beyond; }
+    // The next byte, or the guard byte (counted) past the end.
+    std::uint8_t next() noexcept {
+        if (in.atEnd()) {
+            ++beyond;
+            return MidiImage::guardByte;
+        }
+        return in.u8();
+    }
+    // A variable-length quantity of the track grammar: at most four bytes;
+    // where the song ends, one guard byte (0xF7) ends the quantity.
+    std::uint32_t quantity() noexcept {
+        std::uint32_t value = 0;
+        for (int count = 0; count < 4; ++count) {
+            const bool last = in.atEnd();
+            const std::uint8_t b = next();
+            value = value << 7 | (b & 0x7Fu);
+            if (!(b & 0x80) || last) return value;
+        }
+        // Four bytes in a row with bit 7 set: an overlong quantity.
+        return 0xFFFFFFFFu;
+    }
+    // Takes up to `length` body bytes; a body ends at the last byte of the song.
+    void body(std::uint32_t length, MidiEvent& out) noexcept {
+        const std::size_t taken = length < in.remaining() ? length : in.remaining();
+        out.data = in.current();
+        out.length = static_cast<std::uint32_t>(taken);
+        in.skip(taken);
+    }
+};
 
 }  // namespace
 
 // ---- MidiImage: the grammar --------------------------------------------------
 
 std::uint32_t MidiImage::be32(std::uint64_t position) const noexcept {
-    return static_cast<std::uint32_t>(at(position)) << 24 | static_cast<std::uint32_t>(at(position + 1)) << 16 |
-           static_cast<std::uint32_t>(at(position + 2)) << 8 | at(position + 3);
+    SongCursor cursor(*this, position);
+    std::uint32_t value = 0;
+    for (int i = 0; i < 4; ++i) value = value << 8 | cursor.next();
+    return value;
 }
 
 std::uint16_t MidiImage::be16(std::uint64_t position) const noexcept {
-    return static_cast<std::uint16_t>(at(position) << 8 | at(position + 1));
+    SongCursor cursor(*this, position);
+    const std::uint32_t high = cursor.next();
+    return static_cast<std::uint16_t>(high << 8 | cursor.next());
 }
 
 VarLen MidiImage::readVarLen(std::uint32_t position) const noexcept {
-    std::uint32_t value = 0;
-    std::uint64_t p = position;
-    for (int count = 0; count < 4; ++count) {
-        std::uint8_t b = at(p);
-        value = value << 7 | (b & 0x7F);
-        if (!(b & 0x80) || p >= size) return VarLen{value, static_cast<std::uint32_t>(p + 1)};
-        ++p;
-    }
-    // Four bytes in a row with bit 7 set: an overlong quantity.
-    return VarLen{0xFFFFFFFFu, static_cast<std::uint32_t>(p)};
+    SongCursor cursor(*this, position);
+    const std::uint32_t value = cursor.quantity();
+    return VarLen{value, static_cast<std::uint32_t>(cursor.position())};
 }
 
 bool MidiImage::buildTracks(TrackState* tracks, std::uint32_t trackCount) const noexcept {
@@ -48,9 +85,9 @@ bool MidiImage::buildTracks(TrackState* tracks, std::uint32_t trackCount) const 
     std::uint64_t offset = 8 + static_cast<std::uint64_t>(be32(4));
     for (std::uint32_t i = 0; i < trackCount; ++i) {
         if (offset >= size) return false;
-        if (at(offset) != 'M' || at(offset + 1) != 'T' || at(offset + 2) != 'r' || at(offset + 3) != 'k') return false;
+        if (!ByteReader(bytes, size).at(static_cast<std::size_t>(offset)).startsWith("MTrk")) return false;
         TrackState& track = tracks[i];
-        // The header is inside the image, so these fit 32 bits.
+        // The header starts inside the image, so these fit 32 bits.
         track.start = static_cast<std::uint32_t>(offset + 8 < size ? offset + 8 : size);
         track.position = track.start;
         track.length = be32(offset + 4);
@@ -71,37 +108,28 @@ void MidiImage::rewindTrack(TrackState& track, std::int16_t index) const noexcep
 
 MidiEvent MidiImage::readEvent(TrackState& track) const noexcept {
     MidiEvent event;
-    std::uint64_t position = track.position;
+    SongCursor cursor(*this, track.position);
+    ByteReader& in = cursor.in;
     // A status byte in the last byte of the image (or a cursor already past
     // it) ends the track without being interpreted.
-    if (position + 1 >= size) {
+    if (in.remaining() < 2) {
         event.kind = MidiEventKind::TrackEnd;
         return event;
     }
-    std::uint8_t b = bytes[position++];
-    std::uint8_t status = b;
-    if (b < 0x80) {
+    std::uint8_t status = in.peek();
+    if (status < 0x80) {
         status = static_cast<std::uint8_t>(track.runningStatus);
-        --position;
-    } else if (b < 0xF0) {
-        track.runningStatus = b;
+    } else {
+        in.skip(1);
+        if (status < 0xF0) track.runningStatus = status;
     }
     event.status = status;
-
-    // Whatever a length says, a body ends at the last byte of the image.
-    auto cutBody = [this](std::uint64_t start, std::uint32_t length, MidiEvent& out) {
-        std::uint64_t available = start < size ? size - start : 0;
-        std::uint32_t taken = length < available ? length : static_cast<std::uint32_t>(available);
-        out.data = bytes + (start < size ? start : size);
-        out.length = taken;
-        return start + taken;
-    };
 
     switch (status & 0xF0) {
     case 0x80: case 0x90: case 0xA0: case 0xB0: case 0xE0:
     case 0xC0: case 0xD0: {
         std::uint8_t dataCount = ((status & 0xF0) == 0xC0 || (status & 0xF0) == 0xD0) ? 1 : 2;
-        if (position + dataCount > size) {
+        if (in.remaining() < dataCount) {
             // The message would take guard bytes as data: not delivered.
             track.position = size;
             event.kind = MidiEventKind::TrackEnd;
@@ -109,21 +137,18 @@ MidiEvent MidiImage::readEvent(TrackState& track) const noexcept {
         }
         event.kind = MidiEventKind::Channel;
         event.bytes[0] = status;
-        event.bytes[1] = bytes[position];
-        if (dataCount == 2) event.bytes[2] = bytes[position + 1];
+        event.bytes[1] = in.u8();
+        if (dataCount == 2) event.bytes[2] = in.u8();
         event.byteCount = static_cast<std::uint8_t>(dataCount + 1);
-        position += dataCount;
         break;
     }
     case 0xF0:
         if (status == 0xF0 || status == 0xF7) {
-            VarLen length = readVarLen(static_cast<std::uint32_t>(position));
-            position = cutBody(length.position, length.value, event);
+            cursor.body(cursor.quantity(), event);
             event.kind = status == 0xF0 ? MidiEventKind::SystemExclusive : MidiEventKind::Escape;
         } else if (status == 0xFF) {
-            event.metaType = at(position);
-            VarLen length = readVarLen(static_cast<std::uint32_t>(position + 1));
-            position = cutBody(length.position, length.value, event);
+            event.metaType = cursor.next();
+            cursor.body(cursor.quantity(), event);
             if (event.metaType == 0x2F) {
                 track.position = track.start;
                 event.kind = MidiEventKind::TrackEnd;
@@ -132,7 +157,7 @@ MidiEvent MidiImage::readEvent(TrackState& track) const noexcept {
             event.kind = MidiEventKind::Meta;
         } else {
             event.kind = MidiEventKind::OtherSystem;
-            position += 1;
+            cursor.next();
         }
         break;
     default:
@@ -142,14 +167,11 @@ MidiEvent MidiImage::readEvent(TrackState& track) const noexcept {
         break;
     }
 
-    // Positions stay within the song and its two guard bytes.
-    if (position > static_cast<std::uint64_t>(size) + 2) position = static_cast<std::uint64_t>(size) + 2;
-    VarLen delta = readVarLen(static_cast<std::uint32_t>(position));
-    track.delta = delta.value;
-    track.position = delta.position;
+    track.delta = cursor.quantity();
+    track.position = static_cast<std::uint32_t>(cursor.position());
     // End-of-Track look-ahead: the delta in front of FF 2F is ignored, so a
     // track ends at the time of its last real event.
-    if (at(track.position) == 0xFF && at(static_cast<std::uint64_t>(track.position) + 1) == 0x2F) track.delta = 0;
+    if (in.peek(0) == 0xFF && in.peek(1) == 0x2F) track.delta = 0;
     return event;
 }
 
@@ -192,31 +214,29 @@ bool MidiSong::readImage(const char* path) {
             fail();
             return false;
         }
-        std::uint32_t remaining = fileSize - 12;
+        // Foreign chunks are stepped over; no pad byte after odd lengths.
+        RiffWalker chunks(12, fileSize, fileSize, false);
+        RiffChunk chunk;
         bool found = false;
-        std::uint32_t dataLength = 0;
-        while (remaining >= 8) {
-            std::uint8_t chunk[8];
-            if (!file.read(chunk, 8)) {
+        while (chunks.more()) {
+            std::uint8_t header[RiffWalker::HEADER_SIZE];
+            if (!file.read(header, sizeof header) || !chunks.take(ByteReader(header, sizeof header), chunk)) {
                 fail();
                 return false;
             }
-            remaining -= 8;
-            std::uint32_t length = littleEndian32(chunk + 4);
-            if (std::memcmp(chunk, "data", 4) == 0) {
+            if (chunk.is("data")) {
                 found = true;
-                dataLength = length;
                 break;
             }
-            // Foreign chunks are stepped over; no pad byte after odd lengths.
-            if (length > remaining || !file.seek(static_cast<std::int32_t>(length), SeekOrigin::Current)) {
+            if (!file.seek(static_cast<std::int32_t>(chunk.size), SeekOrigin::Current)) {
                 fail();
                 return false;
             }
-            remaining -= length;
         }
-        if (!found || remaining < minimumSongSize || dataLength > remaining || dataLength < 4 ||
-            !file.read(first, 4)) {
+        const std::uint32_t dataLength = chunk.size;
+        // The walk keeps the body inside the file.
+        const std::uint64_t remaining = fileSize - chunk.body;
+        if (!found || remaining < minimumSongSize || dataLength < 4 || !file.read(first, 4)) {
             fail();
             return false;
         }

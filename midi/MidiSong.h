@@ -7,11 +7,11 @@
 // walks the bytes of its own copy through the same grammar (MidiImage below),
 // so both measure a song the same way.
 //
-// Bounded reading: every read goes through MidiImage::at, which answers 0xF7
-// (the guard byte) for any position at or past the end of the song. The
-// image itself is allocated two bytes longer and filled with 0xF7, but no
-// read ever reaches past the song: a walk cannot leave the image by
-// construction. How events that point past the image are cut short:
+// Bounded reading: every read goes through a ByteReader over the song bytes,
+// so a walk cannot leave them by construction. Past the end the grammar reads
+// the guard byte 0xF7, as the two guard bytes the image is allocated with (and
+// filled with 0xF7) would give it. How events that point past the song are
+// cut short:
 //   - a channel message whose data bytes would run past the song is not
 //     delivered; the track ends there;
 //   - a system-exclusive body, escape or meta payload whose declared length
@@ -77,7 +77,6 @@ struct MidiImage {
     const std::uint8_t* bytes = nullptr;
     std::uint32_t size = 0;
 
-    std::uint8_t at(std::uint64_t position) const noexcept { return position < size ? bytes[position] : guardByte; }
     // Big-endian values; bytes past the end read as the guard byte.
     std::uint32_t be32(std::uint64_t position) const noexcept;
     std::uint16_t be16(std::uint64_t position) const noexcept;

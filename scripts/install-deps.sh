@@ -4,13 +4,17 @@
 # available). Usage: scripts/install-deps.sh build|test|run
 set -euo pipefail
 
+# The window (BRELLIN_UI=ON, the default) needs Qt 6 Widgets and X11 with its
+# DPMS extension; the sanitizer and fuzz builds leave it out.
 build=(g++ cmake ninja-build pkg-config libgtest-dev libbenchmark-dev libasound2-dev
        libfreetype-dev libfontconfig-dev fonts-dejavu-core fonts-ipafont-gothic
-)
+       qt6-base-dev libx11-dev libxext-dev)
 # Tests: clang with its fuzzer and sanitizer runtimes, the real-world songs,
-# the peer synthesizer and its sound fonts, sox for measuring renders, and a
-# virtual display for the window.
-test=(clang libclang-rt-14-dev openttd-openmsx fluidsynth timgm6mb-soundfont sox xvfb xauth)
+# the peer synthesizer and its sound fonts, sox for measuring renders, a
+# virtual display for the window, xdotool to drive it and imagemagick for
+# screenshots.
+test=(clang libclang-rt-14-dev openttd-openmsx fluidsynth timgm6mb-soundfont sox xvfb xauth
+      xdotool imagemagick)
 run=(alsa-utils)
 # The file-association tests: the MIME and desktop-entry databases and xdg-mime.
 test+=(shared-mime-info desktop-file-utils xdg-utils)

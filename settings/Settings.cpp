@@ -1,5 +1,6 @@
 #include "settings/Settings.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -135,9 +136,9 @@ void Settings::loadSettingsFrom(const char* path, char* startFile, std::size_t s
     std::int32_t position = file.getInt(SOUND, "InitializePositionId", 0);
     InitializePositionId = position < 0 ? 0 : position >= 4 ? 3 : position;
     std::int32_t x = file.getInt(SOUND, "InitializePositionX", 0);
-    InitializePositionX = x < 0 ? 0 : x >= screen.width ? screen.width - 1 : x;
+    InitializePositionX = x < 0 ? 0 : x >= screen.width ? std::max(screen.width - 1, 0) : x;
     std::int32_t y = file.getInt(SOUND, "InitializePositionY", 0);
-    InitializePositionY = y < 0 ? 0 : y >= screen.height ? screen.height - 1 : y;
+    InitializePositionY = y < 0 ? 0 : y >= screen.height ? std::max(screen.height - 1, 0) : y;
     // The window may start hidden only where it also starts at its last place.
     TrayIconMode = InitializePositionId == 3 ? (file.getInt(PLAY, "TrayIconMode", 0) != 0 ? 1 : 0) : 0;
     fReverb = file.getInt(SOUND, "fReverb", 0) != 0 ? 1 : 0;
@@ -184,7 +185,7 @@ bool Settings::saveSettingsTo(const char* path, const char* lastPlayed) {
     file.setInt(SOUND, "SampleRate", sampleRateHz());
     file.setInt(SOUND, "BitRate", bitsPerSample());
     file.setInt(SOUND, "fStereo", fStereo ? 1 : 0);
-    file.setString(SOUND, "LastPlayFileName", lastPlayed ? lastPlayed : LastPlayFileName);
+    file.setString(SOUND, "LastPlayFileName", lastPlayed ? lastPlayed : "");
     file.setInt(SOUND, "fShowVolume", fShowVolume ? 1 : 0);
     file.setInt(SOUND, "InitializePositionId", InitializePositionId);
     file.setInt(SOUND, "InitializePositionX", InitializePositionX);

@@ -24,9 +24,13 @@ constexpr int RECENT_COUNT = 5;
 
 // Pixels of the primary screen; the window position is kept inside it.
 struct ScreenSize {
-    std::int32_t width = INT32_MAX;
-    std::int32_t height = INT32_MAX;
+    std::int32_t width;
+    std::int32_t height;
 };
+
+// The screen of a program without a window (the command-line player): no
+// position is clamped, and none is used.
+constexpr ScreenSize NO_SCREEN{INT32_MAX, INT32_MAX};
 
 struct Settings {
     Settings();
@@ -44,7 +48,7 @@ struct Settings {
     std::int32_t ReverbLevel;  // 0..6
     std::int32_t fLowPassFilter;
     std::int32_t fShowVolume;
-    char LastPlayFileName[MAX_PATH_LENGTH + 1];  // as read; see saveSettings
+    char LastPlayFileName[MAX_PATH_LENGTH + 1];  // as read at start-up; saveSettings takes the current one
 
     // "PlaySetting"
     std::int32_t DisplayMode;  // 0 "Always ON", 1 "OFF when playing"
@@ -82,23 +86,24 @@ struct Settings {
     std::int32_t channelCount() const { return fStereo ? 2 : 1; }
 
     // Reads `fileName` from the settings folder (beside the executable). When
-    // `startFile` is given, "LastPlayFileName" is copied into it (cut to
-    // startFileSize - 1 characters). Missing files and keys give defaults.
-    // False (and nothing read) only when the folder cannot be found.
-    bool loadSettings(const char* fileName, char* startFile = nullptr, std::size_t startFileSize = 0,
-                      ScreenSize screen = ScreenSize{});
+    // `startFile` is not null, "LastPlayFileName" is copied into it (cut to
+    // startFileSize - 1 characters). The stored window position is kept
+    // inside `screen` (the primary screen in pixels; NO_SCREEN without a
+    // window). Missing files and keys give defaults. False (and nothing read)
+    // only when the folder cannot be found.
+    bool loadSettings(const char* fileName, char* startFile, std::size_t startFileSize, ScreenSize screen);
     // The same from a full path.
-    void loadSettingsFrom(const char* path, char* startFile = nullptr, std::size_t startFileSize = 0,
-                          ScreenSize screen = ScreenSize{});
+    void loadSettingsFrom(const char* path, char* startFile, std::size_t startFileSize, ScreenSize screen);
 
     // Writes the file when settingsChanged or playSettingsChanged is set or
-    // InitializePositionId is 3; `lastPlayed` (the play list's lastPlayed,
-    // null for the value read) becomes "LastPlayFileName". The file is
-    // written under a temporary name in the same folder and renamed over the
-    // old one, so a failed write leaves the old settings in place. True when
-    // the file was written or nothing needed writing.
-    bool saveSettings(const char* fileName, const char* lastPlayed = nullptr);
-    bool saveSettingsTo(const char* path, const char* lastPlayed = nullptr);
+    // InitializePositionId is 3; `lastPlayed`, the play list's lastPlayed()
+    // at exit, becomes "LastPlayFileName" (null writes it empty, never the
+    // value read at start-up). The file is written under a temporary name in
+    // the same folder and renamed over the old one, so a failed write leaves
+    // the old settings in place. True when the file was written or nothing
+    // needed writing.
+    bool saveSettings(const char* fileName, const char* lastPlayed);
+    bool saveSettingsTo(const char* path, const char* lastPlayed);
 
     // Switches to the fallback output format 11K/8bit/mono/8ch.
     void useFallbackFormat();

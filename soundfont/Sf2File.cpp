@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/ByteReader.h"
 #include "common/FileObject.h"
+#include "common/RiffWalker.h"
 
 namespace brellin {
 
@@ -68,50 +70,12 @@ private:
     std::uint64_t position = 0;
 };
 
-// Bounded little-endian cursor over one chunk held in memory: a read past the
-// end returns zeros and clears `ok`, so a short record cannot read outside.
-class Cursor {
-public:
-    Cursor(const std::uint8_t* data, std::size_t size) : data(data), size(size) {}
-    bool ok = true;
-
-    std::uint8_t u8() {
-        if (pos >= size) return fault();
-        return data[pos++];
-    }
-    std::uint16_t u16() {
-        std::uint16_t lo = u8();
-        std::uint16_t hi = u8();
-        return static_cast<std::uint16_t>(lo | (hi << 8));
-    }
-    std::uint32_t u32() {
-        std::uint32_t lo = u16();
-        std::uint32_t hi = u16();
-        return lo | (hi << 16);
-    }
-    std::string name20() {
-        char text[21] = {};
-        for (int i = 0; i < 20; ++i) text[i] = static_cast<char>(u8());
-        return std::string(text);  // stops at the first zero
-    }
-
-private:
-    std::uint8_t fault() {
-        ok = false;
-        pos = size;
-        return 0;
-    }
-    const std::uint8_t* data;
-    std::size_t size;
-    std::size_t pos = 0;
-};
-
-std::uint32_t le32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+// A 20-byte name field, cut at its first zero byte.
+std::string name20(ByteReader& in) {
+    char text[21] = {};
+    in.read(text, 20);
+    return std::string(text);
 }
-
-bool isId(const std::uint8_t* p, const char* id) { return std::memcmp(p, id, 4) == 0; }
 
 // The hydra of a large General MIDI bank is about a megabyte; anything far
 // beyond this is a damaged size field, not a bank.
@@ -228,59 +192,62 @@ bool Sf2File::load() {
     smplFrames = 0;
 
     const std::uint64_t fileSize = source->size();
-    std::uint8_t header[12];
-    if (!source->read(0, header, 12)) return fail(RESULT_UNSUPPORTED_DATA, "too short for a RIFF file");
-    if (!isId(header, "RIFF") || !isId(header + 8, "sfbk")) {
+    std::uint8_t headerBytes[12];
+    if (!source->read(0, headerBytes, 12)) return fail(RESULT_UNSUPPORTED_DATA, "too short for a RIFF file");
+    ByteReader header(headerBytes, sizeof headerBytes);
+    if (!header.startsWith("RIFF") || !header.at(8).startsWith("sfbk")) {
         return fail(RESULT_UNSUPPORTED_DATA, "not a SoundFont 2 file (no RIFF sfbk header)");
     }
+    header.skip(4);
     // Some writers get the outer size slightly wrong; the chunks inside must
-    // still lie within the file, which is what is checked below.
-    std::uint64_t riffEnd = std::min<std::uint64_t>(8 + static_cast<std::uint64_t>(le32(header + 4)), fileSize);
+    // still lie within the file, which is what the walk checks.
+    const std::uint64_t riffEnd = std::min<std::uint64_t>(8 + static_cast<std::uint64_t>(header.u32le()), fileSize);
 
     bool haveSmpl = false;
     bool havePdta = false;
     std::vector<std::uint8_t> pdta;
-    std::uint64_t pos = 12;
-    while (pos + 8 <= riffEnd) {
-        std::uint8_t chunk[12];
-        if (!source->read(pos, chunk, 8)) return fail(RESULT_FILE_IO_ERROR, "cannot read a chunk header");
-        std::uint64_t chunkSize = le32(chunk + 4);
-        std::uint64_t body = pos + 8;
-        if (body + chunkSize > fileSize) {
+    RiffWalker chunks(12, riffEnd, fileSize, true);
+    while (chunks.more()) {
+        std::uint8_t chunkHeader[RiffWalker::HEADER_SIZE];
+        if (!source->read(chunks.headerOffset(), chunkHeader, sizeof chunkHeader)) {
+            return fail(RESULT_FILE_IO_ERROR, "cannot read a chunk header");
+        }
+        RiffChunk chunk;
+        if (!chunks.take(ByteReader(chunkHeader, sizeof chunkHeader), chunk)) {
             return fail(RESULT_FILE_IO_ERROR, "truncated file: a chunk runs past the end of the file");
         }
-        if (isId(chunk, "LIST") && chunkSize >= 4) {
-            if (!source->read(body, chunk + 8, 4)) return fail(RESULT_FILE_IO_ERROR, "cannot read a list type");
-            std::uint64_t listEnd = body + chunkSize;
-            std::uint64_t sub = body + 4;
-            while (sub + 8 <= listEnd) {
-                std::uint8_t subHeader[8];
-                if (!source->read(sub, subHeader, 8)) return fail(RESULT_FILE_IO_ERROR, "cannot read a chunk header");
-                std::uint64_t subSize = le32(subHeader + 4);
-                std::uint64_t subBody = sub + 8;
-                if (subBody + subSize > listEnd) {
-                    return fail(RESULT_FILE_IO_ERROR, "truncated file: a sub-chunk runs past its list");
-                }
-                if (isId(chunk + 8, "sdta") && isId(subHeader, "smpl")) {
-                    smplOffset = subBody;
-                    smplFrames = static_cast<std::uint32_t>(subSize / 2);
-                    haveSmpl = true;
-                } else if (isId(chunk + 8, "INFO") && isId(subHeader, "INAM") && subSize > 0 && subSize < 256) {
-                    char text[256] = {};
-                    if (source->read(subBody, text, static_cast<std::uint32_t>(subSize))) bankName = text;
-                }
-                sub = subBody + subSize + (subSize & 1);
+        if (!chunk.is("LIST") || chunk.size < 4) continue;
+        char listType[4];
+        if (!source->read(chunk.body, listType, 4)) return fail(RESULT_FILE_IO_ERROR, "cannot read a list type");
+        const auto isList = [&listType](const char* id) { return std::memcmp(listType, id, 4) == 0; };
+        const std::uint64_t listEnd = chunk.body + chunk.size;
+        RiffWalker subChunks(chunk.body + 4, listEnd, listEnd, true);
+        while (subChunks.more()) {
+            std::uint8_t subHeader[RiffWalker::HEADER_SIZE];
+            if (!source->read(subChunks.headerOffset(), subHeader, sizeof subHeader)) {
+                return fail(RESULT_FILE_IO_ERROR, "cannot read a chunk header");
             }
-            if (isId(chunk + 8, "pdta")) {
-                if (chunkSize > MAX_HYDRA_BYTES) return fail(RESULT_UNSUPPORTED_DATA, "preset data chunk is absurdly large");
-                pdta.resize(static_cast<std::size_t>(chunkSize - 4));
-                if (!source->read(body + 4, pdta.data(), static_cast<std::uint32_t>(pdta.size()))) {
-                    return fail(RESULT_FILE_IO_ERROR, "cannot read the preset data");
-                }
-                havePdta = true;
+            RiffChunk sub;
+            if (!subChunks.take(ByteReader(subHeader, sizeof subHeader), sub)) {
+                return fail(RESULT_FILE_IO_ERROR, "truncated file: a sub-chunk runs past its list");
+            }
+            if (isList("sdta") && sub.is("smpl")) {
+                smplOffset = sub.body;
+                smplFrames = sub.size / 2;
+                haveSmpl = true;
+            } else if (isList("INFO") && sub.is("INAM") && sub.size > 0 && sub.size < 256) {
+                char text[256] = {};
+                if (source->read(sub.body, text, sub.size)) bankName = text;
             }
         }
-        pos = body + chunkSize + (chunkSize & 1);
+        if (isList("pdta")) {
+            if (chunk.size > MAX_HYDRA_BYTES) return fail(RESULT_UNSUPPORTED_DATA, "preset data chunk is absurdly large");
+            pdta.resize(chunk.size - 4);
+            if (!source->read(chunk.body + 4, pdta.data(), static_cast<std::uint32_t>(pdta.size()))) {
+                return fail(RESULT_FILE_IO_ERROR, "cannot read the preset data");
+            }
+            havePdta = true;
+        }
     }
     if (!havePdta) return fail(RESULT_UNSUPPORTED_DATA, "no preset data (pdta) in the file");
     if (!haveSmpl) return fail(RESULT_UNSUPPORTED_DATA, "no sample data (sdta/smpl) in the file");
@@ -291,92 +258,89 @@ bool Sf2File::readHydra(const std::vector<std::uint8_t>& pdta) {
     struct Part {
         const char* id;
         std::uint32_t recordSize;
-        const std::uint8_t* data = nullptr;
-        std::uint32_t size = 0;
+        ByteReader data = {};
         bool found = false;
     };
     Part parts[9] = {{"phdr", 38}, {"pbag", 4}, {"pmod", 10}, {"pgen", 4}, {"inst", 22},
                      {"ibag", 4},  {"imod", 10}, {"igen", 4}, {"shdr", 46}};
-    std::size_t pos = 0;
-    while (pos + 8 <= pdta.size()) {
-        const std::uint8_t* h = pdta.data() + pos;
-        std::uint32_t size = le32(h + 4);
-        if (size > pdta.size() - pos - 8) return fail(RESULT_FILE_IO_ERROR, "truncated file: a preset data chunk runs past its list");
+    const ByteReader hydra(pdta.data(), pdta.size());
+    RiffWalker chunks(0, pdta.size(), pdta.size(), true);
+    RiffChunk chunk;
+    while (chunks.next(hydra, chunk)) {
         for (Part& p : parts) {
-            if (isId(h, p.id) && !p.found) {
-                p.data = h + 8;
-                p.size = size;
+            if (chunk.is(p.id) && !p.found) {
+                p.data = hydra.at(static_cast<std::size_t>(chunk.body)).sub(chunk.size);
                 p.found = true;
             }
         }
-        pos += 8 + size + (size & 1);
     }
+    if (chunks.overran()) return fail(RESULT_FILE_IO_ERROR, "truncated file: a preset data chunk runs past its list");
     for (const Part& p : parts) {
         if (!p.found) return fail(RESULT_UNSUPPORTED_DATA, std::string("the preset data has no ") + p.id + " chunk");
-        if (p.size % p.recordSize != 0) {
+        if (p.data.size() % p.recordSize != 0) {
             return fail(RESULT_UNSUPPORTED_DATA, std::string("the ") + p.id + " chunk is not a whole number of records");
         }
     }
-    auto count = [&](int i) { return parts[i].size / parts[i].recordSize; };
+    auto count = [&](int i) { return parts[i].data.size() / parts[i].recordSize; };
     // Each list ends with a terminal record; pmod/imod may be just that one.
     if (count(0) < 2 || count(1) < 1 || count(3) < 1 || count(4) < 2 || count(5) < 1 || count(7) < 1 || count(8) < 1) {
         return fail(RESULT_UNSUPPORTED_DATA, "the preset data lists are too short");
     }
 
     {
-        Cursor c(parts[0].data, parts[0].size);
+        ByteReader c = parts[0].data;
         std::vector<Sf2PresetHeader> all(count(0));
         for (auto& p : all) {
-            p.name = c.name20();
-            p.program = c.u16();
-            p.bank = c.u16();
-            p.bagIndex = c.u16();
-            c.u32(), c.u32(), c.u32();  // library, genre, morphology: reserved
+            p.name = name20(c);
+            p.program = c.u16le();
+            p.bank = c.u16le();
+            p.bagIndex = c.u16le();
+            c.skip(12);  // library, genre, morphology: reserved
         }
         presets = all;
     }
     auto readBags = [](const Part& part, std::vector<Sf2Bag>& out) {
-        Cursor c(part.data, part.size);
-        out.resize(part.size / 4);
+        ByteReader c = part.data;
+        out.resize(c.size() / 4);
         for (auto& b : out) {
-            b.generatorIndex = c.u16();
-            b.modulatorIndex = c.u16();
+            b.generatorIndex = c.u16le();
+            b.modulatorIndex = c.u16le();
         }
     };
     auto readGens = [](const Part& part, std::vector<Sf2GeneratorEntry>& out) {
-        Cursor c(part.data, part.size);
-        out.resize(part.size / 4);
+        ByteReader c = part.data;
+        out.resize(c.size() / 4);
         for (auto& g : out) {
-            g.op = c.u16();
-            g.amount = c.u16();
+            g.op = c.u16le();
+            g.amount = c.u16le();
         }
     };
     readBags(parts[1], presetBags);
     readGens(parts[3], presetGenerators);
     {
-        Cursor c(parts[4].data, parts[4].size);
+        ByteReader c = parts[4].data;
         instruments.resize(count(4));
         for (auto& i : instruments) {
-            i.name = c.name20();
-            i.bagIndex = c.u16();
+            i.name = name20(c);
+            i.bagIndex = c.u16le();
         }
     }
     readBags(parts[5], instrumentBags);
     readGens(parts[7], instrumentGenerators);
     {
-        Cursor c(parts[8].data, parts[8].size);
+        ByteReader c = parts[8].data;
         samples.resize(count(8));
         for (auto& s : samples) {
-            s.name = c.name20();
-            s.start = c.u32();
-            s.end = c.u32();
-            s.loopStart = c.u32();
-            s.loopEnd = c.u32();
-            s.sampleRate = c.u32();
+            s.name = name20(c);
+            s.start = c.u32le();
+            s.end = c.u32le();
+            s.loopStart = c.u32le();
+            s.loopEnd = c.u32le();
+            s.sampleRate = c.u32le();
             s.originalPitch = c.u8();
             s.pitchCorrection = static_cast<std::int8_t>(c.u8());
-            s.sampleLink = c.u16();
-            s.sampleType = c.u16();
+            s.sampleLink = c.u16le();
+            s.sampleType = c.u16le();
         }
     }
 
@@ -428,9 +392,8 @@ bool Sf2File::readSamples(std::uint32_t start, std::uint32_t end, std::vector<st
         return fail(RESULT_FILE_IO_ERROR, "cannot read sample data");
     }
     frames.resize(n);
-    for (std::uint32_t i = 0; i < n; ++i) {
-        frames[i] = static_cast<std::int16_t>(static_cast<std::uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8)));
-    }
+    ByteReader in(bytes.data(), bytes.size());
+    for (std::uint32_t i = 0; i < n; ++i) frames[i] = in.s16le();
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "common/ByteReader.h"
 #include "common/FileObject.h"
 
 namespace brellin {
@@ -19,21 +20,12 @@ constexpr std::int64_t SIZE_PER_REGION = 72;
 constexpr std::int64_t KIT_MAP_BYTES = 512;  // 128 keys × 4 bytes
 constexpr std::uint32_t SILENT_GROUP_ID = 0xFFFFFFFFu;
 
-std::uint32_t readLe32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
-std::int16_t readLe16(const std::uint8_t* p) {
-    return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | p[1] << 8));
-}
-
 // Overwrites the first recordSize / 4 fields of the record with the file's
 // little-endian values; the fields beyond stay as they are.
-void decodeRecord(const std::uint8_t* bytes, std::uint32_t recordSize, InstrumentRecord& record) {
+void decodeRecord(ByteReader bytes, std::uint32_t recordSize, InstrumentRecord& record) {
     std::uint32_t fields[sizeof(InstrumentRecord) / 4];
     std::memcpy(fields, &record, sizeof record);
-    for (std::uint32_t i = 0; i < recordSize / 4; ++i) fields[i] = readLe32(bytes + 4 * i);
+    for (std::uint32_t i = 0; i < recordSize / 4; ++i) fields[i] = bytes.u32le();
     std::memcpy(&record, fields, sizeof record);
 }
 
@@ -88,56 +80,6 @@ void sanitizeProgram(InstrumentRecord& r, std::uint32_t k, std::vector<std::stri
 
 }  // namespace
 
-// The bounded source the loader reads through: exactly n bytes or false, and
-// how many bytes are left so that no block is obtained for data that is not there.
-class SoundFont::Reader {
-public:
-    virtual ~Reader() = default;
-    virtual bool read(void* buffer, std::uint32_t n) = 0;
-    virtual std::uint64_t remaining() const = 0;
-};
-
-namespace {
-
-class MemoryReader final : public SoundFont::Reader {
-public:
-    MemoryReader(const std::uint8_t* data, std::size_t size) : data(data), size(size) {}
-    bool read(void* buffer, std::uint32_t n) override {
-        if (n > size - position) return false;
-        if (n) std::memcpy(buffer, data + position, n);
-        position += n;
-        return true;
-    }
-    std::uint64_t remaining() const override { return size - position; }
-
-private:
-    const std::uint8_t* data;
-    std::size_t size;
-    std::size_t position = 0;
-};
-
-class FileReader final : public SoundFont::Reader {
-public:
-    explicit FileReader(FileObject& file) : file(file), total(file.size()) {}
-    bool read(void* buffer, std::uint32_t n) override {
-        if (!file.read(buffer, n)) return false;
-        consumed += n;
-        return true;
-    }
-    // A size that 32 bits cannot describe is taken as unknown: unlimited.
-    std::uint64_t remaining() const override {
-        if (total == 0xFFFFFFFFu) return UINT64_MAX;
-        return consumed > total ? 0 : total - consumed;
-    }
-
-private:
-    FileObject& file;
-    std::uint64_t total;
-    std::uint64_t consumed = 0;
-};
-
-}  // namespace
-
 SoundFont::SoundFont() {
     std::memset(programs, 0, sizeof programs);
     std::memset(programKits, 0, sizeof programKits);
@@ -163,7 +105,7 @@ bool SoundFont::fail(ResultCode code) {
 
 std::uint32_t SoundFont::sampleLength(std::uint32_t n) const {
     if (!sampleBlock || n >= sampleCount) return 0;
-    return readLe32(reinterpret_cast<const std::uint8_t*>(sampleBlock.get()) + 4 * static_cast<std::size_t>(n));
+    return ByteReader(sampleBlock.get(), sampleBlockSize).at(4 * static_cast<std::size_t>(n)).u32le();
 }
 
 std::uint32_t SoundFont::sampleOffset(std::uint32_t n) const { return n < offsets.size() ? offsets[n] : 0; }
@@ -172,24 +114,29 @@ bool SoundFont::loadSoundFont(const char* path, SoundFontDiagnostics* diagnostic
     clear();
     FileObject file;
     if (!path || !file.open(path, FileAccess::Read)) return fail(RESULT_CANNOT_OPEN_FILE);
-    FileReader reader(file);
-    bool loaded = guardedLoad(reader, diagnostics);
+    // The file is parsed in memory; one whose size 32 bits cannot describe
+    // is not a sound font this loader can hold.
+    const std::uint32_t size = file.size();
+    if (size == 0xFFFFFFFFu) return fail(RESULT_FILE_IO_ERROR);
+    std::unique_ptr<std::uint8_t[]> bytes(new (std::nothrow) std::uint8_t[size > 0 ? size : 1]);
+    if (!bytes) return fail(RESULT_OUT_OF_MEMORY);
+    if (size > 0 && !file.read(bytes.get(), size)) return fail(RESULT_FILE_IO_ERROR);
     file.close();
-    return loaded;
+    ByteReader reader(bytes.get(), size);
+    return guardedLoad(reader, diagnostics);
 }
 
 bool SoundFont::loadSoundFontFromMemory(const std::uint8_t* data, std::size_t size,
                                         SoundFontDiagnostics* diagnostics) {
     clear();
-    if (!data) size = 0;
-    MemoryReader reader(data, size);
+    ByteReader reader(data, size);
     return guardedLoad(reader, diagnostics);
 }
 
 // The tables are obtained without exceptions; the sample offsets and the
 // diagnostics texts live in standard containers, whose failure to grow ends
 // the load like any block that cannot be obtained.
-bool SoundFont::guardedLoad(Reader& reader, SoundFontDiagnostics* diagnostics) {
+bool SoundFont::guardedLoad(ByteReader& reader, SoundFontDiagnostics* diagnostics) {
     try {
         return load(reader, diagnostics);
     } catch (const std::bad_alloc&) {
@@ -197,40 +144,42 @@ bool SoundFont::guardedLoad(Reader& reader, SoundFontDiagnostics* diagnostics) {
     }
 }
 
-bool SoundFont::load(Reader& reader, SoundFontDiagnostics* diagnostics) {
+bool SoundFont::load(ByteReader& reader, SoundFontDiagnostics* diagnostics) {
     std::vector<std::string>* problems = diagnostics ? &diagnostics->problems : nullptr;
     std::vector<std::string>* notes = diagnostics ? &diagnostics->notes : nullptr;
 
     // Magic and size.
-    std::uint8_t header[8];
-    if (!reader.read(header, sizeof header)) return fail(RESULT_FILE_IO_ERROR);
+    ByteReader header = reader.sub(8);
+    if (header.failed()) return fail(RESULT_FILE_IO_ERROR);
     std::uint32_t recordSize;
-    if (std::memcmp(header, "BRF0", 4) == 0) {
+    if (header.startsWith("BRF0")) {
         recordSize = BRF0_RECORD_SIZE;
-    } else if (std::memcmp(header, "BRF1", 4) == 0) {
+    } else if (header.startsWith("BRF1")) {
         recordSize = BRF1_RECORD_SIZE;
     } else {
         return fail(RESULT_UNSUPPORTED_DATA);
     }
-    const std::uint32_t size = readLe32(header + 4);
+    char magicBytes[4];
+    header.read(magicBytes, 4);
+    const std::uint32_t size = header.u32le();
 
     // Program records, read over a record whose BRF1-only fields default to
     // loopStart 0 and groupId = the program number.
-    std::uint8_t bytes[BRF1_RECORD_SIZE];
     for (std::uint32_t k = 0; k < PROGRAM_COUNT; ++k) {
         programs[k].loopStart = 0;
         programs[k].groupId = static_cast<std::int32_t>(k);
-        if (!reader.read(bytes, recordSize)) return fail(RESULT_FILE_IO_ERROR);
-        decodeRecord(bytes, recordSize, programs[k]);
+        ByteReader record = reader.sub(recordSize);
+        if (record.failed()) return fail(RESULT_FILE_IO_ERROR);
+        decodeRecord(record, recordSize, programs[k]);
         sanitizeProgram(programs[k], k, notes);
     }
 
     // Counts. Both are signed 16-bit; a negative region count or a kit count
     // below 1 cannot describe a table.
-    std::uint8_t counts[4];
-    if (!reader.read(counts, sizeof counts)) return fail(RESULT_FILE_IO_ERROR);
-    const std::int32_t regionCount = readLe16(counts);
-    const std::int32_t kitCount = readLe16(counts + 2) + 1;
+    ByteReader counts = reader.sub(4);
+    if (counts.failed()) return fail(RESULT_FILE_IO_ERROR);
+    const std::int32_t regionCount = counts.s16le();
+    const std::int32_t kitCount = counts.s16le() + 1;
     std::memset(programKits, 0, sizeof programKits);
     if (regionCount < 0 || kitCount < 1) return fail(RESULT_OUT_OF_MEMORY);
     const std::uint32_t n = static_cast<std::uint32_t>(regionCount);
@@ -247,19 +196,19 @@ bool SoundFont::load(Reader& reader, SoundFontDiagnostics* diagnostics) {
     for (std::uint32_t j = 0; j < n; ++j) {
         drumRegions[j].loopStart = 0;
         drumRegions[j].groupId = static_cast<std::int32_t>(PROGRAM_COUNT + j);
-        if (!reader.read(bytes, recordSize)) return fail(RESULT_FILE_IO_ERROR);
-        decodeRecord(bytes, recordSize, drumRegions[j]);
+        ByteReader record = reader.sub(recordSize);
+        if (record.failed()) return fail(RESULT_FILE_IO_ERROR);
+        decodeRecord(record, recordSize, drumRegions[j]);
     }
 
     for (std::uint32_t kit = 0; kit < kits; ++kit) {
-        std::uint8_t map[KIT_MAP_BYTES];
-        if (!reader.read(map, sizeof map)) return fail(RESULT_FILE_IO_ERROR);
-        for (std::uint32_t key = 0; key < KEY_COUNT; ++key) drumKitMaps[kit * KEY_COUNT + key] = readLe32(map + 4 * key);
+        ByteReader map = reader.sub(KIT_MAP_BYTES);
+        if (map.failed()) return fail(RESULT_FILE_IO_ERROR);
+        for (std::uint32_t key = 0; key < KEY_COUNT; ++key) drumKitMaps[kit * KEY_COUNT + key] = map.u32le();
     }
 
-    std::uint8_t countBytes[4];
-    if (!reader.read(countBytes, sizeof countBytes)) return fail(RESULT_FILE_IO_ERROR);
-    const std::uint32_t samples = readLe32(countBytes);
+    const std::uint32_t samples = reader.u32le();
+    if (reader.failed()) return fail(RESULT_FILE_IO_ERROR);
 
     // The sample block. Its length comes from the size field; a negative
     // length, a length table longer than the block or a block whose offsets
@@ -272,12 +221,12 @@ bool SoundFont::load(Reader& reader, SoundFontDiagnostics* diagnostics) {
     if (static_cast<std::uint64_t>(blockLength) > reader.remaining()) return fail(RESULT_FILE_IO_ERROR);
     sampleBlock.reset(new (std::nothrow) std::int8_t[blockSize + BLOCK_PADDING]());
     if (!sampleBlock) return fail(RESULT_OUT_OF_MEMORY);
-    if (!reader.read(sampleBlock.get(), static_cast<std::uint32_t>(blockLength))) return fail(RESULT_FILE_IO_ERROR);
+    if (!reader.read(sampleBlock.get(), static_cast<std::size_t>(blockLength))) return fail(RESULT_FILE_IO_ERROR);
 
     if (kits > 1) {
-        std::uint8_t table[PROGRAM_COUNT * 4];
-        if (!reader.read(table, sizeof table)) return fail(RESULT_FILE_IO_ERROR);
-        for (std::uint32_t k = 0; k < PROGRAM_COUNT; ++k) programKits[k] = readLe32(table + 4 * k);
+        ByteReader table = reader.sub(PROGRAM_COUNT * 4);
+        if (table.failed()) return fail(RESULT_FILE_IO_ERROR);
+        for (std::uint32_t k = 0; k < PROGRAM_COUNT; ++k) programKits[k] = table.u32le();
     }
 
     // Guard bytes: sample n moves up by n bytes so that one spare byte follows
@@ -288,8 +237,9 @@ bool SoundFont::load(Reader& reader, SoundFontDiagnostics* diagnostics) {
     std::vector<std::uint32_t> lengths(samples);
     offsets.assign(samples, 0);
     std::uint32_t used = 0;
+    ByteReader lengthTable(block, std::size_t{base});
     for (std::uint32_t s = 0; s < samples; ++s) {
-        std::uint32_t length = readLe32(block + 4 * std::size_t{s});
+        std::uint32_t length = lengthTable.u32le();
         if (length > dataBytes - used) {
             report(problems, "sample %u: length %u runs past the sample data (cut to %u)", s, length, dataBytes - used);
             length = dataBytes - used;
@@ -376,7 +326,7 @@ bool SoundFont::load(Reader& reader, SoundFontDiagnostics* diagnostics) {
         }
     }
 
-    std::memcpy(magic, header, 4);
+    std::memcpy(magic, magicBytes, 4);
     sizeField = size;
     drumRegionCount = regionCount;
     drumKitCount = kitCount;

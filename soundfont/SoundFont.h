@@ -71,6 +71,8 @@
 
 namespace brellin {
 
+class ByteReader;
+
 // What a load had to change. `problems` are the safety repairs listed above
 // (a file that needs one is broken); `notes` are the ordinary sanitizing
 // changes to program records and unused bytes at the end of the sample data.
@@ -92,11 +94,13 @@ public:
     SoundFont(const SoundFont&) = delete;
     SoundFont& operator=(const SoundFont&) = delete;
 
-    // Reads a BRF file front to back. True when the whole file was read;
-    // false with `lastError` set: RESULT_CANNOT_OPEN_FILE (0x80000005),
-    // RESULT_FILE_IO_ERROR (0x80000006, truncated file), RESULT_UNSUPPORTED_DATA
-    // (0x8000000A, unknown magic), RESULT_OUT_OF_MEMORY (0x80000004, a block
-    // cannot be obtained or a count makes its size absurd).
+    // Reads a BRF file into memory and parses it front to back. True when
+    // every section was read; false with `lastError` set:
+    // RESULT_CANNOT_OPEN_FILE (0x80000005), RESULT_FILE_IO_ERROR (0x80000006,
+    // truncated file, or one of 4 GiB or more, whose size cannot be told),
+    // RESULT_UNSUPPORTED_DATA (0x8000000A, unknown magic), RESULT_OUT_OF_MEMORY
+    // (0x80000004, the file's bytes or a block cannot be obtained, or a count
+    // makes its size absurd).
     // `diagnostics`, when given, receives what the load repaired.
     bool loadSoundFont(const char* path, SoundFontDiagnostics* diagnostics = nullptr);
     // The same, from bytes already in memory (tests, fuzzing, tools).
@@ -142,12 +146,9 @@ public:
 
     ResultCode lastError = RESULT_OK;
 
-    // The bounded byte source both load operations read through (SoundFont.cpp).
-    class Reader;
-
 private:
-    bool guardedLoad(Reader& reader, SoundFontDiagnostics* diagnostics);
-    bool load(Reader& reader, SoundFontDiagnostics* diagnostics);
+    bool guardedLoad(ByteReader& reader, SoundFontDiagnostics* diagnostics);
+    bool load(ByteReader& reader, SoundFontDiagnostics* diagnostics);
     bool fail(ResultCode code);
 
     std::vector<std::uint32_t> offsets;  // sampleOffset(n) for the loaded block

@@ -3,15 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/Messages.h"
 #include "soundfont/SoundFontWriter.h"
+#include "ui/model/PlayList.h"
 #include "../TempDir.h"
+#include "../midi/MidiBytes.h"
 
 using namespace brellin;
 using brellin::testing::TempDir;
@@ -148,7 +151,8 @@ TEST(EngineStart, ListenersAreGivenToTheNewSequencer) {
     writeFont(rig.dir.path("small.brf"));
     rig.engine.listeners = EngineListeners{&end, &note, nullptr};
     ASSERT_EQ(rig.engine.startEngine(), RESULT_OK);
-    EXPECT_EQ(rig.engine.sequencer->songEndListener, &end);
+    EXPECT_EQ(rig.engine.sequencer->songEndListener, &rig.engine.songEnded);
+    EXPECT_EQ(rig.engine.songEnded.wake.load(), &end);
     EXPECT_EQ(rig.engine.sequencer->noteOnListener, &note);
     EXPECT_EQ(rig.engine.sequencer->textEventListener, nullptr);
     EXPECT_EQ(rig.engine.sequencer->synthesizer, &rig.engine.synthesizer);
@@ -169,7 +173,83 @@ TEST(EngineStart, ShutdownWhilePlayingEndsTheSongThroughTheRenderLoop) {
     // out, that is when the Sequencer stopped before the output closed.
     rig.engine.shutdown();
     EXPECT_EQ(end.count.load(), 1);
+    EXPECT_FALSE(rig.engine.songEnded.pending());  // a stop, not the end of the song
     EXPECT_EQ(rig.engine.sequencer, nullptr);
+}
+
+namespace {
+
+// The window's transport as far as the end of a song goes: startPlayback
+// plays the current file and drops a notice its stop raised; the timer steps
+// the play list when a notice is pending.
+class Transport : public PlayListHost {
+public:
+    explicit Transport(Engine& player) : engine(player) {}
+    void startPlayback() override {
+        engine.sequencer->stop();
+        engine.songEnded.clear();
+        playing = engine.sequencer->load(list->currentFile) && engine.sequencer->play();
+    }
+    void stopPlayback() override {
+        engine.sequencer->stop();
+        engine.songEnded.clear();
+        playing = false;
+    }
+    bool isPlaying() const override { return playing; }
+    void showTitle(const char*) override {}
+    void rebuildRecentMenus(const TextBuffer*) override {}
+    void timerTick() {
+        if (engine.songEnded.take()) list->advanceAfterSong();
+    }
+
+    Engine& engine;
+    PlayList* list = nullptr;
+    bool playing = false;
+};
+
+}  // namespace
+
+TEST(EngineStart, RestartWhilePlayingDoesNotSkipToTheNextSong) {
+    using namespace brellin::testing;
+    struct Wake : SongEndListener {
+        std::atomic<int> count{0};
+        void notify() override { ++count; }
+    } wake;
+    Rig rig;
+    writeFont(rig.dir.path("small.brf"));
+    // 24 ticks at 96 per quarter note and 120 per minute: a quarter of a second.
+    std::string shortSong = rig.dir.write("short.mid", header(0, 1, 96) + track(noteOn(0, 0, 60, 100) + noteOff(24, 0, 60) + endOfTrack()));
+    rig.engine.listeners = EngineListeners{&wake, nullptr, nullptr};
+    ASSERT_EQ(rig.engine.startEngine(), RESULT_OK);
+    Transport transport(rig.engine);
+    PlayList list(rig.settings, transport);
+    transport.list = &list;
+    list.openPath(shortSong.c_str());
+    list.openPath(BRELLIN_SOURCE_DIR "/assets/demo.mid");
+    list.currentIndex = 0;
+    list.makeIndexCurrent();
+    transport.startPlayback();
+    ASSERT_TRUE(transport.playing);
+
+    // The Configure dialog's restart, while the song plays.
+    ASSERT_EQ(rig.engine.startEngine(), RESULT_OK);
+    EXPECT_EQ(wake.count.load(), 1);  // the stop told the listener
+    transport.timerTick();
+    EXPECT_EQ(list.currentIndex, 0);
+    EXPECT_STREQ(list.currentFile, shortSong.c_str());
+
+    // After the restart a song that really ends still moves the list on.
+    transport.startPlayback();
+    ASSERT_TRUE(transport.playing);
+    auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!rig.engine.songEnded.pending() && std::chrono::steady_clock::now() < limit) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(rig.engine.songEnded.pending());
+    transport.timerTick();
+    EXPECT_EQ(list.currentIndex, 1);
+    EXPECT_STREQ(list.currentFile, BRELLIN_SOURCE_DIR "/assets/demo.mid");
+    rig.engine.shutdown();
 }
 
 TEST(EngineStart, SequencerPlaysThroughAGivenRelay) {
@@ -317,7 +397,7 @@ TEST(EngineStart, FromASettingsFileAsThePlayerBuildsIt) {
                                     "[SoundSetting]\nSampleRate=11025\nBitRate=16\nfStereo=0\nMaxChannels=6\n"
                                     "fLowPassFilter=1\nfReverb=1\nReverbLevel=9\nSoundFontName=mine.brf\n"
                                     "[PlaySetting]\nVolume=40\n");
-    rig.settings.loadSettingsFrom(cfg.c_str());
+    rig.settings.loadSettingsFrom(cfg.c_str(), nullptr, 0, NO_SCREEN);
     ASSERT_EQ(rig.engine.startEngine(), RESULT_OK);
     EXPECT_EQ(rig.engine.output.sampleRate, 11025u);
     EXPECT_EQ(rig.engine.output.bitsPerSample, 16u);

@@ -42,11 +42,12 @@ struct Fixture {
 
     std::vector<std::string> entries() {
         std::vector<std::string> result;
-        for (std::uint32_t i = 0; i < list.entries.count(); ++i) result.push_back(list.entries.at(i)->text());
+        auto locked = list.lockEntries();
+        for (std::uint32_t i = 0; i < locked->count(); ++i) result.push_back(locked->at(i)->text());
         return result;
     }
     void add(std::initializer_list<const char*> paths) {
-        for (const char* path : paths) list.entries.append(path);
+        for (const char* path : paths) list.lockEntries()->append(path);
     }
 };
 
@@ -87,7 +88,7 @@ TEST(PlayListOpen, MidiFilesAreAddedOnceByteForByte) {
     EXPECT_EQ(f.entries(), (std::vector<std::string>{"/c/a.mid", "/C/A.MID"}));
     EXPECT_EQ(f.list.currentIndex, 1);
     f.list.openPath("/c/a.mid");
-    EXPECT_EQ(f.list.entries.count(), 2u);
+    EXPECT_EQ(f.list.entryCount(), 2u);
     EXPECT_EQ(f.list.currentIndex, 0);
     EXPECT_STREQ(f.list.currentFile, "/c/a.mid");
     EXPECT_EQ(f.host.titles.back(), "a");
@@ -138,7 +139,7 @@ TEST(PlayListBrl, AnOverLongLineEndsTheReading) {
     std::string withCr = "/" + std::string(254, 'h') + ".mid\r";  // 259 + CR = 260 bytes
     brl = dir.write("cr.brl", withCr + "\n/s/after.mid\n");
     g.list.openPath(brl.c_str());
-    EXPECT_EQ(g.list.entries.count(), 0u);
+    EXPECT_EQ(g.list.entryCount(), 0u);
 }
 
 TEST(PlayListBrl, NoValidLineLeavesTheListAndSelectsEntryZero) {
@@ -148,7 +149,7 @@ TEST(PlayListBrl, NoValidLineLeavesTheListAndSelectsEntryZero) {
     f.list.currentIndex = 1;
     std::string brl = dir.write("l.brl", "nothing\nhere.txt\n");
     f.list.openPath(brl.c_str());
-    EXPECT_EQ(f.list.entries.count(), 2u);
+    EXPECT_EQ(f.list.entryCount(), 2u);
     EXPECT_EQ(f.list.currentIndex, 0);
     EXPECT_STREQ(f.list.currentFile, "/k/first.mid");
     Fixture empty;
@@ -174,7 +175,7 @@ TEST(PlayListBrl, UnreadableFileChangesNothingButThePath) {
     f.add({"/k/a.mid"});
     f.list.makeCurrent("/k/a.mid");
     f.list.openPath(dir.path("missing.brl").c_str());
-    EXPECT_EQ(f.list.entries.count(), 1u);
+    EXPECT_EQ(f.list.entryCount(), 1u);
     EXPECT_STREQ(f.list.currentFile, "/k/a.mid");
     EXPECT_STREQ(f.list.playListPath, dir.path("missing.brl").c_str());
     EXPECT_TRUE(f.settings.recent[0].empty());
@@ -375,7 +376,7 @@ TEST(PlayListRecent, OpenRecentReplacesTheList) {
     g.add({"/o/old.mid"});
     g.list.makeCurrent("/o/old.mid");
     g.list.openRecent(0);
-    EXPECT_EQ(g.list.entries.count(), 0u);
+    EXPECT_EQ(g.list.entryCount(), 0u);
     EXPECT_STREQ(g.list.playListPath, "");
     EXPECT_STREQ(g.list.currentFile, "/o/old.mid");
 }

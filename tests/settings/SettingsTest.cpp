@@ -17,7 +17,7 @@ using brellin::testing::TempDir;
 
 namespace {
 
-Settings loadFrom(const TempDir& dir, const std::string& text, ScreenSize screen = ScreenSize{}) {
+Settings loadFrom(const TempDir& dir, const std::string& text, ScreenSize screen = NO_SCREEN) {
     std::string path = dir.write("Brellin.cfg", text);
     Settings settings;
     settings.loadSettingsFrom(path.c_str(), nullptr, 0, screen);
@@ -72,7 +72,7 @@ TEST(SettingsDefaults, NoFileGivesTheDefaults) {
     settings.SampleRate = 2;  // values of the record are overwritten by the defaults
     settings.settingsChanged = true;
     char startFile[260] = "unchanged";
-    settings.loadSettingsFrom(dir.path("Brellin.cfg").c_str(), startFile, sizeof startFile);
+    settings.loadSettingsFrom(dir.path("Brellin.cfg").c_str(), startFile, sizeof startFile, NO_SCREEN);
     EXPECT_EQ(settings.sampleRateHz(), 22050);
     EXPECT_EQ(settings.bitsPerSample(), 8);
     EXPECT_EQ(settings.channelCount(), 2);
@@ -156,7 +156,7 @@ TEST(SettingsReadRules, TextsAndTheStartFile) {
                                  "[SkinSetting]\nSkinFileName=Other.ini\n[File]\nRecentlyOpend0=/a.brl\nRecentlyOpend4=/e.brl\n");
     Settings settings;
     char startFile[8];
-    settings.loadSettingsFrom(path.c_str(), startFile, sizeof startFile);
+    settings.loadSettingsFrom(path.c_str(), startFile, sizeof startFile, NO_SCREEN);
     EXPECT_STREQ(startFile, "/music/");  // cut to the field
     EXPECT_STREQ(settings.SoundFontName, "big.brf");
     EXPECT_STREQ(settings.SkinFileName, "Other.ini");
@@ -169,7 +169,7 @@ TEST(SettingsSave, ExactFileWithDefaults) {
     TempDir dir;
     Settings settings;
     settings.settingsChanged = true;
-    ASSERT_TRUE(settings.saveSettingsTo(dir.path("Brellin.cfg").c_str()));
+    ASSERT_TRUE(settings.saveSettingsTo(dir.path("Brellin.cfg").c_str(), "/"));
     EXPECT_EQ(dir.read("Brellin.cfg"), DEFAULT_FILE);
     EXPECT_FALSE(std::filesystem::exists(dir.path("Brellin.cfg.tmp")));
 }
@@ -192,7 +192,7 @@ TEST(SettingsSave, UnknownKeysAndCommentsAreGone) {
     TempDir dir;
     Settings settings = loadFrom(dir, "; my notes\n[SoundSetting]\nMystery=1\n[Other]\nx=1\n");
     settings.settingsChanged = true;
-    ASSERT_TRUE(settings.saveSettingsTo(dir.path("Brellin.cfg").c_str()));
+    ASSERT_TRUE(settings.saveSettingsTo(dir.path("Brellin.cfg").c_str(), "/"));
     std::string text = dir.read("Brellin.cfg");
     EXPECT_EQ(text.find("Mystery"), std::string::npos);
     EXPECT_EQ(text.find("notes"), std::string::npos);
@@ -202,11 +202,11 @@ TEST(SettingsSave, UnknownKeysAndCommentsAreGone) {
 TEST(SettingsSave, NothingIsWrittenWithoutAChange) {
     TempDir dir;
     Settings settings = loadFrom(dir, "[SoundSetting]\nMaxChannels=16\n");
-    ASSERT_TRUE(settings.saveSettingsTo(dir.path("Brellin.cfg").c_str()));
+    ASSERT_TRUE(settings.saveSettingsTo(dir.path("Brellin.cfg").c_str(), "/"));
     EXPECT_EQ(dir.read("Brellin.cfg"), "[SoundSetting]\nMaxChannels=16\n");
     // Position mode 3 always writes (the window's place is remembered).
     settings.InitializePositionId = 3;
-    ASSERT_TRUE(settings.saveSettingsTo(dir.path("Brellin.cfg").c_str()));
+    ASSERT_TRUE(settings.saveSettingsTo(dir.path("Brellin.cfg").c_str(), "/"));
     EXPECT_NE(dir.read("Brellin.cfg").find("InitializePositionId=3"), std::string::npos);
 }
 
@@ -218,7 +218,7 @@ TEST(SettingsSave, OldFileSurvivesWhenTheNewOneCannotBeCreated) {
     std::filesystem::create_directory(dir.path("Brellin.cfg.tmp"));
     Settings settings;
     settings.settingsChanged = true;
-    EXPECT_FALSE(settings.saveSettingsTo(dir.path("Brellin.cfg").c_str()));
+    EXPECT_FALSE(settings.saveSettingsTo(dir.path("Brellin.cfg").c_str(), "/"));
     EXPECT_EQ(dir.read("Brellin.cfg"), old);
 }
 
@@ -236,14 +236,14 @@ TEST(SettingsSave, OldFileSurvivesADiskThatFillsUpMidWrite) {
     struct rlimit small = saved;
     small.rlim_cur = 100;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    bool written = settings.saveSettingsTo(dir.path("Brellin.cfg").c_str());
+    bool written = settings.saveSettingsTo(dir.path("Brellin.cfg").c_str(), "/");
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previousHandler);
     EXPECT_FALSE(written);
     EXPECT_EQ(dir.read("Brellin.cfg"), old);
     EXPECT_FALSE(std::filesystem::exists(dir.path("Brellin.cfg.tmp")));
     // With room again the same save succeeds.
-    EXPECT_TRUE(settings.saveSettingsTo(dir.path("Brellin.cfg").c_str()));
+    EXPECT_TRUE(settings.saveSettingsTo(dir.path("Brellin.cfg").c_str(), "/"));
     EXPECT_EQ(dir.read("Brellin.cfg"), DEFAULT_FILE);
 }
 
@@ -262,9 +262,9 @@ TEST(SettingsSave, SavedFileReadsBackToTheSameRecord) {
     settings.TrayIconMode = 1;
     settings.recent[1].assign("/b.brl");
     std::snprintf(settings.SoundFontName, sizeof settings.SoundFontName, "%s", "other.brf");
-    ASSERT_TRUE(settings.saveSettingsTo(dir.path("Brellin.cfg").c_str()));
+    ASSERT_TRUE(settings.saveSettingsTo(dir.path("Brellin.cfg").c_str(), "/"));
     Settings again;
-    again.loadSettingsFrom(dir.path("Brellin.cfg").c_str());
+    again.loadSettingsFrom(dir.path("Brellin.cfg").c_str(), nullptr, 0, NO_SCREEN);
     EXPECT_EQ(again.SampleRate, 2);
     EXPECT_EQ(again.BitRate, 1);
     EXPECT_EQ(again.fStereo, 0);
@@ -300,8 +300,47 @@ TEST(SettingsFolder, FileNameIsLookedUpBesideTheExecutable) {
     EXPECT_TRUE(std::filesystem::exists(beside));
     Settings again;
     char startFile[260] = {};
-    ASSERT_TRUE(again.loadSettings(name.c_str(), startFile, sizeof startFile));
+    ASSERT_TRUE(again.loadSettings(name.c_str(), startFile, sizeof startFile, NO_SCREEN));
     EXPECT_EQ(again.MaxChannels, 9);
     EXPECT_STREQ(startFile, "/songs/last.mid");
     std::filesystem::remove(beside);
+}
+
+// The screen and the last played file have no defaults: a caller that forgets
+// them does not compile (a forgotten screen left every position unclamped; a
+// forgotten last file wrote back the start-up one).
+template <class S>
+concept LoadsWithoutScreen = requires(S& s, char* file) { s.loadSettings("Brellin.cfg", file, 1); };
+template <class S>
+concept LoadsFromWithoutScreen = requires(S& s) { s.loadSettingsFrom("/x/Brellin.cfg"); };
+template <class S>
+concept SavesWithoutLastFile = requires(S& s) { s.saveSettings("Brellin.cfg"); };
+template <class S>
+concept SavesToWithoutLastFile = requires(S& s) { s.saveSettingsTo("/x/Brellin.cfg"); };
+static_assert(!LoadsWithoutScreen<Settings> && !LoadsFromWithoutScreen<Settings>);
+static_assert(!SavesWithoutLastFile<Settings> && !SavesToWithoutLastFile<Settings>);
+
+TEST(SettingsSave, LastPlayedIsTheGivenFileNeverTheStartUpOne) {
+    TempDir dir;
+    Settings settings = loadFrom(dir, "[SoundSetting]\nLastPlayFileName=/old/start.brl\n");
+    settings.settingsChanged = true;
+    std::string path = dir.path("Brellin.cfg");
+    char startFile[260];
+
+    ASSERT_TRUE(settings.saveSettingsTo(path.c_str(), "/new/song.mid"));
+    Settings again;
+    again.loadSettingsFrom(path.c_str(), startFile, sizeof startFile, NO_SCREEN);
+    EXPECT_STREQ(startFile, "/new/song.mid");
+
+    // No last file (a null from a careless caller) is written as none.
+    ASSERT_TRUE(settings.saveSettingsTo(path.c_str(), nullptr));
+    again.loadSettingsFrom(path.c_str(), startFile, sizeof startFile, NO_SCREEN);
+    EXPECT_STREQ(startFile, "");
+}
+
+TEST(SettingsReadRules, PositionStaysOnAnEmptyScreen) {
+    TempDir dir;
+    Settings settings = loadFrom(dir, "[SoundSetting]\nInitializePositionX=300\nInitializePositionY=200\n", ScreenSize{0, 0});
+    EXPECT_EQ(settings.InitializePositionX, 0);
+    EXPECT_EQ(settings.InitializePositionY, 0);
 }

@@ -273,7 +273,7 @@ TEST(MainWindowTransport, PlaysStopsAndShowsUnsupportedData) {
     EXPECT_FALSE(rig.window.playing);
     EXPECT_FALSE(rig.window.engine.sequencer->playing);
     EXPECT_FALSE(rig.playButtonPressed());
-    EXPECT_FALSE(rig.window.songEnded) << "the stop's own end notice is cleared";
+    EXPECT_FALSE(rig.window.engine.songEnded.pending()) << "the stop's own end notice is cleared";
     EXPECT_EQ(rig.window.titleShown, "Good Song");
 
     // "OFF when playing" without display power control: plays, all commands stay.
@@ -304,13 +304,13 @@ TEST(MainWindowTransport, AnEndedSongStepsToTheNextEntryOnTheNextTick) {
     rig.window.playList.makeCurrent(rig.dir.path("first.mid").c_str());
     rig.window.startPlayback();
     ASSERT_TRUE(rig.window.playing);
-    ASSERT_TRUE(waitFor([&] { return rig.window.songEnded.load(); }));
+    ASSERT_TRUE(waitFor([&] { return rig.window.engine.songEnded.pending(); }));
     EXPECT_EQ(rig.window.playList.currentIndex, 0);
     rig.tick();
     EXPECT_EQ(rig.window.playList.currentIndex, 1);
     EXPECT_STREQ(rig.window.playList.currentFile, second.c_str());
     EXPECT_TRUE(rig.window.playing);
-    EXPECT_FALSE(rig.window.songEnded);
+    EXPECT_FALSE(rig.window.engine.songEnded.pending());
 
     // Closing the window while a song plays stops it first.
     rig.host->deliver(WM_CLOSE);

@@ -121,7 +121,7 @@ int main(int argc, char** argv) {
     RenderOptions options;
     // The player's settings beside the program; the options below override them.
     Settings settings;
-    settings.loadSettings("Brellin.cfg");
+    settings.loadSettings("Brellin.cfg", nullptr, 0, NO_SCREEN);
     options.rate = static_cast<std::uint32_t>(settings.sampleRateHz());
     options.bits = static_cast<std::uint32_t>(settings.bitsPerSample());
     options.channels = static_cast<std::uint32_t>(settings.channelCount());

@@ -41,23 +41,25 @@ void fill(PlayList& list, const std::vector<std::string>& files, std::vector<std
                 continue;
             }
             probe.close();
-            std::uint32_t before = list.entries.count();
+            std::uint32_t before = list.entryCount();
             list.openPath(file.c_str());
             // A terminal is not started in the list's folder: the songs the
             // list added by relative paths are taken from the list's folder.
             std::size_t slash = file.rfind('/');
             if (slash != std::string::npos) {
                 std::string folder = file.substr(0, slash + 1);
-                for (std::uint32_t i = before; i < list.entries.count(); ++i) {
-                    TextBuffer* song = list.entries.at(i);
+                auto entries = list.lockEntries();
+                for (std::uint32_t i = before; i < entries->count(); ++i) {
+                    TextBuffer* song = entries->at(i);
                     if (song->text()[0] != '/') song->assign((folder + song->text()).c_str());
                 }
             }
         } else if (onlyMidiNames && !PlayList::isMidiFileName(file.c_str())) {
             continue;
-        } else if (list.entries.find(file.c_str()) < 0) {
+        } else {
             // Any other name is a song: the player says when it cannot play it.
-            list.entries.append(file.c_str());
+            auto entries = list.lockEntries();
+            if (entries->find(file.c_str()) < 0) entries->append(file.c_str());
         }
     }
 }
@@ -70,9 +72,9 @@ PlayOrder buildPlayOrder(const std::vector<std::string>& files, bool random, std
     PlayList list(settings, host);
     PlayOrder order;
     fill(list, files, &order.unreadableLists, false);
-    std::uint32_t count = list.entries.count();
+    std::uint32_t count = list.entryCount();
     if (!random) {
-        list.entries.visit([&](const TextBuffer& text) {
+        list.lockEntries()->visit([&](const TextBuffer& text) {
             order.songs.emplace_back(text.text());
             return true;
         });
@@ -82,7 +84,7 @@ PlayOrder buildPlayOrder(const std::vector<std::string>& files, bool random, std
     list.currentIndex = 0;
     for (std::uint32_t i = 0; i < count; ++i) {
         list.pickRandom();
-        order.songs.emplace_back(list.entries.at(static_cast<std::uint32_t>(list.currentIndex))->text());
+        order.songs.emplace_back(list.lockEntries()->at(static_cast<std::uint32_t>(list.currentIndex))->text());
     }
     return order;
 }

@@ -86,12 +86,26 @@ void PlayList::makeCurrent(const char* path) {
     host.showTitle(title);
 }
 
+std::uint32_t PlayList::entryCount() {
+    std::lock_guard<std::mutex> guard(entryLock);
+    return entries.count();
+}
+
 void PlayList::makeIndexCurrent() {
     if (currentIndex < 0) return;
-    if (TextBuffer* text = entries.at(static_cast<std::uint32_t>(currentIndex))) makeCurrent(text->text());
+    // Copied under the lock, shown without it: makeCurrent calls the host.
+    char path[MAX_PATH_LENGTH + 1];
+    {
+        std::lock_guard<std::mutex> guard(entryLock);
+        const TextBuffer* text = entries.at(static_cast<std::uint32_t>(currentIndex));
+        if (text == nullptr) return;
+        copyPath(path, text->text());
+    }
+    makeCurrent(path);
 }
 
 std::int32_t PlayList::addOrFind(const char* path) {
+    std::lock_guard<std::mutex> guard(entryLock);
     std::int32_t found = entries.find(path);
     if (found >= 0) return found;
     if (!entries.append(path)) {
@@ -117,12 +131,8 @@ void PlayList::readPlayList(Source& source, const char* path) {
         }
         if (!more) break;
     }
-    if (currentIndex >= 0 && entries.at(static_cast<std::uint32_t>(currentIndex)) != nullptr) {
-        makeIndexCurrent();
-    } else {
-        currentIndex = 0;
-        if (TextBuffer* first = entries.at(0)) makeCurrent(first->text());
-    }
+    if (currentIndex < 0 || static_cast<std::uint32_t>(currentIndex) >= entryCount()) currentIndex = 0;
+    makeIndexCurrent();
 }
 
 void PlayList::openPath(const char* path) {
@@ -133,7 +143,7 @@ void PlayList::openPath(const char* path) {
     if (isMidiFileName(name.c_str())) {
         playListPath[0] = '\0';
         std::int32_t position = addOrFind(name.c_str());
-        currentIndex = position >= 0 ? position : static_cast<std::int32_t>(entries.count()) - 1;
+        currentIndex = position >= 0 ? position : static_cast<std::int32_t>(entryCount()) - 1;
         makeCurrent(name.c_str());
         return;
     }
@@ -159,21 +169,21 @@ void PlayList::stepTo(std::int32_t index) {
 }
 
 void PlayList::next() {
-    auto count = static_cast<std::int32_t>(entries.count());
+    auto count = static_cast<std::int32_t>(entryCount());
     if (count < 2) return;
     std::int32_t index = currentIndex + 1;
     stepTo(index >= count ? 0 : index);
 }
 
 void PlayList::previous() {
-    auto count = static_cast<std::int32_t>(entries.count());
+    auto count = static_cast<std::int32_t>(entryCount());
     if (count < 2) return;
     std::int32_t index = currentIndex - 1;
     stepTo(index < 0 ? count - 1 : index);
 }
 
 void PlayList::advanceAfterSong() {
-    auto count = static_cast<std::int32_t>(entries.count());
+    auto count = static_cast<std::int32_t>(entryCount());
     if (count == 0) return;  // the end-of-song notice stays pending
     switch (mode()) {
         case PlayMode::Normal:
@@ -198,7 +208,7 @@ void PlayList::advanceAfterSong() {
 void PlayList::pickRandom() { pickRandomWith(random.next()); }
 
 void PlayList::pickRandomWith(std::int32_t r) {
-    std::uint64_t c = entries.count();
+    std::uint64_t c = entryCount();
     // 64-bit arithmetic: c × r stays exact however long the list is.
     std::uint64_t i = (c * static_cast<std::uint64_t>(r)) / static_cast<std::uint64_t>(RandomGenerator::MAX);
     if (currentIndex >= 0 && i == static_cast<std::uint64_t>(currentIndex)) ++i;
@@ -229,6 +239,7 @@ void PlayList::openRecent(int k) {
 const char* PlayList::lastPlayed() const { return playListPath[0] != '\0' ? playListPath : currentFile; }
 
 void PlayList::clear() {
+    std::lock_guard<std::mutex> guard(entryLock);
     entries.clear();
     currentIndex = 0;
 }
@@ -241,9 +252,11 @@ bool PlayList::writePlayList(const char* path) {
     }
     // Each path and a line feed, written as they stand (no cut at a
     // formatting buffer's size).
+    std::unique_lock<std::mutex> guard(entryLock);
     bool written = entries.visit([&](const TextBuffer& text) {
         return file.write(text.text(), static_cast<std::uint32_t>(text.length())) && file.write("\n", 1);
     }) == entries.count();
+    guard.unlock();
     if (!file.close()) written = false;
     if (!written) {
         lastError = RESULT_FILE_IO_ERROR;

@@ -5,8 +5,17 @@
 // by the play mode. The recent play lists and the play mode are kept in the
 // Settings record (they are saved with it); the play list manages them and
 // sets `settingsChanged` when they change. Starting and stopping songs and
-// drawing go through the PlayListHost. Everything runs on the thread that
+// drawing go through the PlayListHost. Every operation runs on the thread that
 // owns the player (the user-interface thread).
+//
+// The entries have a lock of their own, the play-list lock: the play-list
+// dialog's worker thread reads entries while the user-interface thread edits
+// them. Every access to the entries, inside the play list and from outside
+// (through lockEntries), holds it. The play list never holds it while it calls
+// the host, so a host that calls back into the play list (startPlayback in
+// mode Random calls pickRandom) cannot deadlock. The lock is not recursive:
+// whoever holds a LockedEntries calls no operation of the play list until it
+// lets go.
 //
 // BRL files are plain text: one MIDI file path per line, written with a line
 // feed after each; on reading, carriage returns are dropped, lines that do
@@ -16,6 +25,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 
 #include "common/DirectoryListing.h"
 #include "common/ResultCode.h"
@@ -91,6 +101,26 @@ public:
     // Empties the entries; currentIndex 0.
     void clear();
 
+    // The entries, held under the play-list lock for as long as this lives.
+    class LockedEntries {
+    public:
+        StringList& operator*() const { return list; }
+        StringList* operator->() const { return &list; }
+
+    private:
+        friend class PlayList;
+        LockedEntries(std::mutex& lock, StringList& entries) : guard(lock), list(entries) {}
+        std::unique_lock<std::mutex> guard;
+        StringList& list;
+    };
+    LockedEntries lockEntries() { return LockedEntries(entryLock, entries); }
+    // The number of entries (takes the lock briefly).
+    std::uint32_t entryCount();
+    // Makes the entry at currentIndex current (makeCurrent with its text);
+    // nothing changes when there is no entry at that position. The main
+    // window's transport (startPlayback, stopPlayback) and its commands use it.
+    void makeIndexCurrent();
+
     // Writes the entries as a BRL file (replacing an existing one). False
     // with RESULT_CANNOT_OPEN_FILE or RESULT_FILE_IO_ERROR.
     bool writePlayList(const char* path);
@@ -103,8 +133,6 @@ public:
     void setMode(PlayMode value) { settings.PlayMode = static_cast<std::int32_t>(value); }
     TextBuffer* recent() { return settings.recent; }
 
-    // File paths in play order; no two entries are byte-equal.
-    StringList entries;
     // Position of the current entry; -1 only while a play list is being read.
     std::int32_t currentIndex = 0;
     char currentFile[MAX_PATH_LENGTH + 1] = {};
@@ -116,12 +144,14 @@ public:
 private:
     template <class Source>
     void readPlayList(Source& source, const char* path);
-    void makeIndexCurrent();
     void stepTo(std::int32_t index);
     std::int32_t addOrFind(const char* path);
 
     Settings& settings;
     PlayListHost& host;
+    // File paths in play order; no two entries are byte-equal. Guarded by entryLock.
+    StringList entries;
+    std::mutex entryLock;
 };
 
 }  // namespace brellin

@@ -35,7 +35,7 @@ std::size_t utf8Prefix(const std::string& text, std::size_t limit) {
 
 MainWindow::MainWindow(WindowSystem& windowSystem)
     : Window(windowSystem, &skin.display), playList(settings, *this), engine(settings, *this) {
-    engine.listeners = EngineListeners{&songEndListener, &noteOnListener, &textEventListener};
+    engine.listeners = EngineListeners{nullptr, &noteOnListener, &textEventListener};
     updateMenuState();
 }
 
@@ -47,8 +47,6 @@ MainWindow::~MainWindow() {
 }
 
 // ---- engine-thread listeners: record, post, nothing else ----
-
-void MainWindow::SongEnd::notify() { window.songEnded.store(true, std::memory_order_release); }
 
 void MainWindow::NoteOn::notify() {
     std::atomic<std::int32_t>& slot = window.levels[channel & 15];
@@ -244,7 +242,7 @@ LResult MainWindow::onKeyDown(WParam virtualKey, LParam) {
 }
 
 LResult MainWindow::onTimer(std::uintptr_t) {
-    if (songEnded.load(std::memory_order_acquire)) playList.advanceAfterSong();
+    if (engine.songEnded.take()) playList.advanceAfterSong();
     if (!playing || windowHidden) return 1;
 
     const std::int32_t p = scrollPos, limit = scrollLimit;
@@ -339,14 +337,6 @@ void MainWindow::openFiles() {
 
 // ---- transport ----
 
-void MainWindow::makeEntryCurrent() {
-    if (playList.currentIndex < 0) return;
-    if (TextBuffer* entry = playList.entries.at(static_cast<std::uint32_t>(playList.currentIndex))) {
-        std::string path(entry->text());
-        playList.makeCurrent(path.c_str());
-    }
-}
-
 void MainWindow::clearLevels() {
     for (auto& level : levels) level.store(0, std::memory_order_relaxed);
 }
@@ -358,13 +348,13 @@ void MainWindow::startPlayback() {
     }
     if (playList.mode() == PlayMode::Random) {
         playList.pickRandom();
-        makeEntryCurrent();
+        playList.makeIndexCurrent();
     }
     clearLevels();
     playing = false;
     Sequencer* sequencer = engine.sequencer.get();
     if (sequencer != nullptr) sequencer->stop();
-    songEnded.store(false, std::memory_order_release);
+    engine.songEnded.clear();
     playing = true;
 
     MidiFileInfo info;
@@ -400,10 +390,10 @@ void MainWindow::stopPlayback() {
     playing = false;
     if (engine.sequencer) engine.sequencer->stop();
     // The Sequencer tells its SongEndListener also when it is stopped.
-    songEnded.store(false, std::memory_order_release);
+    engine.songEnded.clear();
     drawButton(SKIN_BUTTON_PLAY, false);
     clearMeterArea();
-    makeEntryCurrent();
+    playList.makeIndexCurrent();
     if (settings.fShowVolume) drawMeterFloor();
     invalidate();
 }

@@ -141,7 +141,8 @@ public:
     // The song's name as UTF-8, at most 255 characters (so up to 4 bytes each).
     char songTitle[4 * 255 + 1] = {};
     bool playing = false;
-    std::atomic<bool> songEnded{false};
+    // The end-of-song notice is the engine's (engine.songEnded): it outlives
+    // Sequencers and is cleared by every engine restart.
     bool windowHidden = false;
     std::atomic<bool> titleEventSeen{false};
     bool displayIsOn = true;
@@ -157,11 +158,6 @@ public:
     std::string clockShown;
 
 private:
-    struct SongEnd : SongEndListener {
-        explicit SongEnd(MainWindow& w) : window(w) {}
-        void notify() override;
-        MainWindow& window;
-    };
     struct NoteOn : NoteOnListener {
         explicit NoteOn(MainWindow& w) : window(w) {}
         void notify() override;
@@ -173,7 +169,6 @@ private:
         MainWindow& window;
     };
 
-    void makeEntryCurrent();
     void showSongTitle();
     void drawClock();
     void drawMeter();
@@ -186,7 +181,6 @@ private:
     void runDialogCommand(std::uint16_t id);
     std::uint32_t now() const { return system.tickCount(); }
 
-    SongEnd songEndListener{*this};
     NoteOn noteOnListener{*this};
     TextEvent textEventListener{*this};
 

@@ -1,0 +1,380 @@
+#include "ui/qt/QtWindowHost.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPixmap>
+#include <QPointer>
+#include <QScreen>
+#include <QSystemTrayIcon>
+#include <QTimerEvent>
+#include <QWindow>
+#include <cmath>
+
+#include "display/Surface.h"
+#include "ui/framework/Menu.h"
+#include "ui/qt/QtWindowSystem.h"
+#include "ui/qt/VirtualKeys.h"
+
+namespace brellin {
+
+// The widget of one host: forwards its events to the host while the host
+// lives; after `destroy` it only waits for Qt to delete it.
+class QtWindowHost::Widget : public SurfaceWidget {
+public:
+    explicit Widget(QtWindowHost* owner) : host(owner) {
+        setMouseTracking(true);  // moves without a button held are messages too
+        setFocusPolicy(Qt::StrongFocus);
+        setWindowTitle(QStringLiteral("Brellin"));
+    }
+
+    QtWindowHost* host;
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        if (!host) return;
+        QPainter paint(this);
+        host->painter = &paint;
+        host->updateRect = event->region().boundingRect();
+        host->deliver(WM_PAINT, 0, 0);
+        host->painter = nullptr;
+    }
+    void mousePressEvent(QMouseEvent* event) override { mouse(event, true); }
+    void mouseReleaseEvent(QMouseEvent* event) override { mouse(event, false); }
+    void mouseMoveEvent(QMouseEvent* event) override {
+        if (!host) return;
+        host->deliver(WM_MOUSEMOVE, keyState(event), pointOf(event));
+    }
+    void keyPressEvent(QKeyEvent* event) override { key(event, true); }
+    void keyReleaseEvent(QKeyEvent* event) override { key(event, false); }
+    void closeEvent(QCloseEvent* event) override {
+        // The window decides: WM_CLOSE reaches onClose, which destroys it or not.
+        event->ignore();
+        if (host) host->deliver(WM_CLOSE, 0, 0);
+    }
+    void resizeEvent(QResizeEvent*) override {
+        if (!host) return;
+        host->deliver(WM_SIZE, SIZE_RESTORED, makePointLParam(width(), height()));
+    }
+    void timerEvent(QTimerEvent* event) override {
+        if (!host) return;
+        for (auto& [id, timer] : host->timers) {
+            if (timer->timerId() == event->timerId()) {
+                host->deliver(WM_TIMER, id, 0);
+                return;
+            }
+        }
+    }
+    // Tab is a key like the others here, not focus navigation.
+    bool focusNextPrevChild(bool) override { return false; }
+
+private:
+    static WParam keyState(const QMouseEvent* event) {
+        WParam keys = 0;
+        if (event->buttons() & Qt::LeftButton) keys |= MK_LBUTTON;
+        if (event->buttons() & Qt::RightButton) keys |= MK_RBUTTON;
+        if (event->modifiers() & Qt::ShiftModifier) keys |= MK_SHIFT;
+        if (event->modifiers() & Qt::ControlModifier) keys |= MK_CONTROL;
+        return keys;
+    }
+    static LParam pointOf(const QMouseEvent* event) {
+        QPointF p = event->position();  // logical pixels, whatever the device pixel ratio
+        return makePointLParam(static_cast<std::int32_t>(std::floor(p.x())),
+                               static_cast<std::int32_t>(std::floor(p.y())));
+    }
+    void mouse(QMouseEvent* event, bool press) {
+        if (!host) return;
+        MessageId msg = 0;
+        if (event->button() == Qt::LeftButton) msg = press ? WM_LBUTTONDOWN : WM_LBUTTONUP;
+        if (event->button() == Qt::RightButton) msg = press ? WM_RBUTTONDOWN : WM_RBUTTONUP;
+        if (msg == 0) return;
+        host->deliver(msg, keyState(event), pointOf(event));
+    }
+    void key(QKeyEvent* event, bool press) {
+        if (!host) return;
+        // X11 reports a held key as release/press pairs; the releases are not real.
+        if (!press && event->isAutoRepeat()) return;
+        std::int32_t virtualKey =
+            virtualKeyFromQt(event->key(), (event->modifiers() & Qt::KeypadModifier) != 0);
+        if (virtualKey == 0) {
+            event->ignore();
+            return;
+        }
+        // lParam as Windows has it: repeat count 1, bit 30 "the key was down
+        // before" (auto-repeat, and every release), bit 31 on release.
+        LParam lParam = 1;
+        if (!press || event->isAutoRepeat()) lParam |= LParam{1} << 30;
+        if (!press) lParam |= LParam{1} << 31;
+        host->deliver(press ? WM_KEYDOWN : WM_KEYUP, static_cast<WParam>(virtualKey), lParam);
+    }
+};
+
+QtWindowHost::QtWindowHost(QtWindowSystem& windowSystem, WindowProcedure classProcedure,
+                           const CreationRecord& record)
+    : system(windowSystem), procedure(classProcedure) {
+    view = new Widget(this);
+    if (record.x != CW_USEDEFAULT && record.y != CW_USEDEFAULT) view->move(record.x, record.y);
+    if (record.width != CW_USEDEFAULT && record.height != CW_USEDEFAULT && record.width > 0 &&
+        record.height > 0) {
+        view->resize(record.width, record.height);
+    }
+    serial = system.enroll(this);
+}
+
+QtWindowHost::~QtWindowHost() {
+    if (view) destroy();
+}
+
+QWidget* QtWindowHost::widget() const { return view; }
+
+LResult QtWindowHost::deliver(MessageId msg, WParam wParam, LParam lParam) {
+    return procedure ? procedure(this, msg, wParam, lParam) : defaultProcedure(msg, wParam, lParam);
+}
+
+LResult QtWindowHost::defaultProcedure(MessageId msg, WParam, LParam) {
+    // Nobody painted: the window stays black rather than showing garbage.
+    if (msg == WM_PAINT && painter) painter->fillRect(updateRect, Qt::black);
+    return 0;
+}
+
+void QtWindowHost::invalidateRect(const Rect& rect) {
+    if (view && !rect.isEmpty()) view->update(QRect(rect.left, rect.top, rect.width(), rect.height()));
+}
+
+void QtWindowHost::showWindow(bool visible) {
+    if (view) view->setVisible(visible);
+}
+
+void QtWindowHost::updateWindow() {
+    if (view && view->isVisible() && !painter) view->repaint();
+}
+
+void QtWindowHost::setWindowPos(std::int32_t x, std::int32_t y, bool move, bool topmost) {
+    if (!view) return;
+    if (move) view->move(x, y);
+    bool isTop = view->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+    if (isTop == topmost) return;
+    if (QWindow* handle = view->windowHandle()) {
+        // On a shown window, change the platform window's flag only:
+        // QWidget::setWindowFlags would hide and re-create it.
+        handle->setFlag(Qt::WindowStaysOnTopHint, topmost);
+        view->overrideWindowFlags(handle->flags());
+    } else {
+        view->setWindowFlag(Qt::WindowStaysOnTopHint, topmost);
+    }
+}
+
+void QtWindowHost::moveWindow(std::int32_t x, std::int32_t y, std::int32_t width, std::int32_t height) {
+    if (!view) return;
+    view->move(x, y);
+    if (width > 0 && height > 0) view->resize(width, height);
+}
+
+Rect QtWindowHost::windowRect() const {
+    if (!view) return Rect{};
+    QRect frame = view->frameGeometry();
+    return Rect{frame.left(), frame.top(), frame.left() + frame.width(), frame.top() + frame.height()};
+}
+
+Rect QtWindowHost::clientRect() const {
+    if (!view) return Rect{};
+    return Rect{0, 0, view->width(), view->height()};
+}
+
+Point QtWindowHost::clientToScreen(Point client) const {
+    if (!view) return client;
+    QPoint p = view->mapToGlobal(QPoint(client.x, client.y));
+    return Point{p.x(), p.y()};
+}
+
+bool QtWindowHost::canPositionWindow() const {
+    // A Wayland client can neither read nor set its window's position.
+    return !QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
+void QtWindowHost::startSystemMove() {
+    if (view && view->windowHandle()) view->windowHandle()->startSystemMove();
+}
+
+void QtWindowHost::setTimer(std::uintptr_t id, std::uint32_t ms) {
+    if (!view) return;
+    auto& timer = timers[id];
+    if (!timer) timer = std::make_unique<QBasicTimer>();
+    // A coarse timer may fire up to 5% late, which the display does not notice
+    // and which lets the system batch wake-ups.
+    timer->start(static_cast<int>(ms), Qt::CoarseTimer, view);
+}
+
+void QtWindowHost::killTimer(std::uintptr_t id) {
+    auto found = timers.find(id);
+    if (found == timers.end()) return;
+    found->second->stop();
+    timers.erase(found);
+}
+
+void QtWindowHost::postMessage(MessageId msg, WParam wParam, LParam lParam) {
+    system.post(serial, msg, wParam, lParam);
+}
+
+LResult QtWindowHost::sendMessage(MessageId msg, WParam wParam, LParam lParam) {
+    return deliver(msg, wParam, lParam);
+}
+
+void QtWindowHost::setForeground() {
+    if (!view) return;
+    view->raise();
+    view->activateWindow();
+}
+
+namespace {
+
+void fillMenu(QMenu& menu, const std::vector<MenuItem>& items) {
+    for (const MenuItem& item : items) {
+        switch (item.kind) {
+            case MenuItemKind::Separator: menu.addSeparator(); break;
+            case MenuItemKind::Submenu: {
+                QMenu* sub = menu.addMenu(QString::fromUtf8(item.text.c_str()));
+                sub->setEnabled(item.enabled);
+                fillMenu(*sub, item.submenu);
+                break;
+            }
+            case MenuItemKind::Command: {
+                QAction* action = menu.addAction(QString::fromUtf8(item.text.c_str()));
+                action->setData(static_cast<int>(item.id));
+                action->setEnabled(item.enabled);
+                break;
+            }
+        }
+    }
+}
+
+}  // namespace
+
+void QtWindowHost::trackPopupMenu(const MenuPopup& popup, Point screen, std::uint32_t alignment) {
+    if (!view) return;
+    // On the heap as the widget's child: should the window be destroyed while
+    // the menu runs (a posted message in the menu's own loop), the menu goes
+    // with the widget and this host may be gone too; `alive` tells.
+    QPointer<QMenu> menu = new QMenu(view);
+    fillMenu(*menu, popup.items);
+    QPoint at(screen.x, screen.y);
+    QSize size = menu->sizeHint();
+    if (alignment & TPM_RIGHTALIGN) at.rx() -= size.width();
+    if (alignment & TPM_BOTTOMALIGN) at.ry() -= size.height();
+    std::shared_ptr<const bool> alive = lifeToken;
+    QAction* chosen = menu->exec(at);
+    if (!*alive || !menu) return;
+    int id = chosen && chosen->data().isValid() ? chosen->data().toInt() : -1;
+    delete menu;
+    // The choice arrives later, as a chosen item's WM_COMMAND does.
+    if (id >= 0) system.post(serial, WM_COMMAND, makeCommandWParam(0, static_cast<std::uint16_t>(id)), 0);
+}
+
+int showQtMessageBox(QWidget* owner, const char* text, const char* caption, std::uint32_t flags) {
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    switch (flags & MB_ICON_MASK) {
+        case MB_ICONERROR: icon = QMessageBox::Critical; break;
+        case MB_ICONQUESTION: icon = QMessageBox::Question; break;
+        case MB_ICONWARNING: icon = QMessageBox::Warning; break;
+        case MB_ICONINFORMATION: icon = QMessageBox::Information; break;
+        default: break;
+    }
+    QMessageBox::StandardButtons buttons = QMessageBox::Ok;
+    QMessageBox::StandardButton first = QMessageBox::Ok, second = QMessageBox::NoButton;
+    switch (flags & MB_BUTTON_MASK) {
+        case MB_OKCANCEL:
+            buttons = QMessageBox::Ok | QMessageBox::Cancel;
+            second = QMessageBox::Cancel;
+            break;
+        case MB_YESNO:
+            buttons = QMessageBox::Yes | QMessageBox::No;
+            first = QMessageBox::Yes;
+            second = QMessageBox::No;
+            break;
+        default: break;
+    }
+    // On the heap as the owner's child: an owner destroyed while the box runs
+    // takes the box with it, and the answer is Cancel.
+    QPointer<QMessageBox> box = new QMessageBox(icon, QString::fromUtf8(caption ? caption : ""),
+                                                QString::fromUtf8(text ? text : ""), buttons, owner);
+    box->setDefaultButton((flags & MB_DEFBUTTON_MASK) == MB_DEFBUTTON2 && second != QMessageBox::NoButton ? second
+                                                                                                        : first);
+    int answer = box->exec();
+    if (!box) return IDCANCEL;
+    delete box;
+    switch (answer) {
+        case QMessageBox::Yes: return IDYES;
+        case QMessageBox::No: return IDNO;
+        case QMessageBox::Cancel: return IDCANCEL;
+        default: return IDOK;
+    }
+}
+
+int QtWindowHost::messageBox(const char* text, const char* caption, std::uint32_t flags) {
+    return showQtMessageBox(view, text, caption, flags);
+}
+
+bool QtWindowHost::addTrayIcon(const char* tip) {
+    if (!view || !QSystemTrayIcon::isSystemTrayAvailable()) return false;
+    if (!trayIcon) {
+        // A small note on a dark key: the program ships no icon file.
+        QPixmap picture(16, 16);
+        picture.fill(QColor(24, 32, 48));
+        QPainter paint(&picture);
+        paint.setRenderHint(QPainter::Antialiasing);
+        paint.setBrush(QColor(120, 200, 255));
+        paint.setPen(Qt::NoPen);
+        paint.drawEllipse(QRectF(3, 9, 6, 5));
+        paint.fillRect(QRectF(8, 2, 1.5, 10), QColor(120, 200, 255));
+        paint.fillRect(QRectF(8, 2, 5, 2), QColor(120, 200, 255));
+        paint.end();
+        trayIcon = std::make_unique<QSystemTrayIcon>(QIcon(picture));
+        QtWindowSystem* owner = &system;
+        std::uint64_t windowSerial = serial;
+        QObject::connect(trayIcon.get(), &QSystemTrayIcon::activated, trayIcon.get(),
+                         [owner, windowSerial](QSystemTrayIcon::ActivationReason reason) {
+                             LParam mouse = 0;
+                             if (reason == QSystemTrayIcon::Trigger) mouse = WM_LBUTTONDOWN;
+                             if (reason == QSystemTrayIcon::Context) mouse = WM_RBUTTONDOWN;
+                             if (mouse == 0) return;
+                             owner->post(windowSerial, WM_COMMAND, makeCommandWParam(0, IDM_TRAY_ICON), mouse);
+                         });
+    }
+    if (tip && *tip) trayIcon->setToolTip(QString::fromUtf8(tip));
+    trayIcon->show();
+    return true;
+}
+
+void QtWindowHost::removeTrayIcon() { trayIcon.reset(); }
+
+Rect QtWindowHost::beginPaint() {
+    if (!painter) return Rect{};
+    return Rect{updateRect.left(), updateRect.top(), updateRect.left() + updateRect.width(),
+                updateRect.top() + updateRect.height()};
+}
+
+void QtWindowHost::copyToScreen(const Surface& surface, const Rect& rect) {
+    if (!painter || !view || rect.isEmpty()) return;
+    view->drawSurface(*painter, surface, QRect(rect.left, rect.top, rect.width(), rect.height()));
+}
+
+void QtWindowHost::endPaint() {}
+
+void QtWindowHost::destroy() {
+    if (!view) return;
+    system.leave(serial);
+    for (auto& [id, timer] : timers) timer->stop();
+    timers.clear();
+    trayIcon.reset();
+    *lifeToken = false;
+    view->host = nullptr;
+    view->hide();
+    view->deleteLater();
+    view = nullptr;
+}
+
+}  // namespace brellin
