@@ -25,6 +25,7 @@
 #include "output/AudioDevice.h"
 #include "output/WavFileDevice.h"
 #include "settings/Settings.h"
+#include "ui/dialogs/SettingsCommands.h"
 #include "ui/qt/QtMessageSink.h"
 #include "ui/qt/QtWindowSystem.h"
 #include "ui/window/MainWindow.h"
@@ -129,7 +130,10 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Brellin"));
 
     QtWindowSystem system;
+    // "Configure..." and "Play mode..."; made before the window, which uses it.
+    SettingsCommands settingsDialogs(system);
     auto window = std::make_unique<PlayerWindow>(system);
+    window->dialogs = &settingsDialogs;
     Settings& settings = window->settings;
 
     ScreenSize screen;
