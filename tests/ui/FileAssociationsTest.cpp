@@ -24,7 +24,8 @@ using brellin::testing::TempDir;
 
 // Reads an Exec value back the way a desktop reads it: first the string
 // escapes of the key, then the quoting of the arguments. Returns the
-// arguments; a field code stays as its text.
+// arguments (a field code stays as its text), or one complaint when a
+// backquote or dollar sign stands unescaped inside quotes.
 std::vector<std::string> readExec(const std::string& value) {
     std::string unescaped;
     for (std::size_t i = 0; i < value.size(); ++i) {
@@ -45,7 +46,12 @@ std::vector<std::string> readExec(const std::string& value) {
         std::string argument;
         if (unescaped[i] == '"') {
             for (++i; i < unescaped.size() && unescaped[i] != '"'; ++i) {
-                if (unescaped[i] == '\\' && i + 1 < unescaped.size()) ++i;
+                if (unescaped[i] == '\\' && i + 1 < unescaped.size()) {
+                    ++i;
+                } else if (unescaped[i] == '`' || unescaped[i] == '$') {
+                    // Must be escaped inside quotes: a shell would expand it.
+                    return {"unescaped " + std::string(1, unescaped[i])};
+                }
                 argument += unescaped[i];
             }
             ++i;

@@ -108,6 +108,9 @@ TEST(ProgramFiles, TheExactNameWinsOverALongerNameWithTheSamePrefix) {
     EXPECT_EQ(files.find("sma"), 1);
     EXPECT_EQ(files.find("missing.brf"), 0);
     EXPECT_EQ(files.find(""), 0);
+    // "-" sorts before ".": the prefix alone would pick small-x.brf.
+    files.names = {"small-x.brf", "small.brf"};
+    EXPECT_EQ(files.find("small"), 1);
     files.names = {"small2.brf", "small22.brf"};
     EXPECT_EQ(files.find("small2.brf"), 0);
     files.names.clear();
