@@ -16,6 +16,8 @@ build=(g++ cmake ninja-build pkg-config libgtest-dev libbenchmark-dev libasound2
 test=(clang libclang-rt-14-dev openttd-openmsx fluidsynth timgm6mb-soundfont sox xvfb xauth
       xdotool imagemagick)
 run=(alsa-utils)
+# The file-association tests: the MIME and desktop-entry databases and xdg-mime.
+test+=(shared-mime-info desktop-file-utils xdg-utils)
 
 want=("${build[@]}")
 case "${1:-build}" in

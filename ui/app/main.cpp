@@ -30,6 +30,7 @@
 #include "ui/qt/QtWindowSystem.h"
 #include "ui/shell/Application.h"
 #include "ui/dialogs/FileDialogCommands.h"
+#include "ui/dialogs/SettingsCommands.h"
 #include "ui/window/MainWindow.h"
 
 using namespace brellin;
@@ -51,13 +52,15 @@ public:
 // as the window does.
 class PlayerWindow : public MainWindow {
 public:
-    explicit PlayerWindow(WindowSystem& system) : MainWindow(system), fileDialogs(system, playList) {
-        dialogs = &fileDialogs;
+    explicit PlayerWindow(WindowSystem& system)
+        : MainWindow(system), fileDialogs(system, playList), settingsDialogs(system, std::string(), &fileDialogs) {
+        dialogs = &settingsDialogs;
         updateMenuState();
     }
 
 private:
     FileDialogCommands fileDialogs;
+    SettingsCommands settingsDialogs;
 };
 
 // Qt starts only when the program is the first instance: a second start

@@ -23,7 +23,7 @@ constexpr ControlTemplate openControls[] = {
     {ControlClass::Button, IDC_BROWSER_NEW, "NEW", {143, 158, 50, 14}, STYLE_TABSTOP},
 };
 
-constexpr DialogTemplate openTemplate{
+constexpr DialogTemplate OPEN_TEMPLATE{
     IDD_OPEN_FILE, "Open file (MID/BRL)", {0, 0, 200, 179}, "MS Gothic", 9, openControls, countOf(openControls)};
 
 // Template 112: one item selectable; Ok where the open dialog has NEW.
@@ -33,7 +33,7 @@ constexpr ControlTemplate saveControls[] = {
     {ControlClass::DefButton, IDOK, "Ok", {143, 158, 50, 14}, STYLE_TABSTOP},
 };
 
-constexpr DialogTemplate saveTemplate{
+constexpr DialogTemplate SAVE_TEMPLATE{
     IDD_SAVE_FILE, "Save play list file(*.BRL)", {0, 0, 200, 179}, "MS Gothic", 9, saveControls,
     countOf(saveControls)};
 
@@ -50,7 +50,7 @@ constexpr ControlTemplate playListControls[] = {
      STYLE_BORDER | EDIT_READONLY | EDIT_AUTOHSCROLL},
 };
 
-constexpr DialogTemplate playListDialogTemplate{
+constexpr DialogTemplate PLAY_LIST_DIALOG_TEMPLATE{
     IDD_PLAYLIST, "Play list", {0, 0, 220, 177}, "MS Gothic", 9, playListControls, countOf(playListControls)};
 
 // Template 115: four labelled read-only fields and the list position at the
@@ -68,22 +68,22 @@ constexpr ControlTemplate informationControls[] = {
     {ControlClass::StaticRight, IDC_INFO_POSITION, "0/0", {77, 76, 50, 8}, 0},
 };
 
-constexpr DialogTemplate informationTemplate{
+constexpr DialogTemplate INFORMATION_TEMPLATE{
     IDD_FILE_INFORMATION, "File Information", {0, 0, 131, 97}, "MS Gothic", 9, informationControls,
     countOf(informationControls)};
 
 }  // namespace
 
-const DialogTemplate& openFileTemplate() { return openTemplate; }
-const DialogTemplate& saveFileTemplate() { return saveTemplate; }
-const DialogTemplate& playListTemplate() { return playListDialogTemplate; }
-const DialogTemplate& fileInformationTemplate() { return informationTemplate; }
+const DialogTemplate& openFileTemplate() { return OPEN_TEMPLATE; }
+const DialogTemplate& saveFileTemplate() { return SAVE_TEMPLATE; }
+const DialogTemplate& playListTemplate() { return PLAY_LIST_DIALOG_TEMPLATE; }
+const DialogTemplate& fileInformationTemplate() { return INFORMATION_TEMPLATE; }
 
 void registerFileDialogTemplates() {
-    registerDialogTemplate(openTemplate);
-    registerDialogTemplate(saveTemplate);
-    registerDialogTemplate(playListDialogTemplate);
-    registerDialogTemplate(informationTemplate);
+    registerDialogTemplate(OPEN_TEMPLATE);
+    registerDialogTemplate(SAVE_TEMPLATE);
+    registerDialogTemplate(PLAY_LIST_DIALOG_TEMPLATE);
+    registerDialogTemplate(INFORMATION_TEMPLATE);
 }
 
 }  // namespace brellin

@@ -20,12 +20,12 @@ constexpr ControlTemplate versionControls[] = {
     {ControlClass::DefButton, IDOK, "OK", {182, 7, 50, 14}, STYLE_TABSTOP | STYLE_GROUP},
 };
 
-constexpr DialogTemplate versionTemplate{
+constexpr DialogTemplate VERSION_TEMPLATE{
     IDD_VERSION, "Version info.", {0, 0, 239, 42}, "MS Gothic", 9,
     versionControls, static_cast<std::int32_t>(sizeof versionControls / sizeof versionControls[0])};
 
 std::vector<const DialogTemplate*>& registry() {
-    static std::vector<const DialogTemplate*> templates{&versionTemplate};
+    static std::vector<const DialogTemplate*> templates{&VERSION_TEMPLATE};
     return templates;
 }
 

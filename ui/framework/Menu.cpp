@@ -4,49 +4,49 @@ namespace brellin {
 
 namespace {
 
-constexpr MenuItemTemplate separator{MenuItemKind::Separator, 0, nullptr};
-constexpr MenuItemTemplate recentSubmenu{MenuItemKind::Submenu, 0, "Recently opened PlayList"};
+constexpr MenuItemTemplate SEPARATOR{MenuItemKind::Separator, 0, nullptr};
+constexpr MenuItemTemplate RECENT_SUBMENU{MenuItemKind::Submenu, 0, "Recently opened PlayList"};
 
 constexpr MenuItemTemplate mainMenuItems[] = {
     {MenuItemKind::Command, IDM_HIDE_WINDOW, "Undisplay window"},
-    separator,
+    SEPARATOR,
     {MenuItemKind::Command, IDM_VERSION, "Version info. ...."},
     {MenuItemKind::Command, IDM_CONFIGURE, "Configure..."},
     {MenuItemKind::Command, IDM_PLAY_MODE, "Play mode..."},
-    separator,
-    recentSubmenu,
+    SEPARATOR,
+    RECENT_SUBMENU,
     {MenuItemKind::Command, IDM_OPEN_FILES, "Open files..."},
     {MenuItemKind::Command, IDM_PLAYLIST, "Display play list..."},
     {MenuItemKind::Command, IDM_SAVE_PLAYLIST, "Save play list..."},
-    separator,
+    SEPARATOR,
     {MenuItemKind::Command, IDM_EXIT, "Exit"},
 };
 
 constexpr MenuItemTemplate subMenu1Items[] = {
     {MenuItemKind::Command, IDM_EXIT, "Exit"},
-    separator,
+    SEPARATOR,
     {MenuItemKind::Command, IDM_NEXT, "Next"},
     {MenuItemKind::Command, IDM_PREVIOUS, "Previous"},
     {MenuItemKind::Command, IDM_PLAY_STOP, "Play/Stop"},
-    separator,
-    recentSubmenu,
+    SEPARATOR,
+    RECENT_SUBMENU,
     {MenuItemKind::Command, IDM_OPEN_FILES, "Open files..."},
     {MenuItemKind::Command, IDM_PLAYLIST, "Display play list..."},
-    separator,
+    SEPARATOR,
     {MenuItemKind::Command, IDM_SHOW_WINDOW, "Display window"},
 };
 
 constexpr MenuItemTemplate subMenu2Items[] = {
     {MenuItemKind::Command, IDM_EXIT, "Exit"},
-    separator,
+    SEPARATOR,
     {MenuItemKind::Command, IDM_NEXT, "Next"},
     {MenuItemKind::Command, IDM_PREVIOUS, "Previous"},
     {MenuItemKind::Command, IDM_PLAY_STOP, "Play/Stop"},
-    separator,
-    recentSubmenu,
+    SEPARATOR,
+    RECENT_SUBMENU,
     {MenuItemKind::Command, IDM_OPEN_FILES, "Open files..."},
     {MenuItemKind::Command, IDM_PLAYLIST, "Display play list..."},
-    separator,
+    SEPARATOR,
     {MenuItemKind::Command, IDM_HIDE_WINDOW, "Undisplay window"},
 };
 

@@ -185,7 +185,7 @@ LResult MainWindow::onLButtonDown(WParam, std::int32_t x, std::int32_t y) {
 }
 
 LResult MainWindow::onMouseMove(WParam, std::int32_t x, std::int32_t y) {
-    if (!dragging || now() - dragStartTick < dragDelay) return 1;
+    if (!dragging || now() - dragStartTick < DRAG_DELAY) return 1;
     if (hwnd == nullptr) return 1;
     if (!hwnd->canPositionWindow()) {
         // The compositor moves the window and takes the rest of the gesture.
@@ -290,14 +290,14 @@ LResult MainWindow::onTimer(std::uintptr_t) {
     if (!playing || windowHidden) return 1;
 
     const std::int32_t p = scrollPos, limit = scrollLimit;
-    if (p >= limit + scrollEndRest) {
+    if (p >= limit + SCROLL_END_REST) {
         scrollPos = 0;
         showTitle(songTitle, 0);
     } else if (p >= limit) {
         scrollPos = p + 1;
-    } else if (p >= scrollRest) {
+    } else if (p >= SCROLL_REST) {
         scrollPos = p + 1;
-        showTitle(songTitle, p + 1 - scrollRest);
+        showTitle(songTitle, p + 1 - SCROLL_REST);
     } else if (p >= 0) {
         scrollPos = p + 1;
     }
@@ -508,7 +508,7 @@ void MainWindow::showSongTitle() {
     showTitle(songTitle, 0);
 
     const std::int32_t width = skin.title.measureText(songTitle).width;
-    scrollLimit = width - skin.displayRect.width + scrollRest;
+    scrollLimit = width - skin.displayRect.width + SCROLL_REST;
     if (width > skin.displayRect.width) scrollPos = 0;
 }
 

@@ -51,12 +51,12 @@ public:
 class MainWindow : public Window, public PlayListHost, public MessageSink {
 public:
     // Drag starts this long after the press (ms).
-    static constexpr std::uint32_t dragDelay = 100;
+    static constexpr std::uint32_t DRAG_DELAY = 100;
     // Room the scrolling title keeps: it rests 20 ticks at its start, and
     // scrollLimit adds 20 pixels to the overflow.
-    static constexpr std::int32_t scrollRest = 20;
+    static constexpr std::int32_t SCROLL_REST = 20;
     // Ticks the title rests at its end before it jumps back.
-    static constexpr std::int32_t scrollEndRest = 30;
+    static constexpr std::int32_t SCROLL_END_REST = 30;
     static constexpr const char* unsupportedText = "Unsupported data.";
 
     explicit MainWindow(WindowSystem& system);

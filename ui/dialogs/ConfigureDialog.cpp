@@ -1,0 +1,134 @@
+#include "ui/dialogs/ConfigureDialog.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <utility>
+
+#include "ui/dialogs/SettingsTemplates.h"
+
+namespace brellin {
+
+namespace {
+
+template <std::size_t N>
+void fillList(DialogHost& host, int id, const char* const (&texts)[N], std::int32_t selected) {
+    host.resetItems(id);
+    for (const char* text : texts) host.addItem(id, text);
+    host.selectItem(id, std::clamp<std::int32_t>(selected, 0, static_cast<std::int32_t>(N) - 1));
+}
+
+// The box's selection, or `keep` when nothing is selected.
+std::int32_t chosen(const DialogHost& host, int id, std::int32_t count, std::int32_t keep) {
+    const int position = host.selectedItem(id);
+    return position >= 0 && position < count ? position : keep;
+}
+
+}  // namespace
+
+ConfigureDialog::ConfigureDialog(WindowSystem& windowSystem, Settings& settingsRecord, std::string programFolder)
+    : Dialog(windowSystem), settings(settingsRecord), folder(std::move(programFolder)) {}
+
+LResult ConfigureDialog::onInitDialog() {
+    // Only OK asks for a restart: whatever set the flag before is not this
+    // dialog's business, and a Cancel must not restart the engine.
+    settings.engineSettingsChanged = false;
+    if (hwnd == nullptr) return 0;
+    DialogHost& host = *hwnd;
+    host.setFocus(IDOK);
+
+    host.setTrackRange(IDC_REVERB_LEVEL, MIN_REVERB_LEVEL, MAX_REVERB_LEVEL);
+    host.setTrackPosition(IDC_REVERB_LEVEL, std::clamp(settings.ReverbLevel, MIN_REVERB_LEVEL, MAX_REVERB_LEVEL));
+
+    fillList(host, IDC_SAMPLE_RATE, sampleRateTexts, settings.SampleRate);
+    fillList(host, IDC_BIT_RATE, bitRateTexts, settings.BitRate);
+    fillList(host, IDC_CHANNELS, channelTexts, settings.fStereo);
+    host.resetItems(IDC_MAX_SOUNDS);
+    for (std::int32_t voices = MIN_VOICES; voices <= MAX_VOICES; ++voices) {
+        char text[8];
+        std::snprintf(text, sizeof text, "%d", voices);
+        host.addItem(IDC_MAX_SOUNDS, text);
+    }
+    host.selectItem(IDC_MAX_SOUNDS, std::clamp(settings.MaxChannels, MIN_VOICES, MAX_VOICES) - MIN_VOICES);
+    fillList(host, IDC_INITIAL_POSITION, initialPositionTexts, settings.InitializePositionId);
+
+    host.setChecked(IDC_REVERB, settings.fReverb != 0);
+    host.setChecked(IDC_LOW_PASS, settings.fLowPassFilter != 0);
+
+    host.resetItems(IDC_SOUND_FONT);
+    soundFontListFailed = !soundFonts.scan(folder.c_str(), "*.BRF");
+    for (const std::string& name : soundFonts.names) host.addItem(IDC_SOUND_FONT, name.c_str());
+    host.selectItem(IDC_SOUND_FONT, soundFonts.find(settings.SoundFontName));
+
+    // Filled whatever became of the sound-font listing: the associations
+    // need their mode word.
+    fillList(host, IDC_LINK_MODE, linkModeTexts, 0);
+    for (int id : {IDC_LINK_MID, IDC_LINK_MIDI, IDC_LINK_RMI, IDC_LINK_BRL}) host.setChecked(id, false);
+    return 0;
+}
+
+LResult ConfigureDialog::onCommand(std::uint16_t code, std::uint16_t id, LParam lParam) {
+    switch (id) {
+        case IDOK:
+            storeChoices();
+            onClose();
+            return 1;
+        case IDCANCEL:
+            onClose();
+            return 1;
+        case IDC_SET_LINKS:
+            // A button sends BN_CLICKED (0); other notices are not a click.
+            if (code == 0) setLinks();
+            return 1;
+        default:
+            return Dialog::onCommand(code, id, lParam);
+    }
+}
+
+void ConfigureDialog::storeChoices() {
+    if (hwnd == nullptr) return;
+    const DialogHost& host = *hwnd;
+    settings.SampleRate = chosen(host, IDC_SAMPLE_RATE, 3, settings.SampleRate);
+    settings.BitRate = chosen(host, IDC_BIT_RATE, 2, settings.BitRate);
+    settings.fStereo = chosen(host, IDC_CHANNELS, 2, settings.fStereo);
+    settings.MaxChannels =
+        chosen(host, IDC_MAX_SOUNDS, MAX_VOICES - MIN_VOICES + 1, settings.MaxChannels - MIN_VOICES) + MIN_VOICES;
+    settings.InitializePositionId = chosen(host, IDC_INITIAL_POSITION, 4, settings.InitializePositionId);
+    settings.fReverb = host.isChecked(IDC_REVERB) ? 1 : 0;
+    settings.fLowPassFilter = host.isChecked(IDC_LOW_PASS) ? 1 : 0;
+    // The name as listed (raw bytes), not as the box shows it; with no
+    // sound font in the folder the old name stays, and the engine start
+    // looks for another one.
+    if (const char* name = soundFonts.name(host.selectedItem(IDC_SOUND_FONT))) {
+        std::snprintf(settings.SoundFontName, sizeof settings.SoundFontName, "%s", name);
+    }
+    settings.ReverbLevel = std::clamp(host.trackPosition(IDC_REVERB_LEVEL), MIN_REVERB_LEVEL, MAX_REVERB_LEVEL);
+    settings.engineSettingsChanged = true;
+    settings.settingsChanged = true;
+}
+
+void ConfigureDialog::setLinks() {
+    if (hwnd == nullptr) return;
+    DialogHost& host = *hwnd;
+    LinkTypes types;
+    types.mid = host.isChecked(IDC_LINK_MID);
+    types.midi = host.isChecked(IDC_LINK_MIDI);
+    types.rmi = host.isChecked(IDC_LINK_RMI);
+    types.brl = host.isChecked(IDC_LINK_BRL);
+    const int mode = std::clamp(host.selectedItem(IDC_LINK_MODE), 0, 2);
+    const char* text = TEXT_LINKS_WRITTEN;
+    const char* caption = "REPORT";
+    switch (associations.write(types, linkModeSuffixes[mode])) {
+        case LinkResult::Written: break;
+        case LinkResult::NoProgramPath:
+            text = TEXT_NO_PROGRAM_PATH;
+            caption = "ERROR";
+            break;
+        case LinkResult::Failed:
+            text = TEXT_LINKS_FAILED;
+            caption = "ERROR";
+            break;
+    }
+    host.messageBox(text, caption, MB_OK | MB_ICONWARNING);
+}
+
+}  // namespace brellin
