@@ -472,6 +472,18 @@ TEST(MainWindowDisplay, UnchangedTicksDrawNothingAndOverdrawnPartsComeBack) {
     ASSERT_EQ(rig.window.clockShown, "1:05");
     EXPECT_TRUE(std::equal(before.begin(), before.begin() + 240 * 14, display.pixels())) << "clock redrawn";
 
+    // A clock wider than its area is repainted where its text reaches.
+    rig.window.skin.timerRect = SkinRect{20, 0, 4, 14};
+    ASSERT_TRUE(rig.window.skin.display.setTextScale(1));  // smoothed, as skins draw it
+    rig.host->invalidated.clear();
+    rig.system.tick += 2000;
+    rig.tick(0);
+    rig.tick(0);
+    ASSERT_FALSE(rig.host->invalidated.empty());
+    const Extent clock = rig.window.skin.display.measureText(rig.window.clockShown.c_str());
+    EXPECT_LE(rig.host->invalidated[0].left, 22 - clock.width / 2);
+    EXPECT_GE(rig.host->invalidated[0].right, 22 + clock.width / 2);
+
     // A clock laid over the meter: the bars it covers are drawn again after it.
     rig.window.skin.timerRect = rig.window.skin.meterRect();
     rig.window.startPlayback();

@@ -492,8 +492,11 @@ void MainWindow::drawClock() {
     const std::int32_t x = area.left + (area.width - extent.width) / 2;
     skin.display.copyFrom(area.left, area.top, skin.background, area.left, area.top, area.width, area.height);
     skin.display.drawText(x, area.top, text);
-    // The text may reach beyond the clock's area; whatever overlaps either is drawn over.
+    // The text may reach beyond the clock's area: that is repainted too, and
+    // whatever overlaps either is drawn over. (Smoothed text marks nothing dirty.)
     const SkinRect inked{x, area.top, extent.width, extent.height};
+    skin.display.growDirtyRect(std::max(x, 0), area.top);
+    skin.display.growDirtyRect(std::min<std::int64_t>(inked.right(), skin.display.width()), inked.bottom());
     overdrawn(area);
     overdrawn(inked);
     const std::int64_t left = std::min<std::int64_t>(area.left, x), top = area.top;
