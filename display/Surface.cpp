@@ -85,6 +85,11 @@ std::uint16_t Surface::pixel(std::int32_t x, std::int32_t y) const {
 
 void Surface::growDirtyRect(std::int64_t px, std::int64_t py) {
     const std::int32_t x = clampToInt32(px), y = clampToInt32(py);
+    if (dirtyEmpty) {
+        dirty = DirtyRect{x, y, x, y};
+        dirtyEmpty = false;
+        return;
+    }
     dirty.left = std::min(dirty.left, x);
     dirty.right = std::max(dirty.right, x);
     dirty.top = std::min(dirty.top, y);

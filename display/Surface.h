@@ -7,7 +7,9 @@
 // `width` pixels and the buffer can be shown as an RGB555 image without copying.
 //
 // Drawing grows the dirty rectangle; the window reads it to know what to
-// repaint and resets it. Text comes from a TextRenderer (FreeType); with a
+// repaint and resets it. After a reset it is empty, reads as (0, 0, 0, 0),
+// and the first point drawn starts it afresh, so a small drawing far from
+// the origin marks only itself. Text comes from a TextRenderer (FreeType); with a
 // text scale n > 0 characters are rendered at 2^n size into a one-bit glyph
 // buffer and averaged down here ("smoothed" text).
 //
@@ -116,8 +118,12 @@ public:
     std::uint16_t pixel(std::int32_t x, std::int32_t y) const;
 
     DirtyRect dirtyRect() const { return dirty; }
-    void resetDirtyRect() { dirty = DirtyRect{}; }
-    // Grows the dirty rectangle to include (px, py).
+    void resetDirtyRect() {
+        dirty = DirtyRect{};
+        dirtyEmpty = true;
+    }
+    // Grows the dirty rectangle to include (px, py); on an empty one the
+    // rectangle becomes that point.
     void growDirtyRect(std::int64_t px, std::int64_t py);
 
     Colour textColourValue() const { return textColour; }
@@ -140,6 +146,7 @@ private:
     std::int32_t pictureWidth = 0;
     std::int32_t pictureHeight = 0;
     DirtyRect dirty;
+    bool dirtyEmpty = true;  // nothing drawn since construction or the last reset
 
     Colour textColour{255, 255, 255};
     std::string face = "MS Gothic";

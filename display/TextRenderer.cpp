@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <map>
 #include <mutex>
+#include <new>
 
 #include <fontconfig/fontconfig.h>
 #include FT_TRUETYPE_TABLES_H
@@ -169,6 +170,7 @@ bool TextRenderer::setFont(const char* family, std::int32_t w, std::int32_t h) {
     requestedHeight = h;
     cell = newCell;
     ascent = newAscent;
+    glyphs.clear();
     return true;
 }
 
@@ -208,42 +210,85 @@ FT_Face TextRenderer::loadGlyph(char32_t character, bool render) {
     return face;
 }
 
+TextRenderer::Glyph* TextRenderer::glyphEntry(char32_t character) {
+    try {
+        if (glyphs.size() >= glyphCacheLimit && glyphs.find(character) == glyphs.end()) glyphs.clear();
+        return &glyphs[character];
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
 std::int32_t TextRenderer::advance(char32_t character) {
+    Glyph* glyph = glyphEntry(character);
+    if (glyph != nullptr && glyph->measured) return glyph->measuredAdvance;
     FT_Face face = loadGlyph(character, false);
-    if (face == nullptr) return 0;
     // Hinted advances are whole pixels; rounding covers unhinted ones.
-    return static_cast<std::int32_t>((face->glyph->advance.x + 32) >> 6);
+    const std::int32_t result = face == nullptr ? 0 : static_cast<std::int32_t>((face->glyph->advance.x + 32) >> 6);
+    if (glyph != nullptr) {
+        glyph->measured = true;
+        glyph->measuredAdvance = result;
+    }
+    return result;
+}
+
+void TextRenderer::captureRendered(char32_t character, Glyph& glyph) {
+    glyph.rendered = true;
+    glyph.renderedAdvance = 0;
+    glyph.columns = glyph.rows = 0;
+    glyph.ink.clear();
+    FT_Face face = loadGlyph(character, true);
+    if (face == nullptr) return;
+    FT_GlyphSlot slot = face->glyph;
+    glyph.renderedAdvance = static_cast<std::int32_t>((slot->advance.x + 32) >> 6);
+    const FT_Bitmap& bitmap = slot->bitmap;
+    const bool mono = bitmap.pixel_mode == FT_PIXEL_MODE_MONO;
+    if ((!mono && bitmap.pixel_mode != FT_PIXEL_MODE_GRAY) || bitmap.buffer == nullptr) return;
+    const std::int32_t rows = static_cast<std::int32_t>(bitmap.rows);
+    const std::int32_t columns = static_cast<std::int32_t>(bitmap.width);
+    const std::int32_t pitch = bitmap.pitch < 0 ? -bitmap.pitch : bitmap.pitch;
+    const std::int32_t stride = (columns + 7) / 8;
+    try {
+        glyph.ink.assign(static_cast<std::size_t>(stride) * static_cast<std::size_t>(rows), 0);
+    } catch (const std::bad_alloc&) {
+        glyph.rendered = false;  // drawn without ink this once, tried again next time
+        return;
+    }
+    glyph.left = slot->bitmap_left;
+    glyph.top = ascent - slot->bitmap_top;
+    glyph.columns = columns;
+    glyph.rows = rows;
+    for (std::int32_t row = 0; row < rows; ++row) {
+        // A negative pitch means the rows are stored bottom row first.
+        const unsigned char* source =
+            bitmap.buffer + static_cast<std::ptrdiff_t>(bitmap.pitch < 0 ? rows - 1 - row : row) * pitch;
+        std::uint8_t* target = glyph.ink.data() + static_cast<std::ptrdiff_t>(row) * stride;
+        for (std::int32_t column = 0; column < columns; ++column) {
+            const bool ink = mono ? (source[column >> 3] & (0x80 >> (column & 7))) != 0 : source[column] >= 128;
+            if (ink) target[column >> 3] |= static_cast<std::uint8_t>(0x80 >> (column & 7));
+        }
+    }
 }
 
 std::int32_t TextRenderer::renderCell(char32_t character, std::uint8_t* bits, std::int32_t stride,
                                       std::int32_t bufferWidth, std::int32_t bufferHeight) {
-    FT_Face face = loadGlyph(character, true);
-    if (face == nullptr) return 0;
-    FT_GlyphSlot slot = face->glyph;
-    const FT_Bitmap& bitmap = slot->bitmap;
-    const bool mono = bitmap.pixel_mode == FT_PIXEL_MODE_MONO;
-    if ((mono || bitmap.pixel_mode == FT_PIXEL_MODE_GRAY) && bitmap.buffer != nullptr) {
-        const std::int32_t rows = static_cast<std::int32_t>(bitmap.rows);
-        const std::int32_t columns = static_cast<std::int32_t>(bitmap.width);
-        const std::int32_t pitch = bitmap.pitch < 0 ? -bitmap.pitch : bitmap.pitch;
-        const std::int32_t left = slot->bitmap_left;
-        const std::int32_t top = ascent - slot->bitmap_top;
-        for (std::int32_t row = 0; row < rows; ++row) {
-            const std::int32_t y = top + row;
-            if (y < 0 || y >= bufferHeight) continue;
-            // A negative pitch means the rows are stored bottom row first.
-            const unsigned char* source =
-                bitmap.buffer + static_cast<std::ptrdiff_t>(bitmap.pitch < 0 ? rows - 1 - row : row) * pitch;
-            std::uint8_t* target = bits + static_cast<std::ptrdiff_t>(y) * stride;
-            for (std::int32_t column = 0; column < columns; ++column) {
-                const std::int32_t x = left + column;
-                if (x < 0 || x >= bufferWidth) continue;
-                const bool ink = mono ? (source[column >> 3] & (0x80 >> (column & 7))) != 0 : source[column] >= 128;
-                if (ink) target[x >> 3] |= static_cast<std::uint8_t>(0x80 >> (x & 7));
-            }
+    Glyph* entry = glyphEntry(character);
+    Glyph uncached;  // without memory for the cache: rendered, drawn and forgotten
+    Glyph& glyph = entry != nullptr ? *entry : uncached;
+    if (!glyph.rendered) captureRendered(character, glyph);
+    const std::int32_t glyphStride = (glyph.columns + 7) / 8;
+    for (std::int32_t row = 0; row < glyph.rows; ++row) {
+        const std::int32_t y = glyph.top + row;
+        if (y < 0 || y >= bufferHeight) continue;
+        const std::uint8_t* source = glyph.ink.data() + static_cast<std::ptrdiff_t>(row) * glyphStride;
+        std::uint8_t* target = bits + static_cast<std::ptrdiff_t>(y) * stride;
+        for (std::int32_t column = 0; column < glyph.columns; ++column) {
+            const std::int32_t x = glyph.left + column;
+            if (x < 0 || x >= bufferWidth) continue;
+            if (source[column >> 3] & (0x80 >> (column & 7))) target[x >> 3] |= static_cast<std::uint8_t>(0x80 >> (x & 7));
         }
     }
-    return static_cast<std::int32_t>((slot->advance.x + 32) >> 6);
+    return glyph.renderedAdvance;
 }
 
 }  // namespace brellin

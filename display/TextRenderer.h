@@ -12,12 +12,19 @@
 // width. Glyphs are rendered one bit per pixel (FreeType's mono renderer),
 // hinted, without kerning, each advancing by its own rounded width.
 //
+// Rendered characters are kept (glyph bitmap, its place in the cell and the
+// advance) until the font changes: the display draws the same few characters
+// (clock digits, a scrolling title) ten times a second, and FreeType's
+// hinting and rasterising cost far more than copying the kept bits.
+//
 // A TextRenderer belongs to one Surface and is used on the user-interface
 // thread. It owns its FreeType library and faces.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include <ft2build.h>
 #include FT_FREETYPE_H
@@ -58,7 +65,28 @@ public:
     // The file of the face in use (for diagnostics and tests).
     const std::string& fontFile() const { return primaryFile; }
 
+    // Characters kept now (for tests and diagnostics).
+    std::size_t cachedGlyphCount() const { return glyphs.size(); }
+    // Characters kept at most; past that the cache starts over.
+    static constexpr std::size_t glyphCacheLimit = 512;
+
 private:
+    // One character as FreeType gave it for the current font.
+    struct Glyph {
+        bool measured = false;         // measuredAdvance is known
+        std::int32_t measuredAdvance = 0;
+        bool rendered = false;         // the fields below are known
+        std::int32_t renderedAdvance = 0;
+        std::int32_t left = 0;         // ink box in pixels from the cell's top-left
+        std::int32_t top = 0;
+        std::int32_t columns = 0;
+        std::int32_t rows = 0;
+        std::vector<std::uint8_t> ink;  // one bit per pixel, first in the highest bit, (columns + 7) / 8 a row
+    };
+    // The cache entry for a character, made room for; nullptr without memory.
+    Glyph* glyphEntry(char32_t character);
+    void captureRendered(char32_t character, Glyph& glyph);
+
     // The face holding the character's glyph, loaded into its glyph slot; nullptr when none.
     FT_Face loadGlyph(char32_t character, bool render);
     FT_Face openFace(const std::string& file, int index);
@@ -73,6 +101,7 @@ private:
     std::int32_t requestedHeight = 0;
     std::int32_t cell = 0;    // cell height in pixels
     std::int32_t ascent = 0;  // baseline, pixels below the cell top
+    std::unordered_map<char32_t, Glyph> glyphs;  // for the font above; emptied when it changes
 };
 
 }  // namespace brellin

@@ -88,7 +88,7 @@ TEST(SurfaceFill, ClipsToThePictureAndIgnoresEmptyRectangles) {
     EXPECT_EQ(countPixels(s, 0x7C00), 0);
 }
 
-TEST(SurfaceDirtyRect, GrowsByTheOperationsPointsAndAlwaysHoldsTheOrigin) {
+TEST(SurfaceDirtyRect, GrowsByTheOperationsPointsAndStartsAfreshAfterAReset) {
     Surface s;
     EXPECT_EQ(s.dirtyRect().right, 0);
     ASSERT_TRUE(s.resize(50, 40));
@@ -98,18 +98,28 @@ TEST(SurfaceDirtyRect, GrowsByTheOperationsPointsAndAlwaysHoldsTheOrigin) {
     EXPECT_EQ(d.right, 50);
     EXPECT_EQ(d.bottom, 40);
 
+    // A small block far from the origin marks exactly itself, not the
+    // window from its top-left corner; a second one widens it to both.
     s.resetDirtyRect();
+    EXPECT_EQ(s.dirtyRect().right, 0);
+    s.fillRect(40, 30, 44, 33, white);
+    d = s.dirtyRect();
+    EXPECT_EQ(d.left, 40);
+    EXPECT_EQ(d.top, 30);
+    EXPECT_EQ(d.right, 44);
+    EXPECT_EQ(d.bottom, 33);
     s.fillRect(10, 12, 20, 22, white);
     d = s.dirtyRect();
-    EXPECT_EQ(d.left, 0);
-    EXPECT_EQ(d.top, 0);
-    EXPECT_EQ(d.right, 20);
-    EXPECT_EQ(d.bottom, 22);
+    EXPECT_EQ(d.left, 10);
+    EXPECT_EQ(d.top, 12);
+    EXPECT_EQ(d.right, 44);
+    EXPECT_EQ(d.bottom, 33);
 
     s.resetDirtyRect();
     s.drawLine(30, 5, -4, 8, white);
     d = s.dirtyRect();
     EXPECT_EQ(d.left, -4);
+    EXPECT_EQ(d.top, 5);
     EXPECT_EQ(d.right, 30);
     EXPECT_EQ(d.bottom, 8);
 
@@ -118,6 +128,8 @@ TEST(SurfaceDirtyRect, GrowsByTheOperationsPointsAndAlwaysHoldsTheOrigin) {
     s.resetDirtyRect();
     s.copyFrom(3, 4, source, 0, 0, 60, 70);
     d = s.dirtyRect();
+    EXPECT_EQ(d.left, 3);
+    EXPECT_EQ(d.top, 4);
     EXPECT_EQ(d.right, 63);
     EXPECT_EQ(d.bottom, 74);
 }

@@ -427,6 +427,73 @@ TEST(MainWindowDisplay, ClockAndMeter) {
     EXPECT_EQ(rig.window.skin.display.pixel(bar.left, bar.top), rig.window.skin.background.pixel(bar.left, bar.top));
 }
 
+// A tick whose clock text and meter frames are what the display already
+// shows draws and repaints nothing; a changed bar repaints only itself; what
+// is drawn over the clock or a bar brings it back on the next pass.
+TEST(MainWindowDisplay, UnchangedTicksDrawNothingAndOverdrawnPartsComeBack) {
+    Rig rig;
+    rig.window.skin.timerRect = SkinRect{0, 0, 58, 14};
+    rig.window.skin.display.setFont("MS Gothic", 6, 12);
+    if (!rig.window.settings.fShowVolume) rig.window.toggleLevelMeter();
+    rig.addSong("long.mid", song("", 96 * 600));
+    rig.window.startPlayback();
+    ASSERT_TRUE(rig.window.playing);
+    ASSERT_TRUE(waitFor([&] { return rig.window.levels[0].load() > 0; }));
+    const std::uint32_t start = rig.window.playStartTick;
+    rig.system.tick = start + 65100;
+    for (int i = 0; i < 10; ++i) rig.tick(0);  // the note's bar falls to the floor
+    ASSERT_EQ(rig.window.clockShown, "1:05");
+    ASSERT_EQ(rig.meterFrame(0), 0);
+
+    const Surface& display = rig.window.skin.display;
+    const std::vector<std::uint16_t> before(display.pixels(), display.pixels() + display.width() * display.height());
+    rig.host->invalidated.clear();
+    rig.tick();
+    rig.tick();
+    EXPECT_TRUE(rig.host->invalidated.empty());
+    EXPECT_TRUE(std::equal(before.begin(), before.end(), display.pixels()));
+
+    rig.window.levels[3] = 127;
+    rig.tick();
+    ASSERT_EQ(rig.host->invalidated.size(), 1u);
+    const SkinRect bar = rig.window.skin.meterBar(3);
+    EXPECT_EQ(rig.host->invalidated[0].left, bar.left);
+    EXPECT_EQ(rig.host->invalidated[0].top, bar.top);
+    EXPECT_EQ(rig.host->invalidated[0].right, bar.left + bar.width);
+    EXPECT_EQ(rig.host->invalidated[0].bottom, bar.top + bar.height);
+    EXPECT_EQ(rig.meterFrame(3), 15);
+
+    // The whole display composed again: the clock comes back with the same text.
+    rig.window.loadSkinAndPlace((rig.dir.root.string() + "/").c_str());
+    rig.window.skin.timerRect = SkinRect{0, 0, 58, 14};
+    rig.window.skin.display.setFont("MS Gothic", 6, 12);
+    rig.tick(0);
+    rig.tick(0);
+    ASSERT_EQ(rig.window.clockShown, "1:05");
+    EXPECT_TRUE(std::equal(before.begin(), before.begin() + 240 * 14, display.pixels())) << "clock redrawn";
+
+    // A clock wider than its area is repainted where its text reaches.
+    rig.window.skin.timerRect = SkinRect{20, 0, 4, 14};
+    ASSERT_TRUE(rig.window.skin.display.setTextScale(1));  // smoothed, as skins draw it
+    rig.host->invalidated.clear();
+    rig.system.tick += 2000;
+    rig.tick(0);
+    rig.tick(0);
+    ASSERT_FALSE(rig.host->invalidated.empty());
+    const Extent clock = rig.window.skin.display.measureText(rig.window.clockShown.c_str());
+    EXPECT_LE(rig.host->invalidated[0].left, 22 - clock.width / 2);
+    EXPECT_GE(rig.host->invalidated[0].right, 22 + clock.width / 2);
+
+    // A clock laid over the meter: the bars it covers are drawn again after it.
+    rig.window.skin.timerRect = rig.window.skin.meterRect();
+    rig.window.startPlayback();
+    rig.system.tick = rig.window.playStartTick + 5000;
+    for (int i = 0; i < 4; ++i) {
+        rig.tick(0);
+        for (int channel = 0; channel < METER_BARS; ++channel) EXPECT_GE(rig.meterFrame(channel), 0) << channel;
+    }
+}
+
 TEST(MainWindowCommands, WindowTrayDialogsAndExit) {
     Rig rig(false);
     // Without a tray icon nothing could show the window again: it stays.

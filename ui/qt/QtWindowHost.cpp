@@ -40,7 +40,8 @@ protected:
         if (!host) return;
         QPainter paint(this);
         host->painter = &paint;
-        host->updateRect = event->region().boundingRect();
+        host->updateRegion = event->region();
+        host->updateRect = host->updateRegion.boundingRect();
         host->deliver(WM_PAINT, 0, 0);
         host->painter = nullptr;
     }
@@ -380,7 +381,10 @@ Rect QtWindowHost::beginPaint() {
 
 void QtWindowHost::copyToScreen(const Surface& surface, const Rect& rect) {
     if (!painter || !view || rect.isEmpty()) return;
-    view->drawSurface(*painter, surface, QRect(rect.left, rect.top, rect.width(), rect.height()));
+    // Only the parts of the window that changed are copied and converted,
+    // not the box around them (the clock and the meter are far apart).
+    const QRegion wanted = updateRegion.intersected(QRect(rect.left, rect.top, rect.width(), rect.height()));
+    for (const QRect& part : wanted) view->drawSurface(*painter, surface, part);
 }
 
 void QtWindowHost::endPaint() {}

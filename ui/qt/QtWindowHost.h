@@ -22,6 +22,7 @@
 
 #include <QBasicTimer>
 #include <QPainter>
+#include <QRegion>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -101,6 +102,9 @@ private:
 
     // Between beginPaint and endPaint: the painter of the paint event in progress.
     QPainter* painter = nullptr;
+    // What the paint event repaints: its rectangles (the clock, a meter bar,
+    // the title) and their bounding box, which is what beginPaint reports.
+    QRegion updateRegion;
     QRect updateRect;
 };
 

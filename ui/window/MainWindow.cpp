@@ -19,6 +19,11 @@ namespace {
 constexpr std::uint16_t dialogCommandIds[] = {IDM_VERSION,       IDM_CONFIGURE, IDM_PLAY_MODE,
                                               IDM_SAVE_PLAYLIST, IDM_PLAYLIST,  IDM_OPEN_FILES};
 
+bool overlap(const SkinRect& a, const SkinRect& b) {
+    return a.width > 0 && a.height > 0 && b.width > 0 && b.height > 0 && a.left < b.right() && b.left < a.right() &&
+           a.top < b.bottom() && b.top < a.bottom();
+}
+
 bool isDialogCommand(std::uint16_t id) {
     return std::find(std::begin(dialogCommandIds), std::end(dialogCommandIds), id) != std::end(dialogCommandIds);
 }
@@ -37,6 +42,7 @@ std::size_t utf8Prefix(const std::string& text, std::size_t limit) {
 MainWindow::MainWindow(WindowSystem& windowSystem)
     : Window(windowSystem, &skin.display), playList(settings, *this), engine(settings, *this) {
     engine.listeners = EngineListeners{nullptr, &noteOnListener, &textEventListener};
+    forgetTimerDrawings();
     updateMenuState();
 }
 
@@ -142,6 +148,7 @@ void MainWindow::loadSkinAndPlace(const char* folder) {
         hwnd->setWindowPos(0, 0, false, placement.alwaysOnTop);
     }
     skin.display.copyFrom(0, 0, skin.background, 0, 0, skin.windowWidth, skin.windowHeight);
+    forgetTimerDrawings();
     if (playing) drawButton(SKIN_BUTTON_PLAY, true);
     if (settings.fShowVolume) drawMeterFloor();
     std::string current(playList.currentFile);
@@ -416,6 +423,8 @@ void MainWindow::startPlayback() {
     if (ok) {
         // The text listener posts the song's title here from the render thread.
         postTarget.store(hwnd, std::memory_order_release);
+        // The skin's clock font or area may have changed since the last song.
+        clockDrawn.clear();
         titleEventSeen.store(false, std::memory_order_relaxed);
         titleReady.store(false, std::memory_order_relaxed);
         scrollPos = -1;
@@ -476,6 +485,7 @@ void MainWindow::showTitle(const char* text, std::int32_t offset) {
     skin.title.copyFrom(0, 0, skin.background, area.left, area.top, area.width, area.height);
     skin.title.drawText(-offset, 0, text);
     skin.display.copyFrom(area.left, area.top, skin.title, 0, 0, area.width, area.height);
+    overdrawn(area);
     titleShown.assign(text);
     titleOffset = offset;
     invalidate();
@@ -524,12 +534,50 @@ void MainWindow::drawClock() {
     }
     char text[24];
     formatClock(t, text, sizeof text);
+    clockShown = text;
+    // The same text over the same pixels would change nothing on the screen.
+    if (clockDrawn == clockShown) return;
     const SkinRect& area = skin.timerRect;
     const Extent extent = skin.display.measureText(text);
+    const std::int32_t x = area.left + (area.width - extent.width) / 2;
     skin.display.copyFrom(area.left, area.top, skin.background, area.left, area.top, area.width, area.height);
-    skin.display.drawText(area.left + (area.width - extent.width) / 2, area.top, text);
-    clockShown = text;
+    skin.display.drawText(x, area.top, text);
+    // The text may reach beyond the clock's area: that is repainted too, and
+    // whatever overlaps either is drawn over. (Smoothed text marks nothing dirty.)
+    const SkinRect inked{x, area.top, extent.width, extent.height};
+    skin.display.growDirtyRect(std::max(x, 0), area.top);
+    skin.display.growDirtyRect(std::min<std::int64_t>(inked.right(), skin.display.width()), inked.bottom());
+    overdrawn(area);
+    overdrawn(inked);
+    const std::int64_t left = std::min<std::int64_t>(area.left, x), top = area.top;
+    const std::int64_t right = std::max(area.right(), inked.right()), bottom = std::max(area.bottom(), inked.bottom());
+    clockArea = SkinRect{static_cast<std::int32_t>(left), static_cast<std::int32_t>(top),
+                         static_cast<std::int32_t>(std::min<std::int64_t>(right - left, INT32_MAX)),
+                         static_cast<std::int32_t>(std::min<std::int64_t>(bottom - top, INT32_MAX))};
+    clockDrawn = clockShown;
     invalidate();
+}
+
+void MainWindow::overdrawn(const SkinRect& area, std::int32_t exceptBar) {
+    if (!clockDrawn.empty() && overlap(area, clockArea)) clockDrawn.clear();
+    for (std::int32_t channel = 0; channel < METER_BARS; ++channel) {
+        if (channel != exceptBar && meterShown[channel] >= 0 && overlap(area, skin.meterBar(channel)))
+            meterShown[channel] = -1;
+    }
+}
+
+void MainWindow::forgetTimerDrawings() {
+    clockDrawn.clear();
+    std::fill(std::begin(meterShown), std::end(meterShown), -1);
+}
+
+void MainWindow::drawMeterBar(std::int32_t channel, std::int32_t frame) {
+    const SkinRect bar = skin.meterBar(channel);
+    const SkinRect source = skin.meterFrame(frame);
+    skin.display.copyFrom(bar.left, bar.top, skin.meterStrip, source.left, source.top, bar.width, bar.height);
+    // Bars of a skin may overlap each other or the clock: those are drawn again.
+    overdrawn(bar, channel);
+    meterShown[channel] = frame;
 }
 
 void MainWindow::drawMeter() {
@@ -537,9 +585,7 @@ void MainWindow::drawMeter() {
         std::atomic<std::int32_t>& slot = levels[channel];
         const std::int32_t level = slot.load(std::memory_order_relaxed);
         const std::int32_t frame = std::min(std::max(level, 0) / 8, METER_FRAMES - 1);
-        const SkinRect bar = skin.meterBar(channel);
-        const SkinRect source = skin.meterFrame(frame);
-        skin.display.copyFrom(bar.left, bar.top, skin.meterStrip, source.left, source.top, bar.width, bar.height);
+        if (frame != meterShown[channel]) drawMeterBar(channel, frame);
         // A note-on between the load and this store is lost for one tick only.
         slot.store(std::max(level - 16, 0), std::memory_order_relaxed);
     }
@@ -547,17 +593,14 @@ void MainWindow::drawMeter() {
 }
 
 void MainWindow::drawMeterFloor() {
-    const SkinRect source = skin.meterFrame(0);
-    for (std::int32_t channel = 0; channel < METER_BARS; ++channel) {
-        const SkinRect bar = skin.meterBar(channel);
-        skin.display.copyFrom(bar.left, bar.top, skin.meterStrip, source.left, source.top, bar.width, bar.height);
-    }
+    for (std::int32_t channel = 0; channel < METER_BARS; ++channel) drawMeterBar(channel, 0);
     clearLevels();
 }
 
 void MainWindow::clearMeterArea() {
     const SkinRect area = skin.meterRect();
     skin.display.copyFrom(area.left, area.top, skin.background, area.left, area.top, area.width, area.height);
+    overdrawn(area);
 }
 
 void MainWindow::toggleLevelMeter() {
@@ -579,6 +622,7 @@ void MainWindow::drawButton(std::int32_t index, bool pressed) {
     } else {
         skin.display.copyFrom(area.left, area.top, skin.background, area.left, area.top, area.width, area.height);
     }
+    overdrawn(area);
 }
 
 void MainWindow::changeVolume(std::int32_t step) {

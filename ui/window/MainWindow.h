@@ -211,6 +211,16 @@ private:
     std::atomic<WindowHost*> postTarget{nullptr};
     // The clock is drawn on every second timer pass; the first one draws.
     bool clockPass = false;
+
+    // What the timer's own drawings left on the display, so that a tick whose
+    // clock text and meter frames are unchanged copies and repaints nothing.
+    // Any other drawing over them makes them unknown again (overdrawn).
+    std::string clockDrawn;  // the clock's text on the display; empty: unknown
+    SkinRect clockArea;      // the pixels the clock covers (its area and its text)
+    std::int32_t meterShown[METER_BARS];  // frame each bar shows; -1: unknown
+    void overdrawn(const SkinRect& area, std::int32_t exceptBar = -1);
+    void forgetTimerDrawings();
+    void drawMeterBar(std::int32_t channel, std::int32_t frame);
 };
 
 }  // namespace brellin
