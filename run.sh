@@ -9,9 +9,10 @@
 #                         "Using another sound font", also says how to make
 #                         it the player's own)
 # With a display ($DISPLAY or $WAYLAND_DISPLAY) the songs play in the player
-# window, build/brellin (a player already running takes them over). Without
-# one the command-line player plays them, or renders them to WAV files when
-# there is no sound device, and the script says where they are.
+# window, build/brellin (a player already running takes them over); without a
+# sound device the window records what it plays into a WAV file. Without a
+# display the command-line player plays them, or renders them to WAV files
+# when there is no sound device, and the script says where they are.
 set -euo pipefail
 caller=$PWD
 root=$(cd "$(dirname "$0")" && pwd)
@@ -44,6 +45,14 @@ if [[ -x build/brellin && ( -n ${DISPLAY:-} || -n ${WAYLAND_DISPLAY:-} ) && ${1:
   if [[ ${#files[@]} -gt 1 ]]; then
     target="$root/build/run.brl"
     build/brellin-render --save-list "$target" "${files[@]}" || exit 1
+  fi
+  # Without a sound device the window still plays, and keeps what it plays
+  # in a WAV file in the folder the user started in.
+  if [[ -z ${BRELLIN_AUDIO_DEVICE:-} ]] && command -v aplay >/dev/null &&
+     ! timeout 5 aplay -q -D default -f S16_LE -r 22050 -c 2 --samples=1 /dev/zero >/dev/null 2>&1; then
+    name=$(basename -- "${files[0]}")
+    export BRELLIN_AUDIO_DEVICE="wav:$caller/${name%.*}.wav"
+    echo "No sound device: the window records what it plays into $caller/${name%.*}.wav."
   fi
   echo "Playing in the player window (build/brellin)."
   cd "$caller"

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "output/WavRecorderDevice.h"
+
 namespace brellin {
 
 AudioDeviceChoice parseAudioDeviceChoice(const char* text) {
@@ -26,6 +28,9 @@ AudioDeviceChoice chooseAudioDevice(const char* option) {
 }
 
 std::unique_ptr<AudioDevice> createChosenDevice(const AudioDeviceChoice& choice) {
+    // The chosen device serves real-time play: a WAV file records at the
+    // speed of playing, not as fast as an offline render.
+    if (choice.backend == AudioBackend::WavFile) return std::make_unique<WavRecorderDevice>(choice.name);
     return createAudioDevice(choice.backend, choice.name.c_str());
 }
 

@@ -2,7 +2,7 @@
 // environment variable BRELLIN_AUDIO_DEVICE or a program's own option.
 //
 //   null        the null device: discards the sound, paced in real time
-//   wav:PATH    records what plays into the WAV file PATH
+//   wav:PATH    records what plays into the WAV file PATH, in real time
 //   anything    the ALSA PCM of that name ("default", "pipewire", "hw:1,0" …)
 //   (unset or empty)  the ALSA PCM "default"
 //

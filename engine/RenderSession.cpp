@@ -19,7 +19,6 @@ namespace brellin {
 
 namespace {
 
-constexpr std::uint32_t WAV_HEADER_BYTES = 44;
 
 std::string clockText(std::uint32_t ms) {
     char text[32];

@@ -7,10 +7,9 @@
 namespace brellin {
 namespace {
 
-constexpr std::uint32_t HEADER_BYTES = 44;
 constexpr std::uint32_t STAGING_TARGET = 256 * 1024;  // bytes collected before one write to the file
 // RIFF sizes are 32-bit: the data chunk must leave room for the header and a pad byte.
-constexpr std::uint64_t MAX_DATA_BYTES = 0xFFFFFFFFull - HEADER_BYTES;
+constexpr std::uint64_t MAX_DATA_BYTES = 0xFFFFFFFFull - WAV_HEADER_BYTES;
 
 void put16(std::uint8_t* p, std::uint32_t v) {
     p[0] = static_cast<std::uint8_t>(v);
@@ -31,8 +30,7 @@ WavFileDevice::WavFileDevice(std::string filePath, const Options& newOptions)
 
 WavFileDevice::~WavFileDevice() { close(); }
 
-bool WavFileDevice::writeHeader(std::uint32_t dataSize) {
-    std::uint8_t h[HEADER_BYTES];
+void composeWavHeader(const AudioFormat& format, std::uint32_t dataSize, std::uint8_t (&h)[WAV_HEADER_BYTES]) {
     std::memcpy(h, "RIFF", 4);
     put32(h + 4, 36 + dataSize + (dataSize & 1));  // the data chunk is padded to an even length
     std::memcpy(h + 8, "WAVEfmt ", 8);
@@ -45,7 +43,12 @@ bool WavFileDevice::writeHeader(std::uint32_t dataSize) {
     put16(h + 34, format.bitsPerSample);
     std::memcpy(h + 36, "data", 4);
     put32(h + 40, dataSize);
-    return file.write(h, HEADER_BYTES);
+}
+
+bool WavFileDevice::writeHeader(std::uint32_t dataSize) {
+    std::uint8_t h[WAV_HEADER_BYTES];
+    composeWavHeader(format, dataSize, h);
+    return file.write(h, WAV_HEADER_BYTES);
 }
 
 bool WavFileDevice::open(const AudioFormat& newFormat, std::uint32_t bufferBytes, std::uint32_t bufferCount,

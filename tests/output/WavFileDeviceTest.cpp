@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "output/SoundOutput.h"
+#include "output/WavRecorderDevice.h"
 #include "tests/TempDir.h"
 #include "tests/output/OutputTestSupport.h"
 
@@ -310,6 +312,41 @@ TEST(WavFile, BackendsAreChosenByName) {
     EXPECT_STREQ(createAudioDevice(AudioBackend::WavFile, "x.wav")->name(), "wav");
     EXPECT_STREQ(createAudioDevice(AudioBackend::Null)->name(), "null");
     EXPECT_STREQ(createAudioDevice(AudioBackend::Alsa)->name(), "alsa");
+}
+
+TEST(WavRecorder, RecordsWhatPlaysAtTheSpeedOfPlaying) {
+    // The "wav:PATH" device of a real-time player: a song takes as long to
+    // record as to hear, and the file holds what was played.
+    TempDir dir;
+    const std::string path = dir.path("rec.wav");
+    SoundOutput output;
+    auto device = std::make_unique<WavRecorderDevice>(path);
+    WavRecorderDevice* recorder = device.get();
+    output.setDevice(std::move(device));
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(output.open(16, 22050, 2));
+    testing::ConstantSource source(1000, -1000, 2);
+    ASSERT_TRUE(output.attachSource(&source, 2));
+    for (int i = 0; i < 5000 && output.clock.load() < 900; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    output.close();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_TRUE(recorder->errorText()[0] == '\0') << recorder->errorText();
+
+    Parsed wav = parseWav(dir.read("rec.wav"));
+    ASSERT_TRUE(wav.ok);
+    EXPECT_EQ(wav.rate, 22050u);
+    EXPECT_EQ(wav.channels, 2u);
+    EXPECT_EQ(wav.data.size(), recorder->recordedBytes());
+    const double recorded = static_cast<double>(wav.dataSize) / wav.byteRate;
+    EXPECT_GT(recorded, 0.3) << "the opening silence and the played source";
+    // Paced: never more sound than time went by (a file device would have
+    // written many seconds by now), allowing one buffer of slack.
+    EXPECT_LE(recorded, seconds + 0.07);
+    // The source's constant level is in the file after the opening silence.
+    const auto* samples = reinterpret_cast<const std::int16_t*>(wav.data.data());
+    const std::size_t last = wav.data.size() / 4 - 1;
+    EXPECT_EQ(samples[2 * last], 1000);
+    EXPECT_EQ(samples[2 * last + 1], -1000);
 }
 
 }  // namespace
