@@ -15,6 +15,7 @@
 #include "ui/model/PlayList.h"
 #include "../TempDir.h"
 #include "../midi/MidiBytes.h"
+#include "tests/TestSoundFont.h"
 
 using namespace brellin;
 using brellin::testing::TempDir;
@@ -62,25 +63,7 @@ private:
     bool nothing;
 };
 
-// A small valid sound font: one looped sample behind every program.
-void writeFont(const std::string& path) {
-    SoundFontWriter writer;
-    std::vector<std::int8_t> wave(256);
-    for (std::size_t i = 0; i < wave.size(); ++i) wave[i] = static_cast<std::int8_t>((i % 64) * 4 - 128);
-    std::uint32_t sample = writer.addSample(wave);
-    for (auto& program : writer.programs) {
-        program = InstrumentRecord{};
-        program.attackRate = 1 << 16;
-        program.attackLevel = 1 << 22;
-        program.decay3Rate = 1;
-        program.releaseRate = 1 << 12;
-        program.cycleLength = 64;
-        program.loopStart = 0;
-        program.loopEnd = 256;
-        program.sample = static_cast<std::int32_t>(sample);
-    }
-    ASSERT_TRUE(writer.save(path.c_str()));
-}
+void writeFont(const std::string& path) { ASSERT_TRUE(brellin::testing::writeTestSoundFont(path)); }
 
 struct Rig {
     Settings settings;

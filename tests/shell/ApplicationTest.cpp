@@ -23,6 +23,7 @@
 #include "soundfont/SoundFontWriter.h"
 #include "ui/model/CommandLine.h"
 #include "ui/shell/Application.h"
+#include "tests/TestSoundFont.h"
 
 namespace brellin::test {
 namespace {
@@ -32,23 +33,7 @@ namespace midi = brellin::testing;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-void writeFont(const std::string& path) {
-    SoundFontWriter writer;
-    std::vector<std::int8_t> wave(256);
-    for (std::size_t i = 0; i < wave.size(); ++i) wave[i] = static_cast<std::int8_t>((i % 64) * 4 - 128);
-    std::uint32_t sample = writer.addSample(wave);
-    for (auto& program : writer.programs) {
-        program = InstrumentRecord{};
-        program.attackRate = 1 << 16;
-        program.attackLevel = 1 << 22;
-        program.decay3Rate = 1;
-        program.releaseRate = 1 << 12;
-        program.cycleLength = 64;
-        program.loopEnd = 256;
-        program.sample = static_cast<std::int32_t>(sample);
-    }
-    ASSERT_TRUE(writer.save(path.c_str()));
-}
+void writeFont(const std::string& path) { ASSERT_TRUE(brellin::testing::writeTestSoundFont(path)); }
 
 // One note of about 20 s (96 ticks a beat at 120 bpm): it plays through every test.
 std::string longSong() {

@@ -18,6 +18,7 @@
 #include "ui/dialogs/PlayModeDialog.h"
 #include "ui/dialogs/SettingsCommands.h"
 #include "ui/dialogs/SettingsTemplates.h"
+#include "tests/TestSoundFont.h"
 
 namespace brellin::test {
 namespace {
@@ -81,23 +82,7 @@ std::vector<std::string> listOf(const FakeDialogHost& host, int id) {
 
 std::string folderOf(const TempDir& dir) { return dir.root.string() + "/"; }
 
-void writeFont(const std::string& path) {
-    SoundFontWriter writer;
-    std::vector<std::int8_t> wave(256);
-    for (std::size_t i = 0; i < wave.size(); ++i) wave[i] = static_cast<std::int8_t>((i % 64) * 4 - 128);
-    const std::uint32_t sample = writer.addSample(wave);
-    for (auto& program : writer.programs) {
-        program = InstrumentRecord{};
-        program.attackRate = 1 << 16;
-        program.attackLevel = 1 << 22;
-        program.decay3Rate = 1;
-        program.releaseRate = 1 << 12;
-        program.cycleLength = 64;
-        program.loopEnd = 256;
-        program.sample = static_cast<std::int32_t>(sample);
-    }
-    ASSERT_TRUE(writer.save(path.c_str()));
-}
+void writeFont(const std::string& path) { ASSERT_TRUE(brellin::testing::writeTestSoundFont(path)); }
 
 TEST(ProgramFiles, TheExactNameWinsOverALongerNameWithTheSamePrefix) {
     ProgramFiles files;
