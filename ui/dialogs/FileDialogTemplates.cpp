@@ -15,7 +15,7 @@ constexpr std::uint32_t LIST_BOX_STYLE = STYLE_BORDER | STYLE_TABSTOP | LISTVIEW
 
 // Template 102: the folder list on top, the name under it, ADD and NEW at the
 // bottom right. Several items selectable, the selection always shown.
-constexpr ControlTemplate openControls[] = {
+constexpr ControlTemplate OPEN_CONTROLS[] = {
     {ControlClass::ListView, IDC_FILE_LIST, "", {7, 7, 186, 128},
      LIST_BOX_STYLE | LIST_MULTIPLE_SELECTION | LISTVIEW_SHOW_SELECTION_ALWAYS},
     {ControlClass::Edit, IDC_BROWSER_NAME, "", {7, 140, 186, 12}, STYLE_BORDER | STYLE_TABSTOP | EDIT_AUTOHSCROLL},
@@ -24,22 +24,22 @@ constexpr ControlTemplate openControls[] = {
 };
 
 constexpr DialogTemplate OPEN_TEMPLATE{
-    IDD_OPEN_FILE, "Open file (MID/BRL)", {0, 0, 200, 179}, "MS Gothic", 9, openControls, countOf(openControls)};
+    IDD_OPEN_FILE, "Open file (MID/BRL)", {0, 0, 200, 179}, "MS Gothic", 9, OPEN_CONTROLS, countOf(OPEN_CONTROLS)};
 
 // Template 112: one item selectable; Ok where the open dialog has NEW.
-constexpr ControlTemplate saveControls[] = {
+constexpr ControlTemplate SAVE_CONTROLS[] = {
     {ControlClass::ListView, IDC_FILE_LIST, "", {7, 7, 186, 128}, LIST_BOX_STYLE},
     {ControlClass::Edit, IDC_BROWSER_NAME, "", {7, 140, 186, 12}, STYLE_BORDER | STYLE_TABSTOP | EDIT_AUTOHSCROLL},
     {ControlClass::DefButton, IDOK, "Ok", {143, 158, 50, 14}, STYLE_TABSTOP},
 };
 
 constexpr DialogTemplate SAVE_TEMPLATE{
-    IDD_SAVE_FILE, "Save play list file(*.BRL)", {0, 0, 200, 179}, "MS Gothic", 9, saveControls,
-    countOf(saveControls)};
+    IDD_SAVE_FILE, "Save play list file(*.BRL)", {0, 0, 200, 179}, "MS Gothic", 9, SAVE_CONTROLS,
+    countOf(SAVE_CONTROLS)};
 
 // Template 113: the buttons in a column at the right of the list, the title
 // line under it.
-constexpr ControlTemplate playListControls[] = {
+constexpr ControlTemplate PLAY_LIST_CONTROLS[] = {
     {ControlClass::Button, IDC_PLAYLIST_UP, "Up", {173, 7, 40, 14}, STYLE_TABSTOP},
     {ControlClass::Button, IDC_PLAYLIST_DOWN, "Down", {173, 25, 40, 14}, STYLE_TABSTOP},
     {ControlClass::Button, IDC_PLAYLIST_INFO, "Info", {173, 49, 40, 14}, STYLE_TABSTOP},
@@ -51,12 +51,12 @@ constexpr ControlTemplate playListControls[] = {
 };
 
 constexpr DialogTemplate PLAY_LIST_DIALOG_TEMPLATE{
-    IDD_PLAYLIST, "Play list", {0, 0, 220, 177}, "MS Gothic", 9, playListControls, countOf(playListControls)};
+    IDD_PLAYLIST, "Play list", {0, 0, 220, 177}, "MS Gothic", 9, PLAY_LIST_CONTROLS, countOf(PLAY_LIST_CONTROLS)};
 
 // Template 115: four labelled read-only fields and the list position at the
 // bottom right; no buttons (the close box and Esc close it).
 constexpr std::uint32_t INFO_FIELD = STYLE_BORDER | EDIT_READONLY | EDIT_AUTOHSCROLL | STYLE_TABSTOP;
-constexpr ControlTemplate informationControls[] = {
+constexpr ControlTemplate INFORMATION_CONTROLS[] = {
     {ControlClass::Static, IDC_STATIC, "File name", {4, 8, 36, 8}, 0},
     {ControlClass::Edit, IDC_INFO_FILE_NAME, "", {42, 6, 85, 12}, INFO_FIELD},
     {ControlClass::Static, IDC_STATIC, "Title", {4, 24, 36, 8}, 0},
@@ -69,8 +69,8 @@ constexpr ControlTemplate informationControls[] = {
 };
 
 constexpr DialogTemplate INFORMATION_TEMPLATE{
-    IDD_FILE_INFORMATION, "File Information", {0, 0, 131, 97}, "MS Gothic", 9, informationControls,
-    countOf(informationControls)};
+    IDD_FILE_INFORMATION, "File Information", {0, 0, 131, 97}, "MS Gothic", 9, INFORMATION_CONTROLS,
+    countOf(INFORMATION_CONTROLS)};
 
 }  // namespace
 

@@ -27,7 +27,7 @@ constexpr std::int32_t countOf(const ControlTemplate (&)[N]) {
 // 118: two columns of output settings, the sound font across the width,
 // effects with the reverb strength, then the file associations; OK at the
 // bottom right. 250 x 150 units.
-constexpr ControlTemplate configureControls[] = {
+constexpr ControlTemplate CONFIGURE_CONTROLS[] = {
     {ControlClass::Static, IDC_STATIC, "Sampling rate", {7, 9, 50, 10}, 0},
     {ControlClass::ComboBox, IDC_SAMPLE_RATE, "", {58, 7, 48, 12}, TAB_GROUP | STYLE_VSCROLL},
     {ControlClass::Static, IDC_STATIC, "Bit rate", {7, 25, 50, 10}, 0},
@@ -59,7 +59,7 @@ constexpr ControlTemplate configureControls[] = {
 
 // 103: the same controls in one column for screens under 320 pixels wide,
 // with the short labels. 152 x 150 units.
-constexpr ControlTemplate compactConfigureControls[] = {
+constexpr ControlTemplate COMPACT_CONFIGURE_CONTROLS[] = {
     {ControlClass::Static, IDC_STATIC, "Sampling rate", {4, 6, 56, 10}, 0},
     {ControlClass::ComboBox, IDC_SAMPLE_RATE, "", {62, 4, 86, 12}, TAB_GROUP | STYLE_VSCROLL},
     {ControlClass::Static, IDC_STATIC, "Bit rate", {4, 20, 56, 10}, 0},
@@ -91,7 +91,7 @@ constexpr ControlTemplate compactConfigureControls[] = {
 
 // 107: four lists, the volume between "Min." and "Max.", always on top.
 // No OK button: closing the dialog applies it. 190 x 110 units.
-constexpr ControlTemplate playModeControls[] = {
+constexpr ControlTemplate PLAY_MODE_CONTROLS[] = {
     {ControlClass::Static, IDC_STATIC, "Play mode", {7, 9, 46, 10}, 0},
     {ControlClass::ComboBox, IDC_PLAY_MODE, "", {56, 7, 126, 12}, TAB_GROUP | STYLE_VSCROLL},
     {ControlClass::Static, IDC_STATIC, "LCD mode", {7, 25, 46, 10}, 0},
@@ -108,12 +108,12 @@ constexpr ControlTemplate playModeControls[] = {
 };
 
 constexpr DialogTemplate CONFIGURE_LAYOUT{
-    IDD_CONFIGURE, "Configure", {0, 0, 250, 150}, "MS Gothic", 9, configureControls, countOf(configureControls)};
+    IDD_CONFIGURE, "Configure", {0, 0, 250, 150}, "MS Gothic", 9, CONFIGURE_CONTROLS, countOf(CONFIGURE_CONTROLS)};
 constexpr DialogTemplate COMPACT_CONFIGURE_LAYOUT{IDD_CONFIGURE_SMALL,         "Configure", {0, 0, 152, 150},
                                                 "MS Gothic",                 9,
-                                                compactConfigureControls,    countOf(compactConfigureControls)};
+                                                COMPACT_CONFIGURE_CONTROLS,    countOf(COMPACT_CONFIGURE_CONTROLS)};
 constexpr DialogTemplate PLAY_MODE_LAYOUT{
-    IDD_PLAY_MODE, "Play mode", {0, 0, 190, 110}, "MS Gothic", 9, playModeControls, countOf(playModeControls)};
+    IDD_PLAY_MODE, "Play mode", {0, 0, 190, 110}, "MS Gothic", 9, PLAY_MODE_CONTROLS, countOf(PLAY_MODE_CONTROLS)};
 
 }  // namespace
 

@@ -13,7 +13,7 @@ namespace {
 
 // Template 106: the version dialog. The icon and both lines on the left,
 // the OK button at the right.
-constexpr ControlTemplate versionControls[] = {
+constexpr ControlTemplate VERSION_CONTROLS[] = {
     {ControlClass::Icon, IDC_STATIC, "", {7, 7, 20, 20}, 0},
     {ControlClass::Static, IDC_VERSION_LINE, "", {34, 8, 140, 10}, 0},
     {ControlClass::Edit, IDC_VERSION_DETAIL, "", {34, 22, 140, 12}, EDIT_READONLY | EDIT_AUTOHSCROLL | STYLE_TABSTOP},
@@ -22,7 +22,7 @@ constexpr ControlTemplate versionControls[] = {
 
 constexpr DialogTemplate VERSION_TEMPLATE{
     IDD_VERSION, "Version info.", {0, 0, 239, 42}, "MS Gothic", 9,
-    versionControls, static_cast<std::int32_t>(sizeof versionControls / sizeof versionControls[0])};
+    VERSION_CONTROLS, static_cast<std::int32_t>(sizeof VERSION_CONTROLS / sizeof VERSION_CONTROLS[0])};
 
 std::vector<const DialogTemplate*>& registry() {
     static std::vector<const DialogTemplate*> templates{&VERSION_TEMPLATE};

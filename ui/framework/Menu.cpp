@@ -7,7 +7,7 @@ namespace {
 constexpr MenuItemTemplate SEPARATOR{MenuItemKind::Separator, 0, nullptr};
 constexpr MenuItemTemplate RECENT_SUBMENU{MenuItemKind::Submenu, 0, "Recently opened PlayList"};
 
-constexpr MenuItemTemplate mainMenuItems[] = {
+constexpr MenuItemTemplate MAIN_MENU_ITEMS[] = {
     {MenuItemKind::Command, IDM_HIDE_WINDOW, "Undisplay window"},
     SEPARATOR,
     {MenuItemKind::Command, IDM_VERSION, "Version info. ...."},
@@ -22,7 +22,7 @@ constexpr MenuItemTemplate mainMenuItems[] = {
     {MenuItemKind::Command, IDM_EXIT, "Exit"},
 };
 
-constexpr MenuItemTemplate subMenu1Items[] = {
+constexpr MenuItemTemplate SUB_MENU_1_ITEMS[] = {
     {MenuItemKind::Command, IDM_EXIT, "Exit"},
     SEPARATOR,
     {MenuItemKind::Command, IDM_NEXT, "Next"},
@@ -36,7 +36,7 @@ constexpr MenuItemTemplate subMenu1Items[] = {
     {MenuItemKind::Command, IDM_SHOW_WINDOW, "Display window"},
 };
 
-constexpr MenuItemTemplate subMenu2Items[] = {
+constexpr MenuItemTemplate SUB_MENU_2_ITEMS[] = {
     {MenuItemKind::Command, IDM_EXIT, "Exit"},
     SEPARATOR,
     {MenuItemKind::Command, IDM_NEXT, "Next"},
@@ -55,10 +55,10 @@ constexpr MenuPopupTemplate popupOf(const char* name, const MenuItemTemplate (&i
     return MenuPopupTemplate{name, items, static_cast<int>(N)};
 }
 
-const MenuPopupTemplate mainMenu[MAIN_MENU_POPUP_COUNT] = {
-    popupOf("MainMenu", mainMenuItems),
-    popupOf("SubMenu1", subMenu1Items),
-    popupOf("SubMenu2", subMenu2Items),
+const MenuPopupTemplate MENU_105[MAIN_MENU_POPUP_COUNT] = {
+    popupOf("MainMenu", MAIN_MENU_ITEMS),
+    popupOf("SubMenu1", SUB_MENU_1_ITEMS),
+    popupOf("SubMenu2", SUB_MENU_2_ITEMS),
 };
 
 const MenuItem* findIn(const std::vector<MenuItem>& items, std::uint16_t id) {
@@ -75,7 +75,7 @@ const MenuItem* findIn(const std::vector<MenuItem>& items, std::uint16_t id) {
 
 const MenuPopupTemplate& mainMenuPopup(int index) {
     if (index < 0 || index >= MAIN_MENU_POPUP_COUNT) index = 0;
-    return mainMenu[index];
+    return MENU_105[index];
 }
 
 MenuItem* MenuPopup::find(std::uint16_t id) { return const_cast<MenuItem*>(findIn(items, id)); }
@@ -84,7 +84,7 @@ const MenuItem* MenuPopup::find(std::uint16_t id) const { return findIn(items, i
 
 Menu::Menu() {
     for (int p = 0; p < MAIN_MENU_POPUP_COUNT; ++p) {
-        const MenuPopupTemplate& table = mainMenu[p];
+        const MenuPopupTemplate& table = MENU_105[p];
         MenuPopup& shown = popups[static_cast<std::size_t>(p)];
         shown.name = table.name;
         for (int i = 0; i < table.itemCount; ++i) {

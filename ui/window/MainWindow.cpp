@@ -16,7 +16,7 @@ namespace brellin {
 namespace {
 
 // The commands whose work is a dialog.
-constexpr std::uint16_t dialogCommandIds[] = {IDM_VERSION,       IDM_CONFIGURE, IDM_PLAY_MODE,
+constexpr std::uint16_t DIALOG_COMMAND_IDS[] = {IDM_VERSION,       IDM_CONFIGURE, IDM_PLAY_MODE,
                                               IDM_SAVE_PLAYLIST, IDM_PLAYLIST,  IDM_OPEN_FILES};
 
 bool overlap(const SkinRect& a, const SkinRect& b) {
@@ -25,7 +25,7 @@ bool overlap(const SkinRect& a, const SkinRect& b) {
 }
 
 bool isDialogCommand(std::uint16_t id) {
-    return std::find(std::begin(dialogCommandIds), std::end(dialogCommandIds), id) != std::end(dialogCommandIds);
+    return std::find(std::begin(DIALOG_COMMAND_IDS), std::end(DIALOG_COMMAND_IDS), id) != std::end(DIALOG_COMMAND_IDS);
 }
 
 // The longest prefix of a UTF-8 text that fits `limit` bytes without
@@ -372,7 +372,7 @@ bool MainWindow::isCommandAvailable(std::uint16_t id) const {
 }
 
 void MainWindow::updateMenuState() {
-    for (std::uint16_t id : dialogCommandIds) menu.enableCommand(id, isCommandAvailable(id));
+    for (std::uint16_t id : DIALOG_COMMAND_IDS) menu.enableCommand(id, isCommandAvailable(id));
     menu.enableCommand(IDM_HIDE_WINDOW, isCommandAvailable(IDM_HIDE_WINDOW));
 }
 
