@@ -418,6 +418,7 @@ void MainWindow::startPlayback() {
     bool ok = sequencer != nullptr && scanMidiFile(playList.currentFile, info);
     if (ok) {
         songLength = static_cast<std::int32_t>(std::min<std::uint32_t>(info.playingTime, INT32_MAX));
+        lengthPath.assign(playList.currentFile);
         ok = sequencer->load(playList.currentFile);
     }
     if (ok) {
@@ -437,12 +438,14 @@ void MainWindow::startPlayback() {
         // Started from the menu or the tray, nothing else would repaint the
         // button until the timer happens to draw.
         invalidate();
+        notifyMedia();
         return;
     }
     playing = false;
     showTitle(unsupportedText, 0);
     drawButton(SKIN_BUTTON_PLAY, false);
     invalidate();
+    notifyMedia();
 }
 
 void MainWindow::stopPlayback() {
@@ -455,6 +458,7 @@ void MainWindow::stopPlayback() {
     playList.makeIndexCurrent();
     if (settings.fShowVolume) drawMeterFloor();
     invalidate();
+    notifyMedia();
 }
 
 void MainWindow::togglePlayback() {
@@ -520,6 +524,41 @@ void MainWindow::showSongTitle() {
     const std::int32_t width = skin.title.measureText(songTitle).width;
     scrollLimit = width - skin.displayRect.width + SCROLL_REST;
     if (width > skin.displayRect.width) scrollPos = 0;
+    songTitleKnown = true;
+    notifyMedia();
+}
+
+void MainWindow::showTitle(const char* title) {
+    showTitle(title, 0);
+    fileTitle.assign(title != nullptr ? title : "");
+    if (mediaPath != playList.currentFile) {
+        // Another file: its own name is not known until its title event.
+        mediaPath.assign(playList.currentFile);
+        ++mediaSong;
+        songTitleKnown = false;
+    }
+    notifyMedia();
+}
+
+MediaState MainWindow::mediaState() const {
+    MediaState state;
+    state.playing = playing;
+    state.song = mediaSong;
+    state.path = mediaPath;
+    if (songTitleKnown) {
+        state.title.assign(songTitle);
+    } else {
+        // File names are bytes: shown the way the title area decodes them.
+        std::u32string characters;
+        TextDecoder::decode(fileTitle.data(), fileTitle.size(), characters);
+        state.title = TextDecoder::toUtf8(characters);
+    }
+    // The length is known from the scan of the song last started; another
+    // file made current since has none yet.
+    if (lengthPath == mediaPath) state.lengthUs = static_cast<std::int64_t>(std::max(songLength, 0)) * 1000;
+    if (playing) state.positionUs = static_cast<std::int64_t>(now() - playStartTick) * 1000;
+    state.volume = settings.Volume;
+    return state;
 }
 
 void MainWindow::formatClock(std::uint32_t ms, char* out, std::size_t size) {
@@ -629,6 +668,7 @@ void MainWindow::changeVolume(std::int32_t step) {
     settings.playSettingsChanged = true;
     settings.Volume = std::clamp(settings.Volume + step, 0, 128);
     applyVolume();
+    notifyMedia();
 }
 
 void MainWindow::applyVolume() {

@@ -29,6 +29,7 @@
 #include "settings/Settings.h"
 #include "ui/framework/Menu.h"
 #include "ui/framework/Window.h"
+#include "ui/window/MediaState.h"
 #include "ui/model/PlayList.h"
 #include "ui/model/PlayListHost.h"
 
@@ -93,7 +94,8 @@ public:
     // The title area: repaint from the background, text shifted left by
     // `offset` pixels.
     void showTitle(const char* text, std::int32_t offset);
-    void showTitle(const char* title) override { showTitle(title, 0); }
+    // The play list's title of a newly current file.
+    void showTitle(const char* title) override;
     void rebuildRecentMenus(const TextBuffer* recent) override;
 
     // Display power ("OFF when playing"), through the window system.
@@ -132,6 +134,12 @@ public:
     // "next"). False when the text holds no token.
     bool handleHandOver(const char* commandLine);
 
+    // What a desktop media controller is told: play state, song, title,
+    // length, clock position and volume. User-interface thread only.
+    MediaState mediaState() const;
+    // Sets the volume (0..128, clamped) as the volume keys would.
+    void setVolume(std::int32_t value) { changeVolume(value - settings.Volume); }
+
     // "%d:%02d" of a clock value in ms (minutes are not limited).
     static void formatClock(std::uint32_t ms, char* out, std::size_t size);
 
@@ -168,6 +176,9 @@ public:
     // Where messages go while there is no window yet (owner-less boxes at
     // start-up); null: stderr.
     MessageSink* startupMessages = nullptr;
+    // Told on the user-interface thread when mediaState() may have changed;
+    // null: nobody listens. Not owned.
+    MediaObserver* mediaObserver = nullptr;
 
     // What the display shows now (the title area's text and offset, the
     // clock's text), for whoever needs the words rather than the pixels.
@@ -188,6 +199,9 @@ private:
     };
 
     void showSongTitle();
+    void notifyMedia() {
+        if (mediaObserver != nullptr) mediaObserver->mediaChanged();
+    }
     void drawClock();
     void drawMeter();
     void drawMeterFloor();
@@ -211,6 +225,14 @@ private:
     std::atomic<WindowHost*> postTarget{nullptr};
     // The clock is drawn on every second timer pass; the first one draws.
     bool clockPass = false;
+    // The media view of the song: the file's title as the play list gave it
+    // (raw bytes), the file it belongs to, the file songLength was scanned from, whether songTitle is that file's
+    // own name yet, and the number of files made current so far.
+    std::string fileTitle;
+    std::string mediaPath;
+    std::string lengthPath;  // the file songLength was scanned from
+    bool songTitleKnown = false;
+    std::uint32_t mediaSong = 0;
 
     // What the timer's own drawings left on the display, so that a tick whose
     // clock text and meter frames are unchanged copies and repaints nothing.

@@ -1,0 +1,55 @@
+// MediaState: what the player tells a desktop media controller (the media
+// keys, the desktop's player widget), in plain values, so that the bus
+// adapter holds no player logic and the values can be checked without a bus.
+//
+// The MainWindow fills it on the user-interface thread (mediaState()) and
+// calls its MediaObserver there whenever the song, its title, the play state
+// or the volume may have changed; the observer compares with what it last
+// reported (compareMedia) and announces only what differs.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace brellin {
+
+struct MediaState {
+    bool playing = false;
+    // Counts the songs made current since start-up: a new number for every
+    // other file, so that a controller can tell one song from the next.
+    std::uint32_t song = 0;
+    // The song's own name once its title event was read, else the file's
+    // title; UTF-8 either way, as the display decodes it.
+    std::string title;
+    std::string path;           // the current file as given; empty: none
+    std::int64_t lengthUs = 0;  // from the scan of the song last started
+    std::int64_t positionUs = 0;
+    std::int32_t volume = 0;    // 0..128 as in the settings
+};
+
+// Which of the reported groups differ between two states.
+struct MediaChanges {
+    bool status = false;    // playing / stopped
+    bool metadata = false;  // song number, title, path or length
+    bool volume = false;
+    bool any() const { return status || metadata || volume; }
+};
+
+inline MediaChanges compareMedia(const MediaState& before, const MediaState& after) {
+    MediaChanges changes;
+    changes.status = before.playing != after.playing;
+    changes.metadata = before.song != after.song || before.title != after.title || before.path != after.path ||
+                       before.lengthUs != after.lengthUs;
+    changes.volume = before.volume != after.volume;
+    return changes;
+}
+
+class MediaObserver {
+public:
+    virtual ~MediaObserver() = default;
+    // Called on the user-interface thread after a change; may read the
+    // window's mediaState() but must not run window commands from here.
+    virtual void mediaChanged() = 0;
+};
+
+}  // namespace brellin
