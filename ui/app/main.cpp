@@ -26,6 +26,7 @@
 
 #include "engine/Messages.h"
 #include "ui/model/CommandLine.h"
+#include "ui/qt/MprisService.h"
 #include "ui/qt/QtMessageSink.h"
 #include "ui/qt/QtWindowSystem.h"
 #include "ui/shell/Application.h"
@@ -61,6 +62,8 @@ public:
 private:
     FileDialogCommands fileDialogs;
     SettingsCommands settingsDialogs;
+    // On the session bus for media keys and the desktop's player widget.
+    MprisService mpris{*this};
 };
 
 // Qt starts only when the program is the first instance: a second start

@@ -1,0 +1,260 @@
+#include "ui/qt/MprisService.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
+#include <QStringList>
+#include <QUrl>
+#include <algorithm>
+#include <cstdio>
+#include <unistd.h>
+
+#include "ui/framework/Messages.h"
+
+namespace brellin {
+
+namespace {
+
+const QString objectPath = QStringLiteral("/org/mpris/MediaPlayer2");
+const QString rootInterface = QStringLiteral("org.mpris.MediaPlayer2");
+const QString playerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player");
+const QString propertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
+
+const char* const interfaceXml =
+    "  <interface name=\"org.mpris.MediaPlayer2\">\n"
+    "    <method name=\"Raise\"/>\n"
+    "    <method name=\"Quit\"/>\n"
+    "    <property name=\"CanQuit\" type=\"b\" access=\"read\"/>\n"
+    "    <property name=\"CanRaise\" type=\"b\" access=\"read\"/>\n"
+    "    <property name=\"HasTrackList\" type=\"b\" access=\"read\"/>\n"
+    "    <property name=\"Identity\" type=\"s\" access=\"read\"/>\n"
+    "    <property name=\"DesktopEntry\" type=\"s\" access=\"read\"/>\n"
+    "    <property name=\"SupportedUriSchemes\" type=\"as\" access=\"read\"/>\n"
+    "    <property name=\"SupportedMimeTypes\" type=\"as\" access=\"read\"/>\n"
+    "  </interface>\n"
+    "  <interface name=\"org.mpris.MediaPlayer2.Player\">\n"
+    "    <method name=\"Next\"/>\n"
+    "    <method name=\"Previous\"/>\n"
+    "    <method name=\"Pause\"/>\n"
+    "    <method name=\"PlayPause\"/>\n"
+    "    <method name=\"Stop\"/>\n"
+    "    <method name=\"Play\"/>\n"
+    "    <method name=\"Seek\"><arg name=\"Offset\" type=\"x\" direction=\"in\"/></method>\n"
+    "    <method name=\"SetPosition\"><arg name=\"TrackId\" type=\"o\" direction=\"in\"/>"
+    "<arg name=\"Position\" type=\"x\" direction=\"in\"/></method>\n"
+    "    <method name=\"OpenUri\"><arg name=\"Uri\" type=\"s\" direction=\"in\"/></method>\n"
+    "    <signal name=\"Seeked\"><arg name=\"Position\" type=\"x\"/></signal>\n"
+    "    <property name=\"PlaybackStatus\" type=\"s\" access=\"read\"/>\n"
+    "    <property name=\"Rate\" type=\"d\" access=\"read\"/>\n"
+    "    <property name=\"Metadata\" type=\"a{sv}\" access=\"read\"/>\n"
+    "    <property name=\"Volume\" type=\"d\" access=\"readwrite\"/>\n"
+    "    <property name=\"Position\" type=\"x\" access=\"read\"/>\n"
+    "    <property name=\"MinimumRate\" type=\"d\" access=\"read\"/>\n"
+    "    <property name=\"MaximumRate\" type=\"d\" access=\"read\"/>\n"
+    "    <property name=\"CanGoNext\" type=\"b\" access=\"read\"/>\n"
+    "    <property name=\"CanGoPrevious\" type=\"b\" access=\"read\"/>\n"
+    "    <property name=\"CanPlay\" type=\"b\" access=\"read\"/>\n"
+    "    <property name=\"CanPause\" type=\"b\" access=\"read\"/>\n"
+    "    <property name=\"CanSeek\" type=\"b\" access=\"read\"/>\n"
+    "    <property name=\"CanControl\" type=\"b\" access=\"read\"/>\n"
+    "  </interface>\n";
+
+// The volume setting runs 0..128; the bus speaks 0.0..1.0.
+constexpr double VOLUME_SCALE = 128.0;
+
+}  // namespace
+
+MprisService::MprisService(MainWindow& w) : window(w) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        std::fprintf(stderr, "brellin: no D-Bus session bus, media keys are not available\n");
+        return;
+    }
+    if (!bus.registerVirtualObject(objectPath, this, QDBusConnection::SingleNode)) {
+        std::fprintf(stderr, "brellin: could not register the media player object on the session bus\n");
+        return;
+    }
+    // Another Brellin of the same desktop (its own runtime folder) may hold
+    // the name: the instance form of the name keeps both reachable.
+    QString name = QStringLiteral("org.mpris.MediaPlayer2.brellin");
+    if (!bus.registerService(name)) {
+        name += QStringLiteral(".instance%1").arg(static_cast<long long>(::getpid()));
+        if (!bus.registerService(name)) {
+            bus.unregisterObject(objectPath);
+            std::fprintf(stderr, "brellin: the media player name is taken on the session bus\n");
+            return;
+        }
+    }
+    busName = name;
+    reported = window.mediaState();
+    window.mediaObserver = this;
+}
+
+MprisService::~MprisService() {
+    if (window.mediaObserver == this) window.mediaObserver = nullptr;
+    if (!registered()) return;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    bus.unregisterObject(objectPath);
+    bus.unregisterService(busName);
+}
+
+QString MprisService::introspect(const QString&) const { return QString::fromLatin1(interfaceXml); }
+
+QVariantMap MprisService::metadata(const MediaState& state) const {
+    QVariantMap map;
+    // A new object path for every song made current.
+    map.insert(QStringLiteral("mpris:trackid"),
+               QVariant::fromValue(QDBusObjectPath(QStringLiteral("/org/brellin/song/%1").arg(state.song))));
+    if (state.path.empty()) return map;
+    map.insert(QStringLiteral("xesam:title"), QString::fromUtf8(state.title.data(), static_cast<qsizetype>(state.title.size())));
+    // File names are bytes; a URL carries them percent-encoded as they are.
+    const QByteArray path(state.path.data(), static_cast<qsizetype>(state.path.size()));
+    map.insert(QStringLiteral("xesam:url"),
+               QString::fromLatin1("file://" + path.toPercentEncoding("/")));
+    if (state.lengthUs > 0) map.insert(QStringLiteral("mpris:length"), static_cast<qlonglong>(state.lengthUs));
+    return map;
+}
+
+QVariant MprisService::property(const QString& interface, const QString& name) const {
+    const QVariantMap all = allProperties(interface);
+    const auto found = all.find(name);
+    return found == all.end() ? QVariant() : found.value();
+}
+
+QVariantMap MprisService::allProperties(const QString& interface) const {
+    QVariantMap map;
+    if (interface == rootInterface) {
+        map.insert(QStringLiteral("CanQuit"), true);
+        map.insert(QStringLiteral("CanRaise"), true);
+        map.insert(QStringLiteral("HasTrackList"), false);
+        map.insert(QStringLiteral("Identity"), QStringLiteral("Brellin"));
+        map.insert(QStringLiteral("DesktopEntry"), QStringLiteral("brellin"));
+        map.insert(QStringLiteral("SupportedUriSchemes"), QStringList{QStringLiteral("file")});
+        map.insert(QStringLiteral("SupportedMimeTypes"),
+                   QStringList{QStringLiteral("audio/midi"), QStringLiteral("audio/x-midi")});
+    } else if (interface == playerInterface) {
+        const MediaState state = window.mediaState();
+        map.insert(QStringLiteral("PlaybackStatus"),
+                   state.playing ? QStringLiteral("Playing") : QStringLiteral("Stopped"));
+        map.insert(QStringLiteral("Rate"), 1.0);
+        map.insert(QStringLiteral("MinimumRate"), 1.0);
+        map.insert(QStringLiteral("MaximumRate"), 1.0);
+        map.insert(QStringLiteral("Metadata"), metadata(state));
+        map.insert(QStringLiteral("Volume"), std::clamp(state.volume, 0, 128) / VOLUME_SCALE);
+        map.insert(QStringLiteral("Position"), static_cast<qlonglong>(state.positionUs));
+        map.insert(QStringLiteral("CanGoNext"), true);
+        map.insert(QStringLiteral("CanGoPrevious"), true);
+        map.insert(QStringLiteral("CanPlay"), true);
+        map.insert(QStringLiteral("CanPause"), true);
+        map.insert(QStringLiteral("CanSeek"), false);
+        map.insert(QStringLiteral("CanControl"), true);
+    }
+    return map;
+}
+
+void MprisService::postCommand(std::uint16_t id) {
+    if (window.hwnd != nullptr) window.hwnd->postMessage(WM_COMMAND, makeCommandWParam(0, id), 0);
+}
+
+bool MprisService::callMethod(const QString& interface, const QString& member) {
+    const bool playing = window.isPlaying();
+    if (interface == rootInterface || interface.isEmpty()) {
+        if (member == QLatin1String("Raise")) {
+            postCommand(IDM_SHOW_WINDOW);
+            return true;
+        }
+        if (member == QLatin1String("Quit")) {
+            postCommand(IDM_EXIT);
+            return true;
+        }
+    }
+    if (interface == playerInterface || interface.isEmpty()) {
+        // There is no pause: Pause stops, as the Play/Stop button does.
+        if (member == QLatin1String("PlayPause")) {
+            postCommand(IDM_PLAY_STOP);
+            return true;
+        }
+        if (member == QLatin1String("Play")) {
+            if (!playing) postCommand(IDM_PLAY_STOP);
+            return true;
+        }
+        if (member == QLatin1String("Pause") || member == QLatin1String("Stop")) {
+            if (playing) postCommand(IDM_PLAY_STOP);
+            return true;
+        }
+        if (member == QLatin1String("Next")) {
+            postCommand(IDM_NEXT);
+            return true;
+        }
+        if (member == QLatin1String("Previous")) {
+            postCommand(IDM_PREVIOUS);
+            return true;
+        }
+        // Songs cannot be sought and files are opened through the window.
+        if (member == QLatin1String("Seek") || member == QLatin1String("SetPosition") ||
+            member == QLatin1String("OpenUri")) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool MprisService::handleMessage(const QDBusMessage& message, const QDBusConnection& connection) {
+    if (message.type() != QDBusMessage::MethodCallMessage) return false;
+    const QString interface = message.interface();
+    const QString member = message.member();
+    const QList<QVariant> args = message.arguments();
+
+    if (interface == propertiesInterface) {
+        if (member == QLatin1String("Get") && args.size() == 2) {
+            const QVariant value = property(args[0].toString(), args[1].toString());
+            if (!value.isValid()) {
+                connection.send(message.createErrorReply(QDBusError::InvalidArgs, QStringLiteral("No such property")));
+                return true;
+            }
+            connection.send(message.createReply(QVariant::fromValue(QDBusVariant(value))));
+            return true;
+        }
+        if (member == QLatin1String("GetAll") && args.size() == 1) {
+            connection.send(message.createReply(allProperties(args[0].toString())));
+            return true;
+        }
+        if (member == QLatin1String("Set") && args.size() == 3) {
+            if (args[0].toString() == playerInterface && args[1].toString() == QLatin1String("Volume")) {
+                const double volume = args[2].value<QDBusVariant>().variant().toDouble();
+                window.setVolume(static_cast<std::int32_t>(std::clamp(volume, 0.0, 1.0) * VOLUME_SCALE + 0.5));
+                connection.send(message.createReply());
+            } else {
+                connection.send(message.createErrorReply(QDBusError::PropertyReadOnly, QStringLiteral("Read-only")));
+            }
+            return true;
+        }
+        return false;
+    }
+    if (!callMethod(interface, member)) return false;
+    // The command runs after this reply: it may end the window (Exit).
+    if (!message.isReplyRequired()) return true;
+    connection.send(message.createReply());
+    return true;
+}
+
+void MprisService::mediaChanged() {
+    if (!registered()) return;
+    const MediaState state = window.mediaState();
+    const MediaChanges changes = compareMedia(reported, state);
+    reported = state;
+    if (!changes.any()) return;
+    QVariantMap changed;
+    if (changes.status) {
+        changed.insert(QStringLiteral("PlaybackStatus"),
+                       state.playing ? QStringLiteral("Playing") : QStringLiteral("Stopped"));
+    }
+    if (changes.metadata) changed.insert(QStringLiteral("Metadata"), metadata(state));
+    if (changes.volume) changed.insert(QStringLiteral("Volume"), std::clamp(state.volume, 0, 128) / VOLUME_SCALE);
+    QDBusMessage signal = QDBusMessage::createSignal(objectPath, propertiesInterface, QStringLiteral("PropertiesChanged"));
+    signal << playerInterface << changed << QStringList();
+    QDBusConnection::sessionBus().send(signal);
+}
+
+}  // namespace brellin
