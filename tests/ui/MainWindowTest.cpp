@@ -561,5 +561,68 @@ TEST(MainWindowCommands, WindowTrayDialogsAndExit) {
     EXPECT_TRUE(rig.system.windows.empty());
 }
 
+// What a desktop media controller is told, and when: every change of song,
+// title, play state and volume reaches the observer, and compareMedia names
+// exactly the groups that differ.
+struct MediaLog : MediaObserver {
+    explicit MediaLog(MainWindow& w) : window(w) {}
+    void mediaChanged() override { states.push_back(window.mediaState()); }
+    MainWindow& window;
+    std::vector<MediaState> states;
+};
+
+TEST(MainWindowMedia, ReportsSongTitleLengthClockAndVolume) {
+    Rig rig;
+    MediaLog log(rig.window);
+    rig.window.mediaObserver = &log;
+
+    // A Latin-1 file name without a title event: the file's title in UTF-8.
+    const std::string first = rig.addSong("caf\xe9 song.mid", song("", 96 * 600));
+    ASSERT_FALSE(log.states.empty());
+    MediaState stopped = rig.window.mediaState();
+    EXPECT_EQ(stopped.title, "caf\xc3\xa9 song");
+    EXPECT_EQ(stopped.path, first);
+    EXPECT_FALSE(stopped.playing);
+    EXPECT_EQ(stopped.lengthUs, 0) << "not scanned yet";
+
+    rig.window.startPlayback();
+    ASSERT_TRUE(rig.window.playing);
+    rig.system.tick += 1500;
+    MediaState playing = rig.window.mediaState();
+    EXPECT_TRUE(playing.playing);
+    EXPECT_EQ(playing.song, stopped.song) << "the same file is the same song";
+    EXPECT_EQ(playing.lengthUs, static_cast<std::int64_t>(rig.window.songLength) * 1000);
+    EXPECT_GT(playing.lengthUs, 20'000'000);
+    EXPECT_EQ(playing.positionUs, 1'500'000);
+    MediaChanges changes = compareMedia(stopped, playing);
+    EXPECT_TRUE(changes.status && changes.metadata && !changes.volume);
+    EXPECT_TRUE(log.states.back().playing) << "the start was reported";
+
+    // Another file: a new song number; its own name replaces the file's
+    // title once the title event is read, and is reported then.
+    rig.window.stopPlayback();
+    playWithTitle(rig, "Real Name");
+    const MediaState named = log.states.back();
+    EXPECT_EQ(named.title, "Real Name");
+    EXPECT_NE(named.song, playing.song);
+    EXPECT_TRUE(named.playing);
+    EXPECT_NE(named.path, first);
+
+    rig.window.stopPlayback();
+    const MediaState after = log.states.back();
+    EXPECT_FALSE(after.playing);
+    EXPECT_EQ(after.positionUs, 0);
+    changes = compareMedia(named, after);
+    EXPECT_TRUE(changes.status && !changes.metadata && !changes.volume);
+
+    rig.window.setVolume(300);
+    EXPECT_EQ(log.states.back().volume, 128);
+    rig.window.setVolume(-5);
+    EXPECT_EQ(log.states.back().volume, 0);
+    changes = compareMedia(after, log.states.back());
+    EXPECT_TRUE(!changes.status && !changes.metadata && changes.volume);
+    rig.window.mediaObserver = nullptr;
+}
+
 }  // namespace
 }  // namespace brellin::test
