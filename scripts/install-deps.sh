@@ -18,6 +18,8 @@ test=(clang libclang-rt-14-dev openttd-openmsx fluidsynth timgm6mb-soundfont sox
 run=(alsa-utils)
 # The file-association tests: the MIME and desktop-entry databases and xdg-mime.
 test+=(shared-mime-info desktop-file-utils xdg-utils)
+# The media-player test: a private session bus and a client to call it.
+test+=(dbus libglib2.0-bin playerctl)
 
 want=("${build[@]}")
 case "${1:-build}" in
