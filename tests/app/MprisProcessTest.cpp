@@ -65,6 +65,10 @@ echo "== metadata"; $GET org.mpris.MediaPlayer2.Player Metadata
 $D -m org.mpris.MediaPlayer2.Player.Next > /dev/null
 for i in $(seq 300); do $GET org.mpris.MediaPlayer2.Player Metadata | grep -q "a.mid" && break; sleep 0.1; done
 echo "== next"; $GET org.mpris.MediaPlayer2.Player Metadata
+$D -m org.mpris.MediaPlayer2.Player.OpenUri "file://$ROOT/b%20song.mid" > /dev/null
+for i in $(seq 300); do $GET org.mpris.MediaPlayer2.Player Metadata | grep -q "b%20song" && break; sleep 0.1; done
+echo "== opened"; $GET org.mpris.MediaPlayer2.Player Metadata; $GET org.mpris.MediaPlayer2.Player PlaybackStatus
+echo "== refused"; $D -m org.mpris.MediaPlayer2.Player.OpenUri "http://example.org/x.mid" 2>&1 | grep -c NotSupported
 sleep 0.5
 $D -m org.mpris.MediaPlayer2.Quit > /dev/null
 for i in $(seq 300); do kill -0 $PLAYER 2>/dev/null || break; sleep 0.1; done
@@ -89,6 +93,7 @@ TEST(MprisProcess, ControllerPlaysStepsAndQuitsThroughTheBus) {
     }
     const std::string body = midi::noteOn(0, 0, 60, 100) + midi::noteOff(96 * 60, 0, 60) + midi::endOfTrack();
     root.write("a.mid", midi::header(0, 1, 96) + midi::track(body));
+    root.write("b song.mid", midi::header(0, 1, 96) + midi::track(body));
     fs::copy_file(fs::path(BRELLIN_SOURCE_DIR) / "assets/demo.mid", root.path("demo.mid"));
     root.write("session.sh", script);
 
@@ -119,6 +124,12 @@ TEST(MprisProcess, ControllerPlaysStepsAndQuitsThroughTheBus) {
     EXPECT_NE(monitor.find("PropertiesChanged ('org.mpris.MediaPlayer2.Player', {'Metadata'"), std::string::npos)
         << output;
     EXPECT_NE(monitor.find(trackId(next)), std::string::npos) << output;
+
+    // OpenUri takes a local file as "brellin FILE play" does; other schemes are refused.
+    const std::string opened = section(output, "opened");
+    EXPECT_NE(opened.find("'xesam:title': <'b song'>"), std::string::npos) << output;
+    EXPECT_NE(opened.find("'Playing'"), std::string::npos) << output;
+    EXPECT_EQ(section(output, "refused"), "1") << output;
 
     EXPECT_EQ(section(output, "exit"), "0") << output;
     const std::string saved = root.read("app/Brellin.cfg");

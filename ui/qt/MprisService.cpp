@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "ui/framework/Messages.h"
+#include "ui/model/CommandLine.h"
 
 namespace brellin {
 
@@ -191,11 +192,8 @@ bool MprisService::callMethod(const QString& interface, const QString& member) {
             postCommand(IDM_PREVIOUS);
             return true;
         }
-        // Songs cannot be sought and files are opened through the window.
-        if (member == QLatin1String("Seek") || member == QLatin1String("SetPosition") ||
-            member == QLatin1String("OpenUri")) {
-            return true;
-        }
+        // Songs cannot be sought (CanSeek is false): nothing happens.
+        if (member == QLatin1String("Seek") || member == QLatin1String("SetPosition")) return true;
     }
     return false;
 }
@@ -232,11 +230,32 @@ bool MprisService::handleMessage(const QDBusMessage& message, const QDBusConnect
         }
         return false;
     }
+    if (member == QLatin1String("OpenUri") && (interface == playerInterface || interface.isEmpty())) {
+        openUri(message, connection);
+        return true;
+    }
     if (!callMethod(interface, member)) return false;
     // The command runs after this reply: it may end the window (Exit).
     if (!message.isReplyRequired()) return true;
     connection.send(message.createReply());
     return true;
+}
+
+void MprisService::openUri(const QDBusMessage& message, const QDBusConnection& connection) {
+    const QList<QVariant> args = message.arguments();
+    const QUrl url(args.isEmpty() ? QString() : args[0].toString());
+    // File names are bytes: the path's percent escapes give them back as
+    // they are. A double quote could not pass through a command line.
+    const QByteArray path = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+    if (url.scheme() != QLatin1String("file") || !url.host().isEmpty() || path.isEmpty() || path.contains('"') ||
+        static_cast<std::size_t>(path.size()) >= COMMAND_TOKEN_SIZE) {
+        connection.send(message.createErrorReply(QDBusError::NotSupported, QStringLiteral("Only local files")));
+        return;
+    }
+    connection.send(message.createReply());
+    // As a second start's "FILE play": added to the list and played.
+    const char* const arguments[] = {"brellin", path.constData(), "play"};
+    window.handleHandOver(joinArguments(3, arguments).c_str());
 }
 
 void MprisService::mediaChanged() {

@@ -41,6 +41,8 @@ private:
     // Runs window command `id` once the current bus call has returned.
     void postCommand(std::uint16_t id);
     bool callMethod(const QString& interface, const QString& member);
+    // OpenUri: a local file URL is opened and played as "brellin FILE play" would.
+    void openUri(const QDBusMessage& message, const QDBusConnection& connection);
 
     MainWindow& window;
     QString busName;
