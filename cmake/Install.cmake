@@ -28,8 +28,20 @@ install(FILES ${_assets}/install/brellin.desktop DESTINATION ${CMAKE_INSTALL_DAT
 install(FILES ${_assets}/install/org.brellin.Brellin.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES ${_assets}/install/brellin-mime.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages
         RENAME brellin.xml)
-install(FILES ${_assets}/man/brellin.1 ${_assets}/man/brellin-render.1 ${_assets}/man/brf-tool.1
-        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# Man pages go compressed (gzip -n: no time stamp, the same bytes each build).
+find_program(GZIP_PROGRAM gzip REQUIRED)
+set(_man_pages)
+foreach(_page brellin brellin-render brf-tool)
+  set(_gz ${CMAKE_BINARY_DIR}/man/${_page}.1.gz)
+  add_custom_command(OUTPUT ${_gz}
+                     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
+                     COMMAND ${GZIP_PROGRAM} -n -9 -c ${_assets}/man/${_page}.1 > ${_gz}
+                     DEPENDS ${_assets}/man/${_page}.1
+                     COMMENT "Compressing the man page ${_page}.1")
+  list(APPEND _man_pages ${_gz})
+endforeach()
+add_custom_target(man-pages ALL DEPENDS ${_man_pages})
+install(FILES ${_man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 # The Debian package: dependencies from the programs' shared libraries.
 set(CPACK_PACKAGE_NAME brellin)
@@ -42,7 +54,10 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "MIDI file player with its own wavetable synthesizer\n Brellin plays MIDI files and play lists in a small skinned window, on its own\n integer wavetable synthesizer. brellin-render plays or renders them from a\n terminal; brf-tool builds and converts its sound fonts.")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Brellin plays MIDI files and play lists in a small skinned window, on its\nown integer wavetable synthesizer. brellin-render plays or renders them\nfrom a terminal; brf-tool builds and converts its sound fonts.")
+# Qt loads its window-system plugin (xcb, wayland) at run time: no library
+# links it, so the shared-library scan cannot find it.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 set(CPACK_GENERATOR DEB)
 include(CPack)
