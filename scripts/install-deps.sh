@@ -18,6 +18,9 @@ test=(clang libclang-rt-14-dev openttd-openmsx fluidsynth timgm6mb-soundfont sox
 run=(alsa-utils)
 # The file-association tests: the MIME and desktop-entry databases and xdg-mime.
 test+=(shared-mime-info desktop-file-utils xdg-utils)
+# The installation tests and the Debian package: the AppStream validator,
+# dpkg-shlibdeps for cpack's dependency list, lintian for the package.
+test+=(appstream dpkg-dev lintian)
 
 want=("${build[@]}")
 case "${1:-build}" in
