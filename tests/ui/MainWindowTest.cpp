@@ -282,7 +282,7 @@ TEST(MainWindowTransport, PlaysStopsAndShowsUnsupportedData) {
 
 TEST(MainWindowTransport, DroppedFilesMergeAndPlayOnOnlyIfPlaying) {
     Rig rig;
-    const std::string first = rig.addSong("first.mid", song("", 96 * 600));
+    const std::string first = rig.addSong("first.mid", song("First Song", 96 * 600));
     const std::string second = rig.dir.write("second.mid", song("", 96 * 600));
     const std::string listed = rig.dir.write("listed.mid", song("", 96 * 600));
     const std::string list = rig.dir.write("drop.brl", listed + "\n" + first + "\n");
@@ -304,9 +304,11 @@ TEST(MainWindowTransport, DroppedFilesMergeAndPlayOnOnlyIfPlaying) {
     EXPECT_EQ(std::string(rig.window.playList.currentFile), second);
     EXPECT_FALSE(rig.window.playing);
 
-    // Playing: the song goes on with the dropped file, from its beginning.
+    // Playing: the song goes on with the dropped file, from its beginning
+    // (its sequence name, which only the engine reads, reaches the title).
     rig.window.startPlayback();
     ASSERT_TRUE(rig.window.playing);
+    rig.host->pumpPosted();
     const char* again[] = {first.c_str()};
     DropFilesRecord one{1, again};
     rig.host->deliver(WM_DROPFILES, 0, reinterpret_cast<LParam>(&one));
@@ -315,6 +317,10 @@ TEST(MainWindowTransport, DroppedFilesMergeAndPlayOnOnlyIfPlaying) {
     ASSERT_TRUE(rig.window.engine.sequencer);
     EXPECT_TRUE(rig.window.engine.sequencer->playing);
     EXPECT_EQ(rig.window.playList.entryCount(), 3u);
+    EXPECT_TRUE(waitFor([&] {
+        rig.host->pumpPosted();
+        return rig.window.titleShown == "First Song";
+    })) << rig.window.titleShown;
 }
 
 TEST(MainWindowTransport, AnEndedSongStepsToTheNextEntryOnTheNextTick) {
