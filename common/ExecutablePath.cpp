@@ -78,13 +78,26 @@ bool installDataFolder(const char* programFolder, char* out, std::size_t size) {
     return put(prefix + "/share/brellin/", out, size);
 }
 
+bool isInstalledFolder(const char* programFolder) {
+    if (programFolder == nullptr || programFolder[0] == '\0') return false;
+    if (!folderWritable(programFolder)) return true;
+    // Writable, yet laid out as an installation: root runs /usr/bin/brellin
+    // (access() grants root everything), or a prefix in the user's home.
+    std::string folder = programFolder;
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    if (folder.size() < 4 || folder.compare(folder.size() - 4, 4, "/bin") != 0) return false;
+    char data[4096];
+    struct stat info {};
+    return installDataFolder(programFolder, data, sizeof data) && ::stat(data, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 bool settingsFolder(char* out, std::size_t size, bool create) {
     char folder[4096];
     if (!executableFolder(folder, sizeof folder)) {
         if (size > 0) out[0] = '\0';
         return false;
     }
-    if (folderWritable(folder)) return put(folder, out, size);
+    if (!isInstalledFolder(folder)) return put(folder, out, size);
     if (!configFolderFromEnvironment(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"), out, size)) return false;
     if (create) makeFolders(out);
     return true;
@@ -96,7 +109,7 @@ bool dataFolder(char* out, std::size_t size) {
         if (size > 0) out[0] = '\0';
         return false;
     }
-    if (folderWritable(folder)) return put(folder, out, size);
+    if (!isInstalledFolder(folder)) return put(folder, out, size);
     return installDataFolder(folder, out, size);
 }
 

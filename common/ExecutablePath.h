@@ -2,7 +2,8 @@
 //
 // Settings, skins and sound fonts are looked up beside the executable (its
 // full path up to and including the last "/"). When that folder cannot be
-// written (an installed copy under /usr), Brellin.cfg lives in
+// written or is an installation's <prefix>/bin/ (see isInstalledFolder),
+// Brellin.cfg lives in
 // $XDG_CONFIG_HOME/brellin/ (default ~/.config/brellin/) and the data files
 // under the install prefix's share/brellin/. Every function writes a folder
 // ending in "/" into a fixed field and returns false when the path cannot be
@@ -31,6 +32,12 @@ bool folderOfPath(const char* path, char* out, std::size_t size);
 // The settings folder for a non-writable executable folder, from the values
 // of XDG_CONFIG_HOME and HOME (either may be null or empty).
 bool configFolderFromEnvironment(const char* xdgConfigHome, const char* home, char* out, std::size_t size);
+
+// True for the folder of an installed copy: one that cannot be written, or a
+// <prefix>/bin/ beside an existing <prefix>/share/brellin/ (so that root,
+// who may write anywhere, does not put Brellin.cfg into /usr/bin). A build
+// folder or any other copy is a portable installation: false.
+bool isInstalledFolder(const char* programFolder);
 
 // <prefix>/share/brellin/ for an executable folder <prefix>/bin/ (any last
 // component is replaced the same way).

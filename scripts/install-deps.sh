@@ -20,6 +20,9 @@ run=(alsa-utils)
 test+=(shared-mime-info desktop-file-utils xdg-utils)
 # The media-player test: a private session bus and a client to call it.
 test+=(dbus libglib2.0-bin playerctl)
+# The installation tests and the Debian package: the AppStream validator,
+# dpkg-shlibdeps for cpack's dependency list, lintian for the package.
+test+=(appstream dpkg-dev lintian)
 
 want=("${build[@]}")
 case "${1:-build}" in

@@ -152,6 +152,19 @@ TEST(ExecutablePathFolders, ConfigAndDataFoldersForAnInstalledCopy) {
     EXPECT_FALSE(configFolderFromEnvironment("", "", folder, sizeof folder));
     ASSERT_TRUE(installDataFolder("/usr/bin/", folder, sizeof folder));
     EXPECT_STREQ(folder, "/usr/share/brellin/");
+
+    // A writable prefix/bin is an installation once prefix/share/brellin
+    // exists (root may write /usr/bin); a plain writable folder is portable.
+    brellin::testing::TempDir dir;
+    std::filesystem::create_directories(dir.path("p/bin"));
+    std::filesystem::create_directories(dir.path("build"));
+    EXPECT_FALSE(isInstalledFolder((dir.path("p/bin") + "/").c_str()));
+    EXPECT_FALSE(isInstalledFolder((dir.path("build") + "/").c_str()));
+    std::filesystem::create_directories(dir.path("p/share/brellin"));
+    EXPECT_TRUE(isInstalledFolder((dir.path("p/bin") + "/").c_str()));
+    EXPECT_TRUE(isInstalledFolder(dir.path("p/bin").c_str()));
+    EXPECT_FALSE(isInstalledFolder((dir.path("p/share") + "/").c_str()));
+    EXPECT_FALSE(isInstalledFolder(""));
 }
 
 TEST(DirectoryListingScan, TheRootHasNoParentEntry) {

@@ -1,14 +1,19 @@
 // The main window on the Qt hosts, offscreen, with the default skin and a
 // real engine on the null device: a click on the Play button plays, the
 // window shows exactly the back buffer, and keys reach the player as their
-// virtual-key numbers.
+// virtual-key numbers; dropped files open.
 #include <gtest/gtest.h>
 
+#include <QDropEvent>
+#include <QMimeData>
 #include <QTest>
+#include <QUrl>
 #include <chrono>
+#include <fstream>
 #include <thread>
 
 #include "QtTestApp.h"
+#include "../TempDir.h"
 #include "output/AudioDevice.h"
 #include "ui/qt/QtWindowHost.h"
 #include "ui/qt/QtWindowSystem.h"
@@ -86,4 +91,69 @@ TEST(QtMainWindow, PlayButtonPlaysAndTheScreenIsTheBackBuffer) {
     window.stopPlayback();
     QCoreApplication::processEvents();
     EXPECT_TRUE(showsBackBuffer(widget, window.skin.display));
+}
+
+// Files dropped from a file manager arrive as file URLs; the names keep their
+// bytes (spaces, a name that is not UTF-8), a play list is merged, the last
+// file becomes current and a playing song goes on with it.
+TEST(QtMainWindow, DroppedFilesOpenLikeASecondStart) {
+    brellin::testing::qtApp();
+    brellin::testing::TempDir dir;
+    std::string demo;
+    {
+        std::ifstream in(BRELLIN_SOURCE_DIR "/assets/demo.mid", std::ios::binary);
+        demo.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    ASSERT_FALSE(demo.empty());
+    const std::string spaced = dir.write("my song.mid", demo);
+    const std::string listed = dir.write("listed.mid", demo);
+    const std::string list = dir.write("a list.brl", listed + "\n");
+    const std::string latin1 = dir.write("\xe9t\xe9.mid", demo);  // "été" in ISO 8859-1
+
+    QtWindowSystem system;
+    MainWindow window(system);
+    window.engine.output.setDevice(createAudioDevice(AudioBackend::Null));
+    window.engine.setSoundFontFolder(BRELLIN_BINARY_DIR "/");
+    ASSERT_EQ(window.engine.startEngine(), RESULT_OK);
+    ASSERT_TRUE(window.create());
+    window.loadSkinAndPlace(BRELLIN_BINARY_DIR "/");
+    QWidget* widget = static_cast<QtWindowHost*>(window.hwnd)->widget();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(widget));
+    EXPECT_TRUE(widget->acceptDrops());
+
+    window.playList.openPath(BRELLIN_SOURCE_DIR "/assets/demo.mid");
+    window.startPlayback();
+    ASSERT_TRUE(window.playing);
+
+    auto drop = [&](const QList<QUrl>& urls) {
+        QMimeData data;
+        data.setUrls(urls);
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(widget, &enter);
+        const bool accepted = enter.isAccepted();
+        QDropEvent event(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(widget, &event);
+        return accepted;
+    };
+    // A web address alone is no file: refused, nothing changes.
+    EXPECT_FALSE(drop({QUrl(QStringLiteral("https://example.org/x.mid"))}));
+    EXPECT_EQ(window.playList.entryCount(), 1u);
+
+    QUrl raw(QStringLiteral("file://") + QString::fromLatin1(QByteArray(dir.path("").c_str()).toPercentEncoding("/")) +
+                 QStringLiteral("%E9t%E9.mid"),
+             QUrl::StrictMode);
+    ASSERT_TRUE(raw.isValid());
+    EXPECT_TRUE(drop({QUrl::fromLocalFile(QString::fromUtf8(spaced.c_str())),
+                      QUrl::fromLocalFile(QString::fromUtf8(list.c_str())), raw}));
+    EXPECT_EQ(window.playList.entryCount(), 4u);
+    EXPECT_EQ(std::string(window.playList.currentFile), latin1);
+    EXPECT_TRUE(window.playing);
+    ASSERT_TRUE(window.engine.sequencer);
+
+    // Dropped while stopped: opened, not started.
+    window.stopPlayback();
+    EXPECT_TRUE(drop({QUrl::fromLocalFile(QString::fromUtf8(spaced.c_str()))}));
+    EXPECT_EQ(std::string(window.playList.currentFile), spaced);
+    EXPECT_EQ(window.playList.entryCount(), 4u);
+    EXPECT_FALSE(window.playing);
 }

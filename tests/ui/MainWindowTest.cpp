@@ -280,6 +280,49 @@ TEST(MainWindowTransport, PlaysStopsAndShowsUnsupportedData) {
     EXPECT_EQ(rig.system.powerCalls, (std::vector<bool>{false, true}));
 }
 
+TEST(MainWindowTransport, DroppedFilesMergeAndPlayOnOnlyIfPlaying) {
+    Rig rig;
+    const std::string first = rig.addSong("first.mid", song("First Song", 96 * 600));
+    const std::string second = rig.dir.write("second.mid", song("", 96 * 600));
+    const std::string listed = rig.dir.write("listed.mid", song("", 96 * 600));
+    const std::string list = rig.dir.write("drop.brl", listed + "\n" + first + "\n");
+
+    // Nothing usable dropped: nothing opened.
+    DropFilesRecord none;
+    rig.host->deliver(WM_DROPFILES, 0, reinterpret_cast<LParam>(&none));
+    const char* empty[] = {"", nullptr};
+    DropFilesRecord blanks{2, empty};
+    rig.host->deliver(WM_DROPFILES, 0, reinterpret_cast<LParam>(&blanks));
+    EXPECT_EQ(rig.window.playList.entryCount(), 1u);
+
+    // Stopped: the list merged (first.mid only once), the last file current,
+    // nothing starts.
+    const char* paths[] = {list.c_str(), second.c_str()};
+    DropFilesRecord record{2, paths};
+    rig.host->deliver(WM_DROPFILES, 0, reinterpret_cast<LParam>(&record));
+    EXPECT_EQ(rig.window.playList.entryCount(), 3u);
+    EXPECT_EQ(std::string(rig.window.playList.currentFile), second);
+    EXPECT_FALSE(rig.window.playing);
+
+    // Playing: the song goes on with the dropped file, from its beginning
+    // (its sequence name, which only the engine reads, reaches the title).
+    rig.window.startPlayback();
+    ASSERT_TRUE(rig.window.playing);
+    rig.host->pumpPosted();
+    const char* again[] = {first.c_str()};
+    DropFilesRecord one{1, again};
+    rig.host->deliver(WM_DROPFILES, 0, reinterpret_cast<LParam>(&one));
+    EXPECT_EQ(std::string(rig.window.playList.currentFile), first);
+    EXPECT_TRUE(rig.window.playing);
+    ASSERT_TRUE(rig.window.engine.sequencer);
+    EXPECT_TRUE(rig.window.engine.sequencer->playing);
+    EXPECT_EQ(rig.window.playList.entryCount(), 3u);
+    EXPECT_TRUE(waitFor([&] {
+        rig.host->pumpPosted();
+        return rig.window.titleShown == "First Song";
+    })) << rig.window.titleShown;
+}
+
 TEST(MainWindowTransport, AnEndedSongStepsToTheNextEntryOnTheNextTick) {
     Rig rig;
     rig.addSong("first.mid", song("", 2));

@@ -1,5 +1,7 @@
 #include "ui/dialogs/FileAssociations.h"
 
+#include "ui/dialogs/MimePackageText.h"
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -283,17 +285,9 @@ std::string FileAssociations::desktopEntryText(const std::string& quotedProgram,
 }
 
 std::string FileAssociations::mimePackageText() {
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-           "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">\n"
-           "  <mime-type type=\"application/x-brellin-playlist\">\n"
-           "    <comment>Brellin play list</comment>\n"
-           "    <sub-class-of type=\"text/plain\"/>\n"
-           "    <glob pattern=\"*.brl\"/>\n"
-           "  </mime-type>\n"
-           "  <mime-type type=\"audio/midi\">\n"
-           "    <glob pattern=\"*.rmi\"/>\n"
-           "  </mime-type>\n"
-           "</mime-info>\n";
+    // assets/install/brellin-mime.xml, the file an installation puts into
+    // share/mime/packages/brellin.xml, built into the program.
+    return MIME_PACKAGE_TEXT;
 }
 
 std::string FileAssociations::mergeMimeApps(const std::string& existing, const std::vector<std::string>& types,

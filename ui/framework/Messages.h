@@ -41,6 +41,7 @@ constexpr MessageId WM_LBUTTONUP = 0x0202;
 constexpr MessageId WM_LBUTTONDBLCLK = 0x0203;
 constexpr MessageId WM_RBUTTONDOWN = 0x0204;
 constexpr MessageId WM_RBUTTONUP = 0x0205;
+constexpr MessageId WM_DROPFILES = 0x0233;
 constexpr MessageId WM_USER = 0x0400;
 
 // Mouse key state of the mouse messages' wParam.
@@ -74,6 +75,14 @@ struct CopyDataRecord {
     std::uintptr_t data = 0;  // the sender's tag
     std::uint32_t size = 0;   // bytes at `bytes`
     const void* bytes = nullptr;
+};
+
+// The record of WM_DROPFILES: the local paths dropped on a window, in the
+// order they were dropped (lParam points to it while the message is sent;
+// the paths belong to the sender).
+struct DropFilesRecord {
+    std::size_t count = 0;
+    const char* const* paths = nullptr;
 };
 
 // The head of every WM_NOTIFY record (lParam points to it).

@@ -1,10 +1,13 @@
 #include "ui/qt/QtWindowHost.h"
 
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPixmap>
@@ -12,8 +15,11 @@
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTimerEvent>
+#include <QUrl>
 #include <QWindow>
 #include <cmath>
+#include <string>
+#include <vector>
 
 #include "common/ExecutablePath.h"
 #include "display/Surface.h"
@@ -31,6 +37,7 @@ public:
         setMouseTracking(true);  // moves without a button held are messages too
         setFocusPolicy(Qt::StrongFocus);
         setWindowTitle(QStringLiteral("Brellin"));
+        setAcceptDrops(true);  // files and play lists from a file manager
     }
 
     QtWindowHost* host;
@@ -71,10 +78,43 @@ protected:
             }
         }
     }
+    void dragEnterEvent(QDragEnterEvent* event) override {
+        if (!localPaths(event->mimeData()).empty()) event->acceptProposedAction();
+    }
+    void dragMoveEvent(QDragMoveEvent* event) override {
+        if (event->mimeData() != nullptr && event->mimeData()->hasUrls()) event->acceptProposedAction();
+    }
+    void dropEvent(QDropEvent* event) override {
+        if (!host) return;
+        const std::vector<std::string> paths = localPaths(event->mimeData());
+        if (paths.empty()) return;
+        std::vector<const char*> pointers;
+        pointers.reserve(paths.size());
+        for (const std::string& path : paths) pointers.push_back(path.c_str());
+        DropFilesRecord record;
+        record.count = pointers.size();
+        record.paths = pointers.data();
+        event->acceptProposedAction();
+        host->deliver(WM_DROPFILES, 0, reinterpret_cast<LParam>(&record));
+    }
     // Tab is a key like the others here, not focus navigation.
     bool focusNextPrevChild(bool) override { return false; }
 
 private:
+    // The local files among dropped URLs, as the file system's own bytes: a
+    // file URL percent-encodes each byte of the name, so a name that is not
+    // UTF-8 comes through unchanged (a QString round trip would lose it).
+    static std::vector<std::string> localPaths(const QMimeData* data) {
+        std::vector<std::string> paths;
+        if (data == nullptr || !data->hasUrls()) return paths;
+        for (const QUrl& url : data->urls()) {
+            if (!url.isLocalFile()) continue;
+            const QByteArray bytes = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+            if (bytes.isEmpty() || bytes.contains('\0')) continue;
+            paths.emplace_back(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+        }
+        return paths;
+    }
     static WParam keyState(const QMouseEvent* event) {
         WParam keys = 0;
         if (event->buttons() & Qt::LeftButton) keys |= MK_LBUTTON;

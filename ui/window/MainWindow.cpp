@@ -97,7 +97,26 @@ LResult MainWindow::onMessage(MessageId msg, WParam wParam, LParam lParam) {
             handleHandOver(text.c_str());
         }
     }
+    if (msg == WM_DROPFILES && lParam != 0) {
+        const auto* record = reinterpret_cast<const DropFilesRecord*>(lParam);
+        return handleDroppedFiles(record->paths, record->count) ? 1 : 0;
+    }
     return Window::onMessage(msg, wParam, lParam);
+}
+
+bool MainWindow::handleDroppedFiles(const char* const* paths, std::size_t count) {
+    if (paths == nullptr) return false;
+    bool opened = false;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (paths[i] == nullptr || paths[i][0] == '\0') continue;
+        playList.openPath(paths[i]);
+        opened = true;
+    }
+    if (opened && playing) {
+        stopPlayback();
+        startPlayback();
+    }
+    return opened;
 }
 
 bool MainWindow::handleHandOver(const char* commandLine) {

@@ -133,6 +133,11 @@ public:
     // and applies its command word ("play"/"iconplay", "stop", "prev",
     // "next"). False when the text holds no token.
     bool handleHandOver(const char* commandLine);
+    // Files and play lists dropped on the window, opened one after the other
+    // as a second start would open each (play lists merged, the last file
+    // current); a playing song restarts on the new current entry once.
+    // False when no path was given.
+    bool handleDroppedFiles(const char* const* paths, std::size_t count);
 
     // What a desktop media controller is told: play state, song, title,
     // length, clock position and volume. User-interface thread only.
