@@ -45,6 +45,38 @@ struct PostedMessage {
     LParam lParam;
 };
 
+// The posted messages of a fake window or dialog: any thread posts, the
+// test's "message loop" takes them in order.
+class PostedQueue {
+public:
+    void push(const PostedMessage& m) {
+        std::lock_guard<std::mutex> guard(lock);
+        queue.push_back(m);
+        ++count;
+    }
+    bool pop(PostedMessage& m) {
+        std::lock_guard<std::mutex> guard(lock);
+        if (queue.empty()) return false;
+        m = queue.front();
+        queue.pop_front();
+        return true;
+    }
+    bool empty() {
+        std::lock_guard<std::mutex> guard(lock);
+        return queue.empty();
+    }
+    // Messages posted so far.
+    int total() {
+        std::lock_guard<std::mutex> guard(lock);
+        return count;
+    }
+
+private:
+    std::mutex lock;
+    std::deque<PostedMessage> queue;
+    int count = 0;
+};
+
 class FakeWindowSystem;
 
 class FakeWindowHost : public WindowHost {
@@ -88,10 +120,7 @@ public:
     void startSystemMove() override { ++systemMoves; }
     void setTimer(std::uintptr_t id, std::uint32_t ms) override { timers[id] = ms; }
     void killTimer(std::uintptr_t id) override { timers.erase(id); }
-    void postMessage(MessageId msg, WParam wParam, LParam lParam) override {
-        std::lock_guard<std::mutex> guard(postedLock);
-        posted.push_back({msg, wParam, lParam});
-    }
+    void postMessage(MessageId msg, WParam wParam, LParam lParam) override { posted.push({msg, wParam, lParam}); }
     LResult sendMessage(MessageId msg, WParam wParam, LParam lParam) override {
         return procedure(this, msg, wParam, lParam);
     }
@@ -123,17 +152,11 @@ public:
     // Delivers every posted message (the message loop's turn).
     int pumpPosted() {
         int count = 0;
-        for (;;) {
-            PostedMessage m;
-            {
-                std::lock_guard<std::mutex> guard(postedLock);
-                if (posted.empty()) return count;
-                m = posted.front();
-                posted.pop_front();
-            }
+        for (PostedMessage m; posted.pop(m);) {
             deliver(m.msg, m.wParam, m.lParam);
             ++count;
         }
+        return count;
     }
 
     FakeWindowSystem& system;
@@ -147,8 +170,7 @@ public:
     std::vector<PopupCall> popups;
     std::vector<MessageBoxCall> messageBoxes;
     std::map<std::uintptr_t, std::uint32_t> timers;
-    std::mutex postedLock;
-    std::deque<PostedMessage> posted;
+    PostedQueue posted;
     std::vector<std::uint16_t> screen;  // what copyToScreen put there, width x height
     Rect paintRect;
     bool visible = false;
@@ -308,16 +330,9 @@ public:
         bool now = isListViewItemSelected(id, index);
         selectListViewItem(id, index, !now, true);
     }
-    void postMessage(MessageId msg, WParam wParam, LParam lParam) override {
-        std::lock_guard<std::mutex> guard(postedLock);
-        posted.push_back({msg, wParam, lParam});
-        ++postCount;
-    }
+    void postMessage(MessageId msg, WParam wParam, LParam lParam) override { posted.push({msg, wParam, lParam}); }
     // Messages posted so far (from any thread).
-    int posts() {
-        std::lock_guard<std::mutex> guard(postedLock);
-        return postCount;
-    }
+    int posts() { return posted.total(); }
     void setBusyCursor(bool busy) override { busyCursor = busy; }
 
     LResult deliver(MessageId msg, WParam wParam = 0, LParam lParam = 0) {
@@ -326,18 +341,12 @@ public:
     // Delivers the posted messages (the modal loop's turn); dropped once the dialog ended.
     int pumpPosted() {
         int count = 0;
-        for (;;) {
-            PostedMessage m;
-            {
-                std::lock_guard<std::mutex> guard(postedLock);
-                if (posted.empty()) return count;
-                m = posted.front();
-                posted.pop_front();
-            }
+        for (PostedMessage m; posted.pop(m);) {
             if (ended) continue;
             deliver(m.msg, m.wParam, m.lParam);
             ++count;
         }
+        return count;
     }
     FakeControlHost& control(int id) { return *static_cast<FakeControlHost*>(item(id)); }
     const FakeListView& listView(int id) { return listViews[id]; }
@@ -361,9 +370,7 @@ public:
     std::map<int, FakeListView> listViews;
     std::vector<MessageBoxCall> messageBoxes;
     int messageBoxAnswer = IDOK;
-    std::mutex postedLock;
-    std::deque<PostedMessage> posted;
-    int postCount = 0;
+    PostedQueue posted;
     bool busyCursor = false;
 };
 

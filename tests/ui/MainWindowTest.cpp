@@ -353,10 +353,7 @@ void playWithTitle(Rig& rig, const std::string& title) {
     rig.addSong("t.mid", song(title, 96 * 600));
     rig.window.startPlayback();
     ASSERT_TRUE(rig.window.playing);
-    ASSERT_TRUE(waitFor([&] {
-        std::lock_guard<std::mutex> guard(rig.host->postedLock);
-        return !rig.host->posted.empty();
-    }));
+    ASSERT_TRUE(waitFor([&] { return !rig.host->posted.empty(); }));
     EXPECT_EQ(rig.host->pumpPosted(), 1);
 }
 
