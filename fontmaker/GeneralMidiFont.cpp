@@ -689,6 +689,12 @@ void fadeOut(std::vector<double>& x, double length) {
     for (std::size_t i = 0; i < n; ++i) x[x.size() - n + i] *= 1 - static_cast<double>(i + 1) / n;
 }
 
+// Adds `part` into `x` from `start` seconds on, as far as `x` reaches.
+void mixAt(std::vector<double>& x, const std::vector<double>& part, double start) {
+    const std::size_t offset = static_cast<std::size_t>(start * RATE);
+    for (std::size_t i = 0; i < part.size() && offset + i < x.size(); ++i) x[offset + i] += part[i];
+}
+
 struct Drum {
     int key;
     int sample;      // index into the drum sample list
@@ -819,16 +825,93 @@ void buildGeneralMidiFont(SoundFontWriter& writer) {
     x = seconds(1.0); addTone(x, 1250 * 3, 0.5, 0.6); addTone(x, 1250 * 5.3, 0.35, 0.4); addTone(x, 1250 * 7.1, 0.25, 0.2);
     const int openTriangle = add(x);
 
-    // Drum samples peak a little below full scale: the fixed-step routines
-    // have no envelope and add (2 × sample) × volume × 1.5.
+    // The GS extensions below key 35 and above key 81.
+    x = seconds(0.07); addSweep(x, 2600, 420, 0.008, 0.018, 1);
+    const int highQ = add(x);
+    x = seconds(0.25); addNoise(x, noise, 0.3, 3300, 0.85, 0.06, 1.0); addTone(x, 340, 0.015, 0.3); addNoise(x, noise, 0.5, 0, 0, 0.01, 0.5);
+    const int slap = add(x);
+    // A turntable scratch: a buzzy tone and its grit, the record speeding up
+    // (push) or slowing down (pull) under the hand.
+    auto scratch = [&](double length, double from, double to) {
+        std::vector<double> c = seconds(length);
+        LowPass grit{0.2};
+        double phase = 0;
+        for (std::size_t i = 0; i < c.size(); ++i) {
+            double t = timeOf(i), u = t / length, f = from + (to - from) * u * u * (3 - 2 * u);
+            phase += 2 * PI * f / RATE;
+            double hump = dsin(PI * u);
+            c[i] = (dsin(phase) + 0.5 * dsin(2 * phase) + 0.33 * dsin(3 * phase) + 0.6 * grit(noise.next())) * hump * hump;
+        }
+        return c;
+    };
+    const int scratchPush = add(scratch(0.16, 200, 950));
+    const int scratchPull = add(scratch(0.19, 900, 180));
+    x = seconds(0.08); addTone(x, 3130, 0.012, 0.6); addTone(x, 4490, 0.009, 0.5); addTone(x, 6070, 0.006, 0.3); addNoise(x, noise, 0.4, 0, 0, 0.003, 0.5);
+    const int sticks = add(x);
+    x = seconds(0.03);
+    for (std::size_t i = 0; i < x.size(); ++i) { double t = timeOf(i); x[i] = (dsin(2 * PI * 1200 * t) >= 0 ? 1 : -1) * decayAt(t, 0.005); }
+    const int squareClick = add(x);
+    x = seconds(0.05); addTone(x, 4100, 0.006, 0.7); addTone(x, 2650, 0.009, 0.5); addNoise(x, noise, 0.3, 0, 0, 0.002, 0.4);
+    const int metronomeClick = add(x);
+    x = seconds(0.8); addTone(x, 2490, 0.16, 0.5); addTone(x, 2490 * 2.02, 0.11, 0.6); addTone(x, 2490 * 2.69, 0.07, 0.2); addNoise(x, noise, 0.3, 0, 0, 0.003, 0.3);
+    const int metronomeBell = add(x);
+    x = seconds(0.2);
+    for (int grain = 0; grain < 2; ++grain) {  // the beads hit the shell going and coming back
+        std::vector<double> g = seconds(0.2 - 0.045 * grain);
+        addNoise(g, noise, 0.05, 0, 0, 0.03, grain == 0 ? 1.0 : 0.55, 0.012);
+        mixAt(x, g, 0.045 * grain);
+    }
+    { HighPass hp{0.3}; for (double& v : x) v = hp(v); }
+    const int shaker = add(x);
+    // Jingles: small bells, each struck a little after the others.
+    x = seconds(0.6);
+    for (int bell = 0; bell < 9; ++bell) {
+        std::vector<double> b = seconds(0.6 - 0.007 * bell);
+        double hz = 3900 + static_cast<double>(noise.nextInt(3400));
+        addTone(b, hz, 0.1 + 0.015 * (bell % 4), 0.5); addTone(b, hz * 1.48, 0.06, 0.25);
+        mixAt(x, b, 0.007 * bell);
+    }
+    addNoise(x, noise, 0.2, 0, 0, 0.02, 0.4);
+    const int jingleBell = add(x);
+    // Bell tree: a stick run down a stack of bells, high to low.
+    x = seconds(1.4);
+    for (int bell = 0; bell < 12; ++bell) {
+        const double start = 0.055 * bell, hz = 7600 * dexp(-0.085 * bell);
+        std::vector<double> b = seconds(1.4 - start);
+        addTone(b, hz, 0.35, 0.45 + 0.03 * bell); addTone(b, hz * 1.51, 0.15, 0.15);
+        mixAt(x, b, start);
+    }
+    const int bellTree = add(x);
+    x = seconds(0.1);
+    for (int clack = 0; clack < 2; ++clack) {
+        std::vector<double> c = seconds(0.1 - 0.022 * clack);
+        addNoise(c, noise, 0.2, 2900, 0.85, 0.008, 1.0); addTone(c, 2350, 0.01, 0.4); addTone(c, 3950, 0.006, 0.3);
+        if (clack) for (double& v : c) v *= 0.7;
+        mixAt(x, c, 0.022 * clack);
+    }
+    const int castanets = add(x);
+    x = seconds(0.3); addSweep(x, 120, 82, 0.03, 0.08, 1); addNoise(x, noise, 0.4, 0, 0, 0.012, 0.35);
+    const int muteSurdo = add(x);
+    x = seconds(1.1); addSweep(x, 105, 70, 0.05, 0.3, 1); addNoise(x, noise, 0.4, 0, 0, 0.01, 0.3);
+    const int openSurdo = add(x);
+
+    // The fixed-step routines have no envelope: a drum's level is its
+    // sample's, added as (2 × sample) × volume × 1.5. Samples peak at
+    // DRUM_PEAK (the kick a little higher), which puts a stroke's energy
+    // about as far under a melodic note's as the common General MIDI fonts
+    // put it, averaged over the kit and the programs.
+    constexpr double DRUM_PEAK = 50, KICK_PEAK = 57;
     std::uint32_t firstDrumSample = 0;
     for (std::size_t i = 0; i < drums.size(); ++i) {
-        std::uint32_t index = writer.addSample(quantize(drums[i], i == static_cast<std::size_t>(kick) ? 110 : 96));
+        std::uint32_t index = writer.addSample(quantize(drums[i], i == static_cast<std::size_t>(kick) ? KICK_PEAK : DRUM_PEAK));
         if (i == 0) firstDrumSample = index;
     }
 
-    enum { OWN = 0, HATS = 1, WHISTLES, GUIROS, CUICAS, TRIANGLES };
+    enum { OWN = 0, HATS = 1, WHISTLES, GUIROS, CUICAS, TRIANGLES, SURDOS };
     const Drum kit[] = {
+        {27, highQ, 1.0, OWN},          {28, slap, 1.0, OWN},         {29, scratchPush, 1.0, OWN},
+        {30, scratchPull, 1.0, OWN},    {31, sticks, 1.0, OWN},       {32, squareClick, 1.0, OWN},
+        {33, metronomeClick, 1.0, OWN}, {34, metronomeBell, 1.0, OWN},
         {35, kick, 0.85, OWN},          {36, kick, 1.0, OWN},         {37, sideStick, 1.0, OWN},
         {38, snare, 1.0, OWN},          {39, clap, 1.0, OWN},         {40, electricSnare, 1.0, OWN},
         {41, tom, 0.71, OWN},           {42, closedHat, 1.0, HATS},   {43, tom, 0.8, OWN},
@@ -844,7 +927,9 @@ void buildGeneralMidiFont(SoundFontWriter& writer) {
         {71, shortWhistle, 1.0, WHISTLES}, {72, longWhistle, 1.0, WHISTLES}, {73, shortGuiro, 1.0, GUIROS},
         {74, longGuiro, 1.0, GUIROS},   {75, claves, 1.0, OWN},       {76, woodBlock, 1.2, OWN},
         {77, woodBlock, 1.0, OWN},      {78, muteCuica, 1.0, CUICAS}, {79, openCuica, 1.0, CUICAS},
-        {80, muteTriangle, 1.0, TRIANGLES}, {81, openTriangle, 1.0, TRIANGLES},
+        {80, muteTriangle, 1.0, TRIANGLES}, {81, openTriangle, 1.0, TRIANGLES}, {82, shaker, 1.0, OWN},
+        {83, jingleBell, 1.0, OWN},     {84, bellTree, 1.0, OWN},     {85, castanets, 1.0, OWN},
+        {86, muteSurdo, 1.0, SURDOS},   {87, openSurdo, 1.0, SURDOS},
     };
     int groupRegion[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
     for (const Drum& drum : kit) {
@@ -864,7 +949,7 @@ void buildGeneralMidiFont(SoundFontWriter& writer) {
         writer.drumRegions.push_back(record);
         writer.drumKitMaps[static_cast<std::size_t>(drum.key)] = static_cast<std::uint32_t>(region);
     }
-    // Keys outside 35 … 81 play a silent region (end position 0).
+    // Keys outside 27 … 87 play a silent region (end position 0).
     InstrumentRecord silent{};
     silent.fixedStep = 1;
     silent.lfoDepth = silent.lfoDepthStep = 65536;
@@ -873,7 +958,7 @@ void buildGeneralMidiFont(SoundFontWriter& writer) {
     const std::uint32_t silentRegion = static_cast<std::uint32_t>(writer.drumRegions.size());
     writer.drumRegions.push_back(silent);
     for (int key = 0; key < 128; ++key)
-        if (key < 35 || key > 81) writer.drumKitMaps[static_cast<std::size_t>(key)] = silentRegion;
+        if (key < 27 || key > 87) writer.drumKitMaps[static_cast<std::size_t>(key)] = silentRegion;
 }
 
 const char* generalMidiProgramName(int program) {
@@ -911,16 +996,18 @@ const char* generalMidiProgramName(int program) {
 }
 
 const char* generalMidiDrumName(int key) {
-    static const char* const names[47] = {
-        "Acoustic Bass Drum", "Bass Drum 1", "Side Stick", "Acoustic Snare", "Hand Clap", "Electric Snare",
+    static const char* const names[61] = {
+        "High Q", "Slap", "Scratch Push", "Scratch Pull", "Sticks", "Square Click", "Metronome Click",
+        "Metronome Bell", "Acoustic Bass Drum", "Bass Drum 1", "Side Stick", "Acoustic Snare", "Hand Clap", "Electric Snare",
         "Low Floor Tom", "Closed Hi-Hat", "High Floor Tom", "Pedal Hi-Hat", "Low Tom", "Open Hi-Hat",
         "Low-Mid Tom", "Hi-Mid Tom", "Crash Cymbal 1", "High Tom", "Ride Cymbal 1", "Chinese Cymbal", "Ride Bell",
         "Tambourine", "Splash Cymbal", "Cowbell", "Crash Cymbal 2", "Vibraslap", "Ride Cymbal 2", "Hi Bongo",
         "Low Bongo", "Mute Hi Conga", "Open Hi Conga", "Low Conga", "High Timbale", "Low Timbale", "High Agogo",
         "Low Agogo", "Cabasa", "Maracas", "Short Whistle", "Long Whistle", "Short Guiro", "Long Guiro", "Claves",
         "Hi Wood Block", "Low Wood Block", "Mute Cuica", "Open Cuica", "Mute Triangle", "Open Triangle",
+        "Shaker", "Jingle Bell", "Bell Tree", "Castanets", "Mute Surdo", "Open Surdo",
     };
-    return key >= 35 && key <= 81 ? names[key - 35] : nullptr;
+    return key >= 27 && key <= 87 ? names[key - 27] : nullptr;
 }
 
 }  // namespace brellin

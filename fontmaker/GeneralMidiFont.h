@@ -1,5 +1,6 @@
 // The built-in General MIDI sound font ("small.brf"): 128 melodic programs
-// and one drum kit for keys 35 to 81, every waveform synthesized here
+// and one drum kit for keys 27 to 87 (General MIDI's 35 to 81 and the GS
+// extensions around them), every waveform synthesized here
 // (additive, FM, plucked-string and filtered-noise models; no recorded
 // material). brf-tool's `synth` command writes it; the build runs that
 // command so that every build folder holds a working default font.
@@ -29,7 +30,7 @@ namespace brellin {
 void buildGeneralMidiFont(SoundFontWriter& writer);
 
 // General MIDI program names, 0 … 127 ("Acoustic Grand Piano" …), and drum
-// names for keys 35 … 81 (nullptr for other keys).
+// names for keys 27 … 87 (nullptr for other keys).
 const char* generalMidiProgramName(int program);
 const char* generalMidiDrumName(int key);
 

@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
         }
         std::printf("key 69 at %5u Hz: largest error %.4f cents (program %d)\n", rate, largest, where);
     }
-    for (int key = 35; key <= 81; ++key) {
+    for (int key = 27; key <= 87; ++key) {
         std::vector<std::int32_t> x = renderNote(font, font.drumRegion(0, key), 22050, 1, key, volume, 22050, 2205);
         std::printf("drum %2d %-24s peak %6.1f dBFS\n", key, generalMidiDrumName(key), dbfs(peakOf(x)));
     }
