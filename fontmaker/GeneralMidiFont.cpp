@@ -826,7 +826,7 @@ void buildGeneralMidiFont(SoundFontWriter& writer) {
     const int openTriangle = add(x);
 
     // The GS extensions below key 35 and above key 81.
-    x = seconds(0.07); addSweep(x, 2600, 420, 0.008, 0.018, 1);
+    x = seconds(0.08); addSweep(x, 1500, 170, 0.01, 0.025, 1);
     const int highQ = add(x);
     x = seconds(0.25); addNoise(x, noise, 0.3, 3300, 0.85, 0.06, 1.0); addTone(x, 340, 0.015, 0.3); addNoise(x, noise, 0.5, 0, 0, 0.01, 0.5);
     const int slap = add(x);
@@ -846,14 +846,14 @@ void buildGeneralMidiFont(SoundFontWriter& writer) {
     };
     const int scratchPush = add(scratch(0.16, 200, 950));
     const int scratchPull = add(scratch(0.19, 900, 180));
-    x = seconds(0.08); addTone(x, 3130, 0.012, 0.6); addTone(x, 4490, 0.009, 0.5); addTone(x, 6070, 0.006, 0.3); addNoise(x, noise, 0.4, 0, 0, 0.003, 0.5);
+    x = seconds(0.08); addTone(x, 3130, 0.012, 0.4); addTone(x, 5390, 0.009, 0.6); addTone(x, 7270, 0.006, 0.5); addNoise(x, noise, 0.1, 0, 0, 0.003, 0.6);
     const int sticks = add(x);
     x = seconds(0.03);
     for (std::size_t i = 0; i < x.size(); ++i) { double t = timeOf(i); x[i] = (dsin(2 * PI * 1200 * t) >= 0 ? 1 : -1) * decayAt(t, 0.005); }
     const int squareClick = add(x);
-    x = seconds(0.05); addTone(x, 4100, 0.006, 0.7); addTone(x, 2650, 0.009, 0.5); addNoise(x, noise, 0.3, 0, 0, 0.002, 0.4);
+    x = seconds(0.05); addTone(x, 5600, 0.006, 0.7); addTone(x, 3050, 0.009, 0.35); addTone(x, 7900, 0.004, 0.3); addNoise(x, noise, 0.1, 0, 0, 0.002, 0.4);
     const int metronomeClick = add(x);
-    x = seconds(0.8); addTone(x, 2490, 0.16, 0.5); addTone(x, 2490 * 2.02, 0.11, 0.6); addTone(x, 2490 * 2.69, 0.07, 0.2); addNoise(x, noise, 0.3, 0, 0, 0.003, 0.3);
+    x = seconds(0.8); addTone(x, 4980, 0.16, 0.7); addTone(x, 4980 * 1.51, 0.09, 0.25); addTone(x, 2490, 0.05, 0.1); addNoise(x, noise, 0.1, 0, 0, 0.003, 0.3);
     const int metronomeBell = add(x);
     x = seconds(0.2);
     for (int grain = 0; grain < 2; ++grain) {  // the beads hit the shell going and coming back
@@ -876,7 +876,7 @@ void buildGeneralMidiFont(SoundFontWriter& writer) {
     // Bell tree: a stick run down a stack of bells, high to low.
     x = seconds(1.4);
     for (int bell = 0; bell < 12; ++bell) {
-        const double start = 0.055 * bell, hz = 7600 * dexp(-0.085 * bell);
+        const double start = 0.055 * bell, hz = 8600 * dexp(-0.085 * bell);
         std::vector<double> b = seconds(1.4 - start);
         addTone(b, hz, 0.35, 0.45 + 0.03 * bell); addTone(b, hz * 1.51, 0.15, 0.15);
         mixAt(x, b, start);
@@ -885,14 +885,14 @@ void buildGeneralMidiFont(SoundFontWriter& writer) {
     x = seconds(0.1);
     for (int clack = 0; clack < 2; ++clack) {
         std::vector<double> c = seconds(0.1 - 0.022 * clack);
-        addNoise(c, noise, 0.2, 2900, 0.85, 0.008, 1.0); addTone(c, 2350, 0.01, 0.4); addTone(c, 3950, 0.006, 0.3);
+        addNoise(c, noise, 0.1, 5200, 0.8, 0.008, 1.0); addTone(c, 3350, 0.01, 0.3); addTone(c, 6100, 0.006, 0.4);
         if (clack) for (double& v : c) v *= 0.7;
         mixAt(x, c, 0.022 * clack);
     }
     const int castanets = add(x);
-    x = seconds(0.3); addSweep(x, 120, 82, 0.03, 0.08, 1); addNoise(x, noise, 0.4, 0, 0, 0.012, 0.35);
+    x = seconds(0.3); addSweep(x, 120, 82, 0.03, 0.08, 1); addTone(x, 430, 0.02, 0.45); addNoise(x, noise, 0.4, 0, 0, 0.012, 0.35);
     const int muteSurdo = add(x);
-    x = seconds(1.1); addSweep(x, 105, 70, 0.05, 0.3, 1); addNoise(x, noise, 0.4, 0, 0, 0.01, 0.3);
+    x = seconds(1.1); addSweep(x, 105, 70, 0.05, 0.3, 1); addTone(x, 360, 0.03, 0.3); addNoise(x, noise, 0.4, 0, 0, 0.01, 0.3);
     const int openSurdo = add(x);
 
     // The fixed-step routines have no envelope: a drum's level is its
