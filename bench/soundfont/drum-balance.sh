@@ -9,8 +9,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
-tool="$build/bench/soundfont/drum_balance"
-[[ -x "$tool" ]] || tool=$(find "$build" -name drum_balance -type f -perm -u+x | head -n 1)
+tool="$build/drum_balance"
 [[ -x "$tool" && -x "$build/brellin-render" ]] || { echo "build drum_balance and brellin-render first" >&2; exit 1; }
 command -v fluidsynth >/dev/null || { echo "fluidsynth is not installed" >&2; exit 1; }
 command -v soxi >/dev/null || { echo "sox is not installed" >&2; exit 1; }
