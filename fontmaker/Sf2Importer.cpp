@@ -298,7 +298,10 @@ double loopDetune(const Sf2Signal& frames, double sampleRate, double rootFrequen
     if (!frames.looped || frames.loopEnd - frames.loopStart < 2) return NAN;
     const double nominal = sampleRate / rootFrequency;  // frames per period
     // At A4 the data plays 440 / rootFrequency times faster than recorded.
-    const double loopSeconds = static_cast<double>(frames.loopStart) / sampleRate * rootFrequency / 440.0;
+    // Past its attack and hold the envelope only falls: a loop that begins
+    // earlier is heard at the envelope's peak.
+    double loopSeconds = static_cast<double>(frames.loopStart) / sampleRate * rootFrequency / 440.0;
+    loopSeconds = std::max(loopSeconds, sf2Seconds(envelope.delay) + sf2Seconds(envelope.attack) + sf2Seconds(envelope.hold));
     if (sf2EnvelopeGain(envelope, loopSeconds) < LOOP_AUDIBLE_GAIN) return NAN;
     const double length = static_cast<double>(frames.loopEnd - frames.loopStart);
     // The loop played over and over: a window of at least one loop and a
