@@ -290,7 +290,7 @@ double measuredDetune(const std::vector<double>& values, std::uint32_t cycleLeng
 // `sampleRate`. NaN when the loop has no clear pitch within a quarter tone
 // of the nominal one, or when a note at A4 under `envelope` has faded out
 // before it reaches the loop (a held note never sounds it).
-constexpr double LOOP_MIN_CLARITY = 0.5;
+constexpr double LOOP_MIN_CLARITY = 0.6;
 constexpr double LOOP_CYCLE_SLACK = 0.25;
 constexpr double LOOP_AUDIBLE_GAIN = 0.01;  // -40 dB
 
@@ -323,20 +323,26 @@ double loopDetune(const Sf2Signal& frames, double sampleRate, double rootFrequen
     return std::fabs(cents) <= RETUNE_LIMIT_CENTS ? cents : NAN;
 }
 
-// How far (cents) the part of a looped zone before its loop sounds from the
-// nominal pitch, for an attack long enough to be heard as a pitch of its own
-// before a note at A4 reaches the loop (ATTACK_MIN_SECONDS past the first
-// 0.15 s): measured from 0.15 s at A4 to the loop start. NaN for a shorter
-// attack, or one without a clear pitch within a quarter tone.
+// The part of a looped zone before its loop is heard as a pitch of its own
+// when a note at A4 plays it for ATTACK_MIN_SECONDS past the first 0.15 s.
 constexpr double ATTACK_FROM_SECONDS = 0.15;
 constexpr double ATTACK_MIN_SECONDS = 0.15;
 
+bool hasLongAttack(const Sf2Signal& frames, double sampleRate, double rootFrequency) {
+    const double framesPerSecond = sampleRate * 440.0 / rootFrequency;  // source frames per second at A4
+    return frames.looped &&
+           static_cast<double>(frames.loopStart) >= (ATTACK_FROM_SECONDS + ATTACK_MIN_SECONDS) * framesPerSecond;
+}
+
+// How far (cents) such an attack sounds from the nominal pitch, measured
+// from 0.15 s at A4 to the loop start. NaN when it has no clear pitch within
+// a quarter tone.
 double attackDetune(const Sf2Signal& frames, double sampleRate, double rootFrequency) {
     const double nominal = sampleRate / rootFrequency;
-    const double framesPerSecond = sampleRate * 440.0 / rootFrequency;  // source frames per second at A4
+    const double framesPerSecond = sampleRate * 440.0 / rootFrequency;
     const auto from = static_cast<std::int64_t>(ATTACK_FROM_SECONDS * framesPerSecond);
     const double available = static_cast<double>(frames.loopStart - from);
-    if (available < ATTACK_MIN_SECONDS * framesPerSecond) return NAN;
+    if (available < ATTACK_MIN_SECONDS * framesPerSecond * 0.5) return NAN;
     // Room for the measurement to look ten periods past its window.
     const double span = std::max(available - 11.0 * (nominal * 1.04 + 1.0), available / 2.0);
     Sf2Signal attack{frames.frames, frames.loopStart, false, 0, 0};
@@ -431,13 +437,22 @@ bool convertPitched(Sf2File& bank, const ZoneSample& z, const Sf2VolumeEnvelope*
     if (retuneEnvelope) {
         // A looped sample is tuned by its loop, where a held note settles
         // (its k cycles then come out exactly k × cycleLength samples long,
-        // so the stored loop needs no rounding), and a long attack before
-        // the loop by its own pitch; when the loop has no clear pitch, the
-        // whole by the stretch a tuner takes.
+        // so the stored loop needs no rounding), and an attack long enough
+        // to be heard before the loop by its own pitch, else by the stretch
+        // a tuner takes, else not at all; a short attack follows its loop.
+        // When the loop has no clear pitch, the whole is tuned by the
+        // tuner's stretch.
+        const double window = measuredDetune(values, out.cycleLength, out.loopStart, out.loopEnd, *retuneEnvelope);
         double cents = loopDetune(signal, z.sampleRate, rootFrequency, *retuneEnvelope);
         double attackCents = NAN;
-        if (std::isfinite(cents)) attackCents = attackDetune(signal, z.sampleRate, rootFrequency);
-        else cents = measuredDetune(values, out.cycleLength, out.loopStart, out.loopEnd, *retuneEnvelope);
+        if (!std::isfinite(cents)) {
+            cents = window;
+        } else if (hasLongAttack(signal, z.sampleRate, rootFrequency)) {
+            attackCents = attackDetune(signal, z.sampleRate, rootFrequency);
+            if (!std::isfinite(attackCents)) attackCents = window;
+            // Without a clear pitch it stays as the bank tunes it.
+            if (!std::isfinite(attackCents)) attackCents = 0.0;
+        }
         double measured = rootFrequency * std::pow(2.0, cents / 1200.0);
         double attackHz = std::isfinite(attackCents) ? rootFrequency * std::pow(2.0, attackCents / 1200.0) : 0.0;
         // The data is made again for the pitch it really has (or, should
