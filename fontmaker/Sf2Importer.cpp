@@ -278,6 +278,81 @@ double measuredDetune(const std::vector<double>& values, std::uint32_t cycleLeng
     return std::fabs(cents) <= RETUNE_LIMIT_CENTS ? cents : NAN;
 }
 
+// How far (cents, sharp positive) the loop of a looped zone sounds from the
+// zone's nominal pitch: what a held note settles on. A seamless loop holds a
+// whole number k of cycles, so its pitch is k × rate / loop length, whatever
+// the period inside the loop measures (a loop cut a fraction of a cycle off
+// jumps in phase at each wrap and sounds at k / length, not at its inner
+// period). k is the loop length over the period measured across the loop
+// when that lies within LOOP_CYCLE_SLACK of a whole number; otherwise, for a
+// clearly pitched loop, the measured period is the answer. `frames` is the
+// zone's data from its start, `rootFrequency` its nominal pitch in Hz at
+// `sampleRate`. NaN when the loop has no clear pitch within a quarter tone
+// of the nominal one, or when a note at A4 under `envelope` has faded out
+// before it reaches the loop (a held note never sounds it).
+constexpr double LOOP_MIN_CLARITY = 0.6;
+constexpr double LOOP_CYCLE_SLACK = 0.25;
+constexpr double LOOP_AUDIBLE_GAIN = 0.01;  // -40 dB
+
+double loopDetune(const Sf2Signal& frames, double sampleRate, double rootFrequency, const Sf2VolumeEnvelope& envelope) {
+    if (!frames.looped || frames.loopEnd - frames.loopStart < 2) return NAN;
+    const double nominal = sampleRate / rootFrequency;  // frames per period
+    // At A4 the data plays 440 / rootFrequency times faster than recorded.
+    // Past its attack and hold the envelope only falls: a loop that begins
+    // earlier is heard at the envelope's peak.
+    double loopSeconds = static_cast<double>(frames.loopStart) / sampleRate * rootFrequency / 440.0;
+    loopSeconds = std::max(loopSeconds, sf2Seconds(envelope.delay) + sf2Seconds(envelope.attack) + sf2Seconds(envelope.hold));
+    if (sf2EnvelopeGain(envelope, loopSeconds) < LOOP_AUDIBLE_GAIN) return NAN;
+    const double length = static_cast<double>(frames.loopEnd - frames.loopStart);
+    // The loop played over and over: a window of at least one loop and a
+    // third of a second, so every part of it and its wrap count.
+    double clarity = 0.0;
+    const double measured = sf2MeasurePeriod(frames, frames.loopStart, nominal, RETUNE_LIMIT_CENTS + 10.0,
+                                             std::max(length, sampleRate / 3.0), clarity);
+    if (!(measured > 0.0) || clarity < LOOP_MIN_CLARITY) return NAN;
+    // Whole cycles per loop, or, for a loop shorter than the period (half a
+    // cycle looped an octave up), whole loops per period.
+    const bool cyclesPerLoop = length >= 0.75 * measured;
+    const double ratio = cyclesPerLoop ? length / measured : measured / length;
+    const double whole = std::round(ratio);
+    double period;
+    if (std::fabs(ratio - whole) <= LOOP_CYCLE_SLACK) period = cyclesPerLoop ? length / whole : length * whole;
+    else if (clarity >= RETUNE_MIN_CLARITY) period = measured;
+    else return NAN;
+    const double cents = 1200.0 * std::log2(nominal / period);
+    return std::fabs(cents) <= RETUNE_LIMIT_CENTS ? cents : NAN;
+}
+
+// The part of a looped zone before its loop is heard as a pitch of its own
+// when a note at A4 plays it for ATTACK_MIN_SECONDS past the first 0.15 s.
+constexpr double ATTACK_FROM_SECONDS = 0.15;
+constexpr double ATTACK_MIN_SECONDS = 0.15;
+
+bool hasLongAttack(const Sf2Signal& frames, double sampleRate, double rootFrequency) {
+    const double framesPerSecond = sampleRate * 440.0 / rootFrequency;  // source frames per second at A4
+    return frames.looped &&
+           static_cast<double>(frames.loopStart) >= (ATTACK_FROM_SECONDS + ATTACK_MIN_SECONDS) * framesPerSecond;
+}
+
+// How far (cents) such an attack sounds from the nominal pitch, measured
+// from 0.15 s at A4 to the loop start. NaN when it has no clear pitch within
+// a quarter tone.
+double attackDetune(const Sf2Signal& frames, double sampleRate, double rootFrequency) {
+    const double nominal = sampleRate / rootFrequency;
+    const double framesPerSecond = sampleRate * 440.0 / rootFrequency;
+    const auto from = static_cast<std::int64_t>(ATTACK_FROM_SECONDS * framesPerSecond);
+    const double available = static_cast<double>(frames.loopStart - from);
+    if (available < ATTACK_MIN_SECONDS * framesPerSecond * 0.5) return NAN;
+    // Room for the measurement to look ten periods past its window.
+    const double span = std::max(available - 11.0 * (nominal * 1.04 + 1.0), available / 2.0);
+    Sf2Signal attack{frames.frames, frames.loopStart, false, 0, 0};
+    double clarity = 0.0;
+    const double period = sf2MeasurePeriod(attack, from, nominal, RETUNE_LIMIT_CENTS + 10.0, span, clarity);
+    if (!(period > 0.0) || clarity < RETUNE_MIN_CLARITY) return NAN;
+    const double cents = 1200.0 * std::log2(nominal / period);
+    return std::fabs(cents) <= RETUNE_LIMIT_CENTS ? cents : NAN;
+}
+
 // Resamples a zone's sample so that one period at its root pitch is
 // `cycleLength` whole samples at about `rate` Hz (more for a sample that
 // `key` plays below its root) and the loop is a whole
@@ -317,8 +392,9 @@ bool convertPitched(Sf2File& bank, const ZoneSample& z, const Sf2VolumeEnvelope*
     Sf2Signal signal{frames.data(), static_cast<std::int64_t>(frames.size()), z.looped, z.loopStart - z.start,
                      z.loopEnd - z.start};
     std::vector<double> values;
-    // The data for a root pitch of `rootHz`: false when it would be too long.
-    auto resampleFor = [&](double rootHz) {
+    // The data for a root pitch of `rootHz`, the part before a loop for
+    // `attackHz` (0: the same): false when it would be too long.
+    auto resampleFor = [&](double rootHz, double attackHz = 0.0) {
         values.clear();
         out.cycleLength = sf2SnapCycleLength(rootHz, keptRate);
         // Output samples per source frame: the data rate is cycleLength × root frequency.
@@ -328,7 +404,9 @@ bool convertPitched(Sf2File& bank, const ZoneSample& z, const Sf2VolumeEnvelope*
             double attackFrames = static_cast<double>(z.loopStart - z.start);
             std::uint32_t attack = 0;
             if (attackFrames > 0) {
-                attack = static_cast<std::uint32_t>(std::max(1.0, std::round(attackFrames * ratio)));
+                const double attackRatio = attackHz > 0.0 ? out.cycleLength * attackHz / z.sampleRate : ratio;
+                if (tooLong(attackRatio)) return false;
+                attack = static_cast<std::uint32_t>(std::max(1.0, std::round(attackFrames * attackRatio)));
                 // The step is adjusted so that sample `attack` falls exactly on the loop start.
                 sf2Resample(signal, 0.0, attackFrames / attack, attack, values);
             }
@@ -357,12 +435,30 @@ bool convertPitched(Sf2File& bank, const ZoneSample& z, const Sf2VolumeEnvelope*
         return false;
     }
     if (retuneEnvelope) {
-        double cents = measuredDetune(values, out.cycleLength, out.loopStart, out.loopEnd, *retuneEnvelope);
+        // A looped sample is tuned by its loop, where a held note settles
+        // (its k cycles then come out exactly k × cycleLength samples long,
+        // so the stored loop needs no rounding), and an attack long enough
+        // to be heard before the loop by its own pitch, else by the stretch
+        // a tuner takes, else not at all; a short attack follows its loop.
+        // When the loop has no clear pitch, the whole is tuned by the
+        // tuner's stretch.
+        const double window = measuredDetune(values, out.cycleLength, out.loopStart, out.loopEnd, *retuneEnvelope);
+        double cents = loopDetune(signal, z.sampleRate, rootFrequency, *retuneEnvelope);
+        double attackCents = NAN;
+        if (!std::isfinite(cents)) {
+            cents = window;
+        } else if (hasLongAttack(signal, z.sampleRate, rootFrequency)) {
+            attackCents = attackDetune(signal, z.sampleRate, rootFrequency);
+            if (!std::isfinite(attackCents)) attackCents = window;
+            // Without a clear pitch it stays as the bank tunes it.
+            if (!std::isfinite(attackCents)) attackCents = 0.0;
+        }
         double measured = rootFrequency * std::pow(2.0, cents / 1200.0);
+        double attackHz = std::isfinite(attackCents) ? rootFrequency * std::pow(2.0, attackCents / 1200.0) : 0.0;
         // The data is made again for the pitch it really has (or, should
         // that be too long, once more as the bank tunes it).
         if (std::isfinite(cents) && measured <= rate) {
-            if (resampleFor(measured)) {
+            if (resampleFor(measured, attackHz)) {
                 out.retunedCents = cents;
             } else if (!resampleFor(rootFrequency)) {
                 why = "sample too long";

@@ -7,9 +7,11 @@
 // root pitch is a whole number of samples near the data rate, its loop is
 // snapped to whole samples without a click, and it is quantized to 8 bits
 // with the peak normalized. Unless told to keep the bank's tuning, the
-// converted data is measured like a tuner measures an A4 and, when it lies
-// within a quarter tone of the pitch the bank gives it, made again for the
-// pitch it really has, so the program plays in tune. The SF2 volume envelope becomes the four-stage
+// converted data is measured like a tuner measures an A4 (a looped sample by
+// its loop, the pitch a held note settles on, and a long attack before the
+// loop by its own) and, when it lies within a quarter tone of the pitch the
+// bank gives it, made again for the pitch it really has, so the program
+// plays in tune. The SF2 volume envelope becomes the four-stage
 // envelope at 22050 Hz, with the initial attenuation and the normalization
 // gain folded into the levels. Bank 128 presets become drum kits of
 // fixed-step regions. Missing programs borrow the nearest program of the

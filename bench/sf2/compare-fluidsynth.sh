@@ -2,8 +2,10 @@
 # Converts Debian's two General MIDI SoundFont 2 banks with brf-tool and
 # compares the converted fonts with FluidSynth playing the originals:
 #  - the conversion: output size, time and peak memory, `brf-tool info`;
-#  - key 69 of every program and every drum key (sf2-compare score/analyze):
-#    pitch against 440 Hz and against FluidSynth, level, spectral centroid;
+#  - key 69 of every program, held 1.5 s, and every drum key (sf2-compare
+#    score/analyze): the pitch the held note settles on (long-lag
+#    autocorrelation over 0.3-1.5 s after note-on, the same measurement for
+#    Brellin and FluidSynth) against 440 Hz, level, spectral centroid;
 #  - the first three songs of openttd-openmsx: RMS, peak and centroid of the
 #    whole render, and per General MIDI family; with ALL_SONGS=1 every song
 #    of the set (whole renders only).

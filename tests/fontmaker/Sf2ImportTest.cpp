@@ -10,6 +10,7 @@
 #include "fontmaker/Sf2Resampler.h"
 #include "soundfont/SoundFont.h"
 #include "soundfont/SoundFontWriter.h"
+#include "tests/fontmaker/FontRender.h"
 #include "tests/fontmaker/Sf2Builder.h"
 
 namespace brellin {
@@ -250,6 +251,69 @@ TEST(Sf2ImportTuning, PeriodMeasurementFollowsLoopsAndSubOctaves) {
     Sf2Signal quiet{silence.data(), 20000, false, 0, 0};
     EXPECT_EQ(sf2MeasurePeriod(quiet, 0, 100.0, 60.0, 8000.0, clarity), 0.0);
     EXPECT_EQ(clarity, 0.0);
+}
+
+// A recording at 44100 Hz declared as key 69: `attackSeconds` of a sine
+// `attackCents` off 440 Hz, then a loop of `loopFrames` frames holding a sine
+// of `innerCycles` cycles, continuous in phase from the attack. With a whole
+// number of cycles the loop is seamless; with a fraction it jumps in phase
+// at every wrap and what repeats is the loop, at round(innerCycles) cycles.
+testing::Sf2BuildSample attackThenLoop(double attackSeconds, double attackCents, std::uint32_t loopFrames,
+                                       double innerCycles) {
+    const auto attack = static_cast<std::uint32_t>(attackSeconds * 44100);
+    const double attackStep = 2 * M_PI * 440.0 * std::exp2(attackCents / 1200) / 44100;
+    const double loopStep = 2 * M_PI * innerCycles / loopFrames;
+    testing::Sf2BuildSample s{"held", {}, 44100, 69, 0, attack, attack + loopFrames};
+    double phase = 0;
+    for (std::uint32_t i = 0; i < attack + loopFrames + 8; ++i) {
+        s.frames.push_back(static_cast<std::int16_t>(std::lround(20000 * std::sin(phase))));
+        phase += i < attack ? attackStep : loopStep;
+    }
+    return s;
+}
+
+// Key 69 of the converted program through the synthesizer's voice at 22050
+// Hz: the frequency (spectral peak) over [from, from + seconds).
+double renderedHz(const Converted& c, double from, double seconds) {
+    std::vector<std::uint8_t> bytes = c.writer.bytes();
+    SoundFont font;
+    if (!font.loadSoundFontFromMemory(bytes.data(), bytes.size())) return 0.0;
+    const double end = from + seconds;
+    auto out = testing::renderNote(font, font.programs[0], 22050, 1, 69, testing::voiceVolume(),
+                                   static_cast<std::uint32_t>(end * 22050), static_cast<std::uint32_t>(end * 22050));
+    testing::Windowed window(out, static_cast<std::size_t>(from * 22050), static_cast<std::size_t>(seconds * 22050),
+                             22050);
+    return testing::measureFrequency(window, 440.0, 60);
+}
+
+TEST(Sf2ImportLoopTuning, AHeldNoteSettlesInTuneOnItsLoop) {
+    // 0.8 s sung 20 cents sharp, then a loop of 50 whole cycles 12 cents flat
+    // (4972 frames: 98.44 frames per cycle, 50.21 periods of the declared
+    // pitch). Measuring the first second would tune the attack and leave
+    // the held note 32 cents flat.
+    const std::uint32_t length = static_cast<std::uint32_t>(std::lround(50 * 44100 / (440.0 * std::exp2(-12.0 / 1200))));
+    Sf2Builder b;
+    addMelodic(b, 0, attackThenLoop(0.8, 20.0, length, 50.0), {{SF2_SAMPLE_MODES, 1}});
+    auto tuned = convert(b);
+    ASSERT_TRUE(tuned->ok) << tuned->importer.errorText;
+    EXPECT_NEAR(cents(renderedHz(*tuned, 1.2, 1.2), 440.0), 0.0, 2.0) << "held part";
+    // A long attack is tuned on its own.
+    EXPECT_NEAR(cents(renderedHz(*tuned, 0.15, 0.55), 440.0), 0.0, 2.0) << "attack";
+    EXPECT_EQ(tuned->importer.summary.programsRetuned, 1);
+
+    // Keeping the bank's tuning plays the loop where the bank puts it.
+    auto kept = convert(b, 22050, true);
+    ASSERT_TRUE(kept->ok);
+    EXPECT_NEAR(cents(renderedHz(*kept, 1.2, 1.2), 440.0), 1200 * std::log2(50 * 44100.0 / length / 440.0), 2.0);
+
+    // A loop cut 0.2 cycle short of its 40.2 inner cycles (443.2 Hz inside)
+    // jumps in phase at each wrap: it repeats with 40 cycles in 4000 frames,
+    // 441 Hz, and that is what is heard and tuned, not the inner pitch.
+    Sf2Builder cut;
+    addMelodic(cut, 0, attackThenLoop(0.05, 0.0, 4000, 40.2), {{SF2_SAMPLE_MODES, 1}});
+    auto c = convert(cut);
+    ASSERT_TRUE(c->ok);
+    EXPECT_NEAR(cents(renderedHz(*c, 0.5, 1.5), 440.0), 0.0, 2.0);
 }
 
 TEST(Sf2ImportLoop, WrapIsSmooth) {
