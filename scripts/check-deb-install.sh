@@ -40,7 +40,10 @@ mkdir -p "$cache"
 started=$(date +%s)
 stage() { echo "== $(( $(date +%s) - started )) s: $*"; }
 
+pid=""
 cleanup() {
+  # A player left running would hold the root (and needs /proc to save).
+  if [[ -n "$pid" ]] && kill -0 "$pid" 2>/dev/null; then kill -9 "$pid"; wait "$pid" 2>/dev/null || true; fi
   if mountpoint -q "$root/proc"; then umount "$root/proc"; fi
 }
 trap cleanup EXIT
@@ -73,7 +76,8 @@ mount -t proc proc "$root/proc"
 cp -L /etc/resolv.conf "$root/etc/resolv.conf"
 cp "$deb" "$root/tmp/"
 name=$(basename "$deb")
-in_root() { chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 "$@"; }
+clean_env=(env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8)
+in_root() { chroot "$root" "${clean_env[@]}" "$@"; }
 
 stage "apt-get update"
 in_root apt-get update -qq
@@ -100,7 +104,8 @@ echo "demo.wav: $size bytes"
 
 stage "brellin starts headless, plays, and saves its settings on SIGTERM"
 mkdir -p "$root/tmp/run" && chmod 700 "$root/tmp/run"
-in_root env QT_QPA_PLATFORM=offscreen BRELLIN_AUDIO_DEVICE=null XDG_RUNTIME_DIR=/tmp/run \
+# chroot and env exec the player: $! is its process.
+chroot "$root" "${clean_env[@]}" QT_QPA_PLATFORM=offscreen BRELLIN_AUDIO_DEVICE=null XDG_RUNTIME_DIR=/tmp/run \
   XDG_CONFIG_HOME=/tmp/config brellin /usr/share/brellin/demo.mid play >"$cache/brellin.log" 2>&1 &
 pid=$!
 for _ in $(seq 300); do
@@ -109,13 +114,17 @@ for _ in $(seq 300); do
   sleep 0.1
 done
 if [[ ! -S "$root/tmp/run/brellin/instance.socket" ]]; then
-  kill -9 "$pid" 2>/dev/null || true
   echo "brellin did not start:" >&2; cat "$cache/brellin.log" >&2; exit 1
 fi
 sleep 1
 kill -TERM "$pid"
+for _ in $(seq 300); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$pid" 2>/dev/null; then
+  echo "brellin did not end within 30 s of SIGTERM" >&2; cat "$cache/brellin.log" >&2; exit 1
+fi
 status=0
 wait "$pid" || status=$?
+pid=""
 cat "$cache/brellin.log"
 settings="$root/tmp/config/brellin/Brellin.cfg"
 if [[ $status -ne 0 ]] || ! grep -qx 'LastPlayFileName=/usr/share/brellin/demo.mid' "$settings" 2>/dev/null; then
