@@ -62,8 +62,8 @@ set(_doc ${CMAKE_INSTALL_DATAROOTDIR}/doc/brellin)
 file(STRINGS ${_assets}/install/changelog.in _newest LIMIT_COUNT 1)
 string(REGEX MATCH "^brellin \\(([^)]*)\\) " _entry "${_newest}")
 if(NOT CMAKE_MATCH_1 STREQUAL PROJECT_VERSION)
-  message(FATAL_ERROR "assets/install/changelog.in: the newest entry (${_newest}) is not version "
-                      "${PROJECT_VERSION}; add an entry for it")
+  message(FATAL_ERROR "assets/install/changelog.in: its newest entry is version '${CMAKE_MATCH_1}', the "
+                      "project's is ${PROJECT_VERSION}; add an entry for it")
 endif()
 configure_file(${_assets}/install/changelog.in ${CMAKE_BINARY_DIR}/doc/changelog @ONLY)
 set(_changelog ${CMAKE_BINARY_DIR}/doc/changelog.gz)
@@ -73,6 +73,8 @@ add_custom_command(OUTPUT ${_changelog}
                    COMMENT "Compressing the package changelog")
 add_custom_target(package-docs ALL DEPENDS ${_changelog})
 install(FILES ${_changelog} ${_assets}/install/copyright DESTINATION ${_doc})
+install(FILES ${_assets}/install/brellin.lintian-overrides DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
+        RENAME brellin)
 
 # The Debian package: dependencies from the programs' shared libraries.
 set(CPACK_PACKAGE_NAME brellin)
