@@ -123,10 +123,8 @@ TEST_F(DebianPackage, HoldsExactlyTheInstalledFilesOwnedByRoot) {
 }
 
 TEST_F(DebianPackage, ControlFieldsNameTheVersionTheMaintainerAndTheLibraries) {
-    EXPECT_EQ(field("Package"), "brellin");
     EXPECT_EQ(field("Version"), BRELLIN_PROJECT_VERSION);
     EXPECT_EQ(field("Maintainer"), BRELLIN_PACKAGE_MAINTAINER);
-    EXPECT_EQ(field("Section"), "sound");
     run("dpkg --print-architecture", dir->path("arch.txt"));
     EXPECT_EQ(field("Architecture"), trimmed(dir->read("arch.txt")));
     // Derived from the programs' shared libraries, plus the window-system
@@ -167,16 +165,21 @@ TEST_F(DebianPackage, ChangelogAndCopyrightAreDebiansFormats) {
     const std::string copyright = dir->read("unpacked/usr/share/doc/brellin/copyright");
     EXPECT_TRUE(copyright.starts_with("Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n"))
         << copyright;
-    EXPECT_NE(copyright.find("\nFiles: *\n"), std::string::npos) << copyright;
     EXPECT_NE(copyright.find("\nLicense: LicenseRef-proprietary\n"), std::string::npos) << copyright;
 }
 
 TEST_F(DebianPackage, LintianFindsNoErrorsOrWarnings) {
-    // Exit status 0 with no E: or W: lines; informational notes may remain.
-    const int status = run("lintian --no-tag-display-limit '" + deb + "'", dir->path("lintian.txt"));
+    // Exit status 0 with no E: or W: lines. Of the informational notes, the
+    // ones about hardening and stripping count too in an optimised build
+    // (a debug build is not hardened).
+    const int status = run("lintian -I --no-tag-display-limit '" + deb + "'", dir->path("lintian.txt"));
     const std::string report = dir->read("lintian.txt");
     EXPECT_EQ(status, 0) << report;
     for (const std::string& line : lines(report)) {
         EXPECT_FALSE(line.starts_with("E: ") || line.starts_with("W: ")) << line;
+        if (BRELLIN_HARDENED) {
+            EXPECT_EQ(line.find(": hardening-no-"), std::string::npos) << line;
+            EXPECT_EQ(line.find(": binary-has-unneeded-section"), std::string::npos) << line;
+        }
     }
 }
