@@ -62,6 +62,9 @@ deb $mirror bookworm main
 deb $mirror bookworm-updates main
 deb http://security.debian.org/debian-security bookworm-security main
 EOF
+  # debootstrap leaves the base system's packages in apt's cache: a fresh
+  # installation has none there.
+  rm -f "$base"/var/cache/apt/archives/*.deb
   # Packages must not start services inside the root.
   printf '#!/bin/sh\nexit 101\n' >"$base/usr/sbin/policy-rc.d"
   chmod 755 "$base/usr/sbin/policy-rc.d"
@@ -88,10 +91,14 @@ stage "apt-get install -y ./$name"
 # checks each against the index and fetches again what changed).
 archives="$root/var/cache/apt/archives"
 mkdir -p "$cache/archives"
-find "$cache/archives" -name '*.deb' -exec cp -l {} "$archives/" \;
+for file in "$cache"/archives/*.deb; do
+  if [[ -e "$file" && ! -e "$archives/${file##*/}" ]]; then ln "$file" "$archives/"; fi
+done
 in_root sh -c "cd /tmp && DEBIAN_FRONTEND=noninteractive apt-get install -y ./$name" >"$cache/apt.log" 2>&1 ||
   { tail -n 30 "$cache/apt.log" >&2; exit 1; }
-find "$archives" -maxdepth 1 -name '*.deb' -exec cp -ln {} "$cache/archives/" \;
+for file in "$archives"/*.deb; do
+  if [[ -e "$file" && ! -e "$cache/archives/${file##*/}" ]]; then ln "$file" "$cache/archives/"; fi
+done
 grep -E '^(Need to get|After this operation|[0-9]+ upgraded)' "$cache/apt.log" || true
 in_root dpkg-query -W -f='${Package}\n' | sort >"$cache/after.txt"
 added=$(comm -13 "$cache/before.txt" "$cache/after.txt")
