@@ -11,6 +11,15 @@ set(_assets ${PROJECT_SOURCE_DIR}/assets)
 foreach(_program brellin brellin-render brf-tool)
   if(TARGET ${_program})
     install(TARGETS ${_program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    # A stripped install (cpack, cmake --install --strip) also drops the
+    # compiler's version notes, as Debian's own packages do.
+    if(CMAKE_STRIP)
+      install(CODE "
+        if(CMAKE_INSTALL_DO_STRIP)
+          execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
+                                  \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/${_program}\")
+        endif()")
+    endif()
   endif()
 endforeach()
 
@@ -43,10 +52,35 @@ endforeach()
 add_custom_target(man-pages ALL DEPENDS ${_man_pages})
 install(FILES ${_man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
+# The package's changelog and copyright, where Debian keeps them (the
+# project is "Brellin", so CMAKE_INSTALL_DOCDIR would be share/doc/Brellin).
+# The changelog is Debian's format; its newest entry names the version being
+# built, or the package would contradict its own history.
+set(BRELLIN_PACKAGE_MAINTAINER "Brellin developers <maintainer@brellin.invalid>" CACHE STRING
+    "Maintainer of the Debian package, \"Name <address>\" (the default is a placeholder)")
+set(_doc ${CMAKE_INSTALL_DATAROOTDIR}/doc/brellin)
+file(STRINGS ${_assets}/install/changelog.in _newest LIMIT_COUNT 1)
+string(REGEX MATCH "^brellin \\(([^)]*)\\) " _entry "${_newest}")
+if(NOT CMAKE_MATCH_1 STREQUAL PROJECT_VERSION)
+  message(FATAL_ERROR "assets/install/changelog.in: its newest entry is version '${CMAKE_MATCH_1}', the "
+                      "project's is ${PROJECT_VERSION}; add an entry for it")
+endif()
+configure_file(${_assets}/install/changelog.in ${CMAKE_BINARY_DIR}/doc/changelog @ONLY)
+set(_changelog ${CMAKE_BINARY_DIR}/doc/changelog.gz)
+add_custom_command(OUTPUT ${_changelog}
+                   COMMAND ${GZIP_PROGRAM} -n -9 -c ${CMAKE_BINARY_DIR}/doc/changelog > ${_changelog}
+                   DEPENDS ${CMAKE_BINARY_DIR}/doc/changelog
+                   COMMENT "Compressing the package changelog")
+add_custom_target(package-docs ALL DEPENDS ${_changelog})
+install(FILES ${_changelog} ${_assets}/install/copyright DESTINATION ${_doc})
+install(FILES ${_assets}/install/brellin.lintian-overrides DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
+        RENAME brellin)
+
 # The Debian package: dependencies from the programs' shared libraries.
 set(CPACK_PACKAGE_NAME brellin)
 set(CPACK_PACKAGE_VENDOR "Brellin")
-set(CPACK_PACKAGE_CONTACT "Brellin developers <brellin@localhost>")
+set(CPACK_PACKAGE_CONTACT "${BRELLIN_PACKAGE_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${BRELLIN_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "MIDI file player with its own wavetable synthesizer")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY brellin)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

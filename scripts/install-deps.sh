@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Brellin needs when any is missing: one
 # `apt-get update`, then one `apt-get install`. Run as root (or with sudo
-# available). Usage: scripts/install-deps.sh build|test|run
+# available). Usage: scripts/install-deps.sh build|test|run|package
 set -euo pipefail
 
 # The window (BRELLIN_UI=ON, the default) needs Qt 6 Widgets and X11 with its
@@ -16,6 +16,8 @@ build=(g++ cmake ninja-build pkg-config libgtest-dev libbenchmark-dev libasound2
 test=(clang libclang-rt-14-dev openttd-openmsx fluidsynth timgm6mb-soundfont sox xvfb xauth
       xdotool imagemagick)
 run=(alsa-utils)
+# scripts/check-deb-install.sh: a clean Debian 12 root to install the package into.
+package=(debootstrap dpkg-dev)
 # The file-association tests: the MIME and desktop-entry databases and xdg-mime.
 test+=(shared-mime-info desktop-file-utils xdg-utils)
 # The media-player test: a private session bus and a client to call it.
@@ -28,6 +30,7 @@ want=("${build[@]}")
 case "${1:-build}" in
   test) want+=("${test[@]}") ;;
   run) want+=("${run[@]}") ;;
+  package) want+=("${package[@]}") ;;
 esac
 
 missing=()

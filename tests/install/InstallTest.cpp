@@ -117,6 +117,7 @@ TEST_F(Installation, PutsEveryFileInPlaceAndTheRendererPlaysFromThere) {
         "share/icons/hicolor/16x16/apps/brellin.png", "share/icons/hicolor/32x32/apps/brellin.png",
         "share/icons/hicolor/48x48/apps/brellin.png", "share/icons/hicolor/64x64/apps/brellin.png",
         "share/man/man1/brellin.1.gz", "share/man/man1/brellin-render.1.gz", "share/man/man1/brf-tool.1.gz",
+        "share/doc/brellin/changelog.gz", "share/doc/brellin/copyright",
     };
     for (const char* file : files) EXPECT_TRUE(fs::is_regular_file(prefix + "/" + file)) << file;
     EXPECT_EQ(::access((prefix + "/bin/brellin").c_str(), X_OK), 0);
