@@ -67,17 +67,21 @@ bool SndFileWriter::open(const std::string& newPath, const AudioFormat& newForma
         return false;
     }
     const std::uint32_t channels = format.channels;
+    // libsndfile 1.2's MP3 encoder garbles stereo shorts (it copies half the
+    // bytes of each block), so the lossy types, which encode floats anyway,
+    // are given floats; FLAC gets shorts and stores them exactly.
+    useFloats = type != SoundFileType::Flac;
     shorts.reset(new (std::nothrow) short[CHUNK_FRAMES * channels]);
+    if (useFloats) floats.reset(new (std::nothrow) float[CHUNK_FRAMES * channels]);
     if (resampling) {
         if (!converter.setup(OPUS_UP, OPUS_DOWN, channels, CHUNK_FRAMES)) {
             lastError = RESULT_FAILED;
             error = "cannot convert the sample rate for Opus";
             return false;
         }
-        floats.reset(new (std::nothrow) float[CHUNK_FRAMES * channels]);
         converted.reset(new (std::nothrow) float[static_cast<std::size_t>(converter.maxOutputFrames()) * channels]);
     }
-    if (!shorts || (resampling && (!floats || !converted))) {
+    if (!shorts || (useFloats && !floats) || (resampling && !converted)) {
         lastError = RESULT_OUT_OF_MEMORY;
         error = std::string("out of memory for the ") + typeName + " encoder";
         return false;
@@ -109,10 +113,14 @@ bool SndFileWriter::write(const std::uint8_t* pcm, std::uint32_t bytes) noexcept
             for (std::uint32_t i = 0; i < samples; ++i)
                 shorts[i] = static_cast<short>(static_cast<std::uint16_t>(pcm[2 * i] | (pcm[2 * i + 1] << 8)));
         }
-        if (resampling) {
+        if (useFloats) {
             for (std::uint32_t i = 0; i < samples; ++i) floats[i] = shorts[i] * (1.0f / 32768.0f);
+        }
+        if (resampling) {
             const std::uint32_t out = converter.convert(floats.get(), count, converted.get());
             if (sf_writef_float(file, converted.get(), out) != static_cast<sf_count_t>(out)) failed = true;
+        } else if (useFloats) {
+            if (sf_writef_float(file, floats.get(), count) != static_cast<sf_count_t>(count)) failed = true;
         } else if (sf_writef_short(file, shorts.get(), count) != static_cast<sf_count_t>(count)) {
             failed = true;
         }

@@ -6,8 +6,8 @@
 // a render at 11025, 22050 or 44100 Hz is converted up to 12000, 24000 or
 // 48000 Hz (the same ratio 160/147, the whole band kept) by a RateConverter.
 //
-// The PCM arrives as bytes and is widened into a buffer set up by `open`
-// (shorts, or floats for the rate conversion), a chunk at a time.
+// The PCM arrives as bytes and is widened into buffers set up by `open`
+// (shorts for FLAC, floats for the others), a chunk at a time.
 #pragma once
 
 #include <memory>
@@ -42,6 +42,7 @@ private:
     sf_private_tag* file = nullptr;
     bool failed = false;
     bool resampling = false;
+    bool useFloats = false;
     RateConverter converter;
     std::unique_ptr<short[]> shorts;     // CHUNK_FRAMES frames
     std::unique_ptr<float[]> floats;     // CHUNK_FRAMES frames
