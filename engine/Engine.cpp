@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <new>
 #include <string>
 
@@ -39,6 +40,8 @@ void Engine::shutdown() {
 }
 
 void Engine::seedRandom(std::uint32_t seed) {
+    static std::mutex seeding;
+    std::lock_guard<std::mutex> guard(seeding);
     std::srand(seed);
     synthesizer.seedRandom(static_cast<std::uint32_t>(std::rand()));
 }

@@ -81,7 +81,9 @@ public:
     // millisecond tick count, brellin-render its --seed. Seeds the C
     // library's generator and starts the Synthesizer's random pan (which the
     // render thread draws from a copy of its own, away from rand()'s lock)
-    // with that generator's first number. Survives engine restarts.
+    // with that generator's first number. Survives engine restarts. Engines
+    // started on several threads at once (brellin-render's batch) each get
+    // the first number after their own seed: the pair is one step.
     void seedRandom(std::uint32_t seed);
 
     // Tears the engine down: output, voices, Sequencer. A playing Sequencer

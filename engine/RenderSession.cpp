@@ -26,29 +26,6 @@ std::string clockText(std::uint32_t ms) {
     return text;
 }
 
-// Cuts a finished WAV file (44-byte header) after `frames` frames and
-// corrects the two sizes in its header. Never lengthens it.
-bool cutWavFile(const std::string& path, std::uint64_t frames, std::uint32_t blockSize) {
-    std::error_code failure;
-    std::uint64_t size = std::filesystem::file_size(path, failure);
-    if (failure || size < WAV_HEADER_BYTES) return false;
-    std::uint64_t dataBytes = std::min<std::uint64_t>(frames * blockSize, size - WAV_HEADER_BYTES);
-    dataBytes -= dataBytes % blockSize;
-    std::filesystem::resize_file(path, WAV_HEADER_BYTES + dataBytes, failure);
-    if (failure) return false;
-    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
-    if (!file) return false;
-    auto put32 = [&file](std::uint32_t offset, std::uint32_t value) {
-        char bytes[4] = {static_cast<char>(value), static_cast<char>(value >> 8), static_cast<char>(value >> 16),
-                         static_cast<char>(value >> 24)};
-        file.seekp(offset);
-        file.write(bytes, 4);
-    };
-    put32(4, static_cast<std::uint32_t>(36 + dataBytes));
-    put32(40, static_cast<std::uint32_t>(dataBytes));
-    return static_cast<bool>(file);
-}
-
 }  // namespace
 
 RenderSession::RenderSession(const RenderOptions& newOptions) : options(newOptions) {}
@@ -66,6 +43,7 @@ bool RenderSession::start(std::string& error) {
         WavFileDevice::Options deviceOptions;
         deviceOptions.skipOpeningSilence = true;
         deviceOptions.startHeld = true;
+        deviceOptions.type = options.outputType;
         auto device = std::make_unique<WavFileDevice>(options.outputPath, deviceOptions);
         wav = device.get();
         output.setDevice(std::move(device));
@@ -110,7 +88,8 @@ bool RenderSession::start(std::string& error) {
         switch (engine.failedStage) {
         case EngineStage::Output:
             if (wav) {
-                error = std::string("cannot write the WAV file: ") + output.deviceErrorText();
+                error = output.deviceErrorText();
+                if (error.empty()) error = "cannot write \"" + options.outputPath + "\"";
             } else {
                 error = std::string("cannot open the sound device: ") + output.deviceErrorText() +
                         "\nUse -o FILE.wav to render into a WAV file instead.";
@@ -282,6 +261,7 @@ bool RenderSession::playOffline() {
                 break;
             }
             if (options.progress) showProgress(title, output.clock.load() - songStartClock, total, false);
+            if (options.progressSink) options.progressSink->songProgress(output.clock.load() - songStartClock, total);
         }
     }
     sequencer->stop();
@@ -293,6 +273,7 @@ bool RenderSession::playOffline() {
     lastSongClock = songEndClock - songStartClock;
     lastSongCut = limited && lastSongClock >= limit;
     if (options.progress) showProgress(title, lastSongClock, total, true);
+    if (options.progressSink) options.progressSink->songProgress(lastSongClock, total);
     ++songsPlayed;
     anySong = true;
     return true;
@@ -301,7 +282,15 @@ bool RenderSession::playOffline() {
 bool RenderSession::finish(std::string& error) {
     if (!started) return true;
     if (wav) {
-        wav->finish();
+        // The file ends with the slice in which the last song ended; the
+        // render thread is parked just after it, so nothing later has
+        // reached the file yet.
+        std::uint64_t frames;
+        {
+            std::lock_guard<std::mutex> guard(mutex);
+            frames = anySong ? static_cast<std::uint64_t>(songEndClock - firstClock) / 4 * output.samplesPerSlice : 0;
+        }
+        wav->finishAt(frames);
         if (!released) {
             released = true;
             {
@@ -322,11 +311,10 @@ bool RenderSession::finish(std::string& error) {
             condition.notify_all();
         }
         sequencer->stop();
-        std::uint64_t frames = anySong ? static_cast<std::uint64_t>(songEndClock - firstClock) / 4 * output.samplesPerSlice : 0;
-        std::uint32_t blockSize = output.bitsPerSample * output.channels / 8;
         output.close();
-        if (!cutWavFile(options.outputPath, frames, blockSize)) {
-            error = "cannot finish the WAV file \"" + options.outputPath + "\"";
+        if (wav->lastError != RESULT_OK) {
+            error = wav->errorText();
+            if (error.empty()) error = "cannot finish \"" + options.outputPath + "\"";
             return false;
         }
         return true;

@@ -1,5 +1,6 @@
 // RenderSession: plays a list of songs one after another through the
-// Sequencer, offline into a WAV file or in real time on the sound device.
+// Sequencer, offline into a sound file (WAV, FLAC, Ogg Vorbis, Opus, MP3)
+// or in real time on the sound device.
 // brellin-render runs on it, and so does the player window: one SoundOutput,
 // one Synthesizer with its sound font and voices, one Sequencer, built from
 // Settings through the Engine.
@@ -46,14 +47,22 @@
 #include "engine/Engine.h"
 #include "output/AudioDevice.h"
 #include "output/SoundOutput.h"
+#include "output/SoundFileWriter.h"
 #include "output/WavFileDevice.h"
 #include "player/Sequencer.h"
 #include "synth/Synthesizer.h"
 
 namespace brellin {
 
+class RenderProgress {
+public:
+    virtual ~RenderProgress() = default;
+    virtual void songProgress(std::uint32_t elapsedMs, std::uint32_t totalMs) = 0;
+};
+
 struct RenderOptions {
-    std::string outputPath;  // WAV file rendered offline; empty: play in real time
+    std::string outputPath;  // file rendered offline ("-": WAV on standard output); empty: play in real time
+    SoundFileType outputType = SoundFileType::Wav;
     std::string audioDevice; // the real-time device as BRELLIN_AUDIO_DEVICE spells it; empty: that variable
     std::uint32_t rate = 22050;
     std::uint32_t bits = 8;
@@ -67,6 +76,9 @@ struct RenderOptions {
     std::uint32_t seed = 1;  // Engine::seedRandom
     std::uint32_t maxLengthMinutes = 60;  // offline: a song is cut after this long; 0 = never
     bool progress = false;   // one-line progress display on stderr
+    // Offline: told where the song is (play-clock ms of its measured length)
+    // about ten times a second and at its end, on the thread that runs the session.
+    RenderProgress* progressSink = nullptr;
 };
 
 class RenderSession : public SynthesizerInterface {
@@ -79,6 +91,8 @@ public:
     // Opens the output, loads the sound font, builds the voices. False with
     // a message for the terminal in `error`.
     bool start(std::string& error);
+    // What `start` failed at (EngineStage::Output: the file or device).
+    EngineStage failedStage() const { return engine.failedStage; }
     // Plays one MIDI file to its end (offline: or to the length limit).
     // False when it cannot be loaded.
     bool playFile(const std::string& path);

@@ -8,8 +8,7 @@ namespace brellin {
 namespace {
 
 constexpr std::uint32_t STAGING_TARGET = 256 * 1024;  // bytes collected before one write to the file
-// RIFF sizes are 32-bit: the data chunk must leave room for the header and a pad byte.
-constexpr std::uint64_t MAX_DATA_BYTES = 0xFFFFFFFFull - WAV_HEADER_BYTES;
+constexpr std::uint64_t NO_FRAME_LIMIT = UINT64_MAX;
 
 void put16(std::uint8_t* p, std::uint32_t v) {
     p[0] = static_cast<std::uint8_t>(v);
@@ -45,12 +44,6 @@ void composeWavHeader(const AudioFormat& format, std::uint32_t dataSize, std::ui
     put32(h + 40, dataSize);
 }
 
-bool WavFileDevice::writeHeader(std::uint32_t dataSize) {
-    std::uint8_t h[WAV_HEADER_BYTES];
-    composeWavHeader(format, dataSize, h);
-    return file.write(h, WAV_HEADER_BYTES);
-}
-
 bool WavFileDevice::open(const AudioFormat& newFormat, std::uint32_t bufferBytes, std::uint32_t bufferCount,
                          DeviceCallback newCallback, void* newContext) {
     close();
@@ -62,17 +55,21 @@ bool WavFileDevice::open(const AudioFormat& newFormat, std::uint32_t bufferBytes
     }
     format = newFormat;
     kept.reset(new (std::nothrow) WaveHeader*[bufferCount]);
-    stagingSize = std::max(STAGING_TARGET, bufferBytes);
+    // Two buffers stay behind (rounded to whole frames); the rest goes out
+    // in writes of at least STAGING_TARGET bytes.
+    holdBack = 2 * bufferBytes - 2 * bufferBytes % format.blockSize();
+    stagingSize = std::max(STAGING_TARGET, bufferBytes) + holdBack;
     staging.reset(new (std::nothrow) std::uint8_t[stagingSize]);
     if (!kept || !staging) {
         lastError = RESULT_OUT_OF_MEMORY;
         error = "out of memory for the WAV file buffers";
         return false;
     }
-    if (path.empty() || !file.open(path.c_str(), FileAccess::Write) || !writeHeader(0)) {
-        lastError = file.lastError ? file.lastError : RESULT_CANNOT_OPEN_FILE;
-        error = "cannot write the WAV file \"" + path + "\"";
-        file.close();
+    writer = createSoundFileWriter(options.type);
+    if (!writer->open(path, format)) {
+        lastError = writer->lastError ? writer->lastError : RESULT_CANNOT_OPEN_FILE;
+        error = writer->errorText();
+        writer.reset();
         return false;
     }
     capacity = bufferCount;
@@ -83,6 +80,8 @@ bool WavFileDevice::open(const AudioFormat& newFormat, std::uint32_t bufferBytes
     paused = false;
     writeFailed = false;
     dataBytes = 0;
+    writtenBytes = 0;
+    limitFrames.store(options.frameLimit != 0 ? options.frameLimit : NO_FRAME_LIMIT, std::memory_order_release);
     frames.store(0, std::memory_order_release);
     held.store(options.startHeld, std::memory_order_release);
     finishRequested.store(false, std::memory_order_release);
@@ -99,13 +98,16 @@ void WavFileDevice::restart() {
     if (!held.load(std::memory_order_acquire) && !ended()) handBack();
 }
 
-bool WavFileDevice::flush() noexcept {
-    if (stagingUsed == 0) return true;
-    const bool ok = file.write(staging.get(), stagingUsed);
-    stagingUsed = 0;
+bool WavFileDevice::flush(std::uint32_t keep) noexcept {
+    if (stagingUsed <= keep) return true;
+    const std::uint32_t out = stagingUsed - keep;
+    const bool ok = writer->write(staging.get(), out);
+    std::memmove(staging.get(), staging.get() + out, keep);
+    stagingUsed = keep;
+    writtenBytes += out;
     if (!ok) {
         writeFailed = true;
-        lastError = file.lastError;
+        lastError = writer->lastError ? writer->lastError : RESULT_FILE_IO_ERROR;
     }
     return ok;
 }
@@ -117,17 +119,19 @@ bool WavFileDevice::write(WaveHeader* header) noexcept {
 
     const std::uint32_t block = format.blockSize();
     std::uint64_t length = header->length;
-    std::uint64_t limit = MAX_DATA_BYTES - MAX_DATA_BYTES % block;
-    if (options.frameLimit != 0) limit = std::min<std::uint64_t>(limit, options.frameLimit * block);
+    const std::uint64_t most = writer->maxDataBytes();
+    std::uint64_t limit = most != 0 ? most - most % block : UINT64_MAX;
+    const std::uint64_t frameLimit = limitFrames.load(std::memory_order_acquire);
+    if (frameLimit != NO_FRAME_LIMIT) limit = std::min<std::uint64_t>(limit, frameLimit * block);
     bool last = finishRequested.load(std::memory_order_acquire);
     if (dataBytes + length >= limit) {
-        length = limit - dataBytes;
+        length = limit > dataBytes ? limit - dataBytes : 0;
         last = true;
     }
     const std::uint8_t* data = header->data;
     std::uint64_t left = length;
     while (left > 0 && !writeFailed) {
-        if (stagingUsed == stagingSize && !flush()) break;
+        if (stagingUsed == stagingSize && !flush(holdBack)) break;
         const std::uint32_t n = static_cast<std::uint32_t>(std::min<std::uint64_t>(left, stagingSize - stagingUsed));
         std::memcpy(staging.get() + stagingUsed, data, n);
         stagingUsed += n;
@@ -165,6 +169,11 @@ void WavFileDevice::release() {
 
 void WavFileDevice::finish() noexcept { finishRequested.store(true, std::memory_order_release); }
 
+void WavFileDevice::finishAt(std::uint64_t frameCount) noexcept {
+    limitFrames.store(frameCount, std::memory_order_release);
+    finish();
+}
+
 bool WavFileDevice::waitEnded(std::uint32_t milliseconds) {
     const std::uint32_t start = tickCount();
     while (!ended()) {
@@ -187,19 +196,18 @@ void WavFileDevice::reset() {
 void WavFileDevice::close() {
     if (!isOpen) return;
     reset();
-    flush();
-    const std::uint32_t dataSize = static_cast<std::uint32_t>(dataBytes);
-    bool ok = !writeFailed;
-    if (ok && (dataSize & 1)) {
-        const std::uint8_t pad = 0;
-        ok = file.write(&pad, 1);
-    }
-    ok = ok && file.seek(0, SeekOrigin::Begin) && writeHeader(dataSize);
-    if (!ok && !writeFailed) {
-        lastError = file.lastError;
-        error = "cannot finish the WAV file \"" + path + "\"";
-    }
-    file.close();
+    // What the file holds: everything taken, or up to the frame limit set afterwards.
+    const std::uint32_t block = format.blockSize();
+    std::uint64_t total = dataBytes;
+    const std::uint64_t frameLimit = limitFrames.load(std::memory_order_acquire);
+    if (frameLimit != NO_FRAME_LIMIT) total = std::min<std::uint64_t>(total, frameLimit * block);
+    if (total < writtenBytes) total = writtenBytes;  // already out; a late limit cannot take it back
+    stagingUsed = static_cast<std::uint32_t>(std::min<std::uint64_t>(stagingUsed, total - writtenBytes));
+    if (!writeFailed) flush(0);
+    const bool closed = writer->close();
+    if (!writeFailed && !closed) lastError = writer->lastError ? writer->lastError : RESULT_FILE_IO_ERROR;
+    if (writeFailed || !closed) error = writer->errorText();
+    writer.reset();
     isOpen = false;
     callback = nullptr;
     context = nullptr;

@@ -1,6 +1,8 @@
 // WavFileDevice: the offline backend. Writes exactly the PCM the render loop
-// produces into a WAV file (RIFF, PCM, 8-bit unsigned or 16-bit signed,
-// mono or stereo) and renders as fast as the machine allows.
+// produces into a sound file and renders as fast as the machine allows: a
+// WAV file (RIFF, PCM, 8-bit unsigned or 16-bit signed, mono or stereo) with
+// our own writer, or FLAC, Ogg Vorbis, Opus or MP3 through libsndfile (a
+// SoundFileWriter of `Options::type`; "-" is standard output).
 //
 // It has no thread of its own. `write` appends the buffer to the file and
 // keeps it; `rendererWaiting` (called by the render thread when it has
@@ -14,7 +16,13 @@
 // is the last one in the file; the device then stops handing buffers back,
 // so the render thread sleeps, and `ended()` / `waitEnded()` report it. A
 // frame limit ends the file after an exact number of frames instead. Then
-// close the SoundOutput: `close` finalizes the RIFF header sizes.
+// close the SoundOutput: `close` completes the file.
+//
+// The file's end can also be set after the fact: `finishAt(frames)` cuts it
+// there even when a little more has been rendered already. The last two
+// buffers' bytes always stay in the staging buffer until `close`, so frames
+// rendered past that point never reach the file, which matters for files
+// that cannot be cut later (a pipe, an encoder).
 //
 //     auto wav = std::make_unique<WavFileDevice>("out.wav", WavFileDevice::Options{});
 //     WavFileDevice* device = wav.get();
@@ -30,8 +38,8 @@
 #include <string>
 
 #include "common/Event.h"
-#include "common/FileObject.h"
 #include "output/AudioDevice.h"
+#include "output/SoundFileWriter.h"
 
 namespace brellin {
 
@@ -52,6 +60,8 @@ public:
         bool startHeld = false;
         // End the file after this many frames (0: no limit).
         std::uint64_t frameLimit = 0;
+        // What kind of file `path` becomes.
+        SoundFileType type = SoundFileType::Wav;
     };
 
     explicit WavFileDevice(std::string path);
@@ -73,6 +83,11 @@ public:
     // The buffer being rendered now is the last one written. Any thread;
     // deterministic when called from the clock callback.
     void finish() noexcept;
+    // The file ends after `frames` frames (fewer when fewer were rendered),
+    // and the buffer being rendered now is the last one. Any thread, as long
+    // as no more than one buffer has been rendered past `frames` when it is
+    // called (a render parked at the end of its last song).
+    void finishAt(std::uint64_t frames) noexcept;
     // True once the file is complete (after `finish` or the frame limit).
     bool ended() const { return endedFlag.load(std::memory_order_acquire); }
     // Waits until `ended()`; 0 waits without limit. False on timeout.
@@ -82,12 +97,12 @@ public:
 
 private:
     void handBack() noexcept;
-    bool flush() noexcept;
-    bool writeHeader(std::uint32_t dataBytes);
+    // Hands the staged bytes to the writer, all but the last `keep`.
+    bool flush(std::uint32_t keep) noexcept;
 
     std::string path;
     Options options;
-    FileObject file;
+    std::unique_ptr<SoundFileWriter> writer;
     AudioFormat format;
     DeviceCallback callback = nullptr;
     void* context = nullptr;
@@ -97,15 +112,19 @@ private:
     std::uint32_t keptCount = 0;
     std::uint32_t capacity = 0;
 
-    // Staging of file bytes so that the render thread rarely calls the system.
+    // Staging of file bytes so that the render thread rarely calls the
+    // system (or the encoder); `holdBack` bytes (two buffers) stay in it.
     std::unique_ptr<std::uint8_t[]> staging;
     std::uint32_t stagingUsed = 0;
     std::uint32_t stagingSize = 0;
+    std::uint32_t holdBack = 0;
 
     bool isOpen = false;
     bool paused = false;
     bool writeFailed = false;
-    std::uint64_t dataBytes = 0;
+    std::uint64_t dataBytes = 0;      // bytes taken from the render (staged or handed on)
+    std::uint64_t writtenBytes = 0;   // bytes handed to the writer
+    std::atomic<std::uint64_t> limitFrames{UINT64_MAX};  // UINT64_MAX: none
     std::atomic<std::uint64_t> frames{0};
     std::atomic<bool> held{false};
     std::atomic<bool> finishRequested{false};

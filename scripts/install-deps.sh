@@ -9,6 +9,8 @@ set -euo pipefail
 build=(g++ cmake ninja-build pkg-config libgtest-dev libbenchmark-dev libasound2-dev
        libfreetype-dev libfontconfig-dev fonts-dejavu-core fonts-ipafont-gothic
        qt6-base-dev libx11-dev libxext-dev)
+# brellin-render's FLAC, Ogg Vorbis, Opus and MP3 files (libsndfile with its codecs).
+build+=(libsndfile1-dev)
 # Tests: clang with its fuzzer and sanitizer runtimes, the real-world songs,
 # the peer synthesizer and its sound fonts, sox for measuring renders, a
 # virtual display for the window, xdotool to drive it and imagemagick for

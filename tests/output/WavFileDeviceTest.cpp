@@ -4,6 +4,7 @@
 #include "output/WavFileDevice.h"
 
 #include <gtest/gtest.h>
+#include <sndfile.h>
 
 #include <chrono>
 #include <cstdio>
@@ -120,6 +121,50 @@ INSTANTIATE_TEST_SUITE_P(AllTwelve, WavFileFormat, ::testing::ValuesIn(formats),
                              return std::to_string(info.param.rate) + "Hz" + std::to_string(info.param.bits) + "bit" +
                                     (info.param.channels == 2 ? "Stereo" : "Mono");
                          });
+
+// The session sets a file's end once the render has gone a little past it
+// (it learns where the last song ended only then): the file, WAV or FLAC,
+// still ends exactly there, whatever the staging had already handed on.
+TEST(WavFile, FinishAtCutsWhatWasRenderedPastTheEndInEveryFileType) {
+    const Format f{22050, 16, 2};
+    const std::uint32_t framesPerBuffer = 16 * 88;
+    // The staging hands on 256 KiB at a time. Rendered: just past 512 KiB
+    // (2816 frames short of the point where two buffers more would have
+    // gone out); the end lies before 512 KiB.
+    const std::uint64_t end = 130000;
+    const std::vector<std::uint8_t> expected = referenceRender(f.bits, f.rate, f.channels, 95);
+    for (SoundFileType type : {SoundFileType::Wav, SoundFileType::Flac}) {
+        TempDir dir;
+        const std::string path = dir.path(std::string("out.") + soundFileExtension(type));
+        WavFileDevice::Options options;
+        options.skipOpeningSilence = true;
+        options.startHeld = true;
+        options.type = type;
+        options.frameLimit = 94 * framesPerBuffer + 148;  // 530000 bytes
+        auto owned = std::make_unique<WavFileDevice>(path, options);
+        WavFileDevice* device = owned.get();
+        SoundOutput output;
+        output.setDevice(std::move(owned));
+        ASSERT_TRUE(output.open(f.bits, f.rate, f.channels));
+        CountingSource source(f.channels, 256);
+        ASSERT_TRUE(output.attachSource(&source, f.channels));
+        device->release();
+        ASSERT_TRUE(device->waitEnded(60000));
+        device->finishAt(end);
+        output.close();
+        ASSERT_EQ(device->lastError, RESULT_OK) << device->errorText();
+
+        SF_INFO info{};
+        SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+        ASSERT_NE(file, nullptr);
+        std::vector<short> samples(static_cast<std::size_t>(info.frames) * 2);
+        EXPECT_EQ(sf_readf_short(file, samples.data(), info.frames), info.frames);
+        sf_close(file);
+        EXPECT_EQ(info.frames, static_cast<sf_count_t>(end)) << soundFileExtension(type);
+        EXPECT_EQ(std::memcmp(samples.data(), expected.data(), std::min(samples.size() * 2, expected.size())), 0)
+            << soundFileExtension(type);
+    }
+}
 
 TEST(WavFile, ALongRenderNeverFallsIntoCatchUpSilence) {
     TempDir dir;

@@ -1,6 +1,8 @@
-// brellin-render as a user runs it: options, exit status, --info, WAV output.
+// brellin-render as a user runs it: options, exit status, --info, WAV output,
+// the other file types, pipes and whole batches.
 #include <gtest/gtest.h>
 
+#include <sndfile.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -9,6 +11,8 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "tests/TempDir.h"
 #include "tests/midi/MidiBytes.h"
@@ -167,4 +171,145 @@ TEST(BrellinRender, AudioDeviceOptionAndVariableChooseTheRealTimeDevice) {
     EXPECT_EQ(render("-q --audio-device brellin-no-such-pcm " + q(song), err).status, 3);
     EXPECT_NE(readAll(err).find("brellin-no-such-pcm"), std::string::npos);
     unsetenv("BRELLIN_AUDIO_DEVICE");
+}
+
+namespace {
+
+struct Decoded {
+    bool ok = false;
+    SF_INFO info{};
+    std::vector<short> samples;
+};
+
+Decoded decode(const std::string& path) {
+    Decoded d;
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &d.info);
+    if (!file) return d;
+    d.samples.resize(static_cast<std::size_t>(d.info.frames) * d.info.channels);
+    d.ok = sf_readf_short(file, d.samples.data(), d.info.frames) == d.info.frames;
+    sf_close(file);
+    return d;
+}
+
+// Two songs with some sound to encode: a chord, then notes on a second channel.
+std::string chordSong(const std::string& name, int root) {
+    return header(0, 1, 96) + track(meta(0, 0x03, name) + noteOn(0, 0, root, 100) + noteOn(0, 0, root + 4, 90) +
+                                    bytes({0x00, 0xC1, 40}) + noteOn(48, 1, root + 12, 100) + noteOff(96, 0, root) +
+                                    noteOff(0, 0, root + 4) + noteOff(0, 1, root + 12) + endOfTrack());
+}
+
+}  // namespace
+
+TEST(BrellinRenderOutput, EachExtensionWritesItsTypeWithTheWavsRateChannelsAndLength) {
+    TempDir dir;
+    const std::string song = dir.write("c.mid", chordSong("Chord", 60));
+    const std::string options = "-q --bits 16 --rate 44100 --reverb 3 ";
+    ASSERT_EQ(render(options + "-o " + q(dir.path("ref.wav")) + " " + q(song)).status, 0);
+    const Decoded wav = decode(dir.path("ref.wav"));
+    ASSERT_TRUE(wav.ok);
+    ASSERT_GT(wav.info.frames, 44100 / 2);
+    for (const char* extension : {"flac", "ogg", "opus", "mp3", "FLAC"}) {
+        const std::string out = dir.path(std::string("song.") + extension);
+        ASSERT_EQ(render(options + "-o " + q(out) + " " + q(song)).status, 0) << extension;
+        const Decoded got = decode(out);
+        ASSERT_TRUE(got.ok) << extension;
+        EXPECT_EQ(got.info.channels, 2) << extension;
+        if (std::string(extension) == "opus") {
+            EXPECT_EQ(got.info.samplerate, 48000);
+            EXPECT_EQ(got.info.frames, (wav.info.frames * 160 + 146) / 147);
+        } else {
+            EXPECT_EQ(got.info.samplerate, 44100) << extension;
+            EXPECT_EQ(got.info.frames, wav.info.frames) << extension;
+        }
+    }
+    // FLAC holds exactly the WAV's samples, 8-bit renders too.
+    EXPECT_TRUE(decode(dir.path("song.flac")).samples == wav.samples);
+    ASSERT_EQ(render("-q --mono -o " + q(dir.path("8.wav")) + " " + q(song)).status, 0);
+    ASSERT_EQ(render("-q --mono -o " + q(dir.path("8.flac")) + " " + q(song)).status, 0);
+    const Decoded eightBit = decode(dir.path("8.flac"));
+    EXPECT_EQ(eightBit.info.format & SF_FORMAT_SUBMASK, SF_FORMAT_PCM_S8);
+    EXPECT_TRUE(eightBit.samples == decode(dir.path("8.wav")).samples);
+    // And the WAV writer is unchanged: the size the tests above count on.
+    EXPECT_EQ(std::filesystem::file_size(dir.path("ref.wav")), 44u + static_cast<std::uint64_t>(wav.info.frames) * 4u);
+
+    std::string err = dir.path("err.txt");
+    EXPECT_EQ(render("-q -o " + q(dir.path("song.aiff")) + " " + q(song), err).status, 2);
+    EXPECT_NE(readAll(err).find("unknown output file type"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(dir.path("song.aiff")));
+    EXPECT_EQ(render("-q --format flac -o " + q(dir.path("x.wav")) + " " + q(song)).status, 2);
+    EXPECT_EQ(render("-q -o /nonexistent/folder/a.flac " + q(song)).status, 3);
+}
+
+TEST(BrellinRenderOutput, StandardOutputPipesAndDevicesGetAStreamingWav) {
+    TempDir dir;
+    const std::string song = dir.write("s.mid", shortSong());
+    ASSERT_EQ(render("-q -o " + q(dir.path("file.wav")) + " " + q(song)).status, 0);
+    const std::string file = readAll(dir.path("file.wav"));
+    // Standard output: the file's bytes, the two sizes set to their largest.
+    std::string err = dir.path("err.txt");
+    Outcome piped = render("-o - " + q(song), err);
+    EXPECT_EQ(piped.status, 0);
+    EXPECT_EQ(readAll(err), "") << "nothing but the stream on stdout, no progress off a terminal";
+    std::string expected = file;
+    expected.replace(4, 4, "\xFF\xFF\xFF\xFF");
+    expected.replace(40, 4, "\xFF\xFF\xFF\xFF");
+    EXPECT_TRUE(piped.out == expected);
+    // sox reads the stream from a pipe: the same samples as the file.
+    const std::string raw = dir.path("stream.raw");
+    ASSERT_EQ(std::system(("'" + std::string(BRELLIN_BINARY_DIR) + "/brellin-render' -q -o - " + q(song) +
+                           " | sox -t wav - -t raw " + q(raw) + " 2>/dev/null").c_str()),
+              0);
+    EXPECT_TRUE(readAll(raw) == file.substr(44));
+    // /dev/null used to fail ("cannot finish the WAV file", exit 3).
+    EXPECT_EQ(render("-q -o /dev/null " + q(song), err).status, 0);
+    EXPECT_EQ(readAll(err), "");
+    // A reader that goes away early (30 s of sound, far more than a pipe
+    // holds): the failed write is reported with exit 3, no hang, no crash.
+    const std::string longSong = dir.write("long.mid", header(0, 1, 96) + track(noteOn(0, 0, 60, 100) +
+                                                                               noteOff(5760, 0, 60) + endOfTrack()));
+    const std::string script = "'" + std::string(BRELLIN_BINARY_DIR) + "/brellin-render' -q -o - " + q(longSong) +
+                               " 2>" + q(err) + " | head -c 10 >/dev/null; exit ${PIPESTATUS[0]}";
+    const int shell = std::system(("bash -c " + q(script)).c_str());
+    EXPECT_EQ(WIFEXITED(shell) ? WEXITSTATUS(shell) : -1, 3);
+    EXPECT_NE(readAll(err).find("Broken pipe"), std::string::npos) << readAll(err);
+}
+
+TEST(BrellinRenderBatch, JobsGiveTheFilesOfSingleRunsAndABadSongLeavesNoFile) {
+    TempDir dir;
+    const std::string a = dir.write("a.mid", chordSong("A", 60));
+    std::filesystem::create_directories(dir.path("other"));
+    const std::string sameName = dir.write("other/a.mid", chordSong("Other A", 67));
+    const std::string b = dir.write("b.mid", chordSong("B", 64));
+    const std::string bad = dir.write("bad.mid", "MThd but not a song");
+    const std::string list = dir.write("list.brl", b + "\n" + bad + "\n");
+    const std::string options = "-q --bits 16 --seed 9 --reverb 2 ";
+    for (const char* format : {"flac", "wav"}) {
+        const std::string out = dir.path(std::string("out-") + format);
+        std::string err = dir.path("err.txt");
+        Outcome run = render(options + "--output-dir " + q(out) + " --jobs 2 --format " + format + " " + q(a) + " " +
+                                 q(sameName) + " " + q(list),
+                             err);
+        EXPECT_EQ(run.status, 1) << format;
+        EXPECT_NE(readAll(err).find(bad + ": Unsupported data."), std::string::npos);
+        const std::string ext = std::string(".") + format;
+        EXPECT_FALSE(std::filesystem::exists(out + "/bad" + ext)) << "a failed song leaves no file";
+        int files = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(out)) files += entry.is_regular_file();
+        EXPECT_EQ(files, 3);
+        // Each file is what a single run of that song writes, byte for byte.
+        const std::pair<std::string, std::string> pairs[] = {{a, "a"}, {sameName, "a-2"}, {b, "b"}};
+        for (const auto& [song, name] : pairs) {
+            const std::string single = dir.path("single" + ext);
+            ASSERT_EQ(render(options + "-o " + q(single) + " " + q(song)).status, 0);
+            const std::string batchFile = readAll(out + "/" + name + ext);
+            EXPECT_GT(batchFile.size(), 1000u) << name;
+            EXPECT_TRUE(batchFile == readAll(single)) << name << ext;
+        }
+    }
+    EXPECT_EQ(render("-q --output-dir " + q(dir.path("x")) + " -o y.wav " + q(a)).status, 2);
+    EXPECT_EQ(render("-q --output-dir " + q(dir.path("x")) + " --format aiff " + q(a)).status, 2);
+    EXPECT_EQ(render("-q --output-dir " + q(dir.path("x")) + " --jobs 0 " + q(a)).status, 2);
+    EXPECT_EQ(render("-q --jobs 2 -o " + q(dir.path("y.wav")) + " " + q(a)).status, 2);
+    // A folder that cannot be made.
+    EXPECT_EQ(render("-q --output-dir " + q(a + "/sub") + " " + q(a)).status, 3);
 }

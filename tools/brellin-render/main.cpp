@@ -1,9 +1,11 @@
 // brellin-render: plays MIDI files from a terminal, in real time on the sound
-// device or offline into a WAV file, with the player's engine.
+// device or offline into a sound file (WAV, FLAC, Ogg Vorbis, Opus, MP3; one
+// file for all songs, or one file per song in a folder), with the player's engine.
 //
 // Exit status: 0 every file played; 1 some file could not be played (the
 // others still play); 2 usage error; 3 the engine cannot start.
 #include <getopt.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,12 +16,15 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/TextDecoder.h"
 #include "midi/MidiFileInfo.h"
 #include "settings/Settings.h"
+#include "engine/RenderBatch.h"
 #include "engine/RenderSession.h"
+#include "output/SoundFileWriter.h"
 #include "ui/model/CommandLineList.h"
 
 using namespace brellin;
@@ -32,12 +37,18 @@ constexpr const char* unsupportedData = "Unsupported data.";
 void usage(FILE* out) {
     std::fputs(
         "Usage: brellin-render [OPTIONS] FILE...\n"
+        "       brellin-render --output-dir DIR [--jobs N] [--format TYPE] [OPTIONS] FILE...\n"
         "Plays MIDI files (.mid, .midi, .rmi) and .brl play lists (their entries in order).\n"
         "The engine is built from Brellin.cfg beside the program; the options override it\n"
         "(and are not written back). The defaults below are those without Brellin.cfg.\n"
         "\n"
-        "  -o, --output PATH     render into a WAV file (several songs: one after another);\n"
-        "                        without -o, play on the sound device in real time\n"
+        "  -o, --output PATH     render into a file (several songs: one after another), its\n"
+        "                        type by its extension: .wav (or none), .flac, .ogg, .opus, .mp3;\n"
+        "                        \"-\" writes WAV to standard output. Without -o, play on the\n"
+        "                        sound device in real time\n"
+        "      --output-dir DIR  render each song into its own file in DIR, named after it\n"
+        "      --jobs N          with --output-dir: songs rendered at once (default: the cores)\n"
+        "      --format TYPE     with --output-dir: wav (default), flac, ogg, opus or mp3\n"
         "      --rate 11025|22050|44100   sample rate (default 22050)\n"
         "      --bits 8|16       sample width (default 8)\n"
         "      --mono, --stereo  channels (default stereo)\n"
@@ -57,6 +68,11 @@ void usage(FILE* out) {
         "  -h, --help            this text\n"
         "      --version         the version\n",
         out);
+    std::fprintf(out,
+                 "\nFile types this build writes: %s. WAV is our own writer, the others go through\n"
+                 "libsndfile; FLAC holds exactly the WAV's samples. Opus is stored at 12000, 24000 or\n"
+                 "48000 Hz (for 11025, 22050, 44100), the rates Opus takes.\n",
+                 writableSoundFileTypes().c_str());
 }
 
 int usageError(const char* message, const char* value = nullptr) {
@@ -141,9 +157,11 @@ int main(int argc, char** argv) {
     options.volume = settings.Volume;
     options.soundFontName = settings.SoundFontName;
     bool info = false, quiet = false, random = false;
-    std::string saveList;
+    std::string saveList, outputDir, formatName;
+    long jobs = 0;
     enum : int { optRate = 1000, optBits, optMono, optStereo, optVoices, optSoundFont, optReverb, optLowPass,
-                 optVolume, optInfo, optSeed, optVersion, optRandom, optSaveList, optMaxLength, optAudioDevice };
+                 optVolume, optInfo, optSeed, optVersion, optRandom, optSaveList, optMaxLength, optAudioDevice,
+                 optOutputDir, optJobs, optFormat };
     static const option longOptions[] = {
         {"output", required_argument, nullptr, 'o'},  {"rate", required_argument, nullptr, optRate},
         {"bits", required_argument, nullptr, optBits}, {"mono", no_argument, nullptr, optMono},
@@ -154,7 +172,9 @@ int main(int argc, char** argv) {
         {"quiet", no_argument, nullptr, 'q'},          {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, optVersion}, {"random", no_argument, nullptr, optRandom},
         {"save-list", required_argument, nullptr, optSaveList}, {"max-length", required_argument, nullptr, optMaxLength},
-        {"audio-device", required_argument, nullptr, optAudioDevice}, {nullptr, 0, nullptr, 0}};
+        {"audio-device", required_argument, nullptr, optAudioDevice}, {"output-dir", required_argument, nullptr, optOutputDir},
+        {"jobs", required_argument, nullptr, optJobs}, {"format", required_argument, nullptr, optFormat},
+        {nullptr, 0, nullptr, 0}};
     opterr = 0;
     int c;
     long value = 0;
@@ -202,6 +222,15 @@ int main(int argc, char** argv) {
             if (!*optarg) return usageError("empty audio device");
             options.audioDevice = optarg;
             break;
+        case optOutputDir:
+            if (!*optarg) return usageError("empty output folder");
+            outputDir = optarg;
+            break;
+        case optJobs:
+            if (!parseNumber(optarg, 1, 256, value)) return usageError("--jobs must be 1 … 256", optarg);
+            jobs = value;
+            break;
+        case optFormat: formatName = optarg; break;
         case optRandom: random = true; break;
         case optSaveList:
             if (!*optarg) return usageError("empty play-list path");
@@ -215,6 +244,23 @@ int main(int argc, char** argv) {
         }
     }
     if (optind >= argc) return usageError("no FILE given");
+    SoundFileType outputType = SoundFileType::Wav;
+    if (!outputDir.empty()) {
+        if (!options.outputPath.empty()) return usageError("-o and --output-dir exclude each other");
+        if (random) return usageError("--random does not go with --output-dir");
+        if (!formatName.empty() && !soundFileTypeFromName(formatName, &outputType))
+            return usageError("--format must be wav, flac, ogg, opus or mp3", formatName.c_str());
+    } else {
+        if (jobs != 0) return usageError("--jobs goes with --output-dir");
+        if (!formatName.empty()) return usageError("--format goes with --output-dir (-o takes the type from its extension)");
+        if (options.outputPath == "-") {
+            if (isatty(STDOUT_FILENO)) return usageError("standard output is a terminal; redirect it or give -o FILE");
+        } else if (!options.outputPath.empty() && !soundFileTypeFromPath(options.outputPath, &outputType)) {
+            return usageError("unknown output file type (use .wav, .flac, .ogg, .opus or .mp3)",
+                              options.outputPath.c_str());
+        }
+    }
+    options.outputType = outputType;
 
     std::vector<std::string> files(argv + optind, argv + argc);
     if (!saveList.empty()) {
@@ -235,6 +281,27 @@ int main(int argc, char** argv) {
     if (info) return printInfo(entries);
 
     options.progress = !quiet && isatty(STDERR_FILENO);
+    // A reader that goes away (`| head`) makes the next write fail, which is
+    // reported, rather than ending the program silently.
+    if (!options.outputPath.empty() || !outputDir.empty()) signal(SIGPIPE, SIG_IGN);
+
+    if (!outputDir.empty()) {
+        std::error_code failure;
+        std::filesystem::create_directories(outputDir, failure);
+        if (!std::filesystem::is_directory(outputDir)) {
+            std::fprintf(stderr, "%s: cannot create the folder %s%s%s\n", programName, outputDir.c_str(),
+                         failure ? ": " : "", failure ? failure.message().c_str() : "");
+            return 3;
+        }
+        if (jobs == 0) jobs = std::max(1u, std::thread::hardware_concurrency());
+        std::vector<BatchSong> songs;
+        for (const Entry& entry : entries) songs.push_back({entry.path, entry.readable});
+        RenderBatch batch(options, outputDir, outputType, static_cast<std::uint32_t>(jobs));
+        BatchOutcome outcome = batch.run(songs);
+        if (outcome.engineFailed) return 3;
+        return outcome.failed != 0 ? 1 : 0;
+    }
+
     RenderSession session(options);
     std::string error;
     if (!session.start(error)) {
