@@ -9,6 +9,9 @@ set -euo pipefail
 build=(g++ cmake ninja-build pkg-config libgtest-dev libbenchmark-dev libasound2-dev
        libfreetype-dev libfontconfig-dev fonts-dejavu-core fonts-ipafont-gothic
        qt6-base-dev libx11-dev libxext-dev)
+# brf-tool's SF3 import decodes Ogg Vorbis samples (libvorbisfile); the SF3
+# tests and fuzz seeds encode theirs (libvorbisenc): both in libvorbis-dev.
+build+=(libvorbis-dev)
 # Tests: clang with its fuzzer and sanitizer runtimes, the real-world songs,
 # the peer synthesizer and its sound fonts, sox for measuring renders, a
 # virtual display for the window, xdotool to drive it and imagemagick for
