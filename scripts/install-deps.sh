@@ -18,6 +18,8 @@ build+=(libvorbis-dev)
 # screenshots.
 test=(clang libclang-rt-14-dev openttd-openmsx fluidsynth timgm6mb-soundfont sox xvfb xauth
       xdotool imagemagick)
+# The SF3 reader's test opens MuseScore's General bank as Debian ships it.
+test+=(musescore-general-soundfont-small)
 run=(alsa-utils)
 # The file-association tests: the MIME and desktop-entry databases and xdg-mime.
 test+=(shared-mime-info desktop-file-utils xdg-utils)

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <fstream>
 
 #include "tests/TempDir.h"
 #include "tests/fontmaker/OggEncode.h"
@@ -340,6 +341,31 @@ TEST(Sf3File, DamagedBanksFailWithWhatIsWrong) {
         EXPECT_FALSE(bank.readSamples(bank.samples[0].start, bank.samples[0].start + 10, frames));
         EXPECT_NE(bank.errorText.find("decodes to 8820 frames, more than the limit of 5000"), std::string::npos)
             << bank.errorText;
+    }
+}
+
+TEST(Sf3File, MuseScoresGeneralBankOpensAndItsSamplesDecode) {
+    // Debian's musescore-general-soundfont-small: odd-sized chunks without
+    // pad bytes, 1254 Ogg Vorbis samples.
+    const char* path = "/usr/share/sounds/sf3/MuseScore_General_Lite.sf3";
+    if (!std::ifstream(path).good()) GTEST_SKIP() << "musescore-general-soundfont-small is not installed";
+    Sf2File bank;
+    ASSERT_TRUE(bank.open(path)) << bank.errorText;
+    EXPECT_EQ(bank.versionMajor(), 3);
+    EXPECT_TRUE(bank.compressed());
+    EXPECT_EQ(bank.samples.size(), 1254u);
+    EXPECT_GE(bank.findPreset(0, 0), 0);
+    EXPECT_GE(bank.findPreset(128, 0), 0);
+    std::vector<std::int16_t> frames;
+    for (std::size_t i : {std::size_t{0}, bank.samples.size() / 2, bank.samples.size() - 1}) {
+        const Sf2SampleHeader& h = bank.samples[i];
+        SCOPED_TRACE(h.name);
+        ASSERT_TRUE(bank.readSamples(h.start, h.end, frames)) << bank.errorText;
+        EXPECT_LE(h.loopEnd, h.end);
+        EXPECT_LE(h.start, h.loopStart);
+        int peak = 0;
+        for (auto v : frames) peak = std::max(peak, std::abs(int(v)));
+        EXPECT_GT(peak, 1000);  // a recording, not silence
     }
 }
 
