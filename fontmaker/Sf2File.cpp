@@ -477,7 +477,8 @@ bool Sf2File::layOutCompressed(std::uint64_t smplBytes) {
             } else {
                 st.byteOffset = h.start;
                 st.byteLength = h.end - h.start;
-                const std::size_t tailBytes = static_cast<std::size_t>(std::min<std::uint64_t>(st.byteLength, OGG_MAX_PAGE_BYTES));
+                const auto tailBytes =
+                    static_cast<std::size_t>(std::min<std::uint64_t>(st.byteLength, OGG_MAX_PAGE_BYTES));
                 tail.resize(tailBytes);
                 if (!source->read(smplOffset + st.byteOffset + st.byteLength - tailBytes, tail.data(),
                                   static_cast<std::uint32_t>(tailBytes))) {
