@@ -54,8 +54,21 @@ public:
             overrun = true;
             return false;
         }
-        position = chunk.body + chunk.size + (padded ? (chunk.size & 1u) : 0u);
+        padSkipped = padded && (chunk.size & 1u) != 0;
+        position = chunk.body + chunk.size + (padSkipped ? 1u : 0u);
         return true;
+    }
+
+    // True when the chunk just taken had an odd size and the walk stepped
+    // over a pad byte after it.
+    bool skippedPad() const noexcept { return padSkipped; }
+    // Some writers leave the pad byte out: steps back onto the byte right
+    // after the body of the chunk just taken. Only after skippedPad().
+    void dropPad() noexcept {
+        if (padSkipped) {
+            --position;
+            padSkipped = false;
+        }
     }
 
     // The walk over bytes in memory: `bytes` holds the walked offsets from 0.
@@ -75,6 +88,7 @@ private:
     std::uint64_t limit;
     bool padded;
     bool overrun = false;
+    bool padSkipped = false;
 };
 
 }  // namespace brellin

@@ -6,6 +6,7 @@
 #include "common/ByteReader.h"
 #include "common/FileObject.h"
 #include "common/RiffWalker.h"
+#include "fontmaker/OggVorbisSample.h"
 
 namespace brellin {
 
@@ -179,6 +180,23 @@ bool Sf2File::parse(const std::uint8_t* data, std::size_t size) {
     return load();
 }
 
+namespace {
+
+// Four printable ASCII characters, as every chunk identifier is.
+bool printableId(const std::uint8_t* id) {
+    for (int i = 0; i < 4; ++i)
+        if (id[i] < 0x20 || id[i] > 0x7E) return false;
+    return true;
+}
+
+// "the smpl chunk", or "a chunk" when the identifier is garbage.
+std::string chunkName(const char* id, const char* kind = "chunk") {
+    return printableId(reinterpret_cast<const std::uint8_t*>(id)) ? "the " + std::string(id, 4) + " " + kind
+                                                                   : std::string("a ") + kind;
+}
+
+}  // namespace
+
 bool Sf2File::load() {
     presets.clear();
     instruments.clear();
@@ -190,6 +208,11 @@ bool Sf2File::load() {
     bankName.clear();
     smplOffset = 0;
     smplFrames = 0;
+    fileVersionMajor = 2;
+    fileVersionMinor = 0;
+    stored.clear();
+    decodedIndex = SIZE_MAX;
+    decoded.clear();
 
     const std::uint64_t fileSize = source->size();
     std::uint8_t headerBytes[12];
@@ -203,8 +226,25 @@ bool Sf2File::load() {
     // still lie within the file, which is what the walk checks.
     const std::uint64_t riffEnd = std::min<std::uint64_t>(8 + static_cast<std::uint64_t>(header.u32le()), fileSize);
 
+    // After a chunk of odd size the next header normally follows a pad
+    // byte, but some SF3 writers leave the pad out. The header after the
+    // pad is taken when it looks like one (a printable identifier and a body
+    // within `limit`), else the one right after the body when that does.
+    const auto settlePad = [&](RiffWalker& walk, std::uint64_t limit) {
+        if (!walk.skippedPad()) return;
+        const auto plausibleAt = [&](std::uint64_t offset) {
+            std::uint8_t h[RiffWalker::HEADER_SIZE];
+            if (offset + sizeof h > limit || !source->read(offset, h, sizeof h)) return false;
+            ByteReader size(h + 4, 4);
+            return printableId(h) && offset + sizeof h + size.u32le() <= limit;
+        };
+        const std::uint64_t padded = walk.headerOffset();
+        if (!plausibleAt(padded) && plausibleAt(padded - 1)) walk.dropPad();
+    };
+
     bool haveSmpl = false;
     bool havePdta = false;
+    std::uint64_t smplBytes = 0;
     std::vector<std::uint8_t> pdta;
     RiffWalker chunks(12, riffEnd, fileSize, true);
     while (chunks.more()) {
@@ -214,8 +254,14 @@ bool Sf2File::load() {
         }
         RiffChunk chunk;
         if (!chunks.take(ByteReader(chunkHeader, sizeof chunkHeader), chunk)) {
-            return fail(RESULT_FILE_IO_ERROR, "truncated file: a chunk runs past the end of the file");
+            std::string what = chunkName(chunk.id);
+            char listType[4];
+            if (chunk.is("LIST") && source->read(chunk.body, listType, 4)) what = chunkName(listType, "list");
+            const std::uint64_t missing = chunk.body + chunk.size - fileSize;
+            return fail(RESULT_FILE_IO_ERROR, "truncated file: " + what + " runs " + std::to_string(missing) +
+                                                  " bytes past the end of the file");
         }
+        settlePad(chunks, fileSize);
         if (!chunk.is("LIST") || chunk.size < 4) continue;
         char listType[4];
         if (!source->read(chunk.body, listType, 4)) return fail(RESULT_FILE_IO_ERROR, "cannot read a list type");
@@ -229,15 +275,31 @@ bool Sf2File::load() {
             }
             RiffChunk sub;
             if (!subChunks.take(ByteReader(subHeader, sizeof subHeader), sub)) {
-                return fail(RESULT_FILE_IO_ERROR, "truncated file: a sub-chunk runs past its list");
+                return fail(RESULT_UNSUPPORTED_DATA, chunkName(sub.id) + " runs " +
+                                                         std::to_string(sub.body + sub.size - listEnd) +
+                                                         " bytes past the end of " + chunkName(listType, "list"));
             }
+            settlePad(subChunks, listEnd);
             if (isList("sdta") && sub.is("smpl")) {
                 smplOffset = sub.body;
+                smplBytes = sub.size;
                 smplFrames = sub.size / 2;
                 haveSmpl = true;
             } else if (isList("INFO") && sub.is("INAM") && sub.size > 0 && sub.size < 256) {
                 char text[256] = {};
                 if (source->read(sub.body, text, sub.size)) bankName = text;
+            } else if (isList("INFO") && sub.is("ifil") && sub.size >= 4) {
+                std::uint8_t version[4];
+                if (!source->read(sub.body, version, 4)) return fail(RESULT_FILE_IO_ERROR, "cannot read the version");
+                ByteReader v(version, 4);
+                fileVersionMajor = v.u16le();
+                fileVersionMinor = v.u16le();
+                // 2.x is SoundFont 2; 3.x the same with Ogg Vorbis samples.
+                if (fileVersionMajor != 2 && fileVersionMajor != 3) {
+                    return fail(RESULT_UNSUPPORTED_DATA, "unsupported SoundFont version " +
+                                                             std::to_string(fileVersionMajor) + "." +
+                                                             std::to_string(fileVersionMinor));
+                }
             }
         }
         if (isList("pdta")) {
@@ -251,7 +313,12 @@ bool Sf2File::load() {
     }
     if (!havePdta) return fail(RESULT_UNSUPPORTED_DATA, "no preset data (pdta) in the file");
     if (!haveSmpl) return fail(RESULT_UNSUPPORTED_DATA, "no sample data (sdta/smpl) in the file");
-    return readHydra(pdta);
+    if (!readHydra(pdta)) return false;
+    if (fileVersionMajor == 3) {
+        for (const Sf2SampleHeader& s : samples)
+            if (s.sampleType & SF2_SAMPLE_COMPRESSED) return layOutCompressed(smplBytes);
+    }
+    return true;
 }
 
 bool Sf2File::readHydra(const std::vector<std::uint8_t>& pdta) {
@@ -274,7 +341,9 @@ bool Sf2File::readHydra(const std::vector<std::uint8_t>& pdta) {
             }
         }
     }
-    if (chunks.overran()) return fail(RESULT_FILE_IO_ERROR, "truncated file: a preset data chunk runs past its list");
+    if (chunks.overran()) {
+        return fail(RESULT_UNSUPPORTED_DATA, chunkName(chunk.id) + " runs past the end of the pdta list");
+    }
     for (const Part& p : parts) {
         if (!p.found) return fail(RESULT_UNSUPPORTED_DATA, std::string("the preset data has no ") + p.id + " chunk");
         if (p.data.size() % p.recordSize != 0) {
@@ -383,9 +452,80 @@ bool Sf2File::readHydra(const std::vector<std::uint8_t>& pdta) {
     return true;
 }
 
+// Lays the samples of a version-3 bank out end to end as decoded frames,
+// with the format's 46 zero frames after each, and rewrites their headers
+// into that numbering. A compressed sample's start and end are byte offsets
+// of its Ogg stream in smpl and its loop points count decoded frames from
+// its start; an uncompressed one keeps SF2's frame numbers. The frame count
+// comes from the stream's last page; a sample whose stream is cut short,
+// damaged or too long keeps a stand-in length and the reason, given when
+// it is read, so that only the presets that use it fail.
+bool Sf2File::layOutCompressed(std::uint64_t smplBytes) {
+    constexpr std::uint64_t GAP = 46;
+    std::uint64_t next = 0;
+    stored.resize(samples.size());
+    std::vector<std::uint8_t> tail;
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        Sf2SampleHeader& h = samples[i];
+        StoredSample& st = stored[i];
+        st.compressed = (h.sampleType & SF2_SAMPLE_COMPRESSED) != 0;
+        std::uint32_t frames = 0;
+        std::uint64_t loopStart = h.loopStart, loopEnd = h.loopEnd;
+        if (st.compressed) {
+            if (h.start > h.end || h.end > smplBytes) {
+                st.problem = "its Ogg data lies outside the sample data";
+            } else {
+                st.byteOffset = h.start;
+                st.byteLength = h.end - h.start;
+                const auto tailBytes =
+                    static_cast<std::size_t>(std::min<std::uint64_t>(st.byteLength, OGG_MAX_PAGE_BYTES));
+                tail.resize(tailBytes);
+                if (!source->read(smplOffset + st.byteOffset + st.byteLength - tailBytes, tail.data(),
+                                  static_cast<std::uint32_t>(tailBytes))) {
+                    return fail(RESULT_FILE_IO_ERROR, "cannot read sample data");
+                }
+                if (!oggStreamFrames(tail.data(), tail.size(), maxDecodedFrames, frames, st.problem)) {
+                    frames = 0;
+                } else if (st.byteLength > std::uint64_t{frames} * 8 + OGG_MAX_PAGE_BYTES) {
+                    // Vorbis needs well under 2 bytes a frame; this much is not one stream.
+                    st.problem = "its Ogg data is far longer than its " + std::to_string(frames) + " frames need";
+                    frames = 0;
+                }
+            }
+        } else {
+            if (h.start > h.end || h.end > smplBytes / 2 || h.end - h.start > maxDecodedFrames) {
+                st.problem = "it lies outside the sample data";
+            } else {
+                st.byteOffset = std::uint64_t{h.start} * 2;
+                st.byteLength = std::uint64_t{h.end - h.start} * 2;
+                frames = h.end - h.start;
+                loopStart -= std::min(loopStart, std::uint64_t{h.start});
+                loopEnd -= std::min(loopEnd, std::uint64_t{h.start});
+            }
+        }
+        if (frames == 0) {
+            // Long enough for its loop, so that reading it is what reports the problem.
+            frames = static_cast<std::uint32_t>(std::clamp<std::uint64_t>(loopEnd, 1, maxDecodedFrames));
+            if (st.problem.empty()) st.problem = "it holds no frames";
+        }
+        if (next + frames + GAP > 0xFFFFFFFFu) {
+            return fail(RESULT_UNSUPPORTED_DATA, "the samples decode to more than 4 Gi frames");
+        }
+        h.start = static_cast<std::uint32_t>(next);
+        h.end = static_cast<std::uint32_t>(next + frames);
+        // Loop points past the sample stay past it (the converter checks them) but inside the numbering.
+        h.loopStart = static_cast<std::uint32_t>(std::min<std::uint64_t>(next + loopStart, 0xFFFFFFFFu));
+        h.loopEnd = static_cast<std::uint32_t>(std::min<std::uint64_t>(next + loopEnd, 0xFFFFFFFFu));
+        next += frames + GAP;
+    }
+    smplFrames = static_cast<std::uint32_t>(next);
+    return true;
+}
+
 bool Sf2File::readSamples(std::uint32_t start, std::uint32_t end, std::vector<std::int16_t>& frames) {
     frames.clear();
     if (!source || start > end || end > smplFrames) return fail(RESULT_UNSUPPORTED_DATA, "sample outside the sample data");
+    if (!stored.empty()) return readStored(start, end, frames);
     std::uint32_t n = end - start;
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(n) * 2);
     if (!source->read(smplOffset + static_cast<std::uint64_t>(start) * 2, bytes.data(), n * 2)) {
@@ -394,6 +534,48 @@ bool Sf2File::readSamples(std::uint32_t start, std::uint32_t end, std::vector<st
     frames.resize(n);
     ByteReader in(bytes.data(), bytes.size());
     for (std::uint32_t i = 0; i < n; ++i) frames[i] = in.s16le();
+    return true;
+}
+
+// readSamples over the decoded layout: the gaps between samples read as
+// zeros, each sample in the range is decoded (the last one is kept).
+bool Sf2File::readStored(std::uint32_t start, std::uint32_t end, std::vector<std::int16_t>& frames) {
+    frames.assign(end - start, 0);
+    // The first sample whose frames or gap reach past `start`.
+    std::size_t i = std::upper_bound(samples.begin(), samples.end(), start,
+                                     [](std::uint32_t f, const Sf2SampleHeader& h) { return f < h.start; }) -
+                    samples.begin();
+    if (i > 0) --i;
+    for (; i < samples.size() && samples[i].start < end; ++i) {
+        const Sf2SampleHeader& h = samples[i];
+        const std::uint32_t from = std::max(start, h.start), to = std::min(end, h.end);
+        if (from >= to) continue;
+        if (decodedIndex != i) {
+            decodedIndex = SIZE_MAX;
+            const StoredSample& st = stored[i];
+            std::string why = st.problem;
+            bool ok = why.empty();
+            if (ok) {
+                std::vector<std::uint8_t> bytes(static_cast<std::size_t>(st.byteLength));
+                if (!source->read(smplOffset + st.byteOffset, bytes.data(), static_cast<std::uint32_t>(bytes.size()))) {
+                    return fail(RESULT_FILE_IO_ERROR, "cannot read sample data");
+                }
+                if (st.compressed) {
+                    ok = decodeOggVorbis(bytes.data(), bytes.size(), h.end - h.start, decoded, why);
+                } else {
+                    decoded.resize(bytes.size() / 2);
+                    ByteReader in(bytes.data(), bytes.size());
+                    for (auto& v : decoded) v = in.s16le();
+                }
+            }
+            if (!ok) {
+                decoded.clear();
+                return fail(RESULT_FILE_IO_ERROR, "sample \"" + h.name + "\" does not decode: " + why);
+            }
+            decodedIndex = i;
+        }
+        std::copy(decoded.begin() + (from - h.start), decoded.begin() + (to - h.start), frames.begin() + (from - start));
+    }
     return true;
 }
 

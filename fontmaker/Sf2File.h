@@ -5,7 +5,10 @@
 // through a bounded source, keeps the preset/instrument/sample headers (the
 // "pdta" hydra, usually well under a megabyte) and remembers where the 16-bit
 // sample data ("sdta/smpl") lies; `readSamples` fetches one sample's frames on
-// demand. Every hydra index is checked before it is used, so a damaged file
+// demand. Banks of version 3 (SF3) hold each sample as an Ogg Vorbis stream
+// in smpl instead: their samples are laid end to end as decoded frames, in
+// the same frame numbering SF2 samples have, and decoded one at a time when
+// read. Every hydra index is checked before it is used, so a damaged file
 // gives false with `lastError` and a readable `errorText`, never a read past
 // a buffer. Runs on the caller's thread; not shared between threads.
 #pragma once
@@ -90,6 +93,9 @@ struct Sf2InstrumentHeader {
     std::uint16_t bagIndex = 0;  // first zone in `instrumentBags`
 };
 
+// In a bank with compressed samples, the frame numbers are those of the
+// decoded samples laid end to end (as `readSamples` reads them), not the
+// byte offsets and sample-relative loop points the file stores.
 struct Sf2SampleHeader {
     std::string name;
     std::uint32_t start = 0;  // sample frames from the start of the smpl chunk
@@ -100,8 +106,10 @@ struct Sf2SampleHeader {
     std::uint8_t originalPitch = 60;  // MIDI key of the recording; 255 means unpitched
     std::int8_t pitchCorrection = 0;  // cents
     std::uint16_t sampleLink = 0;
-    std::uint16_t sampleType = 0;  // 1 mono, 2 right, 4 left, 8 linked; 0x8000 ROM
+    std::uint16_t sampleType = 0;  // 1 mono, 2 right, 4 left, 8 linked; 0x10 Ogg Vorbis; 0x8000 ROM
 };
+
+constexpr std::uint16_t SF2_SAMPLE_COMPRESSED = 0x10;
 
 struct Sf2Bag {
     std::uint16_t generatorIndex = 0;
@@ -139,11 +147,24 @@ public:
     bool parse(const std::uint8_t* data, std::size_t size);
 
     // Frames [start, end) of the smpl chunk as signed 16-bit values. False
-    // when the range lies outside the chunk or the file cannot be read.
+    // when the range lies outside the chunk, the file cannot be read or
+    // (RESULT_FILE_IO_ERROR, naming the sample) a compressed sample in the
+    // range does not decode.
     bool readSamples(std::uint32_t start, std::uint32_t end, std::vector<std::int16_t>& frames);
 
-    // Number of 16-bit frames in the smpl chunk.
+    // Number of 16-bit frames in the smpl chunk (decoded, for SF3).
     std::uint32_t sampleFrameCount() const { return smplFrames; }
+
+    // The version in the file's ifil chunk (2.x when it has none).
+    int versionMajor() const { return fileVersionMajor; }
+    int versionMinor() const { return fileVersionMinor; }
+    // True when the samples are Ogg Vorbis streams (version 3).
+    bool compressed() const { return !stored.empty(); }
+
+    // Longest decoded sample, in frames; a compressed sample that would be
+    // longer does not decode. Set before open/parse. 4 Mi frames is 95 s at
+    // 44.1 kHz (8 MiB decoded); General MIDI banks stay far below.
+    std::uint32_t maxDecodedFrames = 1u << 22;
 
     // Index of the preset with this bank and program, or -1.
     int findPreset(int bank, int program) const;
@@ -176,6 +197,8 @@ private:
     bool load();
     bool fail(ResultCode code, const std::string& text);
     bool readHydra(const std::vector<std::uint8_t>& pdta);
+    bool layOutCompressed(std::uint64_t smplBytes);
+    bool readStored(std::uint32_t start, std::uint32_t end, std::vector<std::int16_t>& frames);
 
     // Generators of zone `bag` in `bags`/`gens` (the range up to the next bag).
     void zoneRange(const std::vector<Sf2Bag>& bags, std::size_t bag, std::size_t& first, std::size_t& last) const;
@@ -193,6 +216,22 @@ private:
     std::uint32_t smplFrames = 0;
     std::size_t terminalPresetBag = 0;      // zone index where the last preset's zones end
     std::size_t terminalInstrumentBag = 0;  // the same for the last instrument
+    int fileVersionMajor = 2, fileVersionMinor = 0;
+
+    // Where each sample's decoded frames come from, in a bank with
+    // compressed samples (empty otherwise); same order as `samples`, so
+    // their `start` values ascend.
+    struct StoredSample {
+        std::uint64_t byteOffset = 0;  // into the smpl data
+        std::uint64_t byteLength = 0;  // 2 × frames for an uncompressed one
+        bool compressed = false;
+        std::string problem;  // why it does not decode; empty when it may
+    };
+    std::vector<StoredSample> stored;
+    // The last sample decoded, kept because the importer reads a sample
+    // several times in a row.
+    std::size_t decodedIndex = SIZE_MAX;
+    std::vector<std::int16_t> decoded;
 };
 
 // Default value of a generator in an instrument zone (SoundFont 2.04, section 8.1.3).

@@ -664,7 +664,7 @@ bool Sf2Importer::convertAtRate(Sf2File& bank, SoundFontWriter& writer, std::uin
         PitchedSample sample;
         if (!zoneSample(bank, region, z, why) || !convertPitched(bank, z, options.keepTuning ? nullptr : &envelope, filterCutoffCents(region),
                                                      region[SF2_INITIAL_FILTER_Q], rate, key, sample, why)) {
-            if (bank.lastError == RESULT_FILE_IO_ERROR) return fail(RESULT_FILE_IO_ERROR, "cannot read sample data");
+            if (bank.lastError == RESULT_FILE_IO_ERROR) return fail(RESULT_FILE_IO_ERROR, bank.errorText);
             summary.notes.push_back("program " + std::to_string(program) + ": " + why + "; borrowing another program");
             continue;
         }
@@ -783,7 +783,7 @@ bool Sf2Importer::convertAtRate(Sf2File& bank, SoundFontWriter& writer, std::uin
             if (found == dataIndex.end()) {
                 std::vector<float> frames;
                 if (!readFiltered(bank, z, filterCutoffCents(region), region[SF2_INITIAL_FILTER_Q], pitch, rate, frames)) {
-                    return fail(RESULT_FILE_IO_ERROR, "cannot read sample data");
+                    return fail(RESULT_FILE_IO_ERROR, bank.errorText);
                 }
                 Sf2Signal signal{frames.data(), static_cast<std::int64_t>(frames.size()), z.looped,
                                  z.loopStart - z.start, z.loopEnd - z.start};

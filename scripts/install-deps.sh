@@ -11,12 +11,17 @@ build=(g++ cmake ninja-build pkg-config libgtest-dev libbenchmark-dev libasound2
        qt6-base-dev libx11-dev libxext-dev)
 # brellin-render's FLAC, Ogg Vorbis, Opus and MP3 files (libsndfile with its codecs).
 build+=(libsndfile1-dev)
+# brf-tool's SF3 import decodes Ogg Vorbis samples (libvorbisfile); the SF3
+# tests and fuzz seeds encode theirs (libvorbisenc): both in libvorbis-dev.
+build+=(libvorbis-dev)
 # Tests: clang with its fuzzer and sanitizer runtimes, the real-world songs,
 # the peer synthesizer and its sound fonts, sox for measuring renders, a
 # virtual display for the window, xdotool to drive it and imagemagick for
 # screenshots.
 test=(clang libclang-rt-14-dev openttd-openmsx fluidsynth timgm6mb-soundfont sox xvfb xauth
       xdotool imagemagick)
+# The SF3 reader's test opens MuseScore's General bank as Debian ships it.
+test+=(musescore-general-soundfont-small)
 run=(alsa-utils)
 # scripts/check-deb-install.sh: a clean Debian 12 root to install the package into.
 package=(debootstrap dpkg-dev)

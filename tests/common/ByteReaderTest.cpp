@@ -118,6 +118,22 @@ TEST(RiffWalkerBounds, ChunksStayInsideTheirLimit) {
     EXPECT_EQ(chunk.size, 104u);
     EXPECT_TRUE(unpadded.overran());
 
+    // A writer that left the pad out: stepping back reads the next header
+    // right after the odd body; a chunk without pad has nothing to undo.
+    const std::vector<std::uint8_t> unpaddedBytes = {'a', 'b', 'c', 'd', 3, 0, 0, 0, 'x', 'y', 'z',
+                                                     'e', 'f', 'g', 'h', 0, 0, 0, 0};
+    RiffWalker loose(0, unpaddedBytes.size(), unpaddedBytes.size(), true);
+    ASSERT_TRUE(loose.next(over(unpaddedBytes), chunk));
+    EXPECT_TRUE(loose.skippedPad());
+    EXPECT_EQ(loose.headerOffset(), 12u);
+    loose.dropPad();
+    EXPECT_EQ(loose.headerOffset(), 11u);
+    ASSERT_TRUE(loose.next(over(unpaddedBytes), chunk));
+    EXPECT_TRUE(chunk.is("efgh"));
+    EXPECT_FALSE(loose.skippedPad());
+    loose.dropPad();
+    EXPECT_EQ(loose.headerOffset(), unpaddedBytes.size());
+
     // A walk whose end lies before a whole header stops without overrun.
     RiffWalker shortWalk(0, 7, bytes.size(), true);
     EXPECT_FALSE(shortWalk.next(over(bytes), chunk));

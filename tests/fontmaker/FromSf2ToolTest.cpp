@@ -11,6 +11,7 @@
 #include "fontmaker/Sf2File.h"
 #include "soundfont/SoundFont.h"
 #include "tests/TempDir.h"
+#include "tests/fontmaker/OggEncode.h"
 #include "tests/fontmaker/Sf2Builder.h"
 
 namespace brellin {
@@ -104,6 +105,36 @@ TEST(FromSf2Tool, BadOrTruncatedBanksExitWith2AndSayWhy) {
     EXPECT_EQ(missing.status, 2);
     EXPECT_NE(missing.output.find("cannot open"), std::string::npos);
     EXPECT_FALSE(std::ifstream(dir.path("out.brf")).good());  // nothing written on failure
+}
+
+TEST(FromSf2Tool, ConvertsSf3BanksAndNamesWhatIsWrongWithDamagedOnes) {
+    Sf2Builder b;
+    b.versionMajor = 3;
+    b.padOddChunks = false;
+    std::vector<std::int16_t> frames = Sf2Builder::sine(4410, 44100.0 / 440.0);
+    b.samples.push_back({"tone", frames, 44100, 69, 0, 441, 4410, 1, testing::encodeOggVorbis(frames, 44100)});
+    b.instruments.push_back({"tone", {{{SF2_SAMPLE_MODES, 1}, {SF2_SAMPLE_ID, 0}}}});
+    b.presets.push_back({"Tone", 0, 0, {{{SF2_INSTRUMENT, 0}}}});
+    TempDir dir;
+    ToolRun good = fromSf2(dir.write("good.sf3", b.build()) + " " + dir.path("good.brf"));
+    ASSERT_EQ(good.status, 0) << good.output;
+    EXPECT_NE(good.output.find("1 programs from presets"), std::string::npos) << good.output;
+    SoundFont font;
+    EXPECT_TRUE(font.loadSoundFont(dir.path("good.brf").c_str()));
+
+    Sf2Builder future = b;
+    future.versionMajor = 4;
+    future.versionMinor = 1;
+    ToolRun version = fromSf2(dir.write("v4.sf3", future.build()) + " " + dir.path("v4.brf"));
+    EXPECT_EQ(version.status, 2);
+    EXPECT_NE(version.output.find("v4.sf3: unsupported SoundFont version 4.1"), std::string::npos) << version.output;
+
+    Sf2Builder cut = b;
+    cut.samples[0].ogg.resize(cut.samples[0].ogg.size() / 2);
+    ToolRun broken = fromSf2(dir.write("cut.sf3", cut.build()) + " " + dir.path("cut.brf"));
+    EXPECT_EQ(broken.status, 2);
+    EXPECT_NE(broken.output.find("sample \"tone\" does not decode"), std::string::npos) << broken.output;
+    EXPECT_FALSE(std::ifstream(dir.path("cut.brf")).good());
 }
 
 TEST(FromSf2Tool, BadArgumentsExitWith2) {

@@ -1,5 +1,6 @@
 // Builds small SoundFont 2 files in memory for the converter's tests and
-// the seed corpus of its fuzz target.
+// the seed corpus of its fuzz target; with Ogg Vorbis streams given for the
+// samples, SF3 files (version 3, compressed samples).
 #pragma once
 
 #include <cmath>
@@ -18,6 +19,10 @@ struct Sf2BuildSample {
     std::int8_t correction = 0;
     std::uint32_t loopStart = 0, loopEnd = 0;  // relative to the sample's first frame
     std::uint16_t type = 1;                    // mono
+    // When set, the sample is stored as this Ogg Vorbis stream (of `frames`):
+    // start and end become its byte offsets in smpl, the loop stays relative
+    // to the sample's start and the type gets the compressed bit.
+    std::string ogg = {};
 };
 
 using Sf2Gen = std::pair<std::uint16_t, std::int32_t>;  // operator, amount (ranges: lo | hi << 8)
@@ -39,15 +44,28 @@ public:
     std::vector<Sf2BuildSample> samples;
     std::vector<Sf2BuildInstrument> instruments;
     std::vector<Sf2BuildPreset> presets;
+    std::uint16_t versionMajor = 2, versionMinor = 4;
+    // False leaves out the pad byte after bodies of odd size, as some SF3 writers do.
+    bool padOddChunks = true;
+    std::string smplTail;  // bytes after the last sample in smpl
 
     std::string build() const {
         std::string smpl;
-        std::vector<std::uint32_t> starts;
+        std::vector<std::uint32_t> starts, ends;
         for (const auto& s : samples) {
+            if (!s.ogg.empty()) {
+                starts.push_back(static_cast<std::uint32_t>(smpl.size()));
+                smpl += s.ogg;
+                ends.push_back(static_cast<std::uint32_t>(smpl.size()));
+                continue;
+            }
+            if (smpl.size() & 1) smpl.push_back('\0');  // frames after an odd-sized stream
             starts.push_back(static_cast<std::uint32_t>(smpl.size() / 2));
+            ends.push_back(starts.back() + static_cast<std::uint32_t>(s.frames.size()));
             for (std::int16_t v : s.frames) put16(smpl, static_cast<std::uint16_t>(v));
             for (int i = 0; i < 46; ++i) put16(smpl, 0);  // the format's zero tail
         }
+        smpl += smplTail;
         std::string phdr, pbag, pgen, inst, ibag, igen, shdr;
         for (const auto& p : presets) {
             putName(phdr, p.name);
@@ -82,16 +100,18 @@ public:
         for (std::size_t n = 0; n < samples.size(); ++n) {
             const auto& s = samples[n];
             putName(shdr, s.name);
+            const bool compressed = !s.ogg.empty();
             std::uint32_t start = starts[n];
+            std::uint32_t loopBase = compressed ? 0 : start;
             put32(shdr, start);
-            put32(shdr, start + static_cast<std::uint32_t>(s.frames.size()));
-            put32(shdr, start + s.loopStart);
-            put32(shdr, start + s.loopEnd);
+            put32(shdr, ends[n]);
+            put32(shdr, loopBase + s.loopStart);
+            put32(shdr, loopBase + s.loopEnd);
             put32(shdr, s.sampleRate);
             shdr.push_back(static_cast<char>(s.originalPitch));
             shdr.push_back(static_cast<char>(s.correction));
             put16(shdr, 0);
-            put16(shdr, s.type);
+            put16(shdr, static_cast<std::uint16_t>(s.type | (compressed ? 0x10 : 0)));
         }
         putName(shdr, "EOS");
         shdr.append(26, '\0');
@@ -101,7 +121,7 @@ public:
                            chunk("pgen", pgen) + chunk("inst", inst) + chunk("ibag", ibag) + chunk("imod", imod) +
                            chunk("igen", igen) + chunk("shdr", shdr);
         std::string ifil;
-        put16(ifil, 2), put16(ifil, 4);
+        put16(ifil, versionMajor), put16(ifil, versionMinor);
         std::string info = "INFO" + chunk("ifil", ifil) + chunk("INAM", std::string("Test bank") + '\0');
         std::string body = "sfbk" + chunk("LIST", info) + chunk("LIST", "sdta" + chunk("smpl", smpl)) + chunk("LIST", pdta);
         return chunk("RIFF", body);
@@ -136,11 +156,11 @@ private:
         put16(out, g.first);
         put16(out, static_cast<std::uint16_t>(g.second & 0xFFFF));
     }
-    static std::string chunk(const char* id, const std::string& body) {
+    std::string chunk(const char* id, const std::string& body) const {
         std::string out(id, 4);
         put32(out, static_cast<std::uint32_t>(body.size()));
         out += body;
-        if (body.size() & 1) out.push_back('\0');
+        if ((body.size() & 1) && padOddChunks) out.push_back('\0');
         return out;
     }
 };

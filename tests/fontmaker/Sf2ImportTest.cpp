@@ -11,6 +11,7 @@
 #include "soundfont/SoundFont.h"
 #include "soundfont/SoundFontWriter.h"
 #include "tests/fontmaker/FontRender.h"
+#include "tests/fontmaker/OggEncode.h"
 #include "tests/fontmaker/Sf2Builder.h"
 
 namespace brellin {
@@ -851,6 +852,68 @@ TEST(Sf2ImportOutput, SizeLimitLowersTheDataRate) {
 
     limited->importer.options.maxBytes = 9000;  // below the fixed tables
     EXPECT_FALSE(limited->importer.convert(limited->bank, limited->writer));
+}
+
+// The looped 440 Hz sine of sine440() as an SF3 bank's Ogg Vorbis sample,
+// with a drum kit playing it too.
+Sf2Builder sf3Bank() {
+    Sf2Builder b;
+    b.versionMajor = 3;
+    testing::Sf2BuildSample tone = sine440();
+    tone.ogg = testing::encodeOggVorbis(tone.frames, tone.sampleRate);
+    addMelodic(b, 0, tone, {{SF2_SAMPLE_MODES, 1}});
+    b.instruments.push_back({"kit", {{{SF2_KEY_RANGE, Sf2Builder::range(36, 40)}, {SF2_SAMPLE_ID, 0}}}});
+    b.presets.push_back({"Kit", 0, 128, {{{SF2_INSTRUMENT, 1}}}});
+    return b;
+}
+
+TEST(Sf3Import, CompressedSampleConvertsAsItsSf2TwinInTuneWithItsLoop) {
+    Sf2Builder b = sf3Bank();
+    ASSERT_FALSE(b.samples[0].ogg.empty());
+    auto c = convert(b);
+    ASSERT_TRUE(c->ok) << c->importer.errorText;
+    ASSERT_TRUE(c->bank.compressed());
+    const InstrumentRecord& rec = c->writer.programs[0];
+    const auto& data = c->writer.samples[rec.sample];
+    EXPECT_NEAR(cents(playedFrequency(rec, data, 440.0), 440.0), 0.0, 3.0);
+    EXPECT_NEAR(cents(playedFrequency(rec, data, 261.6256), 261.6256), 0.0, 3.0);
+    // The loop wraps without a click, as the uncompressed sample's does.
+    int maxStep = 0;
+    for (std::size_t i = rec.loopStart + 1; i < rec.loopEnd; ++i) maxStep = std::max(maxStep, std::abs(data[i] - data[i - 1]));
+    EXPECT_LE(std::abs(data[rec.loopStart] - data[rec.loopEnd - 1]), maxStep + 2);
+    EXPECT_EQ(c->importer.summary.drumRegions, 6);  // keys 36…40 and the silent region 0
+
+    // Made as the bank says, the geometry is that of the same bank without compression.
+    Sf2Builder plain = b;
+    plain.versionMajor = 2;
+    plain.samples[0].ogg.clear();
+    auto sf3 = convert(b, 22050, true);
+    auto sf2 = convert(plain, 22050, true);
+    ASSERT_TRUE(sf3->ok && sf2->ok);
+    EXPECT_FALSE(sf2->bank.compressed());
+    const InstrumentRecord &x = sf3->writer.programs[0], &y = sf2->writer.programs[0];
+    EXPECT_EQ(x.cycleLength, y.cycleLength);
+    EXPECT_EQ(x.loopStart, y.loopStart);
+    EXPECT_EQ(x.loopEnd, y.loopEnd);
+}
+
+TEST(Sf3Import, ASampleThatDoesNotDecodeFailsTheConversionByName) {
+    // Its stream cut short by 40 bytes: whether a program or only a drum
+    // uses it, the conversion stops and names it.
+    for (bool drumOnly : {false, true}) {
+        SCOPED_TRACE(drumOnly ? "drum" : "program");
+        Sf2Builder b = sf3Bank();
+        b.samples[0].ogg.resize(b.samples[0].ogg.size() - 40);
+        if (drumOnly) {
+            b.samples.push_back(sine440());
+            b.instruments[0].zones[0].back().second = 1;
+        }
+        auto c = convert(b);
+        EXPECT_FALSE(c->ok);
+        EXPECT_EQ(c->importer.lastError, RESULT_FILE_IO_ERROR);
+        EXPECT_EQ(c->importer.errorText.rfind("sample \"sine\" does not decode: its Ogg data is cut short", 0), 0u)
+            << c->importer.errorText;
+    }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // brf-tool from-sf2 IN.sf2 OUT.brf [--rate 22050] [--max-size MB]
 //
-// Converts a General MIDI SoundFont 2 bank into a BRF sound font. Exit
+// Converts a General MIDI SoundFont 2 bank (or an SF3 one, with Ogg Vorbis
+// samples) into a BRF sound font. Exit
 // status: 0 written, 1 the output cannot be written, 2 bad arguments or an
 // SF2 file that cannot be converted (the message says why).
 #include <unistd.h>
@@ -22,6 +23,7 @@ namespace {
 void printUsage() {
     std::fprintf(stderr,
                  "usage: brf-tool from-sf2 IN.sf2 OUT.brf [--rate HZ] [--max-size MB] [--keep-tuning] [--verbose]\n"
+                 "  IN.sf2          a SoundFont 2 bank, or an SF3 bank (Ogg Vorbis samples)\n"
                  "  --rate HZ       rate the sample data is stored at (default 22050)\n"
                  "  --max-size MB   largest BRF file; samples are stored at a lower rate to fit\n"
                  "  --keep-tuning   keep the bank's tuning as it is (by default each program is\n"
