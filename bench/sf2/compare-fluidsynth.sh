@@ -1,6 +1,7 @@
 #!/bin/bash
-# Converts Debian's two General MIDI SoundFont 2 banks with brf-tool and
-# compares the converted fonts with FluidSynth playing the originals:
+# Converts Debian's two General MIDI SoundFont 2 banks and MuseScore's SF3
+# bank (Ogg Vorbis samples) with brf-tool and compares the converted fonts
+# with FluidSynth playing the originals:
 #  - the conversion: output size, time and peak memory, `brf-tool info`;
 #  - key 69 of every program, held 1.5 s, and every drum key (sf2-compare
 #    score/analyze): the pitch the held note settles on (long-lag
@@ -19,18 +20,20 @@ build=$(realpath "${1:-build}")
 out=${2:-build/sf2-compare-out}
 mkdir -p "$out"
 out=$(realpath "$out")
-fonts=(/usr/share/sounds/sf2/TimGM6mb.sf2 /usr/share/sounds/sf2/FluidR3_GM.sf2)
+fonts=(/usr/share/sounds/sf2/TimGM6mb.sf2 /usr/share/sounds/sf2/FluidR3_GM.sf2
+       /usr/share/sounds/sf3/MuseScore_General_Lite.sf3)
 songdir=/usr/share/games/openttd/baseset/openmsx
 mapfile -t songs < <(ls "$songdir" 2>/dev/null | sed -n 's/\.mid$//p' | sort)
 [[ ${ALL_SONGS:-0} == 1 ]] || songs=("${songs[@]:0:3}")
 for f in "${fonts[@]}" "$songdir/${songs[0]:-none}.mid"; do
-    [[ -f $f ]] || { echo "missing $f (install fluid-soundfont-gm timgm6mb-soundfont openttd-openmsx)" >&2; exit 1; }
+    [[ -f $f ]] || { echo "missing $f (install fluid-soundfont-gm timgm6mb-soundfont musescore-general-soundfont-small openttd-openmsx)" >&2; exit 1; }
 done
 command -v fluidsynth >/dev/null || { echo "fluidsynth is not installed" >&2; exit 1; }
 
 "$build/sf2-compare" score "$out/score69.mid"
 for sf2 in "${fonts[@]}"; do
-    name=$(basename "$sf2" .sf2)
+    name=$(basename "$sf2")
+    name=${name%.*}
     echo "=== $name"
     /usr/bin/time -f "conversion: %e s, peak memory %M KB" \
         "$build/brf-tool" from-sf2 "$sf2" "$out/$name.brf" --verbose >"$out/$name.convert.txt" 2>"$out/$name.time.txt"
