@@ -89,6 +89,10 @@ public:
     Surface* backBuffer = nullptr;
 
 protected:
+    // Gives the back buffer a derived window keeps as its own member (which
+    // does not exist yet when this base is constructed); before create.
+    void useBackBuffer(Surface* surface) { givenBackBuffer = surface; }
+
     WindowSystem& system;
 
 private:

@@ -40,7 +40,8 @@ std::size_t utf8Prefix(const std::string& text, std::size_t limit) {
 }  // namespace
 
 MainWindow::MainWindow(WindowSystem& windowSystem)
-    : Window(windowSystem, &skin.display), playList(settings, *this), engine(settings, *this) {
+    : Window(windowSystem), playList(settings, *this), engine(settings, *this) {
+    useBackBuffer(&skin.display);
     engine.listeners = EngineListeners{nullptr, &noteOnListener, &textEventListener};
     forgetTimerDrawings();
     updateMenuState();
