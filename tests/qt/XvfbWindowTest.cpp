@@ -118,6 +118,12 @@ bool runLoopUntil(Done done) {
     return done();
 }
 
+void runLoopFor(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
 // The window's pixels as the X server has them, 0xRRGGBB.
 std::vector<std::uint32_t> serverPixels(::Window id, int width, int height) {
     std::vector<std::uint32_t> out;
@@ -210,10 +216,37 @@ TEST(XvfbWindow, DirectPaintsShowWhatQtWouldPaint) {
     XDestroyWindow(x, lid);
     XSync(x, False);
     XCloseDisplay(x);
-    runLoopUntil([] { return false; });  // the expose arrives and is painted
+    runLoopFor(300);  // the expose arrives and is painted
     const std::vector<std::uint32_t> uncovered = serverPixels(id, w, h);
     EXPECT_EQ(differences(uncovered, qtPixels(widget)), 0u);
     EXPECT_EQ(uncovered[0], XcbPresenter::pixelOf(12345));
+
+    // Two far-apart changes in one pass of the loop (as the clock and the
+    // meter are) go out together, in one paint, and nothing between them.
+    const std::uint64_t third = host->directPaints();
+    window.backBuffer->fillRect(3, 4, 20, 9, Colour{255, 0, 0});
+    window.invalidate();
+    window.backBuffer->fillRect(230, 100, 250, 126, Colour{0, 0, 255});
+    window.invalidate();
+    ASSERT_TRUE(runLoopUntil([&] { return host->directPaints() > third; }));
+    runLoopFor(300);
+    EXPECT_EQ(host->directPaints(), third + 1);
+    const std::vector<std::uint32_t> twoPatches = serverPixels(id, w, h);
+    EXPECT_EQ(differences(twoPatches, qtPixels(widget)), 0u);
+    EXPECT_EQ(twoPatches[5 * w + 10], 0xFF0000u);
+    EXPECT_EQ(twoPatches[110 * w + 240], 0x0000FFu);
+
+    // Hidden, the window takes a new picture through Qt; shown again it
+    // shows that one.
+    window.hwnd->showWindow(false);
+    window.paintPalette(777);
+    runLoopFor(300);
+    window.hwnd->showWindow(true);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(widget));
+    runLoopFor(300);
+    const std::vector<std::uint32_t> shownAgain = serverPixels(id, w, h);
+    EXPECT_EQ(differences(shownAgain, qtPixels(widget)), 0u);
+    EXPECT_EQ(shownAgain[0], XcbPresenter::pixelOf(777));
 }
 
 TEST(XvfbWindow, CentredSkinIsWhereTheXServerSaysItIs) {

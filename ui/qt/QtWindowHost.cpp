@@ -222,7 +222,9 @@ LResult QtWindowHost::defaultProcedure(MessageId msg, WParam, LParam) {
 void QtWindowHost::invalidateRect(const Rect& rect) {
     if (!view || rect.isEmpty()) return;
     const QRect area(rect.left, rect.top, rect.width(), rect.height());
-    if (canPaintDirectly()) {
+    // Collected for paintPending, which decides once for all of them
+    // whether the direct path serves (else it hands them to Qt then).
+    if (system.presenter() != nullptr && !painter && !paintingDirectly && view->isVisible()) {
         pendingPaint += area;
     } else {
         view->update(area);
