@@ -1,7 +1,7 @@
 #include "ui/qt/QtWindowHost.h"
 
-#include <QCloseEvent>
 #include <QAbstractEventDispatcher>
+#include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QGuiApplication>
@@ -44,6 +44,7 @@ public:
     }
 
     QtWindowHost* host;
+    QPointer<QWindow> watched;  // the window whose exposes are watched
 
     // Expose events of the widget's window (the widget itself never sees
     // them): where pixels were put directly, the backing store Qt flushes
@@ -139,7 +140,6 @@ private:
         }
         return paths;
     }
-    QPointer<QWindow> watched;
     static WParam keyState(const QMouseEvent* event) {
         WParam keys = 0;
         if (event->buttons() & Qt::LeftButton) keys |= MK_LBUTTON;
@@ -232,9 +232,12 @@ void QtWindowHost::invalidateRect(const Rect& rect) {
 }
 
 bool QtWindowHost::canPaintDirectly() const {
-    if (!view || painter || paintingDirectly || !view->isVisible() || view->devicePixelRatioF() != 1.0) return false;
+    if (!view || painter || paintingDirectly || !view->isVisible()) return false;
+    // A scaled window (device pixel ratio above 1) is Qt's to paint.
+    const QWindow* handle = view->windowHandle();
+    if (handle == nullptr || handle->devicePixelRatio() != 1.0) return false;
     XcbPresenter* presenter = system.presenter();
-    return presenter && presenter->canPresent(static_cast<std::uint32_t>(view->winId()));
+    return presenter && presenter->canPresent(static_cast<std::uint32_t>(handle->winId()));
 }
 
 void QtWindowHost::paintPending() {
@@ -249,9 +252,10 @@ void QtWindowHost::paintPending() {
     copiedDirectly = false;
     updateRegion = region;
     updateRect = region.boundingRect();
+    const std::shared_ptr<const bool> alive = lifeToken;
     deliver(WM_PAINT, 0, 0);
+    if (!*alive) return;  // destroyed (and deleted) by its own WM_PAINT
     paintingDirectly = false;
-    if (!view) return;  // destroyed by its own WM_PAINT
     if (!copiedDirectly) {
         view->update(region);
         return;
