@@ -19,6 +19,11 @@ namespace {
 
 // The PutImage request's fixed part, in bytes.
 constexpr std::uint32_t PUT_IMAGE_HEADER_BYTES = 24;
+// The largest request every X server takes (65535 units of 4 bytes): one
+// row of the widest window (32767 pixels of 4 bytes) always fits.
+constexpr std::uint32_t SMALLEST_REQUEST_LIMIT = 65535u * 4;
+// X coordinates and sizes are 16-bit.
+constexpr std::int32_t LARGEST_COORDINATE = 32767;
 
 // The visual type of `visual` on any screen, with its depth; null if the
 // server lists no such visual.
@@ -72,11 +77,11 @@ XcbPresenter::~XcbPresenter() {
 }
 
 bool XcbPresenter::canPresent(std::uint32_t window) {
-    if (window == 0) return false;
+    if (window == 0 || xcb_connection_has_error(connection) != 0) return false;
     if (window == checkedWindow) return checkedUsable;
     checkedWindow = window;
     checkedUsable = false;
-    if (std::endian::native != std::endian::little) return false;
+    if (std::endian::native != std::endian::little || maxRequestBytes < SMALLEST_REQUEST_LIMIT) return false;
     const xcb_setup_t* setup = xcb_get_setup(connection);
     if (setup == nullptr || setup->image_byte_order != XCB_IMAGE_ORDER_LSB_FIRST) return false;
 
@@ -107,13 +112,15 @@ bool XcbPresenter::put(std::uint32_t window, const Surface& picture, std::int32_
                        std::int32_t width, std::int32_t height) {
     if (!canPresent(window)) return false;
     const std::int32_t left = std::max(x, 0), top = std::max(y, 0);
-    const std::int32_t right = std::min<std::int64_t>(std::int64_t{x} + width, picture.width());
-    const std::int32_t bottom = std::min<std::int64_t>(std::int64_t{y} + height, picture.height());
+    const auto right = static_cast<std::int32_t>(
+        std::min<std::int64_t>({std::int64_t{x} + width, picture.width(), LARGEST_COORDINATE}));
+    const auto bottom = static_cast<std::int32_t>(
+        std::min<std::int64_t>({std::int64_t{y} + height, picture.height(), LARGEST_COORDINATE}));
     if (right <= left || bottom <= top) return true;
     const auto columns = static_cast<std::uint32_t>(right - left);
     const std::uint32_t rowBytes = columns * 4;
-    // Rows per request: as many as fit in one request (at least one; a
-    // picture row is at most 32767 pixels, far below the smallest limit).
+    // Rows per request: as many as fit in one request (at least one, which
+    // always fits: see SMALLEST_REQUEST_LIMIT).
     const std::uint32_t fit = std::max<std::uint32_t>((maxRequestBytes - PUT_IMAGE_HEADER_BYTES) / rowBytes, 1);
     const std::uint16_t* pixels = picture.pixels();
     const auto stride = static_cast<std::size_t>(picture.width());
