@@ -1,5 +1,6 @@
 #include "ui/qt/QtWindowHost.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -19,6 +20,7 @@
 #include <QWindow>
 #include <cmath>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/ExecutablePath.h"
@@ -26,6 +28,7 @@
 #include "ui/framework/Menu.h"
 #include "ui/qt/QtWindowSystem.h"
 #include "ui/qt/VirtualKeys.h"
+#include "ui/qt/XcbPresenter.h"
 
 namespace brellin {
 
@@ -41,10 +44,32 @@ public:
     }
 
     QtWindowHost* host;
+    QPointer<QWindow> watched;  // the window whose exposes are watched
+
+    // Expose events of the widget's window (the widget itself never sees
+    // them): where pixels were put directly, the backing store Qt flushes
+    // on an expose is old, so the whole window is painted anew first.
+    void watchExposures() {
+        QWindow* handle = windowHandle();
+        if (handle == nullptr || handle == watched) return;
+        if (watched) watched->removeEventFilter(this);
+        watched = handle;
+        handle->installEventFilter(this);
+    }
 
 protected:
+    bool eventFilter(QObject* object, QEvent* event) override {
+        if (event->type() == QEvent::Expose && object == watched && host && host->storeBehind) {
+            host->storeBehind = false;
+            // Marked dirty here, painted by the expose's own sync of the
+            // backing store before it flushes.
+            update();
+        }
+        return false;
+    }
     void paintEvent(QPaintEvent* event) override {
         if (!host) return;
+        if (QRegion(rect()).subtracted(event->region()).isEmpty()) host->storeBehind = false;
         QPainter paint(this);
         host->painter = &paint;
         host->updateRegion = event->region();
@@ -165,6 +190,16 @@ QtWindowHost::QtWindowHost(QtWindowSystem& windowSystem, WindowProcedure classPr
         view->resize(record.width, record.height);
     }
     serial = system.enroll(this);
+    // Invalidated rectangles are painted once a loop pass, just before the
+    // loop waits (nested loops of menus and message boxes included). The
+    // widget is the connection's context: it ends with the widget, and a
+    // widget whose host is gone does nothing.
+    if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance()) {
+        Widget* owner = view;
+        QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, view, [owner] {
+            if (owner->host) owner->host->paintPending();
+        });
+    }
 }
 
 QtWindowHost::~QtWindowHost() {
@@ -178,13 +213,56 @@ LResult QtWindowHost::deliver(MessageId msg, WParam wParam, LParam lParam) {
 }
 
 LResult QtWindowHost::defaultProcedure(MessageId msg, WParam, LParam) {
-    // Nobody painted: the window stays black rather than showing garbage.
+    // Nobody painted: the window stays black rather than showing garbage
+    // (on the direct path paintPending hands the region to Qt for that).
     if (msg == WM_PAINT && painter) painter->fillRect(updateRect, Qt::black);
     return 0;
 }
 
 void QtWindowHost::invalidateRect(const Rect& rect) {
-    if (view && !rect.isEmpty()) view->update(QRect(rect.left, rect.top, rect.width(), rect.height()));
+    if (!view || rect.isEmpty()) return;
+    const QRect area(rect.left, rect.top, rect.width(), rect.height());
+    // Collected for paintPending, which decides once for all of them
+    // whether the direct path serves (else it hands them to Qt then).
+    if (system.presenter() != nullptr && !painter && !paintingDirectly && view->isVisible()) {
+        pendingPaint += area;
+    } else {
+        view->update(area);
+    }
+}
+
+bool QtWindowHost::canPaintDirectly() const {
+    if (!view || painter || paintingDirectly || !view->isVisible()) return false;
+    // A scaled window (device pixel ratio above 1) is Qt's to paint.
+    const QWindow* handle = view->windowHandle();
+    if (handle == nullptr || handle->devicePixelRatio() != 1.0) return false;
+    XcbPresenter* presenter = system.presenter();
+    return presenter && presenter->canPresent(static_cast<std::uint32_t>(handle->winId()));
+}
+
+void QtWindowHost::paintPending() {
+    if (pendingPaint.isEmpty() || !view) return;
+    const QRegion region = std::exchange(pendingPaint, QRegion());
+    if (!canPaintDirectly()) {
+        view->update(region);
+        return;
+    }
+    view->watchExposures();
+    paintingDirectly = true;
+    copiedDirectly = false;
+    updateRegion = region;
+    updateRect = region.boundingRect();
+    const std::shared_ptr<const bool> alive = lifeToken;
+    deliver(WM_PAINT, 0, 0);
+    if (!*alive) return;  // destroyed (and deleted) by its own WM_PAINT
+    paintingDirectly = false;
+    if (!copiedDirectly) {
+        view->update(region);
+        return;
+    }
+    storeBehind = true;
+    system.presenter()->flush();
+    ++directPaintCount;
 }
 
 void QtWindowHost::showWindow(bool visible) {
@@ -192,6 +270,7 @@ void QtWindowHost::showWindow(bool visible) {
 }
 
 void QtWindowHost::updateWindow() {
+    paintPending();
     if (view && view->isVisible() && !painter) view->repaint();
 }
 
@@ -414,16 +493,25 @@ bool QtWindowHost::addTrayIcon(const char* tip) {
 void QtWindowHost::removeTrayIcon() { trayIcon.reset(); }
 
 Rect QtWindowHost::beginPaint() {
-    if (!painter) return Rect{};
+    if (!painter && !paintingDirectly) return Rect{};
     return Rect{updateRect.left(), updateRect.top(), updateRect.left() + updateRect.width(),
                 updateRect.top() + updateRect.height()};
 }
 
 void QtWindowHost::copyToScreen(const Surface& surface, const Rect& rect) {
-    if (!painter || !view || rect.isEmpty()) return;
+    if (!view || rect.isEmpty()) return;
     // Only the parts of the window that changed are copied and converted,
     // not the box around them (the clock and the meter are far apart).
     const QRegion wanted = updateRegion.intersected(QRect(rect.left, rect.top, rect.width(), rect.height()));
+    if (paintingDirectly) {
+        XcbPresenter* presenter = system.presenter();
+        const auto window = static_cast<std::uint32_t>(view->winId());
+        for (const QRect& part : wanted) {
+            if (presenter->put(window, surface, part.x(), part.y(), part.width(), part.height())) copiedDirectly = true;
+        }
+        return;
+    }
+    if (!painter) return;
     for (const QRect& part : wanted) view->drawSurface(*painter, surface, part);
 }
 
@@ -436,6 +524,7 @@ void QtWindowHost::destroy() {
     timers.clear();
     trayIcon.reset();
     *lifeToken = false;
+    pendingPaint = QRegion();
     view->host = nullptr;
     view->hide();
     view->deleteLater();

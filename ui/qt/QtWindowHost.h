@@ -15,6 +15,15 @@
 //   - paint: WM_PAINT, whose handler copies the back buffer with
 //     copyToScreen; resizes: WM_SIZE; timers: WM_TIMER with the caller's id.
 //
+// Painting: on an X server (when XcbPresenter can write the window's
+// visual, at a device pixel ratio of 1) invalidated rectangles are collected
+// and painted once, just before the event loop next waits: WM_PAINT is
+// delivered then and copyToScreen puts the pixels straight into the X
+// window. Qt's backing store is then behind the screen; the next expose
+// (the window uncovered or shown again) repaints it whole through Qt first.
+// Elsewhere (offscreen, Wayland, scaled screens) invalidation is
+// QWidget::update and WM_PAINT comes from the paint event.
+//
 // The host is created by QtWindowSystem::createWindow and deleted by its
 // Window after `destroy`; the widget is deleted later by Qt (deleteLater), as
 // `destroy` may run inside the widget's own event delivery.
@@ -80,12 +89,19 @@ public:
     // The widget, for tests and for placing dialogs; null after destroy.
     QWidget* widget() const;
     bool hasCapture() const { return captured; }
+    // How many WM_PAINTs went straight to the X server (tests).
+    std::uint64_t directPaints() const { return directPaintCount; }
 
 private:
     class Widget;
     friend class Widget;
 
     LResult deliver(MessageId msg, WParam wParam, LParam lParam);
+    // True when WM_PAINT can go straight to the X window now.
+    bool canPaintDirectly() const;
+    // Delivers WM_PAINT for what was invalidated since the last one, on the
+    // direct path (or hands it to Qt if that path has gone meanwhile).
+    void paintPending();
 
     QtWindowSystem& system;
     Widget* view = nullptr;
@@ -106,6 +122,15 @@ private:
     // the title) and their bounding box, which is what beginPaint reports.
     QRegion updateRegion;
     QRect updateRect;
+
+    // The direct path: rectangles invalidated since the last WM_PAINT; true
+    // while its WM_PAINT runs, and whether anything was copied in it.
+    QRegion pendingPaint;
+    bool paintingDirectly = false;
+    bool copiedDirectly = false;
+    // The backing store misses pixels put directly (see above).
+    bool storeBehind = false;
+    std::uint64_t directPaintCount = 0;
 };
 
 // A message box over `owner` (may be null): MB_* flags in, IDOK, IDCANCEL,

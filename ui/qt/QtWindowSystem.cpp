@@ -10,6 +10,7 @@
 #include "ui/framework/DialogTemplate.h"
 #include "ui/qt/QtDialogHost.h"
 #include "ui/qt/QtWindowHost.h"
+#include "ui/qt/XcbPresenter.h"
 
 namespace brellin {
 
@@ -113,6 +114,14 @@ std::uint64_t QtWindowSystem::enroll(QtWindowHost* host) {
 }
 
 void QtWindowSystem::leave(std::uint64_t windowSerial) { liveWindows.erase(windowSerial); }
+
+XcbPresenter* QtWindowSystem::presenter() {
+    if (!presenterChecked) {
+        presenterChecked = true;
+        xcbPresenter = XcbPresenter::forApplication();
+    }
+    return xcbPresenter.get();
+}
 
 bool QtWindowSystem::Mailbox::event(QEvent* event) {
     if (event->type() != PostedMessage::kind()) return QObject::event(event);

@@ -20,6 +20,7 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "ui/framework/Host.h"
@@ -28,6 +29,7 @@
 namespace brellin {
 
 class QtWindowHost;
+class XcbPresenter;
 
 class QtWindowSystem : public WindowSystem {
 public:
@@ -54,6 +56,9 @@ public:
     // User-interface thread: a host joins or leaves the delivery of posted messages.
     std::uint64_t enroll(QtWindowHost* host);
     void leave(std::uint64_t windowSerial);
+    // The direct path to the X server's windows, shared by all hosts; null
+    // on other platforms (made on first use).
+    XcbPresenter* presenter();
 
 private:
     class Mailbox : public QObject {
@@ -73,6 +78,8 @@ private:
     bool running = false;  // inside run()
     int exitCode = 0;
     DisplayPower displayPower;
+    std::unique_ptr<XcbPresenter> xcbPresenter;
+    bool presenterChecked = false;
 };
 
 }  // namespace brellin
