@@ -116,14 +116,24 @@ Sf2VolumeEnvelope envelopeOf(const Sf2Region& r) {
     return e;
 }
 
+// A zone's attenuation in centibels beyond what the default velocity and
+// volume curves give the reference note (which the level references
+// include): the initial attenuation, scaled, plus what the zone's own
+// modulators add or take away. Like a synthesizer, the total (with the
+// default curves' part) stays within 0 … 144 dB.
+double attenuationCb(const Sf2Region& r) {
+    static const double curves = sf2ModulatedAmount(sf2DefaultModulators(), SF2_INITIAL_ATTENUATION, 60, 100);
+    double total = std::clamp(r[SF2_INITIAL_ATTENUATION], 0, 1440) * ATTENUATION_SCALE + curves + r.attenuationModulation;
+    return std::clamp(total, 0.0, 1440.0) - curves;
+}
+
 // Amplitude of a region's layers together, relative to one full-scale
 // centred layer: initial attenuations as power sums (a stereo pair panned
 // apart sounds 3 dB louder than either side at centre).
 double layerGain(const std::vector<Sf2Region>& layers) {
     double power = 0.0;
     for (const Sf2Region& r : layers) {
-        double att = std::clamp(r[SF2_INITIAL_ATTENUATION], 0, 1440) * ATTENUATION_SCALE;
-        double a = dbGain(-att / 10.0);
+        double a = dbGain(-attenuationCb(r) / 10.0);
         power += a * a;
     }
     return std::sqrt(power);
@@ -135,8 +145,7 @@ double heldLoudness(const Sf2Region& r) {
     Sf2VolumeEnvelope e = envelopeOf(r);
     double sum = 0.0;
     for (int i = 0; i < 100; ++i) sum += sf2EnvelopeGain(e, (i + 0.5) / 100.0);
-    double att = std::clamp(r[SF2_INITIAL_ATTENUATION], 0, 1440) * ATTENUATION_SCALE;
-    return dbGain(-att / 10.0) * sum / 100.0;
+    return dbGain(-attenuationCb(r) / 10.0) * sum / 100.0;
 }
 
 // The layer to convert: for a program the one that carries most of the
