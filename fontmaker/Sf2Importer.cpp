@@ -229,10 +229,9 @@ bool readFiltered(Sf2File& bank, const ZoneSample& z, double cutoffCents, double
     std::int64_t readEnd = z.looped ? z.loopEnd : z.end;
     if (!bank.readSamples(static_cast<std::uint32_t>(z.start), static_cast<std::uint32_t>(readEnd), frames)) return false;
     out.assign(frames.begin(), frames.end());
+    // A cutoff the kept data cannot show (0) still lowers a resonant pass band.
     double cutoff = sourceCutoffHz(cutoffCents, speed, z, keptRate);
-    if (cutoff > 0.0) {
-        sf2LowPass(out, z.sampleRate, cutoff, resonanceCb, z.looped, z.loopStart - z.start, z.loopEnd - z.start);
-    }
+    sf2LowPass(out, z.sampleRate, cutoff, resonanceCb, z.looped, z.loopStart - z.start, z.loopEnd - z.start);
     return true;
 }
 
@@ -783,11 +782,10 @@ bool Sf2Importer::convertAtRate(Sf2File& bank, SoundFontWriter& writer, std::uin
             auto atten = static_cast<std::int32_t>(std::lround(layerGain(layers) * 1000));
             // The filter acts in the sample's own frequencies, which depend on the pitch.
             double cutoff = sourceCutoffHz(filterCutoffCents(region), pitch, z, rate);
-            bool filtered = cutoff > 0.0;
             auto filterKey = static_cast<std::int32_t>(std::lround(cutoff));
             DataKey dataKey{region.sampleIndex, z.start, z.end, z.looped ? z.loopStart : 0, z.looped ? z.loopEnd : 0,
                             z.looped, atten, env.delay, env.attack, env.hold, env.decay, env.sustain, env.release,
-                            filterKey, filtered ? region[SF2_INITIAL_FILTER_Q] : 0};
+                            filterKey, region[SF2_INITIAL_FILTER_Q]};
             auto found = dataIndex.find(dataKey);
             if (found == dataIndex.end()) {
                 std::vector<float> frames;

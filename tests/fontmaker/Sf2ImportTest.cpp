@@ -673,6 +673,26 @@ TEST(Sf2ImportModulators, CurvesFollowTheFormatsShapes) {
     EXPECT_NEAR(sf2ModulatedAmount(defaults, 59, 60, 100), 0.0, 1e-9);
 }
 
+TEST(Sf2ImportFilter, ResonanceLowersThePassBandEvenWithTheFilterOpen) {
+    // 17 dB of resonance with the cutoff at its 20 kHz default: the peak lies
+    // above the kept data, but the pass band is still half the peak lower,
+    // 8.5 dB (FluidSynth: 8.5 dB), as it is with the filter at 1 kHz.
+    Sf2Builder b;
+    addMelodic(b, 0, sine440(60), {{SF2_SAMPLE_MODES, 1}});
+    addMelodic(b, 1, sine440(60), {{SF2_SAMPLE_MODES, 1}, {SF2_INITIAL_FILTER_Q, 170}});
+    addMelodic(b, 2, sine440(60), {{SF2_SAMPLE_MODES, 1}, {SF2_INITIAL_FILTER_Q, 170}, {SF2_INITIAL_FILTER_FC, 9600}});
+    auto c = convert(b);
+    ASSERT_TRUE(c->ok);
+    auto loudness = [&](int p) {
+        const InstrumentRecord& r = c->writer.programs[p];
+        int peak = 0;
+        for (std::size_t i = r.loopStart; i < r.loopEnd; ++i) peak = std::max(peak, std::abs(int(c->writer.samples[r.sample][i])));
+        return 20 * std::log10(double(r.attackLevel) * peak);
+    };
+    EXPECT_NEAR(loudness(1) - loudness(0), -8.5, 0.5);
+    EXPECT_NEAR(loudness(2) - loudness(0), -8.5, 1.0);
+}
+
 TEST(Sf2ImportFilter, FilteredLoopStaysSeamless) {
     // 44 periods of 440 Hz in a 4410-frame loop, filtered at 600 Hz with
     // resonance: the loop's last frame must lead smoothly into its first.
