@@ -725,14 +725,20 @@ Zone readZone(const std::vector<Sf2GeneratorEntry>& all, std::size_t first, std:
     return z;
 }
 
-// The modulators of zone `bag`: the records up to the next bag's index,
-// none when the indexes run backwards or past the list. A later modulator
-// identical to an earlier one of the same zone replaces it.
+// A zone of a real bank has a handful of modulators; a damaged one could
+// claim 65535, and merging them (quadratic) would stall the conversion.
+constexpr std::size_t MAX_ZONE_MODULATORS = 128;
+
+// The modulators of zone `bag`: the records up to the next bag's index (the
+// first MAX_ZONE_MODULATORS), none when the indexes run backwards or past
+// the list. A later modulator identical to an earlier one of the same zone
+// replaces it.
 void readModulators(const std::vector<Sf2Bag>& bags, const std::vector<Sf2ModulatorEntry>& all, std::size_t bag,
                     Zone& z) {
     if (bag + 1 >= bags.size()) return;
     std::size_t first = bags[bag].modulatorIndex, last = bags[bag + 1].modulatorIndex;
     if (first > last || last > all.size()) return;
+    last = std::min(last, first + MAX_ZONE_MODULATORS);
     for (std::size_t i = first; i < last; ++i) {
         auto same = std::find_if(z.mods.begin(), z.mods.end(), [&](const auto& m) { return sameModulator(m, all[i]); });
         if (same != z.mods.end()) *same = all[i];
@@ -844,8 +850,8 @@ std::size_t Sf2File::findRegions(std::size_t presetIndex, int key, int velocity,
             } else if (std::fabs(extra) >= 0.5) {
                 // Only operators a synthesizer modulates; others keep the file's value.
                 if (!presetMayAdd(op)) continue;
-                region.generators[op] = static_cast<std::int32_t>(
-                    std::clamp<double>(std::lround(region.generators[op] + extra), -1000000.0, 1000000.0));
+                region.generators[op] =
+                    static_cast<std::int32_t>(std::lround(std::clamp(region.generators[op] + extra, -1e6, 1e6)));
             }
         }
 

@@ -206,7 +206,7 @@ public:
     std::vector<Sf2Bag> presetBags, instrumentBags;
     std::vector<Sf2GeneratorEntry> presetGenerators, instrumentGenerators;
     // Modulators with their terminal records. Zones whose modulator indexes
-    // run backwards or past the list have none.
+    // run backwards or past the list have none; a zone uses its first 128.
     std::vector<Sf2ModulatorEntry> presetModulators, instrumentModulators;
 
     std::string bankName;  // INFO/INAM, when present
