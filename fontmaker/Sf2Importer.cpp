@@ -205,9 +205,9 @@ double modulationEnvelopeMean(const Sf2Region& r) {
 }
 
 // The zone's filter cutoff in absolute cents, fixed: the generator plus the
-// modulation envelope's sweep at its mean over the start of a note. The
-// format's default velocity-to-cutoff modulator is left out: FluidSynth 2.3
-// measures the same filter at velocities 100 and 127.
+// modulation envelope's sweep at its mean over the start of a note. Both
+// hold what the zone's modulators add at velocity 100 (the default
+// velocity-to-cutoff one adds nothing above velocity 63).
 double filterCutoffCents(const Sf2Region& r) {
     return r[SF2_INITIAL_FILTER_FC] + r[SF2_MOD_ENV_TO_FILTER_FC] * modulationEnvelopeMean(r);
 }
