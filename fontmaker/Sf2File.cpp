@@ -1,6 +1,7 @@
 #include "fontmaker/Sf2File.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "common/ByteReader.h"
@@ -157,6 +158,97 @@ std::int32_t sf2GeneratorDefault(int op) {
         case SF2_SCALE_TUNING: return 100;
         default: return 0;
     }
+}
+
+namespace {
+
+bool sameModulator(const Sf2ModulatorEntry& a, const Sf2ModulatorEntry& b) {
+    return a.source == b.source && a.destination == b.destination && a.amountSource == b.amountSource &&
+           a.transform == b.transform;
+}
+
+// The concave curve of the format: 0 at 0, 1 at 1, rising like the
+// attenuation of a 40 log10 velocity curve (960 cB at 1 … 0).
+double concave(double x) {
+    if (x >= 1.0) return 1.0;
+    if (x <= 0.0) return 0.0;
+    return std::min(1.0, -(40.0 / 96.0) * std::log10(1.0 - x));
+}
+
+// A modulator source's value for the note, mapped by its direction,
+// polarity and curve; false for a source that cannot be evaluated (link).
+bool sourceValue(std::uint16_t source, int key, int velocity, double& out) {
+    const int index = source & 0x7F;
+    const bool cc = (source & 0x80) != 0;
+    const bool negative = (source & 0x100) != 0;
+    const bool bipolar = (source & 0x200) != 0;
+    const int curve = source >> 10;
+    double x;  // 0 … 1
+    if (cc) {
+        int value = index == 7 ? 100 : index == 10 ? 64 : index == 11 ? 127 : 0;
+        x = value / 128.0;
+    } else {
+        switch (index) {
+            case 0: out = 1.0; return true;  // no controller
+            case 2: x = std::clamp(velocity, 0, 127) / 128.0; break;
+            case 3: x = std::clamp(key, 0, 127) / 128.0; break;
+            case 10:
+            case 13: x = 0.0; break;           // no pressure
+            case 14: x = 0.5; break;           // pitch wheel centred
+            case 16: x = 2.0 / 128.0; break;   // two semitones
+            default: return false;             // link or undefined
+        }
+    }
+    if (negative) x = 1.0 - x;
+    auto shape = [&](double v) {  // v: 0 … 1
+        switch (curve) {
+            case 0: return v;
+            case 1: return concave(v);
+            case 2: return 1.0 - concave(1.0 - v);
+            case 3: return v >= 0.5 ? 1.0 : 0.0;
+            default: return v;
+        }
+    };
+    if (!bipolar) {
+        out = shape(x);
+    } else if (curve == 0) {
+        out = 2.0 * x - 1.0;
+    } else if (curve == 3) {
+        out = x >= 0.5 ? 1.0 : -1.0;
+    } else {
+        out = x >= 0.5 ? shape(2.0 * x - 1.0) : -shape(1.0 - 2.0 * x);
+    }
+    return true;
+}
+
+}  // namespace
+
+double sf2ModulatedAmount(const std::vector<Sf2ModulatorEntry>& modulators, int op, int key, int velocity) {
+    double sum = 0.0;
+    for (const Sf2ModulatorEntry& m : modulators) {
+        if (m.destination != op || (m.source & 0xFF) == 0) continue;
+        double a, b;
+        if (!sourceValue(m.source, key, velocity, a) || !sourceValue(m.amountSource, key, velocity, b)) continue;
+        double v = m.amount * a * b;
+        sum += m.transform == 2 ? std::fabs(v) : v;
+    }
+    return sum;
+}
+
+const std::vector<Sf2ModulatorEntry>& sf2DefaultModulators() {
+    static const std::vector<Sf2ModulatorEntry> defaults = {
+        {0x0502, SF2_INITIAL_ATTENUATION, 960, 0, 0},  // velocity, concave, falling
+        {0x0102, SF2_INITIAL_FILTER_FC, -2400, 0x0D02, 0},  // velocity below 64 closes the filter
+        {0x000D, SF2_VIB_LFO_TO_PITCH, 50, 0, 0},      // channel pressure
+        {0x0081, SF2_VIB_LFO_TO_PITCH, 50, 0, 0},      // modulation wheel
+        {0x0587, SF2_INITIAL_ATTENUATION, 960, 0, 0},  // volume
+        {0x028A, SF2_PAN, 1000, 0, 0},                 // pan
+        {0x058B, SF2_INITIAL_ATTENUATION, 960, 0, 0},  // expression
+        {0x00DB, SF2_REVERB_EFFECTS_SEND, 200, 0, 0},
+        {0x00DD, SF2_CHORUS_EFFECTS_SEND, 200, 0, 0},
+        {0x020E, 59, 12700, 0x0010, 0},                // pitch wheel × sensitivity → pitch
+    };
+    return defaults;
 }
 
 Sf2File::Sf2File() = default;
@@ -384,7 +476,19 @@ bool Sf2File::readHydra(const std::vector<std::uint8_t>& pdta) {
             g.amount = c.u16le();
         }
     };
+    auto readMods = [](const Part& part, std::vector<Sf2ModulatorEntry>& out) {
+        ByteReader c = part.data;
+        out.resize(c.size() / 10);
+        for (auto& m : out) {
+            m.source = c.u16le();
+            m.destination = c.u16le();
+            m.amount = static_cast<std::int16_t>(c.u16le());
+            m.amountSource = c.u16le();
+            m.transform = c.u16le();
+        }
+    };
     readBags(parts[1], presetBags);
+    readMods(parts[2], presetModulators);
     readGens(parts[3], presetGenerators);
     {
         ByteReader c = parts[4].data;
@@ -395,6 +499,7 @@ bool Sf2File::readHydra(const std::vector<std::uint8_t>& pdta) {
         }
     }
     readBags(parts[5], instrumentBags);
+    readMods(parts[6], instrumentModulators);
     readGens(parts[7], instrumentGenerators);
     {
         ByteReader c = parts[8].data;
@@ -598,6 +703,7 @@ namespace {
 // (instrument or sample) noted. Generators after the terminal one are ignored.
 struct Zone {
     std::vector<Sf2GeneratorEntry> gens;
+    std::vector<Sf2ModulatorEntry> mods;
     bool hasTerminal = false;
     std::uint16_t terminalValue = 0;
     Range keys, velocities;
@@ -619,6 +725,27 @@ Zone readZone(const std::vector<Sf2GeneratorEntry>& all, std::size_t first, std:
     return z;
 }
 
+// A zone of a real bank has a handful of modulators; a damaged one could
+// claim 65535, and merging them (quadratic) would stall the conversion.
+constexpr std::size_t MAX_ZONE_MODULATORS = 128;
+
+// The modulators of zone `bag`: the records up to the next bag's index (the
+// first MAX_ZONE_MODULATORS), none when the indexes run backwards or past
+// the list. A later modulator identical to an earlier one of the same zone
+// replaces it.
+void readModulators(const std::vector<Sf2Bag>& bags, const std::vector<Sf2ModulatorEntry>& all, std::size_t bag,
+                    Zone& z) {
+    if (bag + 1 >= bags.size()) return;
+    std::size_t first = bags[bag].modulatorIndex, last = bags[bag + 1].modulatorIndex;
+    if (first > last || last > all.size()) return;
+    last = std::min(last, first + MAX_ZONE_MODULATORS);
+    for (std::size_t i = first; i < last; ++i) {
+        auto same = std::find_if(z.mods.begin(), z.mods.end(), [&](const auto& m) { return sameModulator(m, all[i]); });
+        if (same != z.mods.end()) *same = all[i];
+        else z.mods.push_back(all[i]);
+    }
+}
+
 }  // namespace
 
 template <class Visit>
@@ -631,6 +758,7 @@ void Sf2File::walkZones(std::size_t presetIndex, Visit&& visit) const {
         std::size_t gFirst, gLast;
         zoneRange(presetBags, bag, gFirst, gLast);
         Zone pz = readZone(presetGenerators, gFirst, gLast, SF2_INSTRUMENT);
+        readModulators(presetBags, presetModulators, bag, pz);
         if (!pz.hasTerminal) {
             if (bag == bagFirst) presetGlobal = pz;
             continue;
@@ -644,6 +772,7 @@ void Sf2File::walkZones(std::size_t presetIndex, Visit&& visit) const {
             std::size_t f, l;
             zoneRange(instrumentBags, ibag, f, l);
             Zone iz = readZone(instrumentGenerators, f, l, SF2_SAMPLE_ID);
+            readModulators(instrumentBags, instrumentModulators, ibag, iz);
             if (!iz.hasTerminal) {
                 if (ibag == iFirst) instGlobal = iz;
                 continue;
@@ -690,6 +819,41 @@ std::size_t Sf2File::findRegions(std::size_t presetIndex, int key, int velocity,
             for (const auto& e : z->gens)
                 if (presetMayAdd(e.op)) presetAdd[e.op] = amountValue(e);
         for (int op = 0; op < SF2_GENERATOR_COUNT; ++op) region.generators[op] += presetAdd[op];
+
+        // Modulators: the defaults; the instrument's global zone's, replaced
+        // by identical ones of its local zone, each replacing an identical
+        // default; then the preset's (global, replaced by local), whose
+        // amounts add to an identical one already there.
+        std::vector<Sf2ModulatorEntry> mods = sf2DefaultModulators();
+        auto merge = [&](const std::vector<Sf2ModulatorEntry>& list, bool add) {
+            for (const auto& m : list) {
+                auto same = std::find_if(mods.begin(), mods.end(), [&](const auto& e) { return sameModulator(e, m); });
+                if (same == mods.end()) mods.push_back(m);
+                else if (add) same->amount = static_cast<std::int16_t>(std::clamp(same->amount + m.amount, -32768, 32767));
+                else *same = m;
+            }
+        };
+        auto localOverGlobal = [](const Zone& global, const Zone& local) {
+            std::vector<Sf2ModulatorEntry> list = local.mods;
+            for (const auto& g : global.mods)
+                if (std::none_of(list.begin(), list.end(), [&](const auto& l) { return sameModulator(l, g); }))
+                    list.push_back(g);
+            return list;
+        };
+        merge(localOverGlobal(instGlobal, iz), false);
+        merge(localOverGlobal(presetGlobal, pz), true);
+        const auto& defaults = sf2DefaultModulators();
+        for (int op = 0; op < SF2_GENERATOR_COUNT; ++op) {
+            double extra = sf2ModulatedAmount(mods, op, key, velocity) - sf2ModulatedAmount(defaults, op, key, velocity);
+            if (op == SF2_INITIAL_ATTENUATION) {
+                region.attenuationModulation = extra;
+            } else if (std::fabs(extra) >= 0.5) {
+                // Only operators a synthesizer modulates; others keep the file's value.
+                if (!presetMayAdd(op)) continue;
+                region.generators[op] =
+                    static_cast<std::int32_t>(std::lround(std::clamp(region.generators[op] + extra, -1e6, 1e6)));
+            }
+        }
 
         region.sampleIndex = iz.terminalValue;
         region.instrumentIndex = static_cast<std::uint32_t>(inst);

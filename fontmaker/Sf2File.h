@@ -116,6 +116,16 @@ struct Sf2Bag {
     std::uint16_t modulatorIndex = 0;
 };
 
+// A modulator record (pmod/imod): amount × source × amount source, added to
+// the destination generator.
+struct Sf2ModulatorEntry {
+    std::uint16_t source = 0;        // controller index, CC flag, direction, polarity, curve
+    std::uint16_t destination = 0;   // generator operator
+    std::int16_t amount = 0;
+    std::uint16_t amountSource = 0;  // like `source`; 0 = none (1)
+    std::uint16_t transform = 0;     // 0 linear, 2 absolute value
+};
+
 struct Sf2GeneratorEntry {
     std::uint16_t op = 0;
     std::uint16_t amount = 0;  // raw: signed short, unsigned word or lo/hi range bytes
@@ -123,9 +133,19 @@ struct Sf2GeneratorEntry {
 
 // One playable region as a synthesizer would start it for a key and a
 // velocity: the instrument zone's generators (defaults, global zone, local
-// zone) with the preset zone's generators added as the format prescribes.
+// zone) with the preset zone's generators added as the format prescribes,
+// and the zone's modulators (the default ones, replaced by identical ones of
+// the instrument, with the preset's added) evaluated for that key and
+// velocity with every controller at rest (see sf2ModulatedAmount). Each
+// generator holds the modulators' sum beyond what the default modulators
+// alone give; the initial attenuation keeps the file's value and its
+// modulation is in `attenuationModulation` instead, because the two do not
+// count alike (a synthesizer scales the generator, not the modulators).
 struct Sf2Region {
     std::array<std::int32_t, SF2_GENERATOR_COUNT> generators{};
+    // Centibels the zone's modulators add to the attenuation beyond the
+    // default modulators (negative: louder).
+    double attenuationModulation = 0.0;
     std::uint32_t sampleIndex = 0;  // into `samples`
     std::uint32_t instrumentIndex = 0;
     std::uint8_t keyLow = 0, keyHigh = 127, velocityLow = 0, velocityHigh = 127;  // intersected ranges
@@ -185,6 +205,9 @@ public:
     // Bags and generators with their terminal records (indexes run to size()).
     std::vector<Sf2Bag> presetBags, instrumentBags;
     std::vector<Sf2GeneratorEntry> presetGenerators, instrumentGenerators;
+    // Modulators with their terminal records. Zones whose modulator indexes
+    // run backwards or past the list have none; a zone uses its first 128.
+    std::vector<Sf2ModulatorEntry> presetModulators, instrumentModulators;
 
     std::string bankName;  // INFO/INAM, when present
 
@@ -236,5 +259,16 @@ private:
 
 // Default value of a generator in an instrument zone (SoundFont 2.04, section 8.1.3).
 std::int32_t sf2GeneratorDefault(int op);
+
+// The sum of `modulators` (already merged: no two identical) for
+// destination `op`, for a note of `key` and `velocity` with the controllers
+// at their reset values (volume 100, pan 64, expression 127, the others 0,
+// pitch wheel centred, sensitivity 2 semitones, no pressure). Modulators
+// with a linked source or destination, or with no primary source, count
+// nothing (as FluidSynth does).
+double sf2ModulatedAmount(const std::vector<Sf2ModulatorEntry>& modulators, int op, int key, int velocity);
+
+// The format's ten default modulators.
+const std::vector<Sf2ModulatorEntry>& sf2DefaultModulators();
 
 }  // namespace brellin

@@ -116,14 +116,24 @@ Sf2VolumeEnvelope envelopeOf(const Sf2Region& r) {
     return e;
 }
 
+// A zone's attenuation in centibels beyond what the default velocity and
+// volume curves give the reference note (which the level references
+// include): the initial attenuation, scaled, plus what the zone's own
+// modulators add or take away. Like a synthesizer, the total (with the
+// default curves' part) stays within 0 … 144 dB.
+double attenuationCb(const Sf2Region& r) {
+    static const double curves = sf2ModulatedAmount(sf2DefaultModulators(), SF2_INITIAL_ATTENUATION, 60, 100);
+    double total = std::clamp(r[SF2_INITIAL_ATTENUATION], 0, 1440) * ATTENUATION_SCALE + curves + r.attenuationModulation;
+    return std::clamp(total, 0.0, 1440.0) - curves;
+}
+
 // Amplitude of a region's layers together, relative to one full-scale
 // centred layer: initial attenuations as power sums (a stereo pair panned
 // apart sounds 3 dB louder than either side at centre).
 double layerGain(const std::vector<Sf2Region>& layers) {
     double power = 0.0;
     for (const Sf2Region& r : layers) {
-        double att = std::clamp(r[SF2_INITIAL_ATTENUATION], 0, 1440) * ATTENUATION_SCALE;
-        double a = dbGain(-att / 10.0);
+        double a = dbGain(-attenuationCb(r) / 10.0);
         power += a * a;
     }
     return std::sqrt(power);
@@ -135,8 +145,7 @@ double heldLoudness(const Sf2Region& r) {
     Sf2VolumeEnvelope e = envelopeOf(r);
     double sum = 0.0;
     for (int i = 0; i < 100; ++i) sum += sf2EnvelopeGain(e, (i + 0.5) / 100.0);
-    double att = std::clamp(r[SF2_INITIAL_ATTENUATION], 0, 1440) * ATTENUATION_SCALE;
-    return dbGain(-att / 10.0) * sum / 100.0;
+    return dbGain(-attenuationCb(r) / 10.0) * sum / 100.0;
 }
 
 // The layer to convert: for a program the one that carries most of the
@@ -196,9 +205,9 @@ double modulationEnvelopeMean(const Sf2Region& r) {
 }
 
 // The zone's filter cutoff in absolute cents, fixed: the generator plus the
-// modulation envelope's sweep at its mean over the start of a note. The
-// format's default velocity-to-cutoff modulator is left out: FluidSynth 2.3
-// measures the same filter at velocities 100 and 127.
+// modulation envelope's sweep at its mean over the start of a note. Both
+// hold what the zone's modulators add at velocity 100 (the default
+// velocity-to-cutoff one adds nothing above velocity 63).
 double filterCutoffCents(const Sf2Region& r) {
     return r[SF2_INITIAL_FILTER_FC] + r[SF2_MOD_ENV_TO_FILTER_FC] * modulationEnvelopeMean(r);
 }
@@ -220,10 +229,9 @@ bool readFiltered(Sf2File& bank, const ZoneSample& z, double cutoffCents, double
     std::int64_t readEnd = z.looped ? z.loopEnd : z.end;
     if (!bank.readSamples(static_cast<std::uint32_t>(z.start), static_cast<std::uint32_t>(readEnd), frames)) return false;
     out.assign(frames.begin(), frames.end());
+    // A cutoff the kept data cannot show (0) still lowers a resonant pass band.
     double cutoff = sourceCutoffHz(cutoffCents, speed, z, keptRate);
-    if (cutoff > 0.0) {
-        sf2LowPass(out, z.sampleRate, cutoff, resonanceCb, z.looped, z.loopStart - z.start, z.loopEnd - z.start);
-    }
+    sf2LowPass(out, z.sampleRate, cutoff, resonanceCb, z.looped, z.loopStart - z.start, z.loopEnd - z.start);
     return true;
 }
 
@@ -774,11 +782,10 @@ bool Sf2Importer::convertAtRate(Sf2File& bank, SoundFontWriter& writer, std::uin
             auto atten = static_cast<std::int32_t>(std::lround(layerGain(layers) * 1000));
             // The filter acts in the sample's own frequencies, which depend on the pitch.
             double cutoff = sourceCutoffHz(filterCutoffCents(region), pitch, z, rate);
-            bool filtered = cutoff > 0.0;
             auto filterKey = static_cast<std::int32_t>(std::lround(cutoff));
             DataKey dataKey{region.sampleIndex, z.start, z.end, z.looped ? z.loopStart : 0, z.looped ? z.loopEnd : 0,
                             z.looped, atten, env.delay, env.attack, env.hold, env.decay, env.sustain, env.release,
-                            filterKey, filtered ? region[SF2_INITIAL_FILTER_Q] : 0};
+                            filterKey, region[SF2_INITIAL_FILTER_Q]};
             auto found = dataIndex.find(dataKey);
             if (found == dataIndex.end()) {
                 std::vector<float> frames;

@@ -13,7 +13,10 @@
 // bank gives it, made again for the pitch it really has, so the program
 // plays in tune. The SF2 volume envelope becomes the four-stage
 // envelope at 22050 Hz, with the initial attenuation and the normalization
-// gain folded into the levels. Bank 128 presets become drum kits of
+// gain folded into the levels. The zones' modulators count as they do for
+// that note (velocity 100, controllers at rest): a bank that replaces the
+// default velocity curve or opens its filter with velocity is converted at
+// the level and brightness it plays at. Bank 128 presets become drum kits of
 // fixed-step regions. Missing programs borrow the nearest program of the
 // same General MIDI family, or program 0.
 //

@@ -81,13 +81,21 @@ void sf2Resample(const Sf2Signal& signal, double first, double step, std::uint32
 
 void sf2LowPass(std::vector<float>& frames, double sampleRate, double cutoffHz, double resonanceCb, bool looped,
                 std::int64_t loopStart, std::int64_t loopEnd) {
-    if (!(cutoffHz > 0.0) || !(sampleRate > 0.0) || cutoffHz >= 0.45 * sampleRate || frames.empty()) return;
-    cutoffHz = std::max(cutoffHz, 5.0);
+    if (frames.empty()) return;
     // Q: the resonance in dB, less 3.01 dB so that 0 cB is the flat
     // (Butterworth) response; the pass band is lowered by half the peak.
     double qDb = std::clamp(resonanceCb, 0.0, 960.0) / 10.0 - 3.01;
     double q = std::pow(10.0, qDb / 20.0);
     double gain = std::sqrt(0.70710678 / std::max(q, 0.70710678));
+    if (!(cutoffHz > 0.0) || !(sampleRate > 0.0) || cutoffHz >= 0.45 * sampleRate) {
+        // The peak lies above what the data holds, the lowered pass band
+        // does not: a synthesizer's filter near the top of the band still
+        // takes the gain back.
+        if (gain < 0.9999)  // 0 cB: flat, left as it is
+            for (float& v : frames) v = static_cast<float>(v * gain);
+        return;
+    }
+    cutoffHz = std::max(cutoffHz, 5.0);
     double w0 = 2.0 * PI * cutoffHz / sampleRate;
     double alpha = std::sin(w0) / (2.0 * q);
     double c = std::cos(w0);

@@ -44,8 +44,9 @@ void sf2Resample(const Sf2Signal& signal, double first, double step, std::uint32
 // the generator's centibels of resonance above the pass band, whose height
 // is half taken back as the format asks). Filters `frames` in place at
 // `sampleRate`; with a loop the loop part is filtered until it repeats in
-// steady state, so the wrap stays seamless. Nothing happens when the cutoff
-// lies above 0.45 of the sample rate.
+// steady state, so the wrap stays seamless. When the cutoff is 0 or lies
+// above 0.45 of the sample rate only the pass band's lowering applies (none
+// without resonance).
 void sf2LowPass(std::vector<float>& frames, double sampleRate, double cutoffHz, double resonanceCb, bool looped,
                 std::int64_t loopStart, std::int64_t loopEnd);
 

@@ -42,6 +42,11 @@ static void readerSeeds(const std::string& folder) {
     b.presets.push_back({"High", 9, 0, {{{SF2_KEY_RANGE, Sf2Builder::range(90, 100)}, {SF2_INSTRUMENT, 0}}}});
     b.presets.push_back({"Kit", 0, 128, {{{SF2_INSTRUMENT, 1}}}});
     b.presets.push_back({"Kit 2", 16, 128, {{{SF2_COARSE_TUNE, 2}, {SF2_INSTRUMENT, 1}}}});
+    // Modulators: velocity to the filter and the default velocity curve
+    // replaced in the instrument, key to attenuation added in the preset.
+    b.instruments[0].modulators = {{{0x0502, SF2_INITIAL_ATTENUATION, 0, 0, 0}, {0x0002, SF2_MOD_ENV_TO_FILTER_FC, 5000, 0, 0}},
+                                   {{0x0203, SF2_INITIAL_FILTER_FC, -1200, 0x0D02, 2}}};
+    b.presets[0].modulators = {{{0x0502, SF2_INITIAL_ATTENUATION, 700, 0, 0}}, {{0x0003, SF2_INITIAL_ATTENUATION, 200, 0x0081, 0}}};
     std::string good = b.build();
     save(folder, "bank.sf2", good);
     save(folder, "truncated.sf2", good.substr(0, good.size() - 60));

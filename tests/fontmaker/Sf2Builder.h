@@ -28,15 +28,25 @@ struct Sf2BuildSample {
 using Sf2Gen = std::pair<std::uint16_t, std::int32_t>;  // operator, amount (ranges: lo | hi << 8)
 using Sf2ZoneGens = std::vector<Sf2Gen>;
 
+// A modulator record: amount × source × amountSource added to destination.
+struct Sf2BuildModulator {
+    std::uint16_t source = 0, destination = 0;
+    std::int16_t amount = 0;
+    std::uint16_t amountSource = 0, transform = 0;
+};
+using Sf2ZoneMods = std::vector<Sf2BuildModulator>;
+
 struct Sf2BuildInstrument {
     std::string name;
     std::vector<Sf2ZoneGens> zones;  // a zone without sampleID (53) first is the global zone
+    std::vector<Sf2ZoneMods> modulators = {};  // of zones[i]; zones past its end have none
 };
 
 struct Sf2BuildPreset {
     std::string name;
     std::uint16_t program = 0, bank = 0;
     std::vector<Sf2ZoneGens> zones;  // a zone without instrument (41) first is the global zone
+    std::vector<Sf2ZoneMods> modulators = {};  // of zones[i]; zones past its end have none
 };
 
 class Sf2Builder {
@@ -66,36 +76,40 @@ public:
             for (int i = 0; i < 46; ++i) put16(smpl, 0);  // the format's zero tail
         }
         smpl += smplTail;
-        std::string phdr, pbag, pgen, inst, ibag, igen, shdr;
+        std::string phdr, pbag, pmod, pgen, inst, ibag, imod, igen, shdr;
         for (const auto& p : presets) {
             putName(phdr, p.name);
             put16(phdr, p.program);
             put16(phdr, p.bank);
             put16(phdr, static_cast<std::uint16_t>(pbag.size() / 4));
             put32(phdr, 0), put32(phdr, 0), put32(phdr, 0);
-            for (const auto& zone : p.zones) {
+            for (std::size_t z = 0; z < p.zones.size(); ++z) {
                 put16(pbag, static_cast<std::uint16_t>(pgen.size() / 4));
-                put16(pbag, 0);
-                for (const auto& g : zone) putGen(pgen, g);
+                put16(pbag, static_cast<std::uint16_t>(pmod.size() / 10));
+                for (const auto& g : p.zones[z]) putGen(pgen, g);
+                if (z < p.modulators.size())
+                    for (const auto& m : p.modulators[z]) putMod(pmod, m);
             }
         }
         putName(phdr, "EOP");
         put16(phdr, 0), put16(phdr, 0), put16(phdr, static_cast<std::uint16_t>(pbag.size() / 4));
         put32(phdr, 0), put32(phdr, 0), put32(phdr, 0);
-        put16(pbag, static_cast<std::uint16_t>(pgen.size() / 4)), put16(pbag, 0);
+        put16(pbag, static_cast<std::uint16_t>(pgen.size() / 4)), put16(pbag, static_cast<std::uint16_t>(pmod.size() / 10));
         putGen(pgen, {0, 0});
         for (const auto& i : instruments) {
             putName(inst, i.name);
             put16(inst, static_cast<std::uint16_t>(ibag.size() / 4));
-            for (const auto& zone : i.zones) {
+            for (std::size_t z = 0; z < i.zones.size(); ++z) {
                 put16(ibag, static_cast<std::uint16_t>(igen.size() / 4));
-                put16(ibag, 0);
-                for (const auto& g : zone) putGen(igen, g);
+                put16(ibag, static_cast<std::uint16_t>(imod.size() / 10));
+                for (const auto& g : i.zones[z]) putGen(igen, g);
+                if (z < i.modulators.size())
+                    for (const auto& m : i.modulators[z]) putMod(imod, m);
             }
         }
         putName(inst, "EOI");
         put16(inst, static_cast<std::uint16_t>(ibag.size() / 4));
-        put16(ibag, static_cast<std::uint16_t>(igen.size() / 4)), put16(ibag, 0);
+        put16(ibag, static_cast<std::uint16_t>(igen.size() / 4)), put16(ibag, static_cast<std::uint16_t>(imod.size() / 10));
         putGen(igen, {0, 0});
         for (std::size_t n = 0; n < samples.size(); ++n) {
             const auto& s = samples[n];
@@ -116,7 +130,8 @@ public:
         putName(shdr, "EOS");
         shdr.append(26, '\0');
 
-        std::string pmod(10, '\0'), imod(10, '\0');
+        pmod.append(10, '\0');  // terminal records
+        imod.append(10, '\0');
         std::string pdta = "pdta" + chunk("phdr", phdr) + chunk("pbag", pbag) + chunk("pmod", pmod) +
                            chunk("pgen", pgen) + chunk("inst", inst) + chunk("ibag", ibag) + chunk("imod", imod) +
                            chunk("igen", igen) + chunk("shdr", shdr);
@@ -151,6 +166,10 @@ private:
         std::string n = name.substr(0, 19);
         n.resize(20, '\0');
         out += n;
+    }
+    static void putMod(std::string& out, const Sf2BuildModulator& m) {
+        put16(out, m.source), put16(out, m.destination), put16(out, static_cast<std::uint16_t>(m.amount));
+        put16(out, m.amountSource), put16(out, m.transform);
     }
     static void putGen(std::string& out, const Sf2Gen& g) {
         put16(out, g.first);

@@ -71,6 +71,39 @@ TEST(Sf2FileZones, GlobalZonesGiveDefaultsAndLocalZonesOverride) {
     EXPECT_EQ(regions[0].sampleIndex, 1u);
 }
 
+TEST(Sf2FileZones, ModulatorsReachTheRegionAndDamagedModulatorIndexesAreIgnored) {
+    // Velocity (linear, rising) to the filter cutoff: 1280 cents in the
+    // instrument's global zone, replaced by 2560 in its high zone, plus 640
+    // from the preset's zone; the default velocity curve switched off.
+    Sf2Builder b = layeredBank();
+    const testing::Sf2BuildModulator curveOff{0x0502, SF2_INITIAL_ATTENUATION, 0, 0, 0};
+    b.instruments[0].modulators = {{{0x0002, SF2_INITIAL_FILTER_FC, 1280, 0, 0}, curveOff},
+                                   {},
+                                   {{0x0002, SF2_INITIAL_FILTER_FC, 2560, 0, 0}}};
+    b.presets[0].modulators = {{}, {{0x0002, SF2_INITIAL_FILTER_FC, 640, 0, 0}}};
+    std::string file = b.build();
+    Sf2File bank;
+    ASSERT_TRUE(bank.parse(bytesOf(file), file.size())) << bank.errorText;
+    std::vector<Sf2Region> regions;
+    ASSERT_EQ(bank.findRegions(0, 40, 64, regions), 1u);
+    EXPECT_EQ(regions[0][SF2_INITIAL_FILTER_FC], 13500 + (1280 + 640) / 2);
+    // The default curve takes 12 dB at velocity 64; switched off, that comes back.
+    EXPECT_NEAR(regions[0].attenuationModulation, -400 * std::log10(2.0), 1.0);
+    EXPECT_EQ(regions[0][SF2_INITIAL_ATTENUATION], 20);  // the file's value stays
+    ASSERT_EQ(bank.findRegions(0, 70, 64, regions), 1u);
+    EXPECT_EQ(regions[0][SF2_INITIAL_FILTER_FC], 13500 + (2560 + 640) / 2);
+
+    // The preset's modulator indexes pointing past the list: its zones have
+    // none, the instrument's still count.
+    const std::size_t pbag = file.find("pbag");
+    ASSERT_NE(pbag, std::string::npos);
+    file[pbag + 8 + 4 + 2] = 100;
+    Sf2File damaged;
+    ASSERT_TRUE(damaged.parse(bytesOf(file), file.size())) << damaged.errorText;
+    ASSERT_EQ(damaged.findRegions(0, 40, 64, regions), 1u);
+    EXPECT_EQ(regions[0][SF2_INITIAL_FILTER_FC], 13500 + 1280 / 2);
+}
+
 TEST(Sf2FileZones, PresetLocalZoneOverridesPresetGlobalAndInstrumentOnlyOperatorsAreIgnored) {
     std::string file = layeredBank().build();
     Sf2File bank;

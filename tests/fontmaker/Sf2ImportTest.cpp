@@ -18,6 +18,7 @@ namespace brellin {
 namespace {
 
 using testing::Sf2Builder;
+using testing::Sf2BuildModulator;
 using testing::Sf2ZoneGens;
 
 constexpr double OUTPUT_RATE = 22050.0;
@@ -600,6 +601,96 @@ TEST(Sf2ImportFilter, ModulationEnvelopeOpensTheFilter) {
     const auto& w = c->writer;
     double ratio = double(w.programs[1].attackLevel) / w.programs[0].attackLevel;
     EXPECT_NEAR(20 * std::log10(ratio), 0.0, 1.0);
+}
+
+// Modulator source words: velocity falling through the concave curve (the
+// default velocity-to-attenuation source), velocity rising linearly.
+constexpr std::uint16_t VELOCITY_CONCAVE_FALLING = 0x0502, VELOCITY_LINEAR = 0x0002;
+
+TEST(Sf2ImportModulators, ZoneModulatorsSetTheConvertedLevelAndFilter) {
+    // A grand piano made like MuseScore's: its filter sits at 131 Hz and only
+    // a velocity modulator of the preset opens it (10000 cents at full
+    // velocity: 7812 at velocity 100, 3.3 kHz with the envelope's -2350);
+    // the instrument switches the default velocity curve off and the preset
+    // puts a flatter one (700 cB) back. Without the modulators the note
+    // plays through a 33 Hz filter, 40 dB down.
+    Sf2Builder b;
+    addMelodic(b, 0, sine440(60), {{SF2_SAMPLE_MODES, 1}});
+    const Sf2BuildModulator defaultCurveOff{VELOCITY_CONCAVE_FALLING, SF2_INITIAL_ATTENUATION, 0, 0, 0};
+    addMelodic(b, 1, sine440(60), {{SF2_SAMPLE_MODES, 1}, {SF2_INITIAL_FILTER_FC, 4800}},
+               {{SF2_MOD_ENV_TO_FILTER_FC, -2350}});
+    b.instruments.back().modulators = {{defaultCurveOff}};
+    b.presets.back().modulators = {{{VELOCITY_LINEAR, SF2_MOD_ENV_TO_FILTER_FC, 10000, 0, 0},
+                                    {VELOCITY_CONCAVE_FALLING, SF2_INITIAL_ATTENUATION, 700, 0, 0}}};
+    // The default curve switched off alone: velocity 100 loses nothing
+    // where the default curve takes 4.3 dB.
+    addMelodic(b, 2, sine440(60), {{SF2_SAMPLE_MODES, 1}});
+    b.instruments.back().modulators = {{defaultCurveOff}};
+    // The same modulator in a preset adds to the default instead: twice the curve.
+    addMelodic(b, 3, sine440(60), {{SF2_SAMPLE_MODES, 1}});
+    b.presets.back().modulators = {{{VELOCITY_CONCAVE_FALLING, SF2_INITIAL_ATTENUATION, 960, 0, 0}}};
+    // In a preset's global zone it applies to every zone below it; a
+    // modulator with a linked source counts nothing.
+    b.samples.push_back(sine440(60));
+    b.instruments.push_back({"global", {{{SF2_SAMPLE_MODES, 1}, {SF2_SAMPLE_ID, static_cast<std::int32_t>(b.samples.size() - 1)}}}});
+    b.presets.push_back({"global", 4, 0, {{}, {{SF2_INSTRUMENT, static_cast<std::int32_t>(b.instruments.size() - 1)}}},
+                         {{{VELOCITY_CONCAVE_FALLING, SF2_INITIAL_ATTENUATION, 960, 0, 0},
+                           {0x007F, SF2_INITIAL_ATTENUATION, 960, 0, 0}}}});
+    auto c = convert(b);
+    ASSERT_TRUE(c->ok);
+    auto loudness = [&](int p) {
+        const InstrumentRecord& r = c->writer.programs[p];
+        int peak = 0;
+        for (std::size_t i = r.loopStart; i < r.loopEnd; ++i) peak = std::max(peak, std::abs(int(c->writer.samples[r.sample][i])));
+        return 20 * std::log10(double(r.attackLevel) * peak);
+    };
+    // 960 cB of the curve at velocity 100 is 40 log10(128 / 100) dB.
+    const double curve = 40 * std::log10(128.0 / 100.0);
+    EXPECT_NEAR(loudness(1) - loudness(0), curve * (960 - 700) / 960, 0.8);
+    EXPECT_NEAR(loudness(2) - loudness(0), curve, 0.5);
+    EXPECT_NEAR(loudness(3) - loudness(0), -curve, 0.5);
+    EXPECT_NEAR(loudness(4) - loudness(0), -curve, 0.5);
+}
+
+TEST(Sf2ImportModulators, CurvesFollowTheFormatsShapes) {
+    // Velocity through the default curve: nothing at full velocity, 40
+    // log10(128 / v) dB below; a bipolar linear key source is 0 at the
+    // middle key and signed either side; pitch wheel centred adds nothing.
+    const auto& defaults = sf2DefaultModulators();
+    EXPECT_NEAR(sf2ModulatedAmount(defaults, SF2_INITIAL_ATTENUATION, 60, 127) -
+                    sf2ModulatedAmount(defaults, SF2_INITIAL_ATTENUATION, 60, 64),
+                -400 * std::log10(127.0 / 64.0), 1.0);
+    EXPECT_NEAR(sf2ModulatedAmount({{0x0502, SF2_INITIAL_ATTENUATION, 960, 0, 0}}, SF2_INITIAL_ATTENUATION, 60, 32),
+                400 * std::log10(128.0 / 32.0), 1.0);
+    const std::vector<Sf2ModulatorEntry> key{{0x0203, SF2_INITIAL_FILTER_FC, 1000, 0, 0}};
+    EXPECT_NEAR(sf2ModulatedAmount(key, SF2_INITIAL_FILTER_FC, 64, 100), 0.0, 1e-9);
+    EXPECT_NEAR(sf2ModulatedAmount(key, SF2_INITIAL_FILTER_FC, 96, 100), 500.0, 1e-9);
+    EXPECT_NEAR(sf2ModulatedAmount(key, SF2_INITIAL_FILTER_FC, 32, 100), -500.0, 1e-9);
+    // Absolute value transform; an amount source scales; switch curve.
+    EXPECT_NEAR(sf2ModulatedAmount({{0x0203, SF2_PAN, 1000, 0, 2}}, SF2_PAN, 32, 100), 500.0, 1e-9);
+    EXPECT_NEAR(sf2ModulatedAmount({{0x0002, SF2_PAN, 1000, 0x0C02, 0}}, SF2_PAN, 60, 32), 0.0, 1e-9);
+    EXPECT_NEAR(sf2ModulatedAmount({{0x0002, SF2_PAN, 1024, 0x0C02, 0}}, SF2_PAN, 60, 96), 768.0, 1e-9);
+    EXPECT_NEAR(sf2ModulatedAmount(defaults, 59, 60, 100), 0.0, 1e-9);
+}
+
+TEST(Sf2ImportFilter, ResonanceLowersThePassBandEvenWithTheFilterOpen) {
+    // 17 dB of resonance with the cutoff at its 20 kHz default: the peak lies
+    // above the kept data, but the pass band is still half the peak lower,
+    // 8.5 dB (FluidSynth: 8.5 dB), as it is with the filter at 1 kHz.
+    Sf2Builder b;
+    addMelodic(b, 0, sine440(60), {{SF2_SAMPLE_MODES, 1}});
+    addMelodic(b, 1, sine440(60), {{SF2_SAMPLE_MODES, 1}, {SF2_INITIAL_FILTER_Q, 170}});
+    addMelodic(b, 2, sine440(60), {{SF2_SAMPLE_MODES, 1}, {SF2_INITIAL_FILTER_Q, 170}, {SF2_INITIAL_FILTER_FC, 9600}});
+    auto c = convert(b);
+    ASSERT_TRUE(c->ok);
+    auto loudness = [&](int p) {
+        const InstrumentRecord& r = c->writer.programs[p];
+        int peak = 0;
+        for (std::size_t i = r.loopStart; i < r.loopEnd; ++i) peak = std::max(peak, std::abs(int(c->writer.samples[r.sample][i])));
+        return 20 * std::log10(double(r.attackLevel) * peak);
+    };
+    EXPECT_NEAR(loudness(1) - loudness(0), -8.5, 0.5);
+    EXPECT_NEAR(loudness(2) - loudness(0), -8.5, 1.0);
 }
 
 TEST(Sf2ImportFilter, FilteredLoopStaysSeamless) {
