@@ -72,5 +72,15 @@ TEST(CommandLineWords, CommandWordsInAnyCase) {
     EXPECT_EQ(classifyCommandWord("/music/next"), CommandWord::None);
 }
 
+// A second start hands its file to a player running in another folder.
+TEST(CommandLineFiles, RelativeNamesGetTheStartFolderAndOthersStayAsTheyAre) {
+    EXPECT_EQ(absoluteFileName("song.mid", "/home/u/music"), "/home/u/music/song.mid");
+    EXPECT_EQ(absoluteFileName("./a b.mid", "/home/u/"), "/home/u/a b.mid");
+    EXPECT_EQ(absoluteFileName("../x/song.mid", "/m"), "/m/../x/song.mid");
+    EXPECT_EQ(absoluteFileName("/srv/song.mid", "/home/u"), "/srv/song.mid");
+    EXPECT_EQ(absoluteFileName("song.mid", ""), "song.mid");
+    EXPECT_EQ(absoluteFileName("", "/home/u"), "");
+}
+
 }  // namespace
 }  // namespace brellin

@@ -23,6 +23,9 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
+
+#include <unistd.h>
 
 #include "engine/Messages.h"
 #include "ui/model/CommandLine.h"
@@ -147,7 +150,15 @@ int main(int argc, char** argv) {
     QtPlatform platform(argc, argv, [&running] {
         if (running) running->requestExit();
     });
-    Application application(platform, joinArguments(argc, argv));
+    // A file named relative to the folder of this start is made absolute: a
+    // second start hands it to a player running in another folder, and the
+    // settings keep it as the file to open at the next start, from wherever
+    // that happens. A bare word ("next", "stop") names no file and stays.
+    std::vector<std::string> given(argv, argv + argc);
+    if (argc > 1 && ::access(argv[1], F_OK) == 0) given[1] = absoluteFileName(given[1], currentFolder());
+    std::vector<const char*> arguments;
+    for (const std::string& argument : given) arguments.push_back(argument.c_str());
+    Application application(platform, joinArguments(argc, arguments.data()));
     running = &application;
     const int status = application.run();
     running = nullptr;

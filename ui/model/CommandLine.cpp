@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include <unistd.h>
+
 namespace brellin {
 
 namespace {
@@ -53,6 +55,20 @@ std::string joinArguments(int argc, const char* const* argv) {
         if (quote) line += '"';
     }
     return line;
+}
+
+std::string absoluteFileName(const std::string& name, const std::string& folder) {
+    if (name.empty() || name[0] == '/' || folder.empty()) return name;
+    std::string path = folder;
+    if (path.back() != '/') path += '/';
+    // "./song.mid" names the file in the folder itself.
+    path.append(name, name.compare(0, 2, "./") == 0 ? 2 : 0, std::string::npos);
+    return path;
+}
+
+std::string currentFolder() {
+    char folder[4096];
+    return ::getcwd(folder, sizeof folder) != nullptr ? std::string(folder) : std::string();
 }
 
 int countTokens(const char* text) {

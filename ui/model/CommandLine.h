@@ -32,6 +32,13 @@ enum class CommandWord {
 // argv[1..argc-1] joined as the player's command line.
 std::string joinArguments(int argc, const char* const* argv);
 
+// `name` as a path from the root: a relative name is put after `folder`;
+// an empty or absolute name, or an empty folder, is returned as it is.
+// Nothing is resolved or checked on disk.
+std::string absoluteFileName(const std::string& name, const std::string& folder);
+// The folder the process runs in; empty when it cannot be read.
+std::string currentFolder();
+
 // The number of tokens in `text` (null: none).
 int countTokens(const char* text);
 // Copies token `index` (from 0) into `out` (COMMAND_TOKEN_SIZE bytes), cut

@@ -110,7 +110,9 @@ QVariantMap MprisService::metadata(const MediaState& state) const {
     if (state.path.empty()) return map;
     map.insert(QStringLiteral("xesam:title"), QString::fromUtf8(state.title.data(), static_cast<qsizetype>(state.title.size())));
     // File names are bytes; a URL carries them percent-encoded as they are.
-    const QByteArray path(state.path.data(), static_cast<qsizetype>(state.path.size()));
+    // A play list may name its songs relative to the folder the player runs in.
+    const std::string absolute = absoluteFileName(state.path, currentFolder());
+    const QByteArray path(absolute.data(), static_cast<qsizetype>(absolute.size()));
     map.insert(QStringLiteral("xesam:url"),
                QString::fromLatin1("file://" + path.toPercentEncoding("/")));
     if (state.lengthUs > 0) map.insert(QStringLiteral("mpris:length"), static_cast<qlonglong>(state.lengthUs));
