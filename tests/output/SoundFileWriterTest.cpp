@@ -21,6 +21,7 @@
 #include "output/SndFileWriter.h"
 #include "output/WavFileDevice.h"
 #include "output/WavFileWriter.h"
+#include "tests/SoundFileReadBack.h"
 #include "tests/TempDir.h"
 
 namespace brellin {
@@ -64,22 +65,6 @@ std::vector<short> asShorts(const AudioFormat& format, const std::vector<std::ui
             out.push_back(static_cast<short>(static_cast<std::uint16_t>(pcm[i] | pcm[i + 1] << 8)));
     }
     return out;
-}
-
-struct ReadBack {
-    bool ok = false;
-    SF_INFO info{};
-    std::vector<short> samples;
-};
-
-ReadBack readBack(const std::string& path) {
-    ReadBack r;
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &r.info);
-    if (!file) return r;
-    r.samples.resize(static_cast<std::size_t>(r.info.frames) * r.info.channels);
-    r.ok = sf_readf_short(file, r.samples.data(), r.info.frames) == r.info.frames;
-    sf_close(file);
-    return r;
 }
 
 double rms(const std::vector<short>& s, std::size_t from, std::size_t to) {
@@ -136,7 +121,7 @@ TEST_P(EveryType, ReadsBackWithItsRateChannelsAndLength) {
     ASSERT_TRUE(writeAll(*writer, c.format, pcm));
     ASSERT_TRUE(writer->close()) << writer->errorText();
 
-    const ReadBack back = readBack(path);
+    const DecodedSoundFile back = decodeSoundFile(path);
     ASSERT_TRUE(back.ok) << sf_strerror(nullptr);
     EXPECT_EQ(back.info.channels, static_cast<int>(c.format.channels));
     const std::vector<short> given = asShorts(c.format, pcm);

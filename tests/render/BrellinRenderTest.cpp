@@ -14,10 +14,13 @@
 #include <utility>
 #include <vector>
 
+#include "tests/SoundFileReadBack.h"
 #include "tests/TempDir.h"
 #include "tests/midi/MidiBytes.h"
 
 using namespace brellin::testing;
+using brellin::DecodedSoundFile;
+using brellin::decodeSoundFile;
 
 namespace {
 
@@ -175,22 +178,6 @@ TEST(BrellinRender, AudioDeviceOptionAndVariableChooseTheRealTimeDevice) {
 
 namespace {
 
-struct Decoded {
-    bool ok = false;
-    SF_INFO info{};
-    std::vector<short> samples;
-};
-
-Decoded decode(const std::string& path) {
-    Decoded d;
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &d.info);
-    if (!file) return d;
-    d.samples.resize(static_cast<std::size_t>(d.info.frames) * d.info.channels);
-    d.ok = sf_readf_short(file, d.samples.data(), d.info.frames) == d.info.frames;
-    sf_close(file);
-    return d;
-}
-
 // Two songs with some sound to encode: a chord, then notes on a second channel.
 std::string chordSong(const std::string& name, int root) {
     return header(0, 1, 96) + track(meta(0, 0x03, name) + noteOn(0, 0, root, 100) + noteOn(0, 0, root + 4, 90) +
@@ -205,13 +192,13 @@ TEST(BrellinRenderOutput, EachExtensionWritesItsTypeWithTheWavsRateChannelsAndLe
     const std::string song = dir.write("c.mid", chordSong("Chord", 60));
     const std::string options = "-q --bits 16 --rate 44100 --reverb 3 ";
     ASSERT_EQ(render(options + "-o " + q(dir.path("ref.wav")) + " " + q(song)).status, 0);
-    const Decoded wav = decode(dir.path("ref.wav"));
+    const DecodedSoundFile wav = decodeSoundFile(dir.path("ref.wav"));
     ASSERT_TRUE(wav.ok);
     ASSERT_GT(wav.info.frames, 44100 / 2);
     for (const char* extension : {"flac", "ogg", "opus", "mp3", "FLAC"}) {
         const std::string out = dir.path(std::string("song.") + extension);
         ASSERT_EQ(render(options + "-o " + q(out) + " " + q(song)).status, 0) << extension;
-        const Decoded got = decode(out);
+        const DecodedSoundFile got = decodeSoundFile(out);
         ASSERT_TRUE(got.ok) << extension;
         EXPECT_EQ(got.info.channels, 2) << extension;
         if (std::string(extension) == "opus") {
@@ -223,12 +210,12 @@ TEST(BrellinRenderOutput, EachExtensionWritesItsTypeWithTheWavsRateChannelsAndLe
         }
     }
     // FLAC holds exactly the WAV's samples, 8-bit renders too.
-    EXPECT_TRUE(decode(dir.path("song.flac")).samples == wav.samples);
+    EXPECT_TRUE(decodeSoundFile(dir.path("song.flac")).samples == wav.samples);
     ASSERT_EQ(render("-q --mono -o " + q(dir.path("8.wav")) + " " + q(song)).status, 0);
     ASSERT_EQ(render("-q --mono -o " + q(dir.path("8.flac")) + " " + q(song)).status, 0);
-    const Decoded eightBit = decode(dir.path("8.flac"));
+    const DecodedSoundFile eightBit = decodeSoundFile(dir.path("8.flac"));
     EXPECT_EQ(eightBit.info.format & SF_FORMAT_SUBMASK, SF_FORMAT_PCM_S8);
-    EXPECT_TRUE(eightBit.samples == decode(dir.path("8.wav")).samples);
+    EXPECT_TRUE(eightBit.samples == decodeSoundFile(dir.path("8.wav")).samples);
     // And the WAV writer is unchanged: the size the tests above count on.
     EXPECT_EQ(std::filesystem::file_size(dir.path("ref.wav")), 44u + static_cast<std::uint64_t>(wav.info.frames) * 4u);
 
