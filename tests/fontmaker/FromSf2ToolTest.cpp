@@ -10,6 +10,7 @@
 
 #include "fontmaker/Sf2File.h"
 #include "soundfont/SoundFont.h"
+#include "tests/CommandRun.h"
 #include "tests/TempDir.h"
 #include "tests/fontmaker/OggEncode.h"
 #include "tests/fontmaker/Sf2Builder.h"
@@ -20,22 +21,11 @@ namespace {
 using testing::Sf2Builder;
 using testing::TempDir;
 
-struct ToolRun {
-    int status;
-    std::string output;
-};
+using ToolRun = testing::CommandRun;
 
 ToolRun fromSf2(const std::string& arguments) {
     std::string command = std::string(BRELLIN_BINARY_DIR) + "/brf-tool from-sf2 " + arguments + " 2>&1";
-    ToolRun run{-1, {}};
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return run;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
-    int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;  // a crash is not an exit status
-    return run;
+    return testing::runCommand(command);
 }
 
 std::string bank() {

@@ -57,6 +57,16 @@ std::unique_ptr<Converted> convert(const Sf2Builder& b, std::uint32_t rate = 220
     return c;
 }
 
+// The level a held note of program `p` settles on: the loop's peak sample
+// scaled by the attack level, in dB (only differences between programs mean
+// anything).
+double loopLoudnessDb(const Converted& c, int p) {
+    const InstrumentRecord& r = c.writer.programs[p];
+    int peak = 0;
+    for (std::size_t i = r.loopStart; i < r.loopEnd; ++i) peak = std::max(peak, std::abs(int(c.writer.samples[r.sample][i])));
+    return 20 * std::log10(double(r.attackLevel) * peak);
+}
+
 // Plays a pitched record the way the voice does (step = cycleLength × Hz /
 // 22050, linear interpolation, wrap at loopEnd) and measures the frequency
 // from rising zero crossings in the second half of `seconds`.
@@ -578,12 +588,7 @@ TEST(Sf2ImportFilter, LowFilterCutoffIsBakedIntoTheLoudness) {
     addMelodic(b, 1, sine440(60), {{SF2_SAMPLE_MODES, 1}, {SF2_INITIAL_FILTER_FC, 4800}});
     auto c = convert(b);
     ASSERT_TRUE(c->ok);
-    auto loudness = [&](int p) {
-        const InstrumentRecord& r = c->writer.programs[p];
-        int peak = 0;
-        for (std::size_t i = r.loopStart; i < r.loopEnd; ++i) peak = std::max(peak, std::abs(int(c->writer.samples[r.sample][i])));
-        return 20 * std::log10(double(r.attackLevel) * peak);
-    };
+    auto loudness = [&](int p) { return loopLoudnessDb(*c, p); };
     double drop = loudness(1) - loudness(0);
     EXPECT_LT(drop, -20.0);
     EXPECT_GT(drop, -32.0);
@@ -638,12 +643,7 @@ TEST(Sf2ImportModulators, ZoneModulatorsSetTheConvertedLevelAndFilter) {
                            {0x007F, SF2_INITIAL_ATTENUATION, 960, 0, 0}}}});
     auto c = convert(b);
     ASSERT_TRUE(c->ok);
-    auto loudness = [&](int p) {
-        const InstrumentRecord& r = c->writer.programs[p];
-        int peak = 0;
-        for (std::size_t i = r.loopStart; i < r.loopEnd; ++i) peak = std::max(peak, std::abs(int(c->writer.samples[r.sample][i])));
-        return 20 * std::log10(double(r.attackLevel) * peak);
-    };
+    auto loudness = [&](int p) { return loopLoudnessDb(*c, p); };
     // 960 cB of the curve at velocity 100 is 40 log10(128 / 100) dB.
     const double curve = 40 * std::log10(128.0 / 100.0);
     EXPECT_NEAR(loudness(1) - loudness(0), curve * (960 - 700) / 960, 0.8);
@@ -683,12 +683,7 @@ TEST(Sf2ImportFilter, ResonanceLowersThePassBandEvenWithTheFilterOpen) {
     addMelodic(b, 2, sine440(60), {{SF2_SAMPLE_MODES, 1}, {SF2_INITIAL_FILTER_Q, 170}, {SF2_INITIAL_FILTER_FC, 9600}});
     auto c = convert(b);
     ASSERT_TRUE(c->ok);
-    auto loudness = [&](int p) {
-        const InstrumentRecord& r = c->writer.programs[p];
-        int peak = 0;
-        for (std::size_t i = r.loopStart; i < r.loopEnd; ++i) peak = std::max(peak, std::abs(int(c->writer.samples[r.sample][i])));
-        return 20 * std::log10(double(r.attackLevel) * peak);
-    };
+    auto loudness = [&](int p) { return loopLoudnessDb(*c, p); };
     EXPECT_NEAR(loudness(1) - loudness(0), -8.5, 0.5);
     EXPECT_NEAR(loudness(2) - loudness(0), -8.5, 1.0);
 }

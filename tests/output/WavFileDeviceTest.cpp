@@ -16,6 +16,7 @@
 
 #include "output/SoundOutput.h"
 #include "output/WavRecorderDevice.h"
+#include "tests/CommandRun.h"
 #include "tests/TempDir.h"
 #include "tests/output/OutputTestSupport.h"
 
@@ -297,14 +298,7 @@ TEST(WavFile, ClosingEarlyStillLeavesAConsistentFile) {
 }
 
 std::string commandOutput(const std::string& command) {
-    std::string text;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char chunk[4096];
-        std::size_t n;
-        while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) text.append(chunk, n);
-        pclose(pipe);
-    }
-    return text;
+    return testing::runCommand(command).output;
 }
 
 TEST(WavFile, SoxReadsTheFileAsWritten) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "tests/SoundFileReadBack.h"
+#include "tests/CommandRun.h"
 #include "tests/TempDir.h"
 #include "tests/midi/MidiBytes.h"
 
@@ -32,15 +33,8 @@ struct Outcome {
 // Runs brellin-render with `arguments` (already quoted), stdout captured, stderr to `errFile`.
 Outcome render(const std::string& arguments, const std::string& errFile = "/dev/null") {
     std::string command = std::string("'") + BRELLIN_BINARY_DIR + "/brellin-render' " + arguments + " 2>'" + errFile + "'";
-    Outcome run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return run;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-    int raw = pclose(pipe);
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return run;
+    const CommandRun run = runCommand(command);
+    return Outcome{run.status, run.output};
 }
 
 std::string readAll(const std::string& path) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <sys/wait.h>
 
+#include "tests/CommandRun.h"
 #include "../TempDir.h"
 #include "soundfont/SoundFontWriter.h"
 
@@ -14,22 +15,11 @@ using brellin::testing::TempDir;
 
 namespace {
 
-struct ToolRun {
-    int status;
-    std::string output;
-};
+using ToolRun = brellin::testing::CommandRun;
 
 ToolRun brfTool(const std::string& arguments) {
     std::string command = std::string(BRELLIN_BINARY_DIR) + "/brf-tool " + arguments + " 2>&1";
-    ToolRun run{-1, {}};
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return run;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
-    int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    return brellin::testing::runCommand(command);
 }
 
 SoundFontWriter soundFont() {
