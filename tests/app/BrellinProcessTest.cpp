@@ -2,7 +2,8 @@
 // build's sound font and skin into a temporary folder (the program keeps its
 // settings beside itself, so the build's own Brellin.cfg is never touched),
 // and runs it with QT_QPA_PLATFORM=offscreen, BRELLIN_AUDIO_DEVICE=null and
-// a temporary XDG_RUNTIME_DIR.
+// a temporary XDG_RUNTIME_DIR; the test that opens a dialog runs it on a
+// private Xvfb server instead and types into it with xdotool.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -13,12 +14,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "../TempDir.h"
@@ -79,6 +83,7 @@ public:
             ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
             ::setenv("BRELLIN_AUDIO_DEVICE", "null", 1);
             ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+            for (const auto& [name, value] : environment) ::setenv(name.c_str(), value.c_str(), 1);
             int out = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             if (out >= 0) {
                 ::dup2(out, 1);
@@ -131,7 +136,64 @@ public:
     }
 
     TempDir root;
+    // Set for the programs started from now on, over the defaults above.
+    std::vector<std::pair<std::string, std::string>> environment;
 };
+
+// A private X server (Xvfb) on a free display number, for the tests that
+// type into the window with xdotool; empty display when none can start.
+class PrivateXServer {
+public:
+    PrivateXServer() {
+        int ends[2];
+        if (::pipe(ends) != 0) return;
+        pid = ::fork();
+        if (pid == 0) {
+            ::close(ends[0]);
+            const std::string fd = std::to_string(ends[1]);
+            int quiet = ::open("/dev/null", O_WRONLY);
+            if (quiet >= 0) ::dup2(quiet, 2);
+            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+                     static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(ends[1]);
+        char number[16] = {};
+        std::size_t got = 0;
+        while (got + 1 < sizeof number) {
+            const ssize_t n = ::read(ends[0], number + got, 1);
+            if (n <= 0 || number[got] == '\n') break;
+            ++got;
+        }
+        ::close(ends[0]);
+        number[got] = 0;
+        if (got > 0) display = std::string(":") + number;
+    }
+    ~PrivateXServer() {
+        if (pid > 0) {
+            ::kill(pid, SIGTERM);
+            ::waitpid(pid, nullptr, 0);
+        }
+    }
+    // Runs xdotool with these arguments on this display; its output.
+    std::string xdotool(const std::string& arguments) const {
+        const std::string command = "DISPLAY=" + display + " xdotool " + arguments + " 2>/dev/null";
+        std::string output;
+        if (FILE* pipe = ::popen(command.c_str(), "r")) {
+            char buffer[256];
+            while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
+            ::pclose(pipe);
+        }
+        return output;
+    }
+
+    pid_t pid = -1;
+    std::string display;
+};
+
+bool onPath(const std::string& program) {
+    return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0;
+}
 
 TEST(BrellinProcess, SecondInstancesHandOverAndSigtermSavesAndExits) {
     Install install;
@@ -218,6 +280,51 @@ TEST(BrellinProcess, StaleSocketIsReplacedAndAMissingSoundFontIsMessageTwo) {
         EXPECT_EQ(ended.status, 0);
         EXPECT_FALSE(fs::exists(install.socketPath()));
     }
+}
+
+// Told to end while the file browser is open (its own loop running), the
+// player closes the browser as Cancel would, then exits through the Exit
+// path: status 0 within a second, the settings saved.
+TEST(BrellinProcess, SigtermWithTheFileBrowserOpenClosesItSavesAndExits) {
+    if (!onPath("Xvfb") || !onPath("xdotool")) GTEST_SKIP() << "Xvfb and xdotool are needed to open a dialog";
+    PrivateXServer x;
+    ASSERT_FALSE(x.display.empty()) << "Xvfb did not start";
+    Install install;
+    install.environment = {{"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", x.display}};
+    const std::string song = install.root.write("a.mid", longSong());
+    const pid_t player = install.start({song, "play"}, "first.log");
+    ASSERT_TRUE(install.waitForFile(install.socketPath())) << install.root.read("first.log");
+
+    const std::string pid = std::to_string(player);
+    std::string windows;
+    const auto until = Clock::now() + 15s;
+    while (Clock::now() < until && (windows = x.xdotool("search --onlyvisible --pid " + pid)).empty()) {
+        std::this_thread::sleep_for(20ms);
+    }
+    ASSERT_FALSE(windows.empty()) << "the display window did not show";
+    const std::string window = windows.substr(0, windows.find('\n'));
+    // Up opens the file browser: a second window of the player shows.
+    std::size_t shown = 1;
+    for (int attempt = 0; attempt < 5 && shown < 2; ++attempt) {
+        x.xdotool("windowfocus --sync " + window + " key Up");
+        const auto wait = Clock::now() + 3s;
+        while (Clock::now() < wait && shown < 2) {
+            const std::string now = x.xdotool("search --onlyvisible --pid " + pid);
+            shown = static_cast<std::size_t>(std::count(now.begin(), now.end(), '\n'));
+            std::this_thread::sleep_for(20ms);
+        }
+    }
+    ASSERT_GE(shown, 2u) << "the file browser did not open";
+
+    ASSERT_EQ(::kill(player, SIGTERM), 0);
+    Exit ended = Install::waitExit(player, 5s);
+    EXPECT_TRUE(ended.exited);
+    EXPECT_EQ(ended.status, 0) << install.root.read("first.log");
+    EXPECT_LT(ended.took, 1000ms);
+    std::printf("SIGTERM with the file browser open to exit: %lld ms\n", static_cast<long long>(ended.took.count()));
+    const std::string saved = install.root.read("app/Brellin.cfg");
+    EXPECT_NE(saved.find("LastPlayFileName=" + song + "\n"), std::string::npos) << saved;
+    EXPECT_FALSE(fs::exists(install.socketPath()));
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // The application shell against a fake window system and a real engine on
 // the null audio device: start-up from the command line, the numbered
 // start-up messages, hand-overs from a second Application on another thread
-// through the real socket, the tray rule and the Exit path of a signal.
+// through the real socket, the tray rule and the Exit path of a signal, also
+// while a dialog, a message box or a menu is open.
 #include <gtest/gtest.h>
 
 #include <poll.h>
@@ -21,6 +22,10 @@
 #include "../midi/MidiBytes.h"
 #include "../ui/FakeHost.h"
 #include "soundfont/SoundFontWriter.h"
+#include "ui/dialogs/FileDialogCommands.h"
+#include "ui/dialogs/FileDialogTemplates.h"
+#include "ui/dialogs/SettingsCommands.h"
+#include "ui/dialogs/SettingsTemplates.h"
 #include "ui/model/CommandLine.h"
 #include "ui/shell/Application.h"
 #include "tests/TestSoundFont.h"
@@ -72,13 +77,27 @@ struct RecordingSink : MessageSink {
     std::function<void()> whileShown;  // what happens while the box waits for OK
 };
 
+// The main window with the commands that run its dialogs, as the program has it.
+class DialogWindow : public MainWindow {
+public:
+    explicit DialogWindow(WindowSystem& system)
+        : MainWindow(system), fileDialogs(system, playList), settingsDialogs(system, std::string(), &fileDialogs) {
+        dialogs = &settingsDialogs;
+        updateMenuState();
+    }
+
+private:
+    FileDialogCommands fileDialogs;
+    SettingsCommands settingsDialogs;
+};
+
 class FakePlatform : public ApplicationPlatform {
 public:
     WindowSystem& windowSystem() override { return system; }
     MessageSink& startupMessages() override { return messages; }
     std::unique_ptr<MainWindow> createMainWindow() override {
         if (!canMakeWindow) return nullptr;
-        auto window = std::make_unique<MainWindow>(system);
+        auto window = withDialogs ? std::make_unique<DialogWindow>(system) : std::make_unique<MainWindow>(system);
         if (fallbackOnly) {
             window->engine.output.setDevice(std::make_unique<FallbackOnlyDevice>());
         } else {
@@ -90,6 +109,10 @@ public:
     // Posted messages, then 10 ms of watching the descriptors.
     bool pumpMessage() override {
         if (system.quitPosts == 0 && !system.windows.empty()) system.windows[0]->pumpPosted();
+        pumpDescriptors();
+        return system.quitPosts == 0;
+    }
+    void pumpDescriptors() {
         std::vector<pollfd> fds;
         for (const auto& entry : watched) fds.push_back(pollfd{entry.first, POLLIN, 0});
         ::poll(fds.data(), fds.size(), 10);
@@ -97,7 +120,6 @@ public:
             auto found = watched.find(fd.fd);
             if (fd.revents != 0 && found != watched.end()) found->second();
         }
-        return system.quitPosts == 0;
     }
     void dismissStartupMessage() override { ++dismissed; }
     void watch(int fd, std::function<void()> readable) override { watched[fd] = std::move(readable); }
@@ -108,6 +130,7 @@ public:
     std::string fontFolder;
     bool fallbackOnly = false;
     bool canMakeWindow = true;
+    bool withDialogs = false;
     int dismissed = 0;
     std::map<int, std::function<void()>> watched;
 };
@@ -322,6 +345,102 @@ TEST(ApplicationTray, IconPlayHidesTheWindowOnlyWhereATrayCanBringItBack) {
         const std::string saved = player.dir.read("Brellin.cfg");
         EXPECT_NE(saved.find(tray ? "TrayIconMode=1" : "TrayIconMode=0"), std::string::npos) << saved;
         EXPECT_NE(saved.find(tray ? "InitializePositionX=77" : "InitializePositionX=0"), std::string::npos) << saved;
+    }
+}
+
+
+// A quit that arrives while a dialog, a message box or a menu runs its own
+// loop: the loop closes as Cancel would, the window stays until control is
+// back in the main loop, then the Exit path runs once and saves what was
+// applied, never what the open dialog still held.
+TEST(ApplicationExit, AQuitWhileANestedLoopRunsClosesItFirstThenExitsOnce) {
+    TempDir songs;
+    const std::string song = songs.write("a.mid", longSong());
+    enum Route { SIGNAL, SESSION_END, POSTED_EXIT };
+    enum Opening { FILE_BROWSER, PLAY_LIST, CONFIGURE, BOX_IN_PLAY_LIST, TRAY_MENU };
+    for (Route route : {SIGNAL, SESSION_END, POSTED_EXIT}) {
+        for (Opening opening : {FILE_BROWSER, PLAY_LIST, CONFIGURE, BOX_IN_PLAY_LIST, TRAY_MENU}) {
+            SCOPED_TRACE(::testing::Message() << "route " << route << ", opening " << opening);
+            Player player({song, "play"});
+            player.platform.withDialogs = true;
+            ASSERT_TRUE(player.app->initInstance());
+            FakeWindowSystem& system = player.platform.system;
+            FakeWindowHost* host = player.host();
+            host->x = 31;
+            int quits = 0;
+            // The quit, as each route brings it into a running nested loop.
+            auto quit = [&] {
+                ++quits;
+                if (route == SIGNAL) {
+                    ASSERT_EQ(std::raise(SIGTERM), 0);
+                    player.platform.pumpDescriptors();
+                } else if (route == SESSION_END) {
+                    player.app->requestExit();
+                } else {
+                    host->postMessage(WM_COMMAND, makeCommandWParam(0, IDM_EXIT), 0);
+                    host->pumpPosted();
+                }
+                EXPECT_EQ(system.quitPosts, 0) << "the window went while the loop ran";
+            };
+            auto quitInDialog = [&](FakeDialogHost& dialog) {
+                quit();
+                EXPECT_TRUE(dialog.ended);
+                // Whatever the dialog's code opens now answers at once.
+                EXPECT_EQ(dialog.messageBox("late", "REPORT", MB_YESNO), IDNO);
+            };
+            switch (opening) {
+                case FILE_BROWSER:
+                    system.templateScripts[IDD_OPEN_FILE] = quitInDialog;
+                    host->deliver(WM_COMMAND, makeCommandWParam(0, IDM_OPEN_FILES));
+                    break;
+                case PLAY_LIST:
+                    system.templateScripts[IDD_PLAYLIST] = quitInDialog;
+                    host->deliver(WM_COMMAND, makeCommandWParam(0, IDM_PLAYLIST));
+                    break;
+                case CONFIGURE:
+                    for (std::uint16_t id : {IDD_CONFIGURE, IDD_CONFIGURE_SMALL}) {
+                        system.templateScripts[id] = [&](FakeDialogHost& dialog) {
+                            dialog.setChecked(IDC_LOW_PASS, true);  // changed, not applied
+                            quitInDialog(dialog);
+                        };
+                    }
+                    host->deliver(WM_COMMAND, makeCommandWParam(0, IDM_CONFIGURE));
+                    break;
+                case BOX_IN_PLAY_LIST:
+                    // Yes would remove the missing entry; the closed box says No.
+                    player.window().playList.lockEntries()->append(songs.path("gone.mid").c_str());
+                    system.messageBoxAnswer = IDYES;
+                    system.whileNestedLoop = quit;
+                    system.templateScripts[IDD_PLAYLIST] = [&](FakeDialogHost& dialog) {
+                        dialog.deliver(WM_COMMAND, makeCommandWParam(0, IDC_PLAYLIST_CHECK));
+                        EXPECT_EQ(dialog.messageBoxes.size(), 1u);
+                    };
+                    host->deliver(WM_COMMAND, makeCommandWParam(0, IDM_PLAYLIST));
+                    EXPECT_EQ(player.window().playList.entryCount(), 2u) << "the closed box answered Yes";
+                    break;
+                case TRAY_MENU:
+                    system.whileNestedLoop = quit;
+                    host->deliver(WM_COMMAND, makeCommandWParam(0, IDM_TRAY_ICON), WM_RBUTTONDOWN);
+                    EXPECT_EQ(host->popups.size(), 1u);
+                    break;
+            }
+            ASSERT_EQ(quits, 1);
+            EXPECT_EQ(system.nestedLoopDepth(), 0);
+            EXPECT_EQ(system.quitPosts, 0);
+            ASSERT_NE(player.app->window(), nullptr);
+            EXPECT_GE(system.refusedLoops, opening <= CONFIGURE ? 1 : 0);
+
+            const auto until = Clock::now() + 5s;
+            while (player.app->pumpMessage() && Clock::now() < until) {
+            }
+            EXPECT_EQ(system.quitPosts, 1) << "the Exit path ran once, from the main loop";
+            EXPECT_FALSE(player.window().playing);
+            player.app->exitInstance();
+            const std::string saved = player.dir.read("Brellin.cfg");
+            EXPECT_NE(saved.find("InitializePositionX=31"), std::string::npos) << saved;
+            EXPECT_NE(saved.find("LastPlayFileName=" + song), std::string::npos) << saved;
+            EXPECT_NE(saved.find("fLowPassFilter=0"), std::string::npos) << saved;
+        }
     }
 }
 

@@ -127,9 +127,7 @@ public:
     void setCapture() override { captured = true; }
     void releaseCapture() override { captured = false; }
     void setForeground() override { ++foregroundCalls; }
-    void trackPopupMenu(const MenuPopup& popup, Point at, std::uint32_t alignment) override {
-        popups.push_back({popup.name, popup.items, at, alignment});
-    }
+    void trackPopupMenu(const MenuPopup& popup, Point at, std::uint32_t alignment) override;
     int messageBox(const char* text, const char* caption, std::uint32_t flags) override;
     bool addTrayIcon(const char*) override {
         trayIcon = trayHostPresent;
@@ -284,10 +282,7 @@ public:
     }
     void invalidateAll() override { ++invalidations; }
     void showWindow() override { visible = true; }
-    int messageBox(const char* text, const char* caption, std::uint32_t flags) override {
-        messageBoxes.push_back({text ? text : "", caption ? caption : "", flags});
-        return messageBoxAnswer;
-    }
+    int messageBox(const char* text, const char* caption, std::uint32_t flags) override;
 
     void clearListView(int id) override { listViews[id] = FakeListView{}; }
     int addListViewItem(int id, const char* text, int icon) override {
@@ -372,6 +367,7 @@ public:
     int messageBoxAnswer = IDOK;
     PostedQueue posted;
     bool busyCursor = false;
+    FakeWindowSystem* system = nullptr;
 };
 
 class FakeWindowSystem : public WindowSystem {
@@ -399,6 +395,16 @@ public:
         dialogOwners.push_back(owner);
         FakeDialogHost host;
         host.messageBoxAnswer = messageBoxAnswer;
+        host.system = this;
+        // Closed from outside as its Cancel button would close it.
+        NestedLoop loop(*this, [&host] {
+            host.deliver(WM_COMMAND, makeCommandWParam(0, IDCANCEL));  // BN_CLICKED
+            if (!host.ended) host.endDialog(IDCANCEL);
+        });
+        if (loop.refused()) {
+            ++refusedLoops;
+            return IDCANCEL;
+        }
         host.deliver(WM_INITDIALOG);
         auto script = templateScripts.find(templateId);
         if (script != templateScripts.end()) {
@@ -456,7 +462,45 @@ public:
     int lastDialogFocus = 0;
     // Answer of the next message boxes.
     int messageBoxAnswer = IDOK;
+    // What happens while a message box or popup menu waits (the user, or
+    // the program being asked to end); a dialog has its script instead.
+    std::function<void()> whileNestedLoop;
+    // Nested loops that answered Cancel at once, as the program was ending.
+    int refusedLoops = 0;
 };
+
+// A message box as a nested loop: closed from outside or refused, it answers
+// as its Esc key would.
+inline int fakeMessageBox(FakeWindowSystem& system, std::vector<MessageBoxCall>& calls, const char* text,
+                          const char* caption, std::uint32_t flags, int answer) {
+    const int cancelled = (flags & MB_BUTTON_MASK) == MB_YESNO ? IDNO : IDCANCEL;
+    WindowSystem::NestedLoop loop(system, nullptr);
+    if (loop.refused()) {
+        ++system.refusedLoops;
+        return cancelled;
+    }
+    calls.push_back({text ? text : "", caption ? caption : "", flags});
+    if (system.whileNestedLoop) system.whileNestedLoop();
+    return loop.closed() ? cancelled : answer;
+}
+
+inline void FakeWindowHost::trackPopupMenu(const MenuPopup& popup, Point at, std::uint32_t alignment) {
+    WindowSystem::NestedLoop loop(system, nullptr);
+    if (loop.refused()) {
+        ++system.refusedLoops;
+        return;
+    }
+    popups.push_back({popup.name, popup.items, at, alignment});
+    if (system.whileNestedLoop) system.whileNestedLoop();
+}
+
+inline int FakeDialogHost::messageBox(const char* text, const char* caption, std::uint32_t flags) {
+    if (system == nullptr) {
+        messageBoxes.push_back({text ? text : "", caption ? caption : "", flags});
+        return messageBoxAnswer;
+    }
+    return fakeMessageBox(*system, messageBoxes, text, caption, flags, messageBoxAnswer);
+}
 
 inline FakeWindowHost::FakeWindowHost(FakeWindowSystem& owner, const CreationRecord& r, WindowProcedure p)
     : system(owner), record(r), procedure(p) {
@@ -477,8 +521,7 @@ inline FakeWindowHost::~FakeWindowHost() {
 }
 
 inline int FakeWindowHost::messageBox(const char* text, const char* caption, std::uint32_t flags) {
-    messageBoxes.push_back({text ? text : "", caption ? caption : "", flags});
-    return system.messageBoxAnswer;
+    return fakeMessageBox(system, messageBoxes, text, caption, flags, system.messageBoxAnswer);
 }
 
 inline void FakeWindowHost::copyToScreen(const Surface& surface, const Rect& rect) {

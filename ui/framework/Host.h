@@ -14,7 +14,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "ui/framework/Messages.h"
 
@@ -229,9 +231,49 @@ public:
 };
 
 // The platform: creates windows and runs dialogs and the message loop.
+//
+// Nested loops. A modal dialog, a message box and a popup menu each run a
+// message loop of their own inside the main one; the code that opened it
+// goes on only when it returns. Tearing the main window down while such a
+// loop runs would pull the window from under that code, so a quit that
+// arrives meanwhile (a signal, the session's end, a media-player Quit, the
+// tray's Exit) first closes the loops, each as Cancel would, and runs once
+// the outermost has returned (closeNestedLoops). Every host that runs a
+// nested loop does so inside a NestedLoop.
 class WindowSystem {
 public:
+    // The bookkeeping of one nested loop, made by the host right before the
+    // loop runs and ended right after it returned. `close` ends the loop as
+    // Cancel would; it is called at most once, on the user-interface thread.
+    class NestedLoop {
+    public:
+        NestedLoop(WindowSystem& system, std::function<void()> close);
+        ~NestedLoop();
+        NestedLoop(const NestedLoop&) = delete;
+        NestedLoop& operator=(const NestedLoop&) = delete;
+        // True while the loops are being closed: the host answers Cancel at
+        // once instead of running the loop.
+        bool refused() const { return refusedAtStart; }
+        // The loop was closed from outside (its answer is Cancel).
+        bool closed() const { return closedFromOutside; }
+
+    private:
+        friend class WindowSystem;
+        WindowSystem& owner;
+        std::function<void()> closeLoop;
+        bool refusedAtStart = false;
+        bool closedFromOutside = false;
+    };
+
     virtual ~WindowSystem() = default;
+
+    // Nested loops running now.
+    int nestedLoopDepth() const { return static_cast<int>(nestedLoops.size()); }
+    // Closes every nested loop running now, innermost first, as Cancel would;
+    // loops opened before they have all returned answer Cancel at once. Then
+    // `then` runs once, after the outermost has returned (at once when none
+    // runs). A second call while closing keeps the first `then`.
+    void closeNestedLoops(std::function<void()> then);
 
     // RegisterClassA: windows created later start with `procedure` as their
     // window procedure (Window::windowProcedure for "AppBase"). False when
@@ -261,6 +303,11 @@ public:
     // and then nothing changes.
     virtual bool displayPowerSupported() = 0;
     virtual bool setDisplayPower(bool on) = 0;
+
+private:
+    std::vector<NestedLoop*> nestedLoops;
+    bool closingNestedLoops = false;
+    std::function<void()> afterNestedLoops;
 };
 
 }  // namespace brellin

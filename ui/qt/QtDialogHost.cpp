@@ -189,8 +189,9 @@ private:
     QtDialogHost& host;
 };
 
-QtDialogHost::QtDialogHost(const DialogTemplate& layout, QWidget* owner, WindowProcedure dialogProcedure)
-    : procedure(dialogProcedure) {
+QtDialogHost::QtDialogHost(const DialogTemplate& layout, QWidget* owner, WindowProcedure dialogProcedure,
+                           WindowSystem* system)
+    : procedure(dialogProcedure), windowSystem(system) {
     view = std::make_unique<View>(*this, owner);
     build(layout);
 }
@@ -356,6 +357,12 @@ void QtDialogHost::enterPressed() {
     deliver(WM_COMMAND, makeCommandWParam(BN_CLICKED, static_cast<std::uint16_t>(id)), 0);
 }
 
+void QtDialogHost::cancel() {
+    if (ended) return;
+    deliver(WM_COMMAND, makeCommandWParam(BN_CLICKED, IDCANCEL), 0);
+    if (!ended) endDialog(IDCANCEL);
+}
+
 void QtDialogHost::escapePressed() { deliver(WM_COMMAND, makeCommandWParam(BN_CLICKED, IDCANCEL), 0); }
 
 void QtDialogHost::endDialog(std::intptr_t value) {
@@ -515,7 +522,7 @@ void QtDialogHost::invalidateAll() { view->update(); }
 void QtDialogHost::showWindow() { view->show(); }
 
 int QtDialogHost::messageBox(const char* text, const char* caption, std::uint32_t flags) {
-    return showQtMessageBox(view.get(), text, caption, flags);
+    return showQtMessageBox(windowSystem, view.get(), text, caption, flags);
 }
 
 // ---- list views ----

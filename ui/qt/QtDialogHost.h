@@ -65,11 +65,18 @@ private:
 
 class QtDialogHost : public DialogHost {
 public:
-    QtDialogHost(const DialogTemplate& layout, QWidget* owner, WindowProcedure procedure);
+    // `system` keeps the books of the nested loops the dialog's message
+    // boxes run (none: they run unaccounted, as in a test of one dialog).
+    QtDialogHost(const DialogTemplate& layout, QWidget* owner, WindowProcedure procedure,
+                 WindowSystem* system = nullptr);
     ~QtDialogHost() override;
 
     // WM_INITDIALOG, the modal run, WM_DESTROY; returns the endDialog result.
     std::intptr_t run();
+    // Ends the dialog from outside as its Cancel button would: the Cancel
+    // command through the dialog's procedure, and IDCANCEL should the
+    // dialog stay open.
+    void cancel();
     QDialog* widget() const { return view.get(); }
 
     // ControlHost
@@ -130,6 +137,7 @@ private:
     std::unique_ptr<QDialog> view;
     std::vector<std::unique_ptr<QtControlHost>> controls;
     WindowProcedure procedure;
+    WindowSystem* windowSystem = nullptr;
     Control* control = nullptr;
     Dialog* dialog = nullptr;
     std::intptr_t result = 0;

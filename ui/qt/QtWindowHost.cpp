@@ -19,6 +19,7 @@
 #include <QUrl>
 #include <QWindow>
 #include <cmath>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -387,15 +388,24 @@ void QtWindowHost::trackPopupMenu(const MenuPopup& popup, Point screen, std::uin
     if (alignment & TPM_RIGHTALIGN) at.rx() -= size.width();
     if (alignment & TPM_BOTTOMALIGN) at.ry() -= size.height();
     std::shared_ptr<const bool> alive = lifeToken;
+    WindowSystem::NestedLoop loop(system, [menu] {
+        if (menu) menu->close();
+    });
+    if (loop.refused()) {
+        delete menu;
+        return;
+    }
     QAction* chosen = menu->exec(at);
     if (!*alive || !menu) return;
+    if (loop.closed()) chosen = nullptr;
     int id = chosen && chosen->data().isValid() ? chosen->data().toInt() : -1;
     delete menu;
     // The choice arrives later, as a chosen item's WM_COMMAND does.
     if (id >= 0) system.post(serial, WM_COMMAND, makeCommandWParam(0, static_cast<std::uint16_t>(id)), 0);
 }
 
-int showQtMessageBox(QWidget* owner, const char* text, const char* caption, std::uint32_t flags) {
+int showQtMessageBox(WindowSystem* system, QWidget* owner, const char* text, const char* caption,
+                     std::uint32_t flags) {
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     switch (flags & MB_ICON_MASK) {
         case MB_ICONERROR: icon = QMessageBox::Critical; break;
@@ -424,9 +434,23 @@ int showQtMessageBox(QWidget* owner, const char* text, const char* caption, std:
                                                 QString::fromUtf8(text ? text : ""), buttons, owner);
     box->setDefaultButton((flags & MB_DEFBUTTON_MASK) == MB_DEFBUTTON2 && second != QMessageBox::NoButton ? second
                                                                                                         : first);
+    // Closed from outside (the program is asked to end), the box answers as
+    // its Esc key would: No where it asks yes or no, else Cancel.
+    const int cancelled = (flags & MB_BUTTON_MASK) == MB_YESNO ? IDNO : IDCANCEL;
+    std::optional<WindowSystem::NestedLoop> loop;
+    if (system != nullptr) {
+        loop.emplace(*system, [box] {
+            if (box) box->done(QMessageBox::Cancel);
+        });
+        if (loop->refused()) {
+            delete box;
+            return cancelled;
+        }
+    }
     int answer = box->exec();
     if (!box) return IDCANCEL;
     delete box;
+    if (loop && loop->closed()) return cancelled;
     switch (answer) {
         case QMessageBox::Yes: return IDYES;
         case QMessageBox::No: return IDNO;
@@ -436,7 +460,7 @@ int showQtMessageBox(QWidget* owner, const char* text, const char* caption, std:
 }
 
 int QtWindowHost::messageBox(const char* text, const char* caption, std::uint32_t flags) {
-    return showQtMessageBox(view, text, caption, flags);
+    return showQtMessageBox(&system, view, text, caption, flags);
 }
 
 namespace {

@@ -135,6 +135,7 @@ private:
 
 // A message box over `owner` (may be null): MB_* flags in, IDOK, IDCANCEL,
 // IDYES or IDNO out.
-int showQtMessageBox(QWidget* owner, const char* text, const char* caption, std::uint32_t flags);
+int showQtMessageBox(WindowSystem* system, QWidget* owner, const char* text, const char* caption,
+                     std::uint32_t flags);
 
 }  // namespace brellin

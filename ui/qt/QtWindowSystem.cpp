@@ -58,7 +58,9 @@ std::intptr_t QtWindowSystem::dialogBox(std::uint16_t templateId, ControlHost* o
     QWidget* ownerWidget = nullptr;
     if (auto* window = dynamic_cast<QtWindowHost*>(owner)) ownerWidget = window->widget();
     if (auto* dialog = dynamic_cast<QtDialogHost*>(owner)) ownerWidget = dialog->widget();
-    QtDialogHost host(*layout, ownerWidget, &Dialog::dialogProcedure);
+    QtDialogHost host(*layout, ownerWidget, &Dialog::dialogProcedure, this);
+    NestedLoop loop(*this, [&host] { host.cancel(); });
+    if (loop.refused()) return IDCANCEL;
     return host.run();
 }
 

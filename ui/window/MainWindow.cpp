@@ -182,6 +182,12 @@ void MainWindow::startDisplayTimer() {
 }
 
 LResult MainWindow::onClose() {
+    if (system.nestedLoopDepth() > 0) {
+        system.closeNestedLoops([this] {
+            if (hwnd != nullptr) hwnd->postMessage(WM_CLOSE, 0, 0);
+        });
+        return 1;
+    }
     // A song still playing would go on calling the listeners, which post to
     // this window: stop it before the window goes.
     if (playing) stopPlayback();
@@ -339,6 +345,15 @@ LResult MainWindow::onTimer(std::uintptr_t) {
 LResult MainWindow::onCommand(std::uint16_t, std::uint16_t id, LParam lParam) {
     switch (id) {
         case IDM_EXIT:
+            // A dialog, message box or menu still open would come back to a
+            // window that is gone: close them as Cancel would, then exit from
+            // the main loop.
+            if (system.nestedLoopDepth() > 0) {
+                system.closeNestedLoops([this] {
+                    if (hwnd != nullptr) hwnd->postMessage(WM_COMMAND, makeCommandWParam(0, IDM_EXIT), 0);
+                });
+                return 1;
+            }
             stopPlayback();
             // Where a client cannot read its own position (Wayland) the
             // stored one is kept rather than overwritten with a guess.
