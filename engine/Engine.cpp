@@ -26,7 +26,7 @@ Engine::~Engine() { shutdown(); }
 
 void Engine::shutdown() {
     // A playing Sequencer is stopped while the render loop still runs: its
-    // clock callback then removes itself at the next slice and the ending
+    // slice client then removes itself at the next slice and the ending
     // (reset, song-end notice) happens at once. Stopped after the output is
     // closed, it would wait out its 3-second limit for a callback that never
     // comes. The teardown itself keeps its order: output, voices, Sequencer.

@@ -34,6 +34,7 @@ RenderSession::~RenderSession() {
     if (sequencer) sequencer->stop();
     // Output, voices, Sequencer, while the relay (this) is still whole.
     engine.shutdown();
+    output.removeSliceClient(sessionClient);
 }
 
 bool RenderSession::start(std::string& error) {
@@ -113,7 +114,7 @@ bool RenderSession::start(std::string& error) {
     maxLength = options.maxLengthMinutes > 0xFFFFFFFFu / 60000 ? 0 : options.maxLengthMinutes * 60000;
     ownerThread = std::this_thread::get_id();
     firstClock = output.clock.load();
-    output.setClockCallback(&RenderSession::sessionCallback, this);
+    sessionClient = output.addSliceClient(&RenderSession::sessionCallback, this, SliceOrder::Watch);
     started = true;
     return true;
 }
@@ -361,14 +362,16 @@ std::uint32_t RenderSession::outputTime() {
     return now;
 }
 
-void RenderSession::setClockCallback(ClockCallback callback, void* argument, ClockCallback* oldCallback,
-                                     void** oldArgument) {
-    synthesizer->setClockCallback(callback, argument, oldCallback, oldArgument);
-    if (!wav) return;
+SliceClientHandle RenderSession::addSliceClient(ClockCallback call, void* argument, SliceOrder order) {
+    const SliceClientHandle handle = synthesizer->addSliceClient(call, argument, order);
+    if (!wav) return handle;
     std::lock_guard<std::mutex> guard(mutex);
     ++installs;
     condition.notify_all();
+    return handle;
 }
+
+void RenderSession::removeSliceClient(SliceClientHandle handle) { synthesizer->removeSliceClient(handle); }
 
 void RenderSession::setSystemVolume(std::int32_t value) { synthesizer->setSystemVolume(value); }
 
@@ -392,8 +395,12 @@ void RenderSession::onSlice() noexcept {
         return;
     }
     std::unique_lock<std::mutex> guard(mutex);
-    performPendingResets();
     const std::uint32_t now = output.clock.load(std::memory_order_acquire);
+    // The slice after the end is the one in which the Sequencer's client
+    // takes itself out and wakes its play thread; that thread's reset
+    // belongs to the slice after it, whenever the thread gets to ask.
+    if (state == SongState::Ended && now - songEndClock < 2 * SoundOutput::CLOCK_PER_SLICE) return;
+    performPendingResets();
     switch (state) {
     case SongState::Playing:
         // Called after the Sequencer's tick of this slice.
@@ -413,7 +420,7 @@ void RenderSession::onSlice() noexcept {
         }
         break;
     case SongState::Ended:
-        // The Sequencer's callback took itself out in the slice before; its
+        // The Sequencer's client took itself out in the slice before; its
         // play thread now resets the Synthesizer. Do that here, between two
         // slices, then wait for the next song.
         condition.wait(guard, [this] { return resetsAsked > resetsAskedAtEnd; });

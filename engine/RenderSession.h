@@ -6,8 +6,8 @@
 // Settings through the Engine.
 //
 // Real time (no WAV file). The render thread is never held up: the session's
-// clock callback, installed underneath the Sequencer's (which chains to it
-// after every tick), only notes in atomics the slice in which a song ends.
+// slice client, of the last rank so that it runs after the Sequencer's tick
+// of the same slice, only notes in atomics the slice in which a song ends.
 // The user-interface thread starts a song with `beginSong`, asks
 // `songHasEnded` (a poll, or on the SongEndListener's notice), and ends it
 // with `endSong` (also to stop early); between two songs the render loop
@@ -18,10 +18,11 @@
 // scheduling, so the session puts itself between the Sequencer and the
 // Synthesizer (this class is that relay, a SynthesizerInterface):
 //   - a reset asked for while the render thread runs is carried out by the
-//     render thread at its next callback, between two slices;
+//     render thread at its next call of the session's client, between two
+//     slices;
 //   - at the slice in which the song ends, the session notes the play
-//     clock; at its next callback (two slices later, after the Sequencer's
-//     callback has taken itself out) it waits for the play thread's reset,
+//     clock; two slices later (after the Sequencer's client has taken
+//     itself out in the slice between) it waits for the play thread's reset,
 //     carries it out and parks the render thread until the next song has
 //     been loaded and started (or the output is finished).
 // So every event and every reset happens at a fixed slice, the first tick of
@@ -119,8 +120,8 @@ public:
     bool sendMidi(const std::uint8_t* bytes, std::uint32_t length) override;
     bool reset() override;
     std::uint32_t outputTime() override;
-    void setClockCallback(ClockCallback callback, void* argument, ClockCallback* oldCallback,
-                          void** oldArgument) override;
+    SliceClientHandle addSliceClient(ClockCallback call, void* argument, SliceOrder order) override;
+    void removeSliceClient(SliceClientHandle handle) override;
     void setSystemVolume(std::int32_t value) override;
     void setUserVolume(std::int32_t value) override;
 
@@ -163,7 +164,8 @@ private:
     std::uint64_t resetsAsked = 0;
     std::uint64_t resetsDone = 0;
     std::uint64_t resetsAskedAtEnd = 0;  // the play thread's reset at a song's end comes after this
-    std::uint64_t installs = 0;    // clock callbacks installed through the relay
+    std::uint64_t installs = 0;    // slice clients added through the relay
+    SliceClientHandle sessionClient = 0;
     SongState state = SongState::Idle;
     bool goAhead = false;
     std::uint32_t firstClock = 0;  // play clock before the first rendered slice

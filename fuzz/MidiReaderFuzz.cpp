@@ -35,7 +35,8 @@ public:
     }
     bool reset() override { return true; }
     std::uint32_t outputTime() override { return clock; }
-    void setClockCallback(ClockCallback, void*, ClockCallback*, void**) override {}
+    SliceClientHandle addSliceClient(ClockCallback, void*, SliceOrder) override { return 0; }
+    void removeSliceClient(SliceClientHandle) override {}
     void setSystemVolume(std::int32_t) override {}
     void setUserVolume(std::int32_t) override {}
 

@@ -1,5 +1,5 @@
 // Feeds arbitrary bytes to Synthesizer::sendMidi while the voices are mixed
-// slice by slice, as the render thread would between clock callbacks.
+// slice by slice, as the render thread would between slice-client calls.
 //
 // Input layout: byte 0 picks the output format (rate, width, channels),
 // byte 1 the voice count (1 … 32) and the user volume, byte 2 how many MIDI

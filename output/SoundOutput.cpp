@@ -186,11 +186,7 @@ bool SoundOutput::renderBuffer(std::uint32_t count) noexcept {
     for (std::uint32_t slice = 0; slice < SLICES_PER_BUFFER; ++slice) {
         clock.fetch_add(CLOCK_PER_SLICE, std::memory_order_relaxed);
 
-        callbackLock.take();
-        const ClockCallback callback = clockCallback;
-        void* const argument = clockArgument;
-        callbackLock.release();
-        if (callback) callback(argument);
+        sliceClients.callAll();
 
         std::memset(accumulator, 0, values * sizeof accumulator[0]);
 
@@ -298,17 +294,6 @@ void SoundOutput::detachSource(SoundSource* source) {
 std::uint32_t SoundOutput::sourceCount() const {
     std::lock_guard<std::mutex> guard(listMutex);
     return listedCount;
-}
-
-void SoundOutput::setClockCallback(ClockCallback callback, void* argument, ClockCallback* oldCallback,
-                                   void** oldArgument) {
-    std::this_thread::yield();
-    callbackLock.take();
-    if (oldCallback) *oldCallback = clockCallback;
-    if (oldArgument) *oldArgument = clockArgument;
-    clockCallback = callback;
-    clockArgument = argument;
-    callbackLock.release();
 }
 
 }  // namespace brellin

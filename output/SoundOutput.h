@@ -3,7 +3,8 @@
 //
 // Every buffer is rendered in 16 slices of 44/11025 s. Before each slice the
 // render thread adds 4 to `clock` (milliseconds) and calls the installed
-// clock callback (the Sequencer's tick), then sums every attached source into
+// slice clients (the Sequencer's tick, a live input, a session's watch; see
+// SliceClients.h), then sums every attached source into
 // a 32-bit accumulator on its stack and lets the selected conversion routine
 // write 8- or 16-bit PCM, with reverb and low-pass filter on the way. When
 // nothing plays it renders silence and the clock still advances.
@@ -12,8 +13,8 @@
 //   - user-interface thread: construction, `setDevice`, `open`, `close`,
 //     `chooseConverter`, the fields `reverbOn`, `lowPassOn`, `reverbLevel`,
 //     `attachSource` / `detachSource` (through the Voices).
-//   - Sequencer play thread and user-interface thread: `setClockCallback`.
-//   - render thread (created by `open`): the clock callback, every source's
+//   - any thread: `addSliceClient`, `removeSliceClient`.
+//   - render thread (created by `open`): the slice clients, every source's
 //     `mix`, the converter.
 //   - device thread: only signals the wake event.
 //
@@ -33,7 +34,7 @@
 //
 // Offline rendering: give it a WavFileDevice. The render thread then runs as
 // fast as the machine allows; the caller learns how far it has got from
-// `clock` (4 per slice, 64 per buffer) or from its own clock callback, which
+// `clock` (4 per slice, 64 per buffer) or from a slice client of its own, which
 // calls WavFileDevice::finish() when the render should end; the caller waits
 // with WavFileDevice::waitEnded() and then calls `close`, which finalizes the
 // file (see WavFileDevice.h).
@@ -48,9 +49,8 @@
 #include "common/Event.h"
 #include "common/ResultCode.h"
 #include "output/AudioDevice.h"
-#include "output/ClockCallback.h"
 #include "output/Converters.h"
-#include "output/EventLock.h"
+#include "output/SliceClients.h"
 #include "output/SoundSource.h"
 
 namespace brellin {
@@ -88,7 +88,7 @@ public:
     //                              `deviceErrorText()` says why.
     bool open(std::uint32_t bits, std::uint32_t rate, std::uint32_t channels);
     // Detaches every source, ends the render thread, resets and closes the
-    // device. Always succeeds. `clock` and the clock callback stay.
+    // device. Always succeeds. `clock` and the slice clients stay.
     void close();
     // Picks `converter` from `bitsPerSample`, `channels`, `reverbOn` and
     // `lowPassOn`; call it after changing those flags.
@@ -104,14 +104,16 @@ public:
     bool attachSource(SoundSource* source, std::uint32_t channelCount);
     // Calls the source's `stop`, unlinks it, and returns when the render
     // thread no longer uses it. Does nothing for a source that is not listed.
-    // Never from a mix routine (it would wait for itself); from the clock
-    // callback it is allowed.
+    // Never from a mix routine (it would wait for itself); from a slice
+    // client it is allowed.
     void detachSource(SoundSource* source);
-    // Installs the routine called before each slice; the previous pair is
-    // handed out where an out pointer is given. Yields once, then swaps the
-    // pair under the lock. May be called from the callback itself.
-    void setClockCallback(ClockCallback callback, void* argument, ClockCallback* oldCallback = nullptr,
-                          void** oldArgument = nullptr);
+    // A routine called before each slice, in the order of its rank (see
+    // SliceClients.h); 0 when the list is full. Any thread, also a client.
+    SliceClientHandle addSliceClient(ClockCallback call, void* argument, SliceOrder order) {
+        return sliceClients.add(call, argument, order);
+    }
+    void removeSliceClient(SliceClientHandle handle) { sliceClients.remove(handle); }
+    std::uint32_t sliceClientCount() const { return sliceClients.count(); }
 
     // True while open and rendering.
     bool isRunning() const { return running.load(std::memory_order_acquire); }
@@ -161,10 +163,7 @@ private:
     std::thread renderThread;
     Event wakeEvent;
 
-    // The lock of the clock-callback pair.
-    EventLock callbackLock;
-    ClockCallback clockCallback = nullptr;
-    void* clockArgument = nullptr;
+    SliceClientList sliceClients;
 
     // The source list (see the header comment).
     mutable std::mutex listMutex;

@@ -11,7 +11,7 @@
 // ring (eight buffers) per wake-up, never reaches the catch-up rule of twelve,
 // and the bytes depend only on what was rendered, never on timing.
 //
-// Ending a render deterministically: call `finish()` from the clock callback
+// Ending a render deterministically: call `finish()` from a slice client
 // (render thread). The buffer whose slices are being rendered at that moment
 // is the last one in the file; the device then stops handing buffers back,
 // so the render thread sleeps, and `ended()` / `waitEnded()` report it. A
@@ -81,7 +81,7 @@ public:
     // Lets a device opened with `startHeld` start rendering. Any thread.
     void release();
     // The buffer being rendered now is the last one written. Any thread;
-    // deterministic when called from the clock callback.
+    // deterministic when called from a slice client.
     void finish() noexcept;
     // The file ends after `frames` frames (fewer when fewer were rendered),
     // and the buffer being rendered now is the last one. Any thread, as long

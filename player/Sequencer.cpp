@@ -77,8 +77,7 @@ bool Sequencer::resume() {
     if (!playThread.joinable()) {
         {
             std::lock_guard<std::mutex> thread(threadMutex);
-            tickRecord.previous = nullptr;
-            tickRecord.previousArgument = nullptr;
+            tickRecord.client = 0;
             tickRecord.ended = false;
             callbackInstalled = false;
             threadFinished = false;
@@ -120,24 +119,20 @@ void Sequencer::finishPlayThread() {
             // The render loop has not called the callback again: take it out
             // here and let the play thread end without reset or notification.
             abandoned = true;
-            if (callbackInstalled && !tickRecord.ended) {
-                synthesizer->setClockCallback(tickRecord.previous, tickRecord.previousArgument, nullptr, nullptr);
-            }
+            if (callbackInstalled && !tickRecord.ended) synthesizer->removeSliceClient(tickRecord.client);
             tickRecord.ended = true;
             threadCondition.notify_all();
         }
     }
     playThread.join();
     std::lock_guard<std::mutex> thread(threadMutex);
-    tickRecord.previous = nullptr;
-    tickRecord.previousArgument = nullptr;
+    tickRecord.client = 0;
 }
 
 void Sequencer::playThreadMain() {
     std::unique_lock<std::mutex> thread(threadMutex);
     if (!abandoned) {
-        synthesizer->setClockCallback(&Sequencer::clockCallback, &tickRecord, &tickRecord.previous,
-                                      &tickRecord.previousArgument);
+        tickRecord.client = synthesizer->addSliceClient(&Sequencer::clockCallback, &tickRecord, SliceOrder::Song);
         callbackInstalled = true;
         threadCondition.wait(thread, [this] { return tickRecord.ended; });
     }
@@ -158,14 +153,13 @@ void Sequencer::clockCallback(void* argument) noexcept {
     Sequencer* owner = record->owner;
     if (owner->playing.load(std::memory_order_acquire)) {
         owner->tick();
-        if (record->previous && record->previous != &Sequencer::clockCallback) record->previous(record->previousArgument);
         return;
     }
-    // Playing has ended: put the previous callback back and signal the end.
+    // Playing has ended: take the client out and signal the end.
     // Nothing of the Sequencer is touched after the signal is given.
     std::lock_guard<std::mutex> thread(owner->threadMutex);
     if (record->ended) return;  // stop has already taken the callback out
-    owner->synthesizer->setClockCallback(record->previous, record->previousArgument, nullptr, nullptr);
+    owner->synthesizer->removeSliceClient(record->client);
     record->ended = true;
     owner->threadCondition.notify_all();
 }

@@ -1,34 +1,33 @@
 // Sequencer: plays one loaded MidiSong through the Synthesizer.
 //
-// It has no timer of its own. Its play thread installs a clock callback in
-// the SoundOutput (through the Synthesizer's `setClockCallback`); the render
-// loop calls it before every 4-ms slice, and `tick` converts the play clock
+// It has no timer of its own. Its play thread adds a slice client of the
+// first rank to the SoundOutput (through the Synthesizer's `addSliceClient`);
+// the render loop calls it before every 4-ms slice, and `tick` converts the play clock
 // that has passed into MIDI ticks and sends every event that has fallen due,
 // so all dispatch runs on the render thread in step with the audio. When the
-// song ends (or `stop` is called) the next callback takes itself out and
+// song ends (or `stop` is called) the next call takes the client out and
 // wakes the play thread, which resets the Synthesizer, tells the
 // SongEndListener and ends.
 //
 // Threads:
 //   - user-interface thread: construction, `load`, `play`, `resume`, `stop`,
 //     destruction, and setting `volume` and the listener pointers;
-//   - render thread: the clock callback, `tick`, the NoteOnListener and the
+//   - render thread: the slice client, `tick`, the NoteOnListener and the
 //     TextEventListener;
-//   - play thread: installs the callback, waits for the end, resets the
+//   - play thread: adds the client, waits for the end, resets the
 //     Synthesizer, calls the SongEndListener.
 //
 // Locks: `lock` guards `playing`, `activeTracks`, the rewind in `play`, the
 // clock base in `resume`, and is taken and released by the tick before every
-// event, so no event is sent while `play`, `resume` or `stop` hold it. It may
-// be held while the SoundOutput's lock is taken, never the other way round.
+// event, so no event is sent while `play`, `resume` or `stop` hold it.
 //
 // Ending without deadlock: `stop` marks the end under the lock but waits for
 // the play thread *without* it, so a tick that is sending events finishes its
 // slice (it stops sending at its next event once it sees `playing` false),
-// the next callback takes itself out, the play thread resets the Synthesizer
+// the next call takes the client out, the play thread resets the Synthesizer
 // and notifies the SongEndListener, and `stop` returns after all of that, in
 // that order. The wait is bounded by 3000 ms: if the render loop never calls
-// the callback again (the output is closed), `stop` takes the callback out
+// the client again (the output is closed), `stop` takes the client out
 // itself and lets the play thread end without reset or notification. No
 // thread is ever killed or left behind.
 #pragma once
@@ -41,7 +40,7 @@
 
 #include "common/ResultCode.h"
 #include "midi/MidiSong.h"
-#include "output/ClockCallback.h"
+#include "output/SliceClients.h"
 #include "player/NoteOnListener.h"
 #include "player/PlayerInterface.h"
 #include "player/SongEndListener.h"
@@ -73,7 +72,7 @@ public:
     bool stop() override;
 
     // One slice: converts the play clock elapsed since the last tick into
-    // ticks and sends every event due. Render thread (the clock callback).
+    // ticks and sends every event due. Render thread (the slice client).
     void tick() noexcept;
 
     // The pieces of `play` and `resume` without the play thread, for a caller
@@ -105,8 +104,7 @@ private:
     // The per-slice callback registration.
     struct TickRecord {
         Sequencer* owner = nullptr;
-        ClockCallback previous = nullptr;   // the callback that was installed before ours
-        void* previousArgument = nullptr;
+        SliceClientHandle client = 0;       // our slice client while it is listed
         bool ended = false;                 // the end event (guarded by threadMutex)
     };
     friend struct SequencerDispatch;
@@ -119,8 +117,8 @@ private:
     std::mutex lock;
     std::thread playThread;
     TickRecord tickRecord;
-    // The end event and the play thread's state; also serializes installing
-    // and taking out the callback. Taken before the SoundOutput's lock.
+    // The end event and the play thread's state; also serializes adding and
+    // taking out the slice client.
     std::mutex threadMutex;
     std::condition_variable threadCondition;
     bool callbackInstalled = false;

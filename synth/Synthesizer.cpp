@@ -66,14 +66,12 @@ std::uint32_t Synthesizer::outputTime() {
     return soundOutput != nullptr ? soundOutput->clock.load(std::memory_order_acquire) : 0;
 }
 
-void Synthesizer::setClockCallback(ClockCallback callback, void* argument, ClockCallback* oldCallback,
-                                   void** oldArgument) {
-    if (soundOutput != nullptr) {
-        soundOutput->setClockCallback(callback, argument, oldCallback, oldArgument);
-        return;
-    }
-    if (oldCallback != nullptr) *oldCallback = nullptr;
-    if (oldArgument != nullptr) *oldArgument = nullptr;
+SliceClientHandle Synthesizer::addSliceClient(ClockCallback call, void* argument, SliceOrder order) {
+    return soundOutput != nullptr ? soundOutput->addSliceClient(call, argument, order) : 0;
+}
+
+void Synthesizer::removeSliceClient(SliceClientHandle handle) {
+    if (soundOutput != nullptr) soundOutput->removeSliceClient(handle);
 }
 
 void Synthesizer::setSystemVolume(std::int32_t value) {

@@ -8,7 +8,7 @@
 // reset, GS use-for-rhythm-part, master volume). It does no audio processing:
 // the SoundOutput's render thread mixes the voices.
 //
-// Threads: the Sequencer delivers MIDI data from the clock callback, on the
+// Threads: the Sequencer delivers MIDI data from its slice client, on the
 // render thread between slices, and calls `reset` and `setSystemVolume` from
 // its own or the user-interface thread under its own lock; the
 // user-interface thread calls `setUserVolume` at any time. The Synthesizer
@@ -74,12 +74,12 @@ public:
     Synthesizer(const Synthesizer&) = delete;
     Synthesizer& operator=(const Synthesizer&) = delete;
 
-    // The six operations of SynthesizerInterface.
+    // The operations of SynthesizerInterface.
     bool sendMidi(const std::uint8_t* bytes, std::uint32_t length) override;
     bool reset() override;
     std::uint32_t outputTime() override;
-    void setClockCallback(ClockCallback callback, void* argument, ClockCallback* oldCallback,
-                          void** oldArgument) override;
+    SliceClientHandle addSliceClient(ClockCallback call, void* argument, SliceOrder order) override;
+    void removeSliceClient(SliceClientHandle handle) override;
     void setSystemVolume(std::int32_t value) override;
     void setUserVolume(std::int32_t value) override;
 

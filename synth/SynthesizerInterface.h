@@ -1,10 +1,10 @@
-// The six operations through which the Sequencer and engine start-up drive
+// The seven operations through which the Sequencer and engine start-up drive
 // the Synthesizer (a relay may stand in front of it).
 #pragma once
 
 #include <cstdint>
 
-#include "output/ClockCallback.h"
+#include "output/SliceClients.h"
 
 namespace brellin {
 
@@ -18,10 +18,11 @@ public:
     virtual bool reset() = 0;
     // The SoundOutput's play clock in milliseconds (4 per rendered slice).
     virtual std::uint32_t outputTime() = 0;
-    // Installs the routine the render thread calls before every slice and
-    // hands out the previous pair where an out-parameter is given.
-    virtual void setClockCallback(ClockCallback callback, void* argument, ClockCallback* oldCallback,
-                                  void** oldArgument) = 0;
+    // A routine the render thread calls before every slice, in the order of
+    // its rank; 0 when it cannot be added (no output, or its list is full).
+    virtual SliceClientHandle addSliceClient(ClockCallback call, void* argument, SliceOrder order) = 0;
+    // Takes it out again (also from the routine itself); 0 is ignored.
+    virtual void removeSliceClient(SliceClientHandle handle) = 0;
     // Master volume from the MIDI data, clamped to 0 … 128.
     virtual void setSystemVolume(std::int32_t value) = 0;
     // The player's volume setting, clamped to 0 … 128.

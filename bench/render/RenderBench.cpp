@@ -41,7 +41,8 @@ public:
     }
     bool reset() override { return true; }
     std::uint32_t outputTime() override { return clock; }
-    void setClockCallback(ClockCallback, void*, ClockCallback*, void**) override {}
+    SliceClientHandle addSliceClient(ClockCallback, void*, SliceOrder) override { return 0; }
+    void removeSliceClient(SliceClientHandle) override {}
     void setSystemVolume(std::int32_t) override {}
     void setUserVolume(std::int32_t) override {}
     std::uint32_t clock = 0;
@@ -98,7 +99,7 @@ void BM_SequencerTicksCorpus(benchmark::State& state) {
 }
 BENCHMARK(BM_SequencerTicksCorpus)->Unit(benchmark::kMillisecond);
 
-// Measures the render thread's CPU time from inside its own clock callback
+// Measures the render thread's CPU time from inside a slice client of its own
 // (called before every slice, after the Sequencer's tick).
 struct ThreadClock {
     static void callback(void* argument) noexcept {
@@ -135,7 +136,7 @@ void BM_RealtimeRenderThreadShare(benchmark::State& state) {
             return;
         }
         ThreadClock measure;
-        output.setClockCallback(&ThreadClock::callback, &measure);
+        output.addSliceClient(&ThreadClock::callback, &measure, SliceOrder::Watch);
         Sequencer sequencer(&synth);
         sequencer.load(busiest.c_str());
         auto start = std::chrono::steady_clock::now();

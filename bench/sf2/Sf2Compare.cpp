@@ -318,11 +318,11 @@ int renderSong(const char* font, const char* midi, const char* wav) {
     if (!sequencer.load(midi)) return std::fprintf(stderr, "cannot load %s\n", midi), 1;
     sequencer.rewind();
     SongRender render{&sequencer, device};
-    synth.setClockCallback(&SongRender::tick, &render, nullptr, nullptr);
+    const SliceClientHandle tickClient = synth.addSliceClient(&SongRender::tick, &render, SliceOrder::Song);
     sequencer.startClock();
     device->release();
     bool ended = device->waitEnded(600000);
-    synth.setClockCallback(nullptr, nullptr, nullptr, nullptr);
+    synth.removeSliceClient(tickClient);
     sequencer.playing = false;
     synth.destroyVoices();
     output.close();

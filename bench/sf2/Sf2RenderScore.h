@@ -73,10 +73,10 @@ inline bool renderScore(const std::string& fontPath, Score& score, const std::st
     synth.setUserVolume(128);
     score.synth = &synth;
     score.device = device;
-    synth.setClockCallback(&Score::tick, &score, nullptr, nullptr);
+    const SliceClientHandle tickClient = synth.addSliceClient(&Score::tick, &score, SliceOrder::Song);
     device->release();
     bool ended = device->waitEnded(600000);
-    synth.setClockCallback(nullptr, nullptr, nullptr, nullptr);
+    synth.removeSliceClient(tickClient);
     synth.destroyVoices();
     output.close();
     if (!ended) error = "render did not end";

@@ -237,13 +237,13 @@ void FullPoolRenderLoop(benchmark::State& state) {
         }
         synth.setUserVolume(128);
         Keeper keeper{&synth};
-        synth.setClockCallback(&Keeper::tick, &keeper, nullptr, nullptr);
+        const SliceClientHandle tickClient = synth.addSliceClient(&Keeper::tick, &keeper, SliceOrder::Song);
         const double start = processCpuSeconds();
         device->release();
         while (keeper.slices.load() < slicesPerRun) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         const double used = processCpuSeconds() - start;
         const std::uint32_t rendered = keeper.slices.load();
-        synth.setClockCallback(nullptr, nullptr, nullptr, nullptr);
+        synth.removeSliceClient(tickClient);
         output.close();
         synth.destroyVoices();
         state.SetIterationTime(used * slicesPerRun / rendered);

@@ -152,7 +152,7 @@ TEST(EngineStart, ShutdownWhilePlayingEndsTheSongThroughTheRenderLoop) {
     ASSERT_EQ(rig.engine.startEngine(), RESULT_OK);
     ASSERT_TRUE(rig.engine.sequencer->load(BRELLIN_SOURCE_DIR "/assets/demo.mid"));
     ASSERT_TRUE(rig.engine.sequencer->play());
-    // The song end is only told when the clock callback could take itself
+    // The song end is only told when the slice client could take itself
     // out, that is when the Sequencer stopped before the output closed.
     rig.engine.shutdown();
     EXPECT_EQ(end.count.load(), 1);
@@ -244,10 +244,10 @@ TEST(EngineStart, SequencerPlaysThroughAGivenRelay) {
         bool sendMidi(const std::uint8_t* bytes, std::uint32_t length) override { return target->sendMidi(bytes, length); }
         bool reset() override { return target->reset(); }
         std::uint32_t outputTime() override { return target->outputTime(); }
-        void setClockCallback(ClockCallback callback, void* argument, ClockCallback* oldCallback,
-                              void** oldArgument) override {
-            target->setClockCallback(callback, argument, oldCallback, oldArgument);
+        SliceClientHandle addSliceClient(ClockCallback call, void* argument, SliceOrder order) override {
+            return target->addSliceClient(call, argument, order);
         }
+        void removeSliceClient(SliceClientHandle handle) override { target->removeSliceClient(handle); }
         void setSystemVolume(std::int32_t value) override { target->setSystemVolume(value); }
         void setUserVolume(std::int32_t value) override { target->setUserVolume(value); }
         SynthesizerInterface* target;

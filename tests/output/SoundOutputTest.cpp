@@ -141,10 +141,10 @@ TEST(RenderLoopClock, CallbackRunsBeforeEverySliceAfterTheClockAdvanced) {
     CallbackLog log;
     log.output = &fx.output;
     log.source = &source;
-    fx.output.setClockCallback(logCallback, &log);
+    const SliceClientHandle client = fx.output.addSliceClient(logCallback, &log, SliceOrder::Song);
     fx.device->handBack(2);
     ASSERT_TRUE(fx.device->waitWrites(10));
-    fx.output.setClockCallback(nullptr, nullptr);
+    fx.output.removeSliceClient(client);
     ASSERT_EQ(log.callbackClocks.size(), 32u);
     for (std::size_t i = 0; i < 32; ++i) {
         EXPECT_EQ(log.callbackClocks[i], 4u * (i + 1)) << "slice " << i;
@@ -168,46 +168,83 @@ TEST(RenderLoopClock, KeptAcrossCloseAndOpen) {
     EXPECT_EQ(fx.output.clock.load(), 256u);
 }
 
-void removeItself(void* argument) {
-    auto* calls = static_cast<std::pair<SoundOutput*, int>*>(argument);
-    ++calls->second;
-    ClockCallback previous = nullptr;
-    void* previousArgument = nullptr;
-    calls->first->setClockCallback(nullptr, nullptr, &previous, &previousArgument);
-    EXPECT_EQ(previous, &removeItself);
-    EXPECT_EQ(previousArgument, argument);
-}
+// A client that takes itself out on its first call, and with it a client of
+// the same slice that was added after it: neither is called again.
+struct SelfRemoving {
+    SoundOutput* output = nullptr;
+    SliceClientHandle self = 0;
+    SliceClientHandle other = 0;
+    int calls = 0;
+};
 
-TEST(RenderLoopClock, ACallbackMayRemoveItself) {
-    Fixture fx;
-    ASSERT_TRUE(fx.output.open(8, 11025, 1));
-    std::pair<SoundOutput*, int> calls{&fx.output, 0};
-    fx.output.setClockCallback(removeItself, &calls);
-    fx.device->handBack(2);
-    ASSERT_TRUE(fx.device->waitWrites(10));
-    EXPECT_EQ(calls.second, 1);
+void removeItself(void* argument) {
+    auto* state = static_cast<SelfRemoving*>(argument);
+    ++state->calls;
+    state->output->removeSliceClient(state->self);
+    state->output->removeSliceClient(state->other);
 }
 
 void countCall(void* argument) { ++*static_cast<int*>(argument); }
 
-TEST(RenderLoopClock, SetClockCallbackHandsOutThePreviousPair) {
-    SoundOutput output;
-    int a = 0, b = 0;
-    ClockCallback previous = countCall;
-    void* previousArgument = &a;
-    output.setClockCallback(countCall, &a, &previous, &previousArgument);
-    EXPECT_EQ(previous, nullptr);
-    EXPECT_EQ(previousArgument, nullptr);
-    output.setClockCallback(countCall, &b, &previous, nullptr);
-    EXPECT_EQ(previous, &countCall);
-    output.setClockCallback(nullptr, nullptr, nullptr, &previousArgument);
-    EXPECT_EQ(previousArgument, &b);
+TEST(RenderLoopClock, AClientMayRemoveItselfAndOthers) {
+    Fixture fx;
+    ASSERT_TRUE(fx.output.open(8, 11025, 1));
+    SelfRemoving state{&fx.output};
+    int laterCalls = 0;
+    state.self = fx.output.addSliceClient(removeItself, &state, SliceOrder::Song);
+    state.other = fx.output.addSliceClient(countCall, &laterCalls, SliceOrder::Watch);
+    fx.device->handBack(2);
+    ASSERT_TRUE(fx.device->waitWrites(10));
+    EXPECT_EQ(state.calls, 1);
+    EXPECT_LE(laterCalls, 1) << "taken out during the slice it was copied for: that one call at most";
+    EXPECT_EQ(fx.output.sliceClientCount(), 0u);
 }
 
-TEST(RenderLoopClock, CallbackSurvivesCloseAndOpen) {
+// Clients are called by rank, those of one rank in the order added, and a
+// removal out of that order leaves the others as they were.
+TEST(RenderLoopClock, ClientsRunInRankOrderAndLeaveInAnyOrder) {
+    SliceClientList list;
+    std::vector<int> calls;
+    struct Mark {
+        std::vector<int>* calls;
+        int id;
+    };
+    Mark marks[SliceClientList::CAPACITY + 1];
+    auto record = [](void* argument) {
+        auto* mark = static_cast<Mark*>(argument);
+        mark->calls->push_back(mark->id);
+    };
+    const SliceOrder ranks[] = {SliceOrder::Watch, SliceOrder::Song, SliceOrder::Live, SliceOrder::Song};
+    SliceClientHandle handles[4];
+    for (int i = 0; i < 4; ++i) {
+        marks[i] = Mark{&calls, i};
+        handles[i] = list.add(record, &marks[i], ranks[i]);
+        EXPECT_NE(handles[i], 0u);
+    }
+    list.callAll();
+    EXPECT_EQ(calls, (std::vector<int>{1, 3, 2, 0}));
+
+    calls.clear();
+    EXPECT_TRUE(list.remove(handles[1]));
+    EXPECT_FALSE(list.remove(handles[1])) << "a handle names its client once";
+    EXPECT_FALSE(list.remove(0));
+    list.callAll();
+    EXPECT_EQ(calls, (std::vector<int>{3, 2, 0}));
+
+    // Full: the ninth is refused, and so is a null routine.
+    for (std::uint32_t i = list.count(); i < SliceClientList::CAPACITY; ++i) {
+        EXPECT_NE(list.add(record, &marks[SliceClientList::CAPACITY], SliceOrder::Live), 0u);
+    }
+    EXPECT_EQ(list.add(record, &marks[SliceClientList::CAPACITY], SliceOrder::Song), 0u);
+    EXPECT_TRUE(list.remove(handles[0]));
+    EXPECT_EQ(list.add(nullptr, nullptr, SliceOrder::Song), 0u);
+    EXPECT_NE(list.add(record, &marks[0], SliceOrder::Song), 0u);
+}
+
+TEST(RenderLoopClock, ClientsSurviveCloseAndOpen) {
     Fixture fx;
     int calls = 0;
-    fx.output.setClockCallback(countCall, &calls);
+    fx.output.addSliceClient(countCall, &calls, SliceOrder::Song);
     ASSERT_TRUE(fx.output.open(8, 11025, 1));
     fx.output.close();
     ASSERT_TRUE(fx.output.open(8, 11025, 1));
@@ -224,7 +261,7 @@ TEST(RenderLoopCatchUp, FromTheTwelfthBufferInOneWakeUpSilenceWithoutClock) {
     ConstantSource source(50, 0, 1);
     ASSERT_TRUE(fx.output.attachSource(&source, 1));
     int calls = 0;
-    fx.output.setClockCallback(countCall, &calls);
+    const SliceClientHandle client = fx.output.addSliceClient(countCall, &calls, SliceOrder::Song);
     // The device returns the next 20 buffers at once, as an overloaded
     // machine would find them: one wake-up sees 28 buffers done in a row.
     fx.device->setAutoReturn(20);
@@ -242,7 +279,7 @@ TEST(RenderLoopCatchUp, FromTheTwelfthBufferInOneWakeUpSilenceWithoutClock) {
     }
     EXPECT_EQ(fx.output.clock.load(), 12u * 64u);
     EXPECT_EQ(source.mixCalls.load(), 12u * 16u);
-    fx.output.setClockCallback(nullptr, nullptr);
+    fx.output.removeSliceClient(client);
     EXPECT_EQ(calls, 12 * 16);
     EXPECT_EQ(fx.device->writeCount(), 8u + 28u) << "the ring is full again";
 
@@ -444,17 +481,17 @@ void detachWhenDue(void* argument) {
     if (at->output->clock.load() == at->clock) at->output->detachSource(at->source);
 }
 
-TEST(SoundOutputSources, TheClockCallbackMayDetachASource) {
+TEST(SoundOutputSources, ASliceClientMayDetachASource) {
     Fixture fx;
     ASSERT_TRUE(fx.output.open(8, 11025, 1));
     ConstantSource source(10, 0, 1);
     ASSERT_TRUE(fx.output.attachSource(&source, 1));
     // Slice 4 of the first buffer sees clock 20; its callback removes the source.
     DetachAt at{&fx.output, &source, 20};
-    fx.output.setClockCallback(detachWhenDue, &at);
+    const SliceClientHandle client = fx.output.addSliceClient(detachWhenDue, &at, SliceOrder::Song);
     fx.device->handBack(1);
     ASSERT_TRUE(fx.device->waitWrites(9));
-    fx.output.setClockCallback(nullptr, nullptr);
+    fx.output.removeSliceClient(client);
     EXPECT_EQ(source.mixCalls.load(), 4u);
     EXPECT_EQ(fx.output.sourceCount(), 0u);
     const auto buffer = fx.device->written()[8];

@@ -110,7 +110,7 @@ void callbackTwo(void* argument) {
     if (t->tag != 2) t->mismatches->fetch_add(1);
 }
 
-TEST(SourceListConcurrency, TheCallbackPairIsNeverSeenHalfChanged) {
+TEST(SourceListConcurrency, ASliceClientIsNeverSeenHalfChanged) {
     std::atomic<int> mismatches{0};
     Tagged one{1, &mismatches}, two{2, &mismatches};
     SoundOutput output;
@@ -119,14 +119,14 @@ TEST(SourceListConcurrency, TheCallbackPairIsNeverSeenHalfChanged) {
     const std::uint32_t start = output.clock.load();
     std::thread swapper([&] {
         // Until the render thread has rendered a good many slices (bounded).
+        SliceClientHandle current = 0;
         for (int i = 0; i < 5000 || (i < 2000000 && output.clock.load() < start + 64 * 200); ++i) {
-            if (i % 2) {
-                output.setClockCallback(callbackOne, &one);
-            } else {
-                output.setClockCallback(callbackTwo, &two);
-            }
+            const SliceClientHandle next = i % 2 ? output.addSliceClient(callbackOne, &one, SliceOrder::Song)
+                                                 : output.addSliceClient(callbackTwo, &two, SliceOrder::Song);
+            output.removeSliceClient(current);
+            current = next;
         }
-        output.setClockCallback(nullptr, nullptr);
+        output.removeSliceClient(current);
     });
     swapper.join();
     output.close();

@@ -1,6 +1,6 @@
 // The WAV file backend: the file holds exactly the rendered PCM with a
 // correct RIFF header in every format, renders are deterministic, and a
-// render ends where the clock callback says.
+// render ends where a slice client says.
 #include "output/WavFileDevice.h"
 
 #include <gtest/gtest.h>
@@ -223,7 +223,7 @@ void finishWhenDue(void* argument) {
     if (at->output->clock.load() == at->clock) at->device->finish();
 }
 
-TEST(WavFile, FinishFromTheClockCallbackEndsAfterThatBuffer) {
+TEST(WavFile, FinishFromASliceClientEndsAfterThatBuffer) {
     TempDir dir;
     for (int run = 0; run < 2; ++run) {
         auto owned = std::make_unique<WavFileDevice>(dir.path("finish.wav"));
@@ -232,7 +232,7 @@ TEST(WavFile, FinishFromTheClockCallbackEndsAfterThatBuffer) {
         output.setDevice(std::move(owned));
         // The slice that sees clock 1000 is slice 249 (clock 4 per slice), in buffer 15.
         FinishAt at{&output, device, 1000};
-        output.setClockCallback(finishWhenDue, &at);
+        output.addSliceClient(finishWhenDue, &at, SliceOrder::Watch);
         ASSERT_TRUE(output.open(16, 11025, 1));
         ASSERT_TRUE(device->waitEnded(60000));
         EXPECT_EQ(device->framesWritten(), (8u + 16u) * 704u);

@@ -1,7 +1,7 @@
 // A SynthesizerInterface that records what the Sequencer does with it: every
-// sendMidi call, resets, volumes, and the clock-callback pair, with a play
-// clock the test advances itself. Thread-safe, so that a test thread can act
-// as the render thread while the Sequencer's play thread installs its callback.
+// sendMidi call, resets, volumes, and the slice clients (a real list), with a
+// play clock the test advances itself. Thread-safe, so that a test thread can
+// act as the render thread while the Sequencer's play thread adds its client.
 #pragma once
 
 #include <atomic>
@@ -32,43 +32,35 @@ public:
         return true;
     }
     std::uint32_t outputTime() override { return clock.load(); }
-    void setClockCallback(ClockCallback newCallback, void* newArgument, ClockCallback* oldCallback,
-                          void** oldArgument) override {
+    SliceClientHandle addSliceClient(ClockCallback call, void* argument, SliceOrder order) override {
         std::lock_guard<std::mutex> guard(mutex);
-        if (oldCallback) *oldCallback = callback;
-        if (oldArgument) *oldArgument = argument;
-        callback = newCallback;
-        argument = newArgument;
-        log.push_back(newCallback == installedBefore ? "restore" : "install");
+        log.push_back("install");
+        const SliceClientHandle handle = clients.add(call, argument, order);
+        condition.notify_all();
+        return handle;
+    }
+    void removeSliceClient(SliceClientHandle handle) override {
+        std::lock_guard<std::mutex> guard(mutex);
+        if (clients.remove(handle)) log.push_back("remove");
         condition.notify_all();
     }
     void setSystemVolume(std::int32_t value) override { systemVolume = value; }
     void setUserVolume(std::int32_t value) override { userVolume = value; }
 
-    // One slice as the render loop does it: the clock advances by 4, then the
-    // installed callback (read under the lock) runs outside the lock.
+    // One slice as the render loop does it: the clock advances by 4, then
+    // the slice clients run (outside the lock).
     void slice() {
         clock += 4;
-        ClockCallback current;
-        void* currentArgument;
-        {
-            std::lock_guard<std::mutex> guard(mutex);
-            current = callback;
-            currentArgument = argument;
-        }
-        if (current) current(currentArgument);
+        clients.callAll();
     }
 
-    // Waits until a callback other than `installedBefore` is installed.
+    // Waits until a client beside the preinstalled ones is listed.
     bool waitInstalled(std::chrono::milliseconds limit = std::chrono::milliseconds(5000)) {
         std::unique_lock<std::mutex> guard(mutex);
-        return condition.wait_for(guard, limit, [this] { return callback && callback != installedBefore; });
+        return condition.wait_for(guard, limit, [this] { return clients.count() > preinstalled; });
     }
 
-    ClockCallback currentCallback() {
-        std::lock_guard<std::mutex> guard(mutex);
-        return callback;
-    }
+    std::uint32_t clientCount() const { return clients.count(); }
     std::vector<std::string> logCopy() {
         std::lock_guard<std::mutex> guard(mutex);
         return log;
@@ -83,11 +75,12 @@ public:
         sentAtClock.clear();
     }
 
-    // A callback installed before the Sequencer's (the pair it must chain to and put back).
-    void preinstall(ClockCallback first, void* firstArgument) {
+    // Another slice client, listed before the Sequencer's (a session's
+    // watch, called after every tick).
+    void preinstall(ClockCallback other, void* otherArgument) {
         std::lock_guard<std::mutex> guard(mutex);
-        callback = installedBefore = first;
-        argument = firstArgument;
+        clients.add(other, otherArgument, SliceOrder::Watch);
+        ++preinstalled;
     }
 
     std::mutex mutex;
@@ -99,9 +92,8 @@ public:
     int resets = 0;
     std::atomic<std::int32_t> systemVolume{-1};
     std::atomic<std::int32_t> userVolume{-1};
-    ClockCallback callback = nullptr;
-    void* argument = nullptr;
-    ClockCallback installedBefore = nullptr;
+    SliceClientList clients;
+    std::uint32_t preinstalled = 0;
 };
 
 }  // namespace brellin::testing

@@ -107,10 +107,10 @@ std::string render(const std::string& path) {
     Score score = makeScore();
     score.synth = &synth;
     score.device = device;
-    synth.setClockCallback(&Score::tick, &score, nullptr, nullptr);
+    const SliceClientHandle tickClient = synth.addSliceClient(&Score::tick, &score, SliceOrder::Song);
     device->release();
     EXPECT_TRUE(device->waitEnded(120000));
-    synth.setClockCallback(nullptr, nullptr, nullptr, nullptr);
+    synth.removeSliceClient(tickClient);
     output.close();  // finalizes the file and ends the render thread
     synth.destroyVoices();
     std::ifstream in(path, std::ios::binary);

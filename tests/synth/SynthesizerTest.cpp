@@ -473,15 +473,13 @@ TEST(SynthesizerPool, ClockPassesThroughToTheOutput) {
     ASSERT_TRUE(synth.createVoices(output, 2));
     output.clock.store(1234);
     EXPECT_EQ(synth.outputTime(), 1234u);
-    static int calls = 0;
-    ClockCallback first = [](void*) { ++calls; };
+    ClockCallback first = [](void*) {};
     int argument = 0;
-    synth.setClockCallback(first, &argument, nullptr, nullptr);
-    ClockCallback previous = nullptr;
-    void* previousArgument = nullptr;
-    synth.setClockCallback(nullptr, nullptr, &previous, &previousArgument);
-    EXPECT_EQ(previous, first);
-    EXPECT_EQ(previousArgument, &argument);
+    const SliceClientHandle client = synth.addSliceClient(first, &argument, SliceOrder::Song);
+    EXPECT_NE(client, 0u);
+    EXPECT_EQ(output.sliceClientCount(), 1u);
+    synth.removeSliceClient(client);
+    EXPECT_EQ(output.sliceClientCount(), 0u);
 }
 
 }  // namespace

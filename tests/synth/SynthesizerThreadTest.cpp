@@ -1,5 +1,5 @@
 // The Synthesizer shared between threads the way the player uses it: MIDI
-// data from the clock callback on the render thread, the user's volume from
+// data from its slice client on the render thread, the user's volume from
 // another thread at any time, and the Sequencer's reset and system volume
 // from a third thread under the lock that also guards its tick.
 #include <gtest/gtest.h>
@@ -51,7 +51,7 @@ TEST(SynthesizerThreads, VolumeAndResetFromOtherThreadsWhileRendering) {
     ASSERT_TRUE(synth.createVoices(output, 16));
     Player player;
     player.synth = &synth;
-    synth.setClockCallback(&Player::tick, &player, nullptr, nullptr);
+    const SliceClientHandle tickClient = synth.addSliceClient(&Player::tick, &player, SliceOrder::Song);
 
     std::atomic<bool> stop{false};
     std::thread user([&] {
@@ -78,7 +78,7 @@ TEST(SynthesizerThreads, VolumeAndResetFromOtherThreadsWhileRendering) {
     stop.store(true);
     user.join();
     sequencer.join();
-    synth.setClockCallback(nullptr, nullptr, nullptr, nullptr);
+    synth.removeSliceClient(tickClient);
     EXPECT_GE(player.notesSent.load(), 3000u);
     // The render thread may still be inside a tick it began before the
     // callback was removed: end it before the voices go.
