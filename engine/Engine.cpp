@@ -8,7 +8,7 @@
 
 #include "common/DirectoryListing.h"
 #include "common/ExecutablePath.h"
-#include "engine/AudioDeviceChoice.h"
+#include "output/devices/AudioDevices.h"
 
 namespace brellin {
 
@@ -51,7 +51,7 @@ ResultCode Engine::startEngine() {
     failedStage = EngineStage::Output;
 
     // Nobody chose a device: BRELLIN_AUDIO_DEVICE or the ALSA PCM "default".
-    if (!output.device()) output.setDevice(createChosenDevice(chooseAudioDevice()));
+    if (!output.device()) output.setDevice(createAudioDevice(chooseAudioDevice()));
 
     // The Settings hold only valid values: index → rate, flag → width, flag → channels.
     auto rate = static_cast<std::uint32_t>(settings.sampleRateHz());

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "engine/RenderSession.h"
-#include "output/SoundFileWriter.h"
+#include "output/files/SoundFileWriter.h"
 
 namespace brellin {
 

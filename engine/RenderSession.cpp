@@ -12,7 +12,7 @@
 
 #include "common/ExecutablePath.h"
 #include "common/TextDecoder.h"
-#include "engine/AudioDeviceChoice.h"
+#include "output/devices/AudioDevices.h"
 #include "midi/MidiFileInfo.h"
 
 namespace brellin {
@@ -50,7 +50,7 @@ bool RenderSession::start(std::string& error) {
         output.setDevice(std::move(device));
         renderParked = true;  // nothing renders until the first song is ready
     } else {
-        output.setDevice(createChosenDevice(chooseAudioDevice(options.audioDevice.c_str())));
+        output.setDevice(createAudioDevice(chooseAudioDevice(options.audioDevice.c_str())));
     }
     // The options stand in for the settings they override; nothing is
     // written back to Brellin.cfg.

@@ -48,8 +48,8 @@
 #include "engine/Engine.h"
 #include "output/AudioDevice.h"
 #include "output/SoundOutput.h"
-#include "output/SoundFileWriter.h"
-#include "output/WavFileDevice.h"
+#include "output/files/SoundFileWriter.h"
+#include "output/devices/WavFileDevice.h"
 #include "player/Sequencer.h"
 #include "synth/Synthesizer.h"
 

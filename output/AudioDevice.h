@@ -14,15 +14,14 @@
 // takes a lock. The callback runs on the device's own thread (ALSA, null) or,
 // for the offline WAV device, on the render thread inside `rendererWaiting`.
 //
-// Backends, one source file each, chosen in one place (`createAudioDevice`):
-//   AlsaDevice.cpp     an ALSA PCM ("default" unless named): real playback.
-//   WavFileDevice.cpp  a WAV file, rendered as fast as the machine allows.
-//   NullDevice.cpp     discards the sound, paced in real time by its own clock.
+// The devices live in output/devices/, one source file each, and are made
+// in one place from the table of device kinds (output/devices/AudioDevices.h):
+// an ALSA PCM, the null device, a WAV recording in real time, a sound file
+// rendered offline as fast as the machine allows.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
-#include <memory>
 #include <string>
 
 #include "common/ResultCode.h"
@@ -94,18 +93,5 @@ public:
 protected:
     std::string error;
 };
-
-enum class AudioBackend {
-    Alsa,     // an ALSA PCM, "default" unless named
-    WavFile,  // a WAV file at the given path
-    Null,     // discard, paced in real time
-};
-
-// The one place that builds a backend. `path` is the WAV file (WavFile) or
-// the ALSA PCM name (Alsa; null or empty: "default").
-std::unique_ptr<AudioDevice> createAudioDevice(AudioBackend backend, const char* path = nullptr);
-
-// Parses "alsa", "wav" or "null"; false for anything else.
-bool parseAudioBackend(const char* text, AudioBackend* backend);
 
 }  // namespace brellin

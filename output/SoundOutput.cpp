@@ -60,7 +60,11 @@ bool SoundOutput::open(std::uint32_t bits, std::uint32_t rate, std::uint32_t cha
     format.channels = channels;
     bytesPerBuffer = SLICES_PER_BUFFER * samplesPerSlice * format.blockSize();
 
-    if (!audioDevice) audioDevice = createAudioDevice(AudioBackend::Alsa);
+    if (!audioDevice) {
+        lastError = RESULT_DEVICE_ERROR;
+        releaseResources();
+        return false;
+    }
     wakeEvent.reset();
     pcmBlock.reset(new (std::nothrow) std::uint8_t[BUFFER_COUNT * bytesPerBuffer]);
     bool created = pcmBlock && audioDevice;

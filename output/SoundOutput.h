@@ -29,8 +29,9 @@
 // caller may destroy it at once. The render thread itself takes no lock for
 // this, allocates nothing and makes no system call.
 //
-// Choosing the backend: `setDevice` before `open` (the device is kept across
-// `close` and `open`); without one, `open` uses ALSA's "default" PCM.
+// Choosing the device: `setDevice` before `open` (the device is kept across
+// `close` and `open`; output/devices/AudioDevices.h makes them); without one,
+// `open` fails with RESULT_DEVICE_ERROR.
 //
 // Offline rendering: give it a WavFileDevice. The render thread then runs as
 // fast as the machine allows; the caller learns how far it has got from
@@ -72,7 +73,7 @@ public:
     SoundOutput& operator=(const SoundOutput&) = delete;
 
     // The backend of the next `open`; replaces (and closes) the previous
-    // one. Only while closed (call `close` first). Null brings back ALSA.
+    // one. Only while closed (call `close` first).
     void setDevice(std::unique_ptr<AudioDevice> device);
     // The device in use or chosen; null before the first `open` without `setDevice`.
     AudioDevice* device() const { return audioDevice.get(); }
@@ -118,7 +119,7 @@ public:
     // True while open and rendering.
     bool isRunning() const { return running.load(std::memory_order_acquire); }
     // Why the device failed, for messages ("" when it did not).
-    const char* deviceErrorText() const { return audioDevice ? audioDevice->errorText() : ""; }
+    const char* deviceErrorText() const { return audioDevice ? audioDevice->errorText() : "no sound device was chosen"; }
     // Bytes in one buffer of the ring (16 slices); 0 while closed.
     std::uint32_t bufferBytes() const { return bytesPerBuffer; }
     // Number of attached sources.

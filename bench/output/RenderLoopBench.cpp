@@ -8,7 +8,7 @@
 #include <memory>
 #include <thread>
 
-#include "output/NullDevice.h"
+#include "output/devices/NullDevice.h"
 #include "output/SoundOutput.h"
 
 namespace brellin {

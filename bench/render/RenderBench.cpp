@@ -17,6 +17,7 @@
 #include "output/SoundOutput.h"
 #include "player/Sequencer.h"
 #include "synth/Synthesizer.h"
+#include "output/devices/AudioDevices.h"
 
 using namespace brellin;
 
@@ -128,7 +129,7 @@ void BM_RealtimeRenderThreadShare(benchmark::State& state) {
     const std::uint32_t rate = static_cast<std::uint32_t>(state.range(1));
     for (auto _ : state) {
         SoundOutput output;
-        output.setDevice(createAudioDevice(AudioBackend::Null));
+        output.setDevice(createAudioDevice("null"));
         Synthesizer synth;
         if (!output.open(bits, rate, 2) || !synth.loadSoundFont(BRELLIN_BINARY_DIR "/small.brf") ||
             !synth.createVoices(output, 32)) {

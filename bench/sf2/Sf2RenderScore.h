@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "output/SoundOutput.h"
-#include "output/WavFileDevice.h"
+#include "output/devices/WavFileDevice.h"
 #include "synth/Synthesizer.h"
 
 namespace brellin::sf2check {

@@ -30,7 +30,7 @@
 #include "SynthTestSupport.h"
 #include "output/Converters.h"
 #include "output/SoundOutput.h"
-#include "output/WavFileDevice.h"
+#include "output/devices/WavFileDevice.h"
 #include "synth/MixRoutines.h"
 #include "synth/Synthesizer.h"
 #include "synth/SynthTables.h"

@@ -16,6 +16,7 @@
 #include "../TempDir.h"
 #include "../midi/MidiBytes.h"
 #include "tests/TestSoundFont.h"
+#include "output/devices/AudioDevices.h"
 
 using namespace brellin;
 using brellin::testing::TempDir;
@@ -39,7 +40,7 @@ public:
 class PickyDevice : public AudioDevice {
 public:
     explicit PickyDevice(bool acceptOnlyFallback, bool acceptNothing = false)
-        : inner(createAudioDevice(AudioBackend::Null)), onlyFallback(acceptOnlyFallback), nothing(acceptNothing) {}
+        : inner(createAudioDevice("null")), onlyFallback(acceptOnlyFallback), nothing(acceptNothing) {}
     bool open(const AudioFormat& format, std::uint32_t bufferBytes, std::uint32_t bufferCount,
               DeviceCallback callback, void* context) override {
         bool fallback = format.sampleRate == 11025 && format.bitsPerSample == 8 && format.channels == 1;
@@ -71,7 +72,7 @@ struct Rig {
     Engine engine{settings, sink};
     TempDir dir;
 
-    explicit Rig(std::unique_ptr<AudioDevice> device = createAudioDevice(AudioBackend::Null)) {
+    explicit Rig(std::unique_ptr<AudioDevice> device = createAudioDevice("null")) {
         engine.output.setDevice(std::move(device));
         engine.setSoundFontFolder((dir.root.string() + "/").c_str());
     }

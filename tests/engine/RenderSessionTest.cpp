@@ -10,7 +10,9 @@
 #include <string>
 #include <thread>
 
-#include "engine/AudioDeviceChoice.h"
+#include "output/devices/AudioDevices.h"
+#include "output/devices/WavFileDevice.h"
+#include "output/devices/WavRecorderDevice.h"
 #include "tests/TempDir.h"
 #include "tests/midi/MidiBytes.h"
 
@@ -155,29 +157,41 @@ TEST(RenderSessionRealTime, SongsFollowEachOtherWithoutStarvingTheDevice) {
     EXPECT_TRUE(session.finish(error)) << error;
 }
 
-TEST(AudioDeviceChoice, VariableAndOptionPickTheDevice) {
+// The device table: each spelling reaches its row and its argument, the
+// real-time and offline factories make their own kinds of device, and every
+// row has its --help line.
+TEST(AudioDeviceTable, SpellingsPickTheRowAndTheFactoryTheDevice) {
     struct Case {
         const char* text;
-        AudioBackend backend;
-        const char* name;
+        const char* kind;
+        const char* argument;
     };
     const Case cases[] = {
-        {nullptr, AudioBackend::Alsa, "default"},   {"", AudioBackend::Alsa, "default"},
-        {"null", AudioBackend::Null, ""},           {"wav:/tmp/out.wav", AudioBackend::WavFile, "/tmp/out.wav"},
-        {"wav:", AudioBackend::WavFile, ""},        {"pipewire", AudioBackend::Alsa, "pipewire"},
-        {"hw:1,0", AudioBackend::Alsa, "hw:1,0"},   {"nullx", AudioBackend::Alsa, "nullx"},
+        {nullptr, "alsa", "default"},    {"", "alsa", "default"},
+        {"null", "null", ""},            {"wav:/tmp/out.wav", "wav", "/tmp/out.wav"},
+        {"wav:", "wav", ""},             {"pipewire", "alsa", "pipewire"},
+        {"hw:1,0", "alsa", "hw:1,0"},    {"nullx", "alsa", "nullx"},
     };
     for (const Case& c : cases) {
-        AudioDeviceChoice choice = parseAudioDeviceChoice(c.text);
-        EXPECT_EQ(choice.backend, c.backend) << (c.text ? c.text : "(null)");
-        EXPECT_EQ(choice.name, c.name) << (c.text ? c.text : "(null)");
+        AudioDeviceChoice choice = parseAudioDevice(c.text);
+        ASSERT_NE(choice.kind, nullptr) << (c.text ? c.text : "(null)");
+        EXPECT_STREQ(choice.kind->name, c.kind) << (c.text ? c.text : "(null)");
+        EXPECT_EQ(choice.argument, c.argument) << (c.text ? c.text : "(null)");
     }
+    EXPECT_STREQ(createAudioDevice("null")->name(), "null");
+    EXPECT_EQ(createAudioDevice("null", DeviceUse::Offline), nullptr) << "the null device only plays";
+    EXPECT_NE(dynamic_cast<WavRecorderDevice*>(createAudioDevice("wav:x.wav").get()), nullptr);
+    EXPECT_NE(dynamic_cast<WavFileDevice*>(createAudioDevice("wav:x.wav", DeviceUse::Offline).get()), nullptr);
+    EXPECT_STREQ(createAudioDevice("plughw:1")->name(), "alsa");
+    std::size_t count = 0;
+    const AudioDeviceKind* kinds = audioDeviceKinds(count);
+    const std::string help = audioDeviceHelp();
+    for (std::size_t i = 0; i < count; ++i) EXPECT_NE(help.find(kinds[i].help), std::string::npos) << kinds[i].name;
 
     ASSERT_EQ(setenv(AUDIO_DEVICE_VARIABLE, "null", 1), 0);
-    EXPECT_EQ(chooseAudioDevice().backend, AudioBackend::Null);
-    EXPECT_EQ(chooseAudioDevice("").backend, AudioBackend::Null);
-    EXPECT_EQ(chooseAudioDevice("bluealsa").name, "bluealsa");  // the option wins
-    EXPECT_STREQ(createChosenDevice(chooseAudioDevice())->name(), "null");
+    EXPECT_STREQ(chooseAudioDevice().kind->name, "null");
+    EXPECT_STREQ(chooseAudioDevice("").kind->name, "null");
+    EXPECT_EQ(chooseAudioDevice("bluealsa").argument, "bluealsa");  // the option wins
 
     // The engine takes the variable when nobody set a device: a WAV file here.
     TempDir dir;

@@ -2,7 +2,7 @@
 // temporary HOME whose .asoundrc makes "default" ALSA's `file` PCM (writing
 // what it is given to a file, with the `null` PCM behind it), and one whose
 // "default" is a card that does not exist.
-#include "output/AlsaDevice.h"
+#include "output/devices/AlsaDevice.h"
 
 #include <alsa/asoundlib.h>
 #include <gtest/gtest.h>

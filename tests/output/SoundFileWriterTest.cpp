@@ -2,7 +2,7 @@
 // its rate, channels and length, FLAC with exactly the samples given; our
 // WAV writer puts real sizes into a file and a streaming header into a pipe;
 // the Opus rate conversion keeps pitch, level and length.
-#include "output/SoundFileWriter.h"
+#include "output/files/SoundFileWriter.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -17,10 +17,10 @@
 #include <thread>
 #include <vector>
 
-#include "output/RateConverter.h"
-#include "output/SndFileWriter.h"
-#include "output/WavFileDevice.h"
-#include "output/WavFileWriter.h"
+#include "output/files/RateConverter.h"
+#include "output/files/SndFileWriter.h"
+#include "output/devices/WavFileDevice.h"
+#include "output/files/WavFileWriter.h"
 #include "tests/SoundFileReadBack.h"
 #include "tests/TempDir.h"
 

@@ -9,9 +9,9 @@
 #include <thread>
 #include <vector>
 
-#include "output/NullDevice.h"
+#include "output/devices/NullDevice.h"
 #include "output/SoundOutput.h"
-#include "output/WavFileDevice.h"
+#include "output/devices/WavFileDevice.h"
 #include "tests/output/OutputTestSupport.h"
 
 namespace brellin {

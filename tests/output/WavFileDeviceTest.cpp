@@ -1,7 +1,7 @@
 // The WAV file backend: the file holds exactly the rendered PCM with a
 // correct RIFF header in every format, renders are deterministic, and a
 // render ends where a slice client says.
-#include "output/WavFileDevice.h"
+#include "output/devices/WavFileDevice.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "output/SoundOutput.h"
-#include "output/WavRecorderDevice.h"
+#include "output/devices/WavRecorderDevice.h"
 #include "tests/CommandRun.h"
 #include "tests/TempDir.h"
 #include "tests/output/OutputTestSupport.h"
@@ -336,21 +336,6 @@ TEST(WavFile, AFileThatCannotBeCreatedFailsTheOpen) {
     EXPECT_EQ(device->lastError, RESULT_CANNOT_OPEN_FILE);
     EXPECT_NE(std::string(output.deviceErrorText()).find(path), std::string::npos);
     output.close();
-}
-
-TEST(WavFile, BackendsAreChosenByName) {
-    AudioBackend backend = AudioBackend::Null;
-    EXPECT_TRUE(parseAudioBackend("wav", &backend));
-    EXPECT_EQ(backend, AudioBackend::WavFile);
-    EXPECT_TRUE(parseAudioBackend("alsa", &backend));
-    EXPECT_EQ(backend, AudioBackend::Alsa);
-    EXPECT_TRUE(parseAudioBackend("null", &backend));
-    EXPECT_EQ(backend, AudioBackend::Null);
-    EXPECT_FALSE(parseAudioBackend("pulse", &backend));
-    EXPECT_FALSE(parseAudioBackend(nullptr, &backend));
-    EXPECT_STREQ(createAudioDevice(AudioBackend::WavFile, "x.wav")->name(), "wav");
-    EXPECT_STREQ(createAudioDevice(AudioBackend::Null)->name(), "null");
-    EXPECT_STREQ(createAudioDevice(AudioBackend::Alsa)->name(), "alsa");
 }
 
 TEST(WavRecorder, RecordsWhatPlaysAtTheSpeedOfPlaying) {

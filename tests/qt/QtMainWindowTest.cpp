@@ -18,6 +18,7 @@
 #include "ui/qt/QtWindowHost.h"
 #include "ui/qt/QtWindowSystem.h"
 #include "ui/window/MainWindow.h"
+#include "output/devices/AudioDevices.h"
 
 using namespace brellin;
 
@@ -51,7 +52,7 @@ TEST(QtMainWindow, PlayButtonPlaysAndTheScreenIsTheBackBuffer) {
     brellin::testing::qtApp();
     QtWindowSystem system;
     MainWindow window(system);
-    window.engine.output.setDevice(createAudioDevice(AudioBackend::Null));
+    window.engine.output.setDevice(createAudioDevice("null"));
     window.engine.setSoundFontFolder(BRELLIN_BINARY_DIR "/");  // small.brf of the build
     ASSERT_EQ(window.engine.startEngine(), RESULT_OK);
     ASSERT_TRUE(window.create());
@@ -112,7 +113,7 @@ TEST(QtMainWindow, DroppedFilesOpenLikeASecondStart) {
 
     QtWindowSystem system;
     MainWindow window(system);
-    window.engine.output.setDevice(createAudioDevice(AudioBackend::Null));
+    window.engine.output.setDevice(createAudioDevice("null"));
     window.engine.setSoundFontFolder(BRELLIN_BINARY_DIR "/");
     ASSERT_EQ(window.engine.startEngine(), RESULT_OK);
     ASSERT_TRUE(window.create());

@@ -29,6 +29,7 @@
 #include "ui/model/CommandLine.h"
 #include "ui/shell/Application.h"
 #include "tests/TestSoundFont.h"
+#include "output/devices/AudioDevices.h"
 
 namespace brellin::test {
 namespace {
@@ -65,7 +66,7 @@ public:
     const char* name() const override { return "fallback-only"; }
 
 private:
-    std::unique_ptr<AudioDevice> inner = createAudioDevice(AudioBackend::Null);
+    std::unique_ptr<AudioDevice> inner = createAudioDevice("null");
 };
 
 struct RecordingSink : MessageSink {
@@ -101,7 +102,7 @@ public:
         if (fallbackOnly) {
             window->engine.output.setDevice(std::make_unique<FallbackOnlyDevice>());
         } else {
-            window->engine.output.setDevice(createAudioDevice(AudioBackend::Null));
+            window->engine.output.setDevice(createAudioDevice("null"));
         }
         window->engine.setSoundFontFolder(fontFolder.c_str());
         return window;

@@ -15,7 +15,7 @@
 
 #include "../TempDir.h"
 #include "output/SoundOutput.h"
-#include "output/WavFileDevice.h"
+#include "output/devices/WavFileDevice.h"
 #include "synth/Synthesizer.h"
 
 namespace brellin {

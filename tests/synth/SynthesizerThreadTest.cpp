@@ -13,7 +13,7 @@
 
 #include "SynthTestSupport.h"
 #include "output/SoundOutput.h"
-#include "output/WavFileDevice.h"
+#include "output/devices/WavFileDevice.h"
 #include "synth/Synthesizer.h"
 
 namespace brellin {

@@ -16,6 +16,7 @@
 #include "ui/framework/DialogTemplate.h"
 #include "ui/window/MainWindow.h"
 #include "tests/TestSoundFont.h"
+#include "output/devices/AudioDevices.h"
 
 namespace brellin::test {
 namespace {
@@ -58,7 +59,7 @@ struct Rig {
         window.loadSkinAndPlace((dir.root.string() + "/").c_str());
         if (withEngine) {
             writeFont(dir.path("small.brf"));
-            window.engine.output.setDevice(createAudioDevice(AudioBackend::Null));
+            window.engine.output.setDevice(createAudioDevice("null"));
             window.engine.setSoundFontFolder((dir.root.string() + "/").c_str());
             EXPECT_EQ(window.engine.startEngine(), RESULT_OK);
         }

@@ -19,6 +19,7 @@
 #include "ui/dialogs/SettingsCommands.h"
 #include "ui/dialogs/SettingsTemplates.h"
 #include "tests/TestSoundFont.h"
+#include "output/devices/AudioDevices.h"
 
 namespace brellin::test {
 namespace {
@@ -340,7 +341,7 @@ struct WindowRig {
         window.loadSkinAndPlace(folderOf(dir).c_str());
         window.dialogs = &commands;
         writeFont(dir.path("small.brf"));
-        window.engine.output.setDevice(createAudioDevice(AudioBackend::Null));
+        window.engine.output.setDevice(createAudioDevice("null"));
         window.engine.setSoundFontFolder(folderOf(dir).c_str());
         EXPECT_EQ(window.engine.startEngine(), RESULT_OK);
     }

@@ -24,7 +24,8 @@
 #include "settings/Settings.h"
 #include "engine/RenderBatch.h"
 #include "engine/RenderSession.h"
-#include "output/SoundFileWriter.h"
+#include "output/devices/AudioDevices.h"
+#include "output/files/SoundFileWriter.h"
 #include "ui/model/CommandLineList.h"
 
 using namespace brellin;
@@ -60,7 +61,7 @@ void usage(FILE* out) {
         "      --info            print File, Title, Copyright, Size and Length of each FILE, no sound\n"
         "      --seed N          seed of the random generators (controller 10 value 0, --random)\n"
         "      --max-length MINUTES  with -o: cut a song after this long (default 60, 0 = never)\n"
-        "      --audio-device DEVICE  without -o: null, wav:PATH or an ALSA PCM name\n"
+        "      --audio-device DEVICE  without -o: the device to play on, spelled as below\n"
         "                        (default: $BRELLIN_AUDIO_DEVICE, else ALSA \"default\")\n"
         "      --random          play as many songs as the list holds, each picked at random\n"
         "      --save-list OUT.brl  write the FILEs (play lists expanded) as a .brl play list, no sound\n"
@@ -73,6 +74,7 @@ void usage(FILE* out) {
                  "libsndfile; FLAC holds exactly the WAV's samples. Opus is stored at 12000, 24000 or\n"
                  "48000 Hz (for 11025, 22050, 44100), the rates Opus takes.\n",
                  writableSoundFileTypes().c_str());
+    std::fprintf(out, "\nSound devices (--audio-device, $BRELLIN_AUDIO_DEVICE):\n%s", audioDeviceHelp().c_str());
 }
 
 int usageError(const char* message, const char* value = nullptr) {
@@ -220,6 +222,7 @@ int main(int argc, char** argv) {
             break;
         case optAudioDevice:
             if (!*optarg) return usageError("empty audio device");
+            if (parseAudioDevice(optarg).kind == nullptr) return usageError("unknown sound device", optarg);
             options.audioDevice = optarg;
             break;
         case optOutputDir:

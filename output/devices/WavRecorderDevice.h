@@ -13,7 +13,7 @@
 #include <string>
 
 #include "common/FileObject.h"
-#include "output/QueuedAudioDevice.h"
+#include "output/devices/QueuedAudioDevice.h"
 
 namespace brellin {
 

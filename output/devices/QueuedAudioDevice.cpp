@@ -1,4 +1,4 @@
-#include "output/QueuedAudioDevice.h"
+#include "output/devices/QueuedAudioDevice.h"
 
 #include <new>
 #include <system_error>

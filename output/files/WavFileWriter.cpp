@@ -1,4 +1,4 @@
-#include "output/WavFileWriter.h"
+#include "output/files/WavFileWriter.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,9 +7,36 @@
 #include <cerrno>
 #include <cstring>
 
-#include "output/WavFileDevice.h"
-
 namespace brellin {
+
+namespace {
+
+void put16(std::uint8_t* p, std::uint32_t v) {
+    p[0] = static_cast<std::uint8_t>(v);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+
+void put32(std::uint8_t* p, std::uint32_t v) {
+    put16(p, v & 0xFFFFu);
+    put16(p + 2, v >> 16);
+}
+
+}  // namespace
+
+void composeWavHeader(const AudioFormat& format, std::uint32_t dataSize, std::uint8_t (&h)[WAV_HEADER_BYTES]) {
+    std::memcpy(h, "RIFF", 4);
+    put32(h + 4, 36 + dataSize + (dataSize & 1));  // the data chunk is padded to an even length
+    std::memcpy(h + 8, "WAVEfmt ", 8);
+    put32(h + 16, 16);  // fmt chunk size
+    put16(h + 20, 1);   // PCM
+    put16(h + 22, format.channels);
+    put32(h + 24, format.sampleRate);
+    put32(h + 28, format.bytesPerSecond());
+    put16(h + 32, format.blockSize());
+    put16(h + 34, format.bitsPerSample);
+    std::memcpy(h + 36, "data", 4);
+    put32(h + 40, dataSize);
+}
 
 WavFileWriter::~WavFileWriter() { close(); }
 

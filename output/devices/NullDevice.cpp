@@ -1,4 +1,4 @@
-#include "output/NullDevice.h"
+#include "output/devices/NullDevice.h"
 
 namespace brellin {
 

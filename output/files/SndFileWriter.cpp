@@ -1,4 +1,4 @@
-#include "output/SndFileWriter.h"
+#include "output/files/SndFileWriter.h"
 
 #include <sndfile.h>
 

@@ -1,9 +1,11 @@
-#include "output/SoundFileWriter.h"
+#include "output/files/SoundFileWriter.h"
 
 #include <cctype>
 
-#include "output/SndFileWriter.h"
-#include "output/WavFileWriter.h"
+#if BRELLIN_HAVE_SNDFILE
+#include "output/files/SndFileWriter.h"
+#endif
+#include "output/files/WavFileWriter.h"
 
 namespace brellin {
 namespace {
@@ -77,20 +79,48 @@ const char* soundFileTypeName(SoundFileType type) {
     return "WAV";
 }
 
+#if !BRELLIN_HAVE_SNDFILE
+namespace {
+
+// The encoded types in a build without libsndfile: opening says so.
+class MissingEncoder : public SoundFileWriter {
+public:
+    explicit MissingEncoder(SoundFileType fileType) : type(fileType) {}
+    bool open(const std::string&, const AudioFormat&) override {
+        lastError = RESULT_UNSUPPORTED_FORMAT;
+        error = std::string(soundFileTypeName(type)) + " files need libsndfile, which this build was made without";
+        return false;
+    }
+    bool write(const std::uint8_t*, std::uint32_t) noexcept override { return false; }
+    bool close() override { return true; }
+
+private:
+    SoundFileType type;
+};
+
+}  // namespace
+#endif
+
 std::string writableSoundFileTypes() {
     std::string list = "wav";
+#if BRELLIN_HAVE_SNDFILE
     for (SoundFileType type : {SoundFileType::Flac, SoundFileType::Ogg, SoundFileType::Opus, SoundFileType::Mp3}) {
         if (SndFileWriter::canWrite(type)) {
             list += ' ';
             list += soundFileExtension(type);
         }
     }
+#endif
     return list;
 }
 
 std::unique_ptr<SoundFileWriter> createSoundFileWriter(SoundFileType type) {
     if (type == SoundFileType::Wav) return std::make_unique<WavFileWriter>();
+#if BRELLIN_HAVE_SNDFILE
     return std::make_unique<SndFileWriter>(type);
+#else
+    return std::make_unique<MissingEncoder>(type);
+#endif
 }
 
 }  // namespace brellin

@@ -8,9 +8,14 @@
 // streaming tools write them, and nothing is rewritten at the end.
 #pragma once
 
-#include "output/SoundFileWriter.h"
+#include "output/files/SoundFileWriter.h"
 
 namespace brellin {
+
+// A canonical 44-byte PCM WAV header for `dataSize` bytes of sound (the
+// RIFF size counts the pad byte of an odd data chunk).
+inline constexpr std::uint32_t WAV_HEADER_BYTES = 44;
+void composeWavHeader(const AudioFormat& format, std::uint32_t dataSize, std::uint8_t (&header)[WAV_HEADER_BYTES]);
 
 // The size a streaming header gives the RIFF and data chunks.
 inline constexpr std::uint32_t WAV_STREAMING_SIZE = 0xFFFFFFFFu;

@@ -1,4 +1,4 @@
-#include "output/AlsaDevice.h"
+#include "output/devices/AlsaDevice.h"
 
 #include <alsa/asoundlib.h>
 

@@ -1,4 +1,4 @@
-#include "output/RateConverter.h"
+#include "output/files/RateConverter.h"
 
 #include <algorithm>
 #include <cmath>

@@ -2,7 +2,7 @@
 // by its own clock, so the render loop runs in real time without a sound card.
 #pragma once
 
-#include "output/QueuedAudioDevice.h"
+#include "output/devices/QueuedAudioDevice.h"
 
 namespace brellin {
 

@@ -1,8 +1,8 @@
-#include "output/WavRecorderDevice.h"
+#include "output/devices/WavRecorderDevice.h"
 
 #include <algorithm>
 
-#include "output/WavFileDevice.h"
+#include "output/devices/WavFileDevice.h"
 
 namespace brellin {
 

@@ -39,14 +39,10 @@
 
 #include "common/Event.h"
 #include "output/AudioDevice.h"
-#include "output/SoundFileWriter.h"
+#include "output/files/SoundFileWriter.h"
+#include "output/files/WavFileWriter.h"
 
 namespace brellin {
-
-// A canonical 44-byte PCM WAV header for `dataSize` bytes of sound (the
-// RIFF size counts the pad byte of an odd data chunk).
-inline constexpr std::uint32_t WAV_HEADER_BYTES = 44;
-void composeWavHeader(const AudioFormat& format, std::uint32_t dataSize, std::uint8_t (&header)[WAV_HEADER_BYTES]);
 
 class WavFileDevice : public AudioDevice {
 public:

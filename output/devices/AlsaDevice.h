@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <string>
 
-#include "output/QueuedAudioDevice.h"
+#include "output/devices/QueuedAudioDevice.h"
 
 typedef struct _snd_pcm snd_pcm_t;
 

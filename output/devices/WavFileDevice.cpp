@@ -1,4 +1,4 @@
-#include "output/WavFileDevice.h"
+#include "output/devices/WavFileDevice.h"
 
 #include <algorithm>
 #include <cstring>
@@ -10,16 +10,6 @@ namespace {
 constexpr std::uint32_t STAGING_TARGET = 256 * 1024;  // bytes collected before one write to the file
 constexpr std::uint64_t NO_FRAME_LIMIT = UINT64_MAX;
 
-void put16(std::uint8_t* p, std::uint32_t v) {
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-
-void put32(std::uint8_t* p, std::uint32_t v) {
-    put16(p, v & 0xFFFFu);
-    put16(p + 2, v >> 16);
-}
-
 }  // namespace
 
 WavFileDevice::WavFileDevice(std::string filePath) : WavFileDevice(std::move(filePath), Options{}) {}
@@ -28,21 +18,6 @@ WavFileDevice::WavFileDevice(std::string filePath, const Options& newOptions)
     : path(std::move(filePath)), options(newOptions) {}
 
 WavFileDevice::~WavFileDevice() { close(); }
-
-void composeWavHeader(const AudioFormat& format, std::uint32_t dataSize, std::uint8_t (&h)[WAV_HEADER_BYTES]) {
-    std::memcpy(h, "RIFF", 4);
-    put32(h + 4, 36 + dataSize + (dataSize & 1));  // the data chunk is padded to an even length
-    std::memcpy(h + 8, "WAVEfmt ", 8);
-    put32(h + 16, 16);  // fmt chunk size
-    put16(h + 20, 1);   // PCM
-    put16(h + 22, format.channels);
-    put32(h + 24, format.sampleRate);
-    put32(h + 28, format.bytesPerSecond());
-    put16(h + 32, format.blockSize());
-    put16(h + 34, format.bitsPerSample);
-    std::memcpy(h + 36, "data", 4);
-    put32(h + 40, dataSize);
-}
 
 bool WavFileDevice::open(const AudioFormat& newFormat, std::uint32_t bufferBytes, std::uint32_t bufferCount,
                          DeviceCallback newCallback, void* newContext) {

@@ -12,8 +12,8 @@
 
 #include <memory>
 
-#include "output/RateConverter.h"
-#include "output/SoundFileWriter.h"
+#include "output/files/RateConverter.h"
+#include "output/files/SoundFileWriter.h"
 
 struct sf_private_tag;
 
