@@ -63,6 +63,7 @@ struct ZoneSample {
     double sampleRate = 0.0;
     int rootKey = 60;
     double tuneCents = 0.0;  // coarse, fine and the sample's correction
+    double correctionCents = 0.0;  // the sample's correction alone
     double scaleTuning = 100.0;
 };
 
@@ -101,6 +102,7 @@ bool zoneSample(const Sf2File& bank, const Sf2Region& r, ZoneSample& z, std::str
     if (root < 0 || root > 127) root = sh.originalPitch <= 127 ? sh.originalPitch : 60;
     z.rootKey = root;
     z.tuneCents = r[SF2_COARSE_TUNE] * 100.0 + r[SF2_FINE_TUNE] + sh.pitchCorrection;
+    z.correctionCents = sh.pitchCorrection;
     z.scaleTuning = r[SF2_SCALE_TUNING];
     return true;
 }
@@ -361,11 +363,124 @@ double attackDetune(const Sf2Signal& frames, double sampleRate, double rootFrequ
     return std::fabs(cents) <= RETUNE_LIMIT_CENTS ? cents : NAN;
 }
 
+// How far (cents, sharp positive) a zone sounds from the pitch its tuning
+// declares (root key, coarse and fine tune, the sample's correction) when a
+// SoundFont synthesizer holds an A4 with it, measured 0.3 to 1.5 s after
+// note-on: by its loop as stored (what a held note settles on), otherwise
+// (no loop, or none with a clear pitch) by that stretch. NaN when it has no
+// clear pitch within a quarter tone of the declared one or the sample cannot
+// be read.
+double heldDetune(Sf2File& bank, const ZoneSample& z, const Sf2VolumeEnvelope& envelope) {
+    constexpr std::int64_t MAX_FRAMES = 1 << 22;
+    constexpr double FROM_SECONDS = 0.3, TO_SECONDS = 1.5;
+    const double rootHz = 440.0 * std::pow(2.0, (z.rootKey - 69) / 12.0 - z.tuneCents / 1200.0);
+    if (!(rootHz >= 4.0) || rootHz > z.sampleRate / 4.0) return NAN;
+    const double framesPerSecond = z.sampleRate * 440.0 / rootHz;  // source frames per second of an A4
+    const std::int64_t readEnd =
+        z.looped ? z.loopEnd : std::min<std::int64_t>(z.end, z.start + std::llround((TO_SECONDS + 0.1) * framesPerSecond));
+    if (readEnd - z.start > MAX_FRAMES || readEnd <= z.start) return NAN;
+    std::vector<std::int16_t> raw;
+    if (!bank.readSamples(static_cast<std::uint32_t>(z.start), static_cast<std::uint32_t>(readEnd), raw)) return NAN;
+    std::vector<float> frames(raw.begin(), raw.end());
+    Sf2Signal signal{frames.data(), static_cast<std::int64_t>(frames.size()), z.looped, z.loopStart - z.start,
+                     z.loopEnd - z.start};
+    double cents = z.looped ? loopDetune(signal, z.sampleRate, rootHz, envelope) : NAN;
+    if (!std::isfinite(cents)) {
+        const double nominal = z.sampleRate / rootHz;
+        double clarity = 0.0;
+        const double period = sf2MeasurePeriod(signal, std::llround(FROM_SECONDS * framesPerSecond), nominal,
+                                               RETUNE_LIMIT_CENTS + 10.0, (TO_SECONDS - FROM_SECONDS) * framesPerSecond,
+                                               clarity);
+        if (period > 0.0 && clarity >= RETUNE_MIN_CLARITY) cents = 1200.0 * std::log2(nominal / period);
+    }
+    return std::fabs(cents) <= RETUNE_LIMIT_CENTS ? cents : NAN;
+}
+
+// The recording detunes of zones already measured: presets share samples.
+using DetuneCache =
+    std::map<std::tuple<std::uint32_t, std::int64_t, std::int64_t, std::int64_t, std::int64_t, bool, int, long>, double>;
+
+// The pitch (cents from equal temperament) a zone plays at `key` in a
+// SoundFont synthesizer, the scale tuning included or not: `measured` as
+// heldDetune hears it (NaN when it cannot), `declared` as its tuning says.
+// False for a zone that cannot play.
+bool zonePitchCents(Sf2File& bank, const Sf2Region& r, int key, bool withScale, DetuneCache& cache, double& measured,
+                    double& declared) {
+    ZoneSample z;
+    std::string why;
+    if (!zoneSample(bank, r, z, why)) return false;
+    auto id = std::make_tuple(r.sampleIndex, z.start, z.end, z.loopStart, z.loopEnd, z.looped, z.rootKey,
+                              std::lround(z.tuneCents * 100));
+    auto found = cache.find(id);
+    if (found == cache.end()) found = cache.emplace(id, heldDetune(bank, z, envelopeOf(r))).first;
+    const double scale = withScale ? (z.scaleTuning - 100.0) * (key - z.rootKey) : 0.0;
+    // heldDetune is taken against the pitch as tuned: the pitch played.
+    declared = z.tuneCents - z.correctionCents + scale;
+    measured = found->second + scale;
+    return true;
+}
+
+// How far (cents) the zone `chosen`, converted as the bank tunes it, must be
+// moved for the program to play the bank's own A4 as a SoundFont
+// synthesizer plays it: the layers of key 69 at velocity 100 (or of `key`,
+// which `layers` holds, when the preset has none there). A BRF record holds
+// one sample for the whole keyboard, so where the bank plays A4 from
+// another recording than the converted one, that recording's pitch is
+// taken (every recording measured the same way, against its header); where
+// it layers several on one note (a detuned pair for chorus, an accordion's
+// reeds), their mean pitch, each weighted by its held loudness, which is
+// where the beating mix is heard. Layers more than a quarter tone from the
+// loudest (an octave or a fifth above) are another note and left out.
+constexpr int TUNING_KEY = 69;
+
+double bankPitchShift(Sf2File& bank, std::size_t presetIndex, const Sf2Region& chosen,
+                      const std::vector<Sf2Region>& layers, int key, DetuneCache& cache) {
+    std::vector<Sf2Region> heard;
+    int heardKey = TUNING_KEY;
+    if (bank.findRegions(presetIndex, TUNING_KEY, 100, heard) == 0) {
+        heard = layers;
+        heardKey = key;
+    }
+    // Every zone's pitch as measured, or, when one of them has no clear
+    // pitch, every zone's as declared: the two are not mixed.
+    struct Pitch {
+        double measured, declared, weight;
+        bool sameRecording;
+    };
+    std::vector<Pitch> pitches;
+    Pitch own{};
+    if (!zonePitchCents(bank, chosen, TUNING_KEY, false, cache, own.measured, own.declared)) return 0.0;
+    bool allMeasured = std::isfinite(own.measured);
+    std::size_t loudest = chooseLayer(bank, heard, true), reference = 0;
+    for (std::size_t i = 0; i < heard.size(); ++i) {
+        Pitch p{0.0, 0.0, heldLoudness(heard[i]), heard[i].sampleIndex == chosen.sampleIndex};
+        if (!zonePitchCents(bank, heard[i], heardKey, true, cache, p.measured, p.declared)) continue;
+        allMeasured = allMeasured && std::isfinite(p.measured);
+        if (i == loudest) reference = pitches.size();
+        pitches.push_back(p);
+    }
+    if (pitches.empty()) return 0.0;
+    auto pitchOf = [&](const Pitch& p) { return allMeasured ? p.measured : p.declared; };
+    double sum = 0.0, weights = 0.0;
+    for (const Pitch& p : pitches) {
+        // Declared pitches compare only between zones of one recording.
+        if (!allMeasured && !p.sameRecording) continue;
+        if (std::fabs(pitchOf(p) - pitchOf(pitches[reference])) > RETUNE_LIMIT_CENTS) continue;
+        sum += p.weight * pitchOf(p);
+        weights += p.weight;
+    }
+    if (weights <= 0.0) return 0.0;
+    const double target = sum / weights;
+    const double shift = target - pitchOf(own);
+    // Under a hundredth of a cent is the same pitch: the data stays as the bank tunes it.
+    return std::fabs(shift) >= 0.01 ? shift : 0.0;
+}
+
 // Resamples a zone's sample so that one period at its root pitch is
 // `cycleLength` whole samples at about `rate` Hz (more for a sample that
 // `key` plays below its root) and the loop is a whole
 // number of samples; normalizes the peak to 127.
-bool convertPitched(Sf2File& bank, const ZoneSample& z, const Sf2VolumeEnvelope* retuneEnvelope,
+bool convertPitched(Sf2File& bank, const ZoneSample& z, const Sf2VolumeEnvelope* retuneEnvelope, double shiftCents,
                     double filterCutoffCents, double filterResonance, double rate, int key, PitchedSample& out,
                     std::string& why) {
     double rootFrequency = 440.0 * std::pow(2.0, (z.rootKey - 69) / 12.0 - z.tuneCents / 1200.0);
@@ -438,7 +553,12 @@ bool convertPitched(Sf2File& bank, const ZoneSample& z, const Sf2VolumeEnvelope*
         }
         return true;
     };
-    if (!resampleFor(rootFrequency)) {
+    // `shiftCents` moves the whole zone, attack and loop alike: the data is
+    // made for the root pitch that plays that much higher.
+    const double shiftedRoot = rootFrequency * std::exp2(-shiftCents / 1200.0);
+    if (shiftCents != 0.0 && shiftedRoot <= rate && resampleFor(shiftedRoot)) {
+        out.retunedCents = shiftCents;
+    } else if (!resampleFor(rootFrequency)) {
         why = "sample too long";
         return false;
     }
@@ -646,6 +766,7 @@ bool Sf2Importer::convertAtRate(Sf2File& bank, SoundFontWriter& writer, std::uin
     // ---- Programs of bank 0 ----
     bool have[128] = {};
     std::vector<Sf2Region> layers;
+    DetuneCache detunes;
     for (int program = 0; program < 128; ++program) {
         if (options.progress) options.progress("programs", program + 1, 128);
         summary.borrowedFrom[program] = -1;
@@ -667,19 +788,29 @@ bool Sf2Importer::convertAtRate(Sf2File& bank, SoundFontWriter& writer, std::uin
         }
         const Sf2Region& region = layers[chooseLayer(bank, layers, true)];
         const Sf2VolumeEnvelope envelope = envelopeOf(region);
+        const bool toBankPitch = !options.keepTuning && !options.tuneTo440;
+        const double shift = toBankPitch ? bankPitchShift(bank, static_cast<std::size_t>(presetIndex), region, layers, key, detunes) : 0.0;
+        if (bank.lastError == RESULT_FILE_IO_ERROR) return fail(RESULT_FILE_IO_ERROR, bank.errorText);
         ZoneSample z;
         std::string why;
         PitchedSample sample;
-        if (!zoneSample(bank, region, z, why) || !convertPitched(bank, z, options.keepTuning ? nullptr : &envelope, filterCutoffCents(region),
-                                                     region[SF2_INITIAL_FILTER_Q], rate, key, sample, why)) {
+        const bool measure = options.tuneTo440 && !options.keepTuning;
+        if (!zoneSample(bank, region, z, why) ||
+            !convertPitched(bank, z, measure ? &envelope : nullptr, shift, filterCutoffCents(region),
+                            region[SF2_INITIAL_FILTER_Q], rate, key, sample, why)) {
             if (bank.lastError == RESULT_FILE_IO_ERROR) return fail(RESULT_FILE_IO_ERROR, bank.errorText);
             summary.notes.push_back("program " + std::to_string(program) + ": " + why + "; borrowing another program");
             continue;
         }
         if (std::fabs(sample.retunedCents) >= 0.5) {
             char text[96];
-            std::snprintf(text, sizeof text, "program %d: sample measured %+.1f cents from the bank's tuning; retuned",
-                          program, sample.retunedCents);
+            if (measure) {
+                std::snprintf(text, sizeof text, "program %d: sample measured %+.1f cents from the bank's tuning; retuned",
+                              program, sample.retunedCents);
+            } else {
+                std::snprintf(text, sizeof text, "program %d: moved %+.1f cents to the bank's A4 (its layers' or key 69's pitch)",
+                              program, sample.retunedCents);
+            }
             summary.notes.push_back(text);
         }
         if (sample.retunedCents != 0.0) ++summary.programsRetuned;
