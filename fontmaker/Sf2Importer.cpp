@@ -365,34 +365,31 @@ double attackDetune(const Sf2Signal& frames, double sampleRate, double rootFrequ
 
 // How far (cents, sharp positive) a zone sounds from the pitch its tuning
 // declares (root key, coarse and fine tune, the sample's correction) when a
-// SoundFont synthesizer holds an A4 with it, measured 0.3 to 1.5 s after
-// note-on: by its loop as stored (what a held note settles on), otherwise
-// (no loop, or none with a clear pitch) by that stretch. NaN when it has no
-// clear pitch within a quarter tone of the declared one or the sample cannot
-// be read.
-double heldDetune(Sf2File& bank, const ZoneSample& z, const Sf2VolumeEnvelope& envelope) {
+// SoundFont synthesizer holds an A4 with it: the pitch the note settles on
+// 0.3 to 1.5 s after note-on, read through the loop as stored (see
+// sf2HeldPeriod). NaN when it has no clear pitch within a quarter tone of
+// the declared one or the sample cannot be read.
+double heldDetune(Sf2File& bank, const ZoneSample& z) {
+    constexpr double FROM_SECONDS = 0.3, TO_SECONDS = 1.5, MIN_CLARITY = 0.5;
     constexpr std::int64_t MAX_FRAMES = 1 << 22;
-    constexpr double FROM_SECONDS = 0.3, TO_SECONDS = 1.5;
     const double rootHz = 440.0 * std::pow(2.0, (z.rootKey - 69) / 12.0 - z.tuneCents / 1200.0);
     if (!(rootHz >= 4.0) || rootHz > z.sampleRate / 4.0) return NAN;
     const double framesPerSecond = z.sampleRate * 440.0 / rootHz;  // source frames per second of an A4
-    const std::int64_t readEnd =
-        z.looped ? z.loopEnd : std::min<std::int64_t>(z.end, z.start + std::llround((TO_SECONDS + 0.1) * framesPerSecond));
-    if (readEnd - z.start > MAX_FRAMES || readEnd <= z.start) return NAN;
+    const auto from = static_cast<std::int64_t>(FROM_SECONDS * framesPerSecond);
+    const auto to = static_cast<std::int64_t>(TO_SECONDS * framesPerSecond);
+    const std::int64_t readEnd = z.looped ? z.loopEnd : std::min<std::int64_t>(z.end, z.start + to);
+    if (readEnd - z.start > MAX_FRAMES || (!z.looped && readEnd - z.start <= from)) return NAN;
     std::vector<std::int16_t> raw;
     if (!bank.readSamples(static_cast<std::uint32_t>(z.start), static_cast<std::uint32_t>(readEnd), raw)) return NAN;
     std::vector<float> frames(raw.begin(), raw.end());
     Sf2Signal signal{frames.data(), static_cast<std::int64_t>(frames.size()), z.looped, z.loopStart - z.start,
                      z.loopEnd - z.start};
-    double cents = z.looped ? loopDetune(signal, z.sampleRate, rootHz, envelope) : NAN;
-    if (!std::isfinite(cents)) {
-        const double nominal = z.sampleRate / rootHz;
-        double clarity = 0.0;
-        const double period = sf2MeasurePeriod(signal, std::llround(FROM_SECONDS * framesPerSecond), nominal,
-                                               RETUNE_LIMIT_CENTS + 10.0, (TO_SECONDS - FROM_SECONDS) * framesPerSecond,
-                                               clarity);
-        if (period > 0.0 && clarity >= RETUNE_MIN_CLARITY) cents = 1200.0 * std::log2(nominal / period);
-    }
+    const double nominal = z.sampleRate / rootHz;
+    double clarity = 0.0;
+    const double period = sf2HeldPeriod(signal, from, std::min(to, signal.looped ? to : signal.length) - from, nominal,
+                                        RETUNE_LIMIT_CENTS + 10.0, clarity);
+    if (!(period > 0.0) || clarity < MIN_CLARITY) return NAN;
+    const double cents = 1200.0 * std::log2(nominal / period);
     return std::fabs(cents) <= RETUNE_LIMIT_CENTS ? cents : NAN;
 }
 
@@ -412,7 +409,7 @@ bool zonePitchCents(Sf2File& bank, const Sf2Region& r, int key, bool withScale, 
     auto id = std::make_tuple(r.sampleIndex, z.start, z.end, z.loopStart, z.loopEnd, z.looped, z.rootKey,
                               std::lround(z.tuneCents * 100));
     auto found = cache.find(id);
-    if (found == cache.end()) found = cache.emplace(id, heldDetune(bank, z, envelopeOf(r))).first;
+    if (found == cache.end()) found = cache.emplace(id, heldDetune(bank, z)).first;
     const double scale = withScale ? (z.scaleTuning - 100.0) * (key - z.rootKey) : 0.0;
     // heldDetune is taken against the pitch as tuned: the pitch played.
     declared = z.tuneCents - z.correctionCents + scale;
