@@ -365,29 +365,38 @@ double attackDetune(const Sf2Signal& frames, double sampleRate, double rootFrequ
 
 // How far (cents, sharp positive) a zone sounds from the pitch its tuning
 // declares (root key, coarse and fine tune, the sample's correction) when a
-// SoundFont synthesizer holds an A4 with it: the pitch the note settles on
-// 0.3 to 1.5 s after note-on, read through the loop as stored (see
-// sf2HeldPeriod). NaN when it has no clear pitch within a quarter tone of
-// the declared one or the sample cannot be read.
+// SoundFont synthesizer holds an A4 with it: the note is played at 44100 Hz
+// (linear interpolation through the loop as stored) and the pitch it
+// settles on 0.3 to 1.5 s after note-on measured with sf2HeldPeriod. NaN
+// when it has no clear pitch within a quarter tone of the declared one or
+// the sample cannot be read.
 double heldDetune(Sf2File& bank, const ZoneSample& z) {
-    constexpr double FROM_SECONDS = 0.3, TO_SECONDS = 1.5, MIN_CLARITY = 0.5;
+    constexpr double FROM_SECONDS = 0.3, TO_SECONDS = 1.5, PLAY_RATE = 44100.0, MIN_CLARITY = 0.5;
     constexpr std::int64_t MAX_FRAMES = 1 << 22;
     const double rootHz = 440.0 * std::pow(2.0, (z.rootKey - 69) / 12.0 - z.tuneCents / 1200.0);
     if (!(rootHz >= 4.0) || rootHz > z.sampleRate / 4.0) return NAN;
-    const double framesPerSecond = z.sampleRate * 440.0 / rootHz;  // source frames per second of an A4
-    const auto from = static_cast<std::int64_t>(FROM_SECONDS * framesPerSecond);
-    const auto to = static_cast<std::int64_t>(TO_SECONDS * framesPerSecond);
-    const std::int64_t readEnd = z.looped ? z.loopEnd : std::min<std::int64_t>(z.end, z.start + to);
-    if (readEnd - z.start > MAX_FRAMES || (!z.looped && readEnd - z.start <= from)) return NAN;
+    const double step = z.sampleRate * 440.0 / rootHz / PLAY_RATE;  // source frames per output sample
+    const double lastFrame = TO_SECONDS * PLAY_RATE * step + 2.0;
+    const std::int64_t readEnd =
+        z.looped ? z.loopEnd : std::min<std::int64_t>(z.end, z.start + static_cast<std::int64_t>(lastFrame));
+    if (readEnd - z.start > MAX_FRAMES || readEnd <= z.start) return NAN;
     std::vector<std::int16_t> raw;
     if (!bank.readSamples(static_cast<std::uint32_t>(z.start), static_cast<std::uint32_t>(readEnd), raw)) return NAN;
     std::vector<float> frames(raw.begin(), raw.end());
-    Sf2Signal signal{frames.data(), static_cast<std::int64_t>(frames.size()), z.looped, z.loopStart - z.start,
-                     z.loopEnd - z.start};
-    const double nominal = z.sampleRate / rootHz;
+    const Sf2Signal source{frames.data(), static_cast<std::int64_t>(frames.size()), z.looped, z.loopStart - z.start,
+                           z.loopEnd - z.start};
+    const auto first = static_cast<std::size_t>(FROM_SECONDS * PLAY_RATE);
+    std::vector<float> played(static_cast<std::size_t>(TO_SECONDS * PLAY_RATE) - first);
+    for (std::size_t i = 0; i < played.size(); ++i) {
+        const double position = static_cast<double>(first + i) * step;
+        const auto whole = static_cast<std::int64_t>(position);
+        const double f = position - static_cast<double>(whole);
+        played[i] = static_cast<float>(source.at(whole) * (1.0 - f) + source.at(whole + 1) * f);
+    }
+    const Sf2Signal note{played.data(), static_cast<std::int64_t>(played.size()), false, 0, 0};
+    const double nominal = PLAY_RATE / 440.0;
     double clarity = 0.0;
-    const double period = sf2HeldPeriod(signal, from, std::min(to, signal.looped ? to : signal.length) - from, nominal,
-                                        RETUNE_LIMIT_CENTS + 10.0, clarity);
+    const double period = sf2HeldPeriod(note, 0, note.length, nominal, 400.0, clarity);
     if (!(period > 0.0) || clarity < MIN_CLARITY) return NAN;
     const double cents = 1200.0 * std::log2(nominal / period);
     return std::fabs(cents) <= RETUNE_LIMIT_CENTS ? cents : NAN;
