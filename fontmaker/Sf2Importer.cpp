@@ -63,7 +63,6 @@ struct ZoneSample {
     double sampleRate = 0.0;
     int rootKey = 60;
     double tuneCents = 0.0;  // coarse, fine and the sample's correction
-    double correctionCents = 0.0;  // the sample's correction alone
     double scaleTuning = 100.0;
 };
 
@@ -102,7 +101,6 @@ bool zoneSample(const Sf2File& bank, const Sf2Region& r, ZoneSample& z, std::str
     if (root < 0 || root > 127) root = sh.originalPitch <= 127 ? sh.originalPitch : 60;
     z.rootKey = root;
     z.tuneCents = r[SF2_COARSE_TUNE] * 100.0 + r[SF2_FINE_TUNE] + sh.pitchCorrection;
-    z.correctionCents = sh.pitchCorrection;
     z.scaleTuning = r[SF2_SCALE_TUNING];
     return true;
 }
@@ -363,38 +361,49 @@ double attackDetune(const Sf2Signal& frames, double sampleRate, double rootFrequ
     return std::fabs(cents) <= RETUNE_LIMIT_CENTS ? cents : NAN;
 }
 
-// How far (cents, sharp positive) a zone sounds from the pitch its tuning
-// declares (root key, coarse and fine tune, the sample's correction) when a
-// SoundFont synthesizer holds an A4 with it: the note is played at 44100 Hz
-// (linear interpolation through the loop as stored) and the pitch it
-// settles on 0.3 to 1.5 s after note-on measured with sf2HeldPeriod. NaN
-// when it has no clear pitch within a quarter tone of the declared one or
-// the sample cannot be read.
-double heldDetune(Sf2File& bank, const ZoneSample& z) {
-    constexpr double FROM_SECONDS = 0.3, TO_SECONDS = 1.5, PLAY_RATE = 44100.0, MIN_CLARITY = 0.5;
+// A held A4 as a SoundFont synthesizer plays it, 0.3 to 1.5 s after
+// note-on at 44100 Hz: what a listener (and a tuner) hears settle.
+constexpr int TUNING_KEY = 69;
+constexpr double HELD_FROM_SECONDS = 0.3, HELD_TO_SECONDS = 1.5, HELD_RATE = 44100.0;
+constexpr std::size_t HELD_FIRST = static_cast<std::size_t>(HELD_FROM_SECONDS * HELD_RATE);
+constexpr std::size_t HELD_LENGTH = static_cast<std::size_t>(HELD_TO_SECONDS * HELD_RATE) - HELD_FIRST;
+
+// Adds `gain` times the note zone `z` plays at `key` over that stretch to
+// `mix` (HELD_LENGTH values): the sample read at the speed its root key,
+// tuning and correction (and, `withScale`, scale tuning) give the key,
+// through the loop as stored, with linear interpolation. Envelopes and
+// modulation are left out. False when the sample cannot be read.
+bool addHeldNote(Sf2File& bank, const ZoneSample& z, int key, bool withScale, double gain, std::vector<float>& mix) {
     constexpr std::int64_t MAX_FRAMES = 1 << 22;
-    const double rootHz = 440.0 * std::pow(2.0, (z.rootKey - 69) / 12.0 - z.tuneCents / 1200.0);
-    if (!(rootHz >= 4.0) || rootHz > z.sampleRate / 4.0) return NAN;
-    const double step = z.sampleRate * 440.0 / rootHz / PLAY_RATE;  // source frames per output sample
-    const double lastFrame = TO_SECONDS * PLAY_RATE * step + 2.0;
+    const double scale = withScale ? z.scaleTuning / 100.0 : 1.0;
+    const double speed = std::pow(2.0, (scale * (key - z.rootKey) * 100.0 + z.tuneCents) / 1200.0);
+    const double step = z.sampleRate * speed / HELD_RATE;  // source frames per output sample
+    if (!(step > 0.0) || step > 64.0) return false;
+    const double lastFrame = HELD_TO_SECONDS * HELD_RATE * step + 2.0;
     const std::int64_t readEnd =
         z.looped ? z.loopEnd : std::min<std::int64_t>(z.end, z.start + static_cast<std::int64_t>(lastFrame));
-    if (readEnd - z.start > MAX_FRAMES || readEnd <= z.start) return NAN;
+    if (readEnd - z.start > MAX_FRAMES || readEnd <= z.start) return false;
     std::vector<std::int16_t> raw;
-    if (!bank.readSamples(static_cast<std::uint32_t>(z.start), static_cast<std::uint32_t>(readEnd), raw)) return NAN;
+    if (!bank.readSamples(static_cast<std::uint32_t>(z.start), static_cast<std::uint32_t>(readEnd), raw)) return false;
     std::vector<float> frames(raw.begin(), raw.end());
     const Sf2Signal source{frames.data(), static_cast<std::int64_t>(frames.size()), z.looped, z.loopStart - z.start,
                            z.loopEnd - z.start};
-    const auto first = static_cast<std::size_t>(FROM_SECONDS * PLAY_RATE);
-    std::vector<float> played(static_cast<std::size_t>(TO_SECONDS * PLAY_RATE) - first);
-    for (std::size_t i = 0; i < played.size(); ++i) {
-        const double position = static_cast<double>(first + i) * step;
+    mix.resize(HELD_LENGTH);
+    for (std::size_t i = 0; i < HELD_LENGTH; ++i) {
+        const double position = static_cast<double>(HELD_FIRST + i) * step;
         const auto whole = static_cast<std::int64_t>(position);
         const double f = position - static_cast<double>(whole);
-        played[i] = static_cast<float>(source.at(whole) * (1.0 - f) + source.at(whole + 1) * f);
+        mix[i] += static_cast<float>(gain * (source.at(whole) * (1.0 - f) + source.at(whole + 1) * f));
     }
-    const Sf2Signal note{played.data(), static_cast<std::int64_t>(played.size()), false, 0, 0};
-    const double nominal = PLAY_RATE / 440.0;
+    return true;
+}
+
+// The pitch of a held note `mix` at `key`, in cents from equal temperament
+// (sf2HeldPeriod). NaN when it has no clear pitch within a quarter tone.
+double heldPitchCents(const std::vector<float>& mix, int key) {
+    constexpr double MIN_CLARITY = 0.5;
+    const double nominal = HELD_RATE / (440.0 * std::pow(2.0, (key - 69) / 12.0));
+    const Sf2Signal note{mix.data(), static_cast<std::int64_t>(mix.size()), false, 0, 0};
     double clarity = 0.0;
     const double period = sf2HeldPeriod(note, 0, note.length, nominal, 400.0, clarity);
     if (!(period > 0.0) || clarity < MIN_CLARITY) return NAN;
@@ -402,84 +411,69 @@ double heldDetune(Sf2File& bank, const ZoneSample& z) {
     return std::fabs(cents) <= RETUNE_LIMIT_CENTS ? cents : NAN;
 }
 
-// The recording detunes of zones already measured: presets share samples.
-using DetuneCache =
+// A converted zone's own A4 (no scale tuning: a BRF program has none), by
+// zone, measured once: presets share zones.
+using HeldPitchCache =
     std::map<std::tuple<std::uint32_t, std::int64_t, std::int64_t, std::int64_t, std::int64_t, bool, int, long>, double>;
 
-// The pitch (cents from equal temperament) a zone plays at `key` in a
-// SoundFont synthesizer, the scale tuning included or not: `measured` as
-// heldDetune hears it (NaN when it cannot), `declared` as its tuning says.
-// False for a zone that cannot play.
-bool zonePitchCents(Sf2File& bank, const Sf2Region& r, int key, bool withScale, DetuneCache& cache, double& measured,
-                    double& declared) {
-    ZoneSample z;
-    std::string why;
-    if (!zoneSample(bank, r, z, why)) return false;
+double ownHeldPitch(Sf2File& bank, const Sf2Region& r, const ZoneSample& z, HeldPitchCache& cache) {
     auto id = std::make_tuple(r.sampleIndex, z.start, z.end, z.loopStart, z.loopEnd, z.looped, z.rootKey,
                               std::lround(z.tuneCents * 100));
     auto found = cache.find(id);
-    if (found == cache.end()) found = cache.emplace(id, heldDetune(bank, z)).first;
-    const double scale = withScale ? (z.scaleTuning - 100.0) * (key - z.rootKey) : 0.0;
-    // heldDetune is taken against the pitch as tuned: the pitch played.
-    declared = z.tuneCents - z.correctionCents + scale;
-    measured = found->second + scale;
-    return true;
+    if (found == cache.end()) {
+        std::vector<float> note;
+        double cents = addHeldNote(bank, z, TUNING_KEY, false, 1.0, note) ? heldPitchCents(note, TUNING_KEY) : NAN;
+        found = cache.emplace(id, cents).first;
+    }
+    return found->second;
 }
 
 // How far (cents) the zone `chosen`, converted as the bank tunes it, must be
 // moved for the program to play the bank's own A4 as a SoundFont
 // synthesizer plays it: the layers of key 69 at velocity 100 (or of `key`,
-// which `layers` holds, when the preset has none there). A BRF record holds
-// one sample for the whole keyboard, so where the bank plays A4 from
-// another recording than the converted one, that recording's pitch is
-// taken (every recording measured the same way, against its header); where
-// it layers several on one note (a detuned pair for chorus, an accordion's
-// reeds), their mean pitch, each weighted by its held loudness, which is
-// where the beating mix is heard. Layers more than a quarter tone from the
-// loudest (an octave or a fifth above) are another note and left out.
-constexpr int TUNING_KEY = 69;
-
+// which `layers` holds, when the preset has none there) sounding together,
+// each at its held loudness. A BRF record holds one sample for the whole
+// keyboard, so where the bank plays A4 from another recording than the
+// converted one, that recording's pitch is taken, and where it layers
+// several (a detuned pair for chorus, an accordion's reeds) the pitch their
+// mix settles on, which is close to their mean. When the mix or the
+// converted zone has no clear pitch, only the zones of the converted
+// recording are compared, by their tuning: their mean.
 double bankPitchShift(Sf2File& bank, std::size_t presetIndex, const Sf2Region& chosen,
-                      const std::vector<Sf2Region>& layers, int key, DetuneCache& cache) {
+                      const std::vector<Sf2Region>& layers, int key, HeldPitchCache& cache) {
+    ZoneSample own;
+    std::string why;
+    if (!zoneSample(bank, chosen, own, why)) return 0.0;
     std::vector<Sf2Region> heard;
     int heardKey = TUNING_KEY;
     if (bank.findRegions(presetIndex, TUNING_KEY, 100, heard) == 0) {
         heard = layers;
         heardKey = key;
     }
-    // Every zone's pitch as measured, or, when one of them has no clear
-    // pitch, every zone's as declared: the two are not mixed.
-    struct Pitch {
-        double measured, declared, weight;
-        bool sameRecording;
-    };
-    std::vector<Pitch> pitches;
-    Pitch own{};
-    if (!zonePitchCents(bank, chosen, TUNING_KEY, false, cache, own.measured, own.declared)) return 0.0;
-    bool allMeasured = std::isfinite(own.measured);
-    std::size_t loudest = chooseLayer(bank, heard, true), reference = 0;
-    for (std::size_t i = 0; i < heard.size(); ++i) {
-        Pitch p{0.0, 0.0, heldLoudness(heard[i]), heard[i].sampleIndex == chosen.sampleIndex};
-        if (!zonePitchCents(bank, heard[i], heardKey, true, cache, p.measured, p.declared)) continue;
-        allMeasured = allMeasured && std::isfinite(p.measured);
-        if (i == loudest) reference = pitches.size();
-        pitches.push_back(p);
+    std::vector<float> mix(HELD_LENGTH, 0.0f);
+    bool complete = true;
+    double declaredSum = 0.0, declaredWeights = 0.0;
+    for (const Sf2Region& r : heard) {
+        ZoneSample z;
+        if (!zoneSample(bank, r, z, why)) continue;
+        const double weight = heldLoudness(r);
+        complete = addHeldNote(bank, z, heardKey, true, weight, mix) && complete;
+        if (r.sampleIndex == chosen.sampleIndex) {
+            declaredSum += weight * (z.tuneCents + (z.scaleTuning - 100.0) * (heardKey - z.rootKey));
+            declaredWeights += weight;
+        }
     }
-    if (pitches.empty()) return 0.0;
-    auto pitchOf = [&](const Pitch& p) { return allMeasured ? p.measured : p.declared; };
-    double sum = 0.0, weights = 0.0;
-    for (const Pitch& p : pitches) {
-        // Declared pitches compare only between zones of one recording.
-        if (!allMeasured && !p.sameRecording) continue;
-        if (std::fabs(pitchOf(p) - pitchOf(pitches[reference])) > RETUNE_LIMIT_CENTS) continue;
-        sum += p.weight * pitchOf(p);
-        weights += p.weight;
+    const double ownCents = ownHeldPitch(bank, chosen, own, cache);
+    const double heardCents = complete ? heldPitchCents(mix, heardKey) : NAN;
+    double shift = 0.0;
+    if (std::isfinite(ownCents) && std::isfinite(heardCents)) {
+        shift = heardCents - ownCents;
+    } else if (declaredWeights > 0.0) {
+        shift = declaredSum / declaredWeights - own.tuneCents;
     }
-    if (weights <= 0.0) return 0.0;
-    const double target = sum / weights;
-    const double shift = target - pitchOf(own);
-    // Under a hundredth of a cent is the same pitch: the data stays as the bank tunes it.
-    return std::fabs(shift) >= 0.01 ? shift : 0.0;
+    // Under a hundredth of a cent is the same pitch: the data stays as the
+    // bank tunes it. More than a quarter tone is another note, not a tuning.
+    return std::fabs(shift) >= 0.01 && std::fabs(shift) <= RETUNE_LIMIT_CENTS ? shift : 0.0;
 }
 
 // Resamples a zone's sample so that one period at its root pitch is
@@ -772,7 +766,7 @@ bool Sf2Importer::convertAtRate(Sf2File& bank, SoundFontWriter& writer, std::uin
     // ---- Programs of bank 0 ----
     bool have[128] = {};
     std::vector<Sf2Region> layers;
-    DetuneCache detunes;
+    HeldPitchCache heldPitches;
     for (int program = 0; program < 128; ++program) {
         if (options.progress) options.progress("programs", program + 1, 128);
         summary.borrowedFrom[program] = -1;
@@ -795,7 +789,7 @@ bool Sf2Importer::convertAtRate(Sf2File& bank, SoundFontWriter& writer, std::uin
         const Sf2Region& region = layers[chooseLayer(bank, layers, true)];
         const Sf2VolumeEnvelope envelope = envelopeOf(region);
         const bool toBankPitch = !options.keepTuning && !options.tuneTo440;
-        const double shift = toBankPitch ? bankPitchShift(bank, static_cast<std::size_t>(presetIndex), region, layers, key, detunes) : 0.0;
+        const double shift = toBankPitch ? bankPitchShift(bank, static_cast<std::size_t>(presetIndex), region, layers, key, heldPitches) : 0.0;
         if (bank.lastError == RESULT_FILE_IO_ERROR) return fail(RESULT_FILE_IO_ERROR, bank.errorText);
         ZoneSample z;
         std::string why;
