@@ -274,6 +274,39 @@ TEST(Sf2ImportTuning, PeriodMeasurementFollowsLoopsAndSubOctaves) {
     EXPECT_EQ(clarity, 0.0);
 }
 
+TEST(Sf2ImportTuning, TheProgramPlaysTheBanksOwnA4) {
+    Sf2Builder b;
+    b.samples.push_back(sine440());
+    b.samples.push_back(mistuned440(15.0));
+    auto zone = [](int low, int high, int fine, int sample) {
+        return Sf2ZoneGens{{SF2_KEY_RANGE, Sf2Builder::range(low, high)}, {SF2_SAMPLE_MODES, 1}, {SF2_FINE_TUNE, fine},
+                           {SF2_SAMPLE_ID, sample}};
+    };
+    // Program 0: a chorus pair, one recording detuned -10 and +6 cents; the
+    // BRF record has one layer, where the pair's mix settles: near its mean
+    // (a 4 Hz beat moves the measured pitch of the mix a little).
+    b.instruments.push_back({"pair", {zone(0, 127, -10, 0), zone(0, 127, 6, 0)}});
+    b.presets.push_back({"pair", 0, 0, {{{SF2_INSTRUMENT, 0}}}});
+    // Program 1: key 60's recording is in tune, but the bank plays A4 from
+    // another, 15 cents sharp, that it declares in tune.
+    b.instruments.push_back({"split", {zone(0, 64, 0, 0), zone(65, 127, 0, 1)}});
+    b.presets.push_back({"split", 1, 0, {{{SF2_INSTRUMENT, 1}}}});
+    auto a4 = [](const Converted& c, int p) {
+        const InstrumentRecord& rec = c.writer.programs[p];
+        return cents(playedFrequency(rec, c.writer.samples[rec.sample], 440.0), 440.0);
+    };
+    auto bank = convert(b);
+    ASSERT_TRUE(bank->ok) << bank->importer.errorText;
+    EXPECT_NEAR(a4(*bank, 0), -2.0, 3.0);
+    EXPECT_NEAR(a4(*bank, 1), 15.0, 1.0);
+    EXPECT_EQ(bank->importer.summary.programsRetuned, 2);
+    // Keeping the tuning plays the converted zone (key 60's first layer) as tuned.
+    auto kept = convert(b, 22050, true);
+    ASSERT_TRUE(kept->ok);
+    EXPECT_NEAR(a4(*kept, 0), -10.0, 1.0);
+    EXPECT_NEAR(a4(*kept, 1), 0.0, 1.0);
+}
+
 // A recording at 44100 Hz declared as key 69: `attackSeconds` of a sine
 // `attackCents` off 440 Hz, then a loop of `loopFrames` frames holding a sine
 // of `innerCycles` cycles, continuous in phase from the attack. With a whole
