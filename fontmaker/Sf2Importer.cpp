@@ -371,9 +371,11 @@ constexpr std::size_t HELD_LENGTH = static_cast<std::size_t>(HELD_TO_SECONDS * H
 // Adds `gain` times the note zone `z` plays at `key` over that stretch to
 // `mix` (HELD_LENGTH values): the sample read at the speed its root key,
 // tuning and correction (and, `withScale`, scale tuning) give the key,
-// through the loop as stored, with linear interpolation. Envelopes and
-// modulation are left out. False when the sample cannot be read.
-bool addHeldNote(Sf2File& bank, const ZoneSample& z, int key, bool withScale, double gain, std::vector<float>& mix) {
+// through the loop as stored, with linear interpolation, under `envelope`
+// (none: a steady level). Modulation of the pitch is left out. False when
+// the sample cannot be read.
+bool addHeldNote(Sf2File& bank, const ZoneSample& z, int key, bool withScale, double gain,
+                 const Sf2VolumeEnvelope* envelope, std::vector<float>& mix) {
     constexpr std::int64_t MAX_FRAMES = 1 << 22;
     const double scale = withScale ? z.scaleTuning / 100.0 : 1.0;
     const double speed = std::pow(2.0, (scale * (key - z.rootKey) * 100.0 + z.tuneCents) / 1200.0);
@@ -393,7 +395,8 @@ bool addHeldNote(Sf2File& bank, const ZoneSample& z, int key, bool withScale, do
         const double position = static_cast<double>(HELD_FIRST + i) * step;
         const auto whole = static_cast<std::int64_t>(position);
         const double f = position - static_cast<double>(whole);
-        mix[i] += static_cast<float>(gain * (source.at(whole) * (1.0 - f) + source.at(whole + 1) * f));
+        const double level = envelope ? sf2EnvelopeGain(*envelope, static_cast<double>(HELD_FIRST + i) / HELD_RATE) : 1.0;
+        mix[i] += static_cast<float>(gain * level * (source.at(whole) * (1.0 - f) + source.at(whole + 1) * f));
     }
     return true;
 }
@@ -422,7 +425,8 @@ double ownHeldPitch(Sf2File& bank, const Sf2Region& r, const ZoneSample& z, Held
     auto found = cache.find(id);
     if (found == cache.end()) {
         std::vector<float> note;
-        double cents = addHeldNote(bank, z, TUNING_KEY, false, 1.0, note) ? heldPitchCents(note, TUNING_KEY) : NAN;
+        double cents =
+            addHeldNote(bank, z, TUNING_KEY, false, 1.0, nullptr, note) ? heldPitchCents(note, TUNING_KEY) : NAN;
         found = cache.emplace(id, cents).first;
     }
     return found->second;
@@ -432,7 +436,7 @@ double ownHeldPitch(Sf2File& bank, const Sf2Region& r, const ZoneSample& z, Held
 // moved for the program to play the bank's own A4 as a SoundFont
 // synthesizer plays it: the layers of key 69 at velocity 100 (or of `key`,
 // which `layers` holds, when the preset has none there) sounding together,
-// each at its held loudness. A BRF record holds one sample for the whole
+// each at its attenuation under its volume envelope. A BRF record holds one sample for the whole
 // keyboard, so where the bank plays A4 from another recording than the
 // converted one, that recording's pitch is taken, and where it layers
 // several (a detuned pair for chorus, an accordion's reeds) the pitch their
@@ -457,7 +461,8 @@ double bankPitchShift(Sf2File& bank, std::size_t presetIndex, const Sf2Region& c
         ZoneSample z;
         if (!zoneSample(bank, r, z, why)) continue;
         const double weight = heldLoudness(r);
-        complete = addHeldNote(bank, z, heardKey, true, weight, mix) && complete;
+        const Sf2VolumeEnvelope envelope = envelopeOf(r);
+        complete = addHeldNote(bank, z, heardKey, true, dbGain(-attenuationCb(r) / 10.0), &envelope, mix) && complete;
         if (r.sampleIndex == chosen.sampleIndex) {
             declaredSum += weight * (z.tuneCents + (z.scaleTuning - 100.0) * (heardKey - z.rootKey));
             declaredWeights += weight;
