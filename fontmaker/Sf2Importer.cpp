@@ -391,11 +391,13 @@ bool addHeldNote(Sf2File& bank, const ZoneSample& z, int key, bool withScale, do
     const Sf2Signal source{frames.data(), static_cast<std::int64_t>(frames.size()), z.looped, z.loopStart - z.start,
                            z.loopEnd - z.start};
     mix.resize(HELD_LENGTH);
+    double level = 1.0;
     for (std::size_t i = 0; i < HELD_LENGTH; ++i) {
+        // The envelope's level, taken every millisecond or so.
+        if (envelope && i % 32 == 0) level = sf2EnvelopeGain(*envelope, static_cast<double>(HELD_FIRST + i) / HELD_RATE);
         const double position = static_cast<double>(HELD_FIRST + i) * step;
         const auto whole = static_cast<std::int64_t>(position);
         const double f = position - static_cast<double>(whole);
-        const double level = envelope ? sf2EnvelopeGain(*envelope, static_cast<double>(HELD_FIRST + i) / HELD_RATE) : 1.0;
         mix[i] += static_cast<float>(gain * level * (source.at(whole) * (1.0 - f) + source.at(whole + 1) * f));
     }
     return true;
@@ -408,7 +410,7 @@ double heldPitchCents(const std::vector<float>& mix, int key) {
     const double nominal = HELD_RATE / (440.0 * std::pow(2.0, (key - 69) / 12.0));
     const Sf2Signal note{mix.data(), static_cast<std::int64_t>(mix.size()), false, 0, 0};
     double clarity = 0.0;
-    const double period = sf2HeldPeriod(note, 0, note.length, nominal, 400.0, clarity);
+    const double period = sf2HeldPeriod(note, 0, note.length, nominal, RETUNE_LIMIT_CENTS + 10.0, clarity);
     if (!(period > 0.0) || clarity < MIN_CLARITY) return NAN;
     const double cents = 1200.0 * std::log2(nominal / period);
     return std::fabs(cents) <= RETUNE_LIMIT_CENTS ? cents : NAN;
@@ -453,6 +455,15 @@ double bankPitchShift(Sf2File& bank, std::size_t presetIndex, const Sf2Region& c
     if (bank.findRegions(presetIndex, TUNING_KEY, 100, heard) == 0) {
         heard = layers;
         heardKey = key;
+    }
+    // The bank plays A4 from the converted zone alone: nothing to move.
+    if (heard.size() == 1) {
+        ZoneSample z;
+        if (zoneSample(bank, heard[0], z, why) && heard[0].sampleIndex == chosen.sampleIndex && z.start == own.start &&
+            z.end == own.end && z.looped == own.looped && z.loopStart == own.loopStart && z.loopEnd == own.loopEnd &&
+            z.rootKey == own.rootKey && z.tuneCents == own.tuneCents && z.scaleTuning == 100.0) {
+            return 0.0;
+        }
     }
     std::vector<float> mix(HELD_LENGTH, 0.0f);
     bool complete = true;
