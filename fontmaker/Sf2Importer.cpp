@@ -361,11 +361,142 @@ double attackDetune(const Sf2Signal& frames, double sampleRate, double rootFrequ
     return std::fabs(cents) <= RETUNE_LIMIT_CENTS ? cents : NAN;
 }
 
+// A held A4 as a SoundFont synthesizer plays it, 0.3 to 1.5 s after
+// note-on at 44100 Hz: what a listener (and a tuner) hears settle.
+constexpr int TUNING_KEY = 69;
+constexpr double HELD_FROM_SECONDS = 0.3, HELD_TO_SECONDS = 1.5, HELD_RATE = 44100.0;
+constexpr std::size_t HELD_FIRST = static_cast<std::size_t>(HELD_FROM_SECONDS * HELD_RATE);
+constexpr std::size_t HELD_LENGTH = static_cast<std::size_t>(HELD_TO_SECONDS * HELD_RATE) - HELD_FIRST;
+
+// Adds `gain` times the note zone `z` plays at `key` over that stretch to
+// `mix` (HELD_LENGTH values): the sample read at the speed its root key,
+// tuning and correction (and, `withScale`, scale tuning) give the key,
+// through the loop as stored, with linear interpolation, under `envelope`
+// (none: a steady level). Modulation of the pitch is left out. False when
+// the sample cannot be read.
+bool addHeldNote(Sf2File& bank, const ZoneSample& z, int key, bool withScale, double gain,
+                 const Sf2VolumeEnvelope* envelope, std::vector<float>& mix) {
+    constexpr std::int64_t MAX_FRAMES = 1 << 22;
+    const double scale = withScale ? z.scaleTuning / 100.0 : 1.0;
+    const double speed = std::pow(2.0, (scale * (key - z.rootKey) * 100.0 + z.tuneCents) / 1200.0);
+    const double step = z.sampleRate * speed / HELD_RATE;  // source frames per output sample
+    if (!(step > 0.0) || step > 64.0) return false;
+    const double lastFrame = HELD_TO_SECONDS * HELD_RATE * step + 2.0;
+    const std::int64_t readEnd =
+        z.looped ? z.loopEnd : std::min<std::int64_t>(z.end, z.start + static_cast<std::int64_t>(lastFrame));
+    if (readEnd - z.start > MAX_FRAMES || readEnd <= z.start) return false;
+    std::vector<std::int16_t> raw;
+    if (!bank.readSamples(static_cast<std::uint32_t>(z.start), static_cast<std::uint32_t>(readEnd), raw)) return false;
+    std::vector<float> frames(raw.begin(), raw.end());
+    const Sf2Signal source{frames.data(), static_cast<std::int64_t>(frames.size()), z.looped, z.loopStart - z.start,
+                           z.loopEnd - z.start};
+    mix.resize(HELD_LENGTH);
+    double level = 1.0;
+    for (std::size_t i = 0; i < HELD_LENGTH; ++i) {
+        // The envelope's level, taken every millisecond or so.
+        if (envelope && i % 32 == 0) level = sf2EnvelopeGain(*envelope, static_cast<double>(HELD_FIRST + i) / HELD_RATE);
+        const double position = static_cast<double>(HELD_FIRST + i) * step;
+        const auto whole = static_cast<std::int64_t>(position);
+        const double f = position - static_cast<double>(whole);
+        mix[i] += static_cast<float>(gain * level * (source.at(whole) * (1.0 - f) + source.at(whole + 1) * f));
+    }
+    return true;
+}
+
+// The pitch of a held note `mix` at `key`, in cents from equal temperament
+// (sf2HeldPeriod). NaN when it has no clear pitch within a quarter tone.
+double heldPitchCents(const std::vector<float>& mix, int key) {
+    constexpr double MIN_CLARITY = 0.5;
+    const double nominal = HELD_RATE / (440.0 * std::pow(2.0, (key - 69) / 12.0));
+    const Sf2Signal note{mix.data(), static_cast<std::int64_t>(mix.size()), false, 0, 0};
+    double clarity = 0.0;
+    const double period = sf2HeldPeriod(note, 0, note.length, nominal, RETUNE_LIMIT_CENTS + 10.0, clarity);
+    if (!(period > 0.0) || clarity < MIN_CLARITY) return NAN;
+    const double cents = 1200.0 * std::log2(nominal / period);
+    return std::fabs(cents) <= RETUNE_LIMIT_CENTS ? cents : NAN;
+}
+
+// A converted zone's own A4 (no scale tuning: a BRF program has none), by
+// zone, measured once: presets share zones.
+using HeldPitchCache =
+    std::map<std::tuple<std::uint32_t, std::int64_t, std::int64_t, std::int64_t, std::int64_t, bool, int, long>, double>;
+
+double ownHeldPitch(Sf2File& bank, const Sf2Region& r, const ZoneSample& z, HeldPitchCache& cache) {
+    auto id = std::make_tuple(r.sampleIndex, z.start, z.end, z.loopStart, z.loopEnd, z.looped, z.rootKey,
+                              std::lround(z.tuneCents * 100));
+    auto found = cache.find(id);
+    if (found == cache.end()) {
+        std::vector<float> note;
+        double cents =
+            addHeldNote(bank, z, TUNING_KEY, false, 1.0, nullptr, note) ? heldPitchCents(note, TUNING_KEY) : NAN;
+        found = cache.emplace(id, cents).first;
+    }
+    return found->second;
+}
+
+// How far (cents) the zone `chosen`, converted as the bank tunes it, must be
+// moved for the program to play the bank's own A4 as a SoundFont
+// synthesizer plays it: the layers of key 69 at velocity 100 (or of `key`,
+// which `layers` holds, when the preset has none there) sounding together,
+// each at its attenuation under its volume envelope. A BRF record holds one sample for the whole
+// keyboard, so where the bank plays A4 from another recording than the
+// converted one, that recording's pitch is taken, and where it layers
+// several (a detuned pair for chorus, an accordion's reeds) the pitch their
+// mix settles on, which is close to their mean. When the mix or the
+// converted zone has no clear pitch, only the zones of the converted
+// recording are compared, by their tuning: their mean.
+double bankPitchShift(Sf2File& bank, std::size_t presetIndex, const Sf2Region& chosen,
+                      const std::vector<Sf2Region>& layers, int key, HeldPitchCache& cache) {
+    ZoneSample own;
+    std::string why;
+    if (!zoneSample(bank, chosen, own, why)) return 0.0;
+    std::vector<Sf2Region> heard;
+    int heardKey = TUNING_KEY;
+    if (bank.findRegions(presetIndex, TUNING_KEY, 100, heard) == 0) {
+        heard = layers;
+        heardKey = key;
+    }
+    // The bank plays A4 from the converted zone alone: nothing to move.
+    if (heard.size() == 1) {
+        ZoneSample z;
+        if (zoneSample(bank, heard[0], z, why) && heard[0].sampleIndex == chosen.sampleIndex && z.start == own.start &&
+            z.end == own.end && z.looped == own.looped && z.loopStart == own.loopStart && z.loopEnd == own.loopEnd &&
+            z.rootKey == own.rootKey && z.tuneCents == own.tuneCents && z.scaleTuning == 100.0) {
+            return 0.0;
+        }
+    }
+    std::vector<float> mix(HELD_LENGTH, 0.0f);
+    bool complete = true;
+    double declaredSum = 0.0, declaredWeights = 0.0;
+    for (const Sf2Region& r : heard) {
+        ZoneSample z;
+        if (!zoneSample(bank, r, z, why)) continue;
+        const double weight = heldLoudness(r);
+        const Sf2VolumeEnvelope envelope = envelopeOf(r);
+        complete = addHeldNote(bank, z, heardKey, true, dbGain(-attenuationCb(r) / 10.0), &envelope, mix) && complete;
+        if (r.sampleIndex == chosen.sampleIndex) {
+            declaredSum += weight * (z.tuneCents + (z.scaleTuning - 100.0) * (heardKey - z.rootKey));
+            declaredWeights += weight;
+        }
+    }
+    const double ownCents = ownHeldPitch(bank, chosen, own, cache);
+    const double heardCents = complete ? heldPitchCents(mix, heardKey) : NAN;
+    double shift = 0.0;
+    if (std::isfinite(ownCents) && std::isfinite(heardCents)) {
+        shift = heardCents - ownCents;
+    } else if (declaredWeights > 0.0) {
+        shift = declaredSum / declaredWeights - own.tuneCents;
+    }
+    // Under a hundredth of a cent is the same pitch: the data stays as the
+    // bank tunes it. More than a quarter tone is another note, not a tuning.
+    return std::fabs(shift) >= 0.01 && std::fabs(shift) <= RETUNE_LIMIT_CENTS ? shift : 0.0;
+}
+
 // Resamples a zone's sample so that one period at its root pitch is
 // `cycleLength` whole samples at about `rate` Hz (more for a sample that
 // `key` plays below its root) and the loop is a whole
 // number of samples; normalizes the peak to 127.
-bool convertPitched(Sf2File& bank, const ZoneSample& z, const Sf2VolumeEnvelope* retuneEnvelope,
+bool convertPitched(Sf2File& bank, const ZoneSample& z, const Sf2VolumeEnvelope* retuneEnvelope, double shiftCents,
                     double filterCutoffCents, double filterResonance, double rate, int key, PitchedSample& out,
                     std::string& why) {
     double rootFrequency = 440.0 * std::pow(2.0, (z.rootKey - 69) / 12.0 - z.tuneCents / 1200.0);
@@ -438,7 +569,12 @@ bool convertPitched(Sf2File& bank, const ZoneSample& z, const Sf2VolumeEnvelope*
         }
         return true;
     };
-    if (!resampleFor(rootFrequency)) {
+    // `shiftCents` moves the whole zone, attack and loop alike: the data is
+    // made for the root pitch that plays that much higher.
+    const double shiftedRoot = rootFrequency * std::exp2(-shiftCents / 1200.0);
+    if (shiftCents != 0.0 && shiftedRoot <= rate && resampleFor(shiftedRoot)) {
+        out.retunedCents = shiftCents;
+    } else if (!resampleFor(rootFrequency)) {
         why = "sample too long";
         return false;
     }
@@ -646,6 +782,7 @@ bool Sf2Importer::convertAtRate(Sf2File& bank, SoundFontWriter& writer, std::uin
     // ---- Programs of bank 0 ----
     bool have[128] = {};
     std::vector<Sf2Region> layers;
+    HeldPitchCache heldPitches;
     for (int program = 0; program < 128; ++program) {
         if (options.progress) options.progress("programs", program + 1, 128);
         summary.borrowedFrom[program] = -1;
@@ -667,19 +804,29 @@ bool Sf2Importer::convertAtRate(Sf2File& bank, SoundFontWriter& writer, std::uin
         }
         const Sf2Region& region = layers[chooseLayer(bank, layers, true)];
         const Sf2VolumeEnvelope envelope = envelopeOf(region);
+        const bool toBankPitch = !options.keepTuning && !options.tuneTo440;
+        const double shift = toBankPitch ? bankPitchShift(bank, static_cast<std::size_t>(presetIndex), region, layers, key, heldPitches) : 0.0;
+        if (bank.lastError == RESULT_FILE_IO_ERROR) return fail(RESULT_FILE_IO_ERROR, bank.errorText);
         ZoneSample z;
         std::string why;
         PitchedSample sample;
-        if (!zoneSample(bank, region, z, why) || !convertPitched(bank, z, options.keepTuning ? nullptr : &envelope, filterCutoffCents(region),
-                                                     region[SF2_INITIAL_FILTER_Q], rate, key, sample, why)) {
+        const bool measure = options.tuneTo440 && !options.keepTuning;
+        if (!zoneSample(bank, region, z, why) ||
+            !convertPitched(bank, z, measure ? &envelope : nullptr, shift, filterCutoffCents(region),
+                            region[SF2_INITIAL_FILTER_Q], rate, key, sample, why)) {
             if (bank.lastError == RESULT_FILE_IO_ERROR) return fail(RESULT_FILE_IO_ERROR, bank.errorText);
             summary.notes.push_back("program " + std::to_string(program) + ": " + why + "; borrowing another program");
             continue;
         }
         if (std::fabs(sample.retunedCents) >= 0.5) {
             char text[96];
-            std::snprintf(text, sizeof text, "program %d: sample measured %+.1f cents from the bank's tuning; retuned",
-                          program, sample.retunedCents);
+            if (measure) {
+                std::snprintf(text, sizeof text, "program %d: sample measured %+.1f cents from the bank's tuning; retuned",
+                              program, sample.retunedCents);
+            } else {
+                std::snprintf(text, sizeof text, "program %d: moved %+.1f cents to the bank's A4 (its layers' or key 69's pitch)",
+                              program, sample.retunedCents);
+            }
             summary.notes.push_back(text);
         }
         if (sample.retunedCents != 0.0) ++summary.programsRetuned;

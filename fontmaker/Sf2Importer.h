@@ -6,12 +6,10 @@
 // its sample is resampled (band-limited) so that one period at the sample's
 // root pitch is a whole number of samples near the data rate, its loop is
 // snapped to whole samples without a click, and it is quantized to 8 bits
-// with the peak normalized. Unless told to keep the bank's tuning, the
-// converted data is measured like a tuner measures an A4 (a looped sample by
-// its loop, the pitch a held note settles on, and a long attack before the
-// loop by its own) and, when it lies within a quarter tone of the pitch the
-// bank gives it, made again for the pitch it really has, so the program
-// plays in tune. The SF2 volume envelope becomes the four-stage
+// with the peak normalized. The program plays at the bank's own pitch: the
+// sample as the bank tunes it, moved to the pitch of the bank's A4 where
+// that comes from other recordings or from several layers at once (see
+// Sf2ImportOptions). The SF2 volume envelope becomes the four-stage
 // envelope at 22050 Hz, with the initial attenuation and the normalization
 // gain folded into the levels. The zones' modulators count as they do for
 // that note (velocity 100, controllers at rest): a bank that replaces the
@@ -81,13 +79,20 @@ double sf2DrumGain(const Sf2VolumeEnvelope& envelope, double t);
 struct Sf2ImportOptions {
     std::uint32_t dataRate = 22050;  // rate the sample data is stored at, about
     std::uint64_t maxBytes = 0;      // limit of the BRF file; 0 = none
-    // Programs are tuned to equal temperament at A = 440 Hz: each program's
-    // sample is measured, and when it sounds within a quarter tone of the
-    // pitch the bank gives it, the measured pitch is what the record is
-    // made for. This corrects recordings the bank tunes imprecisely and
-    // centres a layer the bank detunes against another (the BRF record has
-    // one layer). True keeps the bank's tuning exactly.
+    // Programs play at the bank's own pitch, as a SoundFont synthesizer
+    // plays the bank's A4 (root key, tuning, correction, scale tuning, the
+    // loop as stored): the converted sample is tuned as the bank tunes it,
+    // then moved to where the bank's layers of key 69 sound together (their
+    // mean pitch, a BRF record having one layer) when those are other
+    // recordings or several. True keeps the converted sample's own tuning
+    // exactly, without measuring anything.
     bool keepTuning = false;
+    // True tunes programs to equal temperament at A = 440 Hz instead: each
+    // program's sample is measured (a looped sample by its loop, a long
+    // attack by its own pitch) and, when it sounds within a quarter tone of
+    // the pitch the bank gives it, the measured pitch is what the record is
+    // made for. Ignored with keepTuning.
+    bool tuneTo440 = false;
     // Called after each converted preset: stage ("programs", "drum kits"),
     // done and total. Optional.
     std::function<void(const char*, int, int)> progress;
@@ -96,7 +101,7 @@ struct Sf2ImportOptions {
 struct Sf2ImportSummary {
     int programsConverted = 0;         // programs with their own preset
     int programsBorrowed = 0;          // filled from another program
-    int programsRetuned = 0;           // converted at their measured pitch
+    int programsRetuned = 0;           // moved from the converted sample's own tuning
     int borrowedFrom[128] = {};        // program used for each (its own number when converted)
     int kits = 0;
     int drumRegions = 0;

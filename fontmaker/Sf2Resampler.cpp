@@ -235,4 +235,44 @@ double sf2MeasurePeriod(const Sf2Signal& signal, std::int64_t from, double nomin
     return (static_cast<double>(bestLag) + refine(bestLag, bestR)) / periods;
 }
 
+double sf2HeldPeriod(const Sf2Signal& signal, std::int64_t from, std::int64_t length, double nominal, double rangeCents,
+                     double& clarity) {
+    clarity = 0.0;
+    constexpr double MAX_PERIOD = 8192.0;
+    constexpr std::int64_t MAX_LENGTH = 1 << 20;
+    if (!(nominal >= 4.0) || nominal > MAX_PERIOD || from < 0 || length > MAX_LENGTH) return 0.0;
+    const double spread = std::pow(2.0, std::clamp(rangeCents, 1.0, 600.0) / 1200.0);
+    const auto lo = static_cast<std::size_t>(std::floor(nominal / spread));
+    const auto hi = static_cast<std::size_t>(std::ceil(nominal * spread));
+    if (length < std::int64_t(4 * hi + 2)) return 0.0;
+    std::vector<double> x(static_cast<std::size_t>(length));
+    for (std::size_t i = 0; i < x.size(); ++i) x[i] = signal.at(from + static_cast<std::int64_t>(i));
+    // Both sides of every product lie inside the stretch.
+    auto correlation = [&](std::size_t lag) { return windowCorrelation(x, 0, x.size() - lag, lag); };
+    auto best = [&](std::size_t low, std::size_t high, double& r) {
+        std::size_t at = low;
+        r = -2.0;
+        for (std::size_t lag = low; lag <= high; ++lag) {
+            double c = correlation(lag);
+            if (c > r) r = c, at = lag;
+        }
+        double r0 = correlation(at - 1), r2 = correlation(at + 1);
+        double denom = r0 - 2.0 * r + r2;
+        return static_cast<double>(at) + (denom < 0.0 ? std::clamp(0.5 * (r0 - r2) / denom, -0.5, 0.5) : 0.0);
+    };
+    double r = 0.0;
+    double period = best(lo, hi, r);
+    if (period <= lo + 0.5 || period >= hi - 0.5 || r <= 0.0) return 0.0;
+    clarity = r;
+    for (int periods : {16, 64}) {
+        // Half the stretch at least stays compared at the longest lag.
+        if (periods * period * 2.0 > static_cast<double>(length)) break;
+        // The period is known to better than a frame (then 1/16 frame): the
+        // peak lies within ±periods / 2 (then ±8) of the estimate.
+        const double estimate = periods * period, reach = periods == 16 ? 10.0 : 8.0;
+        period = best(static_cast<std::size_t>(estimate - reach), static_cast<std::size_t>(estimate + reach), r) / periods;
+    }
+    return period;
+}
+
 }  // namespace brellin

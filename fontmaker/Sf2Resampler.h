@@ -78,4 +78,17 @@ Sf2LoopSnap sf2SnapLoop(double length, double toleranceCents = 1.0);
 double sf2MeasurePeriod(const Sf2Signal& signal, std::int64_t from, double nominal, double rangeCents, double span,
                         double& clarity);
 
+// The period a held note repeats with over the stretch [from, from +
+// length) of `signal` (read through its loop), as a listener hears its
+// pitch settle: the normalized autocorrelation's best lag within
+// `rangeCents` of `nominal`, then the peak near 16 periods and again near
+// 64, as far as half the stretch still overlaps at that lag, each refined
+// with parabolic interpolation. Over that many periods the measurement
+// follows what repeats (a loop as stored, a vibrato's mean) rather than one
+// cycle's shape. `clarity` is the correlation at one period. 0, clarity 0,
+// when the stretch is shorter than four periods, silent, or its best lag
+// lies at the edge of the range.
+double sf2HeldPeriod(const Sf2Signal& signal, std::int64_t from, std::int64_t length, double nominal, double rangeCents,
+                     double& clarity);
+
 }  // namespace brellin

@@ -22,6 +22,8 @@ test=(clang libclang-rt-14-dev openttd-openmsx fluidsynth timgm6mb-soundfont sox
       xdotool imagemagick)
 # The SF3 reader's test opens MuseScore's General bank as Debian ships it.
 test+=(musescore-general-soundfont-small)
+# bench/sf2/compare-fluidsynth.sh also converts and plays FluidR3_GM.
+test+=(fluid-soundfont-gm)
 run=(alsa-utils)
 # scripts/check-deb-install.sh: a clean Debian 12 root to install the package into.
 package=(debootstrap dpkg-dev)

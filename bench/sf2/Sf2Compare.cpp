@@ -11,7 +11,9 @@
 // channel 10, one every 0.5 s. The analysis prints, per note, the pitch of
 // the held note (cents from 440 Hz, long-lag autocorrelation over 0.3–1.5 s
 // after note-on), the level (RMS dBFS of the first second, both channels)
-// and the spectral centroid, and for two files the differences.
+// and the spectral centroid, and for two files the differences, ending with
+// the pitch table: programs clearly pitched in both renders, how many lie
+// within ±5 cents of FluidSynth and beyond ±10, and the farthest ones.
 #include <algorithm>
 #include <cmath>
 #include <complex>
@@ -140,10 +142,12 @@ double bestLag(const std::vector<double>& x, std::size_t from, std::size_t lengt
     return best + (denom < 0 ? std::clamp(0.5 * (r0 - r2) / denom, -0.5, 0.5) : 0.0);
 }
 
-double pitchHz(const std::vector<double>& x, std::size_t from, std::size_t length, double rate, double& clarity) {
+double pitchHz(const std::vector<double>& x, std::size_t from, std::size_t length, double rate, double& clarity,
+               double& periodClarity) {
     double expected = rate / noteHz();
     auto lo = static_cast<std::size_t>(expected * 0.79), hi = static_cast<std::size_t>(expected * 1.26);
     double period = bestLag(x, from, length, lo, hi, clarity);
+    periodClarity = clarity;
     for (int periods : {16, 64}) {
         // Half the window at least stays compared at the longest lag.
         if (period <= 0 || periods * period * 2 > double(length)) break;
@@ -215,7 +219,8 @@ double centroidHz(const Pcm& pcm, std::size_t from, std::size_t to) {
 }
 
 struct NoteResult {
-    double cents = NAN, clarity = 0, level = -200, centroid = 0;
+    // clarity: correlation at the longest lag used; periodClarity at one period.
+    double cents = NAN, clarity = 0, periodClarity = 0, level = -200, centroid = 0;
 };
 
 std::vector<NoteResult> analyzeNotes(const Pcm& pcm) {
@@ -228,7 +233,7 @@ std::vector<NoteResult> analyzeNotes(const Pcm& pcm) {
         double t = p * PROGRAM_SPACING + 0.1;
         auto at = [&](double s) { return static_cast<std::size_t>(s * rate); };
         r.level = rmsDb(pcm, at(t), at(t + LEVEL_SECONDS));
-        double hz = pitchHz(mono, at(t + PITCH_FROM), at(PITCH_TO - PITCH_FROM), rate, r.clarity);
+        double hz = pitchHz(mono, at(t + PITCH_FROM), at(PITCH_TO - PITCH_FROM), rate, r.clarity, r.periodClarity);
         r.cents = hz > 0 ? 1200 * std::log2(hz / noteHz()) : NAN;
         r.centroid = centroidHz(pcm, at(t), at(t + LEVEL_SECONDS));
         out.push_back(r);
@@ -280,6 +285,41 @@ int analyze(const char* oursPath, const char* fluidPath) {
     }
     std::printf("programs clearly pitched (clarity > 0.5): %d, within ±3 cents of %.2f Hz: %d (beyond:%s), silent: %d\n",
                 pitched, noteHz(), inTune, beyond.empty() ? " none" : beyond.c_str(), silent);
+    if (fluidPath) {
+        // Pitch against FluidSynth playing the bank: the bank's own tuning,
+        // whatever it is, is the reference. Only programs clearly pitched in
+        // both renders count.
+        struct Off {
+            int program;
+            double cents;
+        };
+        std::vector<Off> offs;
+        for (int p = 0; p < 128; ++p) {
+            // Clear: the sound repeats closely at one period (0.9); the
+            // long-lag clarity would leave out instruments with vibrato,
+            // whose mean pitch the long lag still measures.
+            auto clear = [](const NoteResult& r) {
+                return r.periodClarity > 0.9 && r.level > -70 && std::isfinite(r.cents);
+            };
+            if (clear(a[p]) && clear(b[p])) offs.push_back({p, a[p].cents - b[p].cents});
+        }
+        int within5 = 0, beyond10 = 0;
+        for (const Off& o : offs) {
+            within5 += std::fabs(o.cents) <= 5.0;
+            beyond10 += std::fabs(o.cents) > 10.0;
+        }
+        std::stable_sort(offs.begin(), offs.end(),
+                         [](const Off& x, const Off& y) { return std::fabs(x.cents) > std::fabs(y.cents); });
+        std::string worst;
+        for (std::size_t i = 0; i < offs.size() && (i < 6 || std::fabs(offs[i].cents) > 10.0); ++i) {
+            char item[32];
+            std::snprintf(item, sizeof item, "%s%d %+.1f", i ? ", " : "", offs[i].program, offs[i].cents);
+            worst += item;
+        }
+        std::printf("pitch against fluid: clearly pitched %zu, within ±5 cents %d (%.0f %%), beyond ±10 %d, worst: %s\n",
+                    offs.size(), within5, offs.empty() ? 0.0 : 100.0 * within5 / double(offs.size()), beyond10,
+                    worst.empty() ? "none" : worst.c_str());
+    }
     if (levelCount) {
         double mean = levelSum / levelCount;
         std::printf("level difference ours - fluid over %d notes: mean %+.2f dB, rms %.2f dB, within ±2 dB: %d\n",

@@ -47,12 +47,14 @@ struct Converted {
     bool ok = false;
 };
 
-std::unique_ptr<Converted> convert(const Sf2Builder& b, std::uint32_t rate = 22050, bool keepTuning = false) {
+std::unique_ptr<Converted> convert(const Sf2Builder& b, std::uint32_t rate = 22050, bool keepTuning = false,
+                                   bool tuneTo440 = false) {
     auto c = std::make_unique<Converted>();
     c->file = b.build();
     if (!c->bank.parse(reinterpret_cast<const std::uint8_t*>(c->file.data()), c->file.size())) return c;
     c->importer.options.dataRate = rate;
     c->importer.options.keepTuning = keepTuning;
+    c->importer.options.tuneTo440 = tuneTo440;
     c->ok = c->importer.convert(c->bank, c->writer);
     return c;
 }
@@ -191,11 +193,18 @@ testing::Sf2BuildSample mistuned440(double cents) {
     return {"mistuned", Sf2Builder::sine(2205 + 2 * loopLength, exact), 44100, 69, 0, 2205, 2205 + loopLength};
 }
 
-TEST(Sf2ImportTuning, ARecordingOffItsDeclaredPitchIsTunedTo440Hz) {
+TEST(Sf2ImportTuning, ARecordingOffItsDeclaredPitchIsTunedTo440HzOnlyWhenAsked) {
     for (double off : {-30.0, -8.0, 12.0, 45.0}) {
         Sf2Builder b;
         addMelodic(b, 0, mistuned440(off), {{SF2_SAMPLE_MODES, 1}});
-        auto tuned = convert(b);
+        // By default the program plays where the bank puts it, as a SoundFont synthesizer does.
+        auto bank = convert(b);
+        ASSERT_TRUE(bank->ok) << bank->importer.errorText;
+        const InstrumentRecord& bankRec = bank->writer.programs[0];
+        EXPECT_NEAR(cents(playedFrequency(bankRec, bank->writer.samples[bankRec.sample], 440.0), 440.0), off, 1.0);
+        EXPECT_EQ(bank->importer.summary.programsRetuned, 0);
+
+        auto tuned = convert(b, 22050, false, true);
         ASSERT_TRUE(tuned->ok) << tuned->importer.errorText;
         const InstrumentRecord& rec = tuned->writer.programs[0];
         EXPECT_NEAR(cents(playedFrequency(rec, tuned->writer.samples[rec.sample], 440.0), 440.0), 0.0, 1.0) << off;
@@ -214,7 +223,7 @@ TEST(Sf2ImportTuning, PitchesFarFromTheBanksTuningOrNoPitchAreLeftAlone) {
     // 70 cents sharp is another note, not a mistuned A: the bank's tuning stays.
     Sf2Builder far;
     addMelodic(far, 0, mistuned440(70.0), {{SF2_SAMPLE_MODES, 1}});
-    auto c = convert(far);
+    auto c = convert(far, 22050, false, true);
     ASSERT_TRUE(c->ok);
     const InstrumentRecord& rec = c->writer.programs[0];
     EXPECT_NEAR(cents(playedFrequency(rec, c->writer.samples[rec.sample], 440.0), 440.0), 70.0, 1.0);
@@ -229,7 +238,7 @@ TEST(Sf2ImportTuning, PitchesFarFromTheBanksTuningOrNoPitchAreLeftAlone) {
         v = static_cast<std::int16_t>(static_cast<int>((state >> 16) & 0x7FFF) - 16384);
     }
     addMelodic(noisy, 0, noise, {});
-    auto n = convert(noisy);
+    auto n = convert(noisy, 22050, false, true);
     ASSERT_TRUE(n->ok);
     EXPECT_EQ(n->importer.summary.programsRetuned, 0);
 }
@@ -263,6 +272,39 @@ TEST(Sf2ImportTuning, PeriodMeasurementFollowsLoopsAndSubOctaves) {
     Sf2Signal quiet{silence.data(), 20000, false, 0, 0};
     EXPECT_EQ(sf2MeasurePeriod(quiet, 0, 100.0, 60.0, 8000.0, clarity), 0.0);
     EXPECT_EQ(clarity, 0.0);
+}
+
+TEST(Sf2ImportTuning, TheProgramPlaysTheBanksOwnA4) {
+    Sf2Builder b;
+    b.samples.push_back(sine440());
+    b.samples.push_back(mistuned440(15.0));
+    auto zone = [](int low, int high, int fine, int sample) {
+        return Sf2ZoneGens{{SF2_KEY_RANGE, Sf2Builder::range(low, high)}, {SF2_SAMPLE_MODES, 1}, {SF2_FINE_TUNE, fine},
+                           {SF2_SAMPLE_ID, sample}};
+    };
+    // Program 0: a chorus pair, one recording detuned -10 and +6 cents; the
+    // BRF record has one layer, where the pair's mix settles: near its mean
+    // (a 4 Hz beat moves the measured pitch of the mix a little).
+    b.instruments.push_back({"pair", {zone(0, 127, -10, 0), zone(0, 127, 6, 0)}});
+    b.presets.push_back({"pair", 0, 0, {{{SF2_INSTRUMENT, 0}}}});
+    // Program 1: key 60's recording is in tune, but the bank plays A4 from
+    // another, 15 cents sharp, that it declares in tune.
+    b.instruments.push_back({"split", {zone(0, 64, 0, 0), zone(65, 127, 0, 1)}});
+    b.presets.push_back({"split", 1, 0, {{{SF2_INSTRUMENT, 1}}}});
+    auto a4 = [](const Converted& c, int p) {
+        const InstrumentRecord& rec = c.writer.programs[p];
+        return cents(playedFrequency(rec, c.writer.samples[rec.sample], 440.0), 440.0);
+    };
+    auto bank = convert(b);
+    ASSERT_TRUE(bank->ok) << bank->importer.errorText;
+    EXPECT_NEAR(a4(*bank, 0), -2.0, 3.0);
+    EXPECT_NEAR(a4(*bank, 1), 15.0, 1.0);
+    EXPECT_EQ(bank->importer.summary.programsRetuned, 2);
+    // Keeping the tuning plays the converted zone (key 60's first layer) as tuned.
+    auto kept = convert(b, 22050, true);
+    ASSERT_TRUE(kept->ok);
+    EXPECT_NEAR(a4(*kept, 0), -10.0, 1.0);
+    EXPECT_NEAR(a4(*kept, 1), 0.0, 1.0);
 }
 
 // A recording at 44100 Hz declared as key 69: `attackSeconds` of a sine
@@ -306,24 +348,26 @@ TEST(Sf2ImportLoopTuning, AHeldNoteSettlesInTuneOnItsLoop) {
     const std::uint32_t length = static_cast<std::uint32_t>(std::lround(50 * 44100 / (440.0 * std::exp2(-12.0 / 1200))));
     Sf2Builder b;
     addMelodic(b, 0, attackThenLoop(0.8, 20.0, length, 50.0), {{SF2_SAMPLE_MODES, 1}});
-    auto tuned = convert(b);
+    auto tuned = convert(b, 22050, false, true);
     ASSERT_TRUE(tuned->ok) << tuned->importer.errorText;
     EXPECT_NEAR(cents(renderedHz(*tuned, 1.2, 1.2), 440.0), 0.0, 2.0) << "held part";
     // A long attack is tuned on its own.
     EXPECT_NEAR(cents(renderedHz(*tuned, 0.15, 0.55), 440.0), 0.0, 2.0) << "attack";
     EXPECT_EQ(tuned->importer.summary.programsRetuned, 1);
 
-    // Keeping the bank's tuning plays the loop where the bank puts it.
-    auto kept = convert(b, 22050, true);
-    ASSERT_TRUE(kept->ok);
-    EXPECT_NEAR(cents(renderedHz(*kept, 1.2, 1.2), 440.0), 1200 * std::log2(50 * 44100.0 / length / 440.0), 2.0);
+    // By default, and keeping the tuning, the loop plays where the bank puts it.
+    for (bool keep : {false, true}) {
+        auto kept = convert(b, 22050, keep);
+        ASSERT_TRUE(kept->ok);
+        EXPECT_NEAR(cents(renderedHz(*kept, 1.2, 1.2), 440.0), 1200 * std::log2(50 * 44100.0 / length / 440.0), 2.0);
+    }
 
     // A loop cut 0.2 cycle short of its 40.2 inner cycles (443.2 Hz inside)
     // jumps in phase at each wrap: it repeats with 40 cycles in 4000 frames,
     // 441 Hz, and that is what is heard and tuned, not the inner pitch.
     Sf2Builder cut;
     addMelodic(cut, 0, attackThenLoop(0.05, 0.0, 4000, 40.2), {{SF2_SAMPLE_MODES, 1}});
-    auto c = convert(cut);
+    auto c = convert(cut, 22050, false, true);
     ASSERT_TRUE(c->ok);
     EXPECT_NEAR(cents(renderedHz(*c, 0.5, 1.5), 440.0), 0.0, 2.0);
 }

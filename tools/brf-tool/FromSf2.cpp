@@ -22,12 +22,15 @@ namespace {
 
 void printUsage() {
     std::fprintf(stderr,
-                 "usage: brf-tool from-sf2 IN.sf2 OUT.brf [--rate HZ] [--max-size MB] [--keep-tuning] [--verbose]\n"
+                 "usage: brf-tool from-sf2 IN.sf2 OUT.brf [--rate HZ] [--max-size MB] [--keep-tuning | --tune-to-440]\n"
+                 "                         [--verbose]\n"
                  "  IN.sf2          a SoundFont 2 bank, or an SF3 bank (Ogg Vorbis samples)\n"
                  "  --rate HZ       rate the sample data is stored at (default 22050)\n"
                  "  --max-size MB   largest BRF file; samples are stored at a lower rate to fit\n"
-                 "  --keep-tuning   keep the bank's tuning as it is (by default each program is\n"
-                 "                  measured and tuned to A = 440 Hz when within a quarter tone)\n"
+                 "  --keep-tuning   keep the converted sample's own tuning (by default each program\n"
+                 "                  plays at the bank's A4, its layers' mean pitch there)\n"
+                 "  --tune-to-440   measure each program and tune it to A = 440 Hz when within a\n"
+                 "                  quarter tone\n"
                  "  --verbose       list borrowed and retuned programs and other notes\n");
 }
 
@@ -61,6 +64,8 @@ int fromSf2Command(int argc, char** argv) {
             options.maxBytes = static_cast<std::uint64_t>(value * 1048576.0);
         } else if (std::strcmp(argv[i], "--keep-tuning") == 0) {
             options.keepTuning = true;
+        } else if (std::strcmp(argv[i], "--tune-to-440") == 0) {
+            options.tuneTo440 = true;
         } else if (std::strcmp(argv[i], "--verbose") == 0) {
             verbose = true;
         } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
