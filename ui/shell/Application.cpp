@@ -194,10 +194,16 @@ void Application::exitInstance() {
         window.engine.shutdown();
         // 3: written only when something changed, through a temporary file.
         if (window.trayIconShown) window.settings.TrayIconMode = window.windowHidden ? 1 : 0;
-        if (settingsPath.empty()) {
-            window.settings.saveSettings(SETTINGS_FILE, window.playList.lastPlayed());
-        } else {
-            window.settings.saveSettingsTo(settingsPath.c_str(), window.playList.lastPlayed());
+        const bool saved = settingsPath.empty()
+                               ? window.settings.saveSettings(SETTINGS_FILE, window.playList.lastPlayed())
+                               : window.settings.saveSettingsTo(settingsPath.c_str(), window.playList.lastPlayed());
+        // Said once, on stderr and in a box (the platform's start-up
+        // messages do both): the user would otherwise find the old settings
+        // at the next start without knowing why.
+        if (!saved) {
+            const std::string text = "Cannot save the settings to " + window.settings.savePath + ": " +
+                                     std::strerror(window.settings.saveError) + ". The file was not changed.";
+            platform.startupMessages().showMessageBox(text.c_str(), MESSAGE_CAPTION);
         }
         // 4-5: the menu is part of the window object.
         mainWindow.reset();
