@@ -102,6 +102,7 @@ public:
     void dismissStartupMessage() override { ++dismissed; }
     void watch(int fd, std::function<void()> readable) override { watched[fd] = std::move(readable); }
     void unwatch(int fd) override { watched.erase(fd); }
+    void reportProblem(const std::string& line) override { problems.push_back(line); }
 
     FakeWindowSystem system;
     RecordingSink messages;
@@ -110,6 +111,7 @@ public:
     bool canMakeWindow = true;
     int dismissed = 0;
     std::map<int, std::function<void()>> watched;
+    std::vector<std::string> problems;  // the lines for stderr
 };
 
 struct Player {
@@ -248,6 +250,10 @@ TEST(ApplicationStart, FailuresShowTheirNumberedMessagesAndTheFallbackPlays) {
         EXPECT_FALSE(player.app->initInstance());
         EXPECT_EQ(player.platform.messages.shown,
                   std::vector<std::string>{"Brellin Message|[0003] : Not enough memory. Please, retry after reboot."});
+        // Beside the designed message, what really is wrong.
+        EXPECT_EQ(player.platform.problems,
+                  std::vector<std::string>{"no single-instance lock: " + player.dir.path("missing/instance.lock") +
+                                           " cannot be opened: No such file or directory"});
     }
 }
 
@@ -299,6 +305,48 @@ TEST(ApplicationHandOver, SecondStartsRemoteControlTheFirstWithoutAWindowOfTheir
     host->deliver(WM_COPYDATA, 0, reinterpret_cast<LParam>(&unterminated));
     EXPECT_STREQ(window.playList.currentFile, second.c_str()) << "\"next\" within the four bytes";
     player.app->exitInstance();
+}
+
+TEST(ApplicationHandOver, ASecondStartThatCannotHandOverSaysSoAndFails) {
+    Player player({});
+    // A first that holds the lock but never listens (stuck in its start-up),
+    // then one that listens but never answers.
+    InstanceChannel first;
+    ASSERT_EQ(first.acquire(player.dir.path("run")), InstanceRole::First);
+    for (bool listening : {false, true}) {
+        if (listening) {
+            ASSERT_TRUE(first.listen());
+        }
+        FakePlatform other;
+        Application second(other, "next");
+        second.instanceFolder = player.dir.path("run");
+        second.handOverRetry = 200ms;
+        second.handOverWait = 200ms;
+        EXPECT_EQ(second.run(), 1);
+        EXPECT_TRUE(second.handedOver());
+        EXPECT_EQ(other.system.registrations, 0);
+        EXPECT_TRUE(other.messages.shown.empty());
+        const std::string expected =
+            listening ? "the running Brellin did not confirm that it took the command line"
+                      : "another Brellin holds the lock in " + player.dir.path("run") +
+                            " but did not take the command line (it is not answering)";
+        EXPECT_EQ(other.problems, std::vector<std::string>{expected});
+    }
+    for (HandOver& handOver : first.take()) InstanceChannel::drop(handOver);
+}
+
+TEST(ApplicationExit, SettingsThatCannotBeSavedAreReportedOnce) {
+    Player player({});
+    player.app->settingsPath = player.dir.path("gone/Brellin.cfg");
+    ASSERT_TRUE(player.app->initInstance());
+    player.window().settings.settingsChanged = true;
+    player.app->requestExit();
+    player.app->exitInstance();
+    player.app.reset();
+    EXPECT_EQ(player.platform.messages.shown,
+              std::vector<std::string>{"Brellin Message|Cannot save the settings to " +
+                                       player.dir.path("gone/Brellin.cfg") +
+                                       ": No such file or directory. The file was not changed."});
 }
 
 TEST(ApplicationTray, IconPlayHidesTheWindowOnlyWhereATrayCanBringItBack) {
