@@ -23,15 +23,17 @@ test=(clang libclang-rt-14-dev openttd-openmsx fluidsynth timgm6mb-soundfont sox
 # The SF3 reader's test opens MuseScore's General bank as Debian ships it.
 test+=(musescore-general-soundfont-small)
 run=(alsa-utils)
-# scripts/check-deb-install.sh: a clean Debian 12 root to install the package into.
-package=(debootstrap dpkg-dev)
+# The Debian package: dpkg-shlibdeps (dpkg-dev) and file, with which cpack
+# finds its dependencies (it stops without them); scripts/check-deb-install.sh:
+# a clean Debian 12 root to install the package into.
+package=(dpkg-dev file debootstrap)
 # The file-association tests: the MIME and desktop-entry databases and xdg-mime.
 test+=(shared-mime-info desktop-file-utils xdg-utils)
 # The media-player test: a private session bus and a client to call it.
 test+=(dbus libglib2.0-bin playerctl)
 # The installation tests and the Debian package: the AppStream validator,
-# dpkg-shlibdeps for cpack's dependency list, lintian for the package.
-test+=(appstream dpkg-dev lintian)
+# dpkg-shlibdeps and file for cpack's dependency list, lintian for the package.
+test+=(appstream dpkg-dev file lintian)
 
 want=("${build[@]}")
 case "${1:-build}" in
