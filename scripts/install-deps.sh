@@ -14,11 +14,12 @@ build+=(libsndfile1-dev)
 # brf-tool's SF3 import decodes Ogg Vorbis samples (libvorbisfile); the SF3
 # tests and fuzz seeds encode theirs (libvorbisenc): both in libvorbis-dev.
 build+=(libvorbis-dev)
-# Tests: clang with its fuzzer and sanitizer runtimes, the real-world songs,
+# Tests: clang with its fuzzer and sanitizer runtimes and the llvm-symbolizer
+# that turns a fault's addresses into files and lines, the real-world songs,
 # the peer synthesizer and its sound fonts, sox for measuring renders, a
 # virtual display for the window, xdotool to drive it and imagemagick for
 # screenshots.
-test=(clang libclang-rt-14-dev openttd-openmsx fluidsynth timgm6mb-soundfont sox xvfb xauth
+test=(clang libclang-rt-14-dev llvm-14 openttd-openmsx fluidsynth timgm6mb-soundfont sox xvfb xauth
       xdotool imagemagick)
 # The SF3 reader's test opens MuseScore's General bank as Debian ships it.
 test+=(musescore-general-soundfont-small)
