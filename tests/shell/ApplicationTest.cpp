@@ -89,6 +89,7 @@ public:
     }
     // Posted messages, then 10 ms of watching the descriptors.
     bool pumpMessage() override {
+        if (eachPass) eachPass();
         if (system.quitPosts == 0 && !system.windows.empty()) system.windows[0]->pumpPosted();
         std::vector<pollfd> fds;
         for (const auto& entry : watched) fds.push_back(pollfd{entry.first, POLLIN, 0});
@@ -112,6 +113,7 @@ public:
     int dismissed = 0;
     std::map<int, std::function<void()>> watched;
     std::vector<std::string> problems;  // the lines for stderr
+    std::function<void()> eachPass;     // runs at the start of every pass of the loop
 };
 
 struct Player {
@@ -335,13 +337,15 @@ TEST(ApplicationHandOver, ASecondStartThatCannotHandOverSaysSoAndFails) {
     for (HandOver& handOver : first.take()) InstanceChannel::drop(handOver);
 }
 
-TEST(ApplicationExit, SettingsThatCannotBeSavedAreReportedOnce) {
+TEST(ApplicationExit, SettingsThatCannotBeSavedAreReportedOnceAndTheExitStatusSaysSo) {
     Player player({});
     player.app->settingsPath = player.dir.path("gone/Brellin.cfg");
-    ASSERT_TRUE(player.app->initInstance());
-    player.window().settings.settingsChanged = true;
-    player.app->requestExit();
-    player.app->exitInstance();
+    // The user changes a setting and ends the player.
+    player.platform.eachPass = [&] {
+        player.window().settings.settingsChanged = true;
+        player.app->requestExit();
+    };
+    EXPECT_EQ(player.app->run(), 1);
     player.app.reset();
     EXPECT_EQ(player.platform.messages.shown,
               std::vector<std::string>{"Brellin Message|Cannot save the settings to " +

@@ -28,7 +28,7 @@ int Application::run() {
         }
     }
     exitInstance();
-    return secondInstance && handOverOutcome != HandOverResult::Acknowledged ? 1 : 0;
+    return (secondInstance && handOverOutcome != HandOverResult::Acknowledged) || settingsUnsaved ? 1 : 0;
 }
 
 bool Application::pumpMessage() { return platform.pumpMessage(); }
@@ -214,6 +214,7 @@ void Application::exitInstance() {
         // messages do both): the user would otherwise find the old settings
         // at the next start without knowing why.
         if (!saved) {
+            settingsUnsaved = true;
             const std::string text = "Cannot save the settings to " + window.settings.savePath + ": " +
                                      std::strerror(window.settings.saveError) + ". The file was not changed.";
             platform.startupMessages().showMessageBox(text.c_str(), MESSAGE_CAPTION);

@@ -67,7 +67,8 @@ public:
 
     // The entry point's work: initInstance, the loop while it succeeded,
     // exitInstance always. Returns the process's exit status: 0, or 1 when
-    // a second start could not hand its command line over.
+    // a second start could not hand its command line over or the settings
+    // could not be saved.
     int run();
 
     // A second instance's record is waiting (the channel's descriptor).
@@ -107,6 +108,7 @@ private:
     std::unique_ptr<MainWindow> mainWindow;
     bool secondInstance = false;
     HandOverResult handOverOutcome = HandOverResult::Acknowledged;
+    bool settingsUnsaved = false;
     bool exitRequested = false;
     bool watchingChannel = false;
     bool watchingSignals = false;
