@@ -85,8 +85,6 @@ public:
     MainWindow* window() { return mainWindow.get(); }
     // True when initInstance ended because another instance took the command line.
     bool handedOver() const { return secondInstance; }
-    // The result of that hand-over.
-    HandOverResult handOverResult() const { return handOverOutcome; }
 
     // Where the instance lock and socket live; empty: the user's folder.
     std::string instanceFolder;
