@@ -184,6 +184,16 @@ TEST(InstanceFolder, WithoutARuntimeFolderTheLockIsInTheCacheFolderAndTheSocketI
     ::chmod(folder.c_str(), 0777);
     EXPECT_EQ(first.acquire(), InstanceRole::Failed);
     EXPECT_EQ(first.lastProblem, folder + " is open to other users (mode 0777; it must be 0700)");
+
+    // After su the environment may still name the other user's cache
+    // folder: it is passed over for the one in this user's home.
+    if (::geteuid() == 0) {
+        TempDir other;
+        ASSERT_EQ(::chown(other.root.c_str(), 65534, 65534), 0);
+        ScopedVariable otherCache("XDG_CACHE_HOME", other.root.c_str());
+        ScopedVariable ownHome("HOME", home.root.c_str());
+        EXPECT_EQ(InstanceChannel::prepareFolder(), home.path(".cache/brellin"));
+    }
 }
 
 TEST(InstanceHandOver, SecondInstanceIsAcknowledgedAfterTheFirstHandledIt) {
@@ -324,8 +334,13 @@ struct RefusingFirst {
                 }
                 const int fd = ::accept(listener, nullptr, nullptr);
                 if (fd < 0) continue;
-                char bytes[64];
-                if (::recv(fd, bytes, sizeof bytes, 0) > 0) {
+                // The whole record, as the real first reads it.
+                char header[8];
+                std::uint32_t length = 0;
+                char text[64];
+                if (::recv(fd, header, sizeof header, MSG_WAITALL) == sizeof header &&
+                    (std::memcpy(&length, header + 4, 4), length <= sizeof text) &&
+                    ::recv(fd, text, length, MSG_WAITALL) == static_cast<ssize_t>(length)) {
                     if (++records > refusals) ::send(fd, &HAND_OVER_ACK, 1, MSG_NOSIGNAL);
                 }
                 ::close(fd);

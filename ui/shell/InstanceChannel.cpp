@@ -49,12 +49,23 @@ bool usableRuntimeFolder(const char* path) {
 
 // The user's cache folder: $XDG_CACHE_HOME when it is absolute, else .cache
 // in the home folder ($HOME, else the password database's); empty if none.
+// A folder the environment names counts only when it is this user's (or,
+// for XDG_CACHE_HOME, not there yet): after su, HOME and XDG_CACHE_HOME may
+// still name the other user's, who could have put anything there first.
 std::string userCacheFolder() {
+    const uid_t self = ::geteuid();
+    auto owner = [](const char* path, uid_t& uid) {
+        struct stat info;
+        if (::stat(path, &info) != 0) return false;
+        uid = info.st_uid;
+        return true;
+    };
+    uid_t uid = 0;
     const char* cache = std::getenv("XDG_CACHE_HOME");
-    if (cache != nullptr && cache[0] == '/') return cache;
+    if (cache != nullptr && cache[0] == '/' && (!owner(cache, uid) || uid == self)) return cache;
     const char* home = std::getenv("HOME");
-    if (home == nullptr || home[0] != '/') {
-        const passwd* entry = ::getpwuid(::geteuid());
+    if (home == nullptr || home[0] != '/' || !owner(home, uid) || uid != self) {
+        const passwd* entry = ::getpwuid(self);
         home = entry != nullptr ? entry->pw_dir : nullptr;
     }
     if (home == nullptr || home[0] != '/') return {};
