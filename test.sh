@@ -43,6 +43,14 @@ cmake --build build-tsan -j "$jobs"
 (cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure -L threaded -j "$jobs")
 
 step "fuzzers, ${fuzz_seconds} s each (build-fuzz/)"
+# A fault is reported with files and lines by the llvm-symbolizer of the
+# clang that builds the fuzzers (llvm-14 on Debian 12, from install-deps).
+symbolizer="$(dirname "$(readlink -f "$(command -v clang)")")/llvm-symbolizer"
+if [[ -x $symbolizer ]]; then
+  export ASAN_SYMBOLIZER_PATH=$symbolizer UBSAN_SYMBOLIZER_PATH=$symbolizer
+else
+  echo "No $symbolizer: a fault's stack would show addresses only."
+fi
 mkdir -p build-fuzz
 CC=clang CXX=clang++ configure build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRELLIN_FUZZ=ON -DBUILD_TESTING=OFF -DBRELLIN_BENCH=OFF -DBRELLIN_UI=OFF
 cmake --build build-fuzz -j "$jobs"
@@ -57,7 +65,8 @@ for fuzzer in build-fuzz/fuzz/*; do
   echo "-- $name"
   "$fuzzer" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=0 \
     "$corpus" "${seeds[@]}" >"build-fuzz/$name.log" 2>&1 || { tail -n 60 "build-fuzz/$name.log"; echo "fuzzer $name found a fault"; exit 1; }
-  grep -E '^#[0-9]+ *DONE' "build-fuzz/$name.log" || tail -n 2 "build-fuzz/$name.log"
+  # libFuzzer's last status line, "#RUNS<tab>DONE cov: ...".
+  grep -E '^#[0-9]+[[:space:]]+DONE' "build-fuzz/$name.log" || tail -n 2 "build-fuzz/$name.log"
 done
 
 echo

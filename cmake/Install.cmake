@@ -93,5 +93,8 @@ set(CPACK_PACKAGE_DESCRIPTION
 # Qt loads its window-system plugin (xcb, wayland) at run time: no library
 # links it, so the shared-library scan cannot find it.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+# cpack stops when dpkg-shlibdeps is missing rather than package without
+# the dependencies it finds.
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/CPackProjectConfig.cmake)
 set(CPACK_GENERATOR DEB)
 include(CPack)

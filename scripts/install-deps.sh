@@ -14,26 +14,29 @@ build+=(libsndfile1-dev)
 # brf-tool's SF3 import decodes Ogg Vorbis samples (libvorbisfile); the SF3
 # tests and fuzz seeds encode theirs (libvorbisenc): both in libvorbis-dev.
 build+=(libvorbis-dev)
-# Tests: clang with its fuzzer and sanitizer runtimes, the real-world songs,
+# Tests: clang with its fuzzer and sanitizer runtimes and the llvm-symbolizer
+# that turns a fault's addresses into files and lines, the real-world songs,
 # the peer synthesizer and its sound fonts, sox for measuring renders, a
 # virtual display for the window, xdotool to drive it and imagemagick for
 # screenshots.
-test=(clang libclang-rt-14-dev openttd-openmsx fluidsynth timgm6mb-soundfont sox xvfb xauth
+test=(clang libclang-rt-14-dev llvm-14 openttd-openmsx fluidsynth timgm6mb-soundfont sox xvfb xauth
       xdotool imagemagick)
 # The SF3 reader's test opens MuseScore's General bank as Debian ships it.
 test+=(musescore-general-soundfont-small)
 # bench/sf2/compare-fluidsynth.sh also converts and plays FluidR3_GM.
 test+=(fluid-soundfont-gm)
 run=(alsa-utils)
-# scripts/check-deb-install.sh: a clean Debian 12 root to install the package into.
-package=(debootstrap dpkg-dev)
+# The Debian package: dpkg-shlibdeps (dpkg-dev) and file, with which cpack
+# finds its dependencies (it stops without them); scripts/check-deb-install.sh:
+# a clean Debian 12 root to install the package into.
+package=(dpkg-dev file debootstrap)
 # The file-association tests: the MIME and desktop-entry databases and xdg-mime.
 test+=(shared-mime-info desktop-file-utils xdg-utils)
 # The media-player test: a private session bus and a client to call it.
 test+=(dbus libglib2.0-bin playerctl)
 # The installation tests and the Debian package: the AppStream validator,
-# dpkg-shlibdeps for cpack's dependency list, lintian for the package.
-test+=(appstream dpkg-dev lintian)
+# dpkg-shlibdeps and file for cpack's dependency list, lintian for the package.
+test+=(appstream dpkg-dev file lintian)
 
 want=("${build[@]}")
 case "${1:-build}" in

@@ -7,9 +7,10 @@
 #                               plays them with another sound font, for example
 #                               one converted from an SF2 bank by
 #                               `build/brf-tool from-sf2` (see the README)
-# When no sound device can be opened (brellin-render exits with 3), each file is
-# rendered to a WAV file in the current folder instead (demo.wav for the demo,
-# <name>.wav otherwise) and the script says where it is.
+# When no sound device can be opened (checked first, with brellin-render and a
+# song of no notes), each file is rendered to a WAV file in the current folder
+# instead (demo.wav for the demo, <name>.wav otherwise) and the script says
+# where it is.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 render="$root/build/brellin-render"
@@ -37,9 +38,25 @@ else
   done
 fi
 
-"$render" "${options[@]}" "${files[@]}"
-status=$?
-[[ $status -ne 3 ]] && exit $status
+# First ask brellin-render itself whether the sound device opens (the device
+# it would use, BRELLIN_AUDIO_DEVICE included), with a song of no notes, so
+# that without one the user reads what happens instead of its error.
+no_device() {
+  local probe answer
+  probe=$(mktemp --suffix=.mid) || return 1
+  printf 'MThd\0\0\0\6\0\0\0\1\0\140MTrk\0\0\0\4\0\377\057\0' >"$probe"
+  answer=$("$render" -q "${options[@]}" "$probe" 2>&1 >/dev/null)
+  local status=$?
+  rm -f "$probe"
+  [[ $status -eq 3 && $answer == *"cannot open the sound device"* ]]
+}
+
+if ! no_device; then
+  "$render" "${options[@]}" "${files[@]}"
+  status=$?
+  # 3: the engine could not start after all (the device went away meanwhile).
+  [[ $status -ne 3 ]] && exit $status
+fi
 
 echo "play.sh: no sound device; rendering to WAV files instead." >&2
 status=0

@@ -5,7 +5,10 @@
 #include <cstring>
 #include <string>
 
+#include <cerrno>
+
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "common/ExecutablePath.h"
@@ -63,6 +66,31 @@ void syncPath(const char* path) {
     if (handle < 0) return;
     ::fsync(handle);
     ::close(handle);
+}
+
+// The file a save replaces: `path`, or where its symbolic links lead, so
+// that a link kept in place of the settings file stays a link. A last link
+// that leads nowhere names the file to create. False (errno ELOOP) for more
+// links than the system itself follows.
+bool fileBehindLinks(const char* path, std::string& target) {
+    target = path;
+    for (int links = 0; links < 40; ++links) {
+        struct stat info;
+        if (::lstat(target.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return true;
+        char next[4096];
+        const ssize_t length = ::readlink(target.c_str(), next, sizeof next);
+        if (length <= 0 || static_cast<std::size_t>(length) >= sizeof next) {
+            errno = length < 0 ? errno : ENAMETOOLONG;
+            return false;
+        }
+        std::string resolved(next, static_cast<std::size_t>(length));
+        // A relative link is read from the folder the link is in.
+        const std::size_t slash = target.rfind('/');
+        if (resolved[0] != '/' && slash != std::string::npos) resolved = target.substr(0, slash + 1) + resolved;
+        target = resolved;
+    }
+    errno = ELOOP;
+    return false;
 }
 
 }  // namespace
@@ -170,14 +198,26 @@ void Settings::loadSettingsFrom(const char* path, char* startFile, std::size_t s
 }
 
 bool Settings::saveSettings(const char* fileName, const char* lastPlayed) {
+    saveError = 0;
     if (!settingsChanged && !playSettingsChanged && InitializePositionId != 3) return true;
     std::string path;
-    if (!pathInFolder(fileName, true, path)) return false;
+    errno = 0;
+    if (!pathInFolder(fileName, true, path)) {
+        saveError = errno != 0 ? errno : ENOENT;
+        savePath = fileName ? fileName : "";
+        return false;
+    }
     return saveSettingsTo(path.c_str(), lastPlayed);
 }
 
 bool Settings::saveSettingsTo(const char* path, const char* lastPlayed) {
+    saveError = 0;
     if (!settingsChanged && !playSettingsChanged && InitializePositionId != 3) return true;
+    savePath = path;
+    auto fail = [this](int reason) {
+        saveError = reason != 0 ? reason : EIO;
+        return false;
+    };
 
     // A fresh file: keys and comments the program does not know are dropped.
     IniFile file;
@@ -215,22 +255,35 @@ bool Settings::saveSettingsTo(const char* path, const char* lastPlayed) {
         file.setString(FILES, key, recent[k].text());
     }
     file.setString(SKIN, "SkinFileName", SkinFileName);
-    if (file.lastError != RESULT_OK) return false;  // an entry could not be stored
+    if (file.lastError != RESULT_OK) return fail(ENOMEM);  // an entry could not be stored
 
+    std::string target;
+    if (!fileBehindLinks(path, target)) return fail(errno);
+    struct stat old;
+    const bool replacing = ::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode);
     // Written beside the old file and renamed over it: the old settings stay
     // whole until the new ones are complete on disk.
-    std::string temporary = std::string(path) + ".tmp";
+    const std::string temporary = target + ".tmp";
+    errno = 0;
     if (!file.save(temporary.c_str())) {
+        const int reason = errno;
         ::unlink(temporary.c_str());
-        return false;
+        return fail(reason);
     }
     syncPath(temporary.c_str());
-    if (::rename(temporary.c_str(), path) != 0) {
+    // The new file gets the old one's permissions (a file made read-only
+    // stays read-only); a new file gets the usual ones. A folder that keeps
+    // no permissions (a FAT stick) refuses, and the settings still count.
+    if (replacing) ::chmod(temporary.c_str(), old.st_mode & 07777);
+    if (::rename(temporary.c_str(), target.c_str()) != 0) {
+        const int reason = errno;
         ::unlink(temporary.c_str());
-        return false;
+        return fail(reason);
     }
     char folder[4096];
-    if (std::strchr(path, '/') != nullptr && folderOfPath(path, folder, sizeof folder)) syncPath(folder);
+    if (target.find('/') != std::string::npos && folderOfPath(target.c_str(), folder, sizeof folder)) {
+        syncPath(folder);
+    }
     return true;
 }
 

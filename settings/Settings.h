@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "common/DirectoryListing.h"
 #include "common/TextBuffer.h"
@@ -80,6 +81,11 @@ struct Settings {
     bool playSettingsChanged = false;  // write the file at exit
     bool engineSettingsChanged = false;  // the engine must be restarted
 
+    // Why the last save failed: the system's error number (0 after a save
+    // that worked or had nothing to write) and the file it was saving.
+    int saveError = 0;
+    std::string savePath;
+
     // Output format of the record.
     std::int32_t sampleRateHz() const;
     std::int32_t bitsPerSample() const { return BitRate ? 16 : 8; }
@@ -100,8 +106,10 @@ struct Settings {
     // at exit, becomes "LastPlayFileName" (null writes it empty, never the
     // value read at start-up). The file is written under a temporary name in
     // the same folder and renamed over the old one, so a failed write leaves
-    // the old settings in place. True when the file was written or nothing
-    // needed writing.
+    // the old settings in place. A symbolic link in place of the file stays:
+    // the file it leads to is replaced (the temporary one in that file's
+    // folder), and a replaced file keeps its permissions. True when the file
+    // was written or nothing needed writing; false with saveError set.
     bool saveSettings(const char* fileName, const char* lastPlayed);
     bool saveSettingsTo(const char* path, const char* lastPlayed);
 

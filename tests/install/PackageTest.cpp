@@ -183,3 +183,25 @@ TEST_F(DebianPackage, LintianFindsNoErrorsOrWarnings) {
         }
     }
 }
+
+// A package step without dpkg-shlibdeps stops, naming what to install,
+// instead of packaging without the dependencies (CPack itself only warns).
+// The check cpack reads before packaging, run as a script with and without
+// the tools on the PATH.
+TEST(PackageStep, StopsWithoutTheDependencyScanner) {
+    if (!onPath("dpkg-shlibdeps") || !onPath("file")) GTEST_SKIP() << "dpkg-dev or file not installed";
+    TempDir dir;
+    const std::string cmake = fs::path(BRELLIN_CPACK_COMMAND).parent_path() / "cmake";
+    const std::string script = dir.write("check.cmake",
+                                         "cmake_minimum_required(VERSION 3.25)\n"
+                                         "include(\"" BRELLIN_BINARY_DIR "/CPackConfig.cmake\")\n"
+                                         "set(CPACK_GENERATOR DEB)\n"
+                                         "include(\"${CPACK_PROJECT_CONFIG_FILE}\")\n");
+    fs::create_directory(dir.path("empty"));
+    EXPECT_NE(run("env PATH='" + dir.path("empty") + "' '" + cmake + "' -P '" + script + "'", dir.path("without.log")),
+              0);
+    const std::string said = dir.read("without.log");
+    EXPECT_NE(said.find("dpkg-shlibdeps"), std::string::npos) << said;
+    EXPECT_NE(said.find("scripts/install-deps.sh package"), std::string::npos) << said;
+    EXPECT_EQ(run("'" + cmake + "' -P '" + script + "'", dir.path("with.log")), 0) << dir.read("with.log");
+}

@@ -2,11 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <string>
 
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "settings/IniFile.h"
@@ -219,6 +225,8 @@ TEST(SettingsSave, OldFileSurvivesWhenTheNewOneCannotBeCreated) {
     Settings settings;
     settings.settingsChanged = true;
     EXPECT_FALSE(settings.saveSettingsTo(dir.path("Brellin.cfg").c_str(), "/"));
+    EXPECT_EQ(settings.saveError, EISDIR);
+    EXPECT_EQ(settings.savePath, dir.path("Brellin.cfg")) << "the file the user knows, named in the message";
     EXPECT_EQ(dir.read("Brellin.cfg"), old);
 }
 
@@ -240,11 +248,114 @@ TEST(SettingsSave, OldFileSurvivesADiskThatFillsUpMidWrite) {
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previousHandler);
     EXPECT_FALSE(written);
+    EXPECT_EQ(settings.saveError, EFBIG);
     EXPECT_EQ(dir.read("Brellin.cfg"), old);
     EXPECT_FALSE(std::filesystem::exists(dir.path("Brellin.cfg.tmp")));
-    // With room again the same save succeeds.
+    // With room again the same save succeeds, and says nothing went wrong.
     EXPECT_TRUE(settings.saveSettingsTo(dir.path("Brellin.cfg").c_str(), "/"));
+    EXPECT_EQ(settings.saveError, 0);
     EXPECT_EQ(dir.read("Brellin.cfg"), DEFAULT_FILE);
+}
+
+// Runs `work` in a child process and returns its exit status (-1: it did not
+// exit). For what only a process of its own may do: drop root, mount.
+int inChild(const std::function<int()>& work) {
+    const pid_t child = ::fork();
+    if (child < 0) return -1;
+    if (child == 0) ::_exit(work());
+    int status = 0;
+    if (::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+// 0: the save failed with `expected` and the old file is intact; 1: it was
+// written; 2: another error; 3: the old file changed.
+int saveFailsWith(const std::string& folder, int expected) {
+    const std::string path = folder + "/Brellin.cfg";
+    Settings settings;
+    settings.settingsChanged = true;
+    if (settings.saveSettingsTo(path.c_str(), "/")) return 1;
+    if (settings.saveError != expected) return 2;
+    Settings again;
+    again.loadSettingsFrom(path.c_str(), nullptr, 0, NO_SCREEN);
+    return again.MaxChannels == 16 ? 0 : 3;
+}
+
+TEST(SettingsSave, ReadOnlyFolderAndFullDiskAreReportedAndTheOldFileStays) {
+    TempDir dir;
+    const std::string old = "[SoundSetting]\nMaxChannels=16\n";
+    dir.write("Brellin.cfg", old);
+    ::chmod(dir.root.c_str(), 0555);
+    if (::geteuid() == 0) {
+        // The superuser writes anywhere: the save runs as nobody, for whom
+        // the folder (root's, 0555) is read-only all the same.
+        EXPECT_EQ(inChild([&] { return ::setgid(65534) == 0 && ::setuid(65534) == 0 ? saveFailsWith(dir.root, EACCES) : 4; }), 0)
+            << "1 written, 2 another error, 3 old file changed, 4 cannot drop privileges";
+    } else {
+        EXPECT_EQ(saveFailsWith(dir.root, EACCES), 0) << "1 written, 2 another error, 3 old file changed";
+    }
+    ::chmod(dir.root.c_str(), 0700);
+    EXPECT_EQ(dir.read("Brellin.cfg"), old);
+
+    // A real full file system: a tmpfs of one page, mounted in a mount
+    // namespace of the child's own, so nothing outside sees it. Out of
+    // blocks, then out of inodes (only the folder's own is left).
+    const std::string full = dir.path("full");
+    std::filesystem::create_directory(full);
+    for (const char* options : {"size=4k,nr_inodes=16", "size=1m,nr_inodes=2"}) {
+        const int status = inChild([&] {
+            if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                ::mount("tmpfs", full.c_str(), "tmpfs", 0, options) != 0) {
+                return 5;
+            }
+            FILE* file = std::fopen((full + "/Brellin.cfg").c_str(), "w");
+            if (file == nullptr || std::fputs(old.c_str(), file) < 0 || std::fclose(file) != 0) return 6;
+            // Fills what is left of the blocks.
+            if (FILE* filler = std::fopen((full + "/filler").c_str(), "w")) {
+                const std::string page(4096, 'x');
+                while (std::fwrite(page.data(), 1, page.size(), filler) == page.size() && std::fflush(filler) == 0) {
+                }
+                std::fclose(filler);
+            }
+            return saveFailsWith(full, ENOSPC);
+        });
+        if (status == 5) GTEST_SKIP() << "no mount namespace here (needs root): the full disk is not tried";
+        EXPECT_EQ(status, 0) << options << ": 1 written, 2 another error, 3 old file changed, 6 no old file";
+    }
+}
+
+TEST(SettingsSave, LinkedFileIsWrittenThroughAndKeepsItsMode) {
+    TempDir dir;
+    std::filesystem::create_directory(dir.path("kept"));
+    std::filesystem::create_directory(dir.path("conf"));
+    const std::string target = dir.write("kept/Brellin.cfg", "[SoundSetting]\nMaxChannels=16\n");
+    ::chmod(target.c_str(), 0444);
+    // A relative link, as a dotfiles folder would make it.
+    std::filesystem::create_symlink("../kept/Brellin.cfg", dir.path("conf/Brellin.cfg"));
+
+    Settings settings;
+    settings.settingsChanged = true;
+    ASSERT_TRUE(settings.saveSettingsTo(dir.path("conf/Brellin.cfg").c_str(), "/"));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.path("conf/Brellin.cfg"))) << "the link stays a link";
+    EXPECT_EQ(std::filesystem::read_symlink(dir.path("conf/Brellin.cfg")), "../kept/Brellin.cfg");
+    EXPECT_EQ(dir.read("kept/Brellin.cfg"), DEFAULT_FILE);
+    struct stat info{};
+    ASSERT_EQ(::stat(target.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0444u);
+    EXPECT_FALSE(std::filesystem::exists(dir.path("kept/Brellin.cfg.tmp")));
+    EXPECT_FALSE(std::filesystem::exists(dir.path("conf/Brellin.cfg.tmp")));
+
+    // A link to a file not made yet makes it there; a loop of links is an
+    // error, and nothing is written in place of either link.
+    std::filesystem::create_symlink(dir.path("kept/new.cfg"), dir.path("conf/new.cfg"));
+    ASSERT_TRUE(settings.saveSettingsTo(dir.path("conf/new.cfg").c_str(), "/"));
+    EXPECT_EQ(dir.read("kept/new.cfg"), DEFAULT_FILE);
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.path("conf/new.cfg")));
+    std::filesystem::create_symlink("b.cfg", dir.path("conf/a.cfg"));
+    std::filesystem::create_symlink("a.cfg", dir.path("conf/b.cfg"));
+    EXPECT_FALSE(settings.saveSettingsTo(dir.path("conf/a.cfg").c_str(), "/"));
+    EXPECT_EQ(settings.saveError, ELOOP);
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.path("conf/a.cfg")));
 }
 
 TEST(SettingsSave, SavedFileReadsBackToTheSameRecord) {

@@ -109,6 +109,7 @@ public:
     }
     // Posted messages, then 10 ms of watching the descriptors.
     bool pumpMessage() override {
+        if (eachPass) eachPass();
         if (system.quitPosts == 0 && !system.windows.empty()) system.windows[0]->pumpPosted();
         pumpDescriptors();
         return system.quitPosts == 0;
@@ -125,6 +126,7 @@ public:
     void dismissStartupMessage() override { ++dismissed; }
     void watch(int fd, std::function<void()> readable) override { watched[fd] = std::move(readable); }
     void unwatch(int fd) override { watched.erase(fd); }
+    void reportProblem(const std::string& line) override { problems.push_back(line); }
 
     FakeWindowSystem system;
     RecordingSink messages;
@@ -134,6 +136,8 @@ public:
     bool withDialogs = false;
     int dismissed = 0;
     std::map<int, std::function<void()>> watched;
+    std::vector<std::string> problems;  // the lines for stderr
+    std::function<void()> eachPass;     // runs at the start of every pass of the loop
 };
 
 struct Player {
@@ -272,6 +276,10 @@ TEST(ApplicationStart, FailuresShowTheirNumberedMessagesAndTheFallbackPlays) {
         EXPECT_FALSE(player.app->initInstance());
         EXPECT_EQ(player.platform.messages.shown,
                   std::vector<std::string>{"Brellin Message|[0003] : Not enough memory. Please, retry after reboot."});
+        // Beside the designed message, what really is wrong.
+        EXPECT_EQ(player.platform.problems,
+                  std::vector<std::string>{"no single-instance lock: " + player.dir.path("missing/instance.lock") +
+                                           " cannot be opened: No such file or directory"});
     }
 }
 
@@ -323,6 +331,50 @@ TEST(ApplicationHandOver, SecondStartsRemoteControlTheFirstWithoutAWindowOfTheir
     host->deliver(WM_COPYDATA, 0, reinterpret_cast<LParam>(&unterminated));
     EXPECT_STREQ(window.playList.currentFile, second.c_str()) << "\"next\" within the four bytes";
     player.app->exitInstance();
+}
+
+TEST(ApplicationHandOver, ASecondStartThatCannotHandOverSaysSoAndFails) {
+    Player player({});
+    // A first that holds the lock but never listens (stuck in its start-up),
+    // then one that listens but never answers.
+    InstanceChannel first;
+    ASSERT_EQ(first.acquire(player.dir.path("run")), InstanceRole::First);
+    for (bool listening : {false, true}) {
+        if (listening) {
+            ASSERT_TRUE(first.listen());
+        }
+        FakePlatform other;
+        Application second(other, "next");
+        second.instanceFolder = player.dir.path("run");
+        second.handOverRetry = 200ms;
+        second.handOverWait = 200ms;
+        EXPECT_EQ(second.run(), 1);
+        EXPECT_TRUE(second.handedOver());
+        EXPECT_EQ(other.system.registrations, 0);
+        EXPECT_TRUE(other.messages.shown.empty());
+        const std::string expected =
+            listening ? "the running Brellin did not confirm that it took the command line"
+                      : "another Brellin holds the lock in " + player.dir.path("run") +
+                            " but did not take the command line (it is not answering)";
+        EXPECT_EQ(other.problems, std::vector<std::string>{expected});
+    }
+    for (HandOver& handOver : first.take()) InstanceChannel::drop(handOver);
+}
+
+TEST(ApplicationExit, SettingsThatCannotBeSavedAreReportedOnceAndTheExitStatusSaysSo) {
+    Player player({});
+    player.app->settingsPath = player.dir.path("gone/Brellin.cfg");
+    // The user changes a setting and ends the player.
+    player.platform.eachPass = [&] {
+        player.window().settings.settingsChanged = true;
+        player.app->requestExit();
+    };
+    EXPECT_EQ(player.app->run(), 1);
+    player.app.reset();
+    EXPECT_EQ(player.platform.messages.shown,
+              std::vector<std::string>{"Brellin Message|Cannot save the settings to " +
+                                       player.dir.path("gone/Brellin.cfg") +
+                                       ": No such file or directory. The file was not changed."});
 }
 
 TEST(ApplicationTray, IconPlayHidesTheWindowOnlyWhereATrayCanBringItBack) {

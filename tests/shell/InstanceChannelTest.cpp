@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -93,21 +94,105 @@ TEST(InstanceFolder, PrivateFolderIsMadeAndAnUnsafeOneRefused) {
     EXPECT_EQ(info.st_mode & 0777, 0700u);
     EXPECT_EQ(InstanceChannel::prepareFolder(), folder) << "an existing private folder is taken again";
 
-    // A folder opened to others, or a link in its place, is refused, not repaired.
+    // A folder opened to others, or a link in its place, is refused, not
+    // repaired, and the refusal names the folder and the reason.
     ::chmod(folder.c_str(), 0755);
     ResultCode error = RESULT_OK;
-    EXPECT_EQ(InstanceChannel::prepareFolder(&error), "");
+    std::string problem;
+    EXPECT_EQ(InstanceChannel::prepareFolder(&error, &problem), "");
     EXPECT_EQ(error, RESULT_CANNOT_OPEN_FILE);
+    EXPECT_EQ(problem, folder + " is open to other users (mode 0755; it must be 0700)");
     ::rmdir(folder.c_str());
     std::filesystem::create_directory(runtime.path("elsewhere"));
     ::chmod(runtime.path("elsewhere").c_str(), 0700);
     std::filesystem::create_directory_symlink(runtime.path("elsewhere"), folder);
-    EXPECT_EQ(InstanceChannel::prepareFolder(), "");
+    EXPECT_EQ(InstanceChannel::prepareFolder(nullptr, &problem), "");
+    EXPECT_EQ(problem, folder + " is a symbolic link, not a folder");
+    ::unlink(folder.c_str());
+    runtime.write("brellin", "a file in its place");
+    EXPECT_EQ(InstanceChannel::prepareFolder(nullptr, &problem), "");
+    EXPECT_EQ(problem, folder + " is not a folder");
 
     if (saved) {
         ::setenv("XDG_RUNTIME_DIR", savedValue.c_str(), 1);
     } else {
         ::unsetenv("XDG_RUNTIME_DIR");
+    }
+}
+
+// Sets an environment variable (null: unsets it) for one scope.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const char* value) : name(name) {
+        const char* old = std::getenv(name);
+        if (old) saved = old;
+        had = old != nullptr;
+        if (value) {
+            ::setenv(name, value, 1);
+        } else {
+            ::unsetenv(name);
+        }
+    }
+    ~ScopedVariable() {
+        if (had) {
+            ::setenv(name, saved.c_str(), 1);
+        } else {
+            ::unsetenv(name);
+        }
+    }
+
+private:
+    const char* name;
+    std::string saved;
+    bool had = false;
+};
+
+TEST(InstanceFolder, WithoutARuntimeFolderTheLockIsInTheCacheFolderAndTheSocketIsNoFile) {
+    TempDir home;
+    ScopedVariable runtime("XDG_RUNTIME_DIR", nullptr);
+    ScopedVariable cache("XDG_CACHE_HOME", home.path("cache").c_str());
+
+    // A new account: the cache folder itself is made, private.
+    InstanceChannel first;
+    ASSERT_EQ(first.acquire(), InstanceRole::First) << first.lastProblem;
+    const std::string folder = home.path("cache/brellin");
+    EXPECT_EQ(first.folderPath(), folder);
+    struct stat info{};
+    ASSERT_EQ(::lstat(folder.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    ASSERT_TRUE(first.listen());
+    EXPECT_EQ(first.socketPath().front(), '@') << first.socketPath();
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) files.push_back(entry.path().filename());
+    EXPECT_EQ(files, std::vector<std::string>{"instance.lock"}) << "no socket file anyone could stand in for";
+
+    // A second start finds the socket through the lock file.
+    InstanceChannel second;
+    ASSERT_EQ(second.acquire(), InstanceRole::Second);
+    auto sent = std::async(std::launch::async, [&] { return InstanceChannel::handOver(folder, "next"); });
+    std::vector<HandOver> got = waitForHandOvers(first);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].text, "next");
+    InstanceChannel::acknowledge(got[0]);
+    EXPECT_EQ(sent.get(), HandOverResult::Acknowledged);
+
+    // Once the first has ended its name is gone: nobody is reached.
+    first.close();
+    EXPECT_EQ(InstanceChannel::handOver(folder, "next", 0ms, 100ms), HandOverResult::NoFirstInstance);
+
+    // The cache folder is not trusted either.
+    ::chmod(folder.c_str(), 0777);
+    EXPECT_EQ(first.acquire(), InstanceRole::Failed);
+    EXPECT_EQ(first.lastProblem, folder + " is open to other users (mode 0777; it must be 0700)");
+
+    // After su the environment may still name the other user's cache
+    // folder: it is passed over for the one in this user's home.
+    if (::geteuid() == 0) {
+        TempDir other;
+        ASSERT_EQ(::chown(other.root.c_str(), 65534, 65534), 0);
+        ScopedVariable otherCache("XDG_CACHE_HOME", other.root.c_str());
+        ScopedVariable ownHome("HOME", home.root.c_str());
+        EXPECT_EQ(InstanceChannel::prepareFolder(), home.path(".cache/brellin"));
     }
 }
 
@@ -162,23 +247,29 @@ TEST(InstanceHandOver, MalformedSilentAndSurplusPeersNeverReachTheWindowNorBlock
         ::close(fd);
     }
 
-    // A peer that sends half a header and then nothing, and more idle peers
-    // than the first keeps: a proper hand-over still goes through at once.
+    // More idle peers than the first keeps: those that waited longest make
+    // room at once, and a proper hand-over still goes through at once,
+    // taking the place of another.
     std::vector<int> idle;
     for (std::size_t i = 0; i < InstanceChannel::MAX_PEERS + 2; ++i) idle.push_back(connectRaw(socketPath));
-    ::send(idle[0], "NLRB", 4, MSG_NOSIGNAL);
-    std::this_thread::sleep_for(100ms);
-    // The surplus ones were closed straight away.
-    int refused = 0;
+    int made = 0;
     for (int fd : idle) {
-        pollfd wait{fd, POLLIN, 0};
-        if (::poll(&wait, 1, 0) == 1) ++refused;
+        if (closedWithoutAnswer(fd, 2000ms)) ++made;
+        if (made == 2) break;
     }
-    EXPECT_EQ(refused, 2);
-    for (std::size_t i = InstanceChannel::MAX_PEERS; i < idle.size(); ++i) ::close(idle[i]);
-    idle.resize(InstanceChannel::MAX_PEERS);
-    ::close(idle.back());  // room for the real one
-    idle.pop_back();
+    EXPECT_EQ(made, 2);
+    auto stillOpen = [&] {
+        std::vector<int> open;
+        for (int fd : idle) {
+            pollfd wait{fd, POLLIN, 0};
+            if (::poll(&wait, 1, 0) == 0) open.push_back(fd);
+        }
+        return open;
+    };
+    std::vector<int> open = stillOpen();
+    ASSERT_EQ(open.size(), InstanceChannel::MAX_PEERS);
+    // One of them sends half a header and then nothing.
+    ::send(open[0], "NLRB", 4, MSG_NOSIGNAL);
 
     const auto started = Clock::now();
     auto sent = std::async(std::launch::async, [&] { return InstanceChannel::handOver(c.folder, "stop"); });
@@ -188,9 +279,10 @@ TEST(InstanceHandOver, MalformedSilentAndSurplusPeersNeverReachTheWindowNorBlock
     InstanceChannel::acknowledge(got[0]);
     EXPECT_EQ(sent.get(), HandOverResult::Acknowledged);
     EXPECT_LT(Clock::now() - started, InstanceChannel::PEER_DEADLINE);
+    EXPECT_EQ(stillOpen().size(), InstanceChannel::MAX_PEERS - 1) << "one idle peer made room";
 
     // The silent ones are dropped once their time is up.
-    EXPECT_TRUE(closedWithoutAnswer(idle[0], InstanceChannel::PEER_DEADLINE + 1000ms));
+    EXPECT_TRUE(closedWithoutAnswer(open[0], InstanceChannel::PEER_DEADLINE + 1000ms));
     for (int fd : idle) ::close(fd);
     EXPECT_TRUE(c.first.take().empty());
 }
@@ -221,6 +313,65 @@ TEST(InstanceHandOver, StaleSocketIsReplacedAndAStartingFirstIsWaitedFor) {
     ASSERT_EQ(got.size(), 1u);
     InstanceChannel::acknowledge(got[0]);
     EXPECT_EQ(sent.get(), HandOverResult::Acknowledged);
+}
+
+// A first instance of its own making: reads each record and closes it
+// unanswered `refusals` times, then acknowledges.
+struct RefusingFirst {
+    explicit RefusingFirst(const std::string& folder, int refusals) {
+        listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, (folder + "/instance.socket").c_str(), sizeof address.sun_path - 1);
+        EXPECT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        EXPECT_EQ(::listen(listener, 4), 0);
+        server = std::thread([this, refusals] {
+            for (;;) {
+                pollfd wait{listener, POLLIN, 0};
+                if (::poll(&wait, 1, 20) <= 0) {
+                    if (stop) return;
+                    continue;
+                }
+                const int fd = ::accept(listener, nullptr, nullptr);
+                if (fd < 0) continue;
+                // The whole record, as the real first reads it.
+                char header[8];
+                std::uint32_t length = 0;
+                char text[64];
+                if (::recv(fd, header, sizeof header, MSG_WAITALL) == sizeof header &&
+                    (std::memcpy(&length, header + 4, 4), length <= sizeof text) &&
+                    ::recv(fd, text, length, MSG_WAITALL) == static_cast<ssize_t>(length)) {
+                    if (++records > refusals) ::send(fd, &HAND_OVER_ACK, 1, MSG_NOSIGNAL);
+                }
+                ::close(fd);
+            }
+        });
+    }
+    ~RefusingFirst() {
+        stop = true;
+        server.join();
+        ::close(listener);
+    }
+    int listener = -1;
+    std::atomic<bool> stop{false};
+    std::atomic<int> records{0};
+    std::thread server;
+};
+
+TEST(InstanceHandOver, ARecordClosedUnansweredIsSentAgainUntilTheTimeIsUp) {
+    {
+        TempDir dir;
+        RefusingFirst first(dir.root.string(), 2);
+        EXPECT_EQ(InstanceChannel::handOver(dir.root.string(), "next", 5000ms, 1000ms), HandOverResult::Acknowledged);
+        EXPECT_EQ(first.records, 3);
+    }
+    {
+        TempDir dir;
+        RefusingFirst first(dir.root.string(), 1000000);
+        EXPECT_EQ(InstanceChannel::handOver(dir.root.string(), "next", 200ms, 1000ms),
+                  HandOverResult::NotAcknowledged);
+        EXPECT_GE(first.records, 2);
+    }
 }
 
 TEST(InstancePeers, OnlyTheSameUserIsServed) {

@@ -1,10 +1,16 @@
 #include "ui/shell/Application.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "ui/model/CommandLine.h"
 
 namespace brellin {
+
+void ApplicationPlatform::reportProblem(const std::string& line) {
+    std::fprintf(stderr, "brellin: %s\n", line.c_str());
+    std::fflush(stderr);
+}
 
 Application::Application(ApplicationPlatform& p, std::string line) : platform(p), commandLine(std::move(line)) {}
 
@@ -22,7 +28,7 @@ int Application::run() {
         }
     }
     exitInstance();
-    return 0;
+    return (secondInstance && handOverOutcome != HandOverResult::Acknowledged) || settingsUnsaved ? 1 : 0;
 }
 
 bool Application::pumpMessage() { return platform.pumpMessage(); }
@@ -38,12 +44,19 @@ bool Application::initInstance() {
     // 1-2: one player per user; a second start hands its command line over.
     switch (channel.acquire(instanceFolder)) {
         case InstanceRole::Failed:
+            platform.reportProblem("no single-instance lock: " + channel.lastProblem);
             showMessage(TEXT_NOT_ENOUGH_MEMORY, 3);
             return false;
         case InstanceRole::Second:
             secondInstance = true;
-            InstanceChannel::handOver(channel.folderPath(), commandLine,
-                                      handOverRetry, handOverWait);
+            handOverOutcome = InstanceChannel::handOver(channel.folderPath(), commandLine,
+                                                        handOverRetry, handOverWait);
+            if (handOverOutcome == HandOverResult::NoFirstInstance) {
+                platform.reportProblem("another Brellin holds the lock in " + channel.folderPath() +
+                                       " but did not take the command line (it is not answering)");
+            } else if (handOverOutcome == HandOverResult::NotAcknowledged) {
+                platform.reportProblem("the running Brellin did not confirm that it took the command line");
+            }
             return false;
         case InstanceRole::First:
             break;
@@ -194,10 +207,17 @@ void Application::exitInstance() {
         window.engine.shutdown();
         // 3: written only when something changed, through a temporary file.
         if (window.trayIconShown) window.settings.TrayIconMode = window.windowHidden ? 1 : 0;
-        if (settingsPath.empty()) {
-            window.settings.saveSettings(SETTINGS_FILE, window.playList.lastPlayed());
-        } else {
-            window.settings.saveSettingsTo(settingsPath.c_str(), window.playList.lastPlayed());
+        const bool saved = settingsPath.empty()
+                               ? window.settings.saveSettings(SETTINGS_FILE, window.playList.lastPlayed())
+                               : window.settings.saveSettingsTo(settingsPath.c_str(), window.playList.lastPlayed());
+        // Said once, on stderr and in a box (the platform's start-up
+        // messages do both): the user would otherwise find the old settings
+        // at the next start without knowing why.
+        if (!saved) {
+            settingsUnsaved = true;
+            const std::string text = "Cannot save the settings to " + window.settings.savePath + ": " +
+                                     std::strerror(window.settings.saveError) + ". The file was not changed.";
+            platform.startupMessages().showMessageBox(text.c_str(), MESSAGE_CAPTION);
         }
         // 4-5: the menu is part of the window object.
         mainWindow.reset();

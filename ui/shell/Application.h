@@ -46,6 +46,9 @@ public:
     // `fd` can be read, until unwatch(fd).
     virtual void watch(int fd, std::function<void()> readable) = 0;
     virtual void unwatch(int fd) = 0;
+    // One line for the terminal or the session's log, beside the messages
+    // the user sees: what exactly went wrong. Default: stderr, "brellin: ".
+    virtual void reportProblem(const std::string& line);
 };
 
 class Application {
@@ -63,7 +66,9 @@ public:
     virtual bool pumpMessage();
 
     // The entry point's work: initInstance, the loop while it succeeded,
-    // exitInstance always. Returns the process's exit status, 0.
+    // exitInstance always. Returns the process's exit status: 0, or 1 when
+    // a second start could not hand its command line over or the settings
+    // could not be saved.
     int run();
 
     // A second instance's record is waiting (the channel's descriptor).
@@ -100,6 +105,8 @@ private:
     const std::string commandLine;
     std::unique_ptr<MainWindow> mainWindow;
     bool secondInstance = false;
+    HandOverResult handOverOutcome = HandOverResult::Acknowledged;
+    bool settingsUnsaved = false;
     bool exitRequested = false;
     bool watchingChannel = false;
     bool watchingSignals = false;

@@ -3,11 +3,18 @@
 //
 // The first instance holds an exclusive lock (flock) on "instance.lock" in
 // the user's instance folder for its whole life and serves a Unix-domain
-// socket "instance.socket" beside it. A second start finds the lock taken,
-// connects, sends one record and waits for the first to acknowledge it, then
-// ends. The folder is $XDG_RUNTIME_DIR/brellin when the runtime folder is
-// ours, else /tmp/brellin-<uid>; it is created 0700 and refused when it is
-// not a folder, belongs to another user or is open to others.
+// socket. A second start finds the lock taken, connects, sends one record
+// and waits for the first to acknowledge it, then ends.
+//
+// Where: with a runtime folder of our own ($XDG_RUNTIME_DIR) the folder is
+// $XDG_RUNTIME_DIR/brellin and the socket "instance.socket" in it. Without
+// one the folder is "brellin" in the user's cache folder ($XDG_CACHE_HOME,
+// else ~/.cache), which no other user can create first, and the socket is
+// not a file: it takes a name of the abstract namespace the system picks
+// (autobind, so no one can hold it beforehand) and the first publishes that
+// name in its lock file, where only the user can read it. A shared folder
+// such as /tmp is never used. The folder is created 0700 and refused when it
+// is not a folder, belongs to another user or is open to others.
 //
 // Record: tag (32 bits, HAND_OVER_TAG), length (32 bits, the bytes that
 // follow), the command-line text with its terminating zero; both numbers in
@@ -62,7 +69,8 @@ enum class HandOverResult {
 
 class InstanceChannel {
 public:
-    // Peers a first instance keeps at once; more are refused at once.
+    // Peers a first instance keeps at once; a ninth takes the place of the
+    // one that has waited longest (silent ones first), which may try again.
     static constexpr std::size_t MAX_PEERS = 8;
     // A peer must deliver its whole record within this time.
     static constexpr std::chrono::milliseconds PEER_DEADLINE{2000};
@@ -73,19 +81,24 @@ public:
     InstanceChannel& operator=(const InstanceChannel&) = delete;
 
     // The user's instance folder, created if missing; empty (with the reason
-    // in `error`) when it cannot be made or is not safe to use.
-    static std::string prepareFolder(ResultCode* error = nullptr);
+    // in `error`, and in words naming the folder in `problem`) when it cannot
+    // be made or is not safe to use. `abstractSocket`: the socket takes an
+    // abstract name (no runtime folder).
+    static std::string prepareFolder(ResultCode* error = nullptr, std::string* problem = nullptr,
+                                     bool* abstractSocket = nullptr);
     // Whether `folder` is a real folder (not a link) owned by this user and
-    // closed to group and others.
-    static bool isPrivateFolder(const char* folder);
+    // closed to group and others; else why not, in words, in `problem`.
+    static bool isPrivateFolder(const char* folder, std::string* problem = nullptr);
     // The rule for a connecting peer: only the user the player runs as.
     static bool acceptsPeer(uid_t peer, uid_t self) { return peer == self; }
     // SO_PEERCRED of a connected socket against this process's user.
     static bool peerIsSameUser(int socket);
 
-    // Takes the lock in `folder` (an empty folder: prepareFolder()).
-    InstanceRole acquire(const std::string& folder = {});
-    // First instance: replaces a stale socket, listens, starts the reader.
+    // Takes the lock in `folder` (an empty folder: prepareFolder(), which
+    // also decides `abstractSocket`). Failed: `lastProblem` says why.
+    InstanceRole acquire(const std::string& folder = {}, bool abstractSocket = false);
+    // First instance: replaces a stale socket (or publishes the abstract
+    // name), listens, starts the reader.
     bool listen();
     bool listening() const { return listenSocket >= 0; }
     // Readable while hand-overs wait for take(); -1 when not listening.
@@ -100,21 +113,27 @@ public:
     void close();
 
     const std::string& folderPath() const { return folder; }
-    std::string socketPath() const { return folder + "/instance.socket"; }
+    // The socket's file; for an abstract socket "@" and its name.
+    std::string socketPath() const;
 
-    // Second instance: sends `text` to the first. Connecting is retried for
-    // `retryFor` (the first may still be starting and not yet listening);
-    // the acknowledgement is awaited for `ackFor`.
+    // Second instance: sends `text` to the first. Until `retryFor` has passed
+    // it tries again when nobody listens yet (the first is still starting)
+    // and when the first closes the record without an answer (it was full);
+    // the acknowledgement of a delivered record is awaited for `ackFor`.
     static HandOverResult handOver(const std::string& folder, const std::string& text,
                                    std::chrono::milliseconds retryFor = std::chrono::milliseconds(3000),
                                    std::chrono::milliseconds ackFor = std::chrono::milliseconds(5000));
 
     ResultCode lastError = RESULT_OK;
+    // Why acquire() failed, in words naming the folder or file.
+    std::string lastProblem;
 
 private:
     void serve();
 
     std::string folder;
+    bool abstractSocket = false;
+    std::string abstractName;  // the bound name, without its leading zero
     int lockFile = -1;
     int listenSocket = -1;
     int notifyRead = -1;
