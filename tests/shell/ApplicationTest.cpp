@@ -361,20 +361,33 @@ TEST(ApplicationHandOver, ASecondStartThatCannotHandOverSaysSoAndFails) {
     for (HandOver& handOver : first.take()) InstanceChannel::drop(handOver);
 }
 
+// Asked by the user (Exit), the player says so in a box; told to end from
+// outside (a signal, the session's end), where nobody may be there to press
+// OK, it says so on stderr only.
 TEST(ApplicationExit, SettingsThatCannotBeSavedAreReportedOnceAndTheExitStatusSaysSo) {
-    Player player({});
-    player.app->settingsPath = player.dir.path("gone/Brellin.cfg");
-    // The user changes a setting and ends the player.
-    player.platform.eachPass = [&] {
-        player.window().settings.settingsChanged = true;
-        player.app->requestExit();
-    };
-    EXPECT_EQ(player.app->run(), 1);
-    player.app.reset();
-    EXPECT_EQ(player.platform.messages.shown,
-              std::vector<std::string>{"Brellin Message|Cannot save the settings to " +
-                                       player.dir.path("gone/Brellin.cfg") +
-                                       ": No such file or directory. The file was not changed."});
+    for (bool fromOutside : {false, true}) {
+        Player player({});
+        player.app->settingsPath = player.dir.path("gone/Brellin.cfg");
+        // The user changes a setting and ends the player.
+        player.platform.eachPass = [&] {
+            player.window().settings.settingsChanged = true;
+            if (fromOutside) {
+                player.app->requestExit();
+            } else {
+                player.host()->deliver(WM_COMMAND, makeCommandWParam(0, IDM_EXIT));
+            }
+        };
+        EXPECT_EQ(player.app->run(), 1);
+        player.app.reset();
+        const std::string text = "Cannot save the settings to " + player.dir.path("gone/Brellin.cfg") +
+                                 ": No such file or directory. The file was not changed.";
+        if (fromOutside) {
+            EXPECT_TRUE(player.platform.messages.shown.empty());
+            EXPECT_EQ(player.platform.problems, std::vector<std::string>{text});
+        } else {
+            EXPECT_EQ(player.platform.messages.shown, std::vector<std::string>{"Brellin Message|" + text});
+        }
+    }
 }
 
 TEST(ApplicationTray, IconPlayHidesTheWindowOnlyWhereATrayCanBringItBack) {

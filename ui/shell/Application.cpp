@@ -184,6 +184,7 @@ void Application::onShutdownSignal() {
 }
 
 void Application::requestExit() {
+    quitFromOutside = true;
     MainWindow* window = mainWindow.get();
     if (window != nullptr && window->hwnd != nullptr) {
         window->hwnd->sendMessage(WM_COMMAND, makeCommandWParam(0, IDM_EXIT), 0);
@@ -213,11 +214,17 @@ void Application::exitInstance() {
         // Said once, on stderr and in a box (the platform's start-up
         // messages do both): the user would otherwise find the old settings
         // at the next start without knowing why.
+        // A quit from outside (a signal, the session's end) may have nobody
+        // to press OK: there the line goes to stderr alone.
         if (!saved) {
             settingsUnsaved = true;
             const std::string text = "Cannot save the settings to " + window.settings.savePath + ": " +
                                      std::strerror(window.settings.saveError) + ". The file was not changed.";
-            platform.startupMessages().showMessageBox(text.c_str(), MESSAGE_CAPTION);
+            if (quitFromOutside) {
+                platform.reportProblem(text);
+            } else {
+                platform.startupMessages().showMessageBox(text.c_str(), MESSAGE_CAPTION);
+            }
         }
         // 4-5: the menu is part of the window object.
         mainWindow.reset();

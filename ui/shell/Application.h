@@ -108,6 +108,7 @@ private:
     HandOverResult handOverOutcome = HandOverResult::Acknowledged;
     bool settingsUnsaved = false;
     bool exitRequested = false;
+    bool quitFromOutside = false;  // requestExit: a signal or the session's end
     bool watchingChannel = false;
     bool watchingSignals = false;
 };
