@@ -47,27 +47,37 @@ void Engine::seedRandom(std::uint32_t seed) {
 }
 
 ResultCode Engine::startEngine() {
+    const ResultCode code = start(engineConfigFrom(settings));
+    // A sound font found in place of the configured one is remembered.
+    if (!fontName.empty()) std::snprintf(settings.SoundFontName, sizeof settings.SoundFontName, "%s", fontName.c_str());
+    return code;
+}
+
+ResultCode Engine::findSoundFont(const char* directory) {
+    fontName.clear();
+    const ResultCode code = findSoundFont(directory, settings.SoundFontName);
+    if (!fontName.empty()) std::snprintf(settings.SoundFontName, sizeof settings.SoundFontName, "%s", fontName.c_str());
+    return code;
+}
+
+ResultCode Engine::start(const EngineConfig& config) {
     shutdown();
     failedStage = EngineStage::Output;
+    fontName.clear();
 
     // Nobody chose a device: BRELLIN_AUDIO_DEVICE or the ALSA PCM "default".
     if (!output.device()) output.setDevice(createAudioDevice(chooseAudioDevice()));
 
-    // The Settings hold only valid values: index → rate, flag → width, flag → channels.
-    auto rate = static_cast<std::uint32_t>(settings.sampleRateHz());
-    auto bits = static_cast<std::uint32_t>(settings.bitsPerSample());
-    auto channels = static_cast<std::uint32_t>(settings.channelCount());
     // The output's own code is not passed on.
-    if (!output.open(bits, rate, channels)) return RESULT_UNSUPPORTED_DATA;
+    if (!output.open(config.bits, config.rate, config.channels)) return RESULT_UNSUPPORTED_DATA;
 
-    output.reverbOn = settings.fReverb != 0;
+    output.reverbOn = config.reverb;
     output.chooseConverter();
-    // The reverb runs at 1 … 6; the setting keeps its value, which may be 0.
-    output.reverbLevel = clamp(settings.ReverbLevel, 1, 6);
-    output.lowPassOn = settings.fLowPassFilter != 0;
+    output.reverbLevel = clamp(config.reverbLevel, 1, 6);
+    output.lowPassOn = config.lowPass;
     output.chooseConverter();
 
-    std::string directory = soundFontFolder;
+    std::string directory = !config.soundFontFolder.empty() ? config.soundFontFolder : soundFontFolder;
     if (directory.empty()) {
         char folder[4096];
         directory = dataFolder(folder, sizeof folder) ? folder : "/";
@@ -75,19 +85,19 @@ ResultCode Engine::startEngine() {
     lastSearchedFolder = directory;
     failedStage = EngineStage::SoundFont;
     messages.setBusy(true);
-    ResultCode found = findSoundFont(directory.c_str());
+    ResultCode found = findSoundFont(directory.c_str(), config.soundFontName);
     messages.setBusy(false);
     if (failed(found)) return found;
 
     failedStage = EngineStage::Voices;
-    if (!synthesizer.createVoices(output, static_cast<std::uint32_t>(settings.MaxChannels))) {
+    if (!synthesizer.createVoices(output, config.voices)) {
         return synthesizer.lastError;
     }
     failedStage = EngineStage::Sequencer;
     sequencer.reset(new (std::nothrow) Sequencer(sequencerTarget ? sequencerTarget : &synthesizer));
     if (!sequencer) return RESULT_OUT_OF_MEMORY;
 
-    std::int32_t volume = clamp(settings.Volume, 0, 127);
+    std::int32_t volume = clamp(config.volume, 0, 127);
     sequencer->volume = volume;
     synthesizer.setUserVolume(volume);
 
@@ -99,9 +109,9 @@ ResultCode Engine::startEngine() {
     return RESULT_OK;
 }
 
-ResultCode Engine::findSoundFont(const char* directory) {
+ResultCode Engine::findSoundFont(const char* directory, const std::string& name) {
     std::string folder = directory ? directory : "";
-    if (synthesizer.loadSoundFont((folder + settings.SoundFontName).c_str())) return RESULT_OK;
+    if (synthesizer.loadSoundFont((folder + name).c_str())) return RESULT_OK;
 
     // Files of the pattern come first in the listing, folders after them.
     DirectoryListing listing;
@@ -112,16 +122,20 @@ ResultCode Engine::findSoundFont(const char* directory) {
     }
     if (candidate == nullptr) return RESULT_NO_SOUND_FONT;
 
-    // Composed at full length; showMessage cuts it to its field.
-    std::size_t noteSize = sizeof settings.SoundFontName + sizeof candidate->name + 64;
+    // Composed at full length; showMessage cuts it to its field (the name
+    // as the settings field would hold it).
+    char configured[sizeof settings.SoundFontName];
+    std::snprintf(configured, sizeof configured, "%s", name.c_str());
+    std::size_t noteSize = sizeof configured + sizeof candidate->name + 64;
     std::string note(noteSize, '\0');
-    int length = std::snprintf(note.data(), note.size(), TEXT_SOUND_FONT_REPLACED, settings.SoundFontName,
-                               candidate->name);
+    int length = std::snprintf(note.data(), note.size(), TEXT_SOUND_FONT_REPLACED, configured, candidate->name);
     note.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
-    std::snprintf(settings.SoundFontName, sizeof settings.SoundFontName, "%s", candidate->name);
+    char replacement[sizeof settings.SoundFontName];
+    std::snprintf(replacement, sizeof replacement, "%s", candidate->name);
+    fontName = replacement;
 
     // Only this one candidate is tried.
-    if (!synthesizer.loadSoundFont((folder + settings.SoundFontName).c_str())) return synthesizer.lastError;
+    if (!synthesizer.loadSoundFont((folder + fontName).c_str())) return synthesizer.lastError;
     showMessage(messages, note.c_str(), MESSAGE_SOUND_FONT_REPLACED);
     return RESULT_OK;
 }
@@ -136,6 +150,24 @@ EngineStart Engine::startWithFallback() {
 
 const char* Engine::failureText(ResultCode code) {
     return code == RESULT_NO_SOUND_FONT ? TEXT_NO_SOUND_FONT : TEXT_CANNOT_OPEN_DEVICE;
+}
+
+bool Engine::playSong(const char* path) {
+    stopSong();
+    return sequencer != nullptr && sequencer->load(path) && sequencer->play();
+}
+
+void Engine::stopSong() {
+    if (sequencer) sequencer->stop();
+    // The Sequencer tells its SongEndListener also when it is stopped: that
+    // is not the end of the song.
+    songEnded.clear();
+}
+
+void Engine::setVolume(std::int32_t value) {
+    value = clamp(value, 0, 127);
+    if (sequencer) sequencer->volume.store(value);
+    synthesizer.setUserVolume(value);
 }
 
 bool Engine::startAtProgramStart() {

@@ -1,5 +1,6 @@
-// Engine: builds the sound engine from the Settings, exactly as the player
-// does at start-up and after the Configure dialog.
+// Engine: builds the sound engine from a configuration value (EngineConfig):
+// the player's from its Settings at start-up and after the Configure dialog,
+// brellin-render's from its options.
 //
 // It owns the SoundOutput, the Synthesizer (with its sound font and voices)
 // and the Sequencer, which every start creates anew. `startEngine` tears the
@@ -22,6 +23,7 @@
 #include <string>
 
 #include "common/ResultCode.h"
+#include "engine/EngineConfig.h"
 #include "engine/Messages.h"
 #include "engine/SongEndNotice.h"
 #include "output/SoundOutput.h"
@@ -62,10 +64,30 @@ public:
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
 
+    // Builds the engine from a configuration value.
+    ResultCode start(const EngineConfig& config);
+    // start with the configuration the Settings describe; a sound font found
+    // in place of the configured one is written back to SoundFontName.
     ResultCode startEngine();
-    // Loads `directory` + SoundFontName, or else the first "*.BRF" file the
-    // directory lists (then SoundFontName names it and the user is told).
+    // Loads `directory` + `name`, or else the first "*.BRF" file the
+    // directory lists (then `replacedSoundFont` names it and the user is told).
+    ResultCode findSoundFont(const char* directory, const std::string& name);
+    // The same for the Settings' SoundFontName, which then names what was loaded.
     ResultCode findSoundFont(const char* directory);
+    // The sound font the last start loaded in place of the configured one; empty when none.
+    const std::string& replacedSoundFont() const { return fontName; }
+
+    // The window's transport. playSong stops what plays, then loads and
+    // starts the song at `path`: false when no engine runs or the song
+    // cannot be loaded. stopSong stops it; the end notice a stop raises is
+    // dropped. takeSongEnd is true once after a song has ended by itself.
+    bool playSong(const char* path);
+    void stopSong();
+    bool takeSongEnd() { return songEnded.take(); }
+    // True between a successful start and the next shutdown.
+    bool running() const { return sequencer != nullptr; }
+    // The user's volume, 0 … 127, for this song and the next.
+    void setVolume(std::int32_t value);
 
     // startEngine; on failure the fallback format and one more start. The
     // code of the last start is left in `lastStartCode`.
@@ -113,6 +135,7 @@ private:
     MessageSink& messages;
     std::string soundFontFolder;
     std::string lastSearchedFolder;
+    std::string fontName;  // a sound font found in place of the configured one
 };
 
 }  // namespace brellin

@@ -54,38 +54,38 @@ bool RenderSession::start(std::string& error) {
     }
     // The options stand in for the settings they override; nothing is
     // written back to Brellin.cfg.
-    settings.SampleRate = options.rate == 11025 ? 0 : options.rate == 44100 ? 2 : 1;
-    settings.BitRate = options.bits == 16 ? 1 : 0;
-    settings.fStereo = options.channels == 2 ? 1 : 0;
-    settings.MaxChannels = static_cast<std::int32_t>(options.voices);
-    settings.fReverb = options.reverb > 0 ? 1 : 0;
-    if (options.reverb > 0) settings.ReverbLevel = options.reverb;
-    settings.fLowPassFilter = options.lowPass ? 1 : 0;
-    settings.Volume = options.volume;
-    std::string fontName = options.soundFontName;
+    EngineConfig config;
+    config.rate = options.rate;
+    config.bits = options.bits;
+    config.channels = options.channels;
+    config.voices = options.voices;
+    config.reverb = options.reverb > 0;
+    config.reverbLevel = options.reverb > 0 ? options.reverb : std::clamp(settings.ReverbLevel, 1, 6);
+    config.lowPass = options.lowPass;
+    config.volume = std::clamp(options.volume, 0, 127);
+    // The name as the settings field would hold it.
+    char fontName[sizeof settings.SoundFontName];
+    std::snprintf(fontName, sizeof fontName, "%s", options.soundFontName.c_str());
     if (!options.soundFont.empty()) {
         std::filesystem::path font(options.soundFont);
         std::string folder = font.has_parent_path() ? font.parent_path().string() : std::string(".");
-        engine.setSoundFontFolder((folder + "/").c_str());
-        fontName = font.filename().string();
+        config.soundFontFolder = folder + "/";
+        std::snprintf(fontName, sizeof fontName, "%s", font.filename().string().c_str());
     }
-    std::snprintf(settings.SoundFontName, sizeof settings.SoundFontName, "%s", fontName.c_str());
+    config.soundFontName = fontName;
     engine.sequencerTarget = this;
 
     // On the device the player's one retry in 11K/8bit/mono/8ch; a WAV file
     // is written in the format asked for or not at all.
-    ResultCode code;
-    if (wav) {
-        code = engine.startEngine();
-    } else {
-        EngineStart outcome = engine.startWithFallback();
-        code = engine.lastStartCode;
-        if (outcome == EngineStart::StartedWithFallback) {
-            showMessage(messages, FALLBACK_FORMAT_NOTICE, MESSAGE_FALLBACK_FORMAT);
-        }
+    ResultCode code = engine.start(config);
+    if (failed(code) && !wav) {
+        config.useFallbackFormat();
+        code = engine.start(config);
+        if (!failed(code)) showMessage(messages, FALLBACK_FORMAT_NOTICE, MESSAGE_FALLBACK_FORMAT);
     }
     if (failed(code)) {
-        std::string font = engine.searchedFolder() + settings.SoundFontName;
+        const std::string& tried = engine.replacedSoundFont().empty() ? config.soundFontName : engine.replacedSoundFont();
+        std::string font = engine.searchedFolder() + tried;
         switch (engine.failedStage) {
         case EngineStage::Output:
             if (wav) {

@@ -146,8 +146,9 @@ private:
     void showProgress(const std::string& title, std::uint32_t elapsed, std::uint32_t total, bool last);
 
     RenderOptions options;
-    // The engine is built as the player builds it: from Settings (the
-    // options over Brellin.cfg) through startEngine.
+    // The engine is built from a configuration made from the options (which
+    // brellin-render reads over Brellin.cfg); these Settings only stand
+    // behind the engine's defaults.
     Settings settings;
     StderrMessageSink messages;
     Engine engine{settings, messages};

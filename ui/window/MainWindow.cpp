@@ -319,7 +319,7 @@ LResult MainWindow::onKeyDown(WParam virtualKey, LParam) {
 }
 
 LResult MainWindow::onTimer(std::uintptr_t) {
-    if (engine.songEnded.take()) playList.advanceAfterSong();
+    if (engine.takeSongEnd()) playList.advanceAfterSong();
     if (!playing || windowHidden) return 1;
 
     const std::int32_t p = scrollPos, limit = scrollLimit;
@@ -444,19 +444,14 @@ void MainWindow::startPlayback() {
     }
     clearLevels();
     playing = false;
-    Sequencer* sequencer = engine.sequencer.get();
-    if (sequencer != nullptr) sequencer->stop();
-    engine.songEnded.clear();
+    engine.stopSong();
     playing = true;
 
     MidiFileInfo info;
-    bool ok = sequencer != nullptr && scanMidiFile(playList.currentFile, info);
+    bool ok = engine.running() && scanMidiFile(playList.currentFile, info);
     if (ok) {
         songLength = static_cast<std::int32_t>(std::min<std::uint32_t>(info.playingTime, INT32_MAX));
         lengthPath.assign(playList.currentFile);
-        ok = sequencer->load(playList.currentFile);
-    }
-    if (ok) {
         // The text listener posts the song's title here from the render thread.
         postTarget.store(hwnd, std::memory_order_release);
         // The skin's clock font or area may have changed since the last song.
@@ -465,7 +460,7 @@ void MainWindow::startPlayback() {
         titleReady.store(false, std::memory_order_relaxed);
         scrollPos = -1;
         scrollLimit = 0;
-        ok = sequencer->play();
+        ok = engine.playSong(playList.currentFile);
     }
     if (ok) {
         playStartTick = now();
@@ -485,9 +480,7 @@ void MainWindow::startPlayback() {
 
 void MainWindow::stopPlayback() {
     playing = false;
-    if (engine.sequencer) engine.sequencer->stop();
-    // The Sequencer tells its SongEndListener also when it is stopped.
-    engine.songEnded.clear();
+    engine.stopSong();
     drawButton(SKIN_BUTTON_PLAY, false);
     clearMeterArea();
     playList.makeIndexCurrent();
@@ -707,9 +700,7 @@ void MainWindow::changeVolume(std::int32_t step) {
 }
 
 void MainWindow::applyVolume() {
-    const std::int32_t value = std::clamp(settings.Volume, 0, 127);
-    if (engine.sequencer) engine.sequencer->volume.store(value);
-    engine.synthesizer.setUserVolume(value);
+    engine.setVolume(settings.Volume);
 }
 
 void MainWindow::displayOff() {

@@ -1,0 +1,30 @@
+#include "engine/EngineConfig.h"
+
+#include <algorithm>
+
+namespace brellin {
+
+void EngineConfig::useFallbackFormat() {
+    rate = 11025;
+    bits = 8;
+    channels = 1;
+    voices = 8;
+}
+
+EngineConfig engineConfigFrom(const Settings& settings) {
+    EngineConfig config;
+    // The Settings hold only valid values: index → rate, flag → width, flag → channels.
+    config.rate = static_cast<std::uint32_t>(settings.sampleRateHz());
+    config.bits = static_cast<std::uint32_t>(settings.bitsPerSample());
+    config.channels = static_cast<std::uint32_t>(settings.channelCount());
+    config.voices = static_cast<std::uint32_t>(settings.MaxChannels);
+    config.reverb = settings.fReverb != 0;
+    // The reverb runs at 1 … 6; the setting keeps its value, which may be 0.
+    config.reverbLevel = std::clamp(settings.ReverbLevel, 1, 6);
+    config.lowPass = settings.fLowPassFilter != 0;
+    config.volume = std::clamp(settings.Volume, 0, 127);
+    config.soundFontName = settings.SoundFontName;
+    return config;
+}
+
+}  // namespace brellin

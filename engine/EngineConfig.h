@@ -1,0 +1,37 @@
+// EngineConfig: everything an engine start builds from, as one value: the
+// output format, the voices, the effects, the volume and where the sound
+// font is. The player builds it from its Settings (`engineConfigFrom`);
+// brellin-render builds it from its options directly.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "settings/Settings.h"
+
+namespace brellin {
+
+struct EngineConfig {
+    std::uint32_t rate = 22050;   // Hz: 11025, 22050 or 44100
+    std::uint32_t bits = 8;       // 8 or 16
+    std::uint32_t channels = 2;   // 1 or 2
+    std::uint32_t voices = 32;    // 4 … 32
+    bool reverb = false;
+    std::int32_t reverbLevel = 1;  // 1 … 6; kept while the reverb is off
+    bool lowPass = false;
+    std::int32_t volume = 127;    // 0 … 127
+    // The folder searched for the sound font (ending in '/'); empty: the
+    // program's data folder.
+    std::string soundFontFolder;
+    std::string soundFontName = "small.brf";
+
+    // 11025 Hz, 8 bit, mono, 8 voices: what is tried when a device refuses
+    // the configured format.
+    void useFallbackFormat();
+};
+
+// The configuration the Settings describe (the sound-font folder is left
+// to the engine).
+EngineConfig engineConfigFrom(const Settings& settings);
+
+}  // namespace brellin
