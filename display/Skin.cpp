@@ -107,8 +107,22 @@ Description readDescription(KeyReader& keys) {
     return d;
 }
 
+// Whether every picture the description asks for fits the window of that
+// size: a pressed button, the title area, the 16 bars of the meter side by
+// side. Nothing beyond the window is ever seen, and the Surfaces are made
+// from these numbers alone (a few lines of INI could otherwise ask for
+// gigabytes of pictures).
+bool partsFitWindow(const Description& d, std::int32_t width, std::int32_t height) {
+    for (std::int32_t i = 0; i < SKIN_BUTTON_COUNT; ++i) {
+        if (d.buttonWidth[i] > width || d.buttonHeight[i] > height) return false;
+    }
+    if (std::int64_t{METER_BARS} * d.barWidth > width || d.barHeight > height) return false;
+    return d.display.width <= width && d.display.height <= height;
+}
+
 // Loads the pictures of a description into the skin's Surfaces; false when
-// one that the skin cannot do without does not load.
+// one that the skin cannot do without does not load, or when the background
+// has no area or a part does not fit it.
 bool loadPictures(Skin& skin, const Description& d, const std::string& folder) {
     if (d.backgroundImage.empty() || d.partImage.empty()) return false;
 
@@ -121,6 +135,8 @@ bool loadPictures(Skin& skin, const Description& d, const std::string& folder) {
     const std::string backgroundPath = folder + d.backgroundImage;
     if (!skin.background.loadBitmap(0, 0, backgroundPath.c_str(), &skin.windowWidth, &skin.windowHeight, true))
         return false;
+    if (skin.windowWidth <= 0 || skin.windowHeight <= 0) return false;
+    if (!partsFitWindow(d, skin.windowWidth, skin.windowHeight)) return false;
 
     const std::string partPath = folder + d.partImage;
     for (std::int32_t i = 0; i < SKIN_BUTTON_COUNT; ++i) {
