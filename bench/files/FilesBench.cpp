@@ -79,5 +79,25 @@ void IniFileLoad(benchmark::State& state) {
 }
 BENCHMARK(IniFileLoad)->Arg(100000)->Unit(benchmark::kMillisecond);
 
+// The settings as the window reads them at start, from a file whose keys
+// of its own come after the unknown ones.
+void SettingsLoad(benchmark::State& state) {
+    std::string text = "[Brellin]\n";
+    char line[96];
+    for (std::int64_t i = 1; i < state.range(0); ++i) {
+        std::snprintf(line, sizeof line, "UnknownKey%06lld=%lld\n", static_cast<long long>(i), static_cast<long long>(i));
+        text += line;
+    }
+    text += "SkinFileName=Brellin.ini\nVolume=100\nLastPlayFileName=/home/user/list.brl\n";
+    const ScratchFile file(text);
+    char startFile[MAX_PATH_LENGTH + 1];
+    for (auto _ : state) {
+        Settings settings;
+        settings.loadSettingsFrom(file.path.c_str(), startFile, sizeof startFile, ScreenSize{1920, 1080});
+        benchmark::DoNotOptimize(settings.Volume);
+    }
+}
+BENCHMARK(SettingsLoad)->Arg(100000)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 }  // namespace brellin
