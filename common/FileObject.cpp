@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -55,6 +56,7 @@ bool FileObject::open(const char* path, FileAccess access) {
 }
 
 bool FileObject::close() {
+    aheadNext = aheadEnd = 0;
     if (handle < 0) return true;
     // POSIX close releases the descriptor even when it reports an error
     // (EIO on a deferred write), so the handle is gone either way; the
@@ -75,6 +77,12 @@ bool FileObject::read(void* buffer, std::uint32_t n) {
     }
     auto* out = static_cast<unsigned char*>(buffer);
     std::uint32_t done = 0;
+    if (aheadNext < aheadEnd && n > 0) {
+        const std::uint32_t kept = aheadEnd - aheadNext;
+        done = n < kept ? n : kept;
+        std::memcpy(out, (ahead ? ahead.get() : &single) + aheadNext, done);
+        aheadNext += done;
+    }
     while (done < n) {
         ssize_t got = ::read(handle, out + done, n - done);
         if (got < 0 && errno == EINTR) continue;
@@ -89,6 +97,11 @@ bool FileObject::read(void* buffer, std::uint32_t n) {
 
 bool FileObject::write(const void* buffer, std::uint32_t n) {
     if (handle < 0) {
+        lastError = RESULT_FILE_IO_ERROR;
+        return false;
+    }
+    // The system position is ahead of the object's by what readLine kept.
+    if (!returnReadAhead()) {
         lastError = RESULT_FILE_IO_ERROR;
         return false;
     }
@@ -112,10 +125,37 @@ bool FileObject::seek(std::int32_t distance, SeekOrigin origin) {
         return false;
     }
     int whence = origin == SeekOrigin::Begin ? SEEK_SET : origin == SeekOrigin::Current ? SEEK_CUR : SEEK_END;
-    if (::lseek(handle, static_cast<off_t>(distance), whence) == static_cast<off_t>(-1)) {
+    // From the current position: the one after the bytes handed out, which
+    // lies behind the system's by what the read-ahead still holds.
+    off_t offset = static_cast<off_t>(distance);
+    if (origin == SeekOrigin::Current) offset -= static_cast<off_t>(aheadEnd - aheadNext);
+    if (::lseek(handle, offset, whence) == static_cast<off_t>(-1)) {
         lastError = RESULT_FAILED;
         return false;
     }
+    aheadNext = aheadEnd = 0;
+    return true;
+}
+
+bool FileObject::fillReadAhead() {
+    aheadNext = aheadEnd = 0;
+    if (handle < 0) return false;
+    if (!ahead) ahead.reset(new (std::nothrow) unsigned char[READ_AHEAD]);
+    unsigned char* block = ahead ? ahead.get() : &single;
+    const std::size_t length = ahead ? READ_AHEAD : 1;
+    ssize_t got;
+    do {
+        got = ::read(handle, block, length);
+    } while (got < 0 && errno == EINTR);
+    if (got <= 0) return false;
+    aheadEnd = static_cast<std::uint32_t>(got);
+    return true;
+}
+
+bool FileObject::returnReadAhead() {
+    if (aheadNext == aheadEnd) return true;
+    if (::lseek(handle, -static_cast<off_t>(aheadEnd - aheadNext), SEEK_CUR) == static_cast<off_t>(-1)) return false;
+    aheadNext = aheadEnd = 0;
     return true;
 }
 
@@ -148,11 +188,11 @@ bool FileObject::readLine(char* buffer, std::uint32_t capacity) {
     std::memset(buffer, 0, capacity);
     std::uint32_t stored = 0;
     for (std::uint32_t count = 0; count < capacity; ++count) {
-        unsigned char byte;
-        if (!read(&byte, 1)) {
+        if (aheadNext == aheadEnd && !fillReadAhead()) {
             lastError = RESULT_NO_SOUND_FONT;  // here: the end of the input
             return false;
         }
+        const unsigned char byte = (ahead ? ahead.get() : &single)[aheadNext++];
         if (byte == 0x0A) return true;
         if (byte == 0x0D) continue;
         buffer[stored++] = static_cast<char>(byte);

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "common/ResultCode.h"
 
@@ -48,14 +49,31 @@ public:
     // Reads one line (CR dropped, LF ends it, not stored). False with
     // RESULT_NO_SOUND_FONT at the end of input (the bytes read stay in the
     // buffer) and with RESULT_OUT_OF_MEMORY when capacity bytes held no LF.
+    // The file is read in blocks of READ_AHEAD bytes; the bytes after the
+    // line stay with the object, so read, seek and write go on from the end
+    // of the line as if it had been read byte by byte.
     bool readLine(char* buffer, std::uint32_t capacity);
 
     bool isOpen() const { return handle >= 0; }
 
     ResultCode lastError = RESULT_OK;
 
+    static constexpr std::uint32_t READ_AHEAD = 16384;
+
 private:
+    // Reads the next block into the read-ahead (empty before); false at the
+    // end of the file or on an error.
+    bool fillReadAhead();
+    // Gives the unread part of the read-ahead back to the system file
+    // position and empties it; false when the position cannot be moved.
+    bool returnReadAhead();
+
     int handle = -1;
+    // Made by the first readLine; one byte (`single`) when it cannot be.
+    std::unique_ptr<unsigned char[]> ahead;
+    unsigned char single = 0;
+    std::uint32_t aheadNext = 0;
+    std::uint32_t aheadEnd = 0;
 };
 
 }  // namespace brellin

@@ -37,6 +37,11 @@ public:
     std::uint32_t visit(Visit&& visitText) const {
         return nodes.visit([&](void* item) { return visitText(*static_cast<const TextBuffer*>(item)); });
     }
+    // The same with texts that may be changed in place.
+    template <class Visit>
+    std::uint32_t visit(Visit&& visitText) {
+        return nodes.visit([&](void* item) { return visitText(*static_cast<TextBuffer*>(item)); });
+    }
 
     ResultCode lastError = RESULT_OK;
 

@@ -107,9 +107,31 @@ Description readDescription(KeyReader& keys) {
     return d;
 }
 
+// Whether the pictures the description asks for fit what can be seen of the
+// window, `width` x `height`: each pressed button, the title area and the 16
+// bars of the meter side by side must fit it, and together they may cover
+// it at most twice (they are parts of one window; twice leaves room for
+// overlaps). The Surfaces are made from these numbers alone: a few lines of
+// INI could otherwise ask for a gigabyte of pictures nobody can see.
+bool partsFitWindow(const Description& d, std::int32_t width, std::int32_t height) {
+    auto area = [](std::int64_t w, std::int64_t h) { return w > 0 && h > 0 ? w * h : 0; };
+    std::int64_t pixels = 0;
+    for (std::int32_t i = 0; i < SKIN_BUTTON_COUNT; ++i) {
+        if (d.buttonWidth[i] > width || d.buttonHeight[i] > height) return false;
+        pixels += area(d.buttonWidth[i], d.buttonHeight[i]);
+    }
+    const std::int64_t meterWidth = std::int64_t{METER_BARS} * d.barWidth;
+    if (meterWidth > width || d.barHeight > height) return false;
+    pixels += area(meterWidth, d.barHeight);
+    if (d.display.width > width || d.display.height > height) return false;
+    pixels += area(d.display.width, d.display.height);
+    return pixels <= 2 * area(width, height);
+}
+
 // Loads the pictures of a description into the skin's Surfaces; false when
-// one that the skin cannot do without does not load.
-bool loadPictures(Skin& skin, const Description& d, const std::string& folder) {
+// one that the skin cannot do without does not load, when the background has
+// no area, or when the parts do not fit the window as the screen shows it.
+bool loadPictures(Skin& skin, const Description& d, const std::string& folder, ScreenSize screen) {
     if (d.backgroundImage.empty() || d.partImage.empty()) return false;
 
     // The window takes the picture's size as stored in the file. The black
@@ -121,6 +143,13 @@ bool loadPictures(Skin& skin, const Description& d, const std::string& folder) {
     const std::string backgroundPath = folder + d.backgroundImage;
     if (!skin.background.loadBitmap(0, 0, backgroundPath.c_str(), &skin.windowWidth, &skin.windowHeight, true))
         return false;
+    if (skin.windowWidth <= 0 || skin.windowHeight <= 0) return false;
+    // The window is cut to the screen as placeWindow cuts it.
+    const std::int32_t seenWidth =
+        screen.width > 0 && skin.windowWidth >= screen.width ? screen.width : skin.windowWidth;
+    const std::int32_t seenHeight =
+        screen.height > 0 && skin.windowHeight >= screen.height ? screen.height : skin.windowHeight;
+    if (!partsFitWindow(d, seenWidth, seenHeight)) return false;
 
     const std::string partPath = folder + d.partImage;
     for (std::int32_t i = 0; i < SKIN_BUTTON_COUNT; ++i) {
@@ -298,7 +327,7 @@ void loadSkinFrom(Skin& skin, const char* folder, const char* skinFileName, cons
     bool faulty = keys.faulty;
     // The pictures load even after an invalid key, as a skin is read once
     // from top to bottom; the built-in display then draws over them.
-    if (!loadPictures(skin, d, folderText)) faulty = true;
+    if (!loadPictures(skin, d, folderText, screen)) faulty = true;
     setLayout(skin, d);
     if (faulty) {
         fallBack();

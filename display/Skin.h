@@ -5,8 +5,11 @@
 // the five pressed buttons and the 16 frames of the level meter are cut.
 // `loadSkin` reads the description named by "SkinFileName" from the program's
 // data folder and builds the Surfaces below; a description that is missing or
-// faulty (an invalid value, a picture that does not load) gives the built-in
-// 240 x 32 display instead. It never fails in a way the user sees.
+// faulty (an invalid value, a picture that does not load, a background of no
+// width or height, a pressed button, title area or 16-bar meter larger than
+// the window cut to the screen, or parts that together would cover that
+// window more than twice) gives the built-in 240 x 32 display instead. It
+// never fails in a way the user sees.
 //
 // Who calls what: the main window owns one Skin for the whole run and calls
 // `loadSkin` on the user-interface thread at start-up (after the engine has

@@ -7,8 +7,11 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <future>
 #include <string>
+#include <vector>
 
 #include "../TempDir.h"
 
@@ -154,6 +157,117 @@ TEST(FileObjectReadLine, CapacityLimits) {
     // capacity - 1 letters and the feed fit, still zero-terminated.
     EXPECT_TRUE(file.readLine(line, 4));
     EXPECT_STREQ(line, "abc");
+}
+
+namespace {
+
+// The read calls this process has made so far (Linux counts them in
+// /proc/self/io); -1 where the count cannot be read.
+long readCalls() {
+    FILE* io = std::fopen("/proc/self/io", "r");
+    if (io == nullptr) return -1;
+    long calls = -1;
+    char name[32];
+    long value;
+    while (std::fscanf(io, "%31s %ld", name, &value) == 2) {
+        if (std::strcmp(name, "syscr:") == 0) calls = value;
+    }
+    std::fclose(io);
+    return calls;
+}
+
+}  // namespace
+
+TEST(FileObjectReadLine, LinesOverBlockEdgesThenReadSeekAndWriteGoOnWhereTheLineEnded) {
+    // Lines of every length from 0 to 299 bytes, some ended by CR LF, so that
+    // line ends, a CR before its LF and over-long lines fall on block edges.
+    std::vector<std::string> lines;
+    std::string text;
+    for (int i = 0; i < 300; ++i) {
+        std::string line;
+        for (int k = 0; k < i; ++k) line += static_cast<char>('a' + (i + k) % 26);
+        lines.push_back(line);
+        text += line + (i % 3 == 0 ? "\r\n" : "\n");
+    }
+    ASSERT_GT(text.size(), 2u * FileObject::READ_AHEAD);
+    TempDir dir;
+    dir.write("lines", text);
+    FileObject file;
+    ASSERT_TRUE(file.open(dir.path("lines").c_str(), FileAccess::Read));
+    char line[301];
+    for (int i = 0; i < 300; ++i) {
+        ASSERT_TRUE(file.readLine(line, 300)) << "line " << i;
+        ASSERT_EQ(std::string(line), lines[i]) << "line " << i;
+    }
+    EXPECT_FALSE(file.readLine(line, 300));
+    EXPECT_EQ(file.lastError, RESULT_NO_SOUND_FONT);
+
+    // A capacity too small for a line stops after that many bytes, wherever the block ends.
+    ASSERT_TRUE(file.seek(0, SeekOrigin::Begin));
+    std::size_t offset = 0;
+    for (int i = 0; i < 200; ++i) offset += lines[i].size() + (i % 3 == 0 ? 2 : 1);
+    for (int i = 0; i < 200; ++i) ASSERT_TRUE(file.readLine(line, 300));
+    EXPECT_FALSE(file.readLine(line, 150));
+    EXPECT_EQ(file.lastError, RESULT_OUT_OF_MEMORY);
+    offset += 150;
+
+    // What follows is read from there: plain reads, and seeks from each origin.
+    char bytes[8] = {};
+    ASSERT_TRUE(file.read(bytes, 5));
+    EXPECT_EQ(std::string(bytes, 5), text.substr(offset, 5));
+    ASSERT_TRUE(file.seek(-7, SeekOrigin::Current));
+    ASSERT_TRUE(file.read(bytes, 7));
+    EXPECT_EQ(std::string(bytes, 7), text.substr(offset - 2, 7));
+    ASSERT_TRUE(file.readLine(line, 300));
+    EXPECT_EQ(std::string(line), lines[200].substr(155));
+    ASSERT_TRUE(file.seek(-10, SeekOrigin::End));
+    ASSERT_TRUE(file.readLine(line, 300));
+    EXPECT_EQ(std::string(line), lines[299].substr(290));  // nine letters and the LF
+    ASSERT_TRUE(file.seek(1, SeekOrigin::Begin));
+    ASSERT_TRUE(file.readLine(line, 300));
+    EXPECT_EQ(std::string(line), "");  // the LF of line 0's CR LF
+    ASSERT_TRUE(file.readLine(line, 300));
+    EXPECT_EQ(std::string(line), lines[1]);
+    // A failed seek moves nothing.
+    EXPECT_FALSE(file.seek(-100000, SeekOrigin::Current));
+    ASSERT_TRUE(file.readLine(line, 300));
+    EXPECT_EQ(std::string(line), lines[2]);
+}
+
+TEST(FileObjectReadLine, AWriteAfterALineLandsAfterTheLine) {
+    TempDir dir;
+    FileObject file;
+    ASSERT_TRUE(file.open(dir.path("rw").c_str(), FileAccess::ReadWrite));
+    ASSERT_TRUE(file.write("one\ntwo\nthree\n", 14));
+    ASSERT_TRUE(file.seek(0, SeekOrigin::Begin));
+    char line[16];
+    ASSERT_TRUE(file.readLine(line, sizeof line));
+    EXPECT_STREQ(line, "one");
+    ASSERT_TRUE(file.write("TWO", 3));
+    ASSERT_TRUE(file.readLine(line, sizeof line));
+    EXPECT_STREQ(line, "");
+    ASSERT_TRUE(file.readLine(line, sizeof line));
+    EXPECT_STREQ(line, "three");
+    ASSERT_TRUE(file.close());
+    EXPECT_EQ(dir.read("rw"), "one\nTWO\nthree\n");
+}
+
+TEST(FileObjectReadLine, ALongFileIsReadInBlocksNotBytes) {
+    std::string text;
+    for (int i = 0; i < 20000; ++i) text += "Key" + std::to_string(i) + "=value\r\n";
+    TempDir dir;
+    dir.write("long.cfg", text);
+    FileObject file;
+    ASSERT_TRUE(file.open(dir.path("long.cfg").c_str(), FileAccess::Read));
+    const long before = readCalls();
+    if (before < 0) GTEST_SKIP() << "no read count in /proc/self/io";
+    char line[64];
+    int count = 0;
+    while (file.readLine(line, sizeof line)) ++count;
+    const long calls = readCalls() - before;
+    EXPECT_EQ(count, 20000);
+    // 300 KB in 16-KB blocks, and the reads of /proc/self/io itself.
+    EXPECT_LT(calls, 40) << text.size() << " bytes";
 }
 
 TEST(FileObjectWriteFormatted, FormatsAndCutsLongTextAtTheBuffer) {

@@ -231,6 +231,38 @@ TEST(SkinLoading, OptionalKeysAndAnUncoveredPartOfTheSheet) {
     EXPECT_EQ(eject.pixel(31, 23), 0);
 }
 
+TEST(SkinLoading, PartsAsLargeAsTheWindowAreShown) {
+    SkinFolder folder;
+    folder.keys["WidthOfPlay"] = "400";
+    folder.keys["HeightOfPlay"] = "150";
+    folder.keys["LeftOfDisplay"] = "0";
+    folder.keys["TopOfDisplay"] = "0";
+    folder.keys["WidthOfDisplay"] = "400";
+    folder.keys["HeightOfDisplay"] = "20";
+    folder.keys["WidthOfVolumeBar"] = "25";
+    folder.keys["HeightOfVolumeBar"] = "10";
+    folder.keys["WidthOfClose"] = "30";
+    folder.keys["HeightOfClose"] = "150";
+    const std::string path = folder.write();
+    Skin skin;
+    WindowPlacement place;
+    loadSkinFrom(skin, path.c_str(), "Test.ini", centred(), XGA, &place);
+    ASSERT_FALSE(skin.builtIn);
+    EXPECT_EQ(skin.buttonRect(SKIN_BUTTON_PLAY).width, 400);
+    EXPECT_EQ(skin.meterRect().width, 400);
+    EXPECT_EQ(skin.title.width(), 400);
+    EXPECT_EQ(skin.buttonRect(SKIN_BUTTON_CLOSE).height, 150);
+
+    // A picture larger than the screen: the parts may be as large as the part of it on the screen.
+    folder.background = picture(1100, 800, BACKGROUND_TINT);
+    folder.keys["WidthOfPlay"] = "1024";
+    folder.keys["HeightOfPlay"] = "768";
+    const std::string larger = folder.write();
+    loadSkinFrom(skin, larger.c_str(), "Test.ini", centred(), XGA, &place);
+    ASSERT_FALSE(skin.builtIn);
+    EXPECT_EQ(skin.buttonRect(SKIN_BUTTON_PLAY).height, 768);
+}
+
 TEST(SkinPlacement, PositionModesAndScreensSmallerThanTheSkin) {
     SkinFolder folder;
     folder.background = picture(1100, 800, BACKGROUND_TINT);
@@ -314,6 +346,30 @@ TEST(SkinFallback, FaultyOrMissingSkinsGiveTheBuiltInDisplay) {
          }},
         {"absurd clock position", [](SkinFolder& f) { f.keys["LeftOfTimer"] = "-2147483648"; }},
         {"absurd meter origin", [](SkinFolder& f) { f.keys["LeftOfVolumeOnDisplay"] = "2147483647"; }},
+        // Parts the 400 x 150 window cannot show, which would still be made as Surfaces.
+        {"five pressed buttons of 8192 x 8192", [](SkinFolder& f) {
+             for (const char* name : SKIN_BUTTON_NAMES) {
+                 f.keys[std::string("WidthOf") + name] = "8192";
+                 f.keys[std::string("HeightOf") + name] = "8192";
+             }
+         }},
+        {"a button one pixel wider than the window", [](SkinFolder& f) { f.keys["WidthOfPlay"] = "401"; }},
+        {"a button one pixel taller than the window", [](SkinFolder& f) { f.keys["HeightOfEject"] = "151"; }},
+        {"a title area taller than the window", [](SkinFolder& f) { f.keys["HeightOfDisplay"] = "8192"; }},
+        {"sixteen bars wider than the window", [](SkinFolder& f) { f.keys["WidthOfVolumeBar"] = "26"; }},
+        {"bars taller than the window", [](SkinFolder& f) { f.keys["HeightOfVolumeBar"] = "151"; }},
+        {"five buttons as large as the window, more than it can hold twice", [](SkinFolder& f) {
+             for (const char* name : SKIN_BUTTON_NAMES) {
+                 f.keys[std::string("WidthOf") + name] = "400";
+                 f.keys[std::string("HeightOf") + name] = "150";
+             }
+         }},
+        {"a button that fits the picture but not the screen", [](SkinFolder& f) {
+             f.background = picture(1100, 800, BACKGROUND_TINT);
+             f.keys["WidthOfPlay"] = "1050";
+         }},
+        {"background of no width", [](SkinFolder& f) { f.background = picture(0, 150, BACKGROUND_TINT); }},
+        {"background of no height", [](SkinFolder& f) { f.background = picture(400, 0, BACKGROUND_TINT); }},
     };
     for (const Fault& fault : faults) {
         SkinFolder folder;

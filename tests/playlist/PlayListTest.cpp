@@ -169,6 +169,41 @@ TEST(PlayListBrl, MergedListMakesItsFirstValidLineCurrent) {
     EXPECT_STREQ(f.list.currentFile, "/k/b.mid");
 }
 
+TEST(PlayListBrl, LargeMergedListsFindEveryRepeatAtItsFirstPosition) {
+    TempDir dir;
+    Fixture f;
+    // Entries put in from outside may repeat; the first of them is the one found.
+    f.add({"/k/a.mid", "/k/b.mid", "/k/b.mid"});
+    f.list.openPlayListText("/l/first.brl", "/k/b.mid\n/k/n.mid\n", 18);
+    EXPECT_EQ(f.list.currentIndex, 1);
+    EXPECT_EQ(f.list.entryCount(), 4u);
+
+    // 30,000 songs, each listed twice, the repeats in reverse order, with the
+    // list's own entries and case variants in between.
+    std::string text;
+    for (int i = 0; i < 30000; ++i) text += "/big/" + std::to_string(i) + ".mid\n";
+    text += "/k/n.mid\n/K/A.MID\n/k/a.mid\n";
+    for (int i = 29999; i >= 0; --i) text += "/big/" + std::to_string(i) + ".mid\r\n";
+    std::string brl = dir.write("big.brl", text);
+    f.list.openPath(brl.c_str());
+
+    const std::vector<std::string> entries = f.entries();
+    ASSERT_EQ(entries.size(), 4u + 30000u + 1u);
+    EXPECT_EQ(f.list.currentIndex, 4);
+    EXPECT_EQ(entries[4], "/big/0.mid");
+    EXPECT_EQ(entries[4 + 29999], "/big/29999.mid");
+    EXPECT_EQ(entries.back(), "/K/A.MID");
+
+    // A second reading adds nothing and makes the first line's entry current.
+    f.list.openPath(brl.c_str());
+    EXPECT_EQ(f.list.entryCount(), entries.size());
+    EXPECT_EQ(f.list.currentIndex, 4);
+    // A list's first line that the list already held, far down.
+    f.list.openPlayListText("/l/last.brl", "/big/29999.mid\n", 15);
+    EXPECT_EQ(f.list.currentIndex, 4 + 29999);
+    EXPECT_STREQ(f.list.currentFile, "/big/29999.mid");
+}
+
 TEST(PlayListBrl, UnreadableFileChangesNothingButThePath) {
     TempDir dir;
     Fixture f;

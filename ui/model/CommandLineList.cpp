@@ -1,6 +1,7 @@
 #include "ui/model/CommandLineList.h"
 
 #include <cstring>
+#include <utility>
 
 #include <unistd.h>
 
@@ -49,10 +50,12 @@ void fill(PlayList& list, const std::vector<std::string>& files, std::vector<std
             if (slash != std::string::npos) {
                 std::string folder = file.substr(0, slash + 1);
                 auto entries = list.lockEntries();
-                for (std::uint32_t i = before; i < entries->count(); ++i) {
-                    TextBuffer* song = entries->at(i);
-                    if (song->text()[0] != '/') song->assign((folder + song->text()).c_str());
-                }
+                // One walk over the links: a position at a time would walk them once per song.
+                std::uint32_t position = 0;
+                entries->visit([&](TextBuffer& song) {
+                    if (position++ >= before && song.text()[0] != '/') song.assign((folder + song.text()).c_str());
+                    return true;
+                });
             }
         } else if (onlyMidiNames && !PlayList::isMidiFileName(file.c_str())) {
             continue;
@@ -72,19 +75,21 @@ PlayOrder buildPlayOrder(const std::vector<std::string>& files, bool random, std
     PlayList list(settings, host);
     PlayOrder order;
     fill(list, files, &order.unreadableLists, false);
-    std::uint32_t count = list.entryCount();
+    std::vector<std::string> songs;
+    list.lockEntries()->visit([&](const TextBuffer& text) {
+        songs.emplace_back(text.text());
+        return true;
+    });
     if (!random) {
-        list.lockEntries()->visit([&](const TextBuffer& text) {
-            order.songs.emplace_back(text.text());
-            return true;
-        });
+        order.songs = std::move(songs);
         return order;
     }
+    // The picks index the copy: the list's own positions are a walk along its links each.
     list.random.seed(seed);
     list.currentIndex = 0;
-    for (std::uint32_t i = 0; i < count; ++i) {
+    for (std::size_t i = 0; i < songs.size(); ++i) {
         list.pickRandom();
-        order.songs.emplace_back(list.lockEntries()->at(static_cast<std::uint32_t>(list.currentIndex))->text());
+        order.songs.push_back(songs[static_cast<std::size_t>(list.currentIndex)]);
     }
     return order;
 }

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <unordered_map>
 #include <utility>
 
 #include "common/FileObject.h"
@@ -115,10 +116,35 @@ std::int32_t PlayList::addOrFind(const char* path) {
     return static_cast<std::int32_t>(entries.count()) - 1;
 }
 
+std::int32_t PlayList::addOrFind(const char* path, EntryIndex& index) {
+    std::lock_guard<std::mutex> guard(entryLock);
+    // The first of equal entries keeps its position, as a scan from the front finds it.
+    const auto [slot, added] = index.try_emplace(path, static_cast<std::int32_t>(entries.count()));
+    if (!added) return slot->second;
+    if (!entries.append(path)) {
+        index.erase(slot);
+        lastError = entries.lastError;
+        return -1;
+    }
+    return slot->second;
+}
+
 template <class Source>
 void PlayList::readPlayList(Source& source, const char* path) {
     addRecent(path);
     currentIndex = -1;
+    // Each line is looked up by its text, not by a scan of the list: a list of
+    // 100,000 songs would otherwise hold the window for minutes. Nothing else
+    // edits the entries while the user-interface thread reads a list.
+    EntryIndex index;
+    {
+        std::lock_guard<std::mutex> guard(entryLock);
+        std::int32_t position = 0;
+        entries.visit([&](const TextBuffer& text) {
+            index.try_emplace(text.text(), position++);
+            return true;
+        });
+    }
     char line[BRL_LINE_LIMIT + 1];
     for (;;) {
         bool more = source.readLine(line, BRL_LINE_LIMIT);
@@ -126,7 +152,7 @@ void PlayList::readPlayList(Source& source, const char* path) {
         if (!more && source.lastError == RESULT_OUT_OF_MEMORY) break;
         line[BRL_LINE_LIMIT] = '\0';
         if (isMidiFileName(line)) {
-            std::int32_t position = addOrFind(line);
+            std::int32_t position = addOrFind(line, index);
             if (currentIndex == -1) currentIndex = position;
         }
         if (!more) break;

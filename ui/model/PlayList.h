@@ -26,6 +26,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <string>
+#include <unordered_map>
 
 #include "common/DirectoryListing.h"
 #include "common/ResultCode.h"
@@ -147,6 +149,10 @@ private:
     void readPlayList(Source& source, const char* path);
     void stepTo(std::int32_t index);
     std::int32_t addOrFind(const char* path);
+    // The first position of each entry's text.
+    using EntryIndex = std::unordered_map<std::string, std::int32_t>;
+    // addOrFind through the index, which it keeps up to date.
+    std::int32_t addOrFind(const char* path, EntryIndex& index);
 
     Settings& settings;
     PlayListHost& host;

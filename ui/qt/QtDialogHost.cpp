@@ -13,12 +13,14 @@
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
 #include <QStyle>
 #include <QTimer>
 #include <cmath>
+#include <map>
 
 #include "ui/framework/ListView.h"
 #include "ui/qt/QtWindowHost.h"
@@ -51,6 +53,29 @@ protected:
             setCursorPosition(0);  // the start of a text longer than the field
         }
     }
+};
+
+// The style's standard icons, made once for the application and shared by
+// every dialog. A standard icon made anew brings pixmaps of its own, and Qt
+// files each scaled copy it paints in its pixmap cache under the pixmap's
+// key: icons made per row left about a kilobyte per row in that cache at
+// every opening of a file dialog, until the cache's 10 MB were full. The set
+// is a child of the application, so it goes with it; a new style makes a new set.
+class StandardIcons : public QObject {
+public:
+    static QIcon get(QStyle* style, QStyle::StandardPixmap which) {
+        static QPointer<StandardIcons> icons;
+        if (icons && icons->madeBy != style) delete icons.data();
+        if (!icons) icons = new StandardIcons(style);
+        auto found = icons->made.find(which);
+        if (found == icons->made.end()) found = icons->made.emplace(which, style->standardIcon(which)).first;
+        return found->second;
+    }
+
+private:
+    explicit StandardIcons(QStyle* style) : QObject(QCoreApplication::instance()), madeBy(style) {}
+    QStyle* madeBy;
+    std::map<QStyle::StandardPixmap, QIcon> made;
 };
 
 int roundedMulDiv(int value, int multiplier, int divisor) {
@@ -283,7 +308,7 @@ void QtDialogHost::build(const DialogTemplate& layout) {
                 auto* label = new QLabel(view.get());
                 QRect pixels = dialogUnitsToPixels(entry.rect, averageWidth, lineHeight);
                 int side = std::min(pixels.width(), pixels.height());
-                label->setPixmap(view->style()->standardIcon(QStyle::SP_MediaPlay).pixmap(side, side));
+                label->setPixmap(StandardIcons::get(view->style(), QStyle::SP_MediaPlay).pixmap(side, side));
                 widget = label;
                 break;
             }
@@ -559,7 +584,7 @@ int QtDialogHost::addListViewItem(int id, const char* text, int icon) {
                                                         QStyle::SP_FileDialogToParent};
     QSignalBlocker quiet(list);
     auto* row = new QListWidgetItem(QString::fromUtf8(text ? text : ""), list);
-    if (icon >= 0 && icon < 3) row->setIcon(list->style()->standardIcon(icons[icon]));
+    if (icon >= 0 && icon < 3) row->setIcon(StandardIcons::get(list->style(), icons[icon]));
     // A new list has no focused item until the user picks one.
     list->setCurrentItem(nullptr, QItemSelectionModel::NoUpdate);
     return list->count() - 1;
