@@ -14,9 +14,15 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace brellin {
+
+// The tag of a handed-over command line, in the record a second start sends
+// and in the WM_COPYDATA record the window receives: 'B' 'R' 'L' 'N', the
+// first character in the most significant byte.
+constexpr std::uint32_t HAND_OVER_TAG = 0x42524C4E;
 
 // Room for one token with its terminating zero.
 constexpr std::size_t COMMAND_TOKEN_SIZE = 260;

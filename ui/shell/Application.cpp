@@ -41,7 +41,7 @@ void Application::seedRandomGenerators(std::uint32_t tick) {
 }
 
 bool Application::initInstance() {
-    // 1-2: one player per user; a second start hands its command line over.
+    // One player per user; a second start hands its command line over.
     switch (channel.acquire(instanceFolder)) {
         case InstanceRole::Failed:
             platform.reportProblem("no single-instance lock: " + channel.lastProblem);
@@ -67,11 +67,11 @@ bool Application::initInstance() {
         watchingSignals = true;
     }
 
-    // 4: the tick count seeds the random numbers once the window holding them exists.
+    // The tick count seeds the random numbers once the window holding them exists.
     WindowSystem& system = platform.windowSystem();
     const std::uint32_t seed = system.tickCount();
 
-    // 5
+    // The window object, with its engine and play list.
     mainWindow = platform.createMainWindow();
     if (!mainWindow) {
         showMessage(TEXT_NOT_ENOUGH_MEMORY, 0);
@@ -81,7 +81,7 @@ bool Application::initInstance() {
     window.startupMessages = &platform.startupMessages();
     seedRandomGenerators(seed);
 
-    // 6: the command line, then the settings with the real screen size.
+    // The command line, then the settings with the real screen size.
     char startFile[COMMAND_TOKEN_SIZE] = {};
     const int tokens = countTokens(commandLine.c_str());
     bool play = false;
@@ -111,45 +111,45 @@ bool Application::initInstance() {
     // After loading, so that it wins over "TrayIconMode".
     if (iconPlay) window.windowHidden = true;
 
-    // 7: the engine, with one fallback to 11K/8bit/mono/8ch and messages 4, 2, 3.
+    // The engine, with one fallback to 11K/8bit/mono/8ch and messages 4, 2, 3.
     if (!window.engine.startAtProgramStart()) return false;
 
-    // 8-9: the window, sized and placed by its skin.
+    // The window, sized and placed by its skin.
     if (!window.create()) {
         showMessage(TEXT_NOT_ENOUGH_MEMORY, 5);
         return false;
     }
     window.loadSkinAndPlace();
 
-    // 10: the tray icon. Without a tray host the window must stay reachable.
+    // The tray icon. Without a tray host the window must stay reachable.
     window.trayIconShown = window.hwnd != nullptr && window.hwnd->addTrayIcon(nullptr);
     if (!window.trayIconShown) window.windowHidden = false;
 
-    // 11-12: loadSkinAndPlace composed the background and the empty title.
+    // loadSkinAndPlace composed the background and the empty title.
     // From here on a second start can reach this one.
     if (channel.listen()) {
         platform.watch(channel.notifyFd(), [this] { onHandOverReady(); });
         watchingChannel = true;
     }
 
-    // 13-15: an empty list, the recent menus, the file to open.
+    // An empty list, the recent menus, the file to open.
     window.playList.clear();
     window.playList.currentIndex = 0;
     window.playList.rebuildRecentMenus();
     window.playList.openPath(startFile);
 
-    // 16
+    // "play" and "iconplay" start the song at once.
     if (play || iconPlay) window.startPlayback();
 
-    // 17: the level-meter toggle flips the setting back and draws the meter.
+    // The level-meter toggle flips the setting back and draws the meter.
     settings.fShowVolume = settings.fShowVolume ? 0 : 1;
     window.toggleLevelMeter();
 
-    // 18-19
+    // The display timer, and the window above others if the settings say so.
     window.startDisplayTimer();
     if (window.hwnd != nullptr) window.hwnd->setWindowPos(0, 0, false, settings.fAlwaysOnTop != 0);
 
-    // 20
+    // Hidden at start where the settings or "iconplay" say so.
     if (window.windowHidden) window.onCommand(0, IDM_HIDE_WINDOW, 0);
     window.invalidate();
     // Asked to end during start-up (a signal while a message box waited).
@@ -203,10 +203,10 @@ void Application::exitInstance() {
     }
     if (mainWindow) {
         MainWindow& window = *mainWindow;
-        // 1: the engine stops before anything it calls goes (the song
+        // The engine stops before anything it calls goes (the song
         // first, its end notice dropped, then output, voices, Sequencer).
         window.engine.shutdown();
-        // 3: written only when something changed, through a temporary file.
+        // The settings: written only when something changed, through a temporary file.
         if (window.trayIconShown) window.settings.TrayIconMode = window.windowHidden ? 1 : 0;
         const bool saved = settingsPath.empty()
                                ? window.settings.saveSettings(SETTINGS_FILE, window.playList.lastPlayed())
@@ -226,10 +226,10 @@ void Application::exitInstance() {
                 platform.startupMessages().showMessageBox(text.c_str(), MESSAGE_CAPTION);
             }
         }
-        // 4-5: the menu is part of the window object.
+        // The window goes; the menu is part of the window object.
         mainWindow.reset();
     }
-    // 2: the lock goes, and with it the socket.
+    // The lock goes, and with it the socket.
     channel.close();
     if (watchingSignals) {
         platform.unwatch(shutdownSignals.fd());

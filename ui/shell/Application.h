@@ -60,7 +60,7 @@ public:
     Application(const Application&) = delete;
     Application& operator=(const Application&) = delete;
 
-    // The three operations of the shell, in slot order.
+    // The three operations of the shell: start, end, one pass of the loop.
     virtual bool initInstance();
     virtual void exitInstance();
     virtual bool pumpMessage();

@@ -40,11 +40,10 @@
 #include <vector>
 
 #include "common/ResultCode.h"
+#include "ui/model/CommandLine.h"
 
 namespace brellin {
 
-// 'B' 'R' 'L' 'N', the first character in the most significant byte.
-constexpr std::uint32_t HAND_OVER_TAG = 0x42524C4E;
 constexpr unsigned char HAND_OVER_ACK = 0x06;
 // The largest text a record may carry (with its zero).
 constexpr std::uint32_t HAND_OVER_MAX_TEXT = 64 * 1024;

@@ -86,8 +86,8 @@ void MainWindow::TextEvent::notify() {
 LResult MainWindow::onMessage(MessageId msg, WParam wParam, LParam lParam) {
     if (msg == WM_COPYDATA && lParam != 0) {
         const auto* record = reinterpret_cast<const CopyDataRecord*>(lParam);
-        // 'B' 'R' 'L' 'N': a command line from a second start of the player.
-        if (record->data == 0x42524C4E && record->bytes != nullptr) {
+        // A command line from a second start of the player.
+        if (record->data == HAND_OVER_TAG && record->bytes != nullptr) {
             // The text need not carry its zero within `size`: copy it first.
             const std::string text(static_cast<const char*>(record->bytes),
                                    ::strnlen(static_cast<const char*>(record->bytes), record->size));
