@@ -23,7 +23,7 @@
 #include <map>
 
 #include "ui/framework/ListView.h"
-#include "ui/qt/QtWindowHost.h"
+#include "ui/qt/QtMessageSink.h"
 #include "ui/qt/VirtualKeys.h"
 
 namespace brellin {
@@ -618,14 +618,6 @@ void QtDialogHost::postMessage(MessageId msg, WParam wParam, LParam lParam) {
         Qt::QueuedConnection);
 }
 
-void QtDialogHost::setBusyCursor(bool value) {
-    if (value == busy) return;
-    busy = value;
-    if (busy) {
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-    } else {
-        QApplication::restoreOverrideCursor();
-    }
-}
+void QtDialogHost::setBusyCursor(bool value) { cursor.show(value); }
 
 }  // namespace brellin

@@ -23,6 +23,7 @@
 
 #include "ui/framework/DialogTemplate.h"
 #include "ui/framework/Host.h"
+#include "ui/qt/QtMessageSink.h"
 
 namespace brellin {
 
@@ -142,7 +143,7 @@ private:
     Dialog* dialog = nullptr;
     std::intptr_t result = 0;
     bool ended = false;
-    bool busy = false;
+    BusyCursor cursor;
 };
 
 }  // namespace brellin

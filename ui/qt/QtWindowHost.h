@@ -133,9 +133,5 @@ private:
     std::uint64_t directPaintCount = 0;
 };
 
-// A message box over `owner` (may be null): MB_* flags in, IDOK, IDCANCEL,
-// IDYES or IDNO out.
-int showQtMessageBox(WindowSystem* system, QWidget* owner, const char* text, const char* caption,
-                     std::uint32_t flags);
 
 }  // namespace brellin
