@@ -29,7 +29,7 @@
 
 #include "engine/Messages.h"
 #include "ui/model/CommandLine.h"
-#include "ui/qt/MprisService.h"
+#include "ui/mpris/MprisService.h"
 #include "ui/qt/QtMessageSink.h"
 #include "ui/qt/QtWindowSystem.h"
 #include "ui/shell/Application.h"

@@ -1,4 +1,4 @@
-#include "ui/qt/MprisService.h"
+#include "ui/mpris/MprisService.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
