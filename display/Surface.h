@@ -92,10 +92,10 @@ public:
 
     // Extent of the text in the current font (lines broken at CR/LF); with
     // n > 0 measured at the scaled size and shifted right by n.
-    Extent measureText(const char* text);
+    Extent measureText(const char* bytes);
 
     // Text bytes are UTF-8, or else Shift-JIS (CP932), or else Latin-1.
-    bool drawText(std::int32_t x, std::int32_t y, const char* text);
+    bool drawText(std::int32_t x, std::int32_t y, const char* bytes);
 
     // Copies the w x h block at (sx, sy) of source to (x, y); parts outside
     // either picture are left out. The source may be this Surface.
@@ -140,7 +140,7 @@ private:
     bool rebuildFont();
     bool ensureFont();
     std::int32_t drawGlyph(std::int32_t x, std::int32_t y, char32_t character);
-    void drawPlainText(std::int32_t x, std::int32_t y, const std::u32string& text);
+    void drawPlainText(std::int32_t x, std::int32_t y, const std::u32string& characters);
 
     std::vector<std::uint16_t> picture;
     std::int32_t pictureWidth = 0;

@@ -58,9 +58,9 @@ constexpr std::uint64_t MAX_SCAN_VISITS = 1ull << 28;
 // cannot be obtained ("Not enough memory.").
 bool scanMidiFile(const char* path, MidiFileInfo& info);
 
-// Steps 5 to 7 of the scan on file bytes already in memory (`file`, `size`):
-// title, copyright and playing time. The texts point into `file`.
-void scanMidiBytes(const std::uint8_t* file, std::uint32_t size, MidiFileInfo& info);
+// The scan of title, copyright and playing time on file bytes already in
+// memory (`bytes`, `size`). The texts point into `bytes`.
+void scanMidiBytes(const std::uint8_t* bytes, std::uint32_t size, MidiFileInfo& info);
 
 // The playing time of the song in `song` (header chunk first), with the
 // scan's track table: format 0 one track, format 1 the header's count, any

@@ -79,7 +79,7 @@ public:
     AudioDevice* device() const { return audioDevice.get(); }
 
     // Closes, then opens the device for `bits` (8 or 16; anything else is
-    // 16), `rate` (11025, 22050 or 44100) and `channels` (1 or 2; anything
+    // 16), `rate` (11025, 22050 or 44100) and `channelCount` (1 or 2; anything
     // else is 2) and starts the render thread. False with lastError:
     //   RESULT_UNSUPPORTED_FORMAT  rate not 11025, 22050 or 44100 (closed)
     //   RESULT_OUT_OF_MEMORY       thread or PCM block not created (closed)
@@ -87,7 +87,7 @@ public:
     //                              thread stays until the next `close`) or a
     //                              buffer cannot be written (closed);
     //                              `deviceErrorText()` says why.
-    bool open(std::uint32_t bits, std::uint32_t rate, std::uint32_t channels);
+    bool open(std::uint32_t bits, std::uint32_t rate, std::uint32_t channelCount);
     // Detaches every source, ends the render thread, resets and closes the
     // device. Always succeeds. `clock` and the slice clients stay.
     void close();

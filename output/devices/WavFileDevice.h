@@ -79,11 +79,11 @@ public:
     // The buffer being rendered now is the last one written. Any thread;
     // deterministic when called from a slice client.
     void finish() noexcept;
-    // The file ends after `frames` frames (fewer when fewer were rendered),
-    // and the buffer being rendered now is the last one. Any thread, as long
-    // as no more than one buffer has been rendered past `frames` when it is
-    // called (a render parked at the end of its last song).
-    void finishAt(std::uint64_t frames) noexcept;
+    // The file ends after `frameCount` frames (fewer when fewer were
+    // rendered), and the buffer being rendered now is the last one. Any
+    // thread, as long as no more than one buffer has been rendered past
+    // `frameCount` when it is called (a render parked at the end of its last song).
+    void finishAt(std::uint64_t frameCount) noexcept;
     // True once the file is complete (after `finish` or the frame limit).
     bool ended() const { return endedFlag.load(std::memory_order_acquire); }
     // Waits until `ended()`; 0 waits without limit. False on timeout.

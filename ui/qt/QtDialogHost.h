@@ -35,7 +35,7 @@ QRect dialogUnitsToPixels(const DialogUnitRect& rect, int averageCharWidth, int 
 
 class QtControlHost : public QObject, public ControlHost {
 public:
-    QtControlHost(QtDialogHost& dialog, QWidget* widget, const ControlTemplate& layout);
+    QtControlHost(QtDialogHost& owner, QWidget* widget, const ControlTemplate& layout);
 
     WindowProcedure windowProcedure() const override { return procedure; }
     // Another procedure than the control's own puts an event filter on the widget.
@@ -90,7 +90,7 @@ public:
     // DialogHost
     Dialog* dialogData() const override { return dialog; }
     void setDialogData(Dialog* data) override { dialog = data; }
-    void endDialog(std::intptr_t result) override;
+    void endDialog(std::intptr_t value) override;
     ControlHost* item(int id) override;
     void setItemText(int id, const char* text) override;
     std::string itemText(int id) const override;
@@ -120,7 +120,7 @@ public:
     // Queued to the dialog widget (thread-safe); dropped once the dialog has
     // ended or its widget is gone.
     void postMessage(MessageId msg, WParam wParam, LParam lParam) override;
-    void setBusyCursor(bool busy) override;
+    void setBusyCursor(bool value) override;
 
     // Through the dialog's procedure.
     LResult deliver(MessageId msg, WParam wParam, LParam lParam);

@@ -56,7 +56,7 @@ public:
     }
 
 private:
-    explicit XcbPresenter(xcb_connection_t* connection);
+    explicit XcbPresenter(xcb_connection_t* xcb);
 
     xcb_connection_t* connection;
     std::uint32_t checkedWindow = 0;  // the window canPresent last asked about

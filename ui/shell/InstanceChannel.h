@@ -85,9 +85,9 @@ public:
     // abstract name (no runtime folder).
     static std::string prepareFolder(ResultCode* error = nullptr, std::string* problem = nullptr,
                                      bool* abstractSocket = nullptr);
-    // Whether `folder` is a real folder (not a link) owned by this user and
+    // Whether `path` is a real folder (not a link) owned by this user and
     // closed to group and others; else why not, in words, in `problem`.
-    static bool isPrivateFolder(const char* folder, std::string* problem = nullptr);
+    static bool isPrivateFolder(const char* path, std::string* problem = nullptr);
     // The rule for a connecting peer: only the user the player runs as.
     static bool acceptsPeer(uid_t peer, uid_t self) { return peer == self; }
     // SO_PEERCRED of a connected socket against this process's user.
