@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "ui/framework/DialogTemplate.h"
+#include "ui/window/Resources.h"
 
 namespace brellin {
 

@@ -44,6 +44,7 @@ MainWindow::MainWindow(WindowSystem& windowSystem)
     useBackBuffer(&skin.display);
     engine.listeners = EngineListeners{nullptr, &noteOnListener, &textEventListener};
     forgetTimerDrawings();
+    registerDialogTemplate(VERSION_TEMPLATE);
     updateMenuState();
 }
 

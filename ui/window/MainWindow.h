@@ -30,6 +30,7 @@
 #include "ui/framework/Menu.h"
 #include "ui/framework/Window.h"
 #include "ui/window/MediaState.h"
+#include "ui/window/Resources.h"
 #include "ui/model/PlayList.h"
 #include "ui/model/PlayListHost.h"
 
@@ -152,7 +153,7 @@ public:
     PlayList playList;
     Skin skin;
     Engine engine;
-    Menu menu;
+    Menu menu{mainMenu()};
     DialogCommands* dialogs = nullptr;
 
     std::int32_t pressX = 0;

@@ -1,6 +1,6 @@
 #include "ui/window/VersionDialog.h"
 
-#include "ui/framework/DialogTemplate.h"
+#include "ui/window/Resources.h"
 
 namespace brellin {
 
