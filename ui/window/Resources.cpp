@@ -1,10 +1,11 @@
 #include "ui/window/Resources.h"
 
+#include "BrellinVersion.h"
 #include "ui/framework/Messages.h"
 
 namespace brellin {
 
-const char* const versionLine = "Brellin 0.1.0";
+const char* const versionLine = "Brellin " BRELLIN_VERSION;
 const char* const versionDetail = "MIDI file player with its own wavetable synthesizer";
 
 namespace {
