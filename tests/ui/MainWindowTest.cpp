@@ -572,20 +572,16 @@ TEST(MainWindowCommands, WindowTrayDialogsAndExit) {
     rig.system.dialogScript = nullptr;
 
     // A provided dialog runs guarded.
-    struct Dialogs : DialogCommands {
-        bool provides(std::uint16_t id) const override { return id == IDM_OPEN_FILES; }
-        void run(std::uint16_t id, MainWindow& w) override {
-            ran.push_back(id);
-            modalSeen = w.modalOpen;
-        }
-        std::vector<std::uint16_t> ran;
-        bool modalSeen = false;
-    } dialogs;
-    rig.window.dialogs = &dialogs;
+    std::vector<std::uint16_t> ran;
+    bool modalSeen = false;
+    rig.window.dialogs.add(IDM_OPEN_FILES, {}, [&](MainWindow& w) {
+        ran.push_back(IDM_OPEN_FILES);
+        modalSeen = w.modalOpen;
+    });
     rig.click(175, 20);  // Eject
     rig.host->deliver(WM_COMMAND, makeCommandWParam(0, IDM_OPEN_FILES));
-    EXPECT_EQ(dialogs.ran, (std::vector<std::uint16_t>{IDM_OPEN_FILES, IDM_OPEN_FILES}));
-    EXPECT_TRUE(dialogs.modalSeen);
+    EXPECT_EQ(ran, (std::vector<std::uint16_t>{IDM_OPEN_FILES, IDM_OPEN_FILES}));
+    EXPECT_TRUE(modalSeen);
     EXPECT_FALSE(rig.window.modalOpen);
 
     // The Close button: position kept, tray icon removed, loop ended.
@@ -705,6 +701,34 @@ TEST(DialogTemplates, VersionDialogHasItsControls) {
     }
     EXPECT_TRUE(line && detail && ok);
     EXPECT_EQ(findDialogTemplate(9999), nullptr);
+}
+
+TEST(DialogRegistry, ARegisteredCommandRunsItsDialogGuardedAndTheMenuFollows) {
+    FakeWindowSystem system;
+    MainWindow window(system);
+    EXPECT_TRUE(window.menu.popup(0).find(IDM_VERSION)->enabled);
+    EXPECT_FALSE(window.menu.popup(0).find(IDM_PLAY_MODE)->enabled);
+
+    static constexpr ControlTemplate NO_CONTROLS[] = {{ControlClass::DefButton, IDOK, "OK", {0, 0, 10, 10}, 0}};
+    static constexpr DialogTemplate PLAY_MODE{IDD_PLAY_MODE, "Play mode", {0, 0, 50, 50}, "MS Gothic", 9, NO_CONTROLS, 1};
+    std::vector<bool> runs;  // modalOpen during each run
+    window.dialogs.add(IDM_PLAY_MODE, {&PLAY_MODE}, [&](MainWindow& w) { runs.push_back(w.modalOpen); });
+    EXPECT_EQ(findDialogTemplate(IDD_PLAY_MODE), &PLAY_MODE);
+    window.updateMenuState();
+    EXPECT_TRUE(window.menu.popup(0).find(IDM_PLAY_MODE)->enabled);
+    EXPECT_FALSE(window.menu.popup(0).find(IDM_CONFIGURE)->enabled);
+
+    EXPECT_EQ(window.onCommand(0, IDM_PLAY_MODE, 0), 1);
+    EXPECT_EQ(runs, std::vector<bool>{true});
+    EXPECT_FALSE(window.modalOpen);
+
+    // Unknown and unregistered commands do nothing; only unknown ones are
+    // left to the default handling.
+    EXPECT_EQ(window.onCommand(0, 12345, 0), 0);
+    EXPECT_EQ(window.onCommand(0, IDM_CONFIGURE, 0), 1);
+    EXPECT_FALSE(window.modalOpen);
+    EXPECT_FALSE(window.dialogs.run(IDM_CONFIGURE, window));
+    EXPECT_EQ(runs.size(), 1u);
 }
 
 }  // namespace

@@ -65,8 +65,9 @@ const DialogTemplate& configureTemplate();
 const DialogTemplate& compactConfigureTemplate();
 const DialogTemplate& playModeTemplate();
 
-// Makes findDialogTemplate know the three layouts. Call before the first of
-// these dialogs opens; calling it again changes nothing.
+// Makes findDialogTemplate know the three layouts, for opening these dialogs
+// without the main window (SettingsCommands::addTo brings them along);
+// calling it again changes nothing.
 void registerSettingsTemplates();
 
 }  // namespace brellin

@@ -60,6 +60,7 @@ class Menu {
 public:
     explicit Menu(const MenuTemplate& table);
 
+    int popupCount() const { return static_cast<int>(popups.size()); }
     MenuPopup& popup(int index) { return popups[static_cast<std::size_t>(index)]; }
     const MenuPopup& popup(int index) const { return popups[static_cast<std::size_t>(index)]; }
 
