@@ -19,6 +19,7 @@
 #include "ui/qt/QtDialogHost.h"
 #include "ui/qt/QtWindowHost.h"
 #include "ui/qt/QtWindowSystem.h"
+#include "ui/window/Resources.h"
 
 using namespace brellin;
 
@@ -206,7 +207,7 @@ TEST(QtWindowHost, WindowDestroyedWhileItsMenuRuns) {
     window.allowClose = true;
     ASSERT_TRUE(window.create());
     WindowHost* host = window.hwnd;
-    Menu menu;
+    Menu menu{mainMenu()};
     bool menuShown = false;
     QTimer::singleShot(30, [&] {
         menuShown = QApplication::activePopupWidget() != nullptr;
@@ -228,7 +229,7 @@ namespace {
 // on IDCANCEL as the version dialog does.
 class RecordingDialog : public Dialog {
 public:
-    using Dialog::Dialog;
+    explicit RecordingDialog(WindowSystem& system) : Dialog(system) { registerDialogTemplate(VERSION_TEMPLATE); }
     std::vector<std::uint16_t> commands;
     int focusId = IDC_VERSION_DETAIL;
     std::function<void(QDialog*)> whileOpen;

@@ -82,8 +82,9 @@ struct RecordingSink : MessageSink {
 class DialogWindow : public MainWindow {
 public:
     explicit DialogWindow(WindowSystem& system)
-        : MainWindow(system), fileDialogs(system, playList), settingsDialogs(system, std::string(), &fileDialogs) {
-        dialogs = &settingsDialogs;
+        : MainWindow(system), fileDialogs(system, playList), settingsDialogs(system) {
+        fileDialogs.addTo(dialogs);
+        settingsDialogs.addTo(dialogs);
         updateMenuState();
     }
 

@@ -33,7 +33,7 @@ struct Rig {
         host = system.windows.at(0);
         root = dir.root.string() + "/";
         window.loadSkinAndPlace(root.c_str());
-        window.dialogs = &commands;
+        commands.addTo(window.dialogs);
         window.updateMenuState();
         for (const char* name : {"a.mid", "b.mid", "c.mid", "Loud Song.MID"}) dir.write(name, "x");
     }

@@ -237,10 +237,10 @@ TEST(DialogFramework, OkClosesDialogsWithoutTheirOwnCommandsAndPaintIsLeftToTheS
         okResult = host.deliver(WM_COMMAND, makeCommandWParam(0, IDOK));
     };
     FakeWindowHost owner(system, CreationRecord{}, nullptr);
-    EXPECT_TRUE(dialog.doModal(&owner, IDD_VERSION));
+    EXPECT_TRUE(dialog.doModal(&owner, 106));
     EXPECT_TRUE(dialog.initialised);
     EXPECT_NE(dialog.hwndAtInit, nullptr);
-    EXPECT_EQ(dialog.templateId, IDD_VERSION);
+    EXPECT_EQ(dialog.templateId, 106);
     EXPECT_EQ(dialog.parent, &owner);
     EXPECT_EQ(system.dialogOwners.back(), &owner);
     EXPECT_EQ(Dialog::openingDialog, nullptr);
@@ -309,47 +309,6 @@ TEST(ControlFramework, SubclassTwiceKeepsTheOriginalProcedure) {
     // The control procedure with no Control in the handle's data: the default.
     EXPECT_EQ(Control::controlProcedure(&handle, WM_KEYDOWN, 0, 0), 0);
     EXPECT_EQ(handle.defaultCalls.size(), 1u);
-}
-
-TEST(MenuResource, PopupsHoldTheItemsAndTheRecentSubmenuAtPositionSix) {
-    Menu menu;
-    for (int p = 0; p < MAIN_MENU_POPUP_COUNT; ++p) {
-        const MenuItem& recent = menu.popup(p).items.at(RECENT_SUBMENU_POSITION);
-        EXPECT_EQ(recent.kind, MenuItemKind::Submenu) << p;
-        EXPECT_EQ(recent.text, "Recently opened PlayList");
-        ASSERT_EQ(recent.submenu.size(), 1u);
-        EXPECT_EQ(recent.submenu[0].id, IDM_RECENT_PLACEHOLDER);
-        EXPECT_EQ(recent.submenu[0].text, "(Item)");
-    }
-    // The tray popups differ only in their last item.
-    EXPECT_EQ(menu.popup(1).items.back().id, IDM_SHOW_WINDOW);
-    EXPECT_EQ(menu.popup(2).items.back().id, IDM_HIDE_WINDOW);
-    EXPECT_EQ(menu.popup(1).items.size(), menu.popup(2).items.size());
-    EXPECT_EQ(menu.popup(0).name, "MainMenu");
-
-    menu.enableCommand(IDM_OPEN_FILES, false);
-    for (int p = 0; p < MAIN_MENU_POPUP_COUNT; ++p) EXPECT_FALSE(menu.popup(p).find(IDM_OPEN_FILES)->enabled);
-    EXPECT_TRUE(menu.popup(0).find(IDM_EXIT)->enabled);
-
-    menu.setRecentItems({MenuItem{MenuItemKind::Command, 8950, "/a.brl", true, {}}});
-    EXPECT_NE(menu.popup(2).find(8950), nullptr);
-    EXPECT_EQ(menu.popup(2).find(IDM_RECENT_PLACEHOLDER), nullptr);
-}
-
-TEST(DialogTemplates, VersionDialogHasItsControls) {
-    const DialogTemplate* version = findDialogTemplate(IDD_VERSION);
-    ASSERT_NE(version, nullptr);
-    bool line = false, detail = false, ok = false;
-    for (int i = 0; i < version->controlCount; ++i) {
-        const ControlTemplate& c = version->controls[i];
-        line |= c.id == IDC_VERSION_LINE;
-        detail |= c.id == IDC_VERSION_DETAIL && c.controlClass == ControlClass::Edit && (c.style & EDIT_READONLY);
-        ok |= c.id == IDOK;
-        EXPECT_LE(c.rect.x + c.rect.width, version->rect.width) << c.id;
-        EXPECT_LE(c.rect.y + c.rect.height, version->rect.height) << c.id;
-    }
-    EXPECT_TRUE(line && detail && ok);
-    EXPECT_EQ(findDialogTemplate(9999), nullptr);
 }
 
 }  // namespace

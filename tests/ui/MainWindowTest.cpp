@@ -572,20 +572,16 @@ TEST(MainWindowCommands, WindowTrayDialogsAndExit) {
     rig.system.dialogScript = nullptr;
 
     // A provided dialog runs guarded.
-    struct Dialogs : DialogCommands {
-        bool provides(std::uint16_t id) const override { return id == IDM_OPEN_FILES; }
-        void run(std::uint16_t id, MainWindow& w) override {
-            ran.push_back(id);
-            modalSeen = w.modalOpen;
-        }
-        std::vector<std::uint16_t> ran;
-        bool modalSeen = false;
-    } dialogs;
-    rig.window.dialogs = &dialogs;
+    std::vector<std::uint16_t> ran;
+    bool modalSeen = false;
+    rig.window.dialogs.add(IDM_OPEN_FILES, {}, [&](MainWindow& w) {
+        ran.push_back(IDM_OPEN_FILES);
+        modalSeen = w.modalOpen;
+    });
     rig.click(175, 20);  // Eject
     rig.host->deliver(WM_COMMAND, makeCommandWParam(0, IDM_OPEN_FILES));
-    EXPECT_EQ(dialogs.ran, (std::vector<std::uint16_t>{IDM_OPEN_FILES, IDM_OPEN_FILES}));
-    EXPECT_TRUE(dialogs.modalSeen);
+    EXPECT_EQ(ran, (std::vector<std::uint16_t>{IDM_OPEN_FILES, IDM_OPEN_FILES}));
+    EXPECT_TRUE(modalSeen);
     EXPECT_FALSE(rig.window.modalOpen);
 
     // The Close button: position kept, tray icon removed, loop ended.
@@ -663,6 +659,76 @@ TEST(MainWindowMedia, ReportsSongTitleLengthClockAndVolume) {
     changes = compareMedia(after, log.states.back());
     EXPECT_TRUE(!changes.status && !changes.metadata && changes.volume);
     rig.window.mediaObserver = nullptr;
+}
+
+TEST(MenuResource, PopupsHoldTheItemsAndTheRecentSubmenuAtPositionSix) {
+    Menu menu{mainMenu()};
+    for (int p = 0; p < MAIN_MENU_POPUP_COUNT; ++p) {
+        const MenuItem& recent = menu.popup(p).items.at(RECENT_SUBMENU_POSITION);
+        EXPECT_EQ(recent.kind, MenuItemKind::Submenu) << p;
+        EXPECT_EQ(recent.text, "Recently opened PlayList");
+        ASSERT_EQ(recent.submenu.size(), 1u);
+        EXPECT_EQ(recent.submenu[0].id, IDM_RECENT_PLACEHOLDER);
+        EXPECT_EQ(recent.submenu[0].text, "(Item)");
+    }
+    // The tray popups differ only in their last item.
+    EXPECT_EQ(menu.popup(1).items.back().id, IDM_SHOW_WINDOW);
+    EXPECT_EQ(menu.popup(2).items.back().id, IDM_HIDE_WINDOW);
+    EXPECT_EQ(menu.popup(1).items.size(), menu.popup(2).items.size());
+    EXPECT_EQ(menu.popup(0).name, "MainMenu");
+
+    menu.enableCommand(IDM_OPEN_FILES, false);
+    for (int p = 0; p < MAIN_MENU_POPUP_COUNT; ++p) EXPECT_FALSE(menu.popup(p).find(IDM_OPEN_FILES)->enabled);
+    EXPECT_TRUE(menu.popup(0).find(IDM_EXIT)->enabled);
+
+    menu.setRecentItems({MenuItem{MenuItemKind::Command, 8950, "/a.brl", true, {}}});
+    EXPECT_NE(menu.popup(2).find(8950), nullptr);
+    EXPECT_EQ(menu.popup(2).find(IDM_RECENT_PLACEHOLDER), nullptr);
+}
+
+TEST(DialogTemplates, VersionDialogHasItsControls) {
+    registerDialogTemplate(VERSION_TEMPLATE);
+    const DialogTemplate* version = findDialogTemplate(IDD_VERSION);
+    ASSERT_NE(version, nullptr);
+    bool line = false, detail = false, ok = false;
+    for (int i = 0; i < version->controlCount; ++i) {
+        const ControlTemplate& c = version->controls[i];
+        line |= c.id == IDC_VERSION_LINE;
+        detail |= c.id == IDC_VERSION_DETAIL && c.controlClass == ControlClass::Edit && (c.style & EDIT_READONLY);
+        ok |= c.id == IDOK;
+        EXPECT_LE(c.rect.x + c.rect.width, version->rect.width) << c.id;
+        EXPECT_LE(c.rect.y + c.rect.height, version->rect.height) << c.id;
+    }
+    EXPECT_TRUE(line && detail && ok);
+    EXPECT_EQ(findDialogTemplate(9999), nullptr);
+}
+
+TEST(DialogRegistry, ARegisteredCommandRunsItsDialogGuardedAndTheMenuFollows) {
+    FakeWindowSystem system;
+    MainWindow window(system);
+    EXPECT_TRUE(window.menu.popup(0).find(IDM_VERSION)->enabled);
+    EXPECT_FALSE(window.menu.popup(0).find(IDM_PLAY_MODE)->enabled);
+
+    static constexpr ControlTemplate NO_CONTROLS[] = {{ControlClass::DefButton, IDOK, "OK", {0, 0, 10, 10}, 0}};
+    static constexpr DialogTemplate PLAY_MODE{IDD_PLAY_MODE, "Play mode", {0, 0, 50, 50}, "MS Gothic", 9, NO_CONTROLS, 1};
+    std::vector<bool> runs;  // modalOpen during each run
+    window.dialogs.add(IDM_PLAY_MODE, {&PLAY_MODE}, [&](MainWindow& w) { runs.push_back(w.modalOpen); });
+    EXPECT_EQ(findDialogTemplate(IDD_PLAY_MODE), &PLAY_MODE);
+    window.updateMenuState();
+    EXPECT_TRUE(window.menu.popup(0).find(IDM_PLAY_MODE)->enabled);
+    EXPECT_FALSE(window.menu.popup(0).find(IDM_CONFIGURE)->enabled);
+
+    EXPECT_EQ(window.onCommand(0, IDM_PLAY_MODE, 0), 1);
+    EXPECT_EQ(runs, std::vector<bool>{true});
+    EXPECT_FALSE(window.modalOpen);
+
+    // Unknown and unregistered commands do nothing; only unknown ones are
+    // left to the default handling.
+    EXPECT_EQ(window.onCommand(0, 12345, 0), 0);
+    EXPECT_EQ(window.onCommand(0, IDM_CONFIGURE, 0), 1);
+    EXPECT_FALSE(window.modalOpen);
+    EXPECT_FALSE(window.dialogs.run(IDM_CONFIGURE, window));
+    EXPECT_EQ(runs.size(), 1u);
 }
 
 }  // namespace

@@ -339,7 +339,7 @@ struct WindowRig {
         EXPECT_TRUE(window.create());
         host = system.windows.at(0);
         window.loadSkinAndPlace(folderOf(dir).c_str());
-        window.dialogs = &commands;
+        commands.addTo(window.dialogs);
         writeFont(dir.path("small.brf"));
         window.engine.output.setDevice(createAudioDevice("null"));
         window.engine.setSoundFontFolder(folderOf(dir).c_str());
@@ -459,20 +459,14 @@ TEST(SettingsCommands, PlayModeAppliesTheVolumeAndTheOrderAndLoadsAChangedSkin) 
     EXPECT_EQ(rig.host->height, 60);
 }
 
-TEST(SettingsCommands, OtherDialogCommandsGoToTheNextProvider) {
-    struct Next : DialogCommands {
-        bool provides(std::uint16_t id) const override { return id == IDM_OPEN_FILES; }
-        void run(std::uint16_t id, MainWindow&) override { ran.push_back(id); }
-        std::vector<std::uint16_t> ran;
-    } next;
+TEST(SettingsCommands, RegisterTheirTwoDialogsAndTemplates) {
     FakeWindowSystem system;
     MainWindow window(system);
-    SettingsCommands commands(system, "/nonexistent/", &next);
-    window.dialogs = &commands;
-    EXPECT_TRUE(commands.provides(IDM_OPEN_FILES));
-    EXPECT_FALSE(commands.provides(IDM_PLAYLIST));
-    window.openFiles();
-    EXPECT_EQ(next.ran, (std::vector<std::uint16_t>{IDM_OPEN_FILES}));
+    SettingsCommands commands(system, "/nonexistent/");
+    commands.addTo(window.dialogs);
+    EXPECT_TRUE(window.dialogs.provides(IDM_CONFIGURE));
+    EXPECT_TRUE(window.dialogs.provides(IDM_PLAY_MODE));
+    EXPECT_FALSE(window.dialogs.provides(IDM_OPEN_FILES));
     EXPECT_NE(findDialogTemplate(IDD_CONFIGURE), nullptr);
     EXPECT_NE(findDialogTemplate(IDD_CONFIGURE_SMALL), nullptr);
     EXPECT_NE(findDialogTemplate(IDD_PLAY_MODE), nullptr);

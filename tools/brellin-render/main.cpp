@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "BrellinVersion.h"
 #include "common/TextDecoder.h"
 #include "midi/MidiFileInfo.h"
 #include "settings/Settings.h"
@@ -241,7 +242,7 @@ int main(int argc, char** argv) {
             break;
         case 'q': quiet = true; break;
         case 'h': usage(stdout); return 0;
-        case optVersion: std::printf("brellin-render 0.1.0\n"); return 0;
+        case optVersion: std::printf("brellin-render " BRELLIN_VERSION "\n"); return 0;
         case ':': return usageError("option needs a value", argv[optind - 1]);
         default: return usageError("unknown option", argv[optind - 1]);
         }

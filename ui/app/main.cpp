@@ -57,8 +57,9 @@ public:
 class PlayerWindow : public MainWindow {
 public:
     explicit PlayerWindow(WindowSystem& system)
-        : MainWindow(system), fileDialogs(system, playList), settingsDialogs(system, std::string(), &fileDialogs) {
-        dialogs = &settingsDialogs;
+        : MainWindow(system), fileDialogs(system, playList), settingsDialogs(system) {
+        fileDialogs.addTo(dialogs);
+        settingsDialogs.addTo(dialogs);
         updateMenuState();
     }
 

@@ -4,24 +4,23 @@
 #include <cstdio>
 #include <utility>
 
+#include "ui/dialogs/SettingsBinding.h"
 #include "ui/dialogs/SettingsTemplates.h"
 
 namespace brellin {
 
 namespace {
 
-template <std::size_t N>
-void fillList(DialogHost& host, int id, const char* const (&texts)[N], std::int32_t selected) {
-    host.resetItems(id);
-    for (const char* text : texts) host.addItem(id, text);
-    host.selectItem(id, std::clamp<std::int32_t>(selected, 0, static_cast<std::int32_t>(N) - 1));
-}
-
-// The box's selection, or `keep` when nothing is selected.
-std::int32_t chosen(const DialogHost& host, int id, std::int32_t count, std::int32_t keep) {
-    const int position = host.selectedItem(id);
-    return position >= 0 && position < count ? position : keep;
-}
+// The lists and check boxes OK stores, in the order they are filled.
+const SettingBinding CONFIGURE_BINDINGS[] = {
+    {IDC_SAMPLE_RATE, &Settings::SampleRate, sampleRateTexts, 3},
+    {IDC_BIT_RATE, &Settings::BitRate, bitRateTexts, 2},
+    {IDC_CHANNELS, &Settings::fStereo, channelTexts, 2},
+    {IDC_MAX_SOUNDS, &Settings::MaxChannels, nullptr, MAX_VOICES - MIN_VOICES + 1, MIN_VOICES},
+    {IDC_INITIAL_POSITION, &Settings::InitializePositionId, initialPositionTexts, 4},
+    {IDC_REVERB, &Settings::fReverb, nullptr, 0},
+    {IDC_LOW_PASS, &Settings::fLowPassFilter, nullptr, 0},
+};
 
 }  // namespace
 
@@ -39,20 +38,7 @@ LResult ConfigureDialog::onInitDialog() {
     host.setTrackRange(IDC_REVERB_LEVEL, MIN_REVERB_LEVEL, MAX_REVERB_LEVEL);
     host.setTrackPosition(IDC_REVERB_LEVEL, std::clamp(settings.ReverbLevel, MIN_REVERB_LEVEL, MAX_REVERB_LEVEL));
 
-    fillList(host, IDC_SAMPLE_RATE, sampleRateTexts, settings.SampleRate);
-    fillList(host, IDC_BIT_RATE, bitRateTexts, settings.BitRate);
-    fillList(host, IDC_CHANNELS, channelTexts, settings.fStereo);
-    host.resetItems(IDC_MAX_SOUNDS);
-    for (std::int32_t voices = MIN_VOICES; voices <= MAX_VOICES; ++voices) {
-        char text[8];
-        std::snprintf(text, sizeof text, "%d", voices);
-        host.addItem(IDC_MAX_SOUNDS, text);
-    }
-    host.selectItem(IDC_MAX_SOUNDS, std::clamp(settings.MaxChannels, MIN_VOICES, MAX_VOICES) - MIN_VOICES);
-    fillList(host, IDC_INITIAL_POSITION, initialPositionTexts, settings.InitializePositionId);
-
-    host.setChecked(IDC_REVERB, settings.fReverb != 0);
-    host.setChecked(IDC_LOW_PASS, settings.fLowPassFilter != 0);
+    fillBoundControls(host, settings, CONFIGURE_BINDINGS);
 
     host.resetItems(IDC_SOUND_FONT);
     soundFontListFailed = !soundFonts.scan(folder.c_str(), "*.BRF");
@@ -61,7 +47,7 @@ LResult ConfigureDialog::onInitDialog() {
 
     // Filled whatever became of the sound-font listing: the associations
     // need their mode word.
-    fillList(host, IDC_LINK_MODE, linkModeTexts, 0);
+    fillChoiceList(host, IDC_LINK_MODE, linkModeTexts, 3, 0);
     for (int id : {IDC_LINK_MID, IDC_LINK_MIDI, IDC_LINK_RMI, IDC_LINK_BRL}) host.setChecked(id, false);
     return 0;
 }
@@ -87,14 +73,7 @@ LResult ConfigureDialog::onCommand(std::uint16_t code, std::uint16_t id, LParam 
 void ConfigureDialog::storeChoices() {
     if (hwnd == nullptr) return;
     const DialogHost& host = *hwnd;
-    settings.SampleRate = chosen(host, IDC_SAMPLE_RATE, 3, settings.SampleRate);
-    settings.BitRate = chosen(host, IDC_BIT_RATE, 2, settings.BitRate);
-    settings.fStereo = chosen(host, IDC_CHANNELS, 2, settings.fStereo);
-    settings.MaxChannels =
-        chosen(host, IDC_MAX_SOUNDS, MAX_VOICES - MIN_VOICES + 1, settings.MaxChannels - MIN_VOICES) + MIN_VOICES;
-    settings.InitializePositionId = chosen(host, IDC_INITIAL_POSITION, 4, settings.InitializePositionId);
-    settings.fReverb = host.isChecked(IDC_REVERB) ? 1 : 0;
-    settings.fLowPassFilter = host.isChecked(IDC_LOW_PASS) ? 1 : 0;
+    storeBoundControls(host, settings, CONFIGURE_BINDINGS);
     // The name as listed (raw bytes), not as the box shows it; with no
     // sound font in the folder the old name stays, and the engine start
     // looks for another one.

@@ -9,25 +9,14 @@
 
 namespace brellin {
 
-FileDialogCommands::FileDialogCommands(WindowSystem& windowSystem, PlayList& playList, DialogCommands* otherCommands)
-    : system(windowSystem), entries(playList), others(otherCommands) {
-    registerFileDialogTemplates();
-}
+FileDialogCommands::FileDialogCommands(WindowSystem& windowSystem, PlayList& playList)
+    : system(windowSystem), entries(playList) {}
 
-bool FileDialogCommands::provides(std::uint16_t id) const {
-    if (id == IDM_OPEN_FILES || id == IDM_SAVE_PLAYLIST || id == IDM_PLAYLIST) return true;
-    return others != nullptr && others->provides(id);
-}
-
-void FileDialogCommands::run(std::uint16_t id, MainWindow& window) {
-    switch (id) {
-        case IDM_OPEN_FILES: openFiles(window); return;
-        case IDM_SAVE_PLAYLIST: savePlayList(window); return;
-        case IDM_PLAYLIST: showPlayList(window); return;
-        default:
-            if (others != nullptr && others->provides(id)) others->run(id, window);
-            return;
-    }
+void FileDialogCommands::addTo(DialogRegistry& registry) {
+    registry.add(IDM_OPEN_FILES, {&openFileTemplate()}, [this](MainWindow& window) { openFiles(window); });
+    registry.add(IDM_SAVE_PLAYLIST, {&saveFileTemplate()}, [this](MainWindow& window) { savePlayList(window); });
+    registry.add(IDM_PLAYLIST, {&playListTemplate(), &fileInformationTemplate()},
+                 [this](MainWindow& window) { showPlayList(window); });
 }
 
 void FileDialogCommands::openFiles(MainWindow& window) {

@@ -3,11 +3,9 @@
 // "Save play list..." and 40012 "Display play list..." (also the PlayList
 // key), with what the window does after each dialog.
 //
-// The main window guards these commands with `modalOpen` and calls `run`;
-// commands this table does not provide go to `others` (the configure and
-// play-mode dialogs), when given. Registers the file dialogs' templates when
-// made. User-interface thread only; lives as long as the main window and is
-// made for its play list.
+// `addTo` registers the three with their templates in the main window's
+// dialogs, which guard them with `modalOpen`. User-interface thread only;
+// lives as long as the main window and is made for its play list.
 #pragma once
 
 #include "ui/dialogs/PlayListDialog.h"
@@ -16,12 +14,11 @@
 
 namespace brellin {
 
-class FileDialogCommands : public DialogCommands {
+class FileDialogCommands {
 public:
-    FileDialogCommands(WindowSystem& system, PlayList& playList, DialogCommands* others = nullptr);
+    FileDialogCommands(WindowSystem& system, PlayList& playList);
 
-    bool provides(std::uint16_t id) const override;
-    void run(std::uint16_t id, MainWindow& window) override;
+    void addTo(DialogRegistry& registry);
 
     void openFiles(MainWindow& window);
     void savePlayList(MainWindow& window);
@@ -33,7 +30,6 @@ public:
 private:
     WindowSystem& system;
     PlayListLockedEntries entries;
-    DialogCommands* others;
 };
 
 }  // namespace brellin

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "ui/framework/DialogTemplate.h"
+#include "ui/window/Resources.h"
 
 namespace brellin {
 
@@ -37,8 +38,9 @@ constexpr int IDC_INFO_POSITION = 1027;  // right-aligned static text "%d/%d"
 // view does not have the focus (LVS_SHOWSELALWAYS).
 constexpr std::uint32_t LISTVIEW_SHOW_SELECTION_ALWAYS = 0x1000u;
 
-// The four templates, in the registry from then on (idempotent). Whoever runs
-// these dialogs calls it once before the first one opens.
+// The four templates, in the registry from then on (idempotent): for opening
+// these dialogs without the main window, whose registrations of the commands
+// bring their templates along.
 void registerFileDialogTemplates();
 
 const DialogTemplate& openFileTemplate();

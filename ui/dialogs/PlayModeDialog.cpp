@@ -4,18 +4,20 @@
 #include <cstdio>
 #include <utility>
 
+#include "ui/dialogs/SettingsBinding.h"
 #include "ui/dialogs/SettingsTemplates.h"
 
 namespace brellin {
 
 namespace {
 
-template <std::size_t N>
-void fillList(DialogHost& host, int id, const char* const (&texts)[N], std::int32_t selected) {
-    host.resetItems(id);
-    for (const char* text : texts) host.addItem(id, text);
-    host.selectItem(id, std::clamp<std::int32_t>(selected, 0, static_cast<std::int32_t>(N) - 1));
-}
+// The lists and the check box closing the dialog stores.
+const SettingBinding PLAY_MODE_BINDINGS[] = {
+    {IDC_PLAY_MODE, &Settings::PlayMode, playModeTexts, 4},
+    {IDC_LCD_MODE, &Settings::DisplayMode, lcdModeTexts, 2},
+    {IDC_CLOCK_MODE, &Settings::TimerMode, clockModeTexts, 2},
+    {IDC_ALWAYS_ON_TOP, &Settings::fAlwaysOnTop, nullptr, 0},
+};
 
 }  // namespace
 
@@ -56,12 +58,8 @@ LResult PlayModeDialog::onInitDialog() {
         volumeTrackBar.attach(trackBar);
         volumeTrackBar.subclass();
     }
-    host.setChecked(IDC_ALWAYS_ON_TOP, settings.fAlwaysOnTop != 0);
-
-    fillList(host, IDC_PLAY_MODE, playModeTexts, settings.PlayMode);
+    fillBoundControls(host, settings, PLAY_MODE_BINDINGS);
     host.setFocus(IDC_PLAY_MODE);
-    fillList(host, IDC_LCD_MODE, lcdModeTexts, settings.DisplayMode);
-    fillList(host, IDC_CLOCK_MODE, clockModeTexts, settings.TimerMode);
 
     host.resetItems(IDC_SKIN);
     skins.scan(folder.c_str(), "*.INI");
@@ -91,26 +89,12 @@ void PlayModeDialog::volumeMoved() {
     settings.playSettingsChanged = true;
 }
 
-void PlayModeDialog::storeChoice(int id, std::int32_t& setting, std::int32_t count) {
-    const int position = hwnd->selectedItem(id);
-    if (position < 0 || position >= count || position == setting) return;
-    setting = position;
-    settings.playSettingsChanged = true;
-}
-
 LResult PlayModeDialog::onClose() {
     if (hwnd != nullptr) {
-        storeChoice(IDC_PLAY_MODE, settings.PlayMode, 4);
-        storeChoice(IDC_LCD_MODE, settings.DisplayMode, 2);
-        storeChoice(IDC_CLOCK_MODE, settings.TimerMode, 2);
+        if (storeBoundControls(*hwnd, settings, PLAY_MODE_BINDINGS)) settings.playSettingsChanged = true;
         // Only a skin the box really lists: an empty box keeps the setting.
         if (const char* name = skins.name(hwnd->selectedItem(IDC_SKIN))) {
             std::snprintf(settings.SkinFileName, sizeof settings.SkinFileName, "%s", name);
-        }
-        const std::int32_t onTop = hwnd->isChecked(IDC_ALWAYS_ON_TOP) ? 1 : 0;
-        if (onTop != (settings.fAlwaysOnTop != 0 ? 1 : 0)) {
-            settings.fAlwaysOnTop = onTop;
-            settings.playSettingsChanged = true;
         }
     }
     releaseTrackBar();

@@ -54,7 +54,6 @@ private:
     // Gives the track bar its own handling back and forgets its handle,
     // which the host deletes when the dialog ends.
     void releaseTrackBar();
-    void storeChoice(int id, std::int32_t& setting, std::int32_t count);
 
     Settings& settings;
     std::string folder;

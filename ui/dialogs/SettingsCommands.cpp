@@ -9,24 +9,13 @@
 
 namespace brellin {
 
-SettingsCommands::SettingsCommands(WindowSystem& windowSystem, std::string folderOfProgram, DialogCommands* following)
-    : system(windowSystem), programFolder(std::move(folderOfProgram)), next(following) {
-    registerSettingsTemplates();
-}
+SettingsCommands::SettingsCommands(WindowSystem& windowSystem, std::string folderOfProgram)
+    : system(windowSystem), programFolder(std::move(folderOfProgram)) {}
 
-bool SettingsCommands::provides(std::uint16_t id) const {
-    if (id == IDM_CONFIGURE || id == IDM_PLAY_MODE) return true;
-    return next != nullptr && next->provides(id);
-}
-
-void SettingsCommands::run(std::uint16_t id, MainWindow& window) {
-    switch (id) {
-        case IDM_CONFIGURE: configure(window); break;
-        case IDM_PLAY_MODE: playMode(window); break;
-        default:
-            if (next != nullptr && next->provides(id)) next->run(id, window);
-            break;
-    }
+void SettingsCommands::addTo(DialogRegistry& registry) {
+    registry.add(IDM_CONFIGURE, {&configureTemplate(), &compactConfigureTemplate()},
+                 [this](MainWindow& window) { configure(window); });
+    registry.add(IDM_PLAY_MODE, {&playModeTemplate()}, [this](MainWindow& window) { playMode(window); });
 }
 
 std::string SettingsCommands::folder() const {

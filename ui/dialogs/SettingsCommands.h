@@ -1,6 +1,6 @@
 // SettingsCommands: the main window's "Configure..." (40002) and "Play
-// mode..." (40003). Other dialog commands go to `next` when one is given, so
-// several providers can stand behind the window's one DialogCommands.
+// mode..." (40003); `addTo` registers both with their templates in the main
+// window's dialogs.
 //
 // After Configure's OK the engine is started anew: playback stops first if a
 // song is playing, the start takes its one fallback to 11K/8bit/mono/8ch
@@ -16,15 +16,13 @@
 
 namespace brellin {
 
-class SettingsCommands : public DialogCommands {
+class SettingsCommands {
 public:
     // `programFolder` (ending in "/"): where the sound fonts and skins are;
     // empty: the program's data folder.
-    SettingsCommands(WindowSystem& system, std::string programFolder = std::string(),
-                     DialogCommands* next = nullptr);
+    explicit SettingsCommands(WindowSystem& system, std::string programFolder = std::string());
 
-    bool provides(std::uint16_t id) const override;
-    void run(std::uint16_t id, MainWindow& window) override;
+    void addTo(DialogRegistry& registry);
 
     void configure(MainWindow& window);
     void playMode(MainWindow& window);
@@ -43,7 +41,6 @@ private:
 
     WindowSystem& system;
     std::string programFolder;
-    DialogCommands* next;
 };
 
 }  // namespace brellin

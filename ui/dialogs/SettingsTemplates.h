@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "ui/framework/DialogTemplate.h"
+#include "ui/window/Resources.h"
 
 namespace brellin {
 
@@ -64,8 +65,9 @@ const DialogTemplate& configureTemplate();
 const DialogTemplate& compactConfigureTemplate();
 const DialogTemplate& playModeTemplate();
 
-// Makes findDialogTemplate know the three layouts. Call before the first of
-// these dialogs opens; calling it again changes nothing.
+// Makes findDialogTemplate know the three layouts, for opening these dialogs
+// without the main window (SettingsCommands::addTo brings them along);
+// calling it again changes nothing.
 void registerSettingsTemplates();
 
 }  // namespace brellin

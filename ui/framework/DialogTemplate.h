@@ -68,16 +68,11 @@ struct DialogTemplate {
 
 constexpr std::int32_t IDC_STATIC = -1;
 
-// The template of that identifier; null if the program has none. Templates
-// of dialogs not yet built are absent.
+// The template of that identifier; null if none was registered.
 const DialogTemplate* findDialogTemplate(std::uint16_t id);
 
 // Registers a template so findDialogTemplate finds it (at start-up, before
 // any dialog opens; the table must outlive the program's dialogs).
 void registerDialogTemplate(const DialogTemplate& dialogTemplate);
-
-// The text of the version dialog's two lines.
-extern const char* const versionLine;
-extern const char* const versionDetail;
 
 }  // namespace brellin

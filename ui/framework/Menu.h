@@ -1,18 +1,13 @@
-// Menu: the main window's menu (resource 105) as a table, and the menu
-// instance the window shows, whose items can be disabled and whose recent
-// submenus the play list fills.
+// Menu: a menu resource as a table (popups of command items, separators and
+// submenus), and the menu instance a window shows, whose items can be
+// disabled and whose submenus the program fills.
 //
-// Popup 0 is shown from the display window, popups 1 and 2 from the tray
-// icon (1 while the window is hidden, 2 while it is shown). Each popup has
-// the "Recently opened PlayList" submenu at position 6 (separators count).
+// The program's own menus are its resources; the framework only loads them.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
-
-#include "ui/framework/Messages.h"
 
 namespace brellin {
 
@@ -23,6 +18,9 @@ struct MenuItemTemplate {
     MenuItemKind kind;
     std::uint16_t id;  // 0 for separators and the submenu
     const char* text;  // null for separators
+    // A submenu's items as loaded, before the program fills it.
+    const MenuItemTemplate* submenu = nullptr;
+    int submenuCount = 0;
 };
 
 struct MenuPopupTemplate {
@@ -31,11 +29,12 @@ struct MenuPopupTemplate {
     int itemCount;
 };
 
-constexpr int MAIN_MENU_POPUP_COUNT = 3;
-constexpr int RECENT_SUBMENU_POSITION = 6;
-
-// Menu resource 105: the three popups, top to bottom.
-const MenuPopupTemplate& mainMenuPopup(int index);
+// A menu resource: its popups, top to bottom.
+struct MenuTemplate {
+    std::uint16_t id;
+    const MenuPopupTemplate* popups;
+    int popupCount;
+};
 
 // A shown menu item: a command (possibly disabled), a separator, or a submenu.
 struct MenuItem {
@@ -55,22 +54,23 @@ struct MenuPopup {
     const MenuItem* find(std::uint16_t id) const;
 };
 
-// The loaded menu 105 (LoadMenuA): the popups with their items enabled and
-// the recent submenus holding the placeholder 40018 "(Item)".
+// A loaded menu (LoadMenuA): the popups with their items enabled and the
+// submenus holding the items of their table.
 class Menu {
 public:
-    Menu();
+    explicit Menu(const MenuTemplate& table);
 
+    int popupCount() const { return static_cast<int>(popups.size()); }
     MenuPopup& popup(int index) { return popups[static_cast<std::size_t>(index)]; }
     const MenuPopup& popup(int index) const { return popups[static_cast<std::size_t>(index)]; }
 
     // EnableMenuItem by command in every popup.
     void enableCommand(std::uint16_t id, bool enabled);
-    // Replaces the items of the recent submenu of every popup.
+    // Replaces the items of the submenu of every popup (its first one).
     void setRecentItems(const std::vector<MenuItem>& items);
 
 private:
-    std::array<MenuPopup, MAIN_MENU_POPUP_COUNT> popups;
+    std::vector<MenuPopup> popups;
 };
 
 }  // namespace brellin

@@ -1,10 +1,9 @@
-// Messages: the numbers of the window messages the framework routes, the
-// command and control identifiers of the program's windows, and the flags of
-// the host calls that take Windows-style flags (message boxes, popup menus,
-// window placement).
+// Messages: the numbers of the window messages the framework routes and the
+// flags of the host calls that take Windows-style flags (message boxes, popup
+// menus, window placement). The program's own command and resource numbers
+// are in its resources (ui/window/Resources.h).
 //
-// The numbers are the Win32 ones, kept as our own constants: the settings
-// file, the menu table and the dialog templates use them, and the Qt hosts
+// The numbers are the Win32 ones, kept as our own constants: the Qt hosts
 // translate their events into them.
 #pragma once
 
@@ -130,44 +129,5 @@ constexpr std::uint32_t WS_BORDER = 0x00800000u;
 constexpr std::uint32_t WS_SYSMENU = 0x00080000u;
 // "Let the system choose" for a position or size.
 constexpr std::int32_t CW_USEDEFAULT = static_cast<std::int32_t>(0x80000000u);
-
-// Commands of the main window (menu items, buttons, keys, tray icon).
-enum CommandId : std::uint16_t {
-    IDM_VERSION = 40001,        // "Version info. ...."
-    IDM_CONFIGURE = 40002,      // "Configure..."
-    IDM_PLAY_MODE = 40003,      // "Play mode..."
-    IDM_EXIT = 40004,           // "Exit", the Close button
-    IDM_SAVE_PLAYLIST = 40005,  // "Save play list..."
-    IDM_HIDE_WINDOW = 40006,    // "Undisplay window"
-    IDM_SHOW_WINDOW = 40007,    // "Display window"
-    IDM_NEXT = 40008,           // "Next"
-    IDM_PREVIOUS = 40009,       // "Previous"
-    IDM_PLAY_STOP = 40010,      // "Play/Stop"
-    IDM_PLAYLIST = 40012,       // "Display play list..."
-    IDM_OPEN_FILES = 40013,     // "Open files..."
-    IDM_RECENT_PLACEHOLDER = 40018,  // "(Item)", removed when the recent submenus are filled
-    IDM_RECENT_FIRST = 8950,    // 8950..8954: the recent play lists
-    IDM_RECENT_LAST = 8954,
-    IDM_SONG_TITLE = 9000,      // posted by the text-event listener
-    IDM_TRAY_ICON = 101,        // the tray icon's mouse messages (lParam = the mouse message)
-};
-
-// Resources: the menu and the dialog templates.
-constexpr std::uint16_t IDR_MAIN_MENU = 105;
-constexpr std::uint16_t IDD_OPEN_FILE = 102;
-constexpr std::uint16_t IDD_CONFIGURE_SMALL = 103;
-constexpr std::uint16_t IDD_VERSION = 106;
-constexpr std::uint16_t IDD_PLAY_MODE = 107;
-constexpr std::uint16_t IDD_SAVE_FILE = 112;
-constexpr std::uint16_t IDD_PLAYLIST = 113;
-constexpr std::uint16_t IDD_FILE_INFORMATION = 115;
-constexpr std::uint16_t IDD_CONFIGURE = 118;
-
-// Controls of the version dialog.
-constexpr int IDC_VERSION_LINE = 1003;   // static text: the version line
-constexpr int IDC_VERSION_DETAIL = 1006;  // read-only edit: the second line, gets the focus
-
-// The identifier of the tray icon.
-constexpr std::uint32_t TRAY_ICON_ID = 101;
 
 }  // namespace brellin

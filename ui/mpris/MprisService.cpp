@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "ui/framework/Messages.h"
+#include "ui/window/Resources.h"
 #include "ui/model/CommandLine.h"
 
 namespace brellin {

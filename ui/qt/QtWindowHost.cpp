@@ -31,6 +31,7 @@
 #include "ui/qt/QtWindowSystem.h"
 #include "ui/qt/VirtualKeys.h"
 #include "ui/qt/XcbPresenter.h"
+#include "ui/window/Resources.h"
 
 namespace brellin {
 

@@ -15,17 +15,24 @@ namespace brellin {
 
 namespace {
 
-// The commands whose work is a dialog.
-constexpr std::uint16_t DIALOG_COMMAND_IDS[] = {IDM_VERSION,       IDM_CONFIGURE, IDM_PLAY_MODE,
-                                              IDM_SAVE_PLAYLIST, IDM_PLAYLIST,  IDM_OPEN_FILES};
-
 bool overlap(const SkinRect& a, const SkinRect& b) {
     return a.width > 0 && a.height > 0 && b.width > 0 && b.height > 0 && a.left < b.right() && b.left < a.right() &&
            a.top < b.bottom() && b.top < a.bottom();
 }
 
-bool isDialogCommand(std::uint16_t id) {
-    return std::find(std::begin(DIALOG_COMMAND_IDS), std::end(DIALOG_COMMAND_IDS), id) != std::end(DIALOG_COMMAND_IDS);
+// The commands the window carries out itself (see onCommand).
+bool isWindowCommand(std::uint16_t id) {
+    switch (id) {
+        case IDM_EXIT:
+        case IDM_HIDE_WINDOW:
+        case IDM_SHOW_WINDOW:
+        case IDM_NEXT:
+        case IDM_PREVIOUS:
+        case IDM_PLAY_STOP:
+        case IDM_SONG_TITLE:
+        case IDM_TRAY_ICON: return true;
+        default: return id >= IDM_RECENT_FIRST && id <= IDM_RECENT_LAST;
+    }
 }
 
 // The longest prefix of a UTF-8 text that fits `limit` bytes without
@@ -44,6 +51,7 @@ MainWindow::MainWindow(WindowSystem& windowSystem)
     useBackBuffer(&skin.display);
     engine.listeners = EngineListeners{nullptr, &noteOnListener, &textEventListener};
     forgetTimerDrawings();
+    registerVersionDialog(dialogs, system);
     updateMenuState();
 }
 
@@ -390,11 +398,12 @@ LResult MainWindow::onCommand(std::uint16_t, std::uint16_t id, LParam lParam) {
         playList.openRecent(id - IDM_RECENT_FIRST);
         return 1;
     }
-    if (isDialogCommand(id)) {
+    if (dialogs.provides(id)) {
         runDialogCommand(id);
         return 1;
     }
-    return 0;
+    // An item of the menu whose dialog nobody registered does nothing.
+    return isMenuCommand(id) ? 1 : 0;
 }
 
 // ---- commands that run a dialog ----
@@ -402,29 +411,35 @@ LResult MainWindow::onCommand(std::uint16_t, std::uint16_t id, LParam lParam) {
 bool MainWindow::isCommandAvailable(std::uint16_t id) const {
     // Without a tray icon nothing could show a hidden window again.
     if (id == IDM_HIDE_WINDOW) return trayIconShown;
-    if (!isDialogCommand(id) || id == IDM_VERSION) return true;
-    return dialogs != nullptr && dialogs->provides(id);
+    return isWindowCommand(id) || dialogs.provides(id);
+}
+
+bool MainWindow::isMenuCommand(std::uint16_t id) const {
+    for (int p = 0; p < menu.popupCount(); ++p) {
+        for (const MenuItem& item : menu.popup(p).items) {
+            if (item.kind == MenuItemKind::Command && item.id == id) return true;
+        }
+    }
+    return false;
 }
 
 void MainWindow::updateMenuState() {
-    for (std::uint16_t id : DIALOG_COMMAND_IDS) menu.enableCommand(id, isCommandAvailable(id));
-    menu.enableCommand(IDM_HIDE_WINDOW, isCommandAvailable(IDM_HIDE_WINDOW));
+    for (int p = 0; p < menu.popupCount(); ++p) {
+        for (const MenuItem& item : menu.popup(p).items) {
+            if (item.kind == MenuItemKind::Command) menu.enableCommand(item.id, isCommandAvailable(item.id));
+        }
+    }
 }
 
 void MainWindow::runDialogCommand(std::uint16_t id) {
     if (modalOpen || !isCommandAvailable(id)) return;
     modalOpen = true;
-    if (dialogs != nullptr && dialogs->provides(id)) {
-        dialogs->run(id, *this);
-    } else if (id == IDM_VERSION) {
-        VersionDialog version(system);
-        version.doModal(hwnd, IDD_VERSION);
-    }
+    dialogs.run(id, *this);
     modalOpen = false;
 }
 
 void MainWindow::openFiles() {
-    if (isCommandAvailable(IDM_OPEN_FILES)) dialogs->run(IDM_OPEN_FILES, *this);
+    dialogs.run(IDM_OPEN_FILES, *this);
 }
 
 // ---- transport ----

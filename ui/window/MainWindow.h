@@ -29,25 +29,15 @@
 #include "settings/Settings.h"
 #include "ui/framework/Menu.h"
 #include "ui/framework/Window.h"
+#include "ui/window/DialogRegistry.h"
 #include "ui/window/MediaState.h"
+#include "ui/window/Resources.h"
 #include "ui/model/PlayList.h"
 #include "ui/model/PlayListHost.h"
 
 namespace brellin {
 
 class MainWindow;
-
-// The commands that run a dialog (version, configure, play mode, save and
-// open, the play-list dialog). The dialogs live in their own classes; the
-// window only guards them with `modalOpen` and asks this table whether one
-// exists. A command whose dialog is missing is shown disabled and does nothing.
-class DialogCommands {
-public:
-    virtual ~DialogCommands() = default;
-    virtual bool provides(std::uint16_t id) const = 0;
-    // Runs the dialog flow of command `id` (modalOpen is already set).
-    virtual void run(std::uint16_t id, MainWindow& window) = 0;
-};
 
 class MainWindow : public Window, public PlayListHost, public MessageSink {
 public:
@@ -152,8 +142,9 @@ public:
     PlayList playList;
     Skin skin;
     Engine engine;
-    Menu menu;
-    DialogCommands* dialogs = nullptr;
+    Menu menu{mainMenu()};
+    // The dialogs the commands open; the version dialog is there from the start.
+    DialogRegistry dialogs;
 
     std::int32_t pressX = 0;
     std::int32_t pressY = 0;
@@ -216,6 +207,8 @@ private:
     void trayMenu(LParam mouseMessage);
     void dragTo(std::int32_t x, std::int32_t y);
     void runDialogCommand(std::uint16_t id);
+    // Whether `id` is a command item of a menu popup (not of a submenu).
+    bool isMenuCommand(std::uint16_t id) const;
     std::uint32_t now() const { return system.tickCount(); }
 
     NoteOn noteOnListener{*this};

@@ -1,6 +1,7 @@
 #include "ui/window/VersionDialog.h"
 
-#include "ui/framework/DialogTemplate.h"
+#include "ui/window/MainWindow.h"
+#include "ui/window/Resources.h"
 
 namespace brellin {
 
@@ -20,6 +21,13 @@ LResult VersionDialog::onCommand(std::uint16_t, std::uint16_t id, LParam) {
         return 1;
     }
     return 0;
+}
+
+void registerVersionDialog(DialogRegistry& registry, WindowSystem& system) {
+    registry.add(IDM_VERSION, {&VERSION_TEMPLATE}, [&system](MainWindow& window) {
+        VersionDialog version(system);
+        version.doModal(window.hwnd, IDD_VERSION);
+    });
 }
 
 }  // namespace brellin

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "ui/framework/Dialog.h"
+#include "ui/window/DialogRegistry.h"
 
 namespace brellin {
 
@@ -14,5 +15,8 @@ public:
     LResult onInitDialog() override;
     LResult onCommand(std::uint16_t code, std::uint16_t id, LParam lParam) override;
 };
+
+// Registers "Version info. ...." (40001) and its template.
+void registerVersionDialog(DialogRegistry& registry, WindowSystem& system);
 
 }  // namespace brellin
