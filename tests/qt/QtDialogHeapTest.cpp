@@ -93,17 +93,18 @@ TEST(QtDialogHeap, OpeningTheFileDialogsAgainAndAgainDoesNotGrowTheHeap) {
     for (const char* name : {"a.mid", "b.mid", "c.mid"}) window.playList.openPath(dir.path(name).c_str());
     FileDialogCommands commands(system, window.playList);
     commands.titleScan = [](const std::string&, std::string& title) { title = "Title"; };
+    commands.addTo(window.dialogs);
     User user;
 
     for (std::uint16_t command : {IDM_OPEN_FILES, IDM_PLAYLIST}) {
         SCOPED_TRACE(command == IDM_OPEN_FILES ? "Open files" : "Play list");
         // Whatever Qt makes once (fonts, style, the pixmaps of the icons) is
         // made in the first openings.
-        for (int i = 0; i < 50; ++i) commands.run(command, window);
+        for (int i = 0; i < 50; ++i) window.dialogs.run(command, window);
         QCoreApplication::processEvents();
         const std::size_t before = heapInUse();
         const int closedBefore = user.closed;
-        for (int i = 0; i < 200; ++i) commands.run(command, window);
+        for (int i = 0; i < 200; ++i) window.dialogs.run(command, window);
         QCoreApplication::processEvents();
         const std::size_t after = heapInUse();
         EXPECT_EQ(user.closed - closedBefore, 200);
