@@ -19,8 +19,8 @@ constexpr std::uint32_t MB_TOPMOST_BOX = 0x00040000u;
 
 class FileInformationDialog : public Dialog {
 public:
-    // `position` is 0-based; `count` the number of list entries.
-    FileInformationDialog(WindowSystem& system, std::string path, std::int32_t position, std::int32_t count);
+    // The entry `file` at `at` (0-based) of a list of `entries`.
+    FileInformationDialog(WindowSystem& system, std::string file, std::int32_t at, std::int32_t entries);
 
     LResult onInitDialog() override;
     LResult onCommand(std::uint16_t code, std::uint16_t id, LParam lParam) override;

@@ -24,10 +24,10 @@ namespace brellin {
 
 class PlayModeDialog : public Dialog {
 public:
-    // `programFolder` (ending in "/") is where the skins are; `applyVolume`
+    // `programFolder` (ending in "/") is where the skins are; `volumeSink`
     // gives Settings::Volume to the player (it limits it to 0..127).
     PlayModeDialog(WindowSystem& system, Settings& settings, std::string programFolder,
-                   std::function<void()> applyVolume);
+                   std::function<void()> volumeSink);
 
     LResult onMessage(MessageId msg, WParam wParam, LParam lParam) override;
     LResult onInitDialog() override;

@@ -18,9 +18,9 @@ namespace brellin {
 
 class SettingsCommands {
 public:
-    // `programFolder` (ending in "/"): where the sound fonts and skins are;
+    // `folderOfProgram` (ending in "/"): where the sound fonts and skins are;
     // empty: the program's data folder.
-    explicit SettingsCommands(WindowSystem& system, std::string programFolder = std::string());
+    explicit SettingsCommands(WindowSystem& system, std::string folderOfProgram = std::string());
 
     void addTo(DialogRegistry& registry);
 
