@@ -56,8 +56,9 @@ public:
 // as the window does.
 class PlayerWindow : public MainWindow {
 public:
-    explicit PlayerWindow(WindowSystem& system)
-        : MainWindow(system), fileDialogs(system, playList), settingsDialogs(system, std::string(), &fileDialogs) {
+    explicit PlayerWindow(WindowSystem& windowSystem)
+        : MainWindow(windowSystem), fileDialogs(windowSystem, playList),
+          settingsDialogs(windowSystem, std::string(), &fileDialogs) {
         dialogs = &settingsDialogs;
         updateMenuState();
     }
