@@ -56,7 +56,7 @@ bool load(SoundFont& font, const std::vector<std::uint8_t>& bytes, SoundFontDiag
 }
 
 void putLe32(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value) {
-    for (int b = 0; b < 4; ++b) bytes[at + b] = static_cast<std::uint8_t>(value >> (8 * b));
+    for (std::size_t b = 0; b < 4; ++b) bytes[at + b] = static_cast<std::uint8_t>(value >> (8 * b));
 }
 
 // Offset of the counts (region count, extra kit count) in a file with R-byte records.
