@@ -29,11 +29,12 @@ using testing::referenceRender;
 using testing::TempDir;
 
 std::uint32_t get32(const std::string& s, std::size_t at) {
-    return static_cast<std::uint8_t>(s[at]) | static_cast<std::uint8_t>(s[at + 1]) << 8 |
-           static_cast<std::uint8_t>(s[at + 2]) << 16 | static_cast<std::uint32_t>(static_cast<std::uint8_t>(s[at + 3])) << 24;
+    return static_cast<std::uint32_t>(static_cast<std::uint8_t>(s[at]) | static_cast<std::uint8_t>(s[at + 1]) << 8 |
+                                      static_cast<std::uint8_t>(s[at + 2]) << 16) |
+           static_cast<std::uint32_t>(static_cast<std::uint8_t>(s[at + 3])) << 24;
 }
 std::uint32_t get16(const std::string& s, std::size_t at) {
-    return static_cast<std::uint8_t>(s[at]) | static_cast<std::uint8_t>(s[at + 1]) << 8;
+    return static_cast<std::uint32_t>(static_cast<std::uint8_t>(s[at]) | static_cast<std::uint8_t>(s[at + 1]) << 8);
 }
 
 struct Parsed {
