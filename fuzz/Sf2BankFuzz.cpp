@@ -74,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (global) instrument.zones.push_back(generators(in, 6));
     testing::Sf2ZoneGens zone = generators(in, 10);
     testing::Sf2ZoneGens presetZone = generators(in, 6);
-    std::size_t layerFrames = layered ? in.u8() % 64 + 1 : 0;
+    std::size_t layerFrames = static_cast<std::size_t>(layered ? in.u8() % 64 + 1 : 0);
     b.samples.push_back({});
     if (layered) {
         b.samples.push_back(sample(in, layerFrames));

@@ -223,7 +223,7 @@ TEST(SoundFontFormat, HandAssembledFileLandsFieldByField) {
 
 TEST(SoundFontFormat, WriterSizeFieldIsFileLengthMinusEightForOneKit) {
     std::vector<std::uint8_t> bytes = bytesOf(smallFont());
-    const std::uint32_t size = bytes[4] | bytes[5] << 8 | bytes[6] << 16 | static_cast<std::uint32_t>(bytes[7]) << 24;
+    const std::uint32_t size = static_cast<std::uint32_t>(bytes[4] | bytes[5] << 8 | bytes[6] << 16) | static_cast<std::uint32_t>(bytes[7]) << 24;
     EXPECT_EQ(size, bytes.size() - 8);
 }
 
