@@ -24,7 +24,7 @@ step() { echo; echo "==== $* ===="; }
 
 step "normal build (build/)"
 mkdir -p build
-configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRELLIN_WERROR=ON
 cmake --build build -j "$jobs"
 (cd build && ctest --output-on-failure -j "$jobs")
 
@@ -32,13 +32,13 @@ cmake --build build -j "$jobs"
 
 step "AddressSanitizer + UndefinedBehaviorSanitizer (build-asan/)"
 mkdir -p build-asan
-configure build-asan -DCMAKE_BUILD_TYPE=Debug "-DBRELLIN_SANITIZE=address;undefined" -DBRELLIN_BENCH=OFF -DBRELLIN_UI=OFF
+configure build-asan -DCMAKE_BUILD_TYPE=Debug -DBRELLIN_WERROR=ON "-DBRELLIN_SANITIZE=address;undefined" -DBRELLIN_BENCH=OFF -DBRELLIN_UI=OFF
 cmake --build build-asan -j "$jobs"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j "$jobs")
 
 step "ThreadSanitizer, threaded tests (build-tsan/)"
 mkdir -p build-tsan
-configure build-tsan -DCMAKE_BUILD_TYPE=Debug -DBRELLIN_SANITIZE=thread -DBRELLIN_BENCH=OFF -DBRELLIN_UI=OFF
+configure build-tsan -DCMAKE_BUILD_TYPE=Debug -DBRELLIN_WERROR=ON -DBRELLIN_SANITIZE=thread -DBRELLIN_BENCH=OFF -DBRELLIN_UI=OFF
 cmake --build build-tsan -j "$jobs"
 (cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure -L threaded -j "$jobs")
 
@@ -52,7 +52,7 @@ else
   echo "No $symbolizer: a fault's stack would show addresses only."
 fi
 mkdir -p build-fuzz
-CC=clang CXX=clang++ configure build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRELLIN_FUZZ=ON -DBUILD_TESTING=OFF -DBRELLIN_BENCH=OFF -DBRELLIN_UI=OFF
+CC=clang CXX=clang++ configure build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRELLIN_WERROR=ON -DBRELLIN_FUZZ=ON -DBUILD_TESTING=OFF -DBRELLIN_BENCH=OFF -DBRELLIN_UI=OFF
 cmake --build build-fuzz -j "$jobs"
 shopt -s nullglob
 for fuzzer in build-fuzz/fuzz/*; do

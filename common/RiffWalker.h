@@ -33,8 +33,8 @@ public:
 
     // Walks the chunks whose headers start in [begin, end); a chunk whose
     // body runs past `limit` ends the walk as an overrun.
-    RiffWalker(std::uint64_t begin, std::uint64_t end, std::uint64_t limit, bool padded) noexcept
-        : position(begin), end(end), limit(limit), padded(padded) {}
+    RiffWalker(std::uint64_t begin, std::uint64_t endOffset, std::uint64_t limitOffset, bool padToEven) noexcept
+        : position(begin), end(endOffset), limit(limitOffset), padded(padToEven) {}
 
     // True while a whole header fits before the end and nothing overran.
     bool more() const noexcept { return !overrun && position + HEADER_SIZE <= end; }

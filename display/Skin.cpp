@@ -22,7 +22,7 @@ constexpr std::int32_t LIMIT = Surface::MAX_SIDE;
 // Reads the keys of one description and remembers whether any was invalid.
 class KeyReader {
 public:
-    explicit KeyReader(const IniFile& file) : file(file) {}
+    explicit KeyReader(const IniFile& description) : file(description) {}
 
     // A value that must be at least `minimum` (the "Valid if" of the key).
     std::int32_t atLeast(const char* key, std::int32_t defaultValue, std::int32_t minimum) {

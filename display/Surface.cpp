@@ -17,7 +17,7 @@ namespace {
 // A BMP file read through the program's FileObject.
 class FileBitmapReader final : public BitmapReader {
 public:
-    explicit FileBitmapReader(FileObject& file) : file(file) {}
+    explicit FileBitmapReader(FileObject& source) : file(source) {}
 
     bool read(void* buffer, std::uint32_t n) override {
         if (!file.read(buffer, n)) return false;
@@ -400,9 +400,9 @@ std::int32_t Surface::drawGlyph(std::int32_t x, std::int32_t y, char32_t charact
                 const std::uint32_t old = target;
                 const std::uint32_t keep = static_cast<std::uint32_t>(area - set);
                 const std::uint32_t weight = static_cast<std::uint32_t>(set);
-                const std::uint32_t red = (tr * weight + ((old >> 10) & 0x1F) * keep) / area;
-                const std::uint32_t green = (tg * weight + ((old >> 5) & 0x1F) * keep) / area;
-                const std::uint32_t blue = (tb * weight + (old & 0x1F) * keep) / area;
+                const std::uint32_t red = (tr * weight + ((old >> 10) & 0x1F) * keep) / static_cast<std::uint32_t>(area);
+                const std::uint32_t green = (tg * weight + ((old >> 5) & 0x1F) * keep) / static_cast<std::uint32_t>(area);
+                const std::uint32_t blue = (tb * weight + (old & 0x1F) * keep) / static_cast<std::uint32_t>(area);
                 target = static_cast<std::uint16_t>((red << 10) | (green << 5) | blue);
             }
         }

@@ -38,7 +38,7 @@ struct WorkerProgress : RenderProgress {
 // clears the line, which the next redraw brings back.
 class Terminal {
 public:
-    explicit Terminal(bool progress) : progress(progress) {}
+    explicit Terminal(bool showProgress) : progress(showProgress) {}
     void message(const std::string& text) {
         std::lock_guard<std::mutex> guard(mutex);
         std::fprintf(stderr, "%s%s\n", lineShown ? "\r\033[K" : "", text.c_str());

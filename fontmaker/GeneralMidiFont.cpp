@@ -477,18 +477,18 @@ struct ProgramSample {
 
 double attackWeight(std::size_t t, std::size_t attack) {
     if (t >= attack) return 0;
-    double x = 1 - static_cast<double>(t) / attack;
+    double x = 1 - static_cast<double>(t) / static_cast<double>(attack);
     return x * x;
 }
 
 void addNoiseBurst(std::vector<double>& x, const Recipe& r, std::size_t attack, Noise& noise) {
     if (r.noise <= 0) return;
-    std::size_t length = static_cast<std::size_t>(attack * r.noiseLength);
+    std::size_t length = static_cast<std::size_t>(static_cast<double>(attack) * r.noiseLength);
     LowPass lp{r.noiseColor};
     double peak = 0;
     for (double v : x) peak = std::fmax(peak, std::fabs(v));
     for (std::size_t t = 0; t < length; ++t) {
-        double w = 1 - static_cast<double>(t) / length;
+        double w = 1 - static_cast<double>(t) / static_cast<double>(length);
         x[t] += r.noise * peak * w * w * w * lp(noise.next()) * (r.noiseColor > 0.5 ? 3 : 1.5);
     }
 }
@@ -505,9 +505,9 @@ void softClip(std::vector<double>& x, double drive) {
 
 ProgramSample makeProgramSample(const Recipe& r, std::uint32_t seed) {
     Noise noise(seed);
-    const std::size_t period = r.period;
-    const std::size_t loop = period * r.loopCycles;
-    const std::size_t attack = period * r.attackCycles;
+    const std::size_t period = static_cast<std::size_t>(r.period);
+    const std::size_t loop = period * static_cast<std::size_t>(r.loopCycles);
+    const std::size_t attack = period * static_cast<std::size_t>(r.attackCycles);
     ProgramSample s;
     s.data.assign(attack + loop, 0.0);
     s.loopStart = static_cast<std::uint32_t>(attack);
@@ -515,7 +515,7 @@ ProgramSample makeProgramSample(const Recipe& r, std::uint32_t seed) {
 
     // One sine period over the loop length: partials land on whole cycles per loop.
     std::vector<double> sine(loop);
-    for (std::size_t i = 0; i < loop; ++i) sine[i] = dsin(2 * PI * static_cast<double>(i) / loop);
+    for (std::size_t i = 0; i < loop; ++i) sine[i] = dsin(2 * PI * static_cast<double>(i) / static_cast<double>(loop));
     auto at = [&](std::size_t cycles, std::size_t t, std::size_t phase) { return sine[(cycles * t + phase) % loop]; };
     auto cyclesOf = [&](double ratio, int loopCycles) {
         return static_cast<std::size_t>(std::floor(ratio * loopCycles + 0.5));
@@ -543,7 +543,7 @@ ProgramSample makeProgramSample(const Recipe& r, std::uint32_t seed) {
         std::size_t kc = cyclesOf(r.carrier, r.loopCycles), km = cyclesOf(r.modulator, r.loopCycles);
         for (std::size_t t = 0; t < s.data.size(); ++t) {
             double index = r.index + (r.attackIndex - r.index) * attackWeight(t, attack);
-            double phase = 2 * PI * static_cast<double>((kc * t) % loop) / loop;
+            double phase = 2 * PI * static_cast<double>((kc * t) % loop) / static_cast<double>(loop);
             s.data[t] = dsin(phase + index * at(km, t, 0));
         }
         break;
@@ -555,7 +555,7 @@ ProgramSample makeProgramSample(const Recipe& r, std::uint32_t seed) {
         LowPass colour{r.brightness};
         double mean = 0;
         for (std::size_t i = 0; i < period; ++i) mean += (y[i] = colour(noise.next()));
-        mean /= period;
+        mean /= static_cast<double>(period);
         for (std::size_t i = 0; i < period; ++i) y[i] -= mean;
         for (std::size_t n = period; n < attack; ++n) {
             double before = n >= period + 1 ? y[n - period - 1] : 0;
@@ -569,10 +569,10 @@ ProgramSample makeProgramSample(const Recipe& r, std::uint32_t seed) {
             cycle[i] = 0.5 * (y[attack - 2 * period + i] + y[attack - period + i]);
             cycleMean += cycle[i];
         }
-        cycleMean /= period;
+        cycleMean /= static_cast<double>(period);
         for (double& v : cycle) v -= cycleMean;
         for (std::size_t i = 0; i < period; ++i) {
-            double w = static_cast<double>(i) / period;
+            double w = static_cast<double>(i) / static_cast<double>(period);
             y[attack - period + i] = y[attack - period + i] * (1 - w) + cycle[i] * w;
         }
         for (std::size_t t = attack; t < y.size(); ++t) y[t] = cycle[(t - attack) % period];
@@ -587,7 +587,7 @@ ProgramSample makeProgramSample(const Recipe& r, std::uint32_t seed) {
         for (double& v : n) v = lp(noise.next());
         for (std::size_t t = 0; t < attack + loop; ++t) s.data[t] = n[t];
         for (std::size_t i = 0; i < fade; ++i) {
-            double w = static_cast<double>(i) / fade;
+            double w = static_cast<double>(i) / static_cast<double>(fade);
             // position loopStart + i holds a blend that equals the sample after loopEnd at i = 0
             s.data[attack + i] = n[attack + loop + i] * (1 - w) + n[attack + i] * w;
         }
@@ -686,7 +686,7 @@ void addMetal(std::vector<double>& x, double scale, double highPass, double deca
 void fadeOut(std::vector<double>& x, double length) {
     std::size_t n = static_cast<std::size_t>(length * RATE);
     if (n > x.size()) n = x.size();
-    for (std::size_t i = 0; i < n; ++i) x[x.size() - n + i] *= 1 - static_cast<double>(i + 1) / n;
+    for (std::size_t i = 0; i < n; ++i) x[x.size() - n + i] *= 1 - static_cast<double>(i + 1) / static_cast<double>(n);
 }
 
 // Adds `part` into `x` from `start` seconds on, as far as `x` reaches.

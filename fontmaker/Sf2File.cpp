@@ -24,7 +24,7 @@ namespace {
 
 class MemorySource final : public Sf2File::Source {
 public:
-    MemorySource(const std::uint8_t* data, std::size_t size) : data(data), length(size) {}
+    MemorySource(const std::uint8_t* bytes, std::size_t size) : data(bytes), length(size) {}
     std::uint64_t size() const override { return length; }
     bool read(std::uint64_t offset, void* buffer, std::uint32_t n) override {
         if (offset > length || n > length - offset) return false;
@@ -647,9 +647,10 @@ bool Sf2File::readSamples(std::uint32_t start, std::uint32_t end, std::vector<st
 bool Sf2File::readStored(std::uint32_t start, std::uint32_t end, std::vector<std::int16_t>& frames) {
     frames.assign(end - start, 0);
     // The first sample whose frames or gap reach past `start`.
-    std::size_t i = std::upper_bound(samples.begin(), samples.end(), start,
-                                     [](std::uint32_t f, const Sf2SampleHeader& h) { return f < h.start; }) -
-                    samples.begin();
+    std::size_t i = static_cast<std::size_t>(
+        std::upper_bound(samples.begin(), samples.end(), start,
+                         [](std::uint32_t f, const Sf2SampleHeader& h) { return f < h.start; }) -
+        samples.begin());
     if (i > 0) --i;
     for (; i < samples.size() && samples[i].start < end; ++i) {
         const Sf2SampleHeader& h = samples[i];
@@ -810,7 +811,7 @@ std::size_t Sf2File::findRegions(std::size_t presetIndex, int key, int velocity,
         // Instrument amounts (global zone, overridden by the local zone) plus
         // the preset's additive amounts (likewise).
         Sf2Region region;
-        for (int op = 0; op < SF2_GENERATOR_COUNT; ++op) region.generators[op] = sf2GeneratorDefault(op);
+        for (int op = 0; op < SF2_GENERATOR_COUNT; ++op) region.generators[static_cast<std::size_t>(op)] = sf2GeneratorDefault(op);
         for (const auto* z : {&instGlobal, &iz})
             for (const auto& e : z->gens)
                 if (e.op < SF2_GENERATOR_COUNT) region.generators[e.op] = amountValue(e);
@@ -818,7 +819,8 @@ std::size_t Sf2File::findRegions(std::size_t presetIndex, int key, int velocity,
         for (const auto* z : {&presetGlobal, &pz})
             for (const auto& e : z->gens)
                 if (presetMayAdd(e.op)) presetAdd[e.op] = amountValue(e);
-        for (int op = 0; op < SF2_GENERATOR_COUNT; ++op) region.generators[op] += presetAdd[op];
+        for (int op = 0; op < SF2_GENERATOR_COUNT; ++op)
+            region.generators[static_cast<std::size_t>(op)] += presetAdd[static_cast<std::size_t>(op)];
 
         // Modulators: the defaults; the instrument's global zone's, replaced
         // by identical ones of its local zone, each replacing an identical
@@ -850,8 +852,8 @@ std::size_t Sf2File::findRegions(std::size_t presetIndex, int key, int velocity,
             } else if (std::fabs(extra) >= 0.5) {
                 // Only operators a synthesizer modulates; others keep the file's value.
                 if (!presetMayAdd(op)) continue;
-                region.generators[op] =
-                    static_cast<std::int32_t>(std::lround(std::clamp(region.generators[op] + extra, -1e6, 1e6)));
+                std::int32_t& generator = region.generators[static_cast<std::size_t>(op)];
+                generator = static_cast<std::int32_t>(std::lround(std::clamp(generator + extra, -1e6, 1e6)));
             }
         }
 

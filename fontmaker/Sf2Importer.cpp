@@ -786,8 +786,9 @@ bool Sf2Importer::convertAtRate(Sf2File& bank, SoundFontWriter& writer, std::uin
     for (int program = 0; program < 128; ++program) {
         if (options.progress) options.progress("programs", program + 1, 128);
         summary.borrowedFrom[program] = -1;
-        int presetIndex = bank.findPreset(0, program);
-        if (presetIndex < 0) continue;
+        const int foundPreset = bank.findPreset(0, program);
+        if (foundPreset < 0) continue;
+        const std::size_t presetIndex = static_cast<std::size_t>(foundPreset);
         int key = 60;
         if (bank.findRegions(presetIndex, key, 100, layers) == 0) {
             int low, high;
@@ -912,7 +913,7 @@ bool Sf2Importer::convertAtRate(Sf2File& bank, SoundFontWriter& writer, std::uin
     std::map<std::tuple<std::uint32_t, std::int32_t, std::int32_t>, std::uint32_t> regionIndex;
     for (std::size_t kit = 0; kit < kitPresets.size(); ++kit) {
         if (options.progress) options.progress("drum kits", static_cast<int>(kit + 1), static_cast<int>(kitCount));
-        int presetIndex = kitPresets[kit];
+        const std::size_t presetIndex = static_cast<std::size_t>(kitPresets[kit]);
         for (int key = 0; key < 128; ++key) {
             if (bank.findRegions(presetIndex, key, 100, layers) == 0) continue;
             const Sf2Region& region = layers[chooseLayer(bank, layers, false)];
@@ -1009,23 +1010,23 @@ bool Sf2Importer::convertAtRate(Sf2File& bank, SoundFontWriter& writer, std::uin
                 writer.drumRegions.push_back(rec);
                 regionIndex.emplace(regionKey, index);
             }
-            writer.drumKitMaps[kit * 128 + key] = index;
+            writer.drumKitMaps[kit * 128 + static_cast<std::size_t>(key)] = index;
         }
     }
     summary.kits = static_cast<int>(kitCount);
     summary.drumRegions = static_cast<int>(writer.drumRegions.size());
     if (kitPresets.empty()) {
         summary.notes.push_back("the bank has no drum kit (bank 128): drum notes are silent");
-    } else if (bank.presets[kitPresets[0]].program != 0) {
+    } else if (bank.presets[static_cast<std::size_t>(kitPresets[0])].program != 0) {
         summary.notes.push_back("no drum kit at program 0: kit 0 is program " +
-                                std::to_string(bank.presets[kitPresets[0]].program));
+                                std::to_string(bank.presets[static_cast<std::size_t>(kitPresets[0])].program));
     }
     // A drum channel's program picks the kit of the highest kit program not
     // above it (program 1 plays the standard kit 0, 26 the kit at 25).
     for (int program = 0; program < 128; ++program) {
         std::uint32_t kit = 0;
         for (std::size_t k = 0; k < kitPresets.size(); ++k) {
-            if (bank.presets[kitPresets[k]].program <= program) kit = static_cast<std::uint32_t>(k);
+            if (bank.presets[static_cast<std::size_t>(kitPresets[k])].program <= program) kit = static_cast<std::uint32_t>(k);
         }
         writer.programKits[program] = kit;
     }

@@ -112,7 +112,8 @@ void sf2LowPass(std::vector<float>& frames, double sampleRate, double cutoffHz, 
     looped = looped && loopStart >= 0 && loopStart < loopEnd && loopEnd <= n;
     const std::vector<float> input = frames;
     const std::int64_t straight = looped ? loopEnd : n;
-    for (std::int64_t i = 0; i < straight; ++i) frames[i] = static_cast<float>(run(input[i]));
+    for (std::int64_t i = 0; i < straight; ++i)
+        frames[static_cast<std::size_t>(i)] = static_cast<float>(run(input[static_cast<std::size_t>(i)]));
     if (!looped) return;
     // Further passes over the loop until the filter's state has settled; the
     // last pass is what the loop holds.
@@ -120,8 +121,8 @@ void sf2LowPass(std::vector<float>& frames, double sampleRate, double cutoffHz, 
     const std::int64_t passes = std::clamp<std::int64_t>((32768 + length - 1) / length, 2, 256);
     for (std::int64_t pass = 0; pass < passes; ++pass) {
         for (std::int64_t i = loopStart; i < loopEnd; ++i) {
-            double y = run(input[i]);
-            if (pass == passes - 1) frames[i] = static_cast<float>(y);
+            double y = run(input[static_cast<std::size_t>(i)]);
+            if (pass == passes - 1) frames[static_cast<std::size_t>(i)] = static_cast<float>(y);
         }
     }
 }
@@ -197,7 +198,7 @@ double sf2MeasurePeriod(const Sf2Signal& signal, std::int64_t from, double nomin
     if (available < std::int64_t(framesFor(1))) {
         // A short one-shot signal: a shorter window, if it still holds three periods.
         std::int64_t shorter = available - std::int64_t(hi + 3);
-        if (shorter < 3.0 * nominal) return 0.0;
+        if (static_cast<double>(shorter) < 3.0 * nominal) return 0.0;
         window = static_cast<std::size_t>(shorter);
     }
     while (periods > 1 && std::int64_t(framesFor(periods)) > available) --periods;
@@ -262,7 +263,7 @@ double sf2HeldPeriod(const Sf2Signal& signal, std::int64_t from, std::int64_t le
     };
     double r = 0.0;
     double period = best(lo, hi, r);
-    if (period <= lo + 0.5 || period >= hi - 0.5 || r <= 0.0) return 0.0;
+    if (period <= static_cast<double>(lo) + 0.5 || period >= static_cast<double>(hi) - 0.5 || r <= 0.0) return 0.0;
     clarity = r;
     for (int periods : {16, 64}) {
         // Half the stretch at least stays compared at the longest lag.

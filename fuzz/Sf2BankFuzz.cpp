@@ -23,7 +23,7 @@ namespace {
 // Takes little-endian values from the front of the input; zeros once it runs out.
 class Bytes {
 public:
-    Bytes(const std::uint8_t* data, std::size_t size) : data(data), size(size) {}
+    Bytes(const std::uint8_t* input, std::size_t length) : data(input), size(length) {}
     std::uint8_t u8() { return position < size ? data[position++] : 0; }
     std::uint16_t u16() { return static_cast<std::uint16_t>(u8() | u8() << 8); }
     std::size_t left() const { return size - position; }
@@ -54,8 +54,8 @@ brellin::testing::Sf2BuildSample sample(Bytes& in, std::size_t frames) {
     s.sampleRate = 2000 + in.u16() % 14001u;
     s.originalPitch = in.u8();
     s.correction = static_cast<std::int8_t>(in.u8());
-    s.loopStart = in.u16() % (frames + 2);
-    s.loopEnd = in.u16() % (frames + 2);
+    s.loopStart = static_cast<std::uint32_t>(in.u16() % (frames + 2));
+    s.loopEnd = static_cast<std::uint32_t>(in.u16() % (frames + 2));
     s.type = (in.u8() & 1) ? 4 : 1;
     s.frames.resize(frames);
     for (auto& v : s.frames) v = static_cast<std::int16_t>(in.u16());
@@ -74,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (global) instrument.zones.push_back(generators(in, 6));
     testing::Sf2ZoneGens zone = generators(in, 10);
     testing::Sf2ZoneGens presetZone = generators(in, 6);
-    std::size_t layerFrames = layered ? in.u8() % 64 + 1 : 0;
+    std::size_t layerFrames = static_cast<std::size_t>(layered ? in.u8() % 64 + 1 : 0);
     b.samples.push_back({});
     if (layered) {
         b.samples.push_back(sample(in, layerFrames));

@@ -19,7 +19,7 @@ namespace {
 // Takes little-endian values from the front of the input; zeros once it runs out.
 class Bytes {
 public:
-    Bytes(const std::uint8_t* data, std::size_t size) : data(data), size(size) {}
+    Bytes(const std::uint8_t* input, std::size_t length) : data(input), size(length) {}
     std::uint8_t u8() { return position < size ? data[position++] : 0; }
     std::uint16_t u16() { return static_cast<std::uint16_t>(u8() | u8() << 8); }
     std::int16_t s16() { return static_cast<std::int16_t>(u16()); }

@@ -54,6 +54,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     brellin::Voice voice;
     voice.configure(11025, 16, 2);
     for (const brellin::InstrumentRecord& record : font.programs) play(voice, font, record);
-    for (std::int32_t j = 0; j <= font.drumRegionCount; ++j) play(voice, font, font.drumRegions[j]);
+    for (std::int32_t j = 0; j <= font.drumRegionCount; ++j) play(voice, font, font.drumRegions[static_cast<std::size_t>(j)]);
     return 0;
 }

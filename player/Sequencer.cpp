@@ -22,7 +22,7 @@ struct SequencerDispatch {
     void step(TrackState& track) noexcept { sequencer.step(track); }
 };
 
-Sequencer::Sequencer(SynthesizerInterface* synthesizer) : synthesizer(synthesizer) { tickRecord.owner = this; }
+Sequencer::Sequencer(SynthesizerInterface* target) : synthesizer(target) { tickRecord.owner = this; }
 
 Sequencer::~Sequencer() { stop(); }
 

@@ -243,7 +243,7 @@ bool SoundFont::load(ByteReader& reader, SoundFontDiagnostics* diagnostics) {
         if (length > dataBytes - used) {
             report(problems, "sample %u: length %u runs past the sample data (cut to %u)", s, length, dataBytes - used);
             length = dataBytes - used;
-            for (int b = 0; b < 4; ++b) block[4 * std::size_t{s} + b] = static_cast<std::uint8_t>(length >> (8 * b));
+            for (int b = 0; b < 4; ++b) block[4 * std::size_t{s} + static_cast<std::size_t>(b)] = static_cast<std::uint8_t>(length >> (8 * b));
         }
         lengths[s] = length;
         offsets[s] = base + used + s;  // where the sample starts once the guard bytes are in

@@ -265,7 +265,7 @@ void Synthesizer::noteOn(std::uint32_t channelIndex, std::int32_t key, std::int3
     if (voiceCount == 0) return;
     Channel& channel = channels[channelIndex];
     const InstrumentRecord* record = channel.instrument;
-    if (channel.isDrum) record = &soundFont.drumRegion(static_cast<std::uint32_t>(channel.program), key);
+    if (channel.isDrum) record = &soundFont.drumRegion(static_cast<std::uint32_t>(channel.program), static_cast<std::uint32_t>(key));
 
     // Retrigger: the same key, or on a drum channel the same drum group, restarts in place.
     for (VoiceSlot* slot = channel.voiceList; slot != nullptr; slot = slot->next) {

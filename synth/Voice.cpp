@@ -29,37 +29,37 @@ Voice::Voice() = default;
 
 Voice::~Voice() { detach(); }
 
-bool Voice::attach(SoundOutput& target) {
+bool Voice::attach(SoundOutput& destination) {
     // Everything the render thread may look at once the voice is listed is set first.
     active.store(false, relaxed);
     position = 0;
     record.cycleLength = 0;
     sample = nullptr;
     volume.store(127, relaxed);
-    outputChannels = target.channels;
-    mix.store(chooseMixRoutine(target.bitsPerSample, target.channels, false), std::memory_order_release);
-    if (!target.attachSource(this, 1)) {
+    outputChannels = destination.channels;
+    mix.store(chooseMixRoutine(destination.bitsPerSample, destination.channels, false), std::memory_order_release);
+    if (!destination.attachSource(this, 1)) {
         lastError = RESULT_UNSUPPORTED_FORMAT;
         return false;
     }
-    output = &target;
+    output = &destination;
     channels = 1;
     lfoClock = sampleRate != 0 ? (1u << 24) / sampleRate : 0;
     return true;
 }
 
-void Voice::configure(std::uint32_t rate, std::uint32_t width, std::uint32_t outputChannelCount) {
+void Voice::configure(std::uint32_t outputRate, std::uint32_t width, std::uint32_t outputChannelCount) {
     active.store(false, relaxed);
     position = 0;
     record.cycleLength = 0;
     sample = nullptr;
     volume.store(127, relaxed);
-    sampleRate = rate;
+    sampleRate = outputRate;
     bits = width;
     channels = 1;
     outputChannels = outputChannelCount;
     pan.store(64, relaxed);
-    lfoClock = rate != 0 ? (1u << 24) / rate : 0;
+    lfoClock = outputRate != 0 ? (1u << 24) / outputRate : 0;
     mix.store(chooseMixRoutine(width, outputChannelCount, false), std::memory_order_release);
 }
 

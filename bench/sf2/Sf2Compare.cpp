@@ -139,7 +139,7 @@ double bestLag(const std::vector<double>& x, std::size_t from, std::size_t lengt
     if (best == 0) return 0;
     double r0 = correlation(x, from, length, best - 1), r2 = correlation(x, from, length, best + 1);
     double denom = r0 - 2 * bestR + r2;
-    return best + (denom < 0 ? std::clamp(0.5 * (r0 - r2) / denom, -0.5, 0.5) : 0.0);
+    return static_cast<double>(best) + (denom < 0 ? std::clamp(0.5 * (r0 - r2) / denom, -0.5, 0.5) : 0.0);
 }
 
 double pitchHz(const std::vector<double>& x, std::size_t from, std::size_t length, double rate, double& clarity,
@@ -168,7 +168,7 @@ double rmsDb(const Pcm& pcm, std::size_t from, std::size_t to) {
     for (std::size_t i = from; i < to && i < pcm.left.size(); ++i, n += 2) {
         sum += pcm.left[i] * pcm.left[i] + pcm.right[i] * pcm.right[i];
     }
-    return n ? 10 * std::log10(sum / n + 1e-20) : -200;
+    return n ? 10 * std::log10(sum / static_cast<double>(n) + 1e-20) : -200;
 }
 
 void fft(std::vector<std::complex<double>>& a) {
@@ -180,7 +180,7 @@ void fft(std::vector<std::complex<double>>& a) {
         if (i < j) std::swap(a[i], a[j]);
     }
     for (std::size_t len = 2; len <= n; len <<= 1) {
-        double angle = -2 * M_PI / len;
+        double angle = -2 * M_PI / static_cast<double>(len);
         std::complex<double> wl(std::cos(angle), std::sin(angle));
         for (std::size_t i = 0; i < n; i += len) {
             std::complex<double> w(1);
@@ -204,13 +204,13 @@ double centroidHz(const Pcm& pcm, std::size_t from, std::size_t to) {
         for (const std::vector<double>* channel : {&pcm.left, &pcm.right}) {
             std::vector<std::complex<double>> a(n);
             for (std::size_t i = 0; i < n; ++i) {
-                double w = 0.5 - 0.5 * std::cos(2 * M_PI * i / (n - 1));
+                double w = 0.5 - 0.5 * std::cos(2 * M_PI * static_cast<double>(i) / (n - 1));
                 a[i] = w * (*channel)[start + i];
             }
             fft(a);
             for (std::size_t k = 1; k < n / 2; ++k) {
                 double p = std::norm(a[k]);
-                weighted += p * k * pcm.rate / n;
+                weighted += p * static_cast<double>(k) * pcm.rate / n;
                 total += p;
             }
         }
@@ -301,7 +301,8 @@ int analyze(const char* oursPath, const char* fluidPath) {
             auto clear = [](const NoteResult& r) {
                 return r.periodClarity > 0.9 && r.level > -70 && std::isfinite(r.cents);
             };
-            if (clear(a[p]) && clear(b[p])) offs.push_back({p, a[p].cents - b[p].cents});
+            const auto i = static_cast<std::size_t>(p);
+            if (clear(a[i]) && clear(b[i])) offs.push_back({p, a[i].cents - b[i].cents});
         }
         int within5 = 0, beyond10 = 0;
         for (const Off& o : offs) {
@@ -407,13 +408,13 @@ int filterSong(const char* in, int family, const char* out) {
             if (b & 0x80) status = b, ++p;
             int channel = status & 15, kind = status & 0xF0;
             int length = (kind == 0xC0 || kind == 0xD0) ? 1 : 2;
-            if (p + length > end) break;
+            if (p + static_cast<std::size_t>(length) > end) break;
             if (kind == 0xC0) program[channel] = std::uint8_t(data[p]) & 0x7F;
             if (kind == 0x90) {
                 int noteFamily = channel == 9 ? 16 : program[channel] / 8;
                 if (noteFamily != family) data[p + 1] = 0;
             }
-            p += length;
+            p += static_cast<std::size_t>(length);
         }
         at = end;
     }
@@ -432,7 +433,7 @@ Stats statsOf(const Pcm& pcm) {
         sum += pcm.left[i] * pcm.left[i] + pcm.right[i] * pcm.right[i];
         peak = std::max({peak, std::fabs(pcm.left[i]), std::fabs(pcm.right[i])});
     }
-    if (!pcm.left.empty()) s.rmsDb = 10 * std::log10(sum / (2.0 * pcm.left.size()) + 1e-20);
+    if (!pcm.left.empty()) s.rmsDb = 10 * std::log10(sum / (2.0 * static_cast<double>(pcm.left.size())) + 1e-20);
     s.peakDb = 20 * std::log10(peak + 1e-10);
     s.centroid = centroidHz(pcm, 0, pcm.left.size());
     s.seconds = pcm.rate ? double(pcm.left.size()) / pcm.rate : 0;

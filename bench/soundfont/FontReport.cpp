@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
         std::printf("key 69 at %5u Hz: largest error %.4f cents (program %d)\n", rate, largest, where);
     }
     for (int key = 27; key <= 87; ++key) {
-        std::vector<std::int32_t> x = renderNote(font, font.drumRegion(0, key), 22050, 1, key, volume, 22050, 2205);
+        std::vector<std::int32_t> x = renderNote(font, font.drumRegion(0, static_cast<std::uint32_t>(key)), 22050, 1, key, volume, 22050, 2205);
         std::printf("drum %2d %-24s peak %6.1f dBFS\n", key, generalMidiDrumName(key), dbfs(peakOf(x)));
     }
     // A dense moment: 24 notes of 24 programs (chords over four octaves) at velocity 100.
@@ -78,6 +78,6 @@ int main(int argc, char** argv) {
         if (v > 32767 || v < -32768) ++clipped;
     }
     std::printf("24 notes at once: peak %.1f dBFS, %.2f %% of samples clip\n",
-                20 * std::log10(static_cast<double>(peak) / 32768.0), 100.0 * clipped / sum.size());
+                20 * std::log10(static_cast<double>(peak) / 32768.0), 100.0 * static_cast<double>(clipped) / static_cast<double>(sum.size()));
     return 0;
 }

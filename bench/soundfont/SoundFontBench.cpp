@@ -26,7 +26,7 @@ void LoadSmallBrfFromMemory(benchmark::State& state) {
         font.loadSoundFontFromMemory(bytes.data(), bytes.size());
         benchmark::DoNotOptimize(font.sampleBlock.get());
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
+    state.SetBytesProcessed(static_cast<std::int64_t>(static_cast<std::size_t>(state.iterations()) * bytes.size()));
 }
 BENCHMARK(LoadSmallBrfFromMemory)->Unit(benchmark::kMillisecond);
 

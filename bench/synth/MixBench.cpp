@@ -156,7 +156,7 @@ void holdNotes(Synthesizer& synth) {
 
 std::uint32_t sounding(Synthesizer& synth) {
     std::uint32_t count = 0;
-    for (std::uint32_t i = 0; i < synth.voiceTotal(); ++i) count += synth.voice(i).isActive() ? 1 : 0;
+    for (std::uint32_t i = 0; i < synth.voiceTotal(); ++i) count += synth.voice(i).isActive() ? 1u : 0u;
     return count;
 }
 
@@ -193,7 +193,7 @@ void FullPoolSlice(benchmark::State& state) {
         holdNotes(synth);
     }
     state.counters["sounding"] =
-        static_cast<double>(soundingTotal) / static_cast<double>(std::max<std::uint64_t>(1, state.iterations()));
+        static_cast<double>(soundingTotal) / static_cast<double>(std::max<std::uint64_t>(1, static_cast<std::uint64_t>(state.iterations())));
     state.counters["audio_second"] = benchmark::Counter(static_cast<double>(SLICE_FRAMES) / 44100.0,
                                                         benchmark::Counter::kIsIterationInvariantRate |
                                                             benchmark::Counter::kInvert);

@@ -43,7 +43,7 @@ bool AlsaDevice::fail(const char* what, int alsaError) {
 }
 
 bool AlsaDevice::open(const AudioFormat& newFormat, std::uint32_t bufferBytes, std::uint32_t bufferCount,
-                      DeviceCallback callback, void* context) {
+                      DeviceCallback onBufferDone, void* callbackContext) {
     close();
     error.clear();
     broken = false;
@@ -99,7 +99,7 @@ bool AlsaDevice::open(const AudioFormat& newFormat, std::uint32_t bufferBytes, s
 
     stopFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (stopFd < 0) return fail("no event descriptor for", -errno);
-    if (!startQueue(newFormat, bufferCount, callback, context)) {
+    if (!startQueue(newFormat, bufferCount, onBufferDone, callbackContext)) {
         close();
         return false;
     }
@@ -123,7 +123,7 @@ void AlsaDevice::close() {
 void AlsaDevice::interruptPlayback() {
     if (stopFd >= 0) {
         const std::uint64_t one = 1;
-        [[maybe_unused]] const ssize_t written = ::write(stopFd, &one, sizeof one);
+        [[maybe_unused]] const ssize_t sent = ::write(stopFd, &one, sizeof one);
     }
 }
 

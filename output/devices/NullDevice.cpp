@@ -5,11 +5,11 @@ namespace brellin {
 NullDevice::~NullDevice() { close(); }
 
 bool NullDevice::open(const AudioFormat& newFormat, std::uint32_t bufferBytes, std::uint32_t bufferCount,
-                      DeviceCallback callback, void* context) {
+                      DeviceCallback onBufferDone, void* callbackContext) {
     (void)bufferBytes;
     close();
     error.clear();
-    return startQueue(newFormat, bufferCount, callback, context);
+    return startQueue(newFormat, bufferCount, onBufferDone, callbackContext);
 }
 
 void NullDevice::close() {

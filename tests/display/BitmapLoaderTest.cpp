@@ -31,7 +31,7 @@ BmpBuilder positionPicture(std::int32_t w, std::int32_t h) {
 }
 
 void patch32(std::string& bytes, std::size_t at, std::uint32_t value) {
-    for (int k = 0; k < 4; ++k) bytes[at + k] = static_cast<char>((value >> (8 * k)) & 0xFF);
+    for (std::size_t k = 0; k < 4; ++k) bytes[at + k] = static_cast<char>((value >> (8 * k)) & 0xFF);
 }
 
 class BitmapLoading : public ::testing::Test {
@@ -160,7 +160,7 @@ TEST_F(BitmapLoading, OneAndTwoBitPixelsTakeHighestBitsFirst) {
         ASSERT_TRUE(load(s, b.build(), 0, 0, true)) << bits;
         for (std::int32_t y = 0; y < 3; ++y)
             for (std::int32_t x = 0; x < 13; ++x)
-                ASSERT_EQ(s.pixel(x, y), pixelOfRgb(b.palette[(x * 3 + y) % levels])) << bits << ":" << x << "," << y;
+                ASSERT_EQ(s.pixel(x, y), pixelOfRgb(b.palette[static_cast<std::uint32_t>(x * 3 + y) % levels])) << bits << ":" << x << "," << y;
     }
 }
 

@@ -70,22 +70,23 @@ struct BmpBuilder {
             std::string row(stored, '\0');
             for (std::int32_t x = 0; x < width; ++x) {
                 const std::uint32_t v = pixel(x, y);
+                const auto i = static_cast<std::size_t>(x);
                 switch (bitsPerPixel) {
-                    case 1: row[x / 8] = static_cast<char>(row[x / 8] | ((v & 1) << (7 - x % 8))); break;
-                    case 2: row[x / 4] = static_cast<char>(row[x / 4] | ((v & 3) << (6 - 2 * (x % 4)))); break;
-                    case 4: row[x / 2] = static_cast<char>(row[x / 2] | ((v & 15) << (x % 2 ? 0 : 4))); break;
-                    case 8: row[x] = static_cast<char>(v); break;
+                    case 1: row[i / 8] = static_cast<char>(static_cast<std::uint32_t>(row[i / 8]) | ((v & 1) << (7 - x % 8))); break;
+                    case 2: row[i / 4] = static_cast<char>(static_cast<std::uint32_t>(row[i / 4]) | ((v & 3) << (6 - 2 * (x % 4)))); break;
+                    case 4: row[i / 2] = static_cast<char>(static_cast<std::uint32_t>(row[i / 2]) | ((v & 15) << (x % 2 ? 0 : 4))); break;
+                    case 8: row[i] = static_cast<char>(v); break;
                     case 16:
-                        row[2 * x] = static_cast<char>(v & 0xFF);
-                        row[2 * x + 1] = static_cast<char>((v >> 8) & 0xFF);
+                        row[2 * i] = static_cast<char>(v & 0xFF);
+                        row[2 * i + 1] = static_cast<char>((v >> 8) & 0xFF);
                         break;
                     case 24:
-                        row[3 * x] = static_cast<char>(v & 0xFF);
-                        row[3 * x + 1] = static_cast<char>((v >> 8) & 0xFF);
-                        row[3 * x + 2] = static_cast<char>((v >> 16) & 0xFF);
+                        row[3 * i] = static_cast<char>(v & 0xFF);
+                        row[3 * i + 1] = static_cast<char>((v >> 8) & 0xFF);
+                        row[3 * i + 2] = static_cast<char>((v >> 16) & 0xFF);
                         break;
                     case 32:
-                        for (int k = 0; k < 4; ++k) row[4 * x + k] = static_cast<char>((v >> (8 * k)) & 0xFF);
+                        for (std::size_t k = 0; k < 4; ++k) row[4 * i + k] = static_cast<char>((v >> (8 * k)) & 0xFF);
                         break;
                     default: break;
                 }

@@ -35,7 +35,7 @@ BmpBuilder trueColour(std::int32_t w, std::int32_t h) {
 }
 
 void patch32(std::string& bytes, std::size_t at, std::uint32_t value) {
-    for (int k = 0; k < 4; ++k) bytes[at + k] = static_cast<char>((value >> (8 * k)) & 0xFF);
+    for (std::size_t k = 0; k < 4; ++k) bytes[at + k] = static_cast<char>((value >> (8 * k)) & 0xFF);
 }
 
 }  // namespace

@@ -226,12 +226,12 @@ TEST(SurfaceCopy, OverlappingCopyWithinOneSurface) {
     const std::vector<std::uint16_t> before = snapshot(s);
     s.copyFrom(2, 3, s, 1, 1, 6, 6);  // down and right, overlapping
     for (std::int32_t y = 0; y < 6; ++y)
-        for (std::int32_t x = 0; x < 6; ++x) ASSERT_EQ(s.pixel(2 + x, 3 + y), before[(1 + y) * 10 + 1 + x]);
+        for (std::int32_t x = 0; x < 6; ++x) ASSERT_EQ(s.pixel(2 + x, 3 + y), before[static_cast<std::size_t>((1 + y) * 10 + 1 + x)]);
 
     for (std::int32_t i = 0; i < 100; ++i) s.pixels()[i] = static_cast<std::uint16_t>(i);
     s.copyFrom(0, 0, s, 2, 2, 8, 8);  // up and left
     for (std::int32_t y = 0; y < 8; ++y)
-        for (std::int32_t x = 0; x < 8; ++x) ASSERT_EQ(s.pixel(x, y), before[(2 + y) * 10 + 2 + x]);
+        for (std::int32_t x = 0; x < 8; ++x) ASSERT_EQ(s.pixel(x, y), before[static_cast<std::size_t>((2 + y) * 10 + 2 + x)]);
 }
 
 TEST(SurfaceFont, SameFaceAndSizeChangesNothing) {

@@ -34,7 +34,7 @@ std::uint32_t channel(std::uint16_t pixel, int shift) { return (pixel >> shift) 
 struct Cell {
     std::int32_t width = 0, height = 0, stride = 0;
     std::vector<std::uint8_t> bits;
-    bool at(std::int32_t x, std::int32_t y) const { return (bits[y * stride + x / 8] >> (7 - x % 8)) & 1; }
+    bool at(std::int32_t x, std::int32_t y) const { return (bits[static_cast<std::size_t>(y * stride + x / 8)] >> (7 - x % 8)) & 1; }
 };
 
 Cell renderCell(const char* face, std::int32_t w, std::int32_t h, char32_t c) {
@@ -123,8 +123,9 @@ TEST(SmoothedText, EdgesBlendWithWhatIsUnderneathAndUntouchedPixelsStay) {
             const int b = cell.at(2 * x, 2 * y) + cell.at(2 * x + 1, 2 * y) + cell.at(2 * x, 2 * y + 1) +
                           cell.at(2 * x + 1, 2 * y + 1);
             const std::uint16_t p = s.pixel(x, y);
-            const std::uint32_t r = (31 * b + 10 * (4 - b)) / 4, g = (0 * b + 20 * (4 - b)) / 4,
-                                bl = (16 * b + 5 * (4 - b)) / 4;
+            const auto r = static_cast<std::uint32_t>((31 * b + 10 * (4 - b)) / 4),
+                       g = static_cast<std::uint32_t>((0 * b + 20 * (4 - b)) / 4),
+                       bl = static_cast<std::uint32_t>((16 * b + 5 * (4 - b)) / 4);
             ASSERT_EQ(p, (r << 10) | (g << 5) | bl) << x << "," << y << " bits " << b;
             blended += b > 0 && b < 4;
         }

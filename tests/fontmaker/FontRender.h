@@ -46,7 +46,7 @@ inline std::vector<std::int32_t> renderNote(const SoundFont& font, const Instrum
 
 // A stretch of a rendered signal under a Hann window, ready for measuring.
 struct Windowed {
-    Windowed(const std::vector<std::int32_t>& x, std::size_t from, std::size_t count, double rate) : rate(rate) {
+    Windowed(const std::vector<std::int32_t>& x, std::size_t from, std::size_t count, double sampleRate) : rate(sampleRate) {
         values.resize(count);
         for (std::size_t i = 0; i < count; ++i) {
             const double w = 0.5 - 0.5 * std::cos(2 * M_PI * static_cast<double>(i) / static_cast<double>(count));

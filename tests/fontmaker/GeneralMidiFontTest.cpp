@@ -150,7 +150,7 @@ TEST(GeneralMidiFontRecords, LoopsJoinWithoutAStep) {
 TEST(GeneralMidiFontRecords, DrumKitCoversKeys27To87AndNothingElse) {
     const SoundFont& f = font();
     for (int key = 0; key < 128; ++key) {
-        const InstrumentRecord& r = f.drumRegion(0, key);
+        const InstrumentRecord& r = f.drumRegion(0, static_cast<std::uint32_t>(key));
         SCOPED_TRACE(key);
         EXPECT_NE(r.fixedStep, 0);
         if (key >= 27 && key <= 87) {
@@ -214,7 +214,7 @@ TEST(GeneralMidiFontLevel, DrumsPeakNearMinus22Dbfs) {
     const SoundFont& f = font();
     for (int key = 27; key <= 87; ++key) {
         SCOPED_TRACE(key);
-        std::vector<std::int32_t> x = renderNote(f, f.drumRegion(0, key), 22050, 1, key, voiceVolume(), 22050, 2205);
+        std::vector<std::int32_t> x = renderNote(f, f.drumRegion(0, static_cast<std::uint32_t>(key)), 22050, 1, key, voiceVolume(), 22050, 2205);
         double peak = dbfs(peakOf(x));
         EXPECT_GT(peak, -24.0);
         EXPECT_LT(peak, -19.5);
@@ -263,7 +263,7 @@ double energy(const std::vector<std::int32_t>& x, std::size_t from, std::size_t 
 // falls; the bell tree runs downwards.
 TEST(GeneralMidiFontDrums, GsKeysHaveTheirCharacter) {
     const SoundFont& f = font();
-    auto stroke = [&](int key) { return renderNote(f, f.drumRegion(0, key), 22050, 1, key, voiceVolume(), 22050 * 2, 22050); };
+    auto stroke = [&](int key) { return renderNote(f, f.drumRegion(0, static_cast<std::uint32_t>(key)), 22050, 1, key, voiceVolume(), 22050 * 2, 22050); };
     const std::size_t ms = 22050 / 1000;
 
     std::vector<std::int32_t> mute = stroke(86), open = stroke(87);

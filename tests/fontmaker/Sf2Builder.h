@@ -146,7 +146,7 @@ public:
     static std::vector<std::int16_t> sine(std::size_t length, double periodFrames, double amplitude = 30000.0) {
         std::vector<std::int16_t> frames(length);
         for (std::size_t i = 0; i < length; ++i) {
-            frames[i] = static_cast<std::int16_t>(std::lround(amplitude * std::sin(2.0 * 3.14159265358979323846 * i / periodFrames)));
+            frames[i] = static_cast<std::int16_t>(std::lround(amplitude * std::sin(2.0 * 3.14159265358979323846 * static_cast<double>(i) / periodFrames)));
         }
         return frames;
     }

@@ -65,7 +65,7 @@ std::unique_ptr<Converted> convert(const Sf2Builder& b, std::uint32_t rate = 220
 double loopLoudnessDb(const Converted& c, int p) {
     const InstrumentRecord& r = c.writer.programs[p];
     int peak = 0;
-    for (std::size_t i = r.loopStart; i < r.loopEnd; ++i) peak = std::max(peak, std::abs(int(c.writer.samples[r.sample][i])));
+    for (std::size_t i = r.loopStart; i < r.loopEnd; ++i) peak = std::max(peak, std::abs(int(c.writer.samples[static_cast<std::size_t>(r.sample)][i])));
     return 20 * std::log10(double(r.attackLevel) * peak);
 }
 
@@ -80,12 +80,12 @@ double playedFrequency(const InstrumentRecord& rec, const std::vector<std::int8_
     int crossings = 0;
     for (std::size_t i = 0; i < frames; ++i) {
         std::size_t p = static_cast<std::size_t>(pos);
-        double f = pos - p;
+        double f = pos - static_cast<double>(p);
         double s0 = data[p];
         double s1 = p + 1 < rec.loopEnd ? data[p + 1] : data[rec.loopStart];
         double v = s0 + (s1 - s0) * f;
         if (i > frames / 2 && prev < 0.0 && v >= 0.0) {
-            double t = (i - 1) + (-prev) / (v - prev);
+            double t = static_cast<double>(i - 1) + (-prev) / (v - prev);
             if (firstCrossing < 0) firstCrossing = t;
             else ++crossings;
             lastCrossing = t;
@@ -114,8 +114,8 @@ TEST(Sf2ImportPitch, Key69OfARootKey69SinePlays440Hz) {
     // the data is kept at 22050 × 2^(9/12) = 37.1 kHz, 84 samples per period.
     EXPECT_EQ(rec.cycleLength, 84u);
     EXPECT_LT(rec.loopStart, rec.loopEnd);
-    EXPECT_NEAR(cents(playedFrequency(rec, c->writer.samples[rec.sample], 440.0), 440.0), 0.0, 3.0);
-    EXPECT_NEAR(cents(playedFrequency(rec, c->writer.samples[rec.sample], 261.6256), 261.6256), 0.0, 3.0);
+    EXPECT_NEAR(cents(playedFrequency(rec, c->writer.samples[static_cast<std::size_t>(rec.sample)], 440.0), 440.0), 0.0, 3.0);
+    EXPECT_NEAR(cents(playedFrequency(rec, c->writer.samples[static_cast<std::size_t>(rec.sample)], 261.6256), 261.6256), 0.0, 3.0);
 }
 
 TEST(Sf2ImportPitch, TuningGeneratorsAndCorrectionMoveThePitch) {
@@ -128,7 +128,7 @@ TEST(Sf2ImportPitch, TuningGeneratorsAndCorrectionMoveThePitch) {
     ASSERT_TRUE(c->ok);
     const InstrumentRecord& rec = c->writer.programs[0];
     double expected = 440.0 * std::pow(2.0, (69 - 70 - 1 + 0.45 - 0.30) / 12.0);
-    EXPECT_NEAR(cents(playedFrequency(rec, c->writer.samples[rec.sample], 440.0), expected), 0.0, 3.0);
+    EXPECT_NEAR(cents(playedFrequency(rec, c->writer.samples[static_cast<std::size_t>(rec.sample)], 440.0), expected), 0.0, 3.0);
 }
 
 TEST(Sf2ImportPitch, OverridingRootKeyWins) {
@@ -138,7 +138,7 @@ TEST(Sf2ImportPitch, OverridingRootKeyWins) {
     ASSERT_TRUE(c->ok);
     const InstrumentRecord& rec = c->writer.programs[0];
     // The recording is now taken as key 57: key 69 plays it an octave up.
-    EXPECT_NEAR(cents(playedFrequency(rec, c->writer.samples[rec.sample], 440.0), 880.0), 0.0, 3.0);
+    EXPECT_NEAR(cents(playedFrequency(rec, c->writer.samples[static_cast<std::size_t>(rec.sample)], 440.0), 880.0), 0.0, 3.0);
 }
 
 TEST(Sf2ImportPitch, HighPitchedSingleCycleLoopsStayInTune) {
@@ -156,7 +156,7 @@ TEST(Sf2ImportPitch, HighPitchedSingleCycleLoopsStayInTune) {
     ASSERT_TRUE(c->ok);
     const InstrumentRecord& rec = c->writer.programs[0];
     EXPECT_EQ(rec.cycleLength, 36u);  // kept at its own 44100 Hz: 35.7 samples per period
-    EXPECT_NEAR(cents(playedFrequency(rec, c->writer.samples[rec.sample], 440.0), 440.0), 0.0, 3.0);
+    EXPECT_NEAR(cents(playedFrequency(rec, c->writer.samples[static_cast<std::size_t>(rec.sample)], 440.0), 440.0), 0.0, 3.0);
 }
 
 TEST(Sf2ImportPitch, DataRateFollowsTheRootAgainstKey60) {
@@ -179,7 +179,7 @@ TEST(Sf2ImportPitch, HigherDataRateKeepsPitchAndLengthensCycle) {
     ASSERT_TRUE(c->ok);
     const InstrumentRecord& rec = c->writer.programs[0];
     EXPECT_EQ(rec.cycleLength, 100u);
-    EXPECT_NEAR(cents(playedFrequency(rec, c->writer.samples[rec.sample], 440.0), 440.0), 0.0, 3.0);
+    EXPECT_NEAR(cents(playedFrequency(rec, c->writer.samples[static_cast<std::size_t>(rec.sample)], 440.0), 440.0), 0.0, 3.0);
 }
 
 // A recording that is not at the pitch its header gives: 440 Hz × 2^(cents/1200),
@@ -201,20 +201,20 @@ TEST(Sf2ImportTuning, ARecordingOffItsDeclaredPitchIsTunedTo440HzOnlyWhenAsked) 
         auto bank = convert(b);
         ASSERT_TRUE(bank->ok) << bank->importer.errorText;
         const InstrumentRecord& bankRec = bank->writer.programs[0];
-        EXPECT_NEAR(cents(playedFrequency(bankRec, bank->writer.samples[bankRec.sample], 440.0), 440.0), off, 1.0);
+        EXPECT_NEAR(cents(playedFrequency(bankRec, bank->writer.samples[static_cast<std::size_t>(bankRec.sample)], 440.0), 440.0), off, 1.0);
         EXPECT_EQ(bank->importer.summary.programsRetuned, 0);
 
         auto tuned = convert(b, 22050, false, true);
         ASSERT_TRUE(tuned->ok) << tuned->importer.errorText;
         const InstrumentRecord& rec = tuned->writer.programs[0];
-        EXPECT_NEAR(cents(playedFrequency(rec, tuned->writer.samples[rec.sample], 440.0), 440.0), 0.0, 1.0) << off;
+        EXPECT_NEAR(cents(playedFrequency(rec, tuned->writer.samples[static_cast<std::size_t>(rec.sample)], 440.0), 440.0), 0.0, 1.0) << off;
         EXPECT_EQ(tuned->importer.summary.programsRetuned, 1) << off;
 
         // Keeping the bank's tuning plays the recording where the bank puts it.
         auto kept = convert(b, 22050, true);
         ASSERT_TRUE(kept->ok);
         const InstrumentRecord& keptRec = kept->writer.programs[0];
-        EXPECT_NEAR(cents(playedFrequency(keptRec, kept->writer.samples[keptRec.sample], 440.0), 440.0), off, 1.0);
+        EXPECT_NEAR(cents(playedFrequency(keptRec, kept->writer.samples[static_cast<std::size_t>(keptRec.sample)], 440.0), 440.0), off, 1.0);
         EXPECT_EQ(kept->importer.summary.programsRetuned, 0);
     }
 }
@@ -226,7 +226,7 @@ TEST(Sf2ImportTuning, PitchesFarFromTheBanksTuningOrNoPitchAreLeftAlone) {
     auto c = convert(far, 22050, false, true);
     ASSERT_TRUE(c->ok);
     const InstrumentRecord& rec = c->writer.programs[0];
-    EXPECT_NEAR(cents(playedFrequency(rec, c->writer.samples[rec.sample], 440.0), 440.0), 70.0, 1.0);
+    EXPECT_NEAR(cents(playedFrequency(rec, c->writer.samples[static_cast<std::size_t>(rec.sample)], 440.0), 440.0), 70.0, 1.0);
     EXPECT_EQ(c->importer.summary.programsRetuned, 0);
 
     // Noise has no pitch to measure.
@@ -261,7 +261,7 @@ TEST(Sf2ImportTuning, PeriodMeasurementFollowsLoopsAndSubOctaves) {
     // is the loop's length over 7, not the period inside it.
     std::vector<float> looped(1200);
     for (std::size_t i = 0; i < looped.size(); ++i)
-        looped[i] = static_cast<float>(10000.0 * std::sin(2.0 * 3.14159265358979323846 * i / 168.0));
+        looped[i] = static_cast<float>(10000.0 * std::sin(2.0 * 3.14159265358979323846 * static_cast<double>(i) / 168.0));
     Sf2Signal loop{looped.data(), static_cast<std::int64_t>(looped.size()), true, 10, 10 + 1179};
     double measured = sf2MeasurePeriod(loop, 2000, 168.0, 60.0, 20000.0, clarity);
     EXPECT_NEAR(measured, 1179.0 / 7.0, 0.1);
@@ -293,7 +293,7 @@ TEST(Sf2ImportTuning, TheProgramPlaysTheBanksOwnA4) {
     b.presets.push_back({"split", 1, 0, {{{SF2_INSTRUMENT, 1}}}});
     auto a4 = [](const Converted& c, int p) {
         const InstrumentRecord& rec = c.writer.programs[p];
-        return cents(playedFrequency(rec, c.writer.samples[rec.sample], 440.0), 440.0);
+        return cents(playedFrequency(rec, c.writer.samples[static_cast<std::size_t>(rec.sample)], 440.0), 440.0);
     };
     auto bank = convert(b);
     ASSERT_TRUE(bank->ok) << bank->importer.errorText;
@@ -378,7 +378,7 @@ TEST(Sf2ImportLoop, WrapIsSmooth) {
     auto c = convert(b);
     ASSERT_TRUE(c->ok);
     const InstrumentRecord& rec = c->writer.programs[0];
-    const auto& d = c->writer.samples[rec.sample];
+    const auto& d = c->writer.samples[static_cast<std::size_t>(rec.sample)];
     ASSERT_EQ(d.size(), rec.loopEnd);  // nothing after the loop is stored
     // The sample after loopEnd - 1 is the one at loopStart: its step from
     // there must look like any other step of the sine.
@@ -399,7 +399,7 @@ TEST(Sf2ImportLoop, OneShotSamplesHaveNoLoop) {
     ASSERT_TRUE(c->ok);
     const InstrumentRecord& rec = c->writer.programs[0];
     EXPECT_EQ(rec.loopStart, rec.loopEnd);
-    EXPECT_EQ(rec.loopEnd, c->writer.samples[rec.sample].size());
+    EXPECT_EQ(rec.loopEnd, c->writer.samples[static_cast<std::size_t>(rec.sample)].size());
     // 8820 frames at 44100 Hz: 0.2 s at cycleLength × 440 Hz.
     EXPECT_NEAR(double(rec.loopEnd), 0.2 * rec.cycleLength * 440.0, 3.0);
 }
@@ -424,7 +424,7 @@ TEST(Sf2ImportResample, DownsamplingRemovesContentAboveTheNewNyquist) {
     // resampling removes it while a 1 kHz tone passes.
     auto tone = [](double hz) {
         std::vector<std::int16_t> f(4000);
-        for (std::size_t i = 0; i < f.size(); ++i) f[i] = static_cast<std::int16_t>(10000 * std::sin(2 * M_PI * hz * i / 44100.0));
+        for (std::size_t i = 0; i < f.size(); ++i) f[i] = static_cast<std::int16_t>(10000 * std::sin(2 * M_PI * hz * static_cast<double>(i) / 44100.0));
         return f;
     };
     for (double hz : {1000.0, 15000.0}) {
@@ -435,7 +435,7 @@ TEST(Sf2ImportResample, DownsamplingRemovesContentAboveTheNewNyquist) {
         sf2Resample(signal, 500.0, 2.0, 1000, out);
         double rms = 0;
         for (double v : out) rms += v * v;
-        rms = std::sqrt(rms / out.size());
+        rms = std::sqrt(rms / static_cast<double>(out.size()));
         if (hz < 2000) EXPECT_NEAR(rms, 10000 / std::sqrt(2.0), 150.0);
         else EXPECT_LT(rms, 30.0);
     }
@@ -490,7 +490,7 @@ TEST(Sf2ImportEnvelope, DecayFollowsTheDecibelCurveToTheSustain) {
     sf2ConvertEnvelope(e, 4000000, r);
     auto levels = heldLevels(r, 3 * 22050);
     ASSERT_EQ(levels.size(), 3u * 22050);
-    auto db = [&](double seconds) { return 20 * std::log10(levels[static_cast<std::size_t>(seconds * 22050)] / 4000000.0); };
+    auto db = [&](double seconds) { return 20 * std::log10(static_cast<double>(levels[static_cast<std::size_t>(seconds * 22050)]) / 4000000.0); };
     EXPECT_NEAR(db(1.0 / 3), -16.0, 1.0);  // the knee lies on the curve
     EXPECT_NEAR(db(1.0), -48.0, 0.5);
     EXPECT_NEAR(db(2.5), -48.0, 0.5);      // sustain holds
@@ -504,8 +504,8 @@ TEST(Sf2ImportEnvelope, SilentSustainEndsTheNoteAtMinus60Decibels) {
     e.sustain = 1000;  // decays out
     sf2ConvertEnvelope(e, 4000000, r);
     auto levels = heldLevels(r, 2 * 22050);
-    EXPECT_NEAR(levels.size() / 22050.0, 60.0 / 96.0, 0.02);
-    EXPECT_NEAR(20 * std::log10(levels[static_cast<std::size_t>(10.0 / 96 * 22050)] / 4000000.0), -10.0, 0.5);
+    EXPECT_NEAR(static_cast<double>(levels.size()) / 22050.0, 60.0 / 96.0, 0.02);
+    EXPECT_NEAR(20 * std::log10(static_cast<double>(levels[static_cast<std::size_t>(10.0 / 96 * 22050)]) / 4000000.0), -10.0, 0.5);
 }
 
 TEST(Sf2ImportEnvelope, HoldKeepsThePeakBeforeTheDecay) {
@@ -554,7 +554,7 @@ TEST(Sf2ImportLoudness, AttenuationAndNormalizationAreFoldedIntoTheLevel) {
     auto loudness = [&](int p) {
         const InstrumentRecord& r = c->writer.programs[p];
         int peak = 0;
-        for (auto v : c->writer.samples[r.sample]) peak = std::max(peak, std::abs(int(v)));
+        for (auto v : c->writer.samples[static_cast<std::size_t>(r.sample)]) peak = std::max(peak, std::abs(int(v)));
         return 20 * std::log10(double((std::int64_t{r.attackLevel} * 18) >> 21) * peak);
     };
     EXPECT_NEAR(loudness(1) - loudness(0), -12.04, 0.7);  // the amplitude steps are 1/8 here
@@ -619,7 +619,7 @@ TEST(Sf2ImportLoudness, QuietInstrumentsKeepAnAudibleAmplitude) {
     const InstrumentRecord& r = c->writer.programs[1];
     EXPECT_GE((std::int64_t{r.attackLevel} * 18) >> 21, 8);
     int peak = 0;
-    for (auto v : c->writer.samples[r.sample]) peak = std::max(peak, std::abs(int(v)));
+    for (auto v : c->writer.samples[static_cast<std::size_t>(r.sample)]) peak = std::max(peak, std::abs(int(v)));
     EXPECT_GT(peak, 0);
     EXPECT_LT(peak, 127);
 }
@@ -739,7 +739,7 @@ TEST(Sf2ImportFilter, FilteredLoopStaysSeamless) {
     std::vector<float> frames(tone.begin(), tone.end());
     sf2LowPass(frames, 44100.0, 600.0, 100.0, true, 2205, 6615);
     double maxStep = 0;
-    for (int i = 2206; i < 6615; ++i) maxStep = std::max(maxStep, double(std::fabs(frames[i] - frames[i - 1])));
+    for (int i = 2206; i < 6615; ++i) maxStep = std::max(maxStep, double(std::fabs(frames[static_cast<std::size_t>(i)] - frames[static_cast<std::size_t>(i - 1)])));
     EXPECT_LE(std::fabs(frames[2205] - frames[6614]), maxStep * 1.01);
     // Above 0.45 of the rate nothing changes.
     std::vector<float> same(tone.begin(), tone.end());
@@ -796,7 +796,7 @@ TEST(Sf2ImportDrums, KeysBecomeFixedStepRegionsWithTheirPitch) {
     EXPECT_EQ(kick.lfoDepth, kick.lfoDepthStep);
     // 2205 frames at 44100 Hz: 1102 or so samples at 22050 Hz.
     EXPECT_NEAR(double(kick.cycleLength), 1102.5, 3.0);
-    EXPECT_EQ(kick.cycleLength, w.samples[kick.sample].size());
+    EXPECT_EQ(kick.cycleLength, w.samples[static_cast<std::size_t>(kick.sample)].size());
     const InstrumentRecord& snare = w.drumRegions[w.drumKitMaps[38]];
     EXPECT_EQ(snare.sample, kick.sample);  // same sample, other tuning: its own region
     EXPECT_NEAR(snare.lfoDepthStep, 65536 * std::pow(2.0, 1 / 12.0), 1.0);
@@ -851,9 +851,9 @@ TEST(Sf2ImportDrums, AttenuationScalesTheDrumData) {
     ASSERT_TRUE(c->ok);
     const auto& w = c->writer;
     auto peak = [&](int kit) {
-        const InstrumentRecord& r = w.drumRegions[w.drumKitMaps[kit * 128 + 36]];
+        const InstrumentRecord& r = w.drumRegions[w.drumKitMaps[static_cast<std::size_t>(kit * 128 + 36)]];
         int p = 0;
-        for (auto v : w.samples[r.sample]) p = std::max(p, std::abs(int(v)));
+        for (auto v : w.samples[static_cast<std::size_t>(r.sample)]) p = std::max(p, std::abs(int(v)));
         return p;
     };
     EXPECT_NEAR(20 * std::log10(double(peak(1)) / peak(0)), -6.0, 0.5);
@@ -1004,7 +1004,7 @@ TEST(Sf3Import, CompressedSampleConvertsAsItsSf2TwinInTuneWithItsLoop) {
     ASSERT_TRUE(c->ok) << c->importer.errorText;
     ASSERT_TRUE(c->bank.compressed());
     const InstrumentRecord& rec = c->writer.programs[0];
-    const auto& data = c->writer.samples[rec.sample];
+    const auto& data = c->writer.samples[static_cast<std::size_t>(rec.sample)];
     EXPECT_NEAR(cents(playedFrequency(rec, data, 440.0), 440.0), 0.0, 3.0);
     EXPECT_NEAR(cents(playedFrequency(rec, data, 261.6256), 261.6256), 0.0, 3.0);
     // The loop wraps without a click, as the uncompressed sample's does.

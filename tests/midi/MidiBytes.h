@@ -34,7 +34,7 @@ inline std::string varLen(std::uint32_t value) {
 
 // "MThd", length 6, format, track count, division.
 inline std::string header(int format, int trackCount, std::uint32_t division, const char* id = "MThd") {
-    return std::string(id, 4) + be32(6) + be16(format) + be16(trackCount) + be16(division);
+    return std::string(id, 4) + be32(6) + be16(static_cast<std::uint32_t>(format)) + be16(static_cast<std::uint32_t>(trackCount)) + be16(division);
 }
 
 // "MTrk", the body's length, the body.

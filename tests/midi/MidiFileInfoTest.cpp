@@ -65,7 +65,7 @@ TEST(MidiFileInfoTexts, TextsPointIntoTheImageWithFourZeroBytes) {
     const char* base = reinterpret_cast<const char*>(scan.info.image.get());
     EXPECT_GE(scan.info.title, base);
     EXPECT_LT(scan.info.title, base + file.size());
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(scan.info.image[file.size() + i], 0);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(scan.info.image[file.size() + static_cast<std::size_t>(i)], 0);
 }
 
 TEST(MidiFileInfoTexts, TitleLongerThanTheFileIsCut) {

@@ -121,9 +121,9 @@ TEST_P(AlsaFilePcm, TheBytesReachingAlsaAreTheRenderedOnes) {
 INSTANTIATE_TEST_SUITE_P(Formats, AlsaFilePcm,
                          ::testing::Values(Format{11025, 8, 1}, Format{22050, 16, 2}, Format{44100, 16, 1},
                                            Format{44100, 8, 2}),
-                         [](const ::testing::TestParamInfo<Format>& info) {
-                             return std::to_string(info.param.rate) + "Hz" + std::to_string(info.param.bits) + "bit" +
-                                    (info.param.channels == 2 ? "Stereo" : "Mono");
+                         [](const ::testing::TestParamInfo<Format>& testInfo) {
+                             return std::to_string(testInfo.param.rate) + "Hz" + std::to_string(testInfo.param.bits) + "bit" +
+                                    (testInfo.param.channels == 2 ? "Stereo" : "Mono");
                          });
 
 TEST(AlsaDevice, AMissingSoundDeviceFailsTheOpenWithADeviceError) {
@@ -147,7 +147,7 @@ TEST(AlsaDevice, ReopensAfterClose) {
     output.setDevice(std::make_unique<AlsaDevice>());
     for (int round = 0; round < 3; ++round) {
         ASSERT_TRUE(output.open(8, 22050, 1)) << output.deviceErrorText();
-        for (int i = 0; i < 20000 && output.clock.load() < 64u * 4u * (round + 1); ++i) {
+        for (int i = 0; i < 20000 && output.clock.load() < 64u * 4u * static_cast<unsigned>(round + 1); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         output.close();

@@ -57,7 +57,7 @@ public:
 // for a whole buffer: each rendered buffer is different and recognisable.
 class CountingSource : public SoundSource {
 public:
-    CountingSource(std::uint32_t outputChannels, std::int32_t scale) : outChannels(outputChannels), scale(scale) {
+    CountingSource(std::uint32_t outputChannels, std::int32_t factor) : outChannels(outputChannels), scale(factor) {
         mix.store(&mixRoutine);
     }
     ~CountingSource() override {

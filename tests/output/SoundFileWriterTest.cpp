@@ -165,14 +165,14 @@ std::vector<Case> allCases() {
     return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(Types, EveryType, ::testing::ValuesIn(allCases()), [](const auto& info) {
-    return std::string(soundFileExtension(info.param.type)) + "_" + std::to_string(info.param.format.sampleRate) + "_" +
-           std::to_string(info.param.format.bitsPerSample) + "bit_" + std::to_string(info.param.format.channels) + "ch";
+INSTANTIATE_TEST_SUITE_P(Types, EveryType, ::testing::ValuesIn(allCases()), [](const auto& testInfo) {
+    return std::string(soundFileExtension(testInfo.param.type)) + "_" + std::to_string(testInfo.param.format.sampleRate) + "_" +
+           std::to_string(testInfo.param.format.bitsPerSample) + "bit_" + std::to_string(testInfo.param.format.channels) + "ch";
 });
 
 std::uint32_t get32(const std::string& s, std::size_t at) {
     std::uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<std::uint8_t>(s[at + i]);
+    for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<std::uint8_t>(s[at + static_cast<std::size_t>(i)]);
     return v;
 }
 

@@ -113,9 +113,9 @@ TEST_P(RenderLoopFormat, SilenceWithoutSourcesAndTheClockStillAdvances) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllTwelve, RenderLoopFormat, ::testing::ValuesIn(formats),
-                         [](const ::testing::TestParamInfo<Format>& info) {
-                             return std::to_string(info.param.rate) + "Hz" + std::to_string(info.param.bits) + "bit" +
-                                    (info.param.channels == 2 ? "Stereo" : "Mono");
+                         [](const ::testing::TestParamInfo<Format>& testInfo) {
+                             return std::to_string(testInfo.param.rate) + "Hz" + std::to_string(testInfo.param.bits) + "bit" +
+                                    (testInfo.param.channels == 2 ? "Stereo" : "Mono");
                          });
 
 // ---- the clock and its callback ----

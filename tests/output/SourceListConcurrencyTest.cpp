@@ -84,12 +84,12 @@ TEST(SourceListConcurrency, SourcesAttachedDuringRenderingKeepTheirOrder) {
     EXPECT_EQ(output.sourceCount(), 64u);
     const SoundSource* s = sources.front().get();
     for (int i = 1; i < 64; ++i) {
-        ASSERT_EQ(s->next, sources[i].get());
-        ASSERT_EQ(sources[i]->prev, s);
+        ASSERT_EQ(s->next, sources[static_cast<std::size_t>(i)].get());
+        ASSERT_EQ(sources[static_cast<std::size_t>(i)]->prev, s);
         s = s->next;
     }
     // Detach from the middle, the head and the tail while rendering.
-    for (int i : {31, 0, 63, 32, 1}) output.detachSource(sources[i].get());
+    for (int i : {31, 0, 63, 32, 1}) output.detachSource(sources[static_cast<std::size_t>(i)].get());
     EXPECT_EQ(output.sourceCount(), 59u);
     output.close();
     EXPECT_EQ(output.sourceCount(), 0u);

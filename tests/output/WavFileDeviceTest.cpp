@@ -29,11 +29,12 @@ using testing::referenceRender;
 using testing::TempDir;
 
 std::uint32_t get32(const std::string& s, std::size_t at) {
-    return static_cast<std::uint8_t>(s[at]) | static_cast<std::uint8_t>(s[at + 1]) << 8 |
-           static_cast<std::uint8_t>(s[at + 2]) << 16 | static_cast<std::uint32_t>(static_cast<std::uint8_t>(s[at + 3])) << 24;
+    return static_cast<std::uint32_t>(static_cast<std::uint8_t>(s[at]) | static_cast<std::uint8_t>(s[at + 1]) << 8 |
+                                      static_cast<std::uint8_t>(s[at + 2]) << 16) |
+           static_cast<std::uint32_t>(static_cast<std::uint8_t>(s[at + 3])) << 24;
 }
 std::uint32_t get16(const std::string& s, std::size_t at) {
-    return static_cast<std::uint8_t>(s[at]) | static_cast<std::uint8_t>(s[at + 1]) << 8;
+    return static_cast<std::uint32_t>(static_cast<std::uint8_t>(s[at]) | static_cast<std::uint8_t>(s[at + 1]) << 8);
 }
 
 struct Parsed {
@@ -118,9 +119,9 @@ TEST_P(WavFileFormat, HoldsExactlyTheRenderedPcmWithACorrectHeader) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllTwelve, WavFileFormat, ::testing::ValuesIn(formats),
-                         [](const ::testing::TestParamInfo<Format>& info) {
-                             return std::to_string(info.param.rate) + "Hz" + std::to_string(info.param.bits) + "bit" +
-                                    (info.param.channels == 2 ? "Stereo" : "Mono");
+                         [](const ::testing::TestParamInfo<Format>& testInfo) {
+                             return std::to_string(testInfo.param.rate) + "Hz" + std::to_string(testInfo.param.bits) + "bit" +
+                                    (testInfo.param.channels == 2 ? "Stereo" : "Mono");
                          });
 
 // The session sets a file's end once the render has gone a little past it

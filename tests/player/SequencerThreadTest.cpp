@@ -22,7 +22,7 @@ using namespace std::chrono_literals;
 namespace {
 
 struct LoggingSongEnd : SongEndListener {
-    explicit LoggingSongEnd(FakeSynthesizer& synth) : synth(synth) {}
+    explicit LoggingSongEnd(FakeSynthesizer& target) : synth(target) {}
     void notify() override {
         std::lock_guard<std::mutex> guard(synth.mutex);
         synth.log.push_back("songEnd");
@@ -39,7 +39,7 @@ void earlierCallback(void*) noexcept { ++earlierCalls; }
 // Runs the render loop on its own thread until told to quit.
 class RenderLoop {
 public:
-    explicit RenderLoop(FakeSynthesizer& synth) : synth(synth), thread([this] { run(); }) {}
+    explicit RenderLoop(FakeSynthesizer& target) : synth(target), thread([this] { run(); }) {}
     ~RenderLoop() { quit(); }
     void quit() {
         done = true;

@@ -73,8 +73,8 @@ int main(int argc, char** argv) {
         dialog.collectsSelection = id == IDD_OPEN_FILE;
         dialog.setStartPath(first.c_str());
         QTimer::singleShot(300, [] {
-            if (QWidget* dialog = QApplication::activeModalWidget()) {
-                if (auto* list = dialog->findChild<QListWidget*>(); list && list->count() > 2) list->setCurrentRow(2);
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                if (auto* list = modal->findChild<QListWidget*>(); list && list->count() > 2) list->setCurrentRow(2);
             }
         });
         dialog.doModal(nullptr, static_cast<std::uint16_t>(id));
@@ -84,8 +84,8 @@ int main(int argc, char** argv) {
         PlayListDialog dialog(system, entries);
         dialog.chosenIndex = 0;
         QTimer::singleShot(300, [] {
-            if (QWidget* dialog = QApplication::activeModalWidget()) {
-                if (auto* list = dialog->findChild<QListWidget*>(); list && list->count() > 0) list->setCurrentRow(0);
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                if (auto* list = modal->findChild<QListWidget*>(); list && list->count() > 0) list->setCurrentRow(0);
             }
         });
         dialog.doModal(nullptr, IDD_PLAYLIST);

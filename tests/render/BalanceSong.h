@@ -81,9 +81,9 @@ struct WavSamples {
     static WavSamples parse(const std::string& file) {
         WavSamples wav;
         auto u32 = [&](std::size_t i) {
-            return i + 4 <= file.size() ? static_cast<std::uint32_t>(static_cast<std::uint8_t>(file[i]) |
-                                                                     static_cast<std::uint8_t>(file[i + 1]) << 8 |
-                                                                     static_cast<std::uint8_t>(file[i + 2]) << 16 |
+            return i + 4 <= file.size() ? static_cast<std::uint32_t>(static_cast<std::uint32_t>(static_cast<std::uint8_t>(file[i]) |
+                                                                                                static_cast<std::uint8_t>(file[i + 1]) << 8 |
+                                                                                                static_cast<std::uint8_t>(file[i + 2]) << 16) |
                                                                      static_cast<std::uint32_t>(static_cast<std::uint8_t>(file[i + 3])) << 24)
                                         : 0u;
         };

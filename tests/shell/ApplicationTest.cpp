@@ -81,8 +81,8 @@ struct RecordingSink : MessageSink {
 // The main window with the commands that run its dialogs, as the program has it.
 class DialogWindow : public MainWindow {
 public:
-    explicit DialogWindow(WindowSystem& system)
-        : MainWindow(system), fileDialogs(system, playList), settingsDialogs(system) {
+    explicit DialogWindow(WindowSystem& windowSystem)
+        : MainWindow(windowSystem), fileDialogs(windowSystem, playList), settingsDialogs(windowSystem) {
         fileDialogs.addTo(dialogs);
         settingsDialogs.addTo(dialogs);
         updateMenuState();

@@ -123,14 +123,14 @@ TEST(InstanceFolder, PrivateFolderIsMadeAndAnUnsafeOneRefused) {
 // Sets an environment variable (null: unsets it) for one scope.
 class ScopedVariable {
 public:
-    ScopedVariable(const char* name, const char* value) : name(name) {
-        const char* old = std::getenv(name);
+    ScopedVariable(const char* variable, const char* value) : name(variable) {
+        const char* old = std::getenv(variable);
         if (old) saved = old;
         had = old != nullptr;
         if (value) {
-            ::setenv(name, value, 1);
+            ::setenv(variable, value, 1);
         } else {
-            ::unsetenv(name);
+            ::unsetenv(variable);
         }
     }
     ~ScopedVariable() {

@@ -56,7 +56,7 @@ bool load(SoundFont& font, const std::vector<std::uint8_t>& bytes, SoundFontDiag
 }
 
 void putLe32(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value) {
-    for (int b = 0; b < 4; ++b) bytes[at + b] = static_cast<std::uint8_t>(value >> (8 * b));
+    for (std::size_t b = 0; b < 4; ++b) bytes[at + b] = static_cast<std::uint8_t>(value >> (8 * b));
 }
 
 // Offset of the counts (region count, extra kit count) in a file with R-byte records.
@@ -223,7 +223,7 @@ TEST(SoundFontFormat, HandAssembledFileLandsFieldByField) {
 
 TEST(SoundFontFormat, WriterSizeFieldIsFileLengthMinusEightForOneKit) {
     std::vector<std::uint8_t> bytes = bytesOf(smallFont());
-    const std::uint32_t size = bytes[4] | bytes[5] << 8 | bytes[6] << 16 | static_cast<std::uint32_t>(bytes[7]) << 24;
+    const std::uint32_t size = static_cast<std::uint32_t>(bytes[4] | bytes[5] << 8 | bytes[6] << 16) | static_cast<std::uint32_t>(bytes[7]) << 24;
     EXPECT_EQ(size, bytes.size() - 8);
 }
 

@@ -145,7 +145,7 @@ protected:
 };
 
 INSTANTIATE_TEST_SUITE_P(Paths, MixReference, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Wide" : "Plain"; });
+                         [](const ::testing::TestParamInfo<bool>& testInfo) { return testInfo.param ? "Wide" : "Plain"; });
 
 TEST_P(MixReference, EveryRoutineMatchesThePerFrameAlgorithmBitForBit) {
     std::mt19937 random(20240611);
@@ -162,7 +162,7 @@ TEST_P(MixReference, EveryRoutineMatchesThePerFrameAlgorithmBitForBit) {
                 for (auto& value : accReal) value = static_cast<std::int32_t>(random()) >> 8;
                 accReference = accReal;
                 for (int slice = 0; slice < 3; ++slice) {
-                    const std::uint32_t frames = 1 + random() % 400;
+                    const auto frames = static_cast<std::uint32_t>(1 + random() % 400);
                     real.mix.load()(&real, accReal.data(), frames);
                     test::referenceMix(reference, accReference.data(), frames, format.width, format.channels);
                     ASSERT_EQ(accReal, accReference) << "width " << format.width << " channels " << format.channels
@@ -192,7 +192,7 @@ TEST_P(MixReference, SliceSizesDoNotChangeTheResult) {
         whole.mix.load()(&whole, a.data(), frames);
         std::uint32_t done = 0;
         while (done < frames) {
-            const std::uint32_t n = std::min<std::uint32_t>(frames - done, 1 + random() % 176);
+            const std::uint32_t n = std::min<std::uint32_t>(frames - done, static_cast<std::uint32_t>(1 + random() % 176));
             sliced.mix.load()(&sliced, b.data() + done * format.channels, n);
             done += n;
         }

@@ -81,7 +81,7 @@ inline void referencePitched(Voice& v, std::int32_t* acc, std::uint32_t frames, 
         if (width == 16 && channels == 2) {
             const std::int64_t s0 = v.sample[p];
             const std::int64_t s1 = v.sample[static_cast<std::uint64_t>(p) + 1];
-            const std::int64_t f = (v.position & 0xFFFFFFFFu) >> 16;
+            const std::int64_t f = static_cast<std::int64_t>((v.position & 0xFFFFFFFFu) >> 16);
             const std::int32_t x = static_cast<std::int32_t>(((s1 - s0) * f + s0 * 65536) >> 10);
             const std::int32_t product = wrap32(static_cast<std::int64_t>(x) * amp);
             const std::int32_t c = sar(wrap32(static_cast<std::int64_t>(product) * (128 - static_cast<std::int64_t>(pan))), 7);

@@ -70,13 +70,13 @@ Score makeScore() {
     Score score;
     score.at(0, {0xB0, 7, 120, 0xB9, 7, 120});
     for (int i = 0; i < 8; ++i) {
-        const std::uint32_t start = NOTE_START + i * NOTE_SPACING;
+        const std::uint32_t start = NOTE_START + static_cast<unsigned>(i) * NOTE_SPACING;
         const auto key = static_cast<std::uint8_t>(SCALE[i]);
         score.at(start, {0x90, key, 100});
         score.at(start + NOTE_LENGTH, {0x80, key, 0});
     }
     for (int hit = 0; hit < DRUM_HITS; ++hit) {
-        const std::uint32_t start = DRUM_START + hit * DRUM_SPACING;
+        const std::uint32_t start = DRUM_START + static_cast<unsigned>(hit) * DRUM_SPACING;
         const auto key = static_cast<std::uint8_t>(drumKey(hit));
         score.at(start, {0x99, key, 110});
         score.at(start + 20, {0x89, key, 0});
@@ -212,7 +212,7 @@ TEST_F(SynthesizerRender, ScaleNotesHaveTheirFundamentalsWithinThreeCents) {
         const double frequency = 440.0 * std::pow(2.0, (SCALE[i] - 69) / 12.0);
         const double expected = RATE / frequency;
         // Skip the attack, measure over the held part.
-        const std::size_t from = (NOTE_START + i * NOTE_SPACING + 30) * FRAMES_PER_SLICE;
+        const std::size_t from = (NOTE_START + static_cast<unsigned>(i) * NOTE_SPACING + 30) * FRAMES_PER_SLICE;
         const std::size_t length = 60 * FRAMES_PER_SLICE;
         ASSERT_GT(rms(mono, from, length), 300) << "note " << SCALE[i] << " is silent";
         double strength = 0;
@@ -235,7 +235,7 @@ TEST_F(SynthesizerRender, DrumHitsSoundOnChannelTen) {
     const std::size_t quietFrom = (DRUM_START - 10) * FRAMES_PER_SLICE;
     const double quiet = rms(mono, quietFrom, 8 * FRAMES_PER_SLICE);
     for (int hit = 0; hit < DRUM_HITS; ++hit) {
-        const std::size_t from = (DRUM_START + hit * DRUM_SPACING) * FRAMES_PER_SLICE;
+        const std::size_t from = (DRUM_START + static_cast<unsigned>(hit) * DRUM_SPACING) * FRAMES_PER_SLICE;
         const double loud = rms(mono, from, 10 * FRAMES_PER_SLICE);
         std::printf("hit %d: rms %.0f (quiet %.0f)\n", hit, loud, quiet);
         EXPECT_GT(loud, 200) << "drum hit " << hit << " (key " << drumKey(hit) << ") is silent";

@@ -69,7 +69,7 @@ TEST_F(SynthesizerTest, ParserDropsRunningStatus) {
 TEST_F(SynthesizerTest, ParserTakesProgramChangeAndChannelPressureAsTwoBytes) {
     send({0xC0, 0x05, 0x90, 0x3C, 0x40});
     ASSERT_GE(voiceOf(0, 60), 0);
-    EXPECT_EQ(synth.voice(voiceOf(0, 60)).record.groupId, 5);
+    EXPECT_EQ(synth.voice(static_cast<std::uint32_t>(voiceOf(0, 60))).record.groupId, 5);
     send({0xD0, 0x40, 0x90, 0x3E, 0x40});
     EXPECT_GE(voiceOf(0, 62), 0);
     send({0xA0, 0x3E, 0x40, 0x90, 0x40, 0x40});  // polyphonic pressure: three bytes, ignored
@@ -81,7 +81,7 @@ TEST_F(SynthesizerTest, ParserTakesDataBytesAsTheyComeInStatesOneAndTwo) {
     send({0x90, 0xBC, 0xC0});  // key and velocity keep their low 7 bits: key 60, velocity 64
     const int voice = voiceOf(0, 60);
     ASSERT_GE(voice, 0);
-    EXPECT_EQ(synth.slot(voice).velocity.load(), 0x40);
+    EXPECT_EQ(synth.slot(static_cast<std::uint32_t>(voice)).velocity.load(), 0x40);
     EXPECT_EQ(synth.parserState(), 0u);
 }
 
@@ -113,8 +113,8 @@ TEST_F(SynthesizerTest, ParserTreatsVelocityZeroAsNoteOff) {
     send({0x90, 0x3C, 0x40});
     const int voice = voiceOf(0, 60);
     send({0x90, 0x3C, 0x00});
-    EXPECT_FALSE(synth.voice(voice).isKeyDown());
-    EXPECT_EQ(synth.slot(voice).velocity.load(), 0);
+    EXPECT_FALSE(synth.voice(static_cast<std::uint32_t>(voice)).isKeyDown());
+    EXPECT_EQ(synth.slot(static_cast<std::uint32_t>(voice)).velocity.load(), 0);
 }
 
 // ------------------------------------------------------- notes and voices
@@ -123,10 +123,10 @@ TEST_F(SynthesizerTest, SameKeyTwiceRetriggersOneVoiceAndOneNoteOffReleasesIt) {
     send({0x90, 0x3C, 0x40, 0x90, 0x3C, 0x50});
     EXPECT_EQ(activeVoices(), 1);
     const int voice = voiceOf(0, 60);
-    EXPECT_EQ(synth.slot(voice).velocity.load(), 0x50);
+    EXPECT_EQ(synth.slot(static_cast<std::uint32_t>(voice)).velocity.load(), 0x50);
     send({0x80, 0x3C, 0x00});
-    EXPECT_FALSE(synth.voice(voice).isKeyDown());
-    EXPECT_TRUE(synth.voice(voice).isActive());  // releasing
+    EXPECT_FALSE(synth.voice(static_cast<std::uint32_t>(voice)).isKeyDown());
+    EXPECT_TRUE(synth.voice(static_cast<std::uint32_t>(voice)).isActive());  // releasing
 }
 
 TEST_F(SynthesizerTest, FreeVoicesComeFirstThenTheLowestReleasedOne) {
@@ -148,22 +148,22 @@ TEST_F(SynthesizerTest, FreeVoicesComeFirstThenTheLowestReleasedOne) {
 TEST_F(SynthesizerTest, NoteOffOnlyReachesItsOwnChannel) {
     send({0x90, 60, 100, 0x91, 60, 100});
     send({0x81, 60, 0});
-    EXPECT_TRUE(synth.voice(voiceOf(0, 60)).isKeyDown());
-    EXPECT_FALSE(synth.voice(voiceOf(1, 60)).isKeyDown());
+    EXPECT_TRUE(synth.voice(static_cast<std::uint32_t>(voiceOf(0, 60))).isKeyDown());
+    EXPECT_FALSE(synth.voice(static_cast<std::uint32_t>(voiceOf(1, 60))).isKeyDown());
 }
 
 TEST_F(SynthesizerTest, DrumRegionsSharingAGroupCutEachOther) {
     send({0x99, 42, 100});  // closed hi-hat, group 200
     const int voice = voiceOf(9, 42);
     ASSERT_GE(voice, 0);
-    EXPECT_TRUE(synth.voice(voice).isFixedStep());
+    EXPECT_TRUE(synth.voice(static_cast<std::uint32_t>(voice)).isFixedStep());
     send({0x99, 46, 100});  // open hi-hat, same group: takes the same voice, keeps key 42
     EXPECT_EQ(activeVoices(), 1);
     EXPECT_EQ(voiceOf(9, 42), voice);
     EXPECT_EQ(voiceOf(9, 46), -1);
     send({0x99, 38, 100});  // snare, its own group
     EXPECT_EQ(activeVoices(), 2);
-    EXPECT_EQ(synth.voice(voiceOf(9, 38)).record.groupId, 129);
+    EXPECT_EQ(synth.voice(static_cast<std::uint32_t>(voiceOf(9, 38))).record.groupId, 129);
 }
 
 TEST_F(SynthesizerTest, MelodicChannelsDoNotRetriggerByGroup) {
@@ -180,9 +180,9 @@ TEST_F(SynthesizerTest, DrumChannelUsesTheKitOfItsProgram) {
     ASSERT_TRUE(synth.loadSoundFontFromMemory(bytes.data(), bytes.size()));
     ASSERT_TRUE(synth.createVoices(output, 4));
     send({0x99, 36, 100});
-    EXPECT_EQ(synth.voice(voiceOf(9, 36)).record.groupId, 128);  // kit 0: kick
+    EXPECT_EQ(synth.voice(static_cast<std::uint32_t>(voiceOf(9, 36))).record.groupId, 128);  // kit 0: kick
     send({0xC9, 16, 0x99, 36, 100});
-    EXPECT_EQ(synth.voice(voiceOf(9, 36)).record.groupId, 129);  // kit 1: snare
+    EXPECT_EQ(synth.voice(static_cast<std::uint32_t>(voiceOf(9, 36))).record.groupId, 129);  // kit 1: snare
 }
 
 TEST_F(SynthesizerTest, BrokenKitIndexesNeverLeaveTheSoundFont) {
@@ -242,14 +242,14 @@ TEST_F(SynthesizerTest, PitchBendRetunesSoundingVoices) {
     send({0x90, 60, 100});
     const int voice = voiceOf(0, 60);
     const InstrumentRecord& program = synth.soundFont.programs[0];
-    EXPECT_EQ(synth.voice(voice).step, stepFor(program, noteFrequencies[60]));
+    EXPECT_EQ(synth.voice(static_cast<std::uint32_t>(voice)).step, stepFor(program, noteFrequencies[60]));
     send({0xE0, 0x00, 0x00});
-    EXPECT_EQ(synth.voice(voice).step, stepFor(program, noteFrequencies[58]));
+    EXPECT_EQ(synth.voice(static_cast<std::uint32_t>(voice)).step, stepFor(program, noteFrequencies[58]));
     // A note started while the wheel is down starts bent.
     send({0x90, 64, 100});
-    EXPECT_EQ(synth.voice(voiceOf(0, 64)).step, stepFor(program, noteFrequencies[62]));
+    EXPECT_EQ(synth.voice(static_cast<std::uint32_t>(voiceOf(0, 64))).step, stepFor(program, noteFrequencies[62]));
     send({0xE0, 0x00, 0x40});
-    EXPECT_EQ(synth.voice(voice).step, stepFor(program, noteFrequencies[60]));
+    EXPECT_EQ(synth.voice(static_cast<std::uint32_t>(voice)).step, stepFor(program, noteFrequencies[60]));
 }
 
 TEST_F(SynthesizerTest, RpnDataEntrySetsTheBendRangeOnce) {
@@ -258,7 +258,7 @@ TEST_F(SynthesizerTest, RpnDataEntrySetsTheBendRangeOnce) {
     send({0xB0, 6, 5});  // the parameter number has moved on
     EXPECT_EQ(synth.channel(0).bendRange, 12);
     send({0x90, 60, 100, 0xE0, 0x00, 0x00});
-    EXPECT_EQ(synth.voice(voiceOf(0, 60)).step, stepFor(synth.soundFont.programs[0], noteFrequencies[48]));
+    EXPECT_EQ(synth.voice(static_cast<std::uint32_t>(voiceOf(0, 60))).step, stepFor(synth.soundFont.programs[0], noteFrequencies[48]));
     send({0xB1, 6, 9});  // no parameter selected (0x3FF): nothing happens
     EXPECT_EQ(synth.channel(1).bendRange, 2);
 }
@@ -268,11 +268,11 @@ TEST_F(SynthesizerTest, RpnDataEntrySetsTheBendRangeOnce) {
 TEST_F(SynthesizerTest, PanOneIsHardRightAndPanZeroIsRandom) {
     send({0x90, 60, 100, 0xB0, 10, 1});
     EXPECT_EQ(synth.channel(0).pan, 0);
-    EXPECT_EQ(synth.voice(voiceOf(0, 60)).pan.load(), 0);
+    EXPECT_EQ(synth.voice(static_cast<std::uint32_t>(voiceOf(0, 60))).pan.load(), 0);
     send({0x90, 62, 100});
-    EXPECT_EQ(synth.voice(voiceOf(0, 62)).pan.load(), 0);  // new notes take the channel's pan
+    EXPECT_EQ(synth.voice(static_cast<std::uint32_t>(voiceOf(0, 62))).pan.load(), 0);  // new notes take the channel's pan
     send({0xB0, 10, 127});
-    EXPECT_EQ(synth.voice(voiceOf(0, 60)).pan.load(), 126);
+    EXPECT_EQ(synth.voice(static_cast<std::uint32_t>(voiceOf(0, 60))).pan.load(), 126);
     std::set<std::int32_t> seen;
     for (int i = 0; i < 200; ++i) {
         send({0xB0, 10, 0});
@@ -287,37 +287,37 @@ TEST_F(SynthesizerTest, PanOneIsHardRightAndPanZeroIsRandom) {
 TEST_F(SynthesizerTest, VolumeControllerSetsGainAndTheVoicesOfTheChannel) {
     send({0x90, 60, 100});
     const int voice = voiceOf(0, 60);
-    EXPECT_EQ(synth.voice(voice).volume.load(), (128 * 24 * 100) >> 14);
+    EXPECT_EQ(synth.voice(static_cast<std::uint32_t>(voice)).volume.load(), (128 * 24 * 100) >> 14);
     send({0xB0, 7, 127});
     EXPECT_EQ(synth.channel(0).gain.load(), (127 * 127) >> 9);
-    EXPECT_EQ(synth.voice(voice).volume.load(), (128 * 31) >> 7);  // velocities are not applied here
+    EXPECT_EQ(synth.voice(static_cast<std::uint32_t>(voice)).volume.load(), (128 * 31) >> 7);  // velocities are not applied here
     send({0xB0, 11, 64});
     EXPECT_EQ(synth.channel(0).gain.load(), (64 * 127) >> 9);
     send({0x90, 62, 100});
-    EXPECT_EQ(synth.voice(voiceOf(0, 62)).volume.load(), (128 * 15 * 100) >> 14);
+    EXPECT_EQ(synth.voice(static_cast<std::uint32_t>(voiceOf(0, 62))).volume.load(), (128 * 15 * 100) >> 14);
 }
 
 TEST_F(SynthesizerTest, DamperModulationAndAllSoundOffReachTheChannelsVoices) {
     send({0x91, 60, 100, 0x91, 64, 100, 0x92, 67, 100});
     send({0xB1, 64, 127, 0xB1, 1, 127});
-    EXPECT_TRUE(synth.voice(voiceOf(1, 60)).hold.load());
-    EXPECT_TRUE(synth.voice(voiceOf(1, 64)).hold.load());
-    EXPECT_FALSE(synth.voice(voiceOf(2, 67)).hold.load());
-    EXPECT_EQ(synth.voice(voiceOf(1, 60)).modOffset, 31 << 16);
-    EXPECT_EQ(synth.voice(voiceOf(2, 67)).modOffset, 0);
+    EXPECT_TRUE(synth.voice(static_cast<std::uint32_t>(voiceOf(1, 60))).hold.load());
+    EXPECT_TRUE(synth.voice(static_cast<std::uint32_t>(voiceOf(1, 64))).hold.load());
+    EXPECT_FALSE(synth.voice(static_cast<std::uint32_t>(voiceOf(2, 67))).hold.load());
+    EXPECT_EQ(synth.voice(static_cast<std::uint32_t>(voiceOf(1, 60))).modOffset, 31 << 16);
+    EXPECT_EQ(synth.voice(static_cast<std::uint32_t>(voiceOf(2, 67))).modOffset, 0);
     send({0xB1, 64, 63});
-    EXPECT_FALSE(synth.voice(voiceOf(1, 60)).hold.load());
+    EXPECT_FALSE(synth.voice(static_cast<std::uint32_t>(voiceOf(1, 60))).hold.load());
     send({0xB1, 120, 0});
-    EXPECT_FALSE(synth.voice(voiceOf(1, 60)).isKeyDown());
-    EXPECT_FALSE(synth.voice(voiceOf(1, 64)).isKeyDown());
-    EXPECT_TRUE(synth.voice(voiceOf(2, 67)).isKeyDown());
+    EXPECT_FALSE(synth.voice(static_cast<std::uint32_t>(voiceOf(1, 60))).isKeyDown());
+    EXPECT_FALSE(synth.voice(static_cast<std::uint32_t>(voiceOf(1, 64))).isKeyDown());
+    EXPECT_TRUE(synth.voice(static_cast<std::uint32_t>(voiceOf(2, 67))).isKeyDown());
 }
 
 TEST_F(SynthesizerTest, ModulationAndHoldBelongToTheVoice) {
     // After the reset every slot is in channel 0's list: its controllers reach all voices.
     send({0xB0, 1, 127, 0xB0, 64, 127});
     send({0x93, 60, 100});
-    const Voice& voice = synth.voice(voiceOf(3, 60));
+    const Voice& voice = synth.voice(static_cast<std::uint32_t>(voiceOf(3, 60)));
     EXPECT_EQ(voice.modOffset, 31 << 16);
     EXPECT_TRUE(voice.hold.load());
 }
@@ -378,7 +378,7 @@ TEST_F(SynthesizerTest, GsRhythmPartMessagesMakeDrumChannels) {
     rhythm(9, 0x00);  // a channel is never turned back
     EXPECT_TRUE(synth.channel(9).isDrum);
     send({0x90, 38, 100});
-    EXPECT_TRUE(synth.voice(voiceOf(0, 38)).isFixedStep());
+    EXPECT_TRUE(synth.voice(static_cast<std::uint32_t>(voiceOf(0, 38))).isFixedStep());
     synth.reset();
     EXPECT_FALSE(synth.channel(0).isDrum);
     EXPECT_TRUE(synth.channel(9).isDrum);
@@ -389,7 +389,7 @@ TEST_F(SynthesizerTest, UnknownSystemExclusiveMessagesAreIgnored) {
     send({0xF0, 0x7E, 0x7F, 0x09, 0xF7});                    // too short for GM on
     send({0xF0, 0x43, 0x10, 0x4C, 0x00, 0x00, 0x7E, 0xF7});  // another maker's reset
     send({0xF1, 0x7E, 0x7F, 0x09, 0x01, 0xF7});              // not F0
-    EXPECT_TRUE(synth.voice(voiceOf(0, 60)).isKeyDown());
+    EXPECT_TRUE(synth.voice(static_cast<std::uint32_t>(voiceOf(0, 60))).isKeyDown());
     EXPECT_EQ(synth.systemVolumeValue(), 128);
 }
 
@@ -400,15 +400,15 @@ TEST_F(SynthesizerTest, VolumeUpdateAppliesVelocityGainAndMasterGain) {
     send({0x80, 62, 0});
     synth.setUserVolume(64);
     EXPECT_EQ(synth.masterGainValue(), (64 * 128) >> 7);
-    EXPECT_EQ(synth.voice(voiceOf(0, 60)).volume.load(), (100 * 24 * 64) >> 14);
-    EXPECT_EQ(synth.voice(voiceOf(0, 62)).volume.load(), 0);  // released notes fall silent
+    EXPECT_EQ(synth.voice(static_cast<std::uint32_t>(voiceOf(0, 60))).volume.load(), (100 * 24 * 64) >> 14);
+    EXPECT_EQ(synth.voice(static_cast<std::uint32_t>(voiceOf(0, 62))).volume.load(), 0);  // released notes fall silent
     synth.setSystemVolume(100);
     EXPECT_EQ(synth.masterGainValue(), (64 * 100) >> 7);
     synth.setUserVolume(1000);
     EXPECT_EQ(synth.userVolumeValue(), 128);
     synth.setSystemVolume(-3);
     EXPECT_EQ(synth.systemVolumeValue(), 0);
-    EXPECT_EQ(synth.voice(voiceOf(0, 60)).volume.load(), 0);
+    EXPECT_EQ(synth.voice(static_cast<std::uint32_t>(voiceOf(0, 60))).volume.load(), 0);
 }
 
 TEST_F(SynthesizerTest, MasterVolumeMessageGoesThroughTheClamp) {

@@ -349,7 +349,7 @@ TEST(VoiceTremolo, StartsAtItsNegativePeakWhenTheDelayEnds) {
     prepareVoice(voice, 22050, 16, 1, r, flat.data());
     voice.noteOn(noteFrequencies[60]);
     const auto out = mixFrames(voice, 22050);
-    for (int i = 0; i < 19; ++i) ASSERT_EQ(out[i], 0) << i;
+    for (int i = 0; i < 19; ++i) ASSERT_EQ(out[static_cast<std::size_t>(i)], 0) << i;
     // 16-bit mono: 64 × ((−127 × depth) >> 25) at the start, + at half a period.
     EXPECT_EQ(out[19], 64 * ((-127 * 0x3F0000) >> 25));
     // The positive peak (a plateau at this depth) is centred half a second,
@@ -358,7 +358,7 @@ TEST(VoiceTremolo, StartsAtItsNegativePeakWhenTheDelayEnds) {
     EXPECT_EQ(highest, 64 * ((127 * 0x3F0000) >> 25));
     const auto first = std::find(out.begin(), out.end(), highest) - out.begin();
     const auto last = out.rend() - std::find(out.rbegin(), out.rend(), highest) - 1;
-    EXPECT_NEAR((first + last) / 2.0, 19 + 22050 / 2.0, 22050 * 0.005);
+    EXPECT_NEAR(static_cast<double>(first + last) / 2.0, 19 + 22050 / 2.0, 22050 * 0.005);
 }
 
 TEST(VoiceTables, FrequencyAndSineTables) {

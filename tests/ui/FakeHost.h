@@ -249,8 +249,8 @@ public:
         return it == texts.end() ? std::string() : it->second;
     }
     void setFocus(int id) override { focus = id; }
-    void enableItem(int id, bool enabled) override { this->enabled[id] = enabled; }
-    void setChecked(int id, bool checked) override { this->checked[id] = checked; }
+    void enableItem(int id, bool enable) override { enabled[id] = enable; }
+    void setChecked(int id, bool check) override { checked[id] = check; }
     bool isChecked(int id) const override {
         auto it = checked.find(id);
         return it != checked.end() && it->second;
@@ -302,16 +302,16 @@ public:
         return it->second.selected[static_cast<std::size_t>(index)];
     }
     // Sets the state and notifies the dialog, as a list view does.
-    void selectListViewItem(int id, int index, bool selected, bool focus) override {
+    void selectListViewItem(int id, int index, bool selected, bool focusIt) override {
         FakeListView& view = listViews[id];
         if (index < 0 || index >= static_cast<int>(view.selected.size())) return;
         view.selected[static_cast<std::size_t>(index)] = selected;
-        if (focus) view.focused = index;
+        if (focusIt) view.focused = index;
         ListViewNotify notify;
         notify.header.id = static_cast<std::uintptr_t>(id);
         notify.header.code = LVN_ITEMCHANGED;
         notify.item = index;
-        notify.newState = (selected ? LVIS_SELECTED : 0) | (focus ? LVIS_FOCUSED : 0);
+        notify.newState = (selected ? LVIS_SELECTED : 0) | (focusIt ? LVIS_FOCUSED : 0);
         deliver(WM_NOTIFY, static_cast<WParam>(id), reinterpret_cast<LParam>(&notify));
     }
     // A plain click on an item: it alone is selected and focused.

@@ -48,7 +48,7 @@ bool pumpUntil(FakeDialogHost& host, Condition done) {
 // whether anybody holds it.
 class MutexPlayListEntries : public PlayListEntries {
 public:
-    explicit MutexPlayListEntries(StringList& entries) : entries(entries) {}
+    explicit MutexPlayListEntries(StringList& list) : entries(list) {}
     void lock() override { mutex.lock(); }
     void unlock() override { mutex.unlock(); }
     StringList& list() override { return entries; }

@@ -312,8 +312,8 @@ class RecordingWindowSystem : public FakeWindowSystem {
 public:
     class Host : public FakeWindowHost {
     public:
-        Host(RecordingWindowSystem& owner, const CreationRecord& record, WindowProcedure procedure)
-            : FakeWindowHost(owner, record, procedure), recorder(owner) {}
+        Host(RecordingWindowSystem& owner, const CreationRecord& creation, WindowProcedure handler)
+            : FakeWindowHost(owner, creation, handler), recorder(owner) {}
         int messageBox(const char* text, const char* caption, std::uint32_t flags) override {
             recorder.boxes.push_back({text, caption, flags});
             return FakeWindowHost::messageBox(text, caption, flags);

@@ -80,7 +80,7 @@ int infoCommand(int argc, char** argv) {
                 if (font.drumKitMaps[static_cast<std::uint32_t>(kit) * SoundFont::KEY_COUNT + key] ==
                     static_cast<std::uint32_t>(j))
                     keys += (keys.empty() ? "" : ",") + std::to_string(kit) + ":" + std::to_string(key);
-        printRecord(font, font.drumRegions[j]);
+        printRecord(font, font.drumRegions[static_cast<std::size_t>(j)]);
         std::printf(" keys %s\n", keys.empty() ? "-" : keys.c_str());
     }
     for (const std::string& note : diagnostics.notes) std::printf("note: %s\n", note.c_str());

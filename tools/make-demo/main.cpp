@@ -140,10 +140,10 @@ int main(int argc, char** argv) {
     drums.channel(0, 0xB9, 7, 90);
 
     for (int pass = 0; pass < passes; ++pass) {
-        std::uint32_t start = pass * tuneLength;
+        std::uint32_t start = static_cast<std::uint32_t>(pass) * tuneLength;
         std::uint32_t t = start;
         for (const Note& n : theme) {
-            std::uint32_t length = n.eighths * eighth;
+            std::uint32_t length = static_cast<std::uint32_t>(n.eighths) * eighth;
             melody.note(t, length - 30, 0, n.key + (pass == 1 ? 12 : 0), pass == 1 ? 100 : 92);
             t += length;
         }
@@ -157,7 +157,7 @@ int main(int argc, char** argv) {
         for (std::uint32_t b = 0; b < 16; ++b) {
             std::uint32_t at = start + b * bar;
             bool fill = b == 15;
-            for (int i = 0; i < 8; ++i) drums.note(at + i * eighth, eighth / 2, 9, 42, i % 2 == 0 ? 80 : 60);  // closed hi-hat
+            for (int i = 0; i < 8; ++i) drums.note(at + static_cast<std::uint32_t>(i) * eighth, eighth / 2, 9, 42, i % 2 == 0 ? 80 : 60);  // closed hi-hat
             drums.note(at, eighth, 9, 36, 110);                      // bass drum on 1 and 3
             drums.note(at + 2 * QUARTER, eighth, 9, 36, 100);
             drums.note(at + QUARTER, eighth, 9, 38, 96);             // snare on 2 and 4

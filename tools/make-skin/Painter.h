@@ -58,14 +58,16 @@ private:
 // fully transparent; shapes are laid over what is there.
 class RgbaPicture {
 public:
-    RgbaPicture(int w, int h) : w(w), h(h), bytes(static_cast<std::size_t>(w) * h * 4, 0) {}
+    RgbaPicture(int pictureWidth, int pictureHeight)
+        : w(pictureWidth), h(pictureHeight),
+          bytes(static_cast<std::size_t>(pictureWidth) * static_cast<std::size_t>(pictureHeight) * 4, 0) {}
     int width() const { return w; }
     int height() const { return h; }
     const std::uint8_t* data() const { return bytes.data(); }
-    const std::uint8_t* pixel(int x, int y) const { return &bytes[(static_cast<std::size_t>(y) * w + x) * 4]; }
+    const std::uint8_t* pixel(int x, int y) const { return &bytes[(static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + static_cast<std::size_t>(x)) * 4]; }
     void blend(int x, int y, Rgb c, int alpha) {
         if (x < 0 || y < 0 || x >= w || y >= h || alpha <= 0) return;
-        std::uint8_t* p = &bytes[(static_cast<std::size_t>(y) * w + x) * 4];
+        std::uint8_t* p = &bytes[(static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + static_cast<std::size_t>(x)) * 4];
         const int a = alpha >= 256 ? 255 : alpha * 255 / 256;
         const int under = p[3] * (255 - a) / 255;  // what still shows of the old pixel
         const int out = a + under;

@@ -63,8 +63,8 @@ bool writePng(const RgbaPicture& picture, const std::string& path) {
         at += n;
     } while (at < raw.size());
     std::uint32_t a = 1, b = 0;
-    for (unsigned char c : raw) {
-        a = (a + c) % 65521;
+    for (const char byte : raw) {
+        a = (a + static_cast<unsigned char>(byte)) % 65521;
         b = (b + a) % 65521;
     }
     put32(z, b << 16 | a);

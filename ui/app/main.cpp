@@ -56,8 +56,8 @@ public:
 // as the window does.
 class PlayerWindow : public MainWindow {
 public:
-    explicit PlayerWindow(WindowSystem& system)
-        : MainWindow(system), fileDialogs(system, playList), settingsDialogs(system) {
+    explicit PlayerWindow(WindowSystem& windowSystem)
+        : MainWindow(windowSystem), fileDialogs(windowSystem, playList), settingsDialogs(windowSystem) {
         fileDialogs.addTo(dialogs);
         settingsDialogs.addTo(dialogs);
         updateMenuState();

@@ -24,7 +24,8 @@ bool endsWithIgnoringCase(const std::string& text, const std::string& suffix) {
 }
 
 bool hasControlCharacter(const std::string& text) {
-    for (unsigned char c : text) {
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
         if (c < 0x20 || c == 0x7F) return true;
     }
     return false;

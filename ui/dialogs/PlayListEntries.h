@@ -27,7 +27,7 @@ public:
 // The entries of a PlayList under its own entry lock.
 class PlayListLockedEntries : public PlayListEntries {
 public:
-    explicit PlayListLockedEntries(PlayList& playList) : playList(playList) {}
+    explicit PlayListLockedEntries(PlayList& list) : playList(list) {}
     // The user-interface thread and the title checker share this object:
     // `held` is written only while the lock is held, so the guard leaves it
     // first and releases the lock from a local.

@@ -334,13 +334,13 @@ void QtDialogHost::build(const DialogTemplate& layout) {
         } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
             QObject::connect(combo, &QComboBox::activated, view.get(), [command] { command(LBN_SELCHANGE); });
         } else if (auto* list = qobject_cast<QListWidget*>(widget); list && entry.controlClass == ControlClass::ListView) {
-            QtControlHost* control = host.get();
-            auto changed = [this, id, control] { notifyItemChanged(id, control); };
+            QtControlHost* listHost = host.get();
+            auto changed = [this, id, listHost] { notifyItemChanged(id, listHost); };
             QObject::connect(list, &QListWidget::currentRowChanged, view.get(), changed);
             QObject::connect(list, &QListWidget::itemSelectionChanged, view.get(), changed);
-        } else if (auto* list = qobject_cast<QListWidget*>(widget)) {
-            QObject::connect(list, &QListWidget::currentRowChanged, view.get(), [command] { command(LBN_SELCHANGE); });
-            QObject::connect(list, &QListWidget::itemDoubleClicked, view.get(), [command] { command(LBN_DBLCLK); });
+        } else if (auto* plainList = qobject_cast<QListWidget*>(widget)) {
+            QObject::connect(plainList, &QListWidget::currentRowChanged, view.get(), [command] { command(LBN_SELCHANGE); });
+            QObject::connect(plainList, &QListWidget::itemDoubleClicked, view.get(), [command] { command(LBN_DBLCLK); });
         } else if (auto* slider = qobject_cast<QSlider*>(widget)) {
             QObject::connect(slider, &QSlider::valueChanged, view.get(), [this, handle](int position) {
                 deliver(WM_HSCROLL, (static_cast<WParam>(static_cast<std::uint16_t>(position)) << 16) | TB_THUMBTRACK,
@@ -552,11 +552,11 @@ int QtDialogHost::messageBox(const char* text, const char* caption, std::uint32_
 
 // ---- list views ----
 
-void QtDialogHost::notifyItemChanged(int id, QtControlHost* control) {
-    auto* list = qobject_cast<QListWidget*>(control->widget());
+void QtDialogHost::notifyItemChanged(int id, QtControlHost* listHost) {
+    auto* list = qobject_cast<QListWidget*>(listHost->widget());
     if (!list || list->currentRow() < 0) return;
     ListViewNotify notify;
-    notify.header.from = static_cast<ControlHost*>(control);
+    notify.header.from = static_cast<ControlHost*>(listHost);
     notify.header.id = static_cast<std::uintptr_t>(id);
     notify.header.code = LVN_ITEMCHANGED;
     notify.item = list->currentRow();

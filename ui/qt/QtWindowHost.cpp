@@ -476,9 +476,9 @@ void QtWindowHost::copyToScreen(const Surface& surface, const Rect& rect) {
     const QRegion wanted = updateRegion.intersected(QRect(rect.left, rect.top, rect.width(), rect.height()));
     if (paintingDirectly) {
         XcbPresenter* presenter = system.presenter();
-        const auto window = static_cast<std::uint32_t>(view->winId());
+        const auto windowId = static_cast<std::uint32_t>(view->winId());
         for (const QRect& part : wanted) {
-            if (presenter->put(window, surface, part.x(), part.y(), part.width(), part.height())) copiedDirectly = true;
+            if (presenter->put(windowId, surface, part.x(), part.y(), part.width(), part.height())) copiedDirectly = true;
         }
         return;
     }

@@ -81,8 +81,8 @@ constexpr const char* PUBLISHED_PREFIX = "abstract ";
 std::string publishedLine(const std::string& name) {
     std::string line = PUBLISHED_PREFIX;
     char digits[3];
-    for (unsigned char byte : name) {
-        std::snprintf(digits, sizeof digits, "%02x", byte);
+    for (const char ch : name) {
+        std::snprintf(digits, sizeof digits, "%02x", static_cast<unsigned char>(ch));
         line += digits;
     }
     return line + "\n";
