@@ -41,14 +41,14 @@ std::uint32_t SliceClientList::count() const {
 
 void SliceClientList::publish() {
     // Odd while the table changes; a reader that saw it odd, or saw it
-    // change during its copy, copies again.
+    // change during its copy, copies again. Each entry is stored with
+    // release, so a reader that sees a new entry also sees the odd count.
     sequence.fetch_add(1, std::memory_order_acq_rel);
-    std::atomic_thread_fence(std::memory_order_release);
     for (std::uint32_t i = 0; i < CAPACITY; ++i) {
-        published[i].call.store(i < listedCount ? listed[i].call : nullptr, std::memory_order_relaxed);
-        published[i].argument.store(i < listedCount ? listed[i].argument : nullptr, std::memory_order_relaxed);
+        published[i].call.store(i < listedCount ? listed[i].call : nullptr, std::memory_order_release);
+        published[i].argument.store(i < listedCount ? listed[i].argument : nullptr, std::memory_order_release);
     }
-    publishedCount.store(listedCount, std::memory_order_relaxed);
+    publishedCount.store(listedCount, std::memory_order_release);
     sequence.fetch_add(1, std::memory_order_release);
 }
 
@@ -58,13 +58,13 @@ void SliceClientList::callAll() noexcept {
     for (;;) {
         const std::uint32_t before = sequence.load(std::memory_order_acquire);
         if (before & 1u) continue;  // a writer is between its two counts
-        count = publishedCount.load(std::memory_order_relaxed);
+        // Acquire loads: the second look at the count cannot move before them.
+        count = publishedCount.load(std::memory_order_acquire);
         if (count > CAPACITY) count = CAPACITY;
         for (std::uint32_t i = 0; i < count; ++i) {
-            copy[i].call = published[i].call.load(std::memory_order_relaxed);
-            copy[i].argument = published[i].argument.load(std::memory_order_relaxed);
+            copy[i].call = published[i].call.load(std::memory_order_acquire);
+            copy[i].argument = published[i].argument.load(std::memory_order_acquire);
         }
-        std::atomic_thread_fence(std::memory_order_acquire);
         if (sequence.load(std::memory_order_relaxed) == before) break;
     }
     for (std::uint32_t i = 0; i < count; ++i) {

@@ -197,7 +197,7 @@ TEST(FileObjectReadLine, LinesOverBlockEdgesThenReadSeekAndWriteGoOnWhereTheLine
     char line[301];
     for (int i = 0; i < 300; ++i) {
         ASSERT_TRUE(file.readLine(line, 300)) << "line " << i;
-        ASSERT_EQ(std::string(line), lines[i]) << "line " << i;
+        ASSERT_EQ(std::string(line), lines[static_cast<std::size_t>(i)]) << "line " << i;
     }
     EXPECT_FALSE(file.readLine(line, 300));
     EXPECT_EQ(file.lastError, RESULT_NO_SOUND_FONT);
@@ -205,7 +205,7 @@ TEST(FileObjectReadLine, LinesOverBlockEdgesThenReadSeekAndWriteGoOnWhereTheLine
     // A capacity too small for a line stops after that many bytes, wherever the block ends.
     ASSERT_TRUE(file.seek(0, SeekOrigin::Begin));
     std::size_t offset = 0;
-    for (int i = 0; i < 200; ++i) offset += lines[i].size() + (i % 3 == 0 ? 2 : 1);
+    for (int i = 0; i < 200; ++i) offset += lines[static_cast<std::size_t>(i)].size() + (i % 3 == 0 ? 2 : 1);
     for (int i = 0; i < 200; ++i) ASSERT_TRUE(file.readLine(line, 300));
     EXPECT_FALSE(file.readLine(line, 150));
     EXPECT_EQ(file.lastError, RESULT_OUT_OF_MEMORY);

@@ -229,7 +229,7 @@ namespace {
 // on IDCANCEL as the version dialog does.
 class RecordingDialog : public Dialog {
 public:
-    explicit RecordingDialog(WindowSystem& system) : Dialog(system) { registerDialogTemplate(VERSION_TEMPLATE); }
+    explicit RecordingDialog(WindowSystem& windowSystem) : Dialog(windowSystem) { registerDialogTemplate(VERSION_TEMPLATE); }
     std::vector<std::uint16_t> commands;
     int focusId = IDC_VERSION_DETAIL;
     std::function<void(QDialog*)> whileOpen;
