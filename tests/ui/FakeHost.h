@@ -147,17 +147,21 @@ public:
     LResult deliver(MessageId msg, WParam wParam = 0, LParam lParam = 0) {
         return procedure(this, msg, wParam, lParam);
     }
-    // Delivers every posted message (the message loop's turn).
+    // Delivers every posted message (the message loop's turn), until one of
+    // them closes the window (which deletes this host).
     int pumpPosted() {
         int count = 0;
+        const std::shared_ptr<bool> alive = lifeToken;
         for (PostedMessage m; posted.pop(m);) {
             deliver(m.msg, m.wParam, m.lParam);
             ++count;
+            if (!*alive) break;
         }
         return count;
     }
 
     FakeWindowSystem& system;
+    std::shared_ptr<bool> lifeToken = std::make_shared<bool>(true);
     CreationRecord record;
     WindowProcedure procedure;
     Window* windowObject = nullptr;
@@ -511,6 +515,7 @@ inline FakeWindowHost::FakeWindowHost(FakeWindowSystem& owner, const CreationRec
 }
 
 inline FakeWindowHost::~FakeWindowHost() {
+    *lifeToken = false;
     auto& list = system.windows;
     for (auto it = list.begin(); it != list.end(); ++it) {
         if (*it == this) {
