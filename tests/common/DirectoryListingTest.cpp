@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/ExecutablePath.h"
-#include "../TempDir.h"
+#include "tests/TempDir.h"
 
 using namespace brellin;
 using brellin::testing::TempDir;

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "../TempDir.h"
+#include "tests/TempDir.h"
 
 using namespace brellin;
 using brellin::testing::TempDir;

@@ -13,8 +13,8 @@
 #include "engine/Messages.h"
 #include "soundfont/SoundFontWriter.h"
 #include "ui/model/PlayList.h"
-#include "../TempDir.h"
-#include "../midi/MidiBytes.h"
+#include "tests/TempDir.h"
+#include "tests/midi/MidiBytes.h"
 #include "tests/TestSoundFont.h"
 #include "output/devices/AudioDevices.h"
 

@@ -14,7 +14,7 @@
 
 #include <sys/wait.h>
 
-#include "../TempDir.h"
+#include "tests/TempDir.h"
 
 using brellin::testing::TempDir;
 

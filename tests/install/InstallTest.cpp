@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "../TempDir.h"
+#include "tests/TempDir.h"
 #include "ui/dialogs/FileAssociations.h"
 
 using namespace std::chrono_literals;

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "../TempDir.h"
+#include "tests/TempDir.h"
 
 namespace fs = std::filesystem;
 using brellin::testing::TempDir;

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "../TempDir.h"
+#include "tests/TempDir.h"
 
 using namespace brellin;
 using brellin::testing::TempDir;

@@ -16,7 +16,7 @@
 #include <unistd.h>
 
 #include "settings/IniFile.h"
-#include "../TempDir.h"
+#include "tests/TempDir.h"
 
 using namespace brellin;
 using brellin::testing::TempDir;

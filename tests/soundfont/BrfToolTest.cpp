@@ -7,7 +7,7 @@
 #include <sys/wait.h>
 
 #include "tests/CommandRun.h"
-#include "../TempDir.h"
+#include "tests/TempDir.h"
 #include "soundfont/SoundFontWriter.h"
 
 using namespace brellin;

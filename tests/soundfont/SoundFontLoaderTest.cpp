@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "../TempDir.h"
+#include "tests/TempDir.h"
 #include "soundfont/SoundFontWriter.h"
 
 using namespace brellin;

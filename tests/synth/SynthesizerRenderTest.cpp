@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "../TempDir.h"
+#include "tests/TempDir.h"
 #include "output/SoundOutput.h"
 #include "output/devices/WavFileDevice.h"
 #include "synth/Synthesizer.h"

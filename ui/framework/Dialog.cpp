@@ -77,7 +77,7 @@ void Dialog::endDialog() {
 }
 
 LResult Dialog::routeMessage(MessageId msg, WParam wParam, LParam lParam) {
-    return routeToSlot(*this, msg, wParam, lParam);
+    return routeToHandler(*this, msg, wParam, lParam);
 }
 
 LResult Dialog::dialogProcedure(ControlHost* handle, MessageId msg, WParam wParam, LParam lParam) {
@@ -91,7 +91,7 @@ LResult Dialog::dialogProcedure(ControlHost* handle, MessageId msg, WParam wPara
         dialog->hwnd = host;
         dialog->control.attach(host);
         dialog->onInitDialog();
-        // 0: the system sets no default focus; onInitDialog sets it.
+        // Zero: the system sets no default focus; onInitDialog sets it.
         return 0;
     }
     Dialog* dialog = host->dialogData();

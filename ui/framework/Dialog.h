@@ -1,5 +1,5 @@
 // Dialog: a modal dialog built from a template table (DialogTemplate). Its
-// messages become calls of the same operations as a Window's (slots 0-17),
+// messages become calls of the same operations as a Window's (create to onNotify),
 // with the defaults of a dialog; `doModal` runs it and returns when it has
 // ended. Results are left in the derived object's own fields.
 //
@@ -20,21 +20,21 @@ public:
     Dialog(const Dialog&) = delete;
     Dialog& operator=(const Dialog&) = delete;
 
-    // The operations in slot order; the defaults are described at each.
+    // The operations a dialog overrides; each says what its default does.
 
-    // 0: a dialog is not created this way: RESULT_UNSUPPORTED_DATA, false.
+    // A dialog is not created this way: RESULT_UNSUPPORTED_DATA, false.
     virtual bool create();
-    // 1: invalidates the whole client area.
+    // Invalidates the whole client area.
     virtual void invalidate();
-    // 2: routes a message to its handler (routeMessage); 0 = not handled.
+    // Routes a message to its handler (routeMessage); 0 = not handled.
     virtual LResult onMessage(MessageId msg, WParam wParam, LParam lParam);
-    // 3: shows the dialog. Returns 1.
+    // Shows the dialog. Returns 1.
     virtual LResult show();
-    // 4 (WM_DESTROY): clears hwnd. Returns 1.
+    // WM_DESTROY: clears hwnd. Returns 1.
     virtual LResult onDestroy();
-    // 5 (WM_COMMAND): id 1 (OK) closes the dialog and returns 1; others return 0.
+    // WM_COMMAND: id 1 (OK) closes the dialog and returns 1; others return 0.
     virtual LResult onCommand(std::uint16_t code, std::uint16_t id, LParam lParam);
-    // 6-12: return 1.
+    // The mouse and key messages: return 1.
     virtual LResult onLButtonDown(WParam keys, std::int32_t x, std::int32_t y);
     virtual LResult onLButtonUp(WParam keys, std::int32_t x, std::int32_t y);
     virtual LResult onRButtonDown(WParam keys, std::int32_t x, std::int32_t y);
@@ -42,20 +42,20 @@ public:
     virtual LResult onMouseMove(WParam keys, std::int32_t x, std::int32_t y);
     virtual LResult onKeyDown(WParam virtualKey, LParam lParam);
     virtual LResult onKeyUp(WParam virtualKey, LParam lParam);
-    // 13 (WM_CLOSE): endDialog, clears hwnd. Returns 1.
+    // WM_CLOSE: endDialog, clears hwnd. Returns 1.
     virtual LResult onClose();
-    // 14 (WM_PAINT): returns 0 (the system paints the dialog).
+    // WM_PAINT: returns 0 (the system paints the dialog).
     virtual LResult onPaint();
-    // 15-17: return 1.
+    // WM_TIMER, WM_SIZE, WM_NOTIFY: return 1.
     virtual LResult onTimer(std::uintptr_t timerId);
     virtual LResult onSize(WParam type, std::uint32_t width, std::uint32_t height);
     virtual LResult onNotify(WParam controlId, LParam header);
-    // 18: runs the dialog of `templateId` owned by `parent` (null: no owner)
+    // Runs the dialog of `templateId` owned by `parent` (null: no owner)
     // and returns true when it has ended.
     virtual bool doModal(ControlHost* parent, std::uint16_t templateId);
-    // 19 (WM_INITDIALOG): returns 0.
+    // WM_INITDIALOG: returns 0.
     virtual LResult onInitDialog();
-    // 20: ends the modal run with result 0.
+    // Ends the modal run with result 0.
     virtual void endDialog();
 
     // The routing shared with Window.

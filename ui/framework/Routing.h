@@ -1,4 +1,4 @@
-// The message routing shared by Window and Dialog: one message, one slot.
+// The message routing shared by Window and Dialog: one message, one handler.
 // Internal to the framework.
 #pragma once
 
@@ -7,7 +7,7 @@
 namespace brellin {
 
 template <class Target>
-LResult routeToSlot(Target& target, MessageId msg, WParam wParam, LParam lParam) {
+LResult routeToHandler(Target& target, MessageId msg, WParam wParam, LParam lParam) {
     const auto l = static_cast<std::uintptr_t>(lParam);
     switch (msg) {
         case WM_DESTROY: return target.onDestroy();

@@ -102,7 +102,7 @@ LResult Window::onNotify(WParam, LParam) { return 1; }
 LResult Window::preCreate(CreationRecord&) { return 1; }
 
 LResult Window::routeMessage(MessageId msg, WParam wParam, LParam lParam) {
-    return routeToSlot(*this, msg, wParam, lParam);
+    return routeToHandler(*this, msg, wParam, lParam);
 }
 
 void Window::destroyWindow() {

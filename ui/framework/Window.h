@@ -30,48 +30,48 @@ public:
     Window(const Window&) = delete;
     Window& operator=(const Window&) = delete;
 
-    // The operations in slot order; the defaults are described at each.
+    // The operations a window overrides; each says what its default does.
 
-    // 0: creates the back buffer and the window (registering the window class
+    // Creates the back buffer and the window (registering the window class
     // first if this is the first window; that window owns the message loop),
     // then shows it. False with RESULT_UNSUPPORTED_FORMAT (the class) or
     // RESULT_DEVICE_ERROR (the window). While the window exists: true, nothing new.
     virtual bool create();
-    // 1: invalidates the back buffer's dirty rectangle, then empties it.
+    // Invalidates the back buffer's dirty rectangle, then empties it.
     virtual void invalidate();
-    // 2: routes a message to its handler (routeMessage); 0 = not handled.
+    // Routes a message to its handler (routeMessage); 0 = not handled.
     virtual LResult onMessage(MessageId msg, WParam wParam, LParam lParam);
-    // 3: shows the window, paints it, sizes the back buffer to the client
+    // Shows the window, paints it, sizes the back buffer to the client
     // area and invalidates all of it. Returns 1.
     virtual LResult show();
-    // 4 (WM_DESTROY): the message-loop owner posts the quit message. Returns 1.
+    // WM_DESTROY: the message-loop owner posts the quit message. Returns 1.
     virtual LResult onDestroy();
-    // 5 (WM_COMMAND): returns 1.
+    // WM_COMMAND: returns 1.
     virtual LResult onCommand(std::uint16_t code, std::uint16_t id, LParam lParam);
-    // 6-10 (mouse messages, client coordinates): return 1.
+    // The mouse messages, in client coordinates: return 1.
     virtual LResult onLButtonDown(WParam keys, std::int32_t x, std::int32_t y);
     virtual LResult onLButtonUp(WParam keys, std::int32_t x, std::int32_t y);
     virtual LResult onRButtonDown(WParam keys, std::int32_t x, std::int32_t y);
     virtual LResult onRButtonUp(WParam keys, std::int32_t x, std::int32_t y);
     virtual LResult onMouseMove(WParam keys, std::int32_t x, std::int32_t y);
-    // 11, 12 (WM_KEYDOWN, WM_KEYUP): Windows virtual-key numbers. Return 1.
+    // WM_KEYDOWN, WM_KEYUP: Windows virtual-key numbers. Return 1.
     virtual LResult onKeyDown(WParam virtualKey, LParam lParam);
     virtual LResult onKeyUp(WParam virtualKey, LParam lParam);
-    // 13 (WM_CLOSE): destroys the window. Returns 1.
+    // WM_CLOSE: destroys the window. Returns 1.
     virtual LResult onClose();
-    // 14 (WM_PAINT): copies the update rectangle from the back buffer. Returns 1.
+    // WM_PAINT: copies the update rectangle from the back buffer. Returns 1.
     virtual LResult onPaint();
-    // 15 (WM_TIMER): returns 1.
+    // WM_TIMER: returns 1.
     virtual LResult onTimer(std::uintptr_t timerId);
-    // 16 (WM_SIZE): returns 1.
+    // WM_SIZE: returns 1.
     virtual LResult onSize(WParam type, std::uint32_t width, std::uint32_t height);
-    // 17 (WM_NOTIFY): returns 1.
+    // WM_NOTIFY: returns 1.
     virtual LResult onNotify(WParam controlId, LParam header);
-    // 18: may change the creation record before the window is made. Returns 1.
+    // Before the window is made: may change the creation record before the window is made. Returns 1.
     virtual LResult preCreate(CreationRecord& record);
 
     // The routing shared by Window and Dialog: the handler's result, or 0 for
-    // a message no slot takes.
+    // a message no handler takes.
     LResult routeMessage(MessageId msg, WParam wParam, LParam lParam);
 
     // DestroyWindow: routes WM_DESTROY, then lets go of the host.

@@ -1,0 +1,140 @@
+// brellin on a private session bus (dbus-run-session) as a desktop media
+// controller sees it: gdbus calls the player's interfaces and gdbus monitor
+// records its signals. The program runs from a temporary folder with the
+// build's sound font and skin, offscreen, with the null audio device.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+#include <string>
+
+#include "tests/TempDir.h"
+#include "tests/midi/MidiBytes.h"
+
+namespace {
+
+using brellin::testing::TempDir;
+namespace fs = std::filesystem;
+namespace midi = brellin::testing;
+
+bool onPath(const char* program) {
+    const std::string command = std::string("command -v ") + program + " >/dev/null 2>&1";
+    return std::system(command.c_str()) == 0;
+}
+
+// Everything between "== name" and the next "==" line of the script's output.
+std::string section(const std::string& output, const std::string& name) {
+    const std::string mark = "== " + name + "\n";
+    const std::size_t begin = output.find(mark);
+    if (begin == std::string::npos) return std::string();
+    const std::size_t from = begin + mark.size();
+    const std::size_t end = output.find("\n==", from);
+    return output.substr(from, end == std::string::npos ? std::string::npos : end - from);
+}
+
+std::string trackId(const std::string& text) {
+    std::smatch match;
+    return std::regex_search(text, match, std::regex("objectpath '([^']*)'")) ? match[1].str() : std::string();
+}
+
+// The session: a first instance with song A, a second start that makes
+// the demo song current, then the controller's calls. Waits poll with
+// generous limits: the suite runs two tests at a time.
+const char* const script = R"(
+cd "$ROOT"
+export QT_QPA_PLATFORM=offscreen BRELLIN_AUDIO_DEVICE=null XDG_RUNTIME_DIR="$ROOT/run"
+gdbus monitor --session --dest org.mpris.MediaPlayer2.brellin > monitor.log 2>&1 &
+MONITOR=$!
+./app/brellin a.mid > first.log 2>&1 &
+PLAYER=$!
+D="gdbus call --session -d org.mpris.MediaPlayer2.brellin -o /org/mpris/MediaPlayer2"
+GET="$D -m org.freedesktop.DBus.Properties.Get"
+for i in $(seq 300); do $GET org.mpris.MediaPlayer2 Identity > identity.txt 2>/dev/null && break; sleep 0.1; done
+./app/brellin "$ROOT/demo.mid" stop > second.log 2>&1
+echo "== identity"; cat identity.txt
+$D -m org.mpris.MediaPlayer2.Player.PlayPause > /dev/null
+for i in $(seq 300); do $GET org.mpris.MediaPlayer2.Player Metadata | grep -q "Ode to Joy" && break; sleep 0.1; done
+echo "== status"; $GET org.mpris.MediaPlayer2.Player PlaybackStatus
+echo "== metadata"; $GET org.mpris.MediaPlayer2.Player Metadata
+$D -m org.mpris.MediaPlayer2.Player.Next > /dev/null
+for i in $(seq 300); do $GET org.mpris.MediaPlayer2.Player Metadata | grep -q "a.mid" && break; sleep 0.1; done
+echo "== next"; $GET org.mpris.MediaPlayer2.Player Metadata
+$D -m org.mpris.MediaPlayer2.Player.OpenUri "file://$ROOT/b%20song.mid" > /dev/null
+for i in $(seq 300); do $GET org.mpris.MediaPlayer2.Player Metadata | grep -q "b%20song" && break; sleep 0.1; done
+echo "== opened"; $GET org.mpris.MediaPlayer2.Player Metadata; $GET org.mpris.MediaPlayer2.Player PlaybackStatus
+echo "== refused"; $D -m org.mpris.MediaPlayer2.Player.OpenUri "http://example.org/x.mid" 2>&1 | grep -c NotSupported
+sleep 0.5
+$D -m org.mpris.MediaPlayer2.Quit > /dev/null
+for i in $(seq 300); do kill -0 $PLAYER 2>/dev/null || break; sleep 0.1; done
+wait $PLAYER; echo "== exit"; echo $?
+kill $MONITOR
+echo "== monitor"; cat monitor.log
+echo "== log"; cat first.log
+)";
+
+TEST(MprisProcess, ControllerPlaysStepsAndQuitsThroughTheBus) {
+    if (!onPath("dbus-run-session") || !onPath("gdbus")) GTEST_SKIP() << "dbus-run-session or gdbus missing";
+    TempDir root;
+    fs::create_directory(root.path("app"));
+    fs::create_directory(root.path("run"));
+    ::chmod(root.path("run").c_str(), 0700);
+    const fs::path build = BRELLIN_BINARY_DIR;
+    fs::copy_file(build / "brellin", root.path("app/brellin"));
+    for (const auto& entry : fs::directory_iterator(build)) {
+        const std::string name = entry.path().filename().string();
+        const bool skin = name == "Brellin.ini" || (name.rfind("Brellin", 0) == 0 && entry.path().extension() == ".bmp");
+        if (skin || name == "small.brf") fs::copy_file(entry.path(), root.path("app/" + name));
+    }
+    const std::string body = midi::noteOn(0, 0, 60, 100) + midi::noteOff(96 * 60, 0, 60) + midi::endOfTrack();
+    root.write("a.mid", midi::header(0, 1, 96) + midi::track(body));
+    root.write("b song.mid", midi::header(0, 1, 96) + midi::track(body));
+    fs::copy_file(fs::path(BRELLIN_SOURCE_DIR) / "assets/demo.mid", root.path("demo.mid"));
+    root.write("session.sh", script);
+
+    const std::string command = "ROOT='" + root.root.string() + "' timeout 180 dbus-run-session -- sh '" +
+                                root.path("session.sh") + "' > '" + root.path("out.txt") + "' 2>&1";
+    const int status = std::system(command.c_str());
+    const std::string output = root.read("out.txt");
+    ASSERT_TRUE(WIFEXITED(status)) << output;
+
+    EXPECT_NE(section(output, "identity").find("'Brellin'"), std::string::npos) << output;
+    EXPECT_NE(section(output, "status").find("'Playing'"), std::string::npos) << output;
+    const std::string playing = section(output, "metadata");
+    EXPECT_NE(playing.find("'xesam:title': <'Ode to Joy (Brellin demo)'>"), std::string::npos) << output;
+    // The demo song lasts about a minute; the scan gives it in microseconds.
+    std::smatch length;
+    ASSERT_TRUE(std::regex_search(playing, length, std::regex("'mpris:length': <int64 ([0-9]+)>"))) << output;
+    EXPECT_GT(std::stoll(length[1].str()), 30'000'000);
+    EXPECT_LT(std::stoll(length[1].str()), 300'000'000);
+    EXPECT_NE(playing.find("demo.mid'"), std::string::npos) << output;
+
+    const std::string next = section(output, "next");
+    // The first start named its song relative to its folder; the URL is absolute.
+    EXPECT_NE(next.find("'xesam:url': <'file://" + root.root.string() + "/a.mid'>"), std::string::npos) << output;
+    EXPECT_FALSE(trackId(playing).empty()) << output;
+    EXPECT_NE(trackId(playing), trackId(next)) << output;
+
+    // The change of song was announced with the new song's metadata.
+    const std::string monitor = section(output, "monitor");
+    EXPECT_NE(monitor.find("PropertiesChanged ('org.mpris.MediaPlayer2.Player', {'Metadata'"), std::string::npos)
+        << output;
+    EXPECT_NE(monitor.find(trackId(next)), std::string::npos) << output;
+
+    // OpenUri takes a local file as "brellin FILE play" does; other schemes are refused.
+    const std::string opened = section(output, "opened");
+    EXPECT_NE(opened.find("'xesam:title': <'b song'>"), std::string::npos) << output;
+    EXPECT_NE(opened.find("'Playing'"), std::string::npos) << output;
+    EXPECT_EQ(section(output, "refused"), "1") << output;
+
+    EXPECT_EQ(section(output, "exit"), "0") << output;
+    const std::string saved = root.read("app/Brellin.cfg");
+    EXPECT_NE(saved.find("LastPlayFileName="), std::string::npos) << saved;
+}
+
+}  // namespace
