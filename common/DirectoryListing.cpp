@@ -81,7 +81,6 @@ bool DirectoryListing::matches(const char* pattern, const char* name) {
     return *p == 0;
 }
 
-
 DirectoryListing::~DirectoryListing() { clear(); }
 
 void DirectoryListing::clear() {

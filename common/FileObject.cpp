@@ -42,8 +42,8 @@ bool FileObject::open(const char* path, FileAccess access) {
     // scan, dialog or playback can wait forever on a FIFO or a device;
     // writing also accepts character devices (a WAV render to /dev/null).
     struct stat info;
-    const bool accepted = fstat(fd, &info) == 0 &&
-                          (S_ISREG(info.st_mode) || (access != FileAccess::Read && S_ISCHR(info.st_mode)));
+    const bool accepted =
+        fstat(fd, &info) == 0 && (S_ISREG(info.st_mode) || (access != FileAccess::Read && S_ISCHR(info.st_mode)));
     if (!accepted) {
         ::close(fd);
         lastError = RESULT_CANNOT_OPEN_FILE;

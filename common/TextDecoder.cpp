@@ -91,7 +91,7 @@ bool isLatinLetter(unsigned char b) { return (b >= 'A' && b <= 'Z') || (b >= 'a'
 // and a Windows-1252 ’ (0x92) followed by a letter is a kanji.
 bool looksJapanese(const char* bytes, std::size_t length) {
     const auto* p = reinterpret_cast<const unsigned char*>(bytes);
-    std::size_t run = 0;         // Japanese characters in a row
+    std::size_t run = 0;  // Japanese characters in a row
     std::size_t longestRun = 0;
     bool doubleByte = false;
     bool latinLetter = false;

@@ -22,9 +22,9 @@ std::uint16_t pixelOf(std::uint32_t red, std::uint32_t green, std::uint32_t blue
 // One channel of a bit-field pixel.
 struct Channel {
     std::uint32_t mask = 0;
-    std::uint32_t shift = 0;  // zero bits below the lowest set bit of the mask
-    std::uint32_t range = 1;  // mask >> shift: the field's largest value
-    std::uint32_t narrow = 0; // 32 bits: right shift that keeps the field's top 8 bits
+    std::uint32_t shift = 0;   // zero bits below the lowest set bit of the mask
+    std::uint32_t range = 1;   // mask >> shift: the field's largest value
+    std::uint32_t narrow = 0;  // 32 bits: right shift that keeps the field's top 8 bits
 
     // 16 bits: a field of any width stretched to 0-255; a zero mask counts as 1.
     static Channel forSixteen(std::uint32_t mask) {
@@ -71,8 +71,8 @@ std::uint64_t BitmapLoader::storedRowLength(std::int64_t width, std::uint32_t bi
     return (bytes + 3) & ~std::uint64_t{3};
 }
 
-bool BitmapLoader::draw(Surface& surface, BitmapReader& reader, std::int32_t x, std::int32_t y,
-                        std::int32_t* outWidth, std::int32_t* outHeight, bool fitSurface) {
+bool BitmapLoader::draw(Surface& surface, BitmapReader& reader, std::int32_t x, std::int32_t y, std::int32_t* outWidth,
+                        std::int32_t* outHeight, bool fitSurface) {
     if (x > surface.width() || y > surface.height()) return true;
 
     auto fail = [&surface]() {
@@ -97,7 +97,7 @@ bool BitmapLoader::draw(Surface& surface, BitmapReader& reader, std::int32_t x, 
     cursor.u32le();  // horizontal resolution
     cursor.u32le();  // vertical resolution
     const std::uint32_t coloursUsed = cursor.u32le();
-    cursor.u32le();  // important colours
+    cursor.u32le();                                         // important colours
     if (cursor.failed() || type != 0x4D42u) return fail();  // "BM"
 
     const bool accepted = (compression == 0 && (bitsPerPixel == 1 || bitsPerPixel == 2 || bitsPerPixel == 4 ||

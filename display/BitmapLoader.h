@@ -37,8 +37,8 @@ class BitmapLoader {
 public:
     // Draws the picture read from `reader` into `surface` with its top-left
     // pixel at (x, y). See Surface::loadBitmap.
-    static bool draw(Surface& surface, BitmapReader& reader, std::int32_t x, std::int32_t y,
-                     std::int32_t* outWidth, std::int32_t* outHeight, bool fitSurface);
+    static bool draw(Surface& surface, BitmapReader& reader, std::int32_t x, std::int32_t y, std::int32_t* outWidth,
+                     std::int32_t* outHeight, bool fitSurface);
 
     // Stored length of one pixel row in bytes (each row is padded to 4 bytes).
     static std::uint64_t storedRowLength(std::int64_t width, std::uint32_t bitsPerPixel);

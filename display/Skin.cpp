@@ -304,8 +304,8 @@ WindowPlacement placeWindow(Skin& skin, const Settings& settings, ScreenSize scr
     return place;
 }
 
-void loadSkinFrom(Skin& skin, const char* folder, const char* skinFileName, const Settings& settings,
-                  ScreenSize screen, WindowPlacement* placement) {
+void loadSkinFrom(Skin& skin, const char* folder, const char* skinFileName, const Settings& settings, ScreenSize screen,
+                  WindowPlacement* placement) {
     const std::string folderText = folder ? folder : "";
     const std::string name = skinFileName ? skinFileName : "";
 

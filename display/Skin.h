@@ -38,9 +38,7 @@ struct SkinRect {
     std::int64_t right() const { return std::int64_t{left} + width; }
     std::int64_t bottom() const { return std::int64_t{top} + height; }
     // Left and top edges inside, right and bottom edges outside.
-    bool contains(std::int32_t x, std::int32_t y) const {
-        return x >= left && y >= top && x < right() && y < bottom();
-    }
+    bool contains(std::int32_t x, std::int32_t y) const { return x >= left && y >= top && x < right() && y < bottom(); }
 };
 
 // The five buttons in their fixed order; the index is the one the main
@@ -79,10 +77,10 @@ struct Skin {
     std::int32_t windowWidth = 0;
     std::int32_t windowHeight = 0;
 
-    SkinRect displayRect;  // the title area; its height is also the title font height
-    SkinRect menuRect;     // a click here opens the main menu
+    SkinRect displayRect;                  // the title area; its height is also the title font height
+    SkinRect menuRect;                     // a click here opens the main menu
     SkinRect timerRect{-100, -100, 0, 0};  // the clock; left < 0: no clock is drawn
-    std::int32_t meterLeft = -1;  // level-meter origin in the window
+    std::int32_t meterLeft = -1;           // level-meter origin in the window
     std::int32_t meterTop = -1;
     std::int32_t barWidth = 0;  // one meter bar (one frame of the strip)
     std::int32_t barHeight = 0;
@@ -100,8 +98,8 @@ struct Skin {
     Surface background;                  // as large as the picture (the window before cutting)
     Surface pressed[SKIN_BUTTON_COUNT];  // each button while it is held down
     Surface meterStrip;                  // 16 frames side by side; frame k is level k (0 silent .. 15 loudest)
-    Surface title;                       // as large as displayRect; the title font and colour; the title is composed here
-    Surface display;                     // the window's back buffer, as large as the window; the clock font and colour
+    Surface title;    // as large as displayRect; the title font and colour; the title is composed here
+    Surface display;  // the window's back buffer, as large as the window; the clock font and colour
 
     bool hasClock() const { return timerRect.left >= 0; }
     // The button's rectangle in the window: its position and the size of its pressed picture.
@@ -125,8 +123,8 @@ bool loadSkin(Skin& skin, const char* skinFileName, const Settings& settings, Sc
               WindowPlacement* placement);
 
 // The same with the description and its pictures in `folder` (ending in "/").
-void loadSkinFrom(Skin& skin, const char* folder, const char* skinFileName, const Settings& settings,
-                  ScreenSize screen, WindowPlacement* placement);
+void loadSkinFrom(Skin& skin, const char* folder, const char* skinFileName, const Settings& settings, ScreenSize screen,
+                  WindowPlacement* placement);
 
 // Replaces the skin with the built-in 240 x 32 display (no clock), without
 // placing the window.

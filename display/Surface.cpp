@@ -6,8 +6,8 @@
 #include <new>
 
 #include "common/FileObject.h"
-#include "display/BitmapLoader.h"
 #include "common/TextDecoder.h"
+#include "display/BitmapLoader.h"
 #include "display/TextRenderer.h"
 
 namespace brellin {
@@ -344,7 +344,8 @@ void Surface::drawPlainText(std::int32_t x, std::int32_t y, const std::u32string
             for (std::int32_t column = 0; column < advance; ++column) {
                 const std::int64_t px = penX + column;
                 if (px < 0 || px >= pictureWidth) continue;
-                if (bits[column >> 3] & (0x80 >> (column & 7))) picture[static_cast<std::size_t>(py * pictureWidth + px)] = value;
+                if (bits[column >> 3] & (0x80 >> (column & 7)))
+                    picture[static_cast<std::size_t>(py * pictureWidth + px)] = value;
             }
         }
         penX += advance;
@@ -382,13 +383,16 @@ std::int32_t Surface::drawGlyph(std::int32_t x, std::int32_t y, char32_t charact
         const std::uint16_t full = textColour.toPixel();
         for (std::int32_t r = 0; r < gh; ++r) {
             if (y + r < 0) continue;
-            std::uint16_t* row = picture.data() + static_cast<std::size_t>(y + r) * static_cast<std::size_t>(pictureWidth);
-            const std::uint8_t* block = glyphBuffer.data() + static_cast<std::size_t>(r * f) * static_cast<std::size_t>(glyphStride);
+            std::uint16_t* row =
+                picture.data() + static_cast<std::size_t>(y + r) * static_cast<std::size_t>(pictureWidth);
+            const std::uint8_t* block =
+                glyphBuffer.data() + static_cast<std::size_t>(r * f) * static_cast<std::size_t>(glyphStride);
             for (std::int32_t i = 0; i < gw; ++i) {
                 if (x + i < 0) continue;
                 std::int32_t set = 0;
                 for (std::int32_t by = 0; by < f; ++by) {
-                    const std::uint8_t* bits = block + static_cast<std::size_t>(by) * static_cast<std::size_t>(glyphStride);
+                    const std::uint8_t* bits =
+                        block + static_cast<std::size_t>(by) * static_cast<std::size_t>(glyphStride);
                     for (std::int32_t bx = i * f; bx < i * f + f; ++bx) set += (bits[bx >> 3] >> (7 - (bx & 7))) & 1;
                 }
                 if (set == 0) continue;
@@ -400,8 +404,10 @@ std::int32_t Surface::drawGlyph(std::int32_t x, std::int32_t y, char32_t charact
                 const std::uint32_t old = target;
                 const std::uint32_t keep = static_cast<std::uint32_t>(area - set);
                 const std::uint32_t weight = static_cast<std::uint32_t>(set);
-                const std::uint32_t red = (tr * weight + ((old >> 10) & 0x1F) * keep) / static_cast<std::uint32_t>(area);
-                const std::uint32_t green = (tg * weight + ((old >> 5) & 0x1F) * keep) / static_cast<std::uint32_t>(area);
+                const std::uint32_t red =
+                    (tr * weight + ((old >> 10) & 0x1F) * keep) / static_cast<std::uint32_t>(area);
+                const std::uint32_t green =
+                    (tg * weight + ((old >> 5) & 0x1F) * keep) / static_cast<std::uint32_t>(area);
                 const std::uint32_t blue = (tb * weight + (old & 0x1F) * keep) / static_cast<std::uint32_t>(area);
                 target = static_cast<std::uint16_t>((red << 10) | (green << 5) | blue);
             }

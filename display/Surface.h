@@ -104,8 +104,8 @@ public:
 
     // Draws a BMP file at (x, y); see BitmapLoader. False with
     // RESULT_FILE_IO_ERROR when the file cannot be opened or read.
-    bool loadBitmap(std::int32_t x, std::int32_t y, const char* path, std::int32_t* outWidth,
-                    std::int32_t* outHeight, bool fitSurface);
+    bool loadBitmap(std::int32_t x, std::int32_t y, const char* path, std::int32_t* outWidth, std::int32_t* outHeight,
+                    bool fitSurface);
 
     std::int32_t width() const { return pictureWidth; }
     std::int32_t height() const { return pictureHeight; }

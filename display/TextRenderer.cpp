@@ -285,7 +285,8 @@ std::int32_t TextRenderer::renderCell(char32_t character, std::uint8_t* bits, st
         for (std::int32_t column = 0; column < glyph.columns; ++column) {
             const std::int32_t x = glyph.left + column;
             if (x < 0 || x >= bufferWidth) continue;
-            if (source[column >> 3] & (0x80 >> (column & 7))) target[x >> 3] |= static_cast<std::uint8_t>(0x80 >> (x & 7));
+            if (source[column >> 3] & (0x80 >> (column & 7)))
+                target[x >> 3] |= static_cast<std::uint8_t>(0x80 >> (x & 7));
         }
     }
     return glyph.renderedAdvance;

@@ -73,11 +73,11 @@ public:
 private:
     // One character as FreeType gave it for the current font.
     struct Glyph {
-        bool measured = false;         // measuredAdvance is known
+        bool measured = false;  // measuredAdvance is known
         std::int32_t measuredAdvance = 0;
-        bool rendered = false;         // the fields below are known
+        bool rendered = false;  // the fields below are known
         std::int32_t renderedAdvance = 0;
-        std::int32_t left = 0;         // ink box in pixels from the cell's top-left
+        std::int32_t left = 0;  // ink box in pixels from the cell's top-left
         std::int32_t top = 0;
         std::int32_t columns = 0;
         std::int32_t rows = 0;
@@ -99,8 +99,8 @@ private:
     std::string primaryFile;
     std::int32_t requestedWidth = 0;
     std::int32_t requestedHeight = 0;
-    std::int32_t cell = 0;    // cell height in pixels
-    std::int32_t ascent = 0;  // baseline, pixels below the cell top
+    std::int32_t cell = 0;                       // cell height in pixels
+    std::int32_t ascent = 0;                     // baseline, pixels below the cell top
     std::unordered_map<char32_t, Glyph> glyphs;  // for the font above; emptied when it changes
 };
 

@@ -172,13 +172,11 @@ void Engine::setVolume(std::int32_t value) {
 
 bool Engine::startAtProgramStart() {
     switch (startWithFallback()) {
-        case EngineStart::Started:
-            return true;
+        case EngineStart::Started: return true;
         case EngineStart::StartedWithFallback:
             showMessage(messages, FALLBACK_FORMAT_NOTICE, MESSAGE_FALLBACK_FORMAT);
             return true;
-        case EngineStart::Failed:
-            break;
+        case EngineStart::Failed: break;
     }
     showMessage(messages, failureText(lastStartCode),
                 lastStartCode == RESULT_NO_SOUND_FONT ? MESSAGE_NO_SOUND_FONT : MESSAGE_CANNOT_OPEN_DEVICE);

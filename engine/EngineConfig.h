@@ -12,14 +12,14 @@
 namespace brellin {
 
 struct EngineConfig {
-    std::uint32_t rate = 22050;   // Hz: 11025, 22050 or 44100
-    std::uint32_t bits = 8;       // 8 or 16
-    std::uint32_t channels = 2;   // 1 or 2
-    std::uint32_t voices = 32;    // 4 … 32
+    std::uint32_t rate = 22050;  // Hz: 11025, 22050 or 44100
+    std::uint32_t bits = 8;      // 8 or 16
+    std::uint32_t channels = 2;  // 1 or 2
+    std::uint32_t voices = 32;   // 4 … 32
     bool reverb = false;
     std::int32_t reverbLevel = 1;  // 1 … 6; kept while the reverb is off
     bool lowPass = false;
-    std::int32_t volume = 127;    // 0 … 127
+    std::int32_t volume = 127;  // 0 … 127
     // The folder searched for the sound font (ending in '/'); empty: the
     // program's data folder.
     std::string soundFontFolder;

@@ -112,7 +112,8 @@ BatchOutcome RenderBatch::run(const std::vector<BatchSong>& songs) {
         }
     }
 
-    const std::uint32_t workerCount = static_cast<std::uint32_t>(std::min<std::size_t>(jobs, std::max<std::size_t>(1, songs.size())));
+    const std::uint32_t workerCount =
+        static_cast<std::uint32_t>(std::min<std::size_t>(jobs, std::max<std::size_t>(1, songs.size())));
     std::vector<std::unique_ptr<WorkerProgress>> slots;
     for (std::uint32_t i = 0; i < workerCount; ++i) slots.push_back(std::make_unique<WorkerProgress>());
     std::atomic<std::size_t> next{0};

@@ -12,13 +12,12 @@
 
 #include "common/ExecutablePath.h"
 #include "common/TextDecoder.h"
-#include "output/devices/AudioDevices.h"
 #include "midi/MidiFileInfo.h"
+#include "output/devices/AudioDevices.h"
 
 namespace brellin {
 
 namespace {
-
 
 std::string clockText(std::uint32_t ms) {
     char text[32];
@@ -84,29 +83,28 @@ bool RenderSession::start(std::string& error) {
         if (!failed(code)) showMessage(messages, FALLBACK_FORMAT_NOTICE, MESSAGE_FALLBACK_FORMAT);
     }
     if (failed(code)) {
-        const std::string& tried = engine.replacedSoundFont().empty() ? config.soundFontName : engine.replacedSoundFont();
+        const std::string& tried =
+            engine.replacedSoundFont().empty() ? config.soundFontName : engine.replacedSoundFont();
         std::string font = engine.searchedFolder() + tried;
         switch (engine.failedStage) {
-        case EngineStage::Output:
-            if (wav) {
-                error = output.deviceErrorText();
-                if (error.empty()) error = "cannot write \"" + options.outputPath + "\"";
-            } else {
-                error = std::string("cannot open the sound device: ") + output.deviceErrorText() +
-                        "\nUse -o FILE.wav to render into a WAV file instead.";
-            }
-            break;
-        case EngineStage::SoundFont:
-            if (code == RESULT_NO_SOUND_FONT) {
-                error = "cannot load the sound font \"" + font + "\" and no other .brf file is in \"" +
-                        engine.searchedFolder() + "\"; give --soundfont PATH";
-            } else {
-                error = "cannot load the sound font \"" + font + "\": " + resultCodeMeaning(code);
-            }
-            break;
-        default:
-            error = std::string("cannot create the voices: ") + resultCodeMeaning(code);
-            break;
+            case EngineStage::Output:
+                if (wav) {
+                    error = output.deviceErrorText();
+                    if (error.empty()) error = "cannot write \"" + options.outputPath + "\"";
+                } else {
+                    error = std::string("cannot open the sound device: ") + output.deviceErrorText() +
+                            "\nUse -o FILE.wav to render into a WAV file instead.";
+                }
+                break;
+            case EngineStage::SoundFont:
+                if (code == RESULT_NO_SOUND_FONT) {
+                    error = "cannot load the sound font \"" + font + "\" and no other .brf file is in \"" +
+                            engine.searchedFolder() + "\"; give --soundfont PATH";
+                } else {
+                    error = "cannot load the sound font \"" + font + "\": " + resultCodeMeaning(code);
+                }
+                break;
+            default: error = std::string("cannot create the voices: ") + resultCodeMeaning(code); break;
         }
         return false;
     }
@@ -145,8 +143,8 @@ bool RenderSession::playFile(const std::string& path) {
     while (!songHasEnded()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
         if (options.progress) {
-            showProgress(songTitle, output.clock.load() - watchedStart.load(std::memory_order_relaxed),
-                         measuredLength, false);
+            showProgress(songTitle, output.clock.load() - watchedStart.load(std::memory_order_relaxed), measuredLength,
+                         false);
         }
     }
     endSong();
@@ -402,40 +400,39 @@ void RenderSession::onSlice() noexcept {
     if (state == SongState::Ended && now - songEndClock < 2 * SoundOutput::CLOCK_PER_SLICE) return;
     performPendingResets();
     switch (state) {
-    case SongState::Playing:
-        // Called after the Sequencer's tick of this slice.
-        if (!sequencer->playing.load(std::memory_order_acquire)) {
-            resetsAskedAtEnd = resetsAsked;
-            state = SongState::Ended;
-            songEndClock = now;
+        case SongState::Playing:
+            // Called after the Sequencer's tick of this slice.
+            if (!sequencer->playing.load(std::memory_order_acquire)) {
+                resetsAskedAtEnd = resetsAsked;
+                state = SongState::Ended;
+                songEndClock = now;
+                condition.notify_all();
+            } else if (now - songStartClock >= songLimit) {
+                // A song that cannot end by itself: end it at this slice, as the
+                // Sequencer's own ending would.
+                sequencer->playing.store(false, std::memory_order_release);
+                resetsAskedAtEnd = resetsAsked;
+                state = SongState::Ended;
+                songEndClock = now;
+                condition.notify_all();
+            }
+            break;
+        case SongState::Ended:
+            // The Sequencer's client took itself out in the slice before; its
+            // play thread now resets the Synthesizer. Do that here, between two
+            // slices, then wait for the next song.
+            condition.wait(guard, [this] { return resetsAsked > resetsAskedAtEnd; });
+            performPendingResets();
+            state = SongState::Parked;
+            renderParked = true;
+            goAhead = false;
             condition.notify_all();
-        } else if (now - songStartClock >= songLimit) {
-            // A song that cannot end by itself: end it at this slice, as the
-            // Sequencer's own ending would.
-            sequencer->playing.store(false, std::memory_order_release);
-            resetsAskedAtEnd = resetsAsked;
-            state = SongState::Ended;
-            songEndClock = now;
-            condition.notify_all();
-        }
-        break;
-    case SongState::Ended:
-        // The Sequencer's client took itself out in the slice before; its
-        // play thread now resets the Synthesizer. Do that here, between two
-        // slices, then wait for the next song.
-        condition.wait(guard, [this] { return resetsAsked > resetsAskedAtEnd; });
-        performPendingResets();
-        state = SongState::Parked;
-        renderParked = true;
-        goAhead = false;
-        condition.notify_all();
-        condition.wait(guard, [this] { return goAhead; });
-        goAhead = false;
-        renderParked = false;
-        break;
-    case SongState::Idle:
-    case SongState::Parked:
-        break;
+            condition.wait(guard, [this] { return goAhead; });
+            goAhead = false;
+            renderParked = false;
+            break;
+        case SongState::Idle:
+        case SongState::Parked: break;
     }
 }
 

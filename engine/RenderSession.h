@@ -48,8 +48,8 @@
 #include "engine/Engine.h"
 #include "output/AudioDevice.h"
 #include "output/SoundOutput.h"
-#include "output/files/SoundFileWriter.h"
 #include "output/devices/WavFileDevice.h"
+#include "output/files/SoundFileWriter.h"
 #include "player/Sequencer.h"
 #include "synth/Synthesizer.h"
 
@@ -64,19 +64,19 @@ public:
 struct RenderOptions {
     std::string outputPath;  // file rendered offline ("-": WAV on standard output); empty: play in real time
     SoundFileType outputType = SoundFileType::Wav;
-    std::string audioDevice; // the real-time device as BRELLIN_AUDIO_DEVICE spells it; empty: that variable
+    std::string audioDevice;  // the real-time device as BRELLIN_AUDIO_DEVICE spells it; empty: that variable
     std::uint32_t rate = 22050;
     std::uint32_t bits = 8;
     std::uint32_t channels = 2;
     std::uint32_t voices = 32;
-    std::string soundFont;   // empty: soundFontName in the program's folder
+    std::string soundFont;                    // empty: soundFontName in the program's folder
     std::string soundFontName = "small.brf";  // the settings' SoundFontName
-    int reverb = 0;          // 0 off, 1 … 6 level
+    int reverb = 0;                           // 0 off, 1 … 6 level
     bool lowPass = false;
-    int volume = 128;        // 0 … 128
-    std::uint32_t seed = 1;  // Engine::seedRandom
+    int volume = 128;                     // 0 … 128
+    std::uint32_t seed = 1;               // Engine::seedRandom
     std::uint32_t maxLengthMinutes = 60;  // offline: a song is cut after this long; 0 = never
-    bool progress = false;   // one-line progress display on stderr
+    bool progress = false;                // one-line progress display on stderr
     // Offline: told where the song is (play-clock ms of its measured length)
     // about ten times a second and at its end, on the thread that runs the session.
     RenderProgress* progressSink = nullptr;
@@ -160,19 +160,19 @@ private:
 
     std::mutex mutex;
     std::condition_variable condition;
-    bool renderParked = false;     // the render thread does not render: resets may happen here at once
-    bool released = false;         // a held WAV device has been let go
+    bool renderParked = false;  // the render thread does not render: resets may happen here at once
+    bool released = false;      // a held WAV device has been let go
     std::uint64_t resetsAsked = 0;
     std::uint64_t resetsDone = 0;
     std::uint64_t resetsAskedAtEnd = 0;  // the play thread's reset at a song's end comes after this
-    std::uint64_t installs = 0;    // slice clients added through the relay
+    std::uint64_t installs = 0;          // slice clients added through the relay
     SliceClientHandle sessionClient = 0;
     SongState state = SongState::Idle;
     bool goAhead = false;
     std::uint32_t firstClock = 0;  // play clock before the first rendered slice
     std::uint32_t songStartClock = 0;
     std::uint32_t songEndClock = 0;
-    std::uint32_t songLimit = 0;   // play-clock ms after which a song that has not ended is cut
+    std::uint32_t songLimit = 0;  // play-clock ms after which a song that has not ended is cut
     bool anySong = false;
     std::uint32_t measuredLength = 0;  // the song's length by the Sequencer's timing (ms)
     std::uint32_t maxLength = 0;       // offline length limit (ms), 0 none
@@ -187,8 +187,8 @@ private:
     std::atomic<std::uint32_t> watchedLimit{0};
     std::uint32_t songNumber = 0;
     bool songGoing = false;
-    std::string shownProgress;     // the progress line on the terminal now
-    std::thread::id ownerThread;   // the thread that runs the session (main)
+    std::string shownProgress;        // the progress line on the terminal now
+    std::thread::id ownerThread;      // the thread that runs the session (main)
     std::uint32_t clockReadHere = 0;  // the play clock as last read through the relay on that thread
 };
 

@@ -165,22 +165,22 @@ struct Recipe {
     int loopCycles = 2;     // cycles of the nominal pitch in the loop
     int attackCycles = 16;  // cycles before the loop
     std::vector<Partial> partials;
-    double chorus = 0;       // amplitude of two copies detuned by ±1 cycle per loop
-    double noise = 0;        // attack noise burst amplitude (Noise model: attack boost)
-    double noiseColor = 0.5; // low-pass coefficient of the noise
+    double chorus = 0;         // amplitude of two copies detuned by ±1 cycle per loop
+    double noise = 0;          // attack noise burst amplitude (Noise model: attack boost)
+    double noiseColor = 0.5;   // low-pass coefficient of the noise
     double noiseLength = 0.4;  // part of the attack the burst lasts
-    double drive = 0;        // soft clipping gain, 0: none
+    double drive = 0;          // soft clipping gain, 0: none
     double carrier = 1, modulator = 1, index = 1, attackIndex = 1;  // FM
-    double damping = 0.996, brightness = 0.3;                      // Pluck
+    double damping = 0.996, brightness = 0.3;                       // Pluck
     Envelope envelope = HELD;
     double loudness = 1;
     // Tremolo depth as a fraction of the amplitude of a note at velocity 100.
     // The tremolo term does not follow the note's volume, so quiet notes get
     // relatively more of it: depths stay at 0.15 or below.
     double tremolo = 0;
-    int tremoloShift = 10;   // 2^s / 256 Hz
+    int tremoloShift = 10;  // 2^s / 256 Hz
     double tremoloDelay = 0.25;
-    int shareWith = -1;      // use the sample of this earlier program
+    int shareWith = -1;  // use the sample of this earlier program
 };
 
 std::vector<Partial> harmonics(int count, double exponent, double attackBoost = 0) {
@@ -244,8 +244,7 @@ Recipe ensemble(std::vector<Partial> partials, Envelope envelope, double chorus,
     return r;
 }
 
-Recipe fm(double carrier, double modulator, double index, double attackIndex, Envelope envelope,
-          double loudness = 1) {
+Recipe fm(double carrier, double modulator, double index, double attackIndex, Envelope envelope, double loudness = 1) {
     Recipe r;
     r.model = Model::Fm;
     r.carrier = carrier;
@@ -298,6 +297,7 @@ Recipe& withTremolo(Recipe& r, double depth, int shift, double delay = 0.25) {
 
 Recipe recipeFor(int program) {
     Recipe r;
+    // clang-format off
     switch (program) {
     // Pianos
     case 0: r = additive(harmonics(16, 1.3, 0.6), PIANO); withNoise(r, 0.25, 0.3, 0.15); break;
@@ -464,6 +464,7 @@ Recipe recipeFor(int program) {
     case 127: r = noiseLoop(0.4, {0.002, 0.05, 0.2, 0.4, 0.02, 0.3, 0.1}, 6.0, 1.2); break;
     default: break;
     }
+    // clang-format on
     return r;
 }
 
@@ -522,78 +523,78 @@ ProgramSample makeProgramSample(const Recipe& r, std::uint32_t seed) {
     };
 
     switch (r.model) {
-    case Model::Additive: {
-        for (const Partial& p : r.partials) {
-            const int copies = r.chorus > 0 ? 3 : 1;
-            for (int c = 0; c < copies; ++c) {
-                int loopCycles = r.loopCycles + (c == 0 ? 0 : c == 1 ? -1 : 1);
-                std::size_t k = cyclesOf(p.ratio, loopCycles);
-                if (k == 0 || 2 * k >= loop) continue;
-                double gain = c == 0 ? 1 : r.chorus;
-                std::size_t phase = noise.nextInt(static_cast<std::uint32_t>(loop));
-                for (std::size_t t = 0; t < s.data.size(); ++t) {
-                    double a = p.amp + (p.attack - p.amp) * attackWeight(t, attack);
-                    s.data[t] += gain * a * at(k, t, phase);
+        case Model::Additive: {
+            for (const Partial& p : r.partials) {
+                const int copies = r.chorus > 0 ? 3 : 1;
+                for (int c = 0; c < copies; ++c) {
+                    int loopCycles = r.loopCycles + (c == 0 ? 0 : c == 1 ? -1 : 1);
+                    std::size_t k = cyclesOf(p.ratio, loopCycles);
+                    if (k == 0 || 2 * k >= loop) continue;
+                    double gain = c == 0 ? 1 : r.chorus;
+                    std::size_t phase = noise.nextInt(static_cast<std::uint32_t>(loop));
+                    for (std::size_t t = 0; t < s.data.size(); ++t) {
+                        double a = p.amp + (p.attack - p.amp) * attackWeight(t, attack);
+                        s.data[t] += gain * a * at(k, t, phase);
+                    }
                 }
             }
+            break;
         }
-        break;
-    }
-    case Model::Fm: {
-        std::size_t kc = cyclesOf(r.carrier, r.loopCycles), km = cyclesOf(r.modulator, r.loopCycles);
-        for (std::size_t t = 0; t < s.data.size(); ++t) {
-            double index = r.index + (r.attackIndex - r.index) * attackWeight(t, attack);
-            double phase = 2 * PI * static_cast<double>((kc * t) % loop) / static_cast<double>(loop);
-            s.data[t] = dsin(phase + index * at(km, t, 0));
+        case Model::Fm: {
+            std::size_t kc = cyclesOf(r.carrier, r.loopCycles), km = cyclesOf(r.modulator, r.loopCycles);
+            for (std::size_t t = 0; t < s.data.size(); ++t) {
+                double index = r.index + (r.attackIndex - r.index) * attackWeight(t, attack);
+                double phase = 2 * PI * static_cast<double>((kc * t) % loop) / static_cast<double>(loop);
+                s.data[t] = dsin(phase + index * at(km, t, 0));
+            }
+            break;
         }
-        break;
-    }
-    case Model::Pluck: {
-        // Karplus-Strong with a symmetric three-tap average, which delays
-        // nothing: the string repeats exactly every `period` samples.
-        std::vector<double>& y = s.data;
-        LowPass colour{r.brightness};
-        double mean = 0;
-        for (std::size_t i = 0; i < period; ++i) mean += (y[i] = colour(noise.next()));
-        mean /= static_cast<double>(period);
-        for (std::size_t i = 0; i < period; ++i) y[i] -= mean;
-        for (std::size_t n = period; n < attack; ++n) {
-            double before = n >= period + 1 ? y[n - period - 1] : 0;
-            y[n] = r.damping * (0.25 * y[n - period + 1] + 0.5 * y[n - period] + 0.25 * before);
+        case Model::Pluck: {
+            // Karplus-Strong with a symmetric three-tap average, which delays
+            // nothing: the string repeats exactly every `period` samples.
+            std::vector<double>& y = s.data;
+            LowPass colour{r.brightness};
+            double mean = 0;
+            for (std::size_t i = 0; i < period; ++i) mean += (y[i] = colour(noise.next()));
+            mean /= static_cast<double>(period);
+            for (std::size_t i = 0; i < period; ++i) y[i] -= mean;
+            for (std::size_t n = period; n < attack; ++n) {
+                double before = n >= period + 1 ? y[n - period - 1] : 0;
+                y[n] = r.damping * (0.25 * y[n - period + 1] + 0.5 * y[n - period] + 0.25 * before);
+            }
+            // The loop repeats the average of the last two periods; the last
+            // period of the attack fades into it.
+            std::vector<double> cycle(period);
+            double cycleMean = 0;
+            for (std::size_t i = 0; i < period; ++i) {
+                cycle[i] = 0.5 * (y[attack - 2 * period + i] + y[attack - period + i]);
+                cycleMean += cycle[i];
+            }
+            cycleMean /= static_cast<double>(period);
+            for (double& v : cycle) v -= cycleMean;
+            for (std::size_t i = 0; i < period; ++i) {
+                double w = static_cast<double>(i) / static_cast<double>(period);
+                y[attack - period + i] = y[attack - period + i] * (1 - w) + cycle[i] * w;
+            }
+            for (std::size_t t = attack; t < y.size(); ++t) y[t] = cycle[(t - attack) % period];
+            break;
         }
-        // The loop repeats the average of the last two periods; the last
-        // period of the attack fades into it.
-        std::vector<double> cycle(period);
-        double cycleMean = 0;
-        for (std::size_t i = 0; i < period; ++i) {
-            cycle[i] = 0.5 * (y[attack - 2 * period + i] + y[attack - period + i]);
-            cycleMean += cycle[i];
+        case Model::Noise: {
+            // Filtered noise; the loop's last samples are cross-faded with the
+            // noise that follows it, so its end runs on into its start.
+            const std::size_t fade = loop / 4;
+            std::vector<double> n(attack + loop + fade);
+            LowPass lp{r.noiseColor};
+            for (double& v : n) v = lp(noise.next());
+            for (std::size_t t = 0; t < attack + loop; ++t) s.data[t] = n[t];
+            for (std::size_t i = 0; i < fade; ++i) {
+                double w = static_cast<double>(i) / static_cast<double>(fade);
+                // position loopStart + i holds a blend that equals the sample after loopEnd at i = 0
+                s.data[attack + i] = n[attack + loop + i] * (1 - w) + n[attack + i] * w;
+            }
+            for (std::size_t t = 0; t < attack; ++t) s.data[t] *= 1 + r.noise * attackWeight(t, attack);
+            break;
         }
-        cycleMean /= static_cast<double>(period);
-        for (double& v : cycle) v -= cycleMean;
-        for (std::size_t i = 0; i < period; ++i) {
-            double w = static_cast<double>(i) / static_cast<double>(period);
-            y[attack - period + i] = y[attack - period + i] * (1 - w) + cycle[i] * w;
-        }
-        for (std::size_t t = attack; t < y.size(); ++t) y[t] = cycle[(t - attack) % period];
-        break;
-    }
-    case Model::Noise: {
-        // Filtered noise; the loop's last samples are cross-faded with the
-        // noise that follows it, so its end runs on into its start.
-        const std::size_t fade = loop / 4;
-        std::vector<double> n(attack + loop + fade);
-        LowPass lp{r.noiseColor};
-        for (double& v : n) v = lp(noise.next());
-        for (std::size_t t = 0; t < attack + loop; ++t) s.data[t] = n[t];
-        for (std::size_t i = 0; i < fade; ++i) {
-            double w = static_cast<double>(i) / static_cast<double>(fade);
-            // position loopStart + i holds a blend that equals the sample after loopEnd at i = 0
-            s.data[attack + i] = n[attack + loop + i] * (1 - w) + n[attack + i] * w;
-        }
-        for (std::size_t t = 0; t < attack; ++t) s.data[t] *= 1 + r.noise * attackWeight(t, attack);
-        break;
-    }
     }
     softClip(s.data, r.drive);
     if (r.model != Model::Noise) addNoiseBurst(s.data, r, attack, noise);
@@ -697,9 +698,9 @@ void mixAt(std::vector<double>& x, const std::vector<double>& part, double start
 
 struct Drum {
     int key;
-    int sample;      // index into the drum sample list
-    double speed;    // playback step relative to 22050 Hz
-    int group;       // 0: own group; otherwise keys sharing a number cut each other
+    int sample;    // index into the drum sample list
+    double speed;  // playback step relative to 22050 Hz
+    int group;     // 0: own group; otherwise keys sharing a number cut each other
 };
 
 }  // namespace
@@ -733,6 +734,7 @@ void buildGeneralMidiFont(SoundFontWriter& writer) {
     };
     std::vector<double> x;
 
+    // clang-format off
     x = seconds(0.4); addSweep(x, 160, 48, 0.03, 0.14, 1); addNoise(x, noise, 0.3, 0, 0, 0.004, 0.4);
     const int kick = add(x);
     x = seconds(0.06); addTone(x, 1700, 0.01, 0.6); addTone(x, 820, 0.015, 0.5); addNoise(x, noise, 0.6, 0, 0, 0.006, 0.6);
@@ -894,6 +896,7 @@ void buildGeneralMidiFont(SoundFontWriter& writer) {
     const int muteSurdo = add(x);
     x = seconds(1.1); addSweep(x, 105, 70, 0.05, 0.3, 1); addTone(x, 360, 0.03, 0.3); addNoise(x, noise, 0.4, 0, 0, 0.01, 0.3);
     const int openSurdo = add(x);
+    // clang-format on
 
     // The fixed-step routines have no envelope: a drum's level is its
     // sample's, added as (2 × sample) × volume × 1.5. Samples peak at
@@ -903,11 +906,13 @@ void buildGeneralMidiFont(SoundFontWriter& writer) {
     constexpr double DRUM_PEAK = 50, KICK_PEAK = 57;
     std::uint32_t firstDrumSample = 0;
     for (std::size_t i = 0; i < drums.size(); ++i) {
-        std::uint32_t index = writer.addSample(quantize(drums[i], i == static_cast<std::size_t>(kick) ? KICK_PEAK : DRUM_PEAK));
+        std::uint32_t index =
+            writer.addSample(quantize(drums[i], i == static_cast<std::size_t>(kick) ? KICK_PEAK : DRUM_PEAK));
         if (i == 0) firstDrumSample = index;
     }
 
     enum { OWN = 0, HATS = 1, WHISTLES, GUIROS, CUICAS, TRIANGLES, SURDOS };
+    // clang-format off
     const Drum kit[] = {
         {27, highQ, 1.0, OWN},          {28, slap, 1.0, OWN},         {29, scratchPush, 1.0, OWN},
         {30, scratchPull, 1.0, OWN},    {31, sticks, 1.0, OWN},       {32, squareClick, 1.0, OWN},
@@ -931,6 +936,7 @@ void buildGeneralMidiFont(SoundFontWriter& writer) {
         {83, jingleBell, 1.0, OWN},     {84, bellTree, 1.0, OWN},     {85, castanets, 1.0, OWN},
         {86, muteSurdo, 1.0, SURDOS},   {87, openSurdo, 1.0, SURDOS},
     };
+    // clang-format on
     int groupRegion[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
     for (const Drum& drum : kit) {
         InstrumentRecord record{};
@@ -962,6 +968,7 @@ void buildGeneralMidiFont(SoundFontWriter& writer) {
 }
 
 const char* generalMidiProgramName(int program) {
+    // clang-format off
     static const char* const names[128] = {
         "Acoustic Grand Piano", "Bright Acoustic Piano", "Electric Grand Piano", "Honky-tonk Piano",
         "Electric Piano 1", "Electric Piano 2", "Harpsichord", "Clavinet",
@@ -992,10 +999,12 @@ const char* generalMidiProgramName(int program) {
         "Guitar Fret Noise", "Breath Noise", "Seashore", "Bird Tweet", "Telephone Ring", "Helicopter", "Applause",
         "Gunshot",
     };
+    // clang-format on
     return program >= 0 && program < 128 ? names[program] : "";
 }
 
 const char* generalMidiDrumName(int key) {
+    // clang-format off
     static const char* const names[61] = {
         "High Q", "Slap", "Scratch Push", "Scratch Pull", "Sticks", "Square Click", "Metronome Click",
         "Metronome Bell", "Acoustic Bass Drum", "Bass Drum 1", "Side Stick", "Acoustic Snare", "Hand Clap", "Electric Snare",
@@ -1007,6 +1016,7 @@ const char* generalMidiDrumName(int key) {
         "Hi Wood Block", "Low Wood Block", "Mute Cuica", "Open Cuica", "Mute Triangle", "Open Triangle",
         "Shaker", "Jingle Bell", "Bell Tree", "Castanets", "Mute Surdo", "Open Surdo",
     };
+    // clang-format on
     return key >= 27 && key <= 87 ? names[key - 27] : nullptr;
 }
 

@@ -61,8 +61,8 @@ bool oggStreamFrames(const std::uint8_t* tail, std::size_t size, std::uint32_t m
         if (std::memcmp(tail + at, "OggS", 4) != 0 || tail[at + 4] != 0) continue;
         ByteReader page(tail + at, size - at);
         const std::uint8_t flags = page.at(5).u8();
-        const std::uint64_t granule = static_cast<std::uint64_t>(page.at(6).u32le()) |
-                                      static_cast<std::uint64_t>(page.at(10).u32le()) << 32;
+        const std::uint64_t granule =
+            static_cast<std::uint64_t>(page.at(6).u32le()) | static_cast<std::uint64_t>(page.at(10).u32le()) << 32;
         const std::size_t segments = page.at(26).u8();
         if (27 + segments > page.size()) continue;
         std::size_t body = 0;
@@ -118,7 +118,8 @@ bool decodeOggVorbis(const std::uint8_t* data, std::size_t size, std::uint32_t f
             why = std::string("its Ogg Vorbis data does not decode (") + vorbisError(got) + ")";
             ok = false;
         } else if (got == 0) {
-            why = "its Ogg Vorbis data ends after " + std::to_string(done) + " of " + std::to_string(frames) + " frames";
+            why =
+                "its Ogg Vorbis data ends after " + std::to_string(done) + " of " + std::to_string(frames) + " frames";
             ok = false;
         } else {
             const vorbis_info* now = ov_info(&file, -1);

@@ -105,10 +105,16 @@ bool presetMayAdd(int op) {
         case SF2_SAMPLE_ID:
         case SF2_KEY_RANGE:
         case SF2_VEL_RANGE:
-        case 14: case 18: case 19: case 20: case 42: case 49: case 55: case 59: case 60:
-            return false;
-        default:
-            return op < SF2_GENERATOR_COUNT;
+        case 14:
+        case 18:
+        case 19:
+        case 20:
+        case 42:
+        case 49:
+        case 55:
+        case 59:
+        case 60: return false;
+        default: return op < SF2_GENERATOR_COUNT;
     }
 }
 
@@ -193,10 +199,10 @@ bool sourceValue(std::uint16_t source, int key, int velocity, double& out) {
             case 2: x = std::clamp(velocity, 0, 127) / 128.0; break;
             case 3: x = std::clamp(key, 0, 127) / 128.0; break;
             case 10:
-            case 13: x = 0.0; break;           // no pressure
-            case 14: x = 0.5; break;           // pitch wheel centred
-            case 16: x = 2.0 / 128.0; break;   // two semitones
-            default: return false;             // link or undefined
+            case 13: x = 0.0; break;          // no pressure
+            case 14: x = 0.5; break;          // pitch wheel centred
+            case 16: x = 2.0 / 128.0; break;  // two semitones
+            default: return false;            // link or undefined
         }
     }
     if (negative) x = 1.0 - x;
@@ -237,16 +243,16 @@ double sf2ModulatedAmount(const std::vector<Sf2ModulatorEntry>& modulators, int 
 
 const std::vector<Sf2ModulatorEntry>& sf2DefaultModulators() {
     static const std::vector<Sf2ModulatorEntry> defaults = {
-        {0x0502, SF2_INITIAL_ATTENUATION, 960, 0, 0},  // velocity, concave, falling
+        {0x0502, SF2_INITIAL_ATTENUATION, 960, 0, 0},       // velocity, concave, falling
         {0x0102, SF2_INITIAL_FILTER_FC, -2400, 0x0D02, 0},  // velocity below 64 closes the filter
-        {0x000D, SF2_VIB_LFO_TO_PITCH, 50, 0, 0},      // channel pressure
-        {0x0081, SF2_VIB_LFO_TO_PITCH, 50, 0, 0},      // modulation wheel
-        {0x0587, SF2_INITIAL_ATTENUATION, 960, 0, 0},  // volume
-        {0x028A, SF2_PAN, 1000, 0, 0},                 // pan
-        {0x058B, SF2_INITIAL_ATTENUATION, 960, 0, 0},  // expression
+        {0x000D, SF2_VIB_LFO_TO_PITCH, 50, 0, 0},           // channel pressure
+        {0x0081, SF2_VIB_LFO_TO_PITCH, 50, 0, 0},           // modulation wheel
+        {0x0587, SF2_INITIAL_ATTENUATION, 960, 0, 0},       // volume
+        {0x028A, SF2_PAN, 1000, 0, 0},                      // pan
+        {0x058B, SF2_INITIAL_ATTENUATION, 960, 0, 0},       // expression
         {0x00DB, SF2_REVERB_EFFECTS_SEND, 200, 0, 0},
         {0x00DD, SF2_CHORUS_EFFECTS_SEND, 200, 0, 0},
-        {0x020E, 59, 12700, 0x0010, 0},                // pitch wheel × sensitivity → pitch
+        {0x020E, 59, 12700, 0x0010, 0},  // pitch wheel × sensitivity → pitch
     };
     return defaults;
 }
@@ -284,7 +290,7 @@ bool printableId(const std::uint8_t* id) {
 // "the smpl chunk", or "a chunk" when the identifier is garbage.
 std::string chunkName(const char* id, const char* kind = "chunk") {
     return printableId(reinterpret_cast<const std::uint8_t*>(id)) ? "the " + std::string(id, 4) + " " + kind
-                                                                   : std::string("a ") + kind;
+                                                                  : std::string("a ") + kind;
 }
 
 }  // namespace
@@ -395,7 +401,8 @@ bool Sf2File::load() {
             }
         }
         if (isList("pdta")) {
-            if (chunk.size > MAX_HYDRA_BYTES) return fail(RESULT_UNSUPPORTED_DATA, "preset data chunk is absurdly large");
+            if (chunk.size > MAX_HYDRA_BYTES)
+                return fail(RESULT_UNSUPPORTED_DATA, "preset data chunk is absurdly large");
             pdta.resize(chunk.size - 4);
             if (!source->read(chunk.body + 4, pdta.data(), static_cast<std::uint32_t>(pdta.size()))) {
                 return fail(RESULT_FILE_IO_ERROR, "cannot read the preset data");
@@ -420,8 +427,8 @@ bool Sf2File::readHydra(const std::vector<std::uint8_t>& pdta) {
         ByteReader data = {};
         bool found = false;
     };
-    Part parts[9] = {{"phdr", 38}, {"pbag", 4}, {"pmod", 10}, {"pgen", 4}, {"inst", 22},
-                     {"ibag", 4},  {"imod", 10}, {"igen", 4}, {"shdr", 46}};
+    Part parts[9] = {{"phdr", 38}, {"pbag", 4},  {"pmod", 10}, {"pgen", 4}, {"inst", 22},
+                     {"ibag", 4},  {"imod", 10}, {"igen", 4},  {"shdr", 46}};
     const ByteReader hydra(pdta.data(), pdta.size());
     RiffWalker chunks(0, pdta.size(), pdta.size(), true);
     RiffChunk chunk;
@@ -439,7 +446,8 @@ bool Sf2File::readHydra(const std::vector<std::uint8_t>& pdta) {
     for (const Part& p : parts) {
         if (!p.found) return fail(RESULT_UNSUPPORTED_DATA, std::string("the preset data has no ") + p.id + " chunk");
         if (p.data.size() % p.recordSize != 0) {
-            return fail(RESULT_UNSUPPORTED_DATA, std::string("the ") + p.id + " chunk is not a whole number of records");
+            return fail(RESULT_UNSUPPORTED_DATA,
+                        std::string("the ") + p.id + " chunk is not a whole number of records");
         }
     }
     auto count = [&](int i) { return parts[i].data.size() / parts[i].recordSize; };
@@ -629,7 +637,8 @@ bool Sf2File::layOutCompressed(std::uint64_t smplBytes) {
 
 bool Sf2File::readSamples(std::uint32_t start, std::uint32_t end, std::vector<std::int16_t>& frames) {
     frames.clear();
-    if (!source || start > end || end > smplFrames) return fail(RESULT_UNSUPPORTED_DATA, "sample outside the sample data");
+    if (!source || start > end || end > smplFrames)
+        return fail(RESULT_UNSUPPORTED_DATA, "sample outside the sample data");
     if (!stored.empty()) return readStored(start, end, frames);
     std::uint32_t n = end - start;
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(n) * 2);
@@ -680,7 +689,8 @@ bool Sf2File::readStored(std::uint32_t start, std::uint32_t end, std::vector<std
             }
             decodedIndex = i;
         }
-        std::copy(decoded.begin() + (from - h.start), decoded.begin() + (to - h.start), frames.begin() + (from - start));
+        std::copy(decoded.begin() + (from - h.start), decoded.begin() + (to - h.start),
+                  frames.begin() + (from - start));
     }
     return true;
 }
@@ -710,7 +720,8 @@ struct Zone {
     Range keys, velocities;
 };
 
-Zone readZone(const std::vector<Sf2GeneratorEntry>& all, std::size_t first, std::size_t last, std::uint16_t terminalOp) {
+Zone readZone(const std::vector<Sf2GeneratorEntry>& all, std::size_t first, std::size_t last,
+              std::uint16_t terminalOp) {
     Zone z;
     for (std::size_t g = first; g < last && g < all.size(); ++g) {
         const Sf2GeneratorEntry& e = all[g];
@@ -742,8 +753,10 @@ void readModulators(const std::vector<Sf2Bag>& bags, const std::vector<Sf2Modula
     last = std::min(last, first + MAX_ZONE_MODULATORS);
     for (std::size_t i = first; i < last; ++i) {
         auto same = std::find_if(z.mods.begin(), z.mods.end(), [&](const auto& m) { return sameModulator(m, all[i]); });
-        if (same != z.mods.end()) *same = all[i];
-        else z.mods.push_back(all[i]);
+        if (same != z.mods.end())
+            *same = all[i];
+        else
+            z.mods.push_back(all[i]);
     }
 }
 
@@ -797,7 +810,8 @@ Range effectiveRange(const Zone& global, const Zone& local, std::uint16_t op) {
 
 }  // namespace
 
-std::size_t Sf2File::findRegions(std::size_t presetIndex, int key, int velocity, std::vector<Sf2Region>& regions) const {
+std::size_t Sf2File::findRegions(std::size_t presetIndex, int key, int velocity,
+                                 std::vector<Sf2Region>& regions) const {
     regions.clear();
     walkZones(presetIndex, [&](const Zone& presetGlobal, const Zone& pz, std::size_t inst, const Zone& instGlobal,
                                const Zone& iz) {
@@ -811,7 +825,8 @@ std::size_t Sf2File::findRegions(std::size_t presetIndex, int key, int velocity,
         // Instrument amounts (global zone, overridden by the local zone) plus
         // the preset's additive amounts (likewise).
         Sf2Region region;
-        for (int op = 0; op < SF2_GENERATOR_COUNT; ++op) region.generators[static_cast<std::size_t>(op)] = sf2GeneratorDefault(op);
+        for (int op = 0; op < SF2_GENERATOR_COUNT; ++op)
+            region.generators[static_cast<std::size_t>(op)] = sf2GeneratorDefault(op);
         for (const auto* z : {&instGlobal, &iz})
             for (const auto& e : z->gens)
                 if (e.op < SF2_GENERATOR_COUNT) region.generators[e.op] = amountValue(e);
@@ -830,9 +845,12 @@ std::size_t Sf2File::findRegions(std::size_t presetIndex, int key, int velocity,
         auto merge = [&](const std::vector<Sf2ModulatorEntry>& list, bool add) {
             for (const auto& m : list) {
                 auto same = std::find_if(mods.begin(), mods.end(), [&](const auto& e) { return sameModulator(e, m); });
-                if (same == mods.end()) mods.push_back(m);
-                else if (add) same->amount = static_cast<std::int16_t>(std::clamp(same->amount + m.amount, -32768, 32767));
-                else *same = m;
+                if (same == mods.end())
+                    mods.push_back(m);
+                else if (add)
+                    same->amount = static_cast<std::int16_t>(std::clamp(same->amount + m.amount, -32768, 32767));
+                else
+                    *same = m;
             }
         };
         auto localOverGlobal = [](const Zone& global, const Zone& local) {
@@ -846,7 +864,8 @@ std::size_t Sf2File::findRegions(std::size_t presetIndex, int key, int velocity,
         merge(localOverGlobal(presetGlobal, pz), true);
         const auto& defaults = sf2DefaultModulators();
         for (int op = 0; op < SF2_GENERATOR_COUNT; ++op) {
-            double extra = sf2ModulatedAmount(mods, op, key, velocity) - sf2ModulatedAmount(defaults, op, key, velocity);
+            double extra =
+                sf2ModulatedAmount(mods, op, key, velocity) - sf2ModulatedAmount(defaults, op, key, velocity);
             if (op == SF2_INITIAL_ATTENUATION) {
                 region.attenuationModulation = extra;
             } else if (std::fabs(extra) >= 0.5) {
@@ -872,15 +891,15 @@ bool Sf2File::presetKeyRange(std::size_t presetIndex, int& low, int& high) const
     low = 128;
     high = -1;
     // The union over the preset's zones of (preset zone range ∩ instrument zone range).
-    walkZones(presetIndex, [&](const Zone& presetGlobal, const Zone& pz, std::size_t, const Zone& instGlobal,
-                               const Zone& iz) {
-        Range pKeys = effectiveRange(presetGlobal, pz, SF2_KEY_RANGE);
-        Range iKeys = effectiveRange(instGlobal, iz, SF2_KEY_RANGE);
-        int lo = std::max(pKeys.low, iKeys.low), hi = std::min({pKeys.high, iKeys.high, 127});
-        if (lo > hi) return;
-        low = std::min(low, lo);
-        high = std::max(high, hi);
-    });
+    walkZones(presetIndex,
+              [&](const Zone& presetGlobal, const Zone& pz, std::size_t, const Zone& instGlobal, const Zone& iz) {
+                  Range pKeys = effectiveRange(presetGlobal, pz, SF2_KEY_RANGE);
+                  Range iKeys = effectiveRange(instGlobal, iz, SF2_KEY_RANGE);
+                  int lo = std::max(pKeys.low, iKeys.low), hi = std::min({pKeys.high, iKeys.high, 127});
+                  if (lo > hi) return;
+                  low = std::min(low, lo);
+                  high = std::max(high, hi);
+              });
     return high >= 0;
 }
 

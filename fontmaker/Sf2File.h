@@ -119,8 +119,8 @@ struct Sf2Bag {
 // A modulator record (pmod/imod): amount × source × amount source, added to
 // the destination generator.
 struct Sf2ModulatorEntry {
-    std::uint16_t source = 0;        // controller index, CC flag, direction, polarity, curve
-    std::uint16_t destination = 0;   // generator operator
+    std::uint16_t source = 0;       // controller index, CC flag, direction, polarity, curve
+    std::uint16_t destination = 0;  // generator operator
     std::int16_t amount = 0;
     std::uint16_t amountSource = 0;  // like `source`; 0 = none (1)
     std::uint16_t transform = 0;     // 0 linear, 2 absolute value

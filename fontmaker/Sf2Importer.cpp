@@ -123,7 +123,8 @@ Sf2VolumeEnvelope envelopeOf(const Sf2Region& r) {
 // default curves' part) stays within 0 … 144 dB.
 double attenuationCb(const Sf2Region& r) {
     static const double curves = sf2ModulatedAmount(sf2DefaultModulators(), SF2_INITIAL_ATTENUATION, 60, 100);
-    double total = std::clamp(r[SF2_INITIAL_ATTENUATION], 0, 1440) * ATTENUATION_SCALE + curves + r.attenuationModulation;
+    double total =
+        std::clamp(r[SF2_INITIAL_ATTENUATION], 0, 1440) * ATTENUATION_SCALE + curves + r.attenuationModulation;
     return std::clamp(total, 0.0, 1440.0) - curves;
 }
 
@@ -156,7 +157,8 @@ std::size_t chooseLayer(const Sf2File& bank, const std::vector<Sf2Region>& layer
     std::size_t best = 0;
     double bestLoudness = -1.0;
     for (std::size_t i = 0; i < layers.size(); ++i) {
-        bool right = layers[i].sampleIndex < bank.samples.size() && (bank.samples[layers[i].sampleIndex].sampleType & 2);
+        bool right =
+            layers[i].sampleIndex < bank.samples.size() && (bank.samples[layers[i].sampleIndex].sampleType & 2);
         double loudness = (held ? heldLoudness(layers[i]) : 1.0) * (right ? 0.5 : 1.0);
         if (loudness > bestLoudness * 1.0001) {
             bestLoudness = loudness;
@@ -195,10 +197,14 @@ double modulationEnvelopeMean(const Sf2Region& r) {
     const int steps = 250;  // 1 ms each
     for (int i = 0; i < steps; ++i) {
         double t = (i + 0.5) / 1000.0 - delay, x;
-        if (t < 0) x = 0;
-        else if (t < attack) x = t / attack;
-        else if ((t -= attack) < hold) x = 1;
-        else x = std::max(sustain, decay > 0 ? 1.0 - (t - hold) / decay : 0.0);
+        if (t < 0)
+            x = 0;
+        else if (t < attack)
+            x = t / attack;
+        else if ((t -= attack) < hold)
+            x = 1;
+        else
+            x = std::max(sustain, decay > 0 ? 1.0 - (t - hold) / decay : 0.0);
         sum += x;
     }
     return sum / steps;
@@ -227,7 +233,8 @@ bool readFiltered(Sf2File& bank, const ZoneSample& z, double cutoffCents, double
                   double keptRate, std::vector<float>& out) {
     std::vector<std::int16_t> frames;
     std::int64_t readEnd = z.looped ? z.loopEnd : z.end;
-    if (!bank.readSamples(static_cast<std::uint32_t>(z.start), static_cast<std::uint32_t>(readEnd), frames)) return false;
+    if (!bank.readSamples(static_cast<std::uint32_t>(z.start), static_cast<std::uint32_t>(readEnd), frames))
+        return false;
     out.assign(frames.begin(), frames.end());
     // A cutoff the kept data cannot show (0) still lowers a resonant pass band.
     double cutoff = sourceCutoffHz(cutoffCents, speed, z, keptRate);
@@ -279,8 +286,8 @@ double measuredDetune(const std::vector<double>& values, std::uint32_t cycleLeng
     // A short one-shot sample: its last three quarters.
     std::int64_t from = std::min<std::int64_t>(std::llround(FROM_SECONDS * framesPerSecond), signal.length / 4);
     double clarity = 0.0;
-    double period = sf2MeasurePeriod(signal, from, nominal, RETUNE_LIMIT_CENTS + 10.0, SPAN_SECONDS * framesPerSecond,
-                                     clarity);
+    double period =
+        sf2MeasurePeriod(signal, from, nominal, RETUNE_LIMIT_CENTS + 10.0, SPAN_SECONDS * framesPerSecond, clarity);
     if (!(period > 0.0) || clarity < RETUNE_MIN_CLARITY) return NAN;
     double cents = 1200.0 * std::log2(nominal / period);
     return std::fabs(cents) <= RETUNE_LIMIT_CENTS ? cents : NAN;
@@ -309,7 +316,8 @@ double loopDetune(const Sf2Signal& frames, double sampleRate, double rootFrequen
     // Past its attack and hold the envelope only falls: a loop that begins
     // earlier is heard at the envelope's peak.
     double loopSeconds = static_cast<double>(frames.loopStart) / sampleRate * rootFrequency / 440.0;
-    loopSeconds = std::max(loopSeconds, sf2Seconds(envelope.delay) + sf2Seconds(envelope.attack) + sf2Seconds(envelope.hold));
+    loopSeconds =
+        std::max(loopSeconds, sf2Seconds(envelope.delay) + sf2Seconds(envelope.attack) + sf2Seconds(envelope.hold));
     if (sf2EnvelopeGain(envelope, loopSeconds) < LOOP_AUDIBLE_GAIN) return NAN;
     const double length = static_cast<double>(frames.loopEnd - frames.loopStart);
     // The loop played over and over: a window of at least one loop and a
@@ -324,9 +332,12 @@ double loopDetune(const Sf2Signal& frames, double sampleRate, double rootFrequen
     const double ratio = cyclesPerLoop ? length / measured : measured / length;
     const double whole = std::round(ratio);
     double period;
-    if (std::fabs(ratio - whole) <= LOOP_CYCLE_SLACK) period = cyclesPerLoop ? length / whole : length * whole;
-    else if (clarity >= RETUNE_MIN_CLARITY) period = measured;
-    else return NAN;
+    if (std::fabs(ratio - whole) <= LOOP_CYCLE_SLACK)
+        period = cyclesPerLoop ? length / whole : length * whole;
+    else if (clarity >= RETUNE_MIN_CLARITY)
+        period = measured;
+    else
+        return NAN;
     const double cents = 1200.0 * std::log2(nominal / period);
     return std::fabs(cents) <= RETUNE_LIMIT_CENTS ? cents : NAN;
 }
@@ -394,7 +405,8 @@ bool addHeldNote(Sf2File& bank, const ZoneSample& z, int key, bool withScale, do
     double level = 1.0;
     for (std::size_t i = 0; i < HELD_LENGTH; ++i) {
         // The envelope's level, taken every millisecond or so.
-        if (envelope && i % 32 == 0) level = sf2EnvelopeGain(*envelope, static_cast<double>(HELD_FIRST + i) / HELD_RATE);
+        if (envelope && i % 32 == 0)
+            level = sf2EnvelopeGain(*envelope, static_cast<double>(HELD_FIRST + i) / HELD_RATE);
         const double position = static_cast<double>(HELD_FIRST + i) * step;
         const auto whole = static_cast<std::int64_t>(position);
         const double f = position - static_cast<double>(whole);
@@ -419,7 +431,8 @@ double heldPitchCents(const std::vector<float>& mix, int key) {
 // A converted zone's own A4 (no scale tuning: a BRF program has none), by
 // zone, measured once: presets share zones.
 using HeldPitchCache =
-    std::map<std::tuple<std::uint32_t, std::int64_t, std::int64_t, std::int64_t, std::int64_t, bool, int, long>, double>;
+    std::map<std::tuple<std::uint32_t, std::int64_t, std::int64_t, std::int64_t, std::int64_t, bool, int, long>,
+             double>;
 
 double ownHeldPitch(Sf2File& bank, const Sf2Region& r, const ZoneSample& z, HeldPitchCache& cache) {
     auto id = std::make_tuple(r.sampleIndex, z.start, z.end, z.loopStart, z.loopEnd, z.looped, z.rootKey,
@@ -684,11 +697,15 @@ void sf2ConvertEnvelope(const Sf2VolumeEnvelope& e, std::int32_t peak, Instrumen
     }
     std::vector<double> knees;  // decibels below the peak at the end of each segment
     if (decaysOut) {
-        if (stages.empty()) knees = {10.0, 30.0, 60.0};
-        else knees = {20.0, 60.0};
+        if (stages.empty())
+            knees = {10.0, 30.0, 60.0};
+        else
+            knees = {20.0, 60.0};
     } else if (sustainDb > 0.05) {
-        if (stages.empty()) knees = {sustainDb / 3.0, sustainDb};
-        else knees = {sustainDb};
+        if (stages.empty())
+            knees = {sustainDb / 3.0, sustainDb};
+        else
+            knees = {sustainDb};
     }
     double fromDb = 0.0, fromLevel = start;
     for (std::size_t i = 0; i < knees.size(); ++i) {
@@ -806,7 +823,9 @@ bool Sf2Importer::convertAtRate(Sf2File& bank, SoundFontWriter& writer, std::uin
         const Sf2Region& region = layers[chooseLayer(bank, layers, true)];
         const Sf2VolumeEnvelope envelope = envelopeOf(region);
         const bool toBankPitch = !options.keepTuning && !options.tuneTo440;
-        const double shift = toBankPitch ? bankPitchShift(bank, static_cast<std::size_t>(presetIndex), region, layers, key, heldPitches) : 0.0;
+        const double shift =
+            toBankPitch ? bankPitchShift(bank, static_cast<std::size_t>(presetIndex), region, layers, key, heldPitches)
+                        : 0.0;
         if (bank.lastError == RESULT_FILE_IO_ERROR) return fail(RESULT_FILE_IO_ERROR, bank.errorText);
         ZoneSample z;
         std::string why;
@@ -822,11 +841,13 @@ bool Sf2Importer::convertAtRate(Sf2File& bank, SoundFontWriter& writer, std::uin
         if (std::fabs(sample.retunedCents) >= 0.5) {
             char text[96];
             if (measure) {
-                std::snprintf(text, sizeof text, "program %d: sample measured %+.1f cents from the bank's tuning; retuned",
-                              program, sample.retunedCents);
+                std::snprintf(text, sizeof text,
+                              "program %d: sample measured %+.1f cents from the bank's tuning; retuned", program,
+                              sample.retunedCents);
             } else {
-                std::snprintf(text, sizeof text, "program %d: moved %+.1f cents to the bank's A4 (its layers' or key 69's pitch)",
-                              program, sample.retunedCents);
+                std::snprintf(text, sizeof text,
+                              "program %d: moved %+.1f cents to the bank's A4 (its layers' or key 69's pitch)", program,
+                              sample.retunedCents);
             }
             summary.notes.push_back(text);
         }
@@ -863,7 +884,8 @@ bool Sf2Importer::convertAtRate(Sf2File& bank, SoundFontWriter& writer, std::uin
         summary.borrowedFrom[program] = program;
         ++summary.programsConverted;
     }
-    if (summary.programsConverted == 0) return fail(RESULT_UNSUPPORTED_DATA, "the bank has no playable preset in bank 0");
+    if (summary.programsConverted == 0)
+        return fail(RESULT_UNSUPPORTED_DATA, "the bank has no playable preset in bank 0");
     // Missing programs: the nearest program of the same General MIDI family
     // (eight programs each), the lower one first at equal distance; else 0;
     // else the first program that exists.
@@ -906,9 +928,9 @@ bool Sf2Importer::convertAtRate(Sf2File& bank, SoundFontWriter& writer, std::uin
     }
     const std::size_t kitCount = std::max<std::size_t>(1, kitPresets.size());
     writer.drumKitMaps.assign(kitCount * 128, 0);
-    using DataKey = std::tuple<std::uint32_t, std::int64_t, std::int64_t, std::int64_t, std::int64_t, bool, std::int32_t,
+    using DataKey = std::tuple<std::uint32_t, std::int64_t, std::int64_t, std::int64_t, std::int64_t, bool,
                                std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
-                               std::int32_t, std::int32_t>;
+                               std::int32_t, std::int32_t, std::int32_t>;
     std::map<DataKey, std::pair<std::uint32_t, std::uint32_t>> dataIndex;  // → sample, length
     std::map<std::tuple<std::uint32_t, std::int32_t, std::int32_t>, std::uint32_t> regionIndex;
     for (std::size_t kit = 0; kit < kitPresets.size(); ++kit) {
@@ -931,13 +953,26 @@ bool Sf2Importer::convertAtRate(Sf2File& bank, SoundFontWriter& writer, std::uin
             // The filter acts in the sample's own frequencies, which depend on the pitch.
             double cutoff = sourceCutoffHz(filterCutoffCents(region), pitch, z, rate);
             auto filterKey = static_cast<std::int32_t>(std::lround(cutoff));
-            DataKey dataKey{region.sampleIndex, z.start, z.end, z.looped ? z.loopStart : 0, z.looped ? z.loopEnd : 0,
-                            z.looped, atten, env.delay, env.attack, env.hold, env.decay, env.sustain, env.release,
-                            filterKey, region[SF2_INITIAL_FILTER_Q]};
+            DataKey dataKey{region.sampleIndex,
+                            z.start,
+                            z.end,
+                            z.looped ? z.loopStart : 0,
+                            z.looped ? z.loopEnd : 0,
+                            z.looped,
+                            atten,
+                            env.delay,
+                            env.attack,
+                            env.hold,
+                            env.decay,
+                            env.sustain,
+                            env.release,
+                            filterKey,
+                            region[SF2_INITIAL_FILTER_Q]};
             auto found = dataIndex.find(dataKey);
             if (found == dataIndex.end()) {
                 std::vector<float> frames;
-                if (!readFiltered(bank, z, filterCutoffCents(region), region[SF2_INITIAL_FILTER_Q], pitch, rate, frames)) {
+                if (!readFiltered(bank, z, filterCutoffCents(region), region[SF2_INITIAL_FILTER_Q], pitch, rate,
+                                  frames)) {
                     return fail(RESULT_FILE_IO_ERROR, bank.errorText);
                 }
                 Sf2Signal signal{frames.data(), static_cast<std::int64_t>(frames.size()), z.looped,
@@ -970,8 +1005,9 @@ bool Sf2Importer::convertAtRate(Sf2File& bank, SoundFontWriter& writer, std::uin
                 double peak = peakOf(values);
                 double gain = SF2_DRUM_GAIN_REFERENCE * layerGain(layers);
                 if (peak * gain > 127.0) {
-                    summary.notes.push_back("drum sample \"" + bank.samples[region.sampleIndex].name + "\" limited by " +
-                                            std::to_string(20 * std::log10(peak * gain / 127.0)) + " dB");
+                    summary.notes.push_back("drum sample \"" + bank.samples[region.sampleIndex].name +
+                                            "\" limited by " + std::to_string(20 * std::log10(peak * gain / 127.0)) +
+                                            " dB");
                     gain = 127.0 / peak;
                 }
                 std::vector<std::int8_t> bytes = quantize(values, gain);
@@ -1026,7 +1062,8 @@ bool Sf2Importer::convertAtRate(Sf2File& bank, SoundFontWriter& writer, std::uin
     for (int program = 0; program < 128; ++program) {
         std::uint32_t kit = 0;
         for (std::size_t k = 0; k < kitPresets.size(); ++k) {
-            if (bank.presets[static_cast<std::size_t>(kitPresets[k])].program <= program) kit = static_cast<std::uint32_t>(k);
+            if (bank.presets[static_cast<std::size_t>(kitPresets[k])].program <= program)
+                kit = static_cast<std::uint32_t>(k);
         }
         writer.programKits[program] = kit;
     }

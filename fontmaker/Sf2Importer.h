@@ -99,15 +99,15 @@ struct Sf2ImportOptions {
 };
 
 struct Sf2ImportSummary {
-    int programsConverted = 0;         // programs with their own preset
-    int programsBorrowed = 0;          // filled from another program
-    int programsRetuned = 0;           // moved from the converted sample's own tuning
-    int borrowedFrom[128] = {};        // program used for each (its own number when converted)
+    int programsConverted = 0;   // programs with their own preset
+    int programsBorrowed = 0;    // filled from another program
+    int programsRetuned = 0;     // moved from the converted sample's own tuning
+    int borrowedFrom[128] = {};  // program used for each (its own number when converted)
     int kits = 0;
     int drumRegions = 0;
     std::uint64_t sampleBytes = 0;
-    std::uint32_t dataRate = 0;        // the rate finally used (lower than asked when shrunk to fit)
-    std::vector<std::string> notes;    // things a user may want to know
+    std::uint32_t dataRate = 0;      // the rate finally used (lower than asked when shrunk to fit)
+    std::vector<std::string> notes;  // things a user may want to know
 };
 
 class Sf2Importer {

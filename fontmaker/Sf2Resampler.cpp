@@ -8,9 +8,9 @@ namespace brellin {
 
 namespace {
 
-constexpr int ZERO_CROSSINGS = 16;     // kernel half-width in zero crossings of the sinc
-constexpr int TABLE_STEPS = 512;       // table points per zero crossing
-constexpr double KAISER_BETA = 9.0;    // about 90 dB stop-band rejection
+constexpr int ZERO_CROSSINGS = 16;   // kernel half-width in zero crossings of the sinc
+constexpr int TABLE_STEPS = 512;     // table points per zero crossing
+constexpr double KAISER_BETA = 9.0;  // about 90 dB stop-band rejection
 constexpr double PI = 3.14159265358979323846;
 
 double besselI0(double x) {
@@ -271,7 +271,8 @@ double sf2HeldPeriod(const Sf2Signal& signal, std::int64_t from, std::int64_t le
         // The period is known to better than a frame (then 1/16 frame): the
         // peak lies within ±periods / 2 (then ±8) of the estimate.
         const double estimate = periods * period, reach = periods == 16 ? 10.0 : 8.0;
-        period = best(static_cast<std::size_t>(estimate - reach), static_cast<std::size_t>(estimate + reach), r) / periods;
+        period =
+            best(static_cast<std::size_t>(estimate - reach), static_cast<std::size_t>(estimate + reach), r) / periods;
     }
     return period;
 }

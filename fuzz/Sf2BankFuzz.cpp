@@ -93,7 +93,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     instrument.zones.push_back(zone);
     b.instruments.push_back(instrument);
     presetZone.push_back({SF2_INSTRUMENT, 0});
-    b.presets.push_back({"fuzz", static_cast<std::uint16_t>(drum ? 0 : flags >> 4), static_cast<std::uint16_t>(drum ? 128 : 0),
+    b.presets.push_back({"fuzz",
+                         static_cast<std::uint16_t>(drum ? 0 : flags >> 4),
+                         static_cast<std::uint16_t>(drum ? 128 : 0),
                          {presetZone}});
     if (drum) {
         // A bank needs a melodic program: a short click, quick to convert.
@@ -104,7 +106,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::string file = b.build();
     Sf2File bank;
-    if (!bank.parse(reinterpret_cast<const std::uint8_t*>(file.data()), file.size())) std::abort();  // the builder's banks parse
+    if (!bank.parse(reinterpret_cast<const std::uint8_t*>(file.data()), file.size()))
+        std::abort();  // the builder's banks parse
     Sf2Importer importer;
     importer.options.dataRate = 4000;
     importer.options.keepTuning = keepTuning;

@@ -56,7 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     InstrumentRecord record{};
     sf2ConvertEnvelope(envelope, peak, record);
     require(evenAtLeast(record.attackRate, 4) && evenAtLeast(record.releaseRate, 4));
-    require(evenAtLeast(record.decay1Rate, 0) && evenAtLeast(record.decay2Rate, 0) && evenAtLeast(record.decay3Rate, 0));
+    require(evenAtLeast(record.decay1Rate, 0) && evenAtLeast(record.decay2Rate, 0) &&
+            evenAtLeast(record.decay3Rate, 0));
     const std::int32_t top = std::max(peak, 64);
     for (std::int32_t level : {record.attackLevel, record.decay1Level, record.decay2Level})
         require(level >= 0 && level <= top);

@@ -48,12 +48,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!font.loadSoundFontFromMemory(data, size, &diagnostics)) return 0;
     for (const brellin::InstrumentRecord& record : font.programs) touch(font, record);
     for (std::uint32_t program = 0; program < brellin::SoundFont::PROGRAM_COUNT; ++program)
-        for (std::uint32_t key = 0; key < brellin::SoundFont::KEY_COUNT; ++key) touch(font, font.drumRegion(program, key));
+        for (std::uint32_t key = 0; key < brellin::SoundFont::KEY_COUNT; ++key)
+            touch(font, font.drumRegion(program, key));
     for (std::uint32_t n = 0; n < font.sampleCount; ++n) sink = static_cast<int>(font.sampleLength(n));
 
     brellin::Voice voice;
     voice.configure(11025, 16, 2);
     for (const brellin::InstrumentRecord& record : font.programs) play(voice, font, record);
-    for (std::int32_t j = 0; j <= font.drumRegionCount; ++j) play(voice, font, font.drumRegions[static_cast<std::size_t>(j)]);
+    for (std::int32_t j = 0; j <= font.drumRegionCount; ++j)
+        play(voice, font, font.drumRegions[static_cast<std::size_t>(j)]);
     return 0;
 }

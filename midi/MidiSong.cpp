@@ -126,45 +126,50 @@ MidiEvent MidiImage::readEvent(TrackState& track) const noexcept {
     event.status = status;
 
     switch (status & 0xF0) {
-    case 0x80: case 0x90: case 0xA0: case 0xB0: case 0xE0:
-    case 0xC0: case 0xD0: {
-        std::uint8_t dataCount = ((status & 0xF0) == 0xC0 || (status & 0xF0) == 0xD0) ? 1 : 2;
-        if (in.remaining() < dataCount) {
-            // The message would take guard bytes as data: not delivered.
-            track.position = size;
-            event.kind = MidiEventKind::TrackEnd;
-            return event;
-        }
-        event.kind = MidiEventKind::Channel;
-        event.bytes[0] = status;
-        event.bytes[1] = in.u8();
-        if (dataCount == 2) event.bytes[2] = in.u8();
-        event.byteCount = static_cast<std::uint8_t>(dataCount + 1);
-        break;
-    }
-    case 0xF0:
-        if (status == 0xF0 || status == 0xF7) {
-            cursor.body(cursor.quantity(), event);
-            event.kind = status == 0xF0 ? MidiEventKind::SystemExclusive : MidiEventKind::Escape;
-        } else if (status == 0xFF) {
-            event.metaType = cursor.next();
-            cursor.body(cursor.quantity(), event);
-            if (event.metaType == 0x2F) {
-                track.position = track.start;
+        case 0x80:
+        case 0x90:
+        case 0xA0:
+        case 0xB0:
+        case 0xE0:
+        case 0xC0:
+        case 0xD0: {
+            std::uint8_t dataCount = ((status & 0xF0) == 0xC0 || (status & 0xF0) == 0xD0) ? 1 : 2;
+            if (in.remaining() < dataCount) {
+                // The message would take guard bytes as data: not delivered.
+                track.position = size;
                 event.kind = MidiEventKind::TrackEnd;
                 return event;
             }
-            event.kind = MidiEventKind::Meta;
-        } else {
-            event.kind = MidiEventKind::OtherSystem;
-            cursor.next();
+            event.kind = MidiEventKind::Channel;
+            event.bytes[0] = status;
+            event.bytes[1] = in.u8();
+            if (dataCount == 2) event.bytes[2] = in.u8();
+            event.byteCount = static_cast<std::uint8_t>(dataCount + 1);
+            break;
         }
-        break;
-    default:
-        // A data byte while no running status is known: read as the start of
-        // the next delta-time.
-        event.kind = MidiEventKind::NoStatus;
-        break;
+        case 0xF0:
+            if (status == 0xF0 || status == 0xF7) {
+                cursor.body(cursor.quantity(), event);
+                event.kind = status == 0xF0 ? MidiEventKind::SystemExclusive : MidiEventKind::Escape;
+            } else if (status == 0xFF) {
+                event.metaType = cursor.next();
+                cursor.body(cursor.quantity(), event);
+                if (event.metaType == 0x2F) {
+                    track.position = track.start;
+                    event.kind = MidiEventKind::TrackEnd;
+                    return event;
+                }
+                event.kind = MidiEventKind::Meta;
+            } else {
+                event.kind = MidiEventKind::OtherSystem;
+                cursor.next();
+            }
+            break;
+        default:
+            // A data byte while no running status is known: read as the start of
+            // the next delta-time.
+            event.kind = MidiEventKind::NoStatus;
+            break;
     }
 
     track.delta = cursor.quantity();
@@ -266,9 +271,9 @@ bool MidiSong::load(const char* path) {
     if (!readImage(path)) return false;
     bool prepared = false;
     switch (format()) {
-    case 0: prepared = prepareFormat0(); break;
-    case 1: prepared = prepareFormat1(); break;
-    default: break;
+        case 0: prepared = prepareFormat0(); break;
+        case 1: prepared = prepareFormat1(); break;
+        default: break;
     }
     if (!prepared) {
         fail();

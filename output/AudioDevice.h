@@ -38,9 +38,9 @@ struct WaveHeader {
 };
 
 struct AudioFormat {
-    std::uint32_t sampleRate = 11025;   // 11025, 22050 or 44100
-    std::uint32_t bitsPerSample = 8;    // 8 (unsigned) or 16 (signed little-endian)
-    std::uint32_t channels = 1;         // 1 or 2, first channel first
+    std::uint32_t sampleRate = 11025;  // 11025, 22050 or 44100
+    std::uint32_t bitsPerSample = 8;   // 8 (unsigned) or 16 (signed little-endian)
+    std::uint32_t channels = 1;        // 1 or 2, first channel first
     std::uint32_t blockSize() const { return bitsPerSample * channels / 8; }  // bytes per frame
     std::uint32_t bytesPerSecond() const { return sampleRate * blockSize(); }
 };

@@ -29,8 +29,8 @@ struct ConversionState {
     std::int32_t reverbLine[REVERB_LINE_LENGTH] = {};
     // Ring of the most recent accumulator values the filter has seen.
     std::int32_t filterHistory[FILTER_HISTORY_LENGTH] = {};
-    std::uint32_t reverbIndex = 0;   // read and write position in reverbLine
-    std::uint32_t filterIndex = 0;   // ring position of the next value, 0 … 15
+    std::uint32_t reverbIndex = 0;  // read and write position in reverbLine
+    std::uint32_t filterIndex = 0;  // ring position of the next value, 0 … 15
     // Delay length − 1: channels × (rate × 512 / 11025) − 1, that is 511, 1023
     // or 2047 mono and 1023, 2047 or 4095 stereo (always 46.4 ms).
     std::uint32_t reverbMask = 511;
@@ -43,8 +43,8 @@ struct ConversionState {
 // The routines work in groups of 4 (8-bit) or 2 (16-bit) values stored as one
 // little-endian word; a count that is not a multiple of that finishes the
 // remaining values one by one (every count the SoundOutput uses is a multiple of 4).
-using ConverterRoutine = std::uint8_t* (*)(ConversionState& state, std::uint8_t* out,
-                                           const std::int32_t* accumulator, std::int32_t count) noexcept;
+using ConverterRoutine = std::uint8_t* (*)(ConversionState& state, std::uint8_t* out, const std::int32_t* accumulator,
+                                           std::int32_t count) noexcept;
 
 // The selection table: width (8, any other value 16), reverb, filter,
 // channel count (1 mono, 2 stereo; only the filter variants differ).

@@ -61,11 +61,11 @@ namespace brellin {
 // so the conversion routines work on the SoundOutput itself.
 class SoundOutput : public ConversionState {
 public:
-    static constexpr std::uint32_t BUFFER_COUNT = 8;      // buffers in the ring
+    static constexpr std::uint32_t BUFFER_COUNT = 8;  // buffers in the ring
     static constexpr std::uint32_t SLICES_PER_BUFFER = 16;
     static constexpr std::uint32_t CLOCK_PER_SLICE = 4;    // ms the clock counts for a 44/11025-s slice
     static constexpr std::uint32_t CATCH_UP_COUNT = 12;    // from this buffer in one wake-up on, silence
-    static constexpr std::uint32_t MAX_ACCUMULATOR = 352; // 176 frames × 2 channels
+    static constexpr std::uint32_t MAX_ACCUMULATOR = 352;  // 176 frames × 2 channels
 
     SoundOutput();
     ~SoundOutput();
@@ -119,7 +119,9 @@ public:
     // True while open and rendering.
     bool isRunning() const { return running.load(std::memory_order_acquire); }
     // Why the device failed, for messages ("" when it did not).
-    const char* deviceErrorText() const { return audioDevice ? audioDevice->errorText() : "no sound device was chosen"; }
+    const char* deviceErrorText() const {
+        return audioDevice ? audioDevice->errorText() : "no sound device was chosen";
+    }
     // Bytes in one buffer of the ring (16 slices); 0 while closed.
     std::uint32_t bufferBytes() const { return bytesPerBuffer; }
     // Number of attached sources.

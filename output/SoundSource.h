@@ -41,9 +41,9 @@ public:
 
     ResultCode lastError = RESULT_OK;
     SoundOutput* output = nullptr;
-    std::uint32_t sampleRate = 11025;  // copied from the output at attach
-    std::uint32_t bits = 8;            // 8 or 16, copied from the output at attach
-    std::uint32_t channels = 1;        // a voice is always mono
+    std::uint32_t sampleRate = 11025;   // copied from the output at attach
+    std::uint32_t bits = 8;             // 8 or 16, copied from the output at attach
+    std::uint32_t channels = 1;         // a voice is always mono
     std::atomic<std::int32_t> pan{64};  // 0 … 127; 0 sends everything to the second (right) channel
     // Set before the source is linked into the list; the render thread calls it.
     std::atomic<MixRoutine> mix{nullptr};

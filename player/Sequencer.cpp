@@ -180,46 +180,45 @@ void Sequencer::tick() noexcept {
 void Sequencer::step(TrackState& track) noexcept {
     MidiEvent event = song.view().readEvent(track);
     switch (event.kind) {
-    case MidiEventKind::Channel:
-        if ((event.status & 0xF0) == 0x90 && noteOnListener) {
-            noteOnListener->channel = event.status & 0x0F;
-            noteOnListener->note = event.bytes[1] & 0x7F;
-            noteOnListener->level = ((event.bytes[2] & 0x7F) * volume.load(std::memory_order_relaxed)) >> 7;
-            noteOnListener->notify();
-        }
-        synthesizer->sendMidi(event.bytes, event.byteCount);
-        break;
-    case MidiEventKind::SystemExclusive: {
-        static constexpr std::uint8_t start = 0xF0, end = 0xF7;
-        synthesizer->sendMidi(&start, 1);
-        if (event.length > 0) synthesizer->sendMidi(event.data, event.length);
-        if (event.length == 0 || event.data[event.length - 1] != 0xF7) synthesizer->sendMidi(&end, 1);
-        break;
-    }
-    case MidiEventKind::Meta:
-        if (event.metaType >= 0x01 && event.metaType <= 0x0F) {
-            if (textEventListener) {
-                textEventListener->track = track.index;
-                textEventListener->type = event.metaType;
-                textEventListener->text = reinterpret_cast<const char*>(event.data);
-                textEventListener->textLength = event.length;
-                textEventListener->notify();
+        case MidiEventKind::Channel:
+            if ((event.status & 0xF0) == 0x90 && noteOnListener) {
+                noteOnListener->channel = event.status & 0x0F;
+                noteOnListener->note = event.bytes[1] & 0x7F;
+                noteOnListener->level = ((event.bytes[2] & 0x7F) * volume.load(std::memory_order_relaxed)) >> 7;
+                noteOnListener->notify();
             }
-        } else if (event.metaType == 0x51) {
-            tempo = tempoAfterSetTempo(tempo, event);
+            synthesizer->sendMidi(event.bytes, event.byteCount);
+            break;
+        case MidiEventKind::SystemExclusive: {
+            static constexpr std::uint8_t start = 0xF0, end = 0xF7;
+            synthesizer->sendMidi(&start, 1);
+            if (event.length > 0) synthesizer->sendMidi(event.data, event.length);
+            if (event.length == 0 || event.data[event.length - 1] != 0xF7) synthesizer->sendMidi(&end, 1);
+            break;
         }
-        break;
-    case MidiEventKind::TrackEnd: {
-        std::lock_guard<std::mutex> guard(lock);
-        track.active = false;
-        activeTracks -= 1;
-        if (activeTracks <= 0) playing.store(false, std::memory_order_release);
-        break;
-    }
-    case MidiEventKind::Escape:
-    case MidiEventKind::OtherSystem:
-    case MidiEventKind::NoStatus:
-        break;
+        case MidiEventKind::Meta:
+            if (event.metaType >= 0x01 && event.metaType <= 0x0F) {
+                if (textEventListener) {
+                    textEventListener->track = track.index;
+                    textEventListener->type = event.metaType;
+                    textEventListener->text = reinterpret_cast<const char*>(event.data);
+                    textEventListener->textLength = event.length;
+                    textEventListener->notify();
+                }
+            } else if (event.metaType == 0x51) {
+                tempo = tempoAfterSetTempo(tempo, event);
+            }
+            break;
+        case MidiEventKind::TrackEnd: {
+            std::lock_guard<std::mutex> guard(lock);
+            track.active = false;
+            activeTracks -= 1;
+            if (activeTracks <= 0) playing.store(false, std::memory_order_release);
+            break;
+        }
+        case MidiEventKind::Escape:
+        case MidiEventKind::OtherSystem:
+        case MidiEventKind::NoStatus: break;
     }
 }
 

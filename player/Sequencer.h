@@ -88,11 +88,11 @@ public:
     ResultCode lastError = RESULT_OK;
     std::atomic<bool> playing{false};
     MidiSong song;
-    std::int32_t activeTracks = 0;           // tracks not yet ended
-    std::uint32_t lastClock = 0;             // play clock at the previous tick, ms
-    std::uint32_t tickRemainder = 0;         // carried by the ms-to-ticks conversion
-    std::atomic<std::int32_t> volume{128};   // user volume 0 … 127 (128 until first set); scales NoteOn levels
-    std::int32_t tempo = 120;                // beats per 60000 ms of play clock
+    std::int32_t activeTracks = 0;          // tracks not yet ended
+    std::uint32_t lastClock = 0;            // play clock at the previous tick, ms
+    std::uint32_t tickRemainder = 0;        // carried by the ms-to-ticks conversion
+    std::atomic<std::int32_t> volume{128};  // user volume 0 … 127 (128 until first set); scales NoteOn levels
+    std::int32_t tempo = 120;               // beats per 60000 ms of play clock
     SynthesizerInterface* synthesizer;
     std::atomic<bool> threadRunning{false};  // the play thread has started and not finished
 
@@ -104,8 +104,8 @@ private:
     // The per-slice callback registration.
     struct TickRecord {
         Sequencer* owner = nullptr;
-        SliceClientHandle client = 0;       // our slice client while it is listed
-        bool ended = false;                 // the end event (guarded by threadMutex)
+        SliceClientHandle client = 0;  // our slice client while it is listed
+        bool ended = false;            // the end event (guarded by threadMutex)
     };
     friend struct SequencerDispatch;
 

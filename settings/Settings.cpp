@@ -113,15 +113,15 @@ Settings::Settings()
       PlayMode(0),
       TimerMode(0),
       fAlwaysOnTop(0),
-      KeyCodeForPrevious(37),    // left arrow
-      KeyCodeForPlay(13),        // Enter
-      KeyCodeForNext(39),        // right arrow
-      KeyCodeForFileOpen(38),    // up arrow
-      KeyCodeForPlayList(40),    // down arrow
-      KeyCodeForMenuPopup(27),   // Esc
-      KeyCodeForDisplayOn(32),   // space
-      KeyCodeForVolumeDown(188), // comma key
-      KeyCodeForVolumeUp(190),   // full-stop key
+      KeyCodeForPrevious(37),     // left arrow
+      KeyCodeForPlay(13),         // Enter
+      KeyCodeForNext(39),         // right arrow
+      KeyCodeForFileOpen(38),     // up arrow
+      KeyCodeForPlayList(40),     // down arrow
+      KeyCodeForMenuPopup(27),    // Esc
+      KeyCodeForDisplayOn(32),    // space
+      KeyCodeForVolumeDown(188),  // comma key
+      KeyCodeForVolumeUp(190),    // full-stop key
       TrayIconMode(0),
       Volume(DEFAULT_VOLUME),
       SkinFileName() {

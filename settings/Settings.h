@@ -37,10 +37,10 @@ struct Settings {
     Settings();
 
     // "SoundSetting"
-    std::int32_t SampleRate;  // index 0, 1, 2 for 11025, 22050, 44100 Hz
-    std::int32_t BitRate;     // 0 = 8 bit, 1 = 16 bit
-    std::int32_t fStereo;     // 0 = mono, 1 = stereo
-    std::int32_t MaxChannels;  // 4..32 voices
+    std::int32_t SampleRate;            // index 0, 1, 2 for 11025, 22050, 44100 Hz
+    std::int32_t BitRate;               // 0 = 8 bit, 1 = 16 bit
+    std::int32_t fStereo;               // 0 = mono, 1 = stereo
+    std::int32_t MaxChannels;           // 4..32 voices
     std::int32_t InitializePositionId;  // 0 centre, 1 top-left, 2 bottom-left, 3 last position
     std::int32_t InitializePositionX;
     std::int32_t InitializePositionY;
@@ -77,8 +77,8 @@ struct Settings {
     TextBuffer recent[RECENT_COUNT + 1];
 
     // Change flags; none is stored in the file.
-    bool settingsChanged = false;      // write the file at exit
-    bool playSettingsChanged = false;  // write the file at exit
+    bool settingsChanged = false;        // write the file at exit
+    bool playSettingsChanged = false;    // write the file at exit
     bool engineSettingsChanged = false;  // the engine must be restarted
 
     // Why the last save failed: the system's error number (0 after a save

@@ -126,8 +126,7 @@ bool SoundFont::loadSoundFont(const char* path, SoundFontDiagnostics* diagnostic
     return guardedLoad(reader, diagnostics);
 }
 
-bool SoundFont::loadSoundFontFromMemory(const std::uint8_t* data, std::size_t size,
-                                        SoundFontDiagnostics* diagnostics) {
+bool SoundFont::loadSoundFontFromMemory(const std::uint8_t* data, std::size_t size, SoundFontDiagnostics* diagnostics) {
     clear();
     ByteReader reader(data, size);
     return guardedLoad(reader, diagnostics);
@@ -213,8 +212,7 @@ bool SoundFont::load(ByteReader& reader, SoundFontDiagnostics* diagnostics) {
     // The sample block. Its length comes from the size field; a negative
     // length, a length table longer than the block or a block whose offsets
     // would not fit the records' 32-bit `sample` field is absurd.
-    const std::int64_t blockLength =
-        std::int64_t{size} - SIZE_FIXED_PART - SIZE_PER_REGION * n - KIT_MAP_BYTES * kits;
+    const std::int64_t blockLength = std::int64_t{size} - SIZE_FIXED_PART - SIZE_PER_REGION * n - KIT_MAP_BYTES * kits;
     if (blockLength < 0 || std::int64_t{samples} * 4 > blockLength) return fail(RESULT_OUT_OF_MEMORY);
     const std::uint64_t blockSize = static_cast<std::uint64_t>(blockLength) + samples;
     if (blockSize + BLOCK_PADDING > static_cast<std::uint64_t>(INT32_MAX)) return fail(RESULT_OUT_OF_MEMORY);
@@ -243,7 +241,8 @@ bool SoundFont::load(ByteReader& reader, SoundFontDiagnostics* diagnostics) {
         if (length > dataBytes - used) {
             report(problems, "sample %u: length %u runs past the sample data (cut to %u)", s, length, dataBytes - used);
             length = dataBytes - used;
-            for (int b = 0; b < 4; ++b) block[4 * std::size_t{s} + static_cast<std::size_t>(b)] = static_cast<std::uint8_t>(length >> (8 * b));
+            for (int b = 0; b < 4; ++b)
+                block[4 * std::size_t{s} + static_cast<std::size_t>(b)] = static_cast<std::uint8_t>(length >> (8 * b));
         }
         lengths[s] = length;
         offsets[s] = base + used + s;  // where the sample starts once the guard bytes are in

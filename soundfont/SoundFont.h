@@ -137,12 +137,12 @@ public:
     std::unique_ptr<std::int8_t[]> sampleBlock;
 
     // What the last successful load found in the file.
-    char magic[4] = {};                  // "BRF0" or "BRF1"
-    std::uint32_t sizeField = 0;         // section 2
-    std::int32_t drumRegionCount = 0;    // N
-    std::int32_t drumKitCount = 0;       // K
-    std::uint32_t sampleCount = 0;       // S
-    std::uint32_t sampleBlockSize = 0;   // L + S, the used bytes of sampleBlock
+    char magic[4] = {};                 // "BRF0" or "BRF1"
+    std::uint32_t sizeField = 0;        // section 2
+    std::int32_t drumRegionCount = 0;   // N
+    std::int32_t drumKitCount = 0;      // K
+    std::uint32_t sampleCount = 0;      // S
+    std::uint32_t sampleBlockSize = 0;  // L + S, the used bytes of sampleBlock
 
     ResultCode lastError = RESULT_OK;
 

@@ -32,11 +32,11 @@ public:
     // True when N and K fit their signed 16-bit fields and the kit maps hold K × 128 entries.
     bool countsFit() const;
 
-    bool brf0 = false;                      // write 64-byte "BRF0" records
-    InstrumentRecord programs[128];         // all zero at construction
+    bool brf0 = false;               // write 64-byte "BRF0" records
+    InstrumentRecord programs[128];  // all zero at construction
     std::vector<InstrumentRecord> drumRegions;
     std::vector<std::uint32_t> drumKitMaps = std::vector<std::uint32_t>(128, 0);  // K × 128
-    std::uint32_t programKits[128];         // written when K > 1; all 0 at construction
+    std::uint32_t programKits[128];  // written when K > 1; all 0 at construction
     std::vector<std::vector<std::int8_t>> samples;
 
     ResultCode lastError = RESULT_OK;

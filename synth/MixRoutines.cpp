@@ -132,9 +132,7 @@ inline bool mixPitchedFrame(PitchedState& s, const PitchedConstants& k, std::int
                     s.rate = wrapNeg(r.decay3Rate);
                     s.target = 0;
                     break;
-                default:
-                    endVoice(s);
-                    return false;
+                default: endVoice(s); return false;
             }
         }
     }
@@ -220,24 +218,22 @@ inline std::int32_t fetchSample(const std::int8_t* sample, std::uint64_t& positi
 // routine does not read. `scaled` is level × volume before the first frame
 // and advances by `scaledStep` per frame (0 for a held level).
 template <unsigned Width, unsigned Channels>
-__attribute__((target("avx2"))) void mixRunAvx2(std::int32_t* out, const std::int8_t* sample,
-                                                std::uint64_t& position, std::uint64_t step, std::int32_t scaled,
-                                                std::int32_t scaledStep, std::int32_t term,
-                                                std::int32_t panComplement, std::uint32_t count) {
+__attribute__((target("avx2"))) void mixRunAvx2(std::int32_t* out, const std::int8_t* sample, std::uint64_t& position,
+                                                std::uint64_t step, std::int32_t scaled, std::int32_t scaledStep,
+                                                std::int32_t term, std::int32_t panComplement, std::uint32_t count) {
     using Format = PitchedFormat<Width, Channels>;
     constexpr bool interpolate = Width == 16 && Channels == 2;
     const __m256i lane = _mm256_setr_epi32(1, 2, 3, 4, 5, 6, 7, 8);
-    __m256i scaledV = _mm256_add_epi32(_mm256_set1_epi32(scaled),
-                                       _mm256_mullo_epi32(lane, _mm256_set1_epi32(scaledStep)));
+    __m256i scaledV =
+        _mm256_add_epi32(_mm256_set1_epi32(scaled), _mm256_mullo_epi32(lane, _mm256_set1_epi32(scaledStep)));
     const __m256i scaledAdvance = _mm256_set1_epi32(wrapMul(scaledStep, 8));
     const __m256i termV = _mm256_set1_epi32(term);
     const __m256i panV = _mm256_set1_epi32(panComplement);
     // Low words of the eight positions, for the interpolation fraction.
     const std::uint32_t stepLow = static_cast<std::uint32_t>(step);
-    __m256i lowV = _mm256_add_epi32(
-        _mm256_set1_epi32(static_cast<std::int32_t>(static_cast<std::uint32_t>(position))),
-        _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7),
-                           _mm256_set1_epi32(static_cast<std::int32_t>(stepLow))));
+    __m256i lowV = _mm256_add_epi32(_mm256_set1_epi32(static_cast<std::int32_t>(static_cast<std::uint32_t>(position))),
+                                    _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7),
+                                                       _mm256_set1_epi32(static_cast<std::int32_t>(stepLow))));
     const __m256i lowAdvance = _mm256_set1_epi32(static_cast<std::int32_t>(stepLow * 8u));
     std::uint64_t q = position;
     for (std::uint32_t j = 0; j < count; j += 8) {
@@ -269,8 +265,8 @@ __attribute__((target("avx2"))) void mixRunAvx2(std::int32_t* out, const std::in
             const __m256i low = _mm256_unpacklo_epi32(first, second);   // frames 0 1 | 4 5
             const __m256i high = _mm256_unpackhi_epi32(first, second);  // frames 2 3 | 6 7
             __m256i* target = reinterpret_cast<__m256i*>(frame);
-            _mm256_storeu_si256(target, _mm256_add_epi32(_mm256_loadu_si256(target),
-                                                         _mm256_permute2x128_si256(low, high, 0x20)));
+            _mm256_storeu_si256(
+                target, _mm256_add_epi32(_mm256_loadu_si256(target), _mm256_permute2x128_si256(low, high, 0x20)));
             _mm256_storeu_si256(target + 1, _mm256_add_epi32(_mm256_loadu_si256(target + 1),
                                                              _mm256_permute2x128_si256(low, high, 0x31)));
         } else if constexpr (Channels == 2) {
@@ -280,8 +276,8 @@ __attribute__((target("avx2"))) void mixRunAvx2(std::int32_t* out, const std::in
             const __m256i low = _mm256_unpacklo_epi32(first, c);
             const __m256i high = _mm256_unpackhi_epi32(first, c);
             __m256i* target = reinterpret_cast<__m256i*>(frame);
-            _mm256_storeu_si256(target, _mm256_add_epi32(_mm256_loadu_si256(target),
-                                                         _mm256_permute2x128_si256(low, high, 0x20)));
+            _mm256_storeu_si256(
+                target, _mm256_add_epi32(_mm256_loadu_si256(target), _mm256_permute2x128_si256(low, high, 0x20)));
             _mm256_storeu_si256(target + 1, _mm256_add_epi32(_mm256_loadu_si256(target + 1),
                                                              _mm256_permute2x128_si256(low, high, 0x31)));
         } else {
@@ -296,9 +292,9 @@ __attribute__((target("avx2"))) void mixRunAvx2(std::int32_t* out, const std::in
 
 // Eight frames at a time of a fixed-step voice with gain `g` (`count` a multiple of 8).
 template <unsigned Width, unsigned Channels>
-__attribute__((target("avx2"))) void mixFixedAvx2(std::int32_t* out, const std::int8_t* sample,
-                                                  std::uint64_t& position, std::uint64_t increment, std::int32_t g,
-                                                  std::int32_t panComplement, std::uint32_t count) {
+__attribute__((target("avx2"))) void mixFixedAvx2(std::int32_t* out, const std::int8_t* sample, std::uint64_t& position,
+                                                  std::uint64_t increment, std::int32_t g, std::int32_t panComplement,
+                                                  std::uint32_t count) {
     const __m256i gain = _mm256_set1_epi32(Width == 8 ? g : 2 * g);
     const __m256i panV = _mm256_set1_epi32(panComplement);
     std::uint64_t q = position;
@@ -320,8 +316,8 @@ __attribute__((target("avx2"))) void mixFixedAvx2(std::int32_t* out, const std::
             const __m256i first = _mm256_sub_epi32(v, c);
             const __m256i low = _mm256_unpacklo_epi32(first, c);
             const __m256i high = _mm256_unpackhi_epi32(first, c);
-            _mm256_storeu_si256(target, _mm256_add_epi32(_mm256_loadu_si256(target),
-                                                         _mm256_permute2x128_si256(low, high, 0x20)));
+            _mm256_storeu_si256(
+                target, _mm256_add_epi32(_mm256_loadu_si256(target), _mm256_permute2x128_si256(low, high, 0x20)));
             _mm256_storeu_si256(target + 1, _mm256_add_epi32(_mm256_loadu_si256(target + 1),
                                                              _mm256_permute2x128_si256(low, high, 0x31)));
         } else {
@@ -501,8 +497,8 @@ void mixPitched(Voice& voice, std::int32_t* accumulator, std::uint32_t frames) n
         const bool tremolo = s.lfoCounter >= 0;
         // While the counter is negative: frames after which it is still negative;
         // afterwards: frames before it would overflow.
-        const std::int64_t lfoFrames =
-            tremolo ? static_cast<std::int64_t>(INT32_MAX) - s.lfoCounter : -static_cast<std::int64_t>(s.lfoCounter) - 1;
+        const std::int64_t lfoFrames = tremolo ? static_cast<std::int64_t>(INT32_MAX) - s.lfoCounter
+                                               : -static_cast<std::int64_t>(s.lfoCounter) - 1;
         count = static_cast<std::uint32_t>(std::min<std::int64_t>(count, lfoFrames));
         std::int32_t* out = accumulator + static_cast<std::size_t>(done) * Channels;
         if (count == 0) {

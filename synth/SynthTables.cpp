@@ -2,6 +2,7 @@
 
 namespace brellin {
 
+// clang-format off
 const std::uint32_t noteFrequencies[128] = {
     1046, 1108, 1174, 1244, 1318, 1396, 1479, 1567,
     1661, 1760, 1864, 1975, 2093, 2217, 2349, 2489,
@@ -41,3 +42,4 @@ const std::int32_t tremoloSine[256] = {
 };
 
 }  // namespace brellin
+// clang-format on

@@ -34,9 +34,7 @@ inline std::int32_t channelGain(std::int32_t volume) { return (volume * 127) >> 
 
 }  // namespace
 
-Synthesizer::Synthesizer() : randomState(UNSEEDED_RANDOM_STATE) {
-    resetChannels(false);
-}
+Synthesizer::Synthesizer() : randomState(UNSEEDED_RANDOM_STATE) { resetChannels(false); }
 
 Synthesizer::~Synthesizer() { destroyVoices(); }
 
@@ -186,9 +184,7 @@ void Synthesizer::parseByte(std::uint8_t byte) {
 void Synthesizer::channelMessage() {
     const std::uint32_t channelIndex = message[0] & 0x0F;
     switch (message[0] & 0xF0) {
-        case 0x80:
-            noteOff(channelIndex, message[1] & 0x7F);
-            break;
+        case 0x80: noteOff(channelIndex, message[1] & 0x7F); break;
         case 0x90:
             if ((message[2] & 0x7F) == 0) {
                 noteOff(channelIndex, message[1] & 0x7F);
@@ -196,15 +192,12 @@ void Synthesizer::channelMessage() {
                 noteOn(channelIndex, message[1] & 0x7F, message[2] & 0x7F);
             }
             break;
-        case 0xB0:
-            controller(channelIndex, message[1] & 0x7F, message[2] & 0x7F);
-            break;
+        case 0xB0: controller(channelIndex, message[1] & 0x7F, message[2] & 0x7F); break;
         case 0xE0:
             // Both data bytes as they come.
             pitchBend(channelIndex, (static_cast<std::int32_t>(message[2]) << 7) | message[1]);
             break;
-        default:
-            break;  // polyphonic pressure is ignored
+        default: break;  // polyphonic pressure is ignored
     }
 }
 
@@ -250,8 +243,8 @@ std::uint32_t Synthesizer::pitch(std::int32_t range, std::int32_t key, std::int3
     return static_cast<std::uint32_t>(result);
 }
 
-void Synthesizer::startVoice(VoiceSlot& slot, const Channel& channel, const InstrumentRecord& record,
-                             std::int32_t key, std::int32_t velocity) {
+void Synthesizer::startVoice(VoiceSlot& slot, const Channel& channel, const InstrumentRecord& record, std::int32_t key,
+                             std::int32_t velocity) {
     Voice& voice = *slot.voice;
     voice.setVolume((masterGain.load(relaxed) * channel.gain.load(relaxed) * velocity) >> 14);
     voice.setInstrument(record, soundFont.sampleBlock.get());
@@ -265,7 +258,8 @@ void Synthesizer::noteOn(std::uint32_t channelIndex, std::int32_t key, std::int3
     if (voiceCount == 0) return;
     Channel& channel = channels[channelIndex];
     const InstrumentRecord* record = channel.instrument;
-    if (channel.isDrum) record = &soundFont.drumRegion(static_cast<std::uint32_t>(channel.program), static_cast<std::uint32_t>(key));
+    if (channel.isDrum)
+        record = &soundFont.drumRegion(static_cast<std::uint32_t>(channel.program), static_cast<std::uint32_t>(key));
 
     // Retrigger: the same key, or on a drum channel the same drum group, restarts in place.
     for (VoiceSlot* slot = channel.voiceList; slot != nullptr; slot = slot->next) {
@@ -377,12 +371,8 @@ void Synthesizer::controller(std::uint32_t channelIndex, std::int32_t number, st
                 slot->voice->setHold(value >= 64);
             }
             break;
-        case CONTROLLER_RPN_LSB:
-            channel.rpn = (channel.rpn & 0x3F80) + value;
-            break;
-        case CONTROLLER_RPN_MSB:
-            channel.rpn = (channel.rpn & 0x7F) + (value << 7);
-            break;
+        case CONTROLLER_RPN_LSB: channel.rpn = (channel.rpn & 0x3F80) + value; break;
+        case CONTROLLER_RPN_MSB: channel.rpn = (channel.rpn & 0x7F) + (value << 7); break;
         case CONTROLLER_ALL_SOUND_OFF:
             for (VoiceSlot* slot = channel.voiceList; slot != nullptr; slot = slot->next) {
                 slot->voice->noteOff();
@@ -395,8 +385,7 @@ void Synthesizer::controller(std::uint32_t channelIndex, std::int32_t number, st
             channel.bendRange = DEFAULT_BEND_RANGE;
             channel.rpn = RPN_NONE;
             break;
-        default:
-            break;
+        default: break;
     }
 }
 

@@ -39,10 +39,10 @@ class SoundOutput;
 class Synthesizer : public SynthesizerInterface {
 public:
     static constexpr std::uint32_t CHANNEL_COUNT = 16;
-    static constexpr std::uint32_t DRUM_CHANNEL = 9;        // MIDI channel 10
-    static constexpr std::uint32_t MESSAGE_CAPACITY = 16;   // bytes kept of a system-exclusive message
+    static constexpr std::uint32_t DRUM_CHANNEL = 9;       // MIDI channel 10
+    static constexpr std::uint32_t MESSAGE_CAPACITY = 16;  // bytes kept of a system-exclusive message
     static constexpr std::int32_t BEND_CENTRE = 8192;
-    static constexpr std::int32_t DEFAULT_BEND_RANGE = 2;   // semitones
+    static constexpr std::int32_t DEFAULT_BEND_RANGE = 2;           // semitones
     static constexpr std::int32_t DEFAULT_GAIN = (100 * 127) >> 9;  // 24: controller 7 at 100
     static constexpr std::int32_t DEFAULT_PAN = 64;
     static constexpr std::int32_t RPN_NONE = 0x3FF;
@@ -54,19 +54,19 @@ public:
         std::atomic<std::int32_t> velocity{0};  // 0 after the note-off
         VoiceSlot* next = nullptr;              // links within the channel's voiceList
         VoiceSlot* prev = nullptr;
-        Voice* voice = nullptr;                 // voices[i], fixed
+        Voice* voice = nullptr;  // voices[i], fixed
     };
 
     struct Channel {
-        std::int32_t program = 0;                   // 0 … 127; selects the drum kit on a drum channel
+        std::int32_t program = 0;                      // 0 … 127; selects the drum kit on a drum channel
         const InstrumentRecord* instrument = nullptr;  // soundFont.programs[program], or programs[0] after a full reset
         std::atomic<std::int32_t> gain{DEFAULT_GAIN};  // (volume × 127) >> 9 of controller 7 or 11
-        std::int32_t bend = BEND_CENTRE;            // 0 … 16383 in use
+        std::int32_t bend = BEND_CENTRE;               // 0 … 16383 in use
         std::int32_t bendRange = DEFAULT_BEND_RANGE;
         bool isDrum = false;
-        std::int32_t pan = DEFAULT_PAN;             // given to voices started here (0 … 127 in use)
-        std::int32_t rpn = RPN_NONE;                // (MSB << 7) + LSB
-        VoiceSlot* voiceList = nullptr;             // head: the slots whose voice last played here
+        std::int32_t pan = DEFAULT_PAN;  // given to voices started here (0 … 127 in use)
+        std::int32_t rpn = RPN_NONE;     // (MSB << 7) + LSB
+        VoiceSlot* voiceList = nullptr;  // head: the slots whose voice last played here
     };
 
     Synthesizer();

@@ -85,7 +85,8 @@ void SettingsLoad(benchmark::State& state) {
     std::string text = "[Brellin]\n";
     char line[96];
     for (std::int64_t i = 1; i < state.range(0); ++i) {
-        std::snprintf(line, sizeof line, "UnknownKey%06lld=%lld\n", static_cast<long long>(i), static_cast<long long>(i));
+        std::snprintf(line, sizeof line, "UnknownKey%06lld=%lld\n", static_cast<long long>(i),
+                      static_cast<long long>(i));
         text += line;
     }
     text += "SkinFileName=Brellin.ini\nVolume=100\nLastPlayFileName=/home/user/list.brl\n";

@@ -8,8 +8,8 @@
 #include <memory>
 #include <thread>
 
-#include "output/devices/NullDevice.h"
 #include "output/SoundOutput.h"
+#include "output/devices/NullDevice.h"
 
 namespace brellin {
 namespace {

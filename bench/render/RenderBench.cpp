@@ -15,9 +15,9 @@
 #include "midi/MidiFileInfo.h"
 #include "output/AudioDevice.h"
 #include "output/SoundOutput.h"
+#include "output/devices/AudioDevices.h"
 #include "player/Sequencer.h"
 #include "synth/Synthesizer.h"
-#include "output/devices/AudioDevices.h"
 
 using namespace brellin;
 
@@ -96,7 +96,8 @@ void BM_SequencerTicksCorpus(benchmark::State& state) {
     }
     state.counters["slices"] = static_cast<double>(slices);
     state.counters["messages"] = static_cast<double>(messages);
-    state.counters["ns_per_slice"] = benchmark::Counter(static_cast<double>(slices), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    state.counters["ns_per_slice"] = benchmark::Counter(
+        static_cast<double>(slices), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_SequencerTicksCorpus)->Unit(benchmark::kMillisecond);
 
@@ -107,7 +108,8 @@ struct ThreadClock {
         auto* self = static_cast<ThreadClock*>(argument);
         timespec now;
         clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-        std::uint64_t ns = static_cast<std::uint64_t>(now.tv_sec) * 1000000000u + static_cast<std::uint64_t>(now.tv_nsec);
+        std::uint64_t ns =
+            static_cast<std::uint64_t>(now.tv_sec) * 1000000000u + static_cast<std::uint64_t>(now.tv_nsec);
         std::uint64_t expected = 0;
         self->first.compare_exchange_strong(expected, ns);
         self->last = ns;
@@ -153,7 +155,12 @@ void BM_RealtimeRenderThreadShare(benchmark::State& state) {
         synth.destroyVoices();
     }
 }
-BENCHMARK(BM_RealtimeRenderThreadShare)->Args({16, 22050})->Args({16, 44100})->Args({8, 22050})
-    ->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_RealtimeRenderThreadShare)
+    ->Args({16, 22050})
+    ->Args({16, 44100})
+    ->Args({8, 22050})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
 
 }  // namespace

@@ -260,7 +260,8 @@ int analyze(const char* oursPath, const char* fluidPath) {
     std::string beyond;
     double levelSum = 0, levelSq = 0;
     int levelCount = 0, within2 = 0;
-    std::printf("note   cents clarity  level  centroid%s\n", fluidPath ? " | fluid: cents  level centroid | dLevel" : "");
+    std::printf("note   cents clarity  level  centroid%s\n",
+                fluidPath ? " | fluid: cents  level centroid | dLevel" : "");
     for (std::size_t i = 0; i < a.size(); ++i) {
         bool drum = i >= 128;
         std::printf("%s%3zu %7.2f %6.3f %7.1f %8.0f", drum ? "d" : "p", drum ? i - 128 + FIRST_DRUM : i,
@@ -270,8 +271,10 @@ int analyze(const char* oursPath, const char* fluidPath) {
         // of a few dozen cycles) correlates far below 1: 0.5 marks a pitch.
         if (!drum && a[i].clarity > 0.5 && a[i].level > -70) {
             ++pitched;
-            if (std::fabs(a[i].cents) <= 3.0) ++inTune;
-            else beyond += " " + std::to_string(i);
+            if (std::fabs(a[i].cents) <= 3.0)
+                ++inTune;
+            else
+                beyond += " " + std::to_string(i);
         }
         if (fluidPath) {
             double d = a[i].level - b[i].level;
@@ -283,8 +286,9 @@ int analyze(const char* oursPath, const char* fluidPath) {
         }
         std::printf("\n");
     }
-    std::printf("programs clearly pitched (clarity > 0.5): %d, within ±3 cents of %.2f Hz: %d (beyond:%s), silent: %d\n",
-                pitched, noteHz(), inTune, beyond.empty() ? " none" : beyond.c_str(), silent);
+    std::printf(
+        "programs clearly pitched (clarity > 0.5): %d, within ±3 cents of %.2f Hz: %d (beyond:%s), silent: %d\n",
+        pitched, noteHz(), inTune, beyond.empty() ? " none" : beyond.c_str(), silent);
     if (fluidPath) {
         // Pitch against FluidSynth playing the bank: the bank's own tuning,
         // whatever it is, is the reference. Only programs clearly pitched in
@@ -317,9 +321,10 @@ int analyze(const char* oursPath, const char* fluidPath) {
             std::snprintf(item, sizeof item, "%s%d %+.1f", i ? ", " : "", offs[i].program, offs[i].cents);
             worst += item;
         }
-        std::printf("pitch against fluid: clearly pitched %zu, within ±5 cents %d (%.0f %%), beyond ±10 %d, worst: %s\n",
-                    offs.size(), within5, offs.empty() ? 0.0 : 100.0 * within5 / double(offs.size()), beyond10,
-                    worst.empty() ? "none" : worst.c_str());
+        std::printf(
+            "pitch against fluid: clearly pitched %zu, within ±5 cents %d (%.0f %%), beyond ±10 %d, worst: %s\n",
+            offs.size(), within5, offs.empty() ? 0.0 : 100.0 * within5 / double(offs.size()), beyond10,
+            worst.empty() ? "none" : worst.c_str());
     }
     if (levelCount) {
         double mean = levelSum / levelCount;
@@ -381,7 +386,8 @@ int filterSong(const char* in, int family, const char* out) {
                (std::uint32_t(std::uint8_t(data[at + 2])) << 8) | std::uint8_t(data[at + 3]);
     };
     std::size_t at = data.compare(0, 4, "RIFF") == 0 ? data.find("MThd") : 0;
-    if (at == std::string::npos || data.compare(at, 4, "MThd") != 0) return std::fprintf(stderr, "not a MIDI file\n"), 1;
+    if (at == std::string::npos || data.compare(at, 4, "MThd") != 0)
+        return std::fprintf(stderr, "not a MIDI file\n"), 1;
     at += 8 + be32(at + 4);
     while (at + 8 <= data.size()) {
         std::size_t end = std::min<std::size_t>(data.size(), at + 8 + be32(at + 4));

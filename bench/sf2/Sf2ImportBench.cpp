@@ -50,7 +50,10 @@ void BM_ConvertSmallBank(benchmark::State& state) {
     Sf2Builder b;
     for (int p = 0; p < 16; ++p) {
         b.samples.push_back({"s", Sf2Builder::sine(44100, 100.227), 44100, 69, 0, 22050, 26460});
-        b.instruments.push_back({"i", {{{53, p}, }}});
+        b.instruments.push_back({"i",
+                                 {{
+                                     {53, p},
+                                 }}});
         b.instruments.back().zones[0].insert(b.instruments.back().zones[0].begin(), {54, 1});
         b.presets.push_back({"p", static_cast<std::uint16_t>(p), 0, {{{41, p}}}});
     }

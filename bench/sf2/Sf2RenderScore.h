@@ -38,8 +38,10 @@ struct Score {
         Score& s = *static_cast<Score*>(argument);
         while (s.next < s.events.size() && s.events[s.next].slice <= s.slice) {
             const auto& bytes = s.events[s.next].bytes;
-            if (bytes.empty()) s.synth->reset();
-            else s.synth->sendMidi(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+            if (bytes.empty())
+                s.synth->reset();
+            else
+                s.synth->sendMidi(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
             ++s.next;
         }
         if (s.slice == s.endSlice) s.device->finish();

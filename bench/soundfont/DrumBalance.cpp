@@ -35,7 +35,8 @@ int main(int argc, char** argv) {
         std::printf("drums under melodic: %.2f dB\n", drumsUnderMelodicDb(wav));
         for (int key = BalanceSong::FIRST_DRUM_KEY; key <= BalanceSong::LAST_DRUM_KEY; ++key) {
             const double from = BalanceSong::DRUM_START + (key - BalanceSong::FIRST_DRUM_KEY);
-            std::printf("key %2d  rms %6.1f dBFS  peak %6.1f dBFS\n", key, 20 * std::log10(wav.rms(from, from + 1) + 1e-9),
+            std::printf("key %2d  rms %6.1f dBFS  peak %6.1f dBFS\n", key,
+                        20 * std::log10(wav.rms(from, from + 1) + 1e-9),
                         20 * std::log10(wav.peak(from, from + 1) + 1e-9));
         }
         return 0;

@@ -42,27 +42,31 @@ int main(int argc, char** argv) {
         Windowed w(x, 256, 32768, 22050);
         double hz = measureFrequency(w, nominal);
         double error = cents(hz, nominal);
-        std::vector<std::int32_t> level = renderNote(font, font.programs[k], 22050, 1, 60, volume, 22050 * 3, 22050 * 2);
+        std::vector<std::int32_t> level =
+            renderNote(font, font.programs[k], 22050, 1, 60, volume, 22050 * 3, 22050 * 2);
         bool noise = k == 119 || (k >= 121 && k != 123 && k != 124);
         std::printf("%3d     %-24s %10.3f %7.3f %8.1f%s\n", k, generalMidiProgramName(k), hz, error,
                     dbfs(peakOf(level)), noise ? "   (noise: no pitch)" : "");
         if (!noise && std::fabs(error) > std::fabs(worst)) worst = error, worstProgram = k;
     }
-    std::printf("largest pitch error of the pitched programs at key 60: %.4f cents (program %d)\n", worst, worstProgram);
+    std::printf("largest pitch error of the pitched programs at key 60: %.4f cents (program %d)\n", worst,
+                worstProgram);
     for (std::uint32_t rate : {11025u, 22050u, 44100u}) {
         const std::uint32_t frames = rate == 44100 ? 65536 : 32768;
         double largest = 0;
         int where = -1;
         for (int k = 0; k < 128; ++k) {
             if (k == 119 || (k >= 121 && k != 123 && k != 124)) continue;
-            std::vector<std::int32_t> x = renderNote(font, font.programs[k], rate, 2, 69, 100, frames + 256, UINT32_MAX);
+            std::vector<std::int32_t> x =
+                renderNote(font, font.programs[k], rate, 2, 69, 100, frames + 256, UINT32_MAX);
             double error = cents(measureFrequency(Windowed(x, 256, frames, rate), 440.0), 440.0);
             if (std::fabs(error) > std::fabs(largest)) largest = error, where = k;
         }
         std::printf("key 69 at %5u Hz: largest error %.4f cents (program %d)\n", rate, largest, where);
     }
     for (int key = 27; key <= 87; ++key) {
-        std::vector<std::int32_t> x = renderNote(font, font.drumRegion(0, static_cast<std::uint32_t>(key)), 22050, 1, key, volume, 22050, 2205);
+        std::vector<std::int32_t> x =
+            renderNote(font, font.drumRegion(0, static_cast<std::uint32_t>(key)), 22050, 1, key, volume, 22050, 2205);
         std::printf("drum %2d %-24s peak %6.1f dBFS\n", key, generalMidiDrumName(key), dbfs(peakOf(x)));
     }
     // A dense moment: 24 notes of 24 programs (chords over four octaves) at velocity 100.
@@ -78,6 +82,7 @@ int main(int argc, char** argv) {
         if (v > 32767 || v < -32768) ++clipped;
     }
     std::printf("24 notes at once: peak %.1f dBFS, %.2f %% of samples clip\n",
-                20 * std::log10(static_cast<double>(peak) / 32768.0), 100.0 * static_cast<double>(clipped) / static_cast<double>(sum.size()));
+                20 * std::log10(static_cast<double>(peak) / 32768.0),
+                100.0 * static_cast<double>(clipped) / static_cast<double>(sum.size()));
     return 0;
 }

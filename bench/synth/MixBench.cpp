@@ -32,8 +32,8 @@
 #include "output/SoundOutput.h"
 #include "output/devices/WavFileDevice.h"
 #include "synth/MixRoutines.h"
-#include "synth/Synthesizer.h"
 #include "synth/SynthTables.h"
+#include "synth/Synthesizer.h"
 
 namespace brellin {
 namespace {
@@ -57,9 +57,8 @@ void choosePath() {
 }
 
 void perFrameCounter(benchmark::State& state) {
-    state.counters["frame"] = benchmark::Counter(static_cast<double>(SLICE_FRAMES),
-                                                 benchmark::Counter::kIsIterationInvariantRate |
-                                                     benchmark::Counter::kInvert);
+    state.counters["frame"] = benchmark::Counter(
+        static_cast<double>(SLICE_FRAMES), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 template <unsigned Width, unsigned Channels>
@@ -193,10 +192,11 @@ void FullPoolSlice(benchmark::State& state) {
         holdNotes(synth);
     }
     state.counters["sounding"] =
-        static_cast<double>(soundingTotal) / static_cast<double>(std::max<std::uint64_t>(1, static_cast<std::uint64_t>(state.iterations())));
-    state.counters["audio_second"] = benchmark::Counter(static_cast<double>(SLICE_FRAMES) / 44100.0,
-                                                        benchmark::Counter::kIsIterationInvariantRate |
-                                                            benchmark::Counter::kInvert);
+        static_cast<double>(soundingTotal) /
+        static_cast<double>(std::max<std::uint64_t>(1, static_cast<std::uint64_t>(state.iterations())));
+    state.counters["audio_second"] =
+        benchmark::Counter(static_cast<double>(SLICE_FRAMES) / 44100.0,
+                           benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
     synth.destroyVoices();
     output.close();
 }

@@ -27,8 +27,8 @@ public:
     // `pcmName` is the ALSA PCM to open; the player always uses "default".
     explicit AlsaDevice(std::string pcmName = "default");
     ~AlsaDevice() override;
-    bool open(const AudioFormat& format, std::uint32_t bufferBytes, std::uint32_t bufferCount,
-              DeviceCallback callback, void* context) override;
+    bool open(const AudioFormat& format, std::uint32_t bufferBytes, std::uint32_t bufferCount, DeviceCallback callback,
+              void* context) override;
     void close() override;
     const char* name() const override { return "alsa"; }
 
@@ -45,7 +45,7 @@ private:
 
     std::string pcmName;
     snd_pcm_t* pcm = nullptr;
-    int stopFd = -1;  // eventfd that interrupts the device thread's poll at close
+    int stopFd = -1;      // eventfd that interrupts the device thread's poll at close
     bool broken = false;  // device thread: ALSA could not recover; buffers are discarded in real time
 };
 

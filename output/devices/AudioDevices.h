@@ -49,7 +49,7 @@ const AudioDeviceKind* audioDeviceKinds(std::size_t& count);
 struct AudioDeviceChoice {
     const AudioDeviceKind* kind = nullptr;  // null: no row takes the spelling
     std::string argument;
-    std::string spelling;                   // as given, for messages
+    std::string spelling;  // as given, for messages
 };
 
 // Parses one spelling as described above.

@@ -9,8 +9,8 @@ namespace brellin {
 class NullDevice : public QueuedAudioDevice {
 public:
     ~NullDevice() override;
-    bool open(const AudioFormat& format, std::uint32_t bufferBytes, std::uint32_t bufferCount,
-              DeviceCallback callback, void* context) override;
+    bool open(const AudioFormat& format, std::uint32_t bufferBytes, std::uint32_t bufferCount, DeviceCallback callback,
+              void* context) override;
     void close() override;
     const char* name() const override { return "null"; }
 

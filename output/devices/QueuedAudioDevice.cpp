@@ -7,8 +7,8 @@ namespace brellin {
 
 QueuedAudioDevice::~QueuedAudioDevice() { stopQueue(); }
 
-bool QueuedAudioDevice::startQueue(const AudioFormat& newFormat, std::uint32_t bufferCount,
-                                   DeviceCallback newCallback, void* newContext) {
+bool QueuedAudioDevice::startQueue(const AudioFormat& newFormat, std::uint32_t bufferCount, DeviceCallback newCallback,
+                                   void* newContext) {
     stopQueue();
     if (bufferCount == 0 || newFormat.blockSize() == 0 || newFormat.sampleRate == 0) {
         lastError = RESULT_DEVICE_ERROR;

@@ -64,8 +64,8 @@ public:
     WavFileDevice(std::string path, const Options& options);
     ~WavFileDevice() override;
 
-    bool open(const AudioFormat& format, std::uint32_t bufferBytes, std::uint32_t bufferCount,
-              DeviceCallback callback, void* context) override;
+    bool open(const AudioFormat& format, std::uint32_t bufferBytes, std::uint32_t bufferCount, DeviceCallback callback,
+              void* context) override;
     void pause() override;
     void restart() override;
     bool write(WaveHeader* header) noexcept override;
@@ -118,8 +118,8 @@ private:
     bool isOpen = false;
     bool paused = false;
     bool writeFailed = false;
-    std::uint64_t dataBytes = 0;      // bytes taken from the render (staged or handed on)
-    std::uint64_t writtenBytes = 0;   // bytes handed to the writer
+    std::uint64_t dataBytes = 0;                         // bytes taken from the render (staged or handed on)
+    std::uint64_t writtenBytes = 0;                      // bytes handed to the writer
     std::atomic<std::uint64_t> limitFrames{UINT64_MAX};  // UINT64_MAX: none
     std::atomic<std::uint64_t> frames{0};
     std::atomic<bool> held{false};

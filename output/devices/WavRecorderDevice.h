@@ -22,8 +22,8 @@ public:
     explicit WavRecorderDevice(std::string path);
     ~WavRecorderDevice() override;
 
-    bool open(const AudioFormat& format, std::uint32_t bufferBytes, std::uint32_t bufferCount,
-              DeviceCallback callback, void* context) override;
+    bool open(const AudioFormat& format, std::uint32_t bufferBytes, std::uint32_t bufferCount, DeviceCallback callback,
+              void* context) override;
     // Completes the file. A failed write shows in `errorText()`.
     void close() override;
     const char* name() const override { return "wav"; }

@@ -43,14 +43,16 @@ bool RateConverter::setup(std::uint32_t newUp, std::uint32_t newDown, std::uint3
             const double x = 2.0 * CUTOFF * t;
             const double sinc = x == 0.0 ? 1.0 : std::sin(PI * x) / (PI * x);
             const double edge = t / HALF_TAPS;
-            const double window = std::fabs(edge) >= 1.0 ? 0.0 : besselI0(KAISER_BETA * std::sqrt(1.0 - edge * edge)) / windowNorm;
+            const double window =
+                std::fabs(edge) >= 1.0 ? 0.0 : besselI0(KAISER_BETA * std::sqrt(1.0 - edge * edge)) / windowNorm;
             row[k] = sinc * window;
             sum += row[k];
         }
         for (std::uint32_t k = 0; k < width; ++k) taps[phase * width + k] = static_cast<float>(row[k] / sum);
     }
     inputCapacity = maxInputFrames;
-    outputCapacity = static_cast<std::uint32_t>((static_cast<std::uint64_t>(maxInputFrames) + HALF_TAPS) * up / down + 2);
+    outputCapacity =
+        static_cast<std::uint32_t>((static_cast<std::uint64_t>(maxInputFrames) + HALF_TAPS) * up / down + 2);
     // The filter's reach either side, the input of one call, and the silence `drain` adds.
     history.assign(static_cast<std::size_t>(2 * width + maxInputFrames) * channels, 0.0f);
     // HALF_TAPS frames of silence before the first input.

@@ -37,12 +37,12 @@ private:
 
     std::uint32_t up = 1, down = 1, channels = 1;
     std::uint32_t inputCapacity = 0, outputCapacity = 0;
-    std::vector<float> taps;     // up phases × 2·HALF_TAPS
-    std::vector<float> history;  // frames from `historyStart` on, interleaved
-    std::int64_t historyStart = 0;   // input frame index of history[0] (negative: the silence before)
+    std::vector<float> taps;        // up phases × 2·HALF_TAPS
+    std::vector<float> history;     // frames from `historyStart` on, interleaved
+    std::int64_t historyStart = 0;  // input frame index of history[0] (negative: the silence before)
     std::uint32_t historyFrames = 0;
-    std::uint64_t inputFrames = 0;   // real input frames taken
-    std::uint64_t nextOutput = 0;    // index of the next output frame
+    std::uint64_t inputFrames = 0;  // real input frames taken
+    std::uint64_t nextOutput = 0;   // index of the next output frame
 };
 
 }  // namespace brellin

@@ -10,11 +10,11 @@ namespace {
 
 int majorFormat(SoundFileType type, std::uint32_t bits) {
     switch (type) {
-    case SoundFileType::Flac: return SF_FORMAT_FLAC | (bits == 8 ? SF_FORMAT_PCM_S8 : SF_FORMAT_PCM_16);
-    case SoundFileType::Ogg: return SF_FORMAT_OGG | SF_FORMAT_VORBIS;
-    case SoundFileType::Opus: return SF_FORMAT_OGG | SF_FORMAT_OPUS;
-    case SoundFileType::Mp3: return SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III;
-    case SoundFileType::Wav: break;
+        case SoundFileType::Flac: return SF_FORMAT_FLAC | (bits == 8 ? SF_FORMAT_PCM_S8 : SF_FORMAT_PCM_16);
+        case SoundFileType::Ogg: return SF_FORMAT_OGG | SF_FORMAT_VORBIS;
+        case SoundFileType::Opus: return SF_FORMAT_OGG | SF_FORMAT_OPUS;
+        case SoundFileType::Mp3: return SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III;
+        case SoundFileType::Wav: break;
     }
     return 0;
 }
@@ -62,8 +62,8 @@ bool SndFileWriter::open(const std::string& newPath, const AudioFormat& newForma
     info.format = majorFormat(type, format.bitsPerSample);
     if (info.format == 0 || !sf_format_check(&info)) {
         lastError = RESULT_CANNOT_OPEN_FILE;
-        error = std::string("this libsndfile cannot write ") + typeName + " at " + std::to_string(info.samplerate) +
-                " Hz";
+        error =
+            std::string("this libsndfile cannot write ") + typeName + " at " + std::to_string(info.samplerate) + " Hz";
         return false;
     }
     const std::uint32_t channels = format.channels;
@@ -142,11 +142,13 @@ bool SndFileWriter::close() {
         ok = sf_writef_float(file, converted.get(), out) == static_cast<sf_count_t>(out);
     }
     if (!ok && error.empty()) {
-        error = std::string("cannot write the ") + soundFileTypeName(type) + " file \"" + path + "\": " + sf_strerror(file);
+        error =
+            std::string("cannot write the ") + soundFileTypeName(type) + " file \"" + path + "\": " + sf_strerror(file);
     }
     if (sf_close(file) != 0) {
         ok = false;
-        if (error.empty()) error = std::string("cannot finish the ") + soundFileTypeName(type) + " file \"" + path + "\"";
+        if (error.empty())
+            error = std::string("cannot finish the ") + soundFileTypeName(type) + " file \"" + path + "\"";
     }
     file = nullptr;
     if (!ok) lastError = RESULT_FILE_IO_ERROR;

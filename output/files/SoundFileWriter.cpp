@@ -15,8 +15,8 @@ struct TypeName {
     SoundFileType type;
 };
 
-constexpr TypeName words[] = {{"wav", SoundFileType::Wav},   {"flac", SoundFileType::Flac}, {"ogg", SoundFileType::Ogg},
-                              {"oga", SoundFileType::Ogg},   {"opus", SoundFileType::Opus}, {"mp3", SoundFileType::Mp3}};
+constexpr TypeName words[] = {{"wav", SoundFileType::Wav}, {"flac", SoundFileType::Flac}, {"ogg", SoundFileType::Ogg},
+                              {"oga", SoundFileType::Ogg}, {"opus", SoundFileType::Opus}, {"mp3", SoundFileType::Mp3}};
 
 std::string lower(const std::string& text) {
     std::string out = text;
@@ -59,22 +59,22 @@ bool soundFileTypeFromPath(const std::string& path, SoundFileType* type) {
 
 const char* soundFileExtension(SoundFileType type) {
     switch (type) {
-    case SoundFileType::Wav: return "wav";
-    case SoundFileType::Flac: return "flac";
-    case SoundFileType::Ogg: return "ogg";
-    case SoundFileType::Opus: return "opus";
-    case SoundFileType::Mp3: return "mp3";
+        case SoundFileType::Wav: return "wav";
+        case SoundFileType::Flac: return "flac";
+        case SoundFileType::Ogg: return "ogg";
+        case SoundFileType::Opus: return "opus";
+        case SoundFileType::Mp3: return "mp3";
     }
     return "wav";
 }
 
 const char* soundFileTypeName(SoundFileType type) {
     switch (type) {
-    case SoundFileType::Wav: return "WAV";
-    case SoundFileType::Flac: return "FLAC";
-    case SoundFileType::Ogg: return "Ogg Vorbis";
-    case SoundFileType::Opus: return "Opus";
-    case SoundFileType::Mp3: return "MP3";
+        case SoundFileType::Wav: return "WAV";
+        case SoundFileType::Flac: return "FLAC";
+        case SoundFileType::Ogg: return "Ogg Vorbis";
+        case SoundFileType::Opus: return "Opus";
+        case SoundFileType::Mp3: return "MP3";
     }
     return "WAV";
 }

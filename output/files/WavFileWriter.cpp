@@ -125,8 +125,8 @@ bool WavFileWriter::close() {
         const std::uint8_t pad = 0;
         std::uint8_t header[WAV_HEADER_BYTES];
         composeWavHeader(format, dataSize, header);
-        ok = ((dataSize & 1) == 0 || put(&pad, 1)) && ::lseek(handle, 0, SEEK_SET) == 0 &&
-             put(header, WAV_HEADER_BYTES);
+        ok =
+            ((dataSize & 1) == 0 || put(&pad, 1)) && ::lseek(handle, 0, SEEK_SET) == 0 && put(header, WAV_HEADER_BYTES);
     }
     if (ownsHandle && ::close(handle) != 0) ok = false;
     handle = -1;

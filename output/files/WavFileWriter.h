@@ -42,7 +42,7 @@ private:
     bool ownsHandle = false;  // false for standard output, which stays open
     bool isStreaming = false;
     bool failed = false;
-    int failure = 0;          // errno of the write that failed
+    int failure = 0;  // errno of the write that failed
     std::uint64_t dataBytes = 0;
 };
 

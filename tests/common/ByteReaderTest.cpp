@@ -95,8 +95,8 @@ TEST(ByteReaderBounds, SubReadersEndWithTheirChunk) {
 
 TEST(RiffWalkerBounds, ChunksStayInsideTheirLimit) {
     // "abcd" 3 bytes + pad, "efgh" 0 bytes, then a chunk claiming more than is left.
-    const std::vector<std::uint8_t> bytes = {'a', 'b', 'c', 'd', 3, 0, 0, 0, 'x', 'y', 'z', 0,
-                                             'e', 'f', 'g', 'h', 0, 0, 0, 0,
+    const std::vector<std::uint8_t> bytes = {'a', 'b', 'c', 'd', 3,    0,    0,    0,    'x', 'y',
+                                             'z', 0,   'e', 'f', 'g',  'h',  0,    0,    0,   0,
                                              'i', 'j', 'k', 'l', 0xF0, 0xFF, 0xFF, 0xFF, 1};
     RiffWalker walk(0, bytes.size(), bytes.size(), true);
     RiffChunk chunk;
@@ -120,8 +120,8 @@ TEST(RiffWalkerBounds, ChunksStayInsideTheirLimit) {
 
     // A writer that left the pad out: stepping back reads the next header
     // right after the odd body; a chunk without pad has nothing to undo.
-    const std::vector<std::uint8_t> unpaddedBytes = {'a', 'b', 'c', 'd', 3, 0, 0, 0, 'x', 'y', 'z',
-                                                     'e', 'f', 'g', 'h', 0, 0, 0, 0};
+    const std::vector<std::uint8_t> unpaddedBytes = {'a', 'b', 'c', 'd', 3,   0, 0, 0, 'x', 'y',
+                                                     'z', 'e', 'f', 'g', 'h', 0, 0, 0, 0};
     RiffWalker loose(0, unpaddedBytes.size(), unpaddedBytes.size(), true);
     ASSERT_TRUE(loose.next(over(unpaddedBytes), chunk));
     EXPECT_TRUE(loose.skippedPad());

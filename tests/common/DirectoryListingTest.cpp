@@ -118,8 +118,8 @@ TEST(DirectoryListingSort, DotSortsBeforeOtherBytesAndCaseMatters) {
     EXPECT_LT(DirectoryListing::compareNames("a.mid", "a1.mid"), 0);
     EXPECT_LT(DirectoryListing::compareNames("a.mid", "ab.mid"), 0);
     EXPECT_LT(DirectoryListing::compareNames("B.mid", "a.mid"), 0);
-    EXPECT_LT(DirectoryListing::compareNames("a", "a.mid"), 0);  // a name that ends first
-    EXPECT_GT(DirectoryListing::compareNames("a!", "a."), 0);   // '.' before '!' although '!' < '.'
+    EXPECT_LT(DirectoryListing::compareNames("a", "a.mid"), 0);      // a name that ends first
+    EXPECT_GT(DirectoryListing::compareNames("a!", "a."), 0);        // '.' before '!' although '!' < '.'
     EXPECT_LT(DirectoryListing::compareNames("a\x7F", "a\xC3"), 0);  // unsigned bytes
     EXPECT_EQ(DirectoryListing::compareNames("same", "same"), 0);
 }

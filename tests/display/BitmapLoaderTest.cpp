@@ -36,8 +36,8 @@ void patch32(std::string& bytes, std::size_t at, std::uint32_t value) {
 
 class BitmapLoading : public ::testing::Test {
 protected:
-    bool load(Surface& s, const std::string& bytes, std::int32_t x, std::int32_t y, bool fit,
-              std::int32_t* w = nullptr, std::int32_t* h = nullptr) {
+    bool load(Surface& s, const std::string& bytes, std::int32_t x, std::int32_t y, bool fit, std::int32_t* w = nullptr,
+              std::int32_t* h = nullptr) {
         const std::string path = dir.write("picture.bmp", bytes);
         return s.loadBitmap(x, y, path.c_str(), w, h, fit);
     }
@@ -160,7 +160,8 @@ TEST_F(BitmapLoading, OneAndTwoBitPixelsTakeHighestBitsFirst) {
         ASSERT_TRUE(load(s, b.build(), 0, 0, true)) << bits;
         for (std::int32_t y = 0; y < 3; ++y)
             for (std::int32_t x = 0; x < 13; ++x)
-                ASSERT_EQ(s.pixel(x, y), pixelOfRgb(b.palette[static_cast<std::uint32_t>(x * 3 + y) % levels])) << bits << ":" << x << "," << y;
+                ASSERT_EQ(s.pixel(x, y), pixelOfRgb(b.palette[static_cast<std::uint32_t>(x * 3 + y) % levels]))
+                    << bits << ":" << x << "," << y;
     }
 }
 

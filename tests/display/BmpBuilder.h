@@ -17,10 +17,10 @@ struct BmpBuilder {
     std::uint32_t coloursUsed = 0;       // the header field, written as given
     std::vector<std::uint32_t> palette;  // 0xRRGGBB entries actually stored
     std::uint32_t masks[3] = {0xF800, 0x07E0, 0x001F};
-    bool writeMasks = false;             // also made true by compression 3
-    std::uint32_t headerSize = 40;       // declared; extra bytes after the first 40 are zeros
+    bool writeMasks = false;        // also made true by compression 3
+    std::uint32_t headerSize = 40;  // declared; extra bytes after the first 40 are zeros
     std::string signature = "BM";
-    std::int64_t dataOffset = -1;        // -1: right after the tables; a larger one pads with zeros
+    std::int64_t dataOffset = -1;           // -1: right after the tables; a larger one pads with zeros
     std::uint32_t trailingRowsMissing = 0;  // rows left out at the end (a truncated file)
     // Stored value of the pixel at (x, y), y counted from the top: a
     // colour-table index, 0xRRGGBB for 24 bits, the raw value for 16 and 32.
@@ -56,9 +56,8 @@ struct BmpBuilder {
         std::string extra(headerSize > 40 ? headerSize - 40 : 0, '\0');
         // A longer header pushes nothing: the tables follow the first 40
         // bytes, and the extra header bytes come after them.
-        const std::uint32_t offset =
-            dataOffset >= 0 ? static_cast<std::uint32_t>(dataOffset)
-                            : static_cast<std::uint32_t>(54 + tables.size() + extra.size());
+        const std::uint32_t offset = dataOffset >= 0 ? static_cast<std::uint32_t>(dataOffset)
+                                                     : static_cast<std::uint32_t>(54 + tables.size() + extra.size());
         const std::int32_t rows = height < 0 ? -height : height;
         const std::uint32_t stored = rowLength();
 
@@ -72,9 +71,18 @@ struct BmpBuilder {
                 const std::uint32_t v = pixel(x, y);
                 const auto i = static_cast<std::size_t>(x);
                 switch (bitsPerPixel) {
-                    case 1: row[i / 8] = static_cast<char>(static_cast<std::uint32_t>(row[i / 8]) | ((v & 1) << (7 - x % 8))); break;
-                    case 2: row[i / 4] = static_cast<char>(static_cast<std::uint32_t>(row[i / 4]) | ((v & 3) << (6 - 2 * (x % 4)))); break;
-                    case 4: row[i / 2] = static_cast<char>(static_cast<std::uint32_t>(row[i / 2]) | ((v & 15) << (x % 2 ? 0 : 4))); break;
+                    case 1:
+                        row[i / 8] =
+                            static_cast<char>(static_cast<std::uint32_t>(row[i / 8]) | ((v & 1) << (7 - x % 8)));
+                        break;
+                    case 2:
+                        row[i / 4] =
+                            static_cast<char>(static_cast<std::uint32_t>(row[i / 4]) | ((v & 3) << (6 - 2 * (x % 4))));
+                        break;
+                    case 4:
+                        row[i / 2] =
+                            static_cast<char>(static_cast<std::uint32_t>(row[i / 2]) | ((v & 15) << (x % 2 ? 0 : 4)));
+                        break;
                     case 8: row[i] = static_cast<char>(v); break;
                     case 16:
                         row[2 * i] = static_cast<char>(v & 0xFF);

@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
     big.drawText(2, 0, "\xE3\x83\x96\xE3\x83\xAC\xE3\x83\xAA\xE3\x83\xB3 \xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88");
     big.setTextColour(Colour{255, 255, 128});
     big.drawText(2, 24, "\x83\x75\x83\x8C\x83\x8A\x83\x93");  // Shift-JIS
-    big.drawText(150, 24, "Caf\xE9");                            // Latin-1
+    big.drawText(150, 24, "Caf\xE9");                         // Latin-1
     surface.copyFrom(10, 36, big, 0, 0, 300, 48);
 
     // The same words at text scale 0, 1 and 2 in 8 x 16.

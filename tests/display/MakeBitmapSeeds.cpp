@@ -67,7 +67,9 @@ int main(int argc, char** argv) {
     b565.height = 2;
     b565.bitsPerPixel = 16;
     b565.compression = 3;
-    b565.pixel = [](std::int32_t x, std::int32_t y) { return x == 0 ? 0xFFFFu : static_cast<std::uint32_t>(x * 0x1234 + y); };
+    b565.pixel = [](std::int32_t x, std::int32_t y) {
+        return x == 0 ? 0xFFFFu : static_cast<std::uint32_t>(x * 0x1234 + y);
+    };
     put("bits16-565.bmp", b565.build());
     BmpBuilder v5 = b565;
     v5.headerSize = 124;

@@ -39,12 +39,12 @@ constexpr std::uint32_t SHEET_TINT = 0xC8;
 // side by side at (10 + 40 i, 40) cut from the sheet at (30 i, 0).
 struct SkinFolder {
     SkinFolder() {
-        keys = {{"LeftOfDisplay", "10"},        {"TopOfDisplay", "8"},           {"WidthOfDisplay", "300"},
-                {"HeightOfDisplay", "15"},      {"LeftOfTimer", "320"},          {"TopOfTimer", "8"},
-                {"WidthOfTimer", "70"},         {"HeightOfTimer", "20"},         {"LeftOfVolumeOnDisplay", "10"},
-                {"TopOfVolumeOnDisplay", "120"}, {"LeftOfVolumeBarGroup", "0"},  {"TopOfVolumeBarGroup", "60"},
-                {"WidthOfVolumeBar", "4"},      {"HeightOfVolumeBar", "20"},     {"TitleFontColor", "255"},
-                {"TimerFontColor", "65280"},    {"BackGroundImage", "back.bmp"}, {"PartImage", "parts.bmp"}};
+        keys = {{"LeftOfDisplay", "10"},         {"TopOfDisplay", "8"},           {"WidthOfDisplay", "300"},
+                {"HeightOfDisplay", "15"},       {"LeftOfTimer", "320"},          {"TopOfTimer", "8"},
+                {"WidthOfTimer", "70"},          {"HeightOfTimer", "20"},         {"LeftOfVolumeOnDisplay", "10"},
+                {"TopOfVolumeOnDisplay", "120"}, {"LeftOfVolumeBarGroup", "0"},   {"TopOfVolumeBarGroup", "60"},
+                {"WidthOfVolumeBar", "4"},       {"HeightOfVolumeBar", "20"},     {"TitleFontColor", "255"},
+                {"TimerFontColor", "65280"},     {"BackGroundImage", "back.bmp"}, {"PartImage", "parts.bmp"}};
         for (std::int32_t i = 0; i < SKIN_BUTTON_COUNT; ++i) {
             const std::string name = SKIN_BUTTON_NAMES[i];
             keys["LeftOf" + name] = std::to_string(10 + 40 * i);
@@ -340,14 +340,16 @@ TEST(SkinFallback, FaultyOrMissingSkinsGiveTheBuiltInDisplay) {
         {"run-length encoded parts sheet", [](SkinFolder& f) { f.sheet.compression = 1; }},
         {"absurd button width", [](SkinFolder& f) { f.keys["WidthOfPlay"] = "2000000000"; }},
         {"absurd title height", [](SkinFolder& f) { f.keys["HeightOfDisplay"] = "99999"; }},
-        {"absurd title size for a Surface", [](SkinFolder& f) {
+        {"absurd title size for a Surface",
+         [](SkinFolder& f) {
              f.keys["WidthOfDisplay"] = "30000";
              f.keys["HeightOfDisplay"] = "30000";
          }},
         {"absurd clock position", [](SkinFolder& f) { f.keys["LeftOfTimer"] = "-2147483648"; }},
         {"absurd meter origin", [](SkinFolder& f) { f.keys["LeftOfVolumeOnDisplay"] = "2147483647"; }},
         // Parts the 400 x 150 window cannot show, which would still be made as Surfaces.
-        {"five pressed buttons of 8192 x 8192", [](SkinFolder& f) {
+        {"five pressed buttons of 8192 x 8192",
+         [](SkinFolder& f) {
              for (const char* name : SKIN_BUTTON_NAMES) {
                  f.keys[std::string("WidthOf") + name] = "8192";
                  f.keys[std::string("HeightOf") + name] = "8192";
@@ -358,13 +360,15 @@ TEST(SkinFallback, FaultyOrMissingSkinsGiveTheBuiltInDisplay) {
         {"a title area taller than the window", [](SkinFolder& f) { f.keys["HeightOfDisplay"] = "8192"; }},
         {"sixteen bars wider than the window", [](SkinFolder& f) { f.keys["WidthOfVolumeBar"] = "26"; }},
         {"bars taller than the window", [](SkinFolder& f) { f.keys["HeightOfVolumeBar"] = "151"; }},
-        {"five buttons as large as the window, more than it can hold twice", [](SkinFolder& f) {
+        {"five buttons as large as the window, more than it can hold twice",
+         [](SkinFolder& f) {
              for (const char* name : SKIN_BUTTON_NAMES) {
                  f.keys[std::string("WidthOf") + name] = "400";
                  f.keys[std::string("HeightOf") + name] = "150";
              }
          }},
-        {"a button that fits the picture but not the screen", [](SkinFolder& f) {
+        {"a button that fits the picture but not the screen",
+         [](SkinFolder& f) {
              f.background = picture(1100, 800, BACKGROUND_TINT);
              f.keys["WidthOfPlay"] = "1050";
          }},

@@ -226,12 +226,14 @@ TEST(SurfaceCopy, OverlappingCopyWithinOneSurface) {
     const std::vector<std::uint16_t> before = snapshot(s);
     s.copyFrom(2, 3, s, 1, 1, 6, 6);  // down and right, overlapping
     for (std::int32_t y = 0; y < 6; ++y)
-        for (std::int32_t x = 0; x < 6; ++x) ASSERT_EQ(s.pixel(2 + x, 3 + y), before[static_cast<std::size_t>((1 + y) * 10 + 1 + x)]);
+        for (std::int32_t x = 0; x < 6; ++x)
+            ASSERT_EQ(s.pixel(2 + x, 3 + y), before[static_cast<std::size_t>((1 + y) * 10 + 1 + x)]);
 
     for (std::int32_t i = 0; i < 100; ++i) s.pixels()[i] = static_cast<std::uint16_t>(i);
     s.copyFrom(0, 0, s, 2, 2, 8, 8);  // up and left
     for (std::int32_t y = 0; y < 8; ++y)
-        for (std::int32_t x = 0; x < 8; ++x) ASSERT_EQ(s.pixel(x, y), before[static_cast<std::size_t>((2 + y) * 10 + 2 + x)]);
+        for (std::int32_t x = 0; x < 8; ++x)
+            ASSERT_EQ(s.pixel(x, y), before[static_cast<std::size_t>((2 + y) * 10 + 2 + x)]);
 }
 
 TEST(SurfaceFont, SameFaceAndSizeChangesNothing) {
@@ -265,13 +267,15 @@ TEST(SurfaceFont, FaceNameIsKeptTo31Bytes) {
     EXPECT_TRUE(s.setFont("An Extraordinarily Long Face Name That Goes On", 8, 16));
     EXPECT_EQ(std::string(s.fontFace()).size(), 31u);
     // A UTF-8 character is not cut in half: "ＭＳ ゴシック ゴシック" is 32 bytes.
-    const char* fullWidth = "\xEF\xBC\xAD\xEF\xBC\xB3 \xE3\x82\xB4\xE3\x82\xB7\xE3\x83\x83\xE3\x82\xAF "
-                            "\xE3\x82\xB4\xE3\x82\xB7\xE3\x83\x83\xE3\x82\xAF";
+    const char* fullWidth =
+        "\xEF\xBC\xAD\xEF\xBC\xB3 \xE3\x82\xB4\xE3\x82\xB7\xE3\x83\x83\xE3\x82\xAF "
+        "\xE3\x82\xB4\xE3\x82\xB7\xE3\x83\x83\xE3\x82\xAF";
     EXPECT_TRUE(s.setFont(fullWidth, 8, 16));
     EXPECT_EQ(std::string(s.fontFace()), std::string(fullWidth, 29));
     // "A" and ten kana are exactly 31 bytes: the cut falls between characters.
-    const char* boundary = "A\xE3\x82\xB4\xE3\x82\xB7\xE3\x83\x83\xE3\x82\xAF\xE3\x82\xB4\xE3\x82\xB7"
-                           "\xE3\x83\x83\xE3\x82\xAF\xE3\x82\xB4\xE3\x82\xB7\xE3\x82\xAF";
+    const char* boundary =
+        "A\xE3\x82\xB4\xE3\x82\xB7\xE3\x83\x83\xE3\x82\xAF\xE3\x82\xB4\xE3\x82\xB7"
+        "\xE3\x83\x83\xE3\x82\xAF\xE3\x82\xB4\xE3\x82\xB7\xE3\x82\xAF";
     EXPECT_TRUE(s.setFont(boundary, 8, 16));
     EXPECT_EQ(std::string(s.fontFace()), std::string(boundary, 31));
 }

@@ -34,7 +34,9 @@ std::uint32_t channel(std::uint16_t pixel, int shift) { return (pixel >> shift) 
 struct Cell {
     std::int32_t width = 0, height = 0, stride = 0;
     std::vector<std::uint8_t> bits;
-    bool at(std::int32_t x, std::int32_t y) const { return (bits[static_cast<std::size_t>(y * stride + x / 8)] >> (7 - x % 8)) & 1; }
+    bool at(std::int32_t x, std::int32_t y) const {
+        return (bits[static_cast<std::size_t>(y * stride + x / 8)] >> (7 - x % 8)) & 1;
+    }
 };
 
 Cell renderCell(const char* face, std::int32_t w, std::int32_t h, char32_t c) {

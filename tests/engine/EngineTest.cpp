@@ -11,12 +11,12 @@
 #include <vector>
 
 #include "engine/Messages.h"
-#include "soundfont/SoundFontWriter.h"
-#include "ui/model/PlayList.h"
-#include "tests/TempDir.h"
-#include "tests/midi/MidiBytes.h"
-#include "tests/TestSoundFont.h"
 #include "output/devices/AudioDevices.h"
+#include "soundfont/SoundFontWriter.h"
+#include "tests/TempDir.h"
+#include "tests/TestSoundFont.h"
+#include "tests/midi/MidiBytes.h"
+#include "ui/model/PlayList.h"
 
 using namespace brellin;
 using brellin::testing::TempDir;
@@ -41,8 +41,8 @@ class PickyDevice : public AudioDevice {
 public:
     explicit PickyDevice(bool acceptOnlyFallback, bool acceptNothing = false)
         : inner(createAudioDevice("null")), onlyFallback(acceptOnlyFallback), nothing(acceptNothing) {}
-    bool open(const AudioFormat& format, std::uint32_t bufferBytes, std::uint32_t bufferCount,
-              DeviceCallback callback, void* context) override {
+    bool open(const AudioFormat& format, std::uint32_t bufferBytes, std::uint32_t bufferCount, DeviceCallback callback,
+              void* context) override {
         bool fallback = format.sampleRate == 11025 && format.bitsPerSample == 8 && format.channels == 1;
         if (nothing || (onlyFallback && !fallback)) {
             lastError = RESULT_DEVICE_ERROR;
@@ -202,7 +202,8 @@ TEST(EngineStart, RestartWhilePlayingDoesNotSkipToTheNextSong) {
     Rig rig;
     writeFont(rig.dir.path("small.brf"));
     // 24 ticks at 96 per quarter note and 120 per minute: a quarter of a second.
-    std::string shortSong = rig.dir.write("short.mid", header(0, 1, 96) + track(noteOn(0, 0, 60, 100) + noteOff(24, 0, 60) + endOfTrack()));
+    std::string shortSong =
+        rig.dir.write("short.mid", header(0, 1, 96) + track(noteOn(0, 0, 60, 100) + noteOff(24, 0, 60) + endOfTrack()));
     rig.engine.listeners = EngineListeners{&wake, nullptr, nullptr};
     ASSERT_EQ(rig.engine.startEngine(), RESULT_OK);
     Transport transport(rig.engine);
@@ -242,7 +243,9 @@ TEST(EngineStart, SequencerPlaysThroughAGivenRelay) {
     SynthesizerInterface* relay = &rig.engine.synthesizer;  // any interface in front of it
     struct Relay : SynthesizerInterface {
         explicit Relay(SynthesizerInterface* to) : target(to) {}
-        bool sendMidi(const std::uint8_t* bytes, std::uint32_t length) override { return target->sendMidi(bytes, length); }
+        bool sendMidi(const std::uint8_t* bytes, std::uint32_t length) override {
+            return target->sendMidi(bytes, length);
+        }
         bool reset() override { return target->reset(); }
         std::uint32_t outputTime() override { return target->outputTime(); }
         SliceClientHandle addSliceClient(ClockCallback call, void* argument, SliceOrder order) override {

@@ -29,7 +29,8 @@ TEST(RenderBatchRun, ConcurrentSongsEqualSingleRunsAndFailuresAreCounted) {
     for (int i = 0; i < 4; ++i) {
         // Random pan (controller 10 value 0) on two channels, then notes.
         std::string body = bytes({0x00, 0xB0, 10, 0, 0x00, 0xB1, 10, 0});
-        body += noteOn(0, 0, 55 + i, 100) + noteOn(0, 1, 62 + i, 100) + noteOff(static_cast<std::uint32_t>(96 + 24 * i), 0, 55 + i) + endOfTrack();
+        body += noteOn(0, 0, 55 + i, 100) + noteOn(0, 1, 62 + i, 100) +
+                noteOff(static_cast<std::uint32_t>(96 + 24 * i), 0, 55 + i) + endOfTrack();
         songs.push_back({dir.write("song" + std::to_string(i) + ".mid", header(0, 1, 96) + track(body))});
     }
     songs.push_back({dir.write("bad.mid", "MThd but not a song")});

@@ -120,8 +120,8 @@ TEST(RenderSessionRealTime, SongsFollowEachOtherWithoutStarvingTheDevice) {
     // The window's use: begin, poll, stop early, next. The null device is
     // paced like a sound card; between songs it must never run dry.
     TempDir dir;
-    std::string shortSong = dir.write("short.mid", oneNote(96));    // 500 ms
-    std::string longSong = dir.write("long.mid", oneNote(23040));   // 120 s
+    std::string shortSong = dir.write("short.mid", oneNote(96));   // 500 ms
+    std::string longSong = dir.write("long.mid", oneNote(23040));  // 120 s
     RenderOptions options;
     options.soundFont = fontPath();
     options.audioDevice = "null";
@@ -167,10 +167,10 @@ TEST(AudioDeviceTable, SpellingsPickTheRowAndTheFactoryTheDevice) {
         const char* argument;
     };
     const Case cases[] = {
-        {nullptr, "alsa", "default"},    {"", "alsa", "default"},
-        {"null", "null", ""},            {"wav:/tmp/out.wav", "wav", "/tmp/out.wav"},
-        {"wav:", "wav", ""},             {"pipewire", "alsa", "pipewire"},
-        {"hw:1,0", "alsa", "hw:1,0"},    {"nullx", "alsa", "nullx"},
+        {nullptr, "alsa", "default"}, {"", "alsa", "default"},
+        {"null", "null", ""},         {"wav:/tmp/out.wav", "wav", "/tmp/out.wav"},
+        {"wav:", "wav", ""},          {"pipewire", "alsa", "pipewire"},
+        {"hw:1,0", "alsa", "hw:1,0"}, {"nullx", "alsa", "nullx"},
     };
     for (const Case& c : cases) {
         AudioDeviceChoice choice = parseAudioDevice(c.text);

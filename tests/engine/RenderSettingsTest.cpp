@@ -22,9 +22,9 @@ namespace {
 
 // A format-0 song: one note on channel 1, held a quarter note at 120 bpm.
 std::string tinySong() {
-    const unsigned char bytes[] = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 96,
-                                   'M', 'T', 'r', 'k', 0, 0, 0, 12,
-                                   0x00, 0x90, 60, 100, 0x60, 0x80, 60, 0, 0x00, 0xFF, 0x2F, 0x00};
+    const unsigned char bytes[] = {'M', 'T', 'h',  'd',  0,   0,   0,    6,    0,    0,   0,    1,
+                                   0,   96,  'M',  'T',  'r', 'k', 0,    0,    0,    12,  0x00, 0x90,
+                                   60,  100, 0x60, 0x80, 60,  0,   0x00, 0xFF, 0x2F, 0x00};
     return std::string(reinterpret_cast<const char*>(bytes), sizeof bytes);
 }
 
@@ -52,7 +52,9 @@ struct Program {
         std::string bytes = dir.read(name);
         Format f;
         if (bytes.size() < 44) return f;
-        auto u16 = [&](std::size_t at) { return std::uint32_t(std::uint8_t(bytes[at])) | std::uint32_t(std::uint8_t(bytes[at + 1])) << 8; };
+        auto u16 = [&](std::size_t at) {
+            return std::uint32_t(std::uint8_t(bytes[at])) | std::uint32_t(std::uint8_t(bytes[at + 1])) << 8;
+        };
         f.channels = u16(22);
         f.rate = u16(24) | u16(26) << 16;
         f.bits = u16(34);
@@ -67,7 +69,8 @@ TEST(RenderSettings, FormatComesFromTheSettingsBesideTheProgram) {
     std::string song = program.dir.write("song.mid", tinySong());
     const std::string cfg = "[SoundSetting]\nSampleRate=44100\nBitRate=16\nfStereo=0\n";
     program.dir.write("Brellin.cfg", cfg);
-    ASSERT_EQ(program.run("-o '" + program.dir.path("a.wav") + "' '" + song + "'"), 0) << program.dir.read("stderr.txt");
+    ASSERT_EQ(program.run("-o '" + program.dir.path("a.wav") + "' '" + song + "'"), 0)
+        << program.dir.read("stderr.txt");
     Program::Format a = program.format("a.wav");
     EXPECT_EQ(a.rate, 44100u);
     EXPECT_EQ(a.bits, 16u);
@@ -86,8 +89,9 @@ TEST(RenderSettings, MissingSoundFontOfTheSettingsFallsBackWithTheNote) {
     std::string song = program.dir.write("song.mid", tinySong());
     program.dir.write("Brellin.cfg", "[SoundSetting]\nSoundFontName=gone.brf\n");
     ASSERT_EQ(program.run("-o '" + program.dir.path("a.wav") + "' '" + song + "'"), 0);
-    EXPECT_NE(program.dir.read("stderr.txt").find("[0000] : Because 'gone.brf' was not found, read 'small.brf' instead."),
-              std::string::npos);
+    EXPECT_NE(
+        program.dir.read("stderr.txt").find("[0000] : Because 'gone.brf' was not found, read 'small.brf' instead."),
+        std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(program.dir.path("Brellin.cfg.tmp")));
 }
 

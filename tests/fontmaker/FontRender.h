@@ -24,8 +24,8 @@ inline std::int32_t voiceVolume(std::int32_t velocity = 100, std::int32_t channe
 // The first output channel of `frames` frames of one note of `key`, held for
 // `holdFrames` frames, then released. Output rate `rate`, 16-bit, `channels` 1 or 2.
 inline std::vector<std::int32_t> renderNote(const SoundFont& font, const InstrumentRecord& record, std::uint32_t rate,
-                                            std::uint32_t channels, int key, std::int32_t volume,
-                                            std::uint32_t frames, std::uint32_t holdFrames) {
+                                            std::uint32_t channels, int key, std::int32_t volume, std::uint32_t frames,
+                                            std::uint32_t holdFrames) {
     Voice voice;
     voice.configure(rate, 16, channels);
     voice.setInstrument(record, font.sampleBlock.get());
@@ -46,7 +46,8 @@ inline std::vector<std::int32_t> renderNote(const SoundFont& font, const Instrum
 
 // A stretch of a rendered signal under a Hann window, ready for measuring.
 struct Windowed {
-    Windowed(const std::vector<std::int32_t>& x, std::size_t from, std::size_t count, double sampleRate) : rate(sampleRate) {
+    Windowed(const std::vector<std::int32_t>& x, std::size_t from, std::size_t count, double sampleRate)
+        : rate(sampleRate) {
         values.resize(count);
         for (std::size_t i = 0; i < count; ++i) {
             const double w = 0.5 - 0.5 * std::cos(2 * M_PI * static_cast<double>(i) / static_cast<double>(count));

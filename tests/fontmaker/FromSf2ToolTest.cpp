@@ -1,12 +1,12 @@
 // brf-tool from-sf2 as a user runs it: exit status, messages and the font it writes.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
-#include <sys/wait.h>
 
 #include "fontmaker/Sf2File.h"
 #include "soundfont/SoundFont.h"

@@ -139,7 +139,8 @@ TEST(GeneralMidiFontRecords, LoopsJoinWithoutAStep) {
         SCOPED_TRACE(k);
         const std::int8_t* s = f.sampleData(r);
         int largestStep = 0;
-        for (std::uint32_t i = r.loopStart; i + 1 < r.loopEnd; ++i) largestStep = std::max(largestStep, std::abs(s[i + 1] - s[i]));
+        for (std::uint32_t i = r.loopStart; i + 1 < r.loopEnd; ++i)
+            largestStep = std::max(largestStep, std::abs(s[i + 1] - s[i]));
         // The wrap from loopEnd − 1 to loopStart is no bigger than a step inside the loop.
         EXPECT_LE(std::abs(s[r.loopStart] - s[r.loopEnd - 1]), largestStep + 2);
         // The guard byte carries the interpolation across the wrap.
@@ -214,7 +215,8 @@ TEST(GeneralMidiFontLevel, DrumsPeakNearMinus22Dbfs) {
     const SoundFont& f = font();
     for (int key = 27; key <= 87; ++key) {
         SCOPED_TRACE(key);
-        std::vector<std::int32_t> x = renderNote(f, f.drumRegion(0, static_cast<std::uint32_t>(key)), 22050, 1, key, voiceVolume(), 22050, 2205);
+        std::vector<std::int32_t> x =
+            renderNote(f, f.drumRegion(0, static_cast<std::uint32_t>(key)), 22050, 1, key, voiceVolume(), 22050, 2205);
         double peak = dbfs(peakOf(x));
         EXPECT_GT(peak, -24.0);
         EXPECT_LT(peak, -19.5);
@@ -263,7 +265,10 @@ double energy(const std::vector<std::int32_t>& x, std::size_t from, std::size_t 
 // falls; the bell tree runs downwards.
 TEST(GeneralMidiFontDrums, GsKeysHaveTheirCharacter) {
     const SoundFont& f = font();
-    auto stroke = [&](int key) { return renderNote(f, f.drumRegion(0, static_cast<std::uint32_t>(key)), 22050, 1, key, voiceVolume(), 22050 * 2, 22050); };
+    auto stroke = [&](int key) {
+        return renderNote(f, f.drumRegion(0, static_cast<std::uint32_t>(key)), 22050, 1, key, voiceVolume(), 22050 * 2,
+                          22050);
+    };
     const std::size_t ms = 22050 / 1000;
 
     std::vector<std::int32_t> mute = stroke(86), open = stroke(87);

@@ -20,33 +20,45 @@ using brellin::testing::Sf2Builder;
 
 static void save(const std::string& folder, const char* name, const std::string& bytes) {
     std::filesystem::create_directories(folder);
-    std::ofstream(folder + "/" + name, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(folder + "/" + name, std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 static void readerSeeds(const std::string& folder) {
     Sf2Builder b;
     b.samples.push_back({"tone", Sf2Builder::sine(200, 20.0), 22050, 69, 5, 40, 180});
     b.samples.push_back({"hit", Sf2Builder::sine(120, 7.0, 9000), 11025, 60, 0, 0, 0});
-    b.instruments.push_back({"lead",
-                             {{{SF2_ATTACK_VOL_ENV, -2400}, {SF2_DECAY_VOL_ENV, 0}, {SF2_SUSTAIN_VOL_ENV, 200}},
-                              {{SF2_KEY_RANGE, Sf2Builder::range(0, 80)}, {SF2_SAMPLE_MODES, 1},
-                               {SF2_MOD_LFO_TO_VOLUME, 40}, {SF2_FINE_TUNE, -20}, {SF2_SAMPLE_ID, 0}},
-                              {{SF2_KEY_RANGE, Sf2Builder::range(81, 127)}, {SF2_HOLD_VOL_ENV, -3000},
-                               {SF2_SAMPLE_ID, 1}}}});
+    b.instruments.push_back(
+        {"lead",
+         {{{SF2_ATTACK_VOL_ENV, -2400}, {SF2_DECAY_VOL_ENV, 0}, {SF2_SUSTAIN_VOL_ENV, 200}},
+          {{SF2_KEY_RANGE, Sf2Builder::range(0, 80)},
+           {SF2_SAMPLE_MODES, 1},
+           {SF2_MOD_LFO_TO_VOLUME, 40},
+           {SF2_FINE_TUNE, -20},
+           {SF2_SAMPLE_ID, 0}},
+          {{SF2_KEY_RANGE, Sf2Builder::range(81, 127)}, {SF2_HOLD_VOL_ENV, -3000}, {SF2_SAMPLE_ID, 1}}}});
     b.instruments.push_back({"kit",
-                             {{{SF2_KEY_RANGE, Sf2Builder::range(35, 40)}, {SF2_OVERRIDING_ROOT_KEY, 38},
-                               {SF2_EXCLUSIVE_CLASS, 2}, {SF2_SAMPLE_ID, 1}},
-                              {{SF2_KEY_RANGE, Sf2Builder::range(42, 46)}, {SF2_SAMPLE_MODES, 1},
-                               {SF2_DECAY_VOL_ENV, -1200}, {SF2_SUSTAIN_VOL_ENV, 1000}, {SF2_SAMPLE_ID, 0}}}});
-    b.presets.push_back({"Lead", 0, 0, {{{SF2_INITIAL_ATTENUATION, 30}}, {{SF2_ATTACK_VOL_ENV, 600}, {SF2_INSTRUMENT, 0}}}});
+                             {{{SF2_KEY_RANGE, Sf2Builder::range(35, 40)},
+                               {SF2_OVERRIDING_ROOT_KEY, 38},
+                               {SF2_EXCLUSIVE_CLASS, 2},
+                               {SF2_SAMPLE_ID, 1}},
+                              {{SF2_KEY_RANGE, Sf2Builder::range(42, 46)},
+                               {SF2_SAMPLE_MODES, 1},
+                               {SF2_DECAY_VOL_ENV, -1200},
+                               {SF2_SUSTAIN_VOL_ENV, 1000},
+                               {SF2_SAMPLE_ID, 0}}}});
+    b.presets.push_back(
+        {"Lead", 0, 0, {{{SF2_INITIAL_ATTENUATION, 30}}, {{SF2_ATTACK_VOL_ENV, 600}, {SF2_INSTRUMENT, 0}}}});
     b.presets.push_back({"High", 9, 0, {{{SF2_KEY_RANGE, Sf2Builder::range(90, 100)}, {SF2_INSTRUMENT, 0}}}});
     b.presets.push_back({"Kit", 0, 128, {{{SF2_INSTRUMENT, 1}}}});
     b.presets.push_back({"Kit 2", 16, 128, {{{SF2_COARSE_TUNE, 2}, {SF2_INSTRUMENT, 1}}}});
     // Modulators: velocity to the filter and the default velocity curve
     // replaced in the instrument, key to attenuation added in the preset.
-    b.instruments[0].modulators = {{{0x0502, SF2_INITIAL_ATTENUATION, 0, 0, 0}, {0x0002, SF2_MOD_ENV_TO_FILTER_FC, 5000, 0, 0}},
-                                   {{0x0203, SF2_INITIAL_FILTER_FC, -1200, 0x0D02, 2}}};
-    b.presets[0].modulators = {{{0x0502, SF2_INITIAL_ATTENUATION, 700, 0, 0}}, {{0x0003, SF2_INITIAL_ATTENUATION, 200, 0x0081, 0}}};
+    b.instruments[0].modulators = {
+        {{0x0502, SF2_INITIAL_ATTENUATION, 0, 0, 0}, {0x0002, SF2_MOD_ENV_TO_FILTER_FC, 5000, 0, 0}},
+        {{0x0203, SF2_INITIAL_FILTER_FC, -1200, 0x0D02, 2}}};
+    b.presets[0].modulators = {{{0x0502, SF2_INITIAL_ATTENUATION, 700, 0, 0}},
+                               {{0x0003, SF2_INITIAL_ATTENUATION, 200, 0x0081, 0}}};
     std::string good = b.build();
     save(folder, "bank.sf2", good);
     save(folder, "truncated.sf2", good.substr(0, good.size() - 60));
@@ -91,7 +103,8 @@ struct BankSeed {
         u8(static_cast<int>(list.size()));
         for (auto [op, amount] : list) u8(op), u16(amount);
     }
-    void sample(int rate, int pitch, int correction, int loopStart, int loopEnd, const std::vector<std::int16_t>& frames) {
+    void sample(int rate, int pitch, int correction, int loopStart, int loopEnd,
+                const std::vector<std::int16_t>& frames) {
         u16(rate - 2000), u8(pitch), u8(correction), u16(loopStart), u16(loopEnd), u8(0);
         for (std::int16_t v : frames) u16(v);
     }
@@ -145,16 +158,16 @@ static std::string convertSeed(std::initializer_list<int> envelope, int peakStep
 static void convertSeeds(const std::string& folder) {
     // A piano-like envelope over a looped sine, downsampled by 2.5 and filtered.
     save(folder, "looped-filtered",
-         convertSeed({-12000, -3000, -12000, 2400, 300, -1200}, 20000, 3, 2560, 0, 63, 40, 160, (22050 - 400) / 6,
-                     3000, 100, Sf2Builder::sine(200, 20.0)));
+         convertSeed({-12000, -3000, -12000, 2400, 300, -1200}, 20000, 3, 2560, 0, 63, 40, 160, (22050 - 400) / 6, 3000,
+                     100, Sf2Builder::sine(200, 20.0)));
     // An organ: no decay, full sustain, upsampled one-shot.
     save(folder, "one-shot",
          convertSeed({0, -12000, 0, -12000, 0, 0}, 100, 0, 300, static_cast<std::uint16_t>(-640), 60, 0, 0,
                      (44100 - 400) / 6, 0, 0, Sf2Builder::sine(256, 37.0, 20000)));
     // A drum with a long hold and a resonant filter at the loop's edge.
     save(folder, "resonant",
-         convertSeed({1200, -8000, 1000, -600, 1000, 2000}, 65535, 1, 4095, 3200, 40, 250, 5, (11025 - 400) / 6,
-                     5000, 960, Sf2Builder::sine(255, 3.0, 32000)));
+         convertSeed({1200, -8000, 1000, -600, 1000, 2000}, 65535, 1, 4095, 3200, 40, 250, 5, (11025 - 400) / 6, 5000,
+                     960, Sf2Builder::sine(255, 3.0, 32000)));
 }
 
 int main(int argc, char** argv) {

@@ -38,14 +38,14 @@ using Sf2ZoneMods = std::vector<Sf2BuildModulator>;
 
 struct Sf2BuildInstrument {
     std::string name;
-    std::vector<Sf2ZoneGens> zones;  // a zone without sampleID (53) first is the global zone
+    std::vector<Sf2ZoneGens> zones;            // a zone without sampleID (53) first is the global zone
     std::vector<Sf2ZoneMods> modulators = {};  // of zones[i]; zones past its end have none
 };
 
 struct Sf2BuildPreset {
     std::string name;
     std::uint16_t program = 0, bank = 0;
-    std::vector<Sf2ZoneGens> zones;  // a zone without instrument (41) first is the global zone
+    std::vector<Sf2ZoneGens> zones;            // a zone without instrument (41) first is the global zone
     std::vector<Sf2ZoneMods> modulators = {};  // of zones[i]; zones past its end have none
 };
 
@@ -94,7 +94,8 @@ public:
         putName(phdr, "EOP");
         put16(phdr, 0), put16(phdr, 0), put16(phdr, static_cast<std::uint16_t>(pbag.size() / 4));
         put32(phdr, 0), put32(phdr, 0), put32(phdr, 0);
-        put16(pbag, static_cast<std::uint16_t>(pgen.size() / 4)), put16(pbag, static_cast<std::uint16_t>(pmod.size() / 10));
+        put16(pbag, static_cast<std::uint16_t>(pgen.size() / 4)),
+            put16(pbag, static_cast<std::uint16_t>(pmod.size() / 10));
         putGen(pgen, {0, 0});
         for (const auto& i : instruments) {
             putName(inst, i.name);
@@ -109,7 +110,8 @@ public:
         }
         putName(inst, "EOI");
         put16(inst, static_cast<std::uint16_t>(ibag.size() / 4));
-        put16(ibag, static_cast<std::uint16_t>(igen.size() / 4)), put16(ibag, static_cast<std::uint16_t>(imod.size() / 10));
+        put16(ibag, static_cast<std::uint16_t>(igen.size() / 4)),
+            put16(ibag, static_cast<std::uint16_t>(imod.size() / 10));
         putGen(igen, {0, 0});
         for (std::size_t n = 0; n < samples.size(); ++n) {
             const auto& s = samples[n];
@@ -138,7 +140,8 @@ public:
         std::string ifil;
         put16(ifil, versionMajor), put16(ifil, versionMinor);
         std::string info = "INFO" + chunk("ifil", ifil) + chunk("INAM", std::string("Test bank") + '\0');
-        std::string body = "sfbk" + chunk("LIST", info) + chunk("LIST", "sdta" + chunk("smpl", smpl)) + chunk("LIST", pdta);
+        std::string body =
+            "sfbk" + chunk("LIST", info) + chunk("LIST", "sdta" + chunk("smpl", smpl)) + chunk("LIST", pdta);
         return chunk("RIFF", body);
     }
 
@@ -146,7 +149,8 @@ public:
     static std::vector<std::int16_t> sine(std::size_t length, double periodFrames, double amplitude = 30000.0) {
         std::vector<std::int16_t> frames(length);
         for (std::size_t i = 0; i < length; ++i) {
-            frames[i] = static_cast<std::int16_t>(std::lround(amplitude * std::sin(2.0 * 3.14159265358979323846 * static_cast<double>(i) / periodFrames)));
+            frames[i] = static_cast<std::int16_t>(std::lround(
+                amplitude * std::sin(2.0 * 3.14159265358979323846 * static_cast<double>(i) / periodFrames)));
         }
         return frames;
     }

@@ -23,17 +23,20 @@ Sf2Builder layeredBank() {
     Sf2Builder b;
     b.samples.push_back({"low", Sf2Builder::sine(1000, 100.0), 44100, 48, 0, 100, 900});
     b.samples.push_back({"high", Sf2Builder::sine(1000, 50.0), 22050, 72, -10, 0, 0});
-    b.instruments.push_back({"split",
-                             {{{SF2_ATTACK_VOL_ENV, -1200}, {SF2_SUSTAIN_VOL_ENV, 300}},
-                              {{SF2_KEY_RANGE, Sf2Builder::range(0, 59)}, {SF2_SAMPLE_MODES, 1}, {SF2_SAMPLE_ID, 0}},
-                              {{SF2_KEY_RANGE, Sf2Builder::range(60, 127)}, {SF2_ATTACK_VOL_ENV, -2400},
-                               {SF2_SAMPLE_ID, 1}}}});
+    b.instruments.push_back(
+        {"split",
+         {{{SF2_ATTACK_VOL_ENV, -1200}, {SF2_SUSTAIN_VOL_ENV, 300}},
+          {{SF2_KEY_RANGE, Sf2Builder::range(0, 59)}, {SF2_SAMPLE_MODES, 1}, {SF2_SAMPLE_ID, 0}},
+          {{SF2_KEY_RANGE, Sf2Builder::range(60, 127)}, {SF2_ATTACK_VOL_ENV, -2400}, {SF2_SAMPLE_ID, 1}}}});
     b.presets.push_back({"Piano",
                          0,
                          0,
                          {{{SF2_ATTACK_VOL_ENV, 1200}, {SF2_INITIAL_ATTENUATION, 50}},
-                          {{SF2_KEY_RANGE, Sf2Builder::range(0, 100)}, {SF2_INITIAL_ATTENUATION, 20},
-                           {SF2_SAMPLE_MODES, 0}, {SF2_OVERRIDING_ROOT_KEY, 10}, {SF2_INSTRUMENT, 0}}}});
+                          {{SF2_KEY_RANGE, Sf2Builder::range(0, 100)},
+                           {SF2_INITIAL_ATTENUATION, 20},
+                           {SF2_SAMPLE_MODES, 0},
+                           {SF2_OVERRIDING_ROOT_KEY, 10},
+                           {SF2_INSTRUMENT, 0}}}});
     return b;
 }
 
@@ -77,9 +80,8 @@ TEST(Sf2FileZones, ModulatorsReachTheRegionAndDamagedModulatorIndexesAreIgnored)
     // from the preset's zone; the default velocity curve switched off.
     Sf2Builder b = layeredBank();
     const testing::Sf2BuildModulator curveOff{0x0502, SF2_INITIAL_ATTENUATION, 0, 0, 0};
-    b.instruments[0].modulators = {{{0x0002, SF2_INITIAL_FILTER_FC, 1280, 0, 0}, curveOff},
-                                   {},
-                                   {{0x0002, SF2_INITIAL_FILTER_FC, 2560, 0, 0}}};
+    b.instruments[0].modulators = {
+        {{0x0002, SF2_INITIAL_FILTER_FC, 1280, 0, 0}, curveOff}, {}, {{0x0002, SF2_INITIAL_FILTER_FC, 2560, 0, 0}}};
     b.presets[0].modulators = {{}, {{0x0002, SF2_INITIAL_FILTER_FC, 640, 0, 0}}};
     std::string file = b.build();
     Sf2File bank;
@@ -225,10 +227,11 @@ struct Sf3Bank {
         builder.samples.push_back({"tone", tone, 44100, 69, 0, 2205, 6615, 1, testing::encodeOggVorbis(tone, 44100)});
         builder.samples.push_back({"blip", blip, 22050, 60, 0, 0, 0, 1, testing::encodeOggVorbis(blip, 22050)});
         builder.samples.push_back({"plain", plain, 44100, 60, 0, 100, 400});
-        builder.instruments.push_back({"all",
-                                       {{{SF2_KEY_RANGE, Sf2Builder::range(0, 59)}, {SF2_SAMPLE_ID, 1}},
-                                        {{SF2_KEY_RANGE, Sf2Builder::range(60, 99)}, {SF2_SAMPLE_MODES, 1}, {SF2_SAMPLE_ID, 0}},
-                                        {{SF2_KEY_RANGE, Sf2Builder::range(100, 127)}, {SF2_SAMPLE_ID, 2}}}});
+        builder.instruments.push_back(
+            {"all",
+             {{{SF2_KEY_RANGE, Sf2Builder::range(0, 59)}, {SF2_SAMPLE_ID, 1}},
+              {{SF2_KEY_RANGE, Sf2Builder::range(60, 99)}, {SF2_SAMPLE_MODES, 1}, {SF2_SAMPLE_ID, 0}},
+              {{SF2_KEY_RANGE, Sf2Builder::range(100, 127)}, {SF2_SAMPLE_ID, 2}}}});
         builder.presets.push_back({"All", 0, 0, {{{SF2_INSTRUMENT, 0}}}});
         // The plain sample starts on an even byte, so the samples fill an
         // even number of bytes: one more byte makes smpl odd-sized.

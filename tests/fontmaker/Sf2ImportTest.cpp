@@ -65,14 +65,16 @@ std::unique_ptr<Converted> convert(const Sf2Builder& b, std::uint32_t rate = 220
 double loopLoudnessDb(const Converted& c, int p) {
     const InstrumentRecord& r = c.writer.programs[p];
     int peak = 0;
-    for (std::size_t i = r.loopStart; i < r.loopEnd; ++i) peak = std::max(peak, std::abs(int(c.writer.samples[static_cast<std::size_t>(r.sample)][i])));
+    for (std::size_t i = r.loopStart; i < r.loopEnd; ++i)
+        peak = std::max(peak, std::abs(int(c.writer.samples[static_cast<std::size_t>(r.sample)][i])));
     return 20 * std::log10(double(r.attackLevel) * peak);
 }
 
 // Plays a pitched record the way the voice does (step = cycleLength × Hz /
 // 22050, linear interpolation, wrap at loopEnd) and measures the frequency
 // from rising zero crossings in the second half of `seconds`.
-double playedFrequency(const InstrumentRecord& rec, const std::vector<std::int8_t>& data, double hz, double seconds = 2.0) {
+double playedFrequency(const InstrumentRecord& rec, const std::vector<std::int8_t>& data, double hz,
+                       double seconds = 2.0) {
     double step = rec.cycleLength * hz / OUTPUT_RATE;
     double pos = 0.0;
     std::size_t frames = static_cast<std::size_t>(seconds * OUTPUT_RATE);
@@ -86,8 +88,10 @@ double playedFrequency(const InstrumentRecord& rec, const std::vector<std::int8_
         double v = s0 + (s1 - s0) * f;
         if (i > frames / 2 && prev < 0.0 && v >= 0.0) {
             double t = static_cast<double>(i - 1) + (-prev) / (v - prev);
-            if (firstCrossing < 0) firstCrossing = t;
-            else ++crossings;
+            if (firstCrossing < 0)
+                firstCrossing = t;
+            else
+                ++crossings;
             lastCrossing = t;
         }
         prev = v;
@@ -114,8 +118,11 @@ TEST(Sf2ImportPitch, Key69OfARootKey69SinePlays440Hz) {
     // the data is kept at 22050 × 2^(9/12) = 37.1 kHz, 84 samples per period.
     EXPECT_EQ(rec.cycleLength, 84u);
     EXPECT_LT(rec.loopStart, rec.loopEnd);
-    EXPECT_NEAR(cents(playedFrequency(rec, c->writer.samples[static_cast<std::size_t>(rec.sample)], 440.0), 440.0), 0.0, 3.0);
-    EXPECT_NEAR(cents(playedFrequency(rec, c->writer.samples[static_cast<std::size_t>(rec.sample)], 261.6256), 261.6256), 0.0, 3.0);
+    EXPECT_NEAR(cents(playedFrequency(rec, c->writer.samples[static_cast<std::size_t>(rec.sample)], 440.0), 440.0), 0.0,
+                3.0);
+    EXPECT_NEAR(
+        cents(playedFrequency(rec, c->writer.samples[static_cast<std::size_t>(rec.sample)], 261.6256), 261.6256), 0.0,
+        3.0);
 }
 
 TEST(Sf2ImportPitch, TuningGeneratorsAndCorrectionMoveThePitch) {
@@ -128,7 +135,8 @@ TEST(Sf2ImportPitch, TuningGeneratorsAndCorrectionMoveThePitch) {
     ASSERT_TRUE(c->ok);
     const InstrumentRecord& rec = c->writer.programs[0];
     double expected = 440.0 * std::pow(2.0, (69 - 70 - 1 + 0.45 - 0.30) / 12.0);
-    EXPECT_NEAR(cents(playedFrequency(rec, c->writer.samples[static_cast<std::size_t>(rec.sample)], 440.0), expected), 0.0, 3.0);
+    EXPECT_NEAR(cents(playedFrequency(rec, c->writer.samples[static_cast<std::size_t>(rec.sample)], 440.0), expected),
+                0.0, 3.0);
 }
 
 TEST(Sf2ImportPitch, OverridingRootKeyWins) {
@@ -138,7 +146,8 @@ TEST(Sf2ImportPitch, OverridingRootKeyWins) {
     ASSERT_TRUE(c->ok);
     const InstrumentRecord& rec = c->writer.programs[0];
     // The recording is now taken as key 57: key 69 plays it an octave up.
-    EXPECT_NEAR(cents(playedFrequency(rec, c->writer.samples[static_cast<std::size_t>(rec.sample)], 440.0), 880.0), 0.0, 3.0);
+    EXPECT_NEAR(cents(playedFrequency(rec, c->writer.samples[static_cast<std::size_t>(rec.sample)], 440.0), 880.0), 0.0,
+                3.0);
 }
 
 TEST(Sf2ImportPitch, HighPitchedSingleCycleLoopsStayInTune) {
@@ -156,7 +165,8 @@ TEST(Sf2ImportPitch, HighPitchedSingleCycleLoopsStayInTune) {
     ASSERT_TRUE(c->ok);
     const InstrumentRecord& rec = c->writer.programs[0];
     EXPECT_EQ(rec.cycleLength, 36u);  // kept at its own 44100 Hz: 35.7 samples per period
-    EXPECT_NEAR(cents(playedFrequency(rec, c->writer.samples[static_cast<std::size_t>(rec.sample)], 440.0), 440.0), 0.0, 3.0);
+    EXPECT_NEAR(cents(playedFrequency(rec, c->writer.samples[static_cast<std::size_t>(rec.sample)], 440.0), 440.0), 0.0,
+                3.0);
 }
 
 TEST(Sf2ImportPitch, DataRateFollowsTheRootAgainstKey60) {
@@ -179,7 +189,8 @@ TEST(Sf2ImportPitch, HigherDataRateKeepsPitchAndLengthensCycle) {
     ASSERT_TRUE(c->ok);
     const InstrumentRecord& rec = c->writer.programs[0];
     EXPECT_EQ(rec.cycleLength, 100u);
-    EXPECT_NEAR(cents(playedFrequency(rec, c->writer.samples[static_cast<std::size_t>(rec.sample)], 440.0), 440.0), 0.0, 3.0);
+    EXPECT_NEAR(cents(playedFrequency(rec, c->writer.samples[static_cast<std::size_t>(rec.sample)], 440.0), 440.0), 0.0,
+                3.0);
 }
 
 // A recording that is not at the pitch its header gives: 440 Hz × 2^(cents/1200),
@@ -201,20 +212,29 @@ TEST(Sf2ImportTuning, ARecordingOffItsDeclaredPitchIsTunedTo440HzOnlyWhenAsked) 
         auto bank = convert(b);
         ASSERT_TRUE(bank->ok) << bank->importer.errorText;
         const InstrumentRecord& bankRec = bank->writer.programs[0];
-        EXPECT_NEAR(cents(playedFrequency(bankRec, bank->writer.samples[static_cast<std::size_t>(bankRec.sample)], 440.0), 440.0), off, 1.0);
+        EXPECT_NEAR(
+            cents(playedFrequency(bankRec, bank->writer.samples[static_cast<std::size_t>(bankRec.sample)], 440.0),
+                  440.0),
+            off, 1.0);
         EXPECT_EQ(bank->importer.summary.programsRetuned, 0);
 
         auto tuned = convert(b, 22050, false, true);
         ASSERT_TRUE(tuned->ok) << tuned->importer.errorText;
         const InstrumentRecord& rec = tuned->writer.programs[0];
-        EXPECT_NEAR(cents(playedFrequency(rec, tuned->writer.samples[static_cast<std::size_t>(rec.sample)], 440.0), 440.0), 0.0, 1.0) << off;
+        EXPECT_NEAR(
+            cents(playedFrequency(rec, tuned->writer.samples[static_cast<std::size_t>(rec.sample)], 440.0), 440.0), 0.0,
+            1.0)
+            << off;
         EXPECT_EQ(tuned->importer.summary.programsRetuned, 1) << off;
 
         // Keeping the bank's tuning plays the recording where the bank puts it.
         auto kept = convert(b, 22050, true);
         ASSERT_TRUE(kept->ok);
         const InstrumentRecord& keptRec = kept->writer.programs[0];
-        EXPECT_NEAR(cents(playedFrequency(keptRec, kept->writer.samples[static_cast<std::size_t>(keptRec.sample)], 440.0), 440.0), off, 1.0);
+        EXPECT_NEAR(
+            cents(playedFrequency(keptRec, kept->writer.samples[static_cast<std::size_t>(keptRec.sample)], 440.0),
+                  440.0),
+            off, 1.0);
         EXPECT_EQ(kept->importer.summary.programsRetuned, 0);
     }
 }
@@ -226,7 +246,8 @@ TEST(Sf2ImportTuning, PitchesFarFromTheBanksTuningOrNoPitchAreLeftAlone) {
     auto c = convert(far, 22050, false, true);
     ASSERT_TRUE(c->ok);
     const InstrumentRecord& rec = c->writer.programs[0];
-    EXPECT_NEAR(cents(playedFrequency(rec, c->writer.samples[static_cast<std::size_t>(rec.sample)], 440.0), 440.0), 70.0, 1.0);
+    EXPECT_NEAR(cents(playedFrequency(rec, c->writer.samples[static_cast<std::size_t>(rec.sample)], 440.0), 440.0),
+                70.0, 1.0);
     EXPECT_EQ(c->importer.summary.programsRetuned, 0);
 
     // Noise has no pitch to measure.
@@ -261,7 +282,8 @@ TEST(Sf2ImportTuning, PeriodMeasurementFollowsLoopsAndSubOctaves) {
     // is the loop's length over 7, not the period inside it.
     std::vector<float> looped(1200);
     for (std::size_t i = 0; i < looped.size(); ++i)
-        looped[i] = static_cast<float>(10000.0 * std::sin(2.0 * 3.14159265358979323846 * static_cast<double>(i) / 168.0));
+        looped[i] =
+            static_cast<float>(10000.0 * std::sin(2.0 * 3.14159265358979323846 * static_cast<double>(i) / 168.0));
     Sf2Signal loop{looped.data(), static_cast<std::int64_t>(looped.size()), true, 10, 10 + 1179};
     double measured = sf2MeasurePeriod(loop, 2000, 168.0, 60.0, 20000.0, clarity);
     EXPECT_NEAR(measured, 1179.0 / 7.0, 0.1);
@@ -279,7 +301,9 @@ TEST(Sf2ImportTuning, TheProgramPlaysTheBanksOwnA4) {
     b.samples.push_back(sine440());
     b.samples.push_back(mistuned440(15.0));
     auto zone = [](int low, int high, int fine, int sample) {
-        return Sf2ZoneGens{{SF2_KEY_RANGE, Sf2Builder::range(low, high)}, {SF2_SAMPLE_MODES, 1}, {SF2_FINE_TUNE, fine},
+        return Sf2ZoneGens{{SF2_KEY_RANGE, Sf2Builder::range(low, high)},
+                           {SF2_SAMPLE_MODES, 1},
+                           {SF2_FINE_TUNE, fine},
                            {SF2_SAMPLE_ID, sample}};
     };
     // Program 0: a chorus pair, one recording detuned -10 and +6 cents; the
@@ -345,7 +369,8 @@ TEST(Sf2ImportLoopTuning, AHeldNoteSettlesInTuneOnItsLoop) {
     // (4972 frames: 98.44 frames per cycle, 50.21 periods of the declared
     // pitch). Measuring the first second would tune the attack and leave
     // the held note 32 cents flat.
-    const std::uint32_t length = static_cast<std::uint32_t>(std::lround(50 * 44100 / (440.0 * std::exp2(-12.0 / 1200))));
+    const std::uint32_t length =
+        static_cast<std::uint32_t>(std::lround(50 * 44100 / (440.0 * std::exp2(-12.0 / 1200))));
     Sf2Builder b;
     addMelodic(b, 0, attackThenLoop(0.8, 20.0, length, 50.0), {{SF2_SAMPLE_MODES, 1}});
     auto tuned = convert(b, 22050, false, true);
@@ -383,7 +408,8 @@ TEST(Sf2ImportLoop, WrapIsSmooth) {
     // The sample after loopEnd - 1 is the one at loopStart: its step from
     // there must look like any other step of the sine.
     int maxStep = 0;
-    for (std::size_t i = rec.loopStart + 1; i < rec.loopEnd; ++i) maxStep = std::max(maxStep, std::abs(d[i] - d[i - 1]));
+    for (std::size_t i = rec.loopStart + 1; i < rec.loopEnd; ++i)
+        maxStep = std::max(maxStep, std::abs(d[i] - d[i - 1]));
     int wrapStep = std::abs(d[rec.loopStart] - d[rec.loopEnd - 1]);
     EXPECT_LE(wrapStep, maxStep + 2);
     // Peak normalized to full 8-bit scale.
@@ -424,7 +450,8 @@ TEST(Sf2ImportResample, DownsamplingRemovesContentAboveTheNewNyquist) {
     // resampling removes it while a 1 kHz tone passes.
     auto tone = [](double hz) {
         std::vector<std::int16_t> f(4000);
-        for (std::size_t i = 0; i < f.size(); ++i) f[i] = static_cast<std::int16_t>(10000 * std::sin(2 * M_PI * hz * static_cast<double>(i) / 44100.0));
+        for (std::size_t i = 0; i < f.size(); ++i)
+            f[i] = static_cast<std::int16_t>(10000 * std::sin(2 * M_PI * hz * static_cast<double>(i) / 44100.0));
         return f;
     };
     for (double hz : {1000.0, 15000.0}) {
@@ -436,8 +463,10 @@ TEST(Sf2ImportResample, DownsamplingRemovesContentAboveTheNewNyquist) {
         double rms = 0;
         for (double v : out) rms += v * v;
         rms = std::sqrt(rms / static_cast<double>(out.size()));
-        if (hz < 2000) EXPECT_NEAR(rms, 10000 / std::sqrt(2.0), 150.0);
-        else EXPECT_LT(rms, 30.0);
+        if (hz < 2000)
+            EXPECT_NEAR(rms, 10000 / std::sqrt(2.0), 150.0);
+        else
+            EXPECT_LT(rms, 30.0);
     }
 }
 
@@ -460,10 +489,14 @@ std::vector<std::int64_t> heldLevels(const InstrumentRecord& r, std::size_t samp
             level += rate;
             if ((level - target >= 0) == (rate > 0)) {
                 level = target;
-                if (stage == 0) rate = -r.decay1Rate, target = r.decay1Level, stage = 1;
-                else if (stage == 1) rate = -r.decay2Rate, target = r.decay2Level, stage = 2;
-                else if (stage == 2) rate = -r.decay3Rate, target = 0, stage = 3;
-                else return out;  // the voice ends
+                if (stage == 0)
+                    rate = -r.decay1Rate, target = r.decay1Level, stage = 1;
+                else if (stage == 1)
+                    rate = -r.decay2Rate, target = r.decay2Level, stage = 2;
+                else if (stage == 2)
+                    rate = -r.decay3Rate, target = 0, stage = 3;
+                else
+                    return out;  // the voice ends
             }
         }
         out.push_back(level);
@@ -485,16 +518,19 @@ TEST(Sf2ImportEnvelope, AttackTakesTheAttackTime) {
 TEST(Sf2ImportEnvelope, DecayFollowsTheDecibelCurveToTheSustain) {
     InstrumentRecord r{};
     Sf2VolumeEnvelope e;
-    e.decay = 1200;     // 2 s per 96 dB
-    e.sustain = 500;    // 48 dB down, reached after 1 s
+    e.decay = 1200;   // 2 s per 96 dB
+    e.sustain = 500;  // 48 dB down, reached after 1 s
     sf2ConvertEnvelope(e, 4000000, r);
     auto levels = heldLevels(r, 3 * 22050);
     ASSERT_EQ(levels.size(), 3u * 22050);
-    auto db = [&](double seconds) { return 20 * std::log10(static_cast<double>(levels[static_cast<std::size_t>(seconds * 22050)]) / 4000000.0); };
+    auto db = [&](double seconds) {
+        return 20 * std::log10(static_cast<double>(levels[static_cast<std::size_t>(seconds * 22050)]) / 4000000.0);
+    };
     EXPECT_NEAR(db(1.0 / 3), -16.0, 1.0);  // the knee lies on the curve
     EXPECT_NEAR(db(1.0), -48.0, 0.5);
-    EXPECT_NEAR(db(2.5), -48.0, 0.5);      // sustain holds
-    for (std::int32_t rate : {r.attackRate, r.decay1Rate, r.decay2Rate, r.decay3Rate, r.releaseRate}) EXPECT_EQ(rate % 2, 0);
+    EXPECT_NEAR(db(2.5), -48.0, 0.5);  // sustain holds
+    for (std::int32_t rate : {r.attackRate, r.decay1Rate, r.decay2Rate, r.decay3Rate, r.releaseRate})
+        EXPECT_EQ(rate % 2, 0);
 }
 
 TEST(Sf2ImportEnvelope, SilentSustainEndsTheNoteAtMinus60Decibels) {
@@ -505,7 +541,8 @@ TEST(Sf2ImportEnvelope, SilentSustainEndsTheNoteAtMinus60Decibels) {
     sf2ConvertEnvelope(e, 4000000, r);
     auto levels = heldLevels(r, 2 * 22050);
     EXPECT_NEAR(static_cast<double>(levels.size()) / 22050.0, 60.0 / 96.0, 0.02);
-    EXPECT_NEAR(20 * std::log10(static_cast<double>(levels[static_cast<std::size_t>(10.0 / 96 * 22050)]) / 4000000.0), -10.0, 0.5);
+    EXPECT_NEAR(20 * std::log10(static_cast<double>(levels[static_cast<std::size_t>(10.0 / 96 * 22050)]) / 4000000.0),
+                -10.0, 0.5);
 }
 
 TEST(Sf2ImportEnvelope, HoldKeepsThePeakBeforeTheDecay) {
@@ -558,7 +595,7 @@ TEST(Sf2ImportLoudness, AttenuationAndNormalizationAreFoldedIntoTheLevel) {
         return 20 * std::log10(double((std::int64_t{r.attackLevel} * 18) >> 21) * peak);
     };
     EXPECT_NEAR(loudness(1) - loudness(0), -12.04, 0.7);  // the amplitude steps are 1/8 here
-    EXPECT_NEAR(loudness(2) - loudness(0), -6.0, 0.7);  // 150 cB at 0.4 per cB
+    EXPECT_NEAR(loudness(2) - loudness(0), -6.0, 0.7);    // 150 cB at 0.4 per cB
     // A full-scale sine at 0 cB gets the reference level.
     EXPECT_NEAR(c->writer.programs[0].attackLevel, SF2_LEVEL_REFERENCE * 30000.0 / 127.0,
                 SF2_LEVEL_REFERENCE * 30000.0 / 127.0 * 0.03);
@@ -593,10 +630,10 @@ TEST(Sf2ImportLayers, TheLayerThatCarriesTheHeldSoundIsConverted) {
     testing::Sf2BuildSample chiff = sine440(), pad = sine440(57);
     b.samples.push_back(chiff);
     b.samples.push_back(pad);
-    b.instruments.push_back({"layers",
-                             {{{SF2_DECAY_VOL_ENV, -4800}, {SF2_SUSTAIN_VOL_ENV, 1000}, {SF2_SAMPLE_MODES, 1},
-                               {SF2_SAMPLE_ID, 0}},
-                              {{SF2_INITIAL_ATTENUATION, 60}, {SF2_SAMPLE_MODES, 1}, {SF2_SAMPLE_ID, 1}}}});
+    b.instruments.push_back(
+        {"layers",
+         {{{SF2_DECAY_VOL_ENV, -4800}, {SF2_SUSTAIN_VOL_ENV, 1000}, {SF2_SAMPLE_MODES, 1}, {SF2_SAMPLE_ID, 0}},
+          {{SF2_INITIAL_ATTENUATION, 60}, {SF2_SAMPLE_MODES, 1}, {SF2_SAMPLE_ID, 1}}}});
     b.presets.push_back({"Pad", 0, 0, {{{SF2_INSTRUMENT, 0}}}});
     auto c = convert(b);
     ASSERT_TRUE(c->ok);
@@ -643,8 +680,8 @@ TEST(Sf2ImportFilter, ModulationEnvelopeOpensTheFilter) {
     // envelope that stays at full level: 2.1 kHz, the 440 Hz sine passes.
     Sf2Builder b;
     addMelodic(b, 0, sine440(60), {{SF2_SAMPLE_MODES, 1}});
-    addMelodic(b, 1, sine440(60), {{SF2_SAMPLE_MODES, 1}, {SF2_INITIAL_FILTER_FC, 4800},
-                                    {SF2_MOD_ENV_TO_FILTER_FC, 4800}});
+    addMelodic(b, 1, sine440(60),
+               {{SF2_SAMPLE_MODES, 1}, {SF2_INITIAL_FILTER_FC, 4800}, {SF2_MOD_ENV_TO_FILTER_FC, 4800}});
     auto c = convert(b);
     ASSERT_TRUE(c->ok);
     const auto& w = c->writer;
@@ -681,8 +718,12 @@ TEST(Sf2ImportModulators, ZoneModulatorsSetTheConvertedLevelAndFilter) {
     // In a preset's global zone it applies to every zone below it; a
     // modulator with a linked source counts nothing.
     b.samples.push_back(sine440(60));
-    b.instruments.push_back({"global", {{{SF2_SAMPLE_MODES, 1}, {SF2_SAMPLE_ID, static_cast<std::int32_t>(b.samples.size() - 1)}}}});
-    b.presets.push_back({"global", 4, 0, {{}, {{SF2_INSTRUMENT, static_cast<std::int32_t>(b.instruments.size() - 1)}}},
+    b.instruments.push_back(
+        {"global", {{{SF2_SAMPLE_MODES, 1}, {SF2_SAMPLE_ID, static_cast<std::int32_t>(b.samples.size() - 1)}}}});
+    b.presets.push_back({"global",
+                         4,
+                         0,
+                         {{}, {{SF2_INSTRUMENT, static_cast<std::int32_t>(b.instruments.size() - 1)}}},
                          {{{VELOCITY_CONCAVE_FALLING, SF2_INITIAL_ATTENUATION, 960, 0, 0},
                            {0x007F, SF2_INITIAL_ATTENUATION, 960, 0, 0}}}});
     auto c = convert(b);
@@ -739,7 +780,9 @@ TEST(Sf2ImportFilter, FilteredLoopStaysSeamless) {
     std::vector<float> frames(tone.begin(), tone.end());
     sf2LowPass(frames, 44100.0, 600.0, 100.0, true, 2205, 6615);
     double maxStep = 0;
-    for (int i = 2206; i < 6615; ++i) maxStep = std::max(maxStep, double(std::fabs(frames[static_cast<std::size_t>(i)] - frames[static_cast<std::size_t>(i - 1)])));
+    for (int i = 2206; i < 6615; ++i)
+        maxStep = std::max(
+            maxStep, double(std::fabs(frames[static_cast<std::size_t>(i)] - frames[static_cast<std::size_t>(i - 1)])));
     EXPECT_LE(std::fabs(frames[2205] - frames[6614]), maxStep * 1.01);
     // Above 0.45 of the rate nothing changes.
     std::vector<float> same(tone.begin(), tone.end());
@@ -749,8 +792,8 @@ TEST(Sf2ImportFilter, FilteredLoopStaysSeamless) {
 
 TEST(Sf2ImportLfo, ModLfoToVolumeBecomesTremolo) {
     Sf2Builder b;
-    addMelodic(b, 0, sine440(), {{SF2_SAMPLE_MODES, 1}, {SF2_MOD_LFO_TO_VOLUME, 60}, {SF2_FREQ_MOD_LFO, 0},
-                                 {SF2_DELAY_MOD_LFO, 0}});
+    addMelodic(b, 0, sine440(),
+               {{SF2_SAMPLE_MODES, 1}, {SF2_MOD_LFO_TO_VOLUME, 60}, {SF2_FREQ_MOD_LFO, 0}, {SF2_DELAY_MOD_LFO, 0}});
     addMelodic(b, 1, sine440(), {{SF2_SAMPLE_MODES, 1}});
     auto c = convert(b);
     ASSERT_TRUE(c->ok);
@@ -771,14 +814,23 @@ void addKit(Sf2Builder& b, int program, int kickAttenuation = 0) {
     std::vector<Sf2ZoneGens> zones = {
         {{SF2_KEY_RANGE, Sf2Builder::range(36, 36)}, {SF2_INITIAL_ATTENUATION, kickAttenuation}, {SF2_SAMPLE_ID, kick}},
         {{SF2_KEY_RANGE, Sf2Builder::range(38, 38)}, {SF2_OVERRIDING_ROOT_KEY, 37}, {SF2_SAMPLE_ID, kick}},
-        {{SF2_KEY_RANGE, Sf2Builder::range(42, 42)}, {SF2_EXCLUSIVE_CLASS, 1}, {SF2_OVERRIDING_ROOT_KEY, 42},
-         {SF2_RELEASE_VOL_ENV, 0}, {SF2_SAMPLE_ID, hat}},
+        {{SF2_KEY_RANGE, Sf2Builder::range(42, 42)},
+         {SF2_EXCLUSIVE_CLASS, 1},
+         {SF2_OVERRIDING_ROOT_KEY, 42},
+         {SF2_RELEASE_VOL_ENV, 0},
+         {SF2_SAMPLE_ID, hat}},
         {{SF2_KEY_RANGE, Sf2Builder::range(44, 44)}, {SF2_OVERRIDING_ROOT_KEY, 44}, {SF2_SAMPLE_ID, hat}},
-        {{SF2_KEY_RANGE, Sf2Builder::range(46, 46)}, {SF2_EXCLUSIVE_CLASS, 1}, {SF2_OVERRIDING_ROOT_KEY, 46},
-         {SF2_DECAY_VOL_ENV, -2400}, {SF2_SUSTAIN_VOL_ENV, 1000}, {SF2_SAMPLE_ID, hat}},
+        {{SF2_KEY_RANGE, Sf2Builder::range(46, 46)},
+         {SF2_EXCLUSIVE_CLASS, 1},
+         {SF2_OVERRIDING_ROOT_KEY, 46},
+         {SF2_DECAY_VOL_ENV, -2400},
+         {SF2_SUSTAIN_VOL_ENV, 1000},
+         {SF2_SAMPLE_ID, hat}},
     };
     b.instruments.push_back({"kit", zones});
-    b.presets.push_back({"Kit", static_cast<std::uint16_t>(program), 128,
+    b.presets.push_back({"Kit",
+                         static_cast<std::uint16_t>(program),
+                         128,
                          {{{SF2_INSTRUMENT, static_cast<std::int32_t>(b.instruments.size() - 1)}}}});
 }
 
@@ -887,11 +939,11 @@ TEST(Sf2ImportFallback, MissingProgramsBorrowFromTheirFamilyOrProgram0) {
     const auto& s = c->importer.summary;
     EXPECT_EQ(s.programsConverted, 3);
     EXPECT_EQ(s.programsBorrowed, 125);
-    EXPECT_EQ(s.borrowedFrom[1], 0);   // 0 and 2 are equally near: the lower one
+    EXPECT_EQ(s.borrowedFrom[1], 0);  // 0 and 2 are equally near: the lower one
     EXPECT_EQ(s.borrowedFrom[3], 2);
     EXPECT_EQ(s.borrowedFrom[16], 19);  // organ family 16–23
     EXPECT_EQ(s.borrowedFrom[23], 19);
-    EXPECT_EQ(s.borrowedFrom[9], 0);    // no other chromatic percussion
+    EXPECT_EQ(s.borrowedFrom[9], 0);  // no other chromatic percussion
     const auto& w = c->writer;
     EXPECT_EQ(w.programs[3].sample, w.programs[2].sample);
     EXPECT_EQ(w.programs[3].groupId, 3);
@@ -1009,7 +1061,8 @@ TEST(Sf3Import, CompressedSampleConvertsAsItsSf2TwinInTuneWithItsLoop) {
     EXPECT_NEAR(cents(playedFrequency(rec, data, 261.6256), 261.6256), 0.0, 3.0);
     // The loop wraps without a click, as the uncompressed sample's does.
     int maxStep = 0;
-    for (std::size_t i = rec.loopStart + 1; i < rec.loopEnd; ++i) maxStep = std::max(maxStep, std::abs(data[i] - data[i - 1]));
+    for (std::size_t i = rec.loopStart + 1; i < rec.loopEnd; ++i)
+        maxStep = std::max(maxStep, std::abs(data[i] - data[i - 1]));
     EXPECT_LE(std::abs(data[rec.loopStart] - data[rec.loopEnd - 1]), maxStep + 2);
     EXPECT_EQ(c->importer.summary.drumRegions, 6);  // keys 36…40 and the silent region 0
 

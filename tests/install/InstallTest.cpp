@@ -69,7 +69,7 @@ Outcome waitFor(pid_t pid, std::chrono::milliseconds limit) {
 }
 
 Outcome runTool(const std::vector<std::string>& argv, const std::string& log,
-            const std::vector<std::string>& env = {}) {
+                const std::vector<std::string>& env = {}) {
     return waitFor(spawn(argv, env, log), 120s);
 }
 
@@ -108,6 +108,7 @@ bool Installation::installed = false;
 }  // namespace
 
 TEST_F(Installation, PutsEveryFileInPlaceAndTheRendererPlaysFromThere) {
+    // clang-format off
     const char* files[] = {
         "bin/brellin", "bin/brellin-render", "bin/brf-tool",
         "share/brellin/small.brf", "share/brellin/Brellin.ini", "share/brellin/BrellinBack.bmp",
@@ -119,6 +120,7 @@ TEST_F(Installation, PutsEveryFileInPlaceAndTheRendererPlaysFromThere) {
         "share/man/man1/brellin.1.gz", "share/man/man1/brellin-render.1.gz", "share/man/man1/brf-tool.1.gz",
         "share/doc/brellin/changelog.gz", "share/doc/brellin/copyright",
     };
+    // clang-format on
     for (const char* file : files) EXPECT_TRUE(fs::is_regular_file(prefix + "/" + file)) << file;
     EXPECT_EQ(::access((prefix + "/bin/brellin").c_str(), X_OK), 0);
     // The per-user association writes the same MIME package as the installation.
@@ -129,7 +131,7 @@ TEST_F(Installation, PutsEveryFileInPlaceAndTheRendererPlaysFromThere) {
     const std::string wav = dir->path("demo.wav");
     const std::string config = dir->path("render-config");
     Outcome render = runTool({prefix + "/bin/brellin-render", "-o", wav, prefix + "/share/brellin/demo.mid"},
-                         dir->path("render.log"), {"XDG_CONFIG_HOME=" + config, "BRELLIN_AUDIO_DEVICE=null"});
+                             dir->path("render.log"), {"XDG_CONFIG_HOME=" + config, "BRELLIN_AUDIO_DEVICE=null"});
     ASSERT_TRUE(render.exited);
     EXPECT_EQ(render.status, 0) << dir->read("render.log");
     const std::string bytes = dir->read("demo.wav");
@@ -144,13 +146,14 @@ TEST_F(Installation, DesktopEntryAndAppStreamFilePassTheirValidators) {
     if (!onPath("desktop-file-validate") || !onPath("appstreamcli")) {
         GTEST_SKIP() << "desktop-file-validate or appstreamcli not installed (scripts/install-deps.sh test)";
     }
-    Outcome desktop = runTool({"/bin/sh", "-c", "exec desktop-file-validate \"$0\"", prefix + "/share/applications/brellin.desktop"},
-                          dir->path("desktop.log"));
+    Outcome desktop =
+        runTool({"/bin/sh", "-c", "exec desktop-file-validate \"$0\"", prefix + "/share/applications/brellin.desktop"},
+                dir->path("desktop.log"));
     EXPECT_EQ(desktop.status, 0) << dir->read("desktop.log");
     EXPECT_EQ(dir->read("desktop.log"), "") << "warnings or hints";
     Outcome appstream = runTool({"/bin/sh", "-c", "exec appstreamcli validate --no-net \"$0\"",
-                             prefix + "/share/metainfo/org.brellin.Brellin.metainfo.xml"},
-                            dir->path("appstream.log"));
+                                 prefix + "/share/metainfo/org.brellin.Brellin.metainfo.xml"},
+                                dir->path("appstream.log"));
     EXPECT_EQ(appstream.status, 0) << dir->read("appstream.log");
     const std::string report = dir->read("appstream.log");
     EXPECT_EQ(report.find("E:"), std::string::npos) << report;
@@ -165,8 +168,9 @@ TEST_F(Installation, ReadOnlyProgramFolderKeepsTheSettingsInXdgConfig) {
     ::chmod(runtime.c_str(), 0700);
     const std::string config = dir->path("config");
     const std::string song = prefix + "/share/brellin/demo.mid";
-    const pid_t pid = spawn({bin + "/brellin", song}, {"QT_QPA_PLATFORM=offscreen", "BRELLIN_AUDIO_DEVICE=null",
-                                                       "XDG_RUNTIME_DIR=" + runtime, "XDG_CONFIG_HOME=" + config},
+    const pid_t pid = spawn({bin + "/brellin", song},
+                            {"QT_QPA_PLATFORM=offscreen", "BRELLIN_AUDIO_DEVICE=null", "XDG_RUNTIME_DIR=" + runtime,
+                             "XDG_CONFIG_HOME=" + config},
                             dir->path("brellin.log"));
     // Running once its single-instance socket is there.
     const std::string socket = runtime + "/brellin/instance.socket";

@@ -93,6 +93,7 @@ std::string DebianPackage::deb;
 
 TEST_F(DebianPackage, HoldsExactlyTheInstalledFilesOwnedByRoot) {
     ASSERT_EQ(run("dpkg-deb --contents '" + deb + "'", dir->path("contents.txt")), 0) << dir->read("contents.txt");
+    // clang-format off
     const std::set<std::string> expected = {
         "./usr/bin/brellin", "./usr/bin/brellin-render", "./usr/bin/brf-tool",
         "./usr/share/brellin/small.brf", "./usr/share/brellin/demo.mid", "./usr/share/brellin/Brellin.ini",
@@ -106,6 +107,7 @@ TEST_F(DebianPackage, HoldsExactlyTheInstalledFilesOwnedByRoot) {
         "./usr/share/doc/brellin/changelog.gz", "./usr/share/doc/brellin/copyright",
         "./usr/share/lintian/overrides/brellin",
     };
+    // clang-format on
     // Lines read "-rwxr-xr-x root/root 123 2026-12-08 12:00 ./usr/bin/brellin".
     std::set<std::string> files;
     for (const std::string& line : lines(dir->read("contents.txt"))) {
@@ -130,8 +132,8 @@ TEST_F(DebianPackage, ControlFieldsNameTheVersionTheMaintainerAndTheLibraries) {
     // Derived from the programs' shared libraries, plus the window-system
     // plugin Qt loads at run time.
     const std::string depends = field("Depends");
-    for (const char* library : {"libasound2", "libqt6widgets6", "libfreetype6", "libfontconfig1", "libc6",
-                                "qt6-qpa-plugins"}) {
+    for (const char* library :
+         {"libasound2", "libqt6widgets6", "libfreetype6", "libfontconfig1", "libc6", "qt6-qpa-plugins"}) {
         EXPECT_NE(depends.find(library), std::string::npos) << library << " missing from: " << depends;
     }
     // A synopsis line and an extended description below it.
@@ -194,7 +196,8 @@ TEST(PackageStep, StopsWithoutTheDependencyScanner) {
     const std::string cmake = fs::path(BRELLIN_CPACK_COMMAND).parent_path() / "cmake";
     const std::string script = dir.write("check.cmake",
                                          "cmake_minimum_required(VERSION 3.25)\n"
-                                         "include(\"" BRELLIN_BINARY_DIR "/CPackConfig.cmake\")\n"
+                                         "include(\"" BRELLIN_BINARY_DIR
+                                         "/CPackConfig.cmake\")\n"
                                          "set(CPACK_GENERATOR DEB)\n"
                                          "include(\"${CPACK_PROJECT_CONFIG_FILE}\")\n");
     fs::create_directory(dir.path("empty"));

@@ -34,11 +34,14 @@ inline std::string varLen(std::uint32_t value) {
 
 // "MThd", length 6, format, track count, division.
 inline std::string header(int format, int trackCount, std::uint32_t division, const char* id = "MThd") {
-    return std::string(id, 4) + be32(6) + be16(static_cast<std::uint32_t>(format)) + be16(static_cast<std::uint32_t>(trackCount)) + be16(division);
+    return std::string(id, 4) + be32(6) + be16(static_cast<std::uint32_t>(format)) +
+           be16(static_cast<std::uint32_t>(trackCount)) + be16(division);
 }
 
 // "MTrk", the body's length, the body.
-inline std::string track(const std::string& body) { return "MTrk" + be32(static_cast<std::uint32_t>(body.size())) + body; }
+inline std::string track(const std::string& body) {
+    return "MTrk" + be32(static_cast<std::uint32_t>(body.size())) + body;
+}
 
 // Events, each written with its delta-time in front.
 inline std::string noteOn(std::uint32_t delta, int channel, int note, int velocity) {
@@ -51,7 +54,8 @@ inline std::string meta(std::uint32_t delta, int type, const std::string& payloa
     return varLen(delta) + bytes({0xFF, type}) + varLen(static_cast<std::uint32_t>(payload.size())) + payload;
 }
 inline std::string setTempo(std::uint32_t delta, std::uint32_t microseconds) {
-    return meta(delta, 0x51, bytes({int(microseconds >> 16 & 0xFF), int(microseconds >> 8 & 0xFF), int(microseconds & 0xFF)}));
+    return meta(delta, 0x51,
+                bytes({int(microseconds >> 16 & 0xFF), int(microseconds >> 8 & 0xFF), int(microseconds & 0xFF)}));
 }
 inline std::string endOfTrack(std::uint32_t delta = 0) { return varLen(delta) + bytes({0xFF, 0x2F, 0x00}); }
 

@@ -25,8 +25,8 @@ struct Scanned {
 };
 
 std::uint32_t timeOf(const std::string& smf) {
-    return measurePlayingTime(MidiImage{reinterpret_cast<const std::uint8_t*>(smf.data()),
-                                        static_cast<std::uint32_t>(smf.size())});
+    return measurePlayingTime(
+        MidiImage{reinterpret_cast<const std::uint8_t*>(smf.data()), static_cast<std::uint32_t>(smf.size())});
 }
 
 // One note of `ticks` ticks, preceded by an optional tempo event.
@@ -76,7 +76,8 @@ TEST(MidiFileInfoTexts, TitleLongerThanTheFileIsCut) {
 }
 
 TEST(MidiFileInfoTexts, RiffWithDataFirstIsMeasured) {
-    std::string smf = header(0, 1, 96) + track(meta(0, 0x03, "Riff song") + noteOn(0, 0, 60, 100) + noteOff(96, 0, 60) + endOfTrack());
+    std::string smf = header(0, 1, 96) +
+                      track(meta(0, 0x03, "Riff song") + noteOn(0, 0, 60, 100) + noteOff(96, 0, 60) + endOfTrack());
     Scanned scan(riff(riffChunk("data", smf) + riffChunk("LIST", "INFOjunk")));
     ASSERT_TRUE(scan.ok);
     EXPECT_EQ(text(scan.info.title, scan.info.titleLength), "Riff song");
@@ -85,8 +86,13 @@ TEST(MidiFileInfoTexts, RiffWithDataFirstIsMeasured) {
 }
 
 TEST(MidiFileInfoTexts, RiffWithListBeforeDataReportsNothing) {
-    std::string smf = header(0, 1, 96) + track(meta(0, 0x03, "Hidden") + noteOn(0, 0, 60, 100) + noteOff(96, 0, 60) + endOfTrack());
-    Scanned scan(riff(riffChunk("LIST", std::string("INFOINAM\x04\x00\x00\x00" "Abc", 16)) + riffChunk("data", smf)), 4444);
+    std::string smf =
+        header(0, 1, 96) + track(meta(0, 0x03, "Hidden") + noteOn(0, 0, 60, 100) + noteOff(96, 0, 60) + endOfTrack());
+    Scanned scan(riff(riffChunk("LIST", std::string("INFOINAM\x04\x00\x00\x00"
+                                                    "Abc",
+                                                    16)) +
+                      riffChunk("data", smf)),
+                 4444);
     ASSERT_TRUE(scan.ok);
     EXPECT_EQ(scan.info.titleLength, 0u);
     EXPECT_EQ(scan.info.copyrightLength, 0u);
@@ -100,7 +106,8 @@ TEST(MidiFileInfoTexts, NoTrackChunkLeavesThePlayingTime) {
 }
 
 TEST(MidiFileInfoTexts, OtherFormatsHaveTitleButNoTime) {
-    Scanned scan(header(2, 1, 96) + track(meta(0, 0x03, "Fmt2") + noteOn(0, 0, 60, 1) + noteOff(96, 0, 60) + endOfTrack()), 999);
+    Scanned scan(
+        header(2, 1, 96) + track(meta(0, 0x03, "Fmt2") + noteOn(0, 0, 60, 1) + noteOff(96, 0, 60) + endOfTrack()), 999);
     ASSERT_TRUE(scan.ok);
     EXPECT_EQ(text(scan.info.title, scan.info.titleLength), "Fmt2");
     EXPECT_EQ(scan.info.playingTime, 0u);
@@ -182,7 +189,8 @@ TEST(MidiPlayingTime, OverlongDeltaSaturatesQuickly) {
     bool complete = true;
     std::string smf = header(0, 1, 96) + track(body);
     std::uint32_t time = measurePlayingTime(
-        MidiImage{reinterpret_cast<const std::uint8_t*>(smf.data()), static_cast<std::uint32_t>(smf.size())}, &complete);
+        MidiImage{reinterpret_cast<const std::uint8_t*>(smf.data()), static_cast<std::uint32_t>(smf.size())},
+        &complete);
     EXPECT_EQ(time, 0xFFFFFFFCu);
     EXPECT_FALSE(complete);
 }
@@ -191,9 +199,9 @@ TEST(MidiPlayingTime, StalledClockReportsTheLastPlayedSlice) {
     // Division 0: no tick ever passes; only the events at tick 0 play.
     bool complete = false;
     std::string smf = header(0, 1, 0) + track(noteOn(0, 0, 60, 1) + noteOff(10, 0, 60) + endOfTrack());
-    EXPECT_EQ(measurePlayingTime(MidiImage{reinterpret_cast<const std::uint8_t*>(smf.data()),
-                                           static_cast<std::uint32_t>(smf.size())},
-                                 &complete),
+    EXPECT_EQ(measurePlayingTime(
+                  MidiImage{reinterpret_cast<const std::uint8_t*>(smf.data()), static_cast<std::uint32_t>(smf.size())},
+                  &complete),
               4u);
     EXPECT_TRUE(complete);
 }
@@ -209,8 +217,8 @@ TEST(MidiPlayingTime, ManyOverlappingTracksStayBounded) {
     for (int i = 0; i < 60000; ++i) data += bytes({0x00, 0x90, 0x3C});
     std::string smf = header(1, 4000, 96) + body + "MTrk" + be32(static_cast<std::uint32_t>(data.size())) + data;
     bool complete = true;
-    measurePlayingTime(MidiImage{reinterpret_cast<const std::uint8_t*>(smf.data()),
-                                 static_cast<std::uint32_t>(smf.size())},
-                       &complete);
+    measurePlayingTime(
+        MidiImage{reinterpret_cast<const std::uint8_t*>(smf.data()), static_cast<std::uint32_t>(smf.size())},
+        &complete);
     EXPECT_FALSE(complete);
 }

@@ -142,7 +142,10 @@ TEST(MidiSongLoad, FailedLoadEmptiesAPreviousSong) {
 
 TEST(MidiSongRiff, DataChunkAfterAListChunkIsFound) {
     std::string smf = oneNoteSong();
-    Loaded file(riff(riffChunk("LIST", std::string("INFOINAM\x05\x00\x00\x00" "Song", 17)) + riffChunk("data", smf)));
+    Loaded file(riff(riffChunk("LIST", std::string("INFOINAM\x05\x00\x00\x00"
+                                                   "Song",
+                                                   17)) +
+                     riffChunk("data", smf)));
     ASSERT_TRUE(file.ok);
     EXPECT_EQ(file.song.imageSize, smf.size());
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(file.song.image.get()), 4), "MThd");
@@ -216,8 +219,8 @@ TEST(MidiVarLen, ReadsGuardBytesAtTheEndOfTheImage) {
 // ---- the track step ----------------------------------------------------------
 
 TEST(MidiTrackStep, RunningStatusSurvivesMetaEvents) {
-    Loaded file(header(0, 1, 96) + track(bytes({0x00, 0x90, 0x3C, 0x40, 0x00, 0xFF, 0x01, 0x01, 0x41, 0x00, 0x3C, 0x00}) +
-                                         endOfTrack()));
+    Loaded file(header(0, 1, 96) +
+                track(bytes({0x00, 0x90, 0x3C, 0x40, 0x00, 0xFF, 0x01, 0x01, 0x41, 0x00, 0x3C, 0x00}) + endOfTrack()));
     ASSERT_TRUE(file.ok);
     auto events = walk(file.song, 0);
     ASSERT_EQ(events.size(), 4u);

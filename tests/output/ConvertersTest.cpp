@@ -44,13 +44,16 @@ std::vector<std::uint8_t> run(ConverterRoutine routine, ConversionState& state, 
 
 std::vector<std::int32_t> samples16(const std::vector<std::uint8_t>& bytes) {
     std::vector<std::int32_t> v;
-    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) v.push_back(static_cast<std::int16_t>(bytes[i] | (bytes[i + 1] << 8)));
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
+        v.push_back(static_cast<std::int16_t>(bytes[i] | (bytes[i + 1] << 8)));
     return v;
 }
 
 // ---- a plain reference: one value at a time, 64-bit arithmetic cut to 32 bits ----
 
-std::int32_t cut32(std::int64_t v) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(v))); }
+std::int32_t cut32(std::int64_t v) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(v)));
+}
 
 std::int32_t floorDiv(std::int64_t a, std::int64_t b) {
     std::int64_t q = a / b;
@@ -108,6 +111,7 @@ TEST(ConverterSelection, FollowsTheTableForEveryCombination) {
         unsigned channels;
         const char* name;
     };
+    // clang-format off
     const Row rows[] = {
         {8, true, true, 2, "filterStereoReverb8"}, {8, true, true, 1, "filterMonoReverb8"},
         {8, true, false, 2, "reverb8"},            {8, true, false, 1, "reverb8"},
@@ -118,6 +122,7 @@ TEST(ConverterSelection, FollowsTheTableForEveryCombination) {
         {16, false, true, 2, "filterStereo16"},    {16, false, true, 1, "filterMono16"},
         {16, false, false, 2, "plain16"},          {16, false, false, 1, "plain16"},
     };
+    // clang-format on
     for (const Row& row : rows) {
         EXPECT_EQ(selectConverter(row.bits, row.reverb, row.filter, row.channels), routineNamed(row.name))
             << row.bits << " bit, reverb " << row.reverb << ", filter " << row.filter << ", " << row.channels << " ch";
@@ -164,7 +169,8 @@ TEST(ConverterClipping, SixteenBitEdges) {
 
 TEST(ConverterClipping, SixteenBitIsLittleEndian) {
     ConversionState state;
-    EXPECT_EQ(run(routineNamed("plain16"), state, {0x1234, -2}, 16), (std::vector<std::uint8_t>{0x34, 0x12, 0xFE, 0xFF}));
+    EXPECT_EQ(run(routineNamed("plain16"), state, {0x1234, -2}, 16),
+              (std::vector<std::uint8_t>{0x34, 0x12, 0xFE, 0xFF}));
 }
 
 TEST(ConverterCount, ZeroOrNegativeWritesNothing) {

@@ -24,9 +24,9 @@ struct Format {
 
 // The table of buffer sizes, with slice length and delay line per format.
 const Format formats[] = {
-    {11025, 8, 1, 704, 44, 511},    {11025, 8, 2, 1408, 44, 1023},  {11025, 16, 1, 1408, 44, 511},
-    {11025, 16, 2, 2816, 44, 1023}, {22050, 8, 1, 1408, 88, 1023},  {22050, 8, 2, 2816, 88, 2047},
-    {22050, 16, 1, 2816, 88, 1023}, {22050, 16, 2, 5632, 88, 2047}, {44100, 8, 1, 2816, 176, 2047},
+    {11025, 8, 1, 704, 44, 511},    {11025, 8, 2, 1408, 44, 1023},   {11025, 16, 1, 1408, 44, 511},
+    {11025, 16, 2, 2816, 44, 1023}, {22050, 8, 1, 1408, 88, 1023},   {22050, 8, 2, 2816, 88, 2047},
+    {22050, 16, 1, 2816, 88, 1023}, {22050, 16, 2, 5632, 88, 2047},  {44100, 8, 1, 2816, 176, 2047},
     {44100, 8, 2, 5632, 176, 4095}, {44100, 16, 1, 5632, 176, 2047}, {44100, 16, 2, 11264, 176, 4095},
 };
 
@@ -114,8 +114,8 @@ TEST_P(RenderLoopFormat, SilenceWithoutSourcesAndTheClockStillAdvances) {
 
 INSTANTIATE_TEST_SUITE_P(AllTwelve, RenderLoopFormat, ::testing::ValuesIn(formats),
                          [](const ::testing::TestParamInfo<Format>& testInfo) {
-                             return std::to_string(testInfo.param.rate) + "Hz" + std::to_string(testInfo.param.bits) + "bit" +
-                                    (testInfo.param.channels == 2 ? "Stereo" : "Mono");
+                             return std::to_string(testInfo.param.rate) + "Hz" + std::to_string(testInfo.param.bits) +
+                                    "bit" + (testInfo.param.channels == 2 ? "Stereo" : "Mono");
                          });
 
 // ---- the clock and its callback ----

@@ -129,7 +129,8 @@ TEST(SequencerRewind, SetsVolumeResetsAndRestartsEveryTrack) {
 TEST(SequencerTiming, Division96AdvancesTempoTimesDivisionTicksPerMinute) {
     ByHand hand;
     // A note-off exactly 11520 ticks after the note-on: due at the 15000th slice.
-    ASSERT_TRUE(hand.load(oneTrack(noteOn(0, 0, 60, 100) + noteOff(11520, 0, 60) + noteOn(0, 0, 61, 100) + endOfTrack())));
+    ASSERT_TRUE(
+        hand.load(oneTrack(noteOn(0, 0, 60, 100) + noteOff(11520, 0, 60) + noteOn(0, 0, 61, 100) + endOfTrack())));
     hand.start();
     hand.slice();
     EXPECT_EQ(hand.sent().size(), 1u);
@@ -238,7 +239,8 @@ TEST(SequencerDispatch, EventDueAtTheLastTickOfASliceIsSentInIt) {
 
 TEST(SequencerDispatch, RunningStatusSurvivesMetaEvents) {
     ByHand hand;
-    ASSERT_TRUE(hand.load(oneTrack(bytes({0x00, 0x90, 0x3C, 0x40, 0x00, 0xFF, 0x01, 0x01, 0x41, 0x00, 0x3C, 0x00}) + endOfTrack())));
+    ASSERT_TRUE(hand.load(
+        oneTrack(bytes({0x00, 0x90, 0x3C, 0x40, 0x00, 0xFF, 0x01, 0x01, 0x41, 0x00, 0x3C, 0x00}) + endOfTrack())));
     hand.start();
     hand.slice();
     auto sent = hand.sent();
@@ -248,13 +250,17 @@ TEST(SequencerDispatch, RunningStatusSurvivesMetaEvents) {
 
 TEST(SequencerDispatch, ChannelMessagesAreSentWithTheirLengths) {
     ByHand hand;
-    ASSERT_TRUE(hand.load(oneTrack(bytes({0x00, 0xC3, 0x05, 0x00, 0xD3, 0x40, 0x00, 0xE3, 0x00, 0x40, 0x00, 0xB3, 0x07, 0x64,
-                                          0x00, 0xA3, 0x3C, 0x10, 0x00, 0x83, 0x3C, 0x00}) +
+    ASSERT_TRUE(hand.load(oneTrack(bytes({0x00, 0xC3, 0x05, 0x00, 0xD3, 0x40, 0x00, 0xE3, 0x00, 0x40, 0x00,
+                                          0xB3, 0x07, 0x64, 0x00, 0xA3, 0x3C, 0x10, 0x00, 0x83, 0x3C, 0x00}) +
                                    endOfTrack())));
     hand.start();
     hand.slice();
-    EXPECT_EQ(hand.sent(), (std::vector<Bytes>{{0xC3, 0x05}, {0xD3, 0x40}, {0xE3, 0x00, 0x40}, {0xB3, 0x07, 0x64},
-                                                {0xA3, 0x3C, 0x10}, {0x83, 0x3C, 0x00}}));
+    EXPECT_EQ(hand.sent(), (std::vector<Bytes>{{0xC3, 0x05},
+                                               {0xD3, 0x40},
+                                               {0xE3, 0x00, 0x40},
+                                               {0xB3, 0x07, 0x64},
+                                               {0xA3, 0x3C, 0x10},
+                                               {0x83, 0x3C, 0x00}}));
 }
 
 TEST(SequencerDispatch, SystemExclusiveWithAndWithoutTrailingF7) {

@@ -63,9 +63,7 @@ std::size_t indexOf(const std::vector<std::string>& log, const std::string& what
     return static_cast<std::size_t>(it - log.begin());
 }
 
-std::string shortSong() {
-    return header(0, 1, 96) + track(noteOn(0, 0, 60, 100) + noteOff(48, 0, 60) + endOfTrack());
-}
+std::string shortSong() { return header(0, 1, 96) + track(noteOn(0, 0, 60, 100) + noteOff(48, 0, 60) + endOfTrack()); }
 
 }  // namespace
 
@@ -225,7 +223,8 @@ TEST(SequencerPlayThread, DestructionWhilePlayingEndsCleanly) {
         sequencer.songEndListener = &ended;
         // A song far longer than the test.
         ASSERT_TRUE(sequencer.load(
-            dir.write("e.mid", header(0, 1, 96) + track(noteOn(0, 0, 60, 100) + noteOff(1000000, 0, 60) + endOfTrack())).c_str()));
+            dir.write("e.mid", header(0, 1, 96) + track(noteOn(0, 0, 60, 100) + noteOff(1000000, 0, 60) + endOfTrack()))
+                .c_str()));
         ASSERT_TRUE(sequencer.play());
         ASSERT_TRUE(synth.waitInstalled());
         std::this_thread::sleep_for(5ms);

@@ -42,7 +42,7 @@ struct BalanceSong {
             for (int b : bytes) body.push_back(static_cast<char>(b));
         };
         event(0, {0xFF, 0x51, 3, 0x07, 0xA1, 0x20});  // 500000 µs a beat
-        std::uint32_t pending = 0;  // ticks since the last event
+        std::uint32_t pending = 0;                    // ticks since the last event
         for (int program = 0; program < 128; ++program) {
             event(pending, {0xC0, program});
             event(0, {0x90, 60, VELOCITY});
@@ -64,8 +64,8 @@ struct BalanceSong {
             for (int i = n - 1; i >= 0; --i) out.push_back(static_cast<char>(v >> (8 * i) & 0xFF));
             return out;
         };
-        return "MThd" + be(6, 4) + be(0, 2) + be(1, 2) + be(480, 2) + "MTrk" + be(static_cast<std::uint32_t>(body.size()), 4) +
-               body;
+        return "MThd" + be(6, 4) + be(0, 2) + be(1, 2) + be(480, 2) + "MTrk" +
+               be(static_cast<std::uint32_t>(body.size()), 4) + body;
     }
 };
 
@@ -81,17 +81,19 @@ struct WavSamples {
     static WavSamples parse(const std::string& file) {
         WavSamples wav;
         auto u32 = [&](std::size_t i) {
-            return i + 4 <= file.size() ? static_cast<std::uint32_t>(static_cast<std::uint32_t>(static_cast<std::uint8_t>(file[i]) |
-                                                                                                static_cast<std::uint8_t>(file[i + 1]) << 8 |
-                                                                                                static_cast<std::uint8_t>(file[i + 2]) << 16) |
-                                                                     static_cast<std::uint32_t>(static_cast<std::uint8_t>(file[i + 3])) << 24)
+            return i + 4 <= file.size() ? static_cast<std::uint32_t>(
+                                              static_cast<std::uint32_t>(static_cast<std::uint8_t>(file[i]) |
+                                                                         static_cast<std::uint8_t>(file[i + 1]) << 8 |
+                                                                         static_cast<std::uint8_t>(file[i + 2]) << 16) |
+                                              static_cast<std::uint32_t>(static_cast<std::uint8_t>(file[i + 3])) << 24)
                                         : 0u;
         };
         if (file.size() < 12 || file.compare(0, 4, "RIFF") != 0 || file.compare(8, 4, "WAVE") != 0) return wav;
         std::uint32_t bits = 0;
         for (std::size_t chunk = 12; chunk + 8 <= file.size();) {
             const std::size_t size = u32(chunk + 4), body = chunk + 8;
-            const std::size_t end = size > file.size() - body ? file.size() : body + size;  // streamed sizes: to the end
+            const std::size_t end =
+                size > file.size() - body ? file.size() : body + size;  // streamed sizes: to the end
             if (file.compare(chunk, 4, "fmt ") == 0 && size >= 16) {
                 wav.channels = u32(body + 2) & 0xFFFF;
                 wav.rate = u32(body + 4);
@@ -119,7 +121,8 @@ struct WavSamples {
     // Largest magnitude in [from, to) seconds, in units of full scale.
     double peak(double from, double to) const {
         int largest = 0;
-        for (std::size_t i = index(from), end = index(to); i < end; ++i) largest = std::max(largest, std::abs(int{samples[i]}));
+        for (std::size_t i = index(from), end = index(to); i < end; ++i)
+            largest = std::max(largest, std::abs(int{samples[i]}));
         return largest / 32768.0;
     }
 

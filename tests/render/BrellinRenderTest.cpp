@@ -14,8 +14,8 @@
 #include <utility>
 #include <vector>
 
-#include "tests/SoundFileReadBack.h"
 #include "tests/CommandRun.h"
+#include "tests/SoundFileReadBack.h"
 #include "tests/TempDir.h"
 #include "tests/midi/MidiBytes.h"
 
@@ -32,7 +32,8 @@ struct Outcome {
 
 // Runs brellin-render with `arguments` (already quoted), stdout captured, stderr to `errFile`.
 Outcome render(const std::string& arguments, const std::string& errFile = "/dev/null") {
-    std::string command = std::string("'") + BRELLIN_BINARY_DIR + "/brellin-render' " + arguments + " 2>'" + errFile + "'";
+    std::string command =
+        std::string("'") + BRELLIN_BINARY_DIR + "/brellin-render' " + arguments + " 2>'" + errFile + "'";
     const CommandRun run = runCommand(command);
     return Outcome{run.status, run.output};
 }
@@ -102,8 +103,9 @@ TEST(BrellinRender, SeveralSongsGoOneAfterAnotherIntoOneFile) {
 TEST(BrellinRender, SameCommandGivesTheSameBytes) {
     TempDir dir;
     std::string a = dir.write("a.mid", shortSong());
-    std::string b = dir.write("b.mid", header(0, 1, 96) + track(bytes({0x00, 0xB0, 0x0A, 0x00}) + noteOn(0, 0, 60, 100) +
-                                                                noteOn(0, 0, 64, 100) + noteOff(192, 0, 60) + endOfTrack()));
+    std::string b =
+        dir.write("b.mid", header(0, 1, 96) + track(bytes({0x00, 0xB0, 0x0A, 0x00}) + noteOn(0, 0, 60, 100) +
+                                                    noteOn(0, 0, 64, 100) + noteOff(192, 0, 60) + endOfTrack()));
     std::string options = "-q --bits 16 --reverb 4 --lowpass --seed 7 ";
     ASSERT_EQ(render(options + "-o " + q(dir.path("1.wav")) + " " + q(a) + " " + q(b) + " " + q(a)).status, 0);
     ASSERT_EQ(render(options + "-o " + q(dir.path("2.wav")) + " " + q(a) + " " + q(b) + " " + q(a)).status, 0);
@@ -114,15 +116,17 @@ TEST(BrellinRender, SameCommandGivesTheSameBytes) {
 
 TEST(BrellinRender, InfoPrintsOneKeyPerLine) {
     TempDir dir;
-    std::string song = dir.write("info.mid", header(0, 1, 96) + track(meta(0, 0x02, "(c) Us") + meta(0, 0x03, "Named") +
-                                                                      noteOn(0, 0, 60, 1) + noteOff(11520, 0, 60) + endOfTrack()));
+    std::string song =
+        dir.write("info.mid", header(0, 1, 96) + track(meta(0, 0x02, "(c) Us") + meta(0, 0x03, "Named") +
+                                                       noteOn(0, 0, 60, 1) + noteOff(11520, 0, 60) + endOfTrack()));
     std::string other = dir.write("other.mid", shortSong("Second"));
     Outcome run = render("--info " + q(song) + " " + q(other));
     EXPECT_EQ(run.status, 0);
     std::string size = std::to_string(std::filesystem::file_size(song));
     EXPECT_EQ(run.out, "File: " + song + "\nTitle: Named\nCopyright: (c) Us\nSize: " + size +
-                           " bytes\nLength: 1:00 (60000 ms)\n\nFile: " + other + "\nTitle: Second\nCopyright: \nSize: " +
-                           std::to_string(std::filesystem::file_size(other)) + " bytes\nLength: 0:00 (500 ms)\n");
+                           " bytes\nLength: 1:00 (60000 ms)\n\nFile: " + other +
+                           "\nTitle: Second\nCopyright: \nSize: " + std::to_string(std::filesystem::file_size(other)) +
+                           " bytes\nLength: 0:00 (500 ms)\n");
     EXPECT_EQ(render("--info /nonexistent/x.mid").status, 1);
 }
 
@@ -134,7 +138,8 @@ TEST(BrellinRender, SongsThatNeverEndAreCutAtTheirMeasuredLength) {
     EXPECT_EQ(std::filesystem::file_size(dir.path("empty.wav")), 44u + 1u * 88u * 2u);
     // Division 0: the clock never reaches the note-off; the note-on plays in
     // the first slice (4 ms measured), and the song is cut one slice later.
-    std::string stalled = dir.write("stalled.mid", header(0, 1, 0) + track(noteOn(0, 0, 60, 100) + noteOff(10, 0, 60) + endOfTrack()));
+    std::string stalled =
+        dir.write("stalled.mid", header(0, 1, 0) + track(noteOn(0, 0, 60, 100) + noteOff(10, 0, 60) + endOfTrack()));
     ASSERT_EQ(render("-q -o " + q(dir.path("stalled.wav")) + " " + q(stalled)).status, 0);
     EXPECT_EQ(std::filesystem::file_size(dir.path("stalled.wav")), 44u + 2u * 88u * 2u);
 }
@@ -144,9 +149,11 @@ TEST(BrellinRender, MaxLengthCutsOfflineSongsAndSaysSo) {
     // stderr says where it stopped and what the file claims, and the song
     // counts as played (exit 0). The default of 60 minutes leaves it whole.
     TempDir dir;
-    std::string song = dir.write("long.mid", header(0, 1, 96) + track(noteOn(0, 0, 60, 100) + noteOff(23040, 0, 60) + endOfTrack()));
+    std::string song =
+        dir.write("long.mid", header(0, 1, 96) + track(noteOn(0, 0, 60, 100) + noteOff(23040, 0, 60) + endOfTrack()));
     std::string err = dir.path("err.txt");
-    ASSERT_EQ(render("-q --rate 11025 --mono --max-length 1 -o " + q(dir.path("cut.wav")) + " " + q(song), err).status, 0);
+    ASSERT_EQ(render("-q --rate 11025 --mono --max-length 1 -o " + q(dir.path("cut.wav")) + " " + q(song), err).status,
+              0);
     EXPECT_EQ(readAll(err), "brellin-render: " + song + ": stopped after 1:00; the file claims 2:00\n");
     EXPECT_EQ(std::filesystem::file_size(dir.path("cut.wav")), 44u + 15000u * 44u);
     ASSERT_EQ(render("-q --rate 11025 --mono -o " + q(dir.path("whole.wav")) + " " + q(song), err).status, 0);
@@ -238,7 +245,8 @@ TEST(BrellinRenderOutput, StandardOutputPipesAndDevicesGetAStreamingWav) {
     // sox reads the stream from a pipe: the same samples as the file.
     const std::string raw = dir.path("stream.raw");
     ASSERT_EQ(std::system(("'" + std::string(BRELLIN_BINARY_DIR) + "/brellin-render' -q -o - " + q(song) +
-                           " | sox -t wav - -t raw " + q(raw) + " 2>/dev/null").c_str()),
+                           " | sox -t wav - -t raw " + q(raw) + " 2>/dev/null")
+                              .c_str()),
               0);
     EXPECT_TRUE(readAll(raw) == file.substr(44));
     // /dev/null used to fail ("cannot finish the WAV file", exit 3).
@@ -246,8 +254,8 @@ TEST(BrellinRenderOutput, StandardOutputPipesAndDevicesGetAStreamingWav) {
     EXPECT_EQ(readAll(err), "");
     // A reader that goes away early (30 s of sound, far more than a pipe
     // holds): the failed write is reported with exit 3, no hang, no crash.
-    const std::string longSong = dir.write("long.mid", header(0, 1, 96) + track(noteOn(0, 0, 60, 100) +
-                                                                               noteOff(5760, 0, 60) + endOfTrack()));
+    const std::string longSong =
+        dir.write("long.mid", header(0, 1, 96) + track(noteOn(0, 0, 60, 100) + noteOff(5760, 0, 60) + endOfTrack()));
     const std::string script = "'" + std::string(BRELLIN_BINARY_DIR) + "/brellin-render' -q -o - " + q(longSong) +
                                " 2>" + q(err) + " | head -c 10 >/dev/null; exit ${PIPESTATUS[0]}";
     const int shell = std::system(("bash -c " + q(script)).c_str());

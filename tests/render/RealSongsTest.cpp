@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/RenderSession.h"
 #include "midi/MidiFileInfo.h"
 #include "tests/TempDir.h"
-#include "engine/RenderSession.h"
 
 using namespace brellin;
 using namespace brellin::testing;
@@ -44,7 +44,9 @@ std::string readAll(const std::string& path) {
 // Note-on events (status 0x9n, any velocity) in a well-formed Standard MIDI
 // File, each track read within its declared chunk length.
 std::uint64_t countNoteOns(const std::string& file) {
-    auto byte = [&](std::size_t i) -> std::uint32_t { return i < file.size() ? static_cast<std::uint8_t>(file[i]) : 0; };
+    auto byte = [&](std::size_t i) -> std::uint32_t {
+        return i < file.size() ? static_cast<std::uint8_t>(file[i]) : 0;
+    };
     auto be32 = [&](std::size_t i) { return byte(i) << 24 | byte(i + 1) << 16 | byte(i + 2) << 8 | byte(i + 3); };
     std::uint64_t count = 0;
     std::size_t chunk = 8 + be32(4);

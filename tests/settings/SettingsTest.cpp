@@ -144,8 +144,10 @@ TEST(SettingsReadRules, LevelMeterIsOnOnlyForExactlyOne) {
 TEST(SettingsReadRules, WindowPositionAndTrayMode) {
     TempDir dir;
     ScreenSize screen{1024, 768};
-    Settings far = loadFrom(dir, "[SoundSetting]\nInitializePositionId=7\nInitializePositionX=5000\nInitializePositionY=-4\n"
-                                 "[PlaySetting]\nTrayIconMode=1\n", screen);
+    Settings far = loadFrom(dir,
+                            "[SoundSetting]\nInitializePositionId=7\nInitializePositionX=5000\nInitializePositionY=-4\n"
+                            "[PlaySetting]\nTrayIconMode=1\n",
+                            screen);
     EXPECT_EQ(far.InitializePositionId, 3);
     EXPECT_EQ(far.InitializePositionX, 1023);
     EXPECT_EQ(far.InitializePositionY, 0);
@@ -157,9 +159,10 @@ TEST(SettingsReadRules, WindowPositionAndTrayMode) {
 
 TEST(SettingsReadRules, TextsAndTheStartFile) {
     TempDir dir;
-    std::string path = dir.write("Brellin.cfg",
-                                 "[SoundSetting]\nLastPlayFileName=/music/long-name.brl\nSoundFontName=big.brf\n"
-                                 "[SkinSetting]\nSkinFileName=Other.ini\n[File]\nRecentlyOpend0=/a.brl\nRecentlyOpend4=/e.brl\n");
+    std::string path =
+        dir.write("Brellin.cfg",
+                  "[SoundSetting]\nLastPlayFileName=/music/long-name.brl\nSoundFontName=big.brf\n"
+                  "[SkinSetting]\nSkinFileName=Other.ini\n[File]\nRecentlyOpend0=/a.brl\nRecentlyOpend4=/e.brl\n");
     Settings settings;
     char startFile[8];
     settings.loadSettingsFrom(path.c_str(), startFile, sizeof startFile, NO_SCREEN);
@@ -182,7 +185,8 @@ TEST(SettingsSave, ExactFileWithDefaults) {
 
 TEST(SettingsSave, ValuesAreWrittenInTheirFileForm) {
     TempDir dir;
-    Settings settings = loadFrom(dir, "[SoundSetting]\nSampleRate=48000\nBitRate=16\nfReverb=9\n[File]\nRecentlyOpend2=/x.brl\n");
+    Settings settings =
+        loadFrom(dir, "[SoundSetting]\nSampleRate=48000\nBitRate=16\nfReverb=9\n[File]\nRecentlyOpend2=/x.brl\n");
     settings.playSettingsChanged = true;
     ASSERT_TRUE(settings.saveSettingsTo(dir.path("Brellin.cfg").c_str(), "/songs/list.brl"));
     IniFile written;
@@ -289,7 +293,9 @@ TEST(SettingsSave, ReadOnlyFolderAndFullDiskAreReportedAndTheOldFileStays) {
     if (::geteuid() == 0) {
         // The superuser writes anywhere: the save runs as nobody, for whom
         // the folder (root's, 0555) is read-only all the same.
-        EXPECT_EQ(inChild([&] { return ::setgid(65534) == 0 && ::setuid(65534) == 0 ? saveFailsWith(dir.root, EACCES) : 4; }), 0)
+        EXPECT_EQ(
+            inChild([&] { return ::setgid(65534) == 0 && ::setuid(65534) == 0 ? saveFailsWith(dir.root, EACCES) : 4; }),
+            0)
             << "1 written, 2 another error, 3 old file changed, 4 cannot drop privileges";
     } else {
         EXPECT_EQ(saveFailsWith(dir.root, EACCES), 0) << "1 written, 2 another error, 3 old file changed";
@@ -339,7 +345,7 @@ TEST(SettingsSave, LinkedFileIsWrittenThroughAndKeepsItsMode) {
     EXPECT_TRUE(std::filesystem::is_symlink(dir.path("conf/Brellin.cfg"))) << "the link stays a link";
     EXPECT_EQ(std::filesystem::read_symlink(dir.path("conf/Brellin.cfg")), "../kept/Brellin.cfg");
     EXPECT_EQ(dir.read("kept/Brellin.cfg"), DEFAULT_FILE);
-    struct stat info{};
+    struct stat info {};
     ASSERT_EQ(::stat(target.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0444u);
     EXPECT_FALSE(std::filesystem::exists(dir.path("kept/Brellin.cfg.tmp")));
@@ -421,13 +427,21 @@ TEST(SettingsFolder, FileNameIsLookedUpBesideTheExecutable) {
 // them does not compile (a forgotten screen left every position unclamped; a
 // forgotten last file wrote back the start-up one).
 template <class S>
-concept LoadsWithoutScreen = requires(S& s, char* file) { s.loadSettings("Brellin.cfg", file, 1); };
+concept LoadsWithoutScreen = requires(S& s, char* file) {
+    s.loadSettings("Brellin.cfg", file, 1);
+};
 template <class S>
-concept LoadsFromWithoutScreen = requires(S& s) { s.loadSettingsFrom("/x/Brellin.cfg"); };
+concept LoadsFromWithoutScreen = requires(S& s) {
+    s.loadSettingsFrom("/x/Brellin.cfg");
+};
 template <class S>
-concept SavesWithoutLastFile = requires(S& s) { s.saveSettings("Brellin.cfg"); };
+concept SavesWithoutLastFile = requires(S& s) {
+    s.saveSettings("Brellin.cfg");
+};
 template <class S>
-concept SavesToWithoutLastFile = requires(S& s) { s.saveSettingsTo("/x/Brellin.cfg"); };
+concept SavesToWithoutLastFile = requires(S& s) {
+    s.saveSettingsTo("/x/Brellin.cfg");
+};
 static_assert(!LoadsWithoutScreen<Settings> && !LoadsFromWithoutScreen<Settings>);
 static_assert(!SavesWithoutLastFile<Settings> && !SavesToWithoutLastFile<Settings>);
 
@@ -451,7 +465,8 @@ TEST(SettingsSave, LastPlayedIsTheGivenFileNeverTheStartUpOne) {
 
 TEST(SettingsReadRules, PositionStaysOnAnEmptyScreen) {
     TempDir dir;
-    Settings settings = loadFrom(dir, "[SoundSetting]\nInitializePositionX=300\nInitializePositionY=200\n", ScreenSize{0, 0});
+    Settings settings =
+        loadFrom(dir, "[SoundSetting]\nInitializePositionX=300\nInitializePositionY=200\n", ScreenSize{0, 0});
     EXPECT_EQ(settings.InitializePositionX, 0);
     EXPECT_EQ(settings.InitializePositionY, 0);
 }

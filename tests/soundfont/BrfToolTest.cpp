@@ -2,13 +2,13 @@
 // font `synth` writes.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
 #include <cstdio>
 #include <string>
-#include <sys/wait.h>
 
+#include "soundfont/SoundFontWriter.h"
 #include "tests/CommandRun.h"
 #include "tests/TempDir.h"
-#include "soundfont/SoundFontWriter.h"
 
 using namespace brellin;
 using brellin::testing::TempDir;
@@ -62,10 +62,10 @@ TEST(BrfToolInfo, SoundFileExitsZeroAndDescribesTheFont) {
 TEST(BrfToolInfo, ListsEveryProblemAndExitsOne) {
     TempDir dir;
     SoundFontWriter w = soundFont();
-    w.programs[3].sample = 7;              // no sample 7
-    w.programs[4].loopEnd = 20;            // sample 0 has 8 bytes
-    w.drumRegions[0].cycleLength = 99;     // sample 1 has 6 bytes
-    w.drumKitMaps[36] = 4;                 // one region
+    w.programs[3].sample = 7;           // no sample 7
+    w.programs[4].loopEnd = 20;         // sample 0 has 8 bytes
+    w.drumRegions[0].cycleLength = 99;  // sample 1 has 6 bytes
+    w.drumKitMaps[36] = 4;              // one region
     ASSERT_TRUE(w.save(dir.path("bad.brf").c_str()));
     ToolRun run = brfTool("info " + dir.path("bad.brf"));
     EXPECT_EQ(run.status, 1) << run.output;

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/TempDir.h"
 #include "soundfont/SoundFontWriter.h"
+#include "tests/TempDir.h"
 
 using namespace brellin;
 using brellin::testing::TempDir;
@@ -172,15 +172,15 @@ TEST(SoundFontFormat, HandAssembledFileLandsFieldByField) {
     for (std::uint32_t k = 0; k < 128; ++k) {
         // attackRate … lfoDelay: even values that need no sanitizing
         for (std::uint32_t i = 0; i < 9; ++i) u32(1000 * k + 10 * i + 4);
-        u32(1000 * k + 90);  // lfoDepth
-        u32(1000 * k + 100); // lfoDepthStep
-        u32(k % 13);         // lfoRateShift
-        u32(0);              // fixedStep
-        u32(3);              // cycleLength
-        u32(5);              // loopEnd
-        u32(0);              // sample
-        u32(1);              // loopStart
-        u32(500 + k);        // groupId
+        u32(1000 * k + 90);   // lfoDepth
+        u32(1000 * k + 100);  // lfoDepthStep
+        u32(k % 13);          // lfoRateShift
+        u32(0);               // fixedStep
+        u32(3);               // cycleLength
+        u32(5);               // loopEnd
+        u32(0);               // sample
+        u32(1);               // loopStart
+        u32(500 + k);         // groupId
     }
     f.insert(f.end(), {1, 0, 0, 0});  // N = 1, extra kit count 0
     for (std::uint32_t i = 0; i < 18; ++i) u32(i == 12 ? 1 : i == 13 ? 4 : i == 14 ? 5 : i == 15 ? 0 : 7 + i);
@@ -223,7 +223,8 @@ TEST(SoundFontFormat, HandAssembledFileLandsFieldByField) {
 
 TEST(SoundFontFormat, WriterSizeFieldIsFileLengthMinusEightForOneKit) {
     std::vector<std::uint8_t> bytes = bytesOf(smallFont());
-    const std::uint32_t size = static_cast<std::uint32_t>(bytes[4] | bytes[5] << 8 | bytes[6] << 16) | static_cast<std::uint32_t>(bytes[7]) << 24;
+    const std::uint32_t size = static_cast<std::uint32_t>(bytes[4] | bytes[5] << 8 | bytes[6] << 16) |
+                               static_cast<std::uint32_t>(bytes[7]) << 24;
     EXPECT_EQ(size, bytes.size() - 8);
 }
 
@@ -247,9 +248,9 @@ TEST(SoundFontFailure, UnknownMagicIsUnsupportedData) {
 TEST(SoundFontFailure, EveryTruncationIsAShortRead) {
     const std::vector<std::uint8_t> bytes = bytesOf(smallFont());
     SoundFont font;
-    for (std::size_t length : {std::size_t{0}, std::size_t{6}, std::size_t{8}, std::size_t{100}, countsAt(72),
-                               countsAt(72) + 3, countsAt(72) + 4 + 40, countsAt(72) + 4 + 72 + 200,
-                               bytes.size() - 1}) {
+    for (std::size_t length :
+         {std::size_t{0}, std::size_t{6}, std::size_t{8}, std::size_t{100}, countsAt(72), countsAt(72) + 3,
+          countsAt(72) + 4 + 40, countsAt(72) + 4 + 72 + 200, bytes.size() - 1}) {
         std::vector<std::uint8_t> cut(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length));
         EXPECT_FALSE(load(font, cut)) << length;
         EXPECT_EQ(font.lastError, RESULT_FILE_IO_ERROR) << length;
@@ -341,7 +342,7 @@ TEST(SoundFontGuardBytes, LoopStartValueContinuesTheLoop) {
     SoundFont font;
     ASSERT_TRUE(load(font, bytesOf(w)));
     const std::int8_t* s = font.sampleData(font.programs[9]);
-    EXPECT_EQ(s[4], 10);  // programs 10 … 127 come later with loopStart 0 …
+    EXPECT_EQ(s[4], 10);            // programs 10 … 127 come later with loopStart 0 …
     w.programs[127].loopStart = 2;  // … so the last program decides
     ASSERT_TRUE(load(font, bytesOf(w)));
     s = font.sampleData(font.programs[127]);
@@ -464,9 +465,9 @@ TEST(SoundFontRepairs, SampleIndexOutOfRangeBecomesSilent) {
 
 TEST(SoundFontRepairs, ReadPositionsStayInsideTheSample) {
     SoundFontWriter w = smallFont();
-    w.programs[0] = pitched(1, 50, 0, 100);      // sample 1 has 2 bytes
+    w.programs[0] = pitched(1, 50, 0, 100);  // sample 1 has 2 bytes
     w.programs[1] = pitched(2, 4, 0, 4);
-    w.drumRegions[0] = fixedStep(0, 70);          // sample 0 has 3 bytes
+    w.drumRegions[0] = fixedStep(0, 70);  // sample 0 has 3 bytes
     w.drumRegions.push_back(pitched(2, 900, 1, 50));
     SoundFontDiagnostics diagnostics;
     SoundFont font;
@@ -484,9 +485,9 @@ TEST(SoundFontRepairs, ReadPositionsStayInsideTheSample) {
 TEST(SoundFontRepairs, KitMapAndProgramKitIndexesStayInTheirTables) {
     SoundFontWriter w = smallFont();
     w.drumKitMaps.assign(2 * 128, 0);
-    w.drumKitMaps[40] = 5;                    // only region 0 exists
+    w.drumKitMaps[40] = 5;  // only region 0 exists
     w.drumKitMaps[128 + 41] = 0xFFFFFFFFu;
-    w.programKits[3] = 2;                     // only kits 0 and 1 exist
+    w.programKits[3] = 2;  // only kits 0 and 1 exist
     w.programKits[4] = 1;
     SoundFontDiagnostics diagnostics;
     SoundFont font;

@@ -77,7 +77,8 @@ void checkFont(const SoundFontWriter& w, std::size_t expectedProblems) {
     ASSERT_TRUE(font.loadSoundFontFromMemory(bytes.data(), bytes.size(), &diagnostics));
     EXPECT_EQ(diagnostics.problems.size(), expectedProblems);
     for (const InstrumentRecord& record : font.programs) expectReadsInside(font, record);
-    for (std::int32_t j = 0; j <= font.drumRegionCount; ++j) expectReadsInside(font, font.drumRegions[static_cast<std::size_t>(j)]);
+    for (std::int32_t j = 0; j <= font.drumRegionCount; ++j)
+        expectReadsInside(font, font.drumRegions[static_cast<std::size_t>(j)]);
     for (std::uint32_t i = 0; i < static_cast<std::uint32_t>(font.drumKitCount) * 128; ++i)
         EXPECT_LE(font.drumKitMaps[i], static_cast<std::uint32_t>(font.drumRegionCount));
     for (std::uint32_t kit : font.programKits) EXPECT_LT(kit, static_cast<std::uint32_t>(font.drumKitCount));

@@ -145,7 +145,9 @@ protected:
 };
 
 INSTANTIATE_TEST_SUITE_P(Paths, MixReference, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& testInfo) { return testInfo.param ? "Wide" : "Plain"; });
+                         [](const ::testing::TestParamInfo<bool>& testInfo) {
+                             return testInfo.param ? "Wide" : "Plain";
+                         });
 
 TEST_P(MixReference, EveryRoutineMatchesThePerFrameAlgorithmBitForBit) {
     std::mt19937 random(20240611);
@@ -165,9 +167,9 @@ TEST_P(MixReference, EveryRoutineMatchesThePerFrameAlgorithmBitForBit) {
                     const auto frames = static_cast<std::uint32_t>(1 + random() % 400);
                     real.mix.load()(&real, accReal.data(), frames);
                     test::referenceMix(reference, accReference.data(), frames, format.width, format.channels);
-                    ASSERT_EQ(accReal, accReference) << "width " << format.width << " channels " << format.channels
-                                                     << (fixedStep ? " fixed-step" : " pitched") << " trial " << trial
-                                                     << " slice " << slice;
+                    ASSERT_EQ(accReal, accReference)
+                        << "width " << format.width << " channels " << format.channels
+                        << (fixedStep ? " fixed-step" : " pitched") << " trial " << trial << " slice " << slice;
                     expectSameState(real, reference, "after slice");
                     if (HasFailure()) return;
                 }
@@ -192,7 +194,8 @@ TEST_P(MixReference, SliceSizesDoNotChangeTheResult) {
         whole.mix.load()(&whole, a.data(), frames);
         std::uint32_t done = 0;
         while (done < frames) {
-            const std::uint32_t n = std::min<std::uint32_t>(frames - done, static_cast<std::uint32_t>(1 + random() % 176));
+            const std::uint32_t n =
+                std::min<std::uint32_t>(frames - done, static_cast<std::uint32_t>(1 + random() % 176));
             sliced.mix.load()(&sliced, b.data() + done * format.channels, n);
             done += n;
         }
@@ -386,10 +389,10 @@ TEST(MixFixedStep, GainIsVolumeAndAHalfCappedAt127) {
         voice.noteOn(noteFrequencies[60]);
         return mixFrames(voice, 4);
     };
-    EXPECT_EQ(render(100), render(127));                    // 150 and 190 both cap at 127
+    EXPECT_EQ(render(100), render(127));  // 150 and 190 both cap at 127
     EXPECT_EQ(render(100)[0], (100 * 127) >> 7);
-    EXPECT_EQ(render(80)[0], (100 * 120) >> 7);             // 80 + 40
-    EXPECT_EQ(render(84)[0], (100 * 126) >> 7);             // 84 + 42
+    EXPECT_EQ(render(80)[0], (100 * 120) >> 7);  // 80 + 40
+    EXPECT_EQ(render(84)[0], (100 * 126) >> 7);  // 84 + 42
 }
 
 TEST(MixFixedStep, SixteenBitAndStereoLevels) {

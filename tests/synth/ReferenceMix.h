@@ -84,8 +84,10 @@ inline void referencePitched(Voice& v, std::int32_t* acc, std::uint32_t frames, 
             const std::int64_t f = static_cast<std::int64_t>((v.position & 0xFFFFFFFFu) >> 16);
             const std::int32_t x = static_cast<std::int32_t>(((s1 - s0) * f + s0 * 65536) >> 10);
             const std::int32_t product = wrap32(static_cast<std::int64_t>(x) * amp);
-            const std::int32_t c = sar(wrap32(static_cast<std::int64_t>(product) * (128 - static_cast<std::int64_t>(pan))), 7);
-            acc[2 * i] = wrap32(static_cast<std::int64_t>(acc[2 * i]) + sar(wrap32(static_cast<std::int64_t>(product) - c), 6));
+            const std::int32_t c =
+                sar(wrap32(static_cast<std::int64_t>(product) * (128 - static_cast<std::int64_t>(pan))), 7);
+            acc[2 * i] =
+                wrap32(static_cast<std::int64_t>(acc[2 * i]) + sar(wrap32(static_cast<std::int64_t>(product) - c), 6));
             acc[2 * i + 1] = wrap32(static_cast<std::int64_t>(acc[2 * i + 1]) + sar(c, 6));
         } else {
             const std::int64_t s = v.sample[p];
@@ -93,8 +95,10 @@ inline void referencePitched(Voice& v, std::int32_t* acc, std::uint32_t frames, 
                 acc[i] = wrap32(acc[i] + static_cast<std::int64_t>(sar(wrap32(s * amp), 7)));
             } else if (width == 8) {
                 const std::int32_t product = sar(wrap32(s * amp), 6);
-                const std::int32_t c = sar(wrap32(static_cast<std::int64_t>(product) * (128 - static_cast<std::int64_t>(pan))), 7);
-                acc[2 * i] = wrap32(static_cast<std::int64_t>(acc[2 * i]) + wrap32(static_cast<std::int64_t>(product) - c));
+                const std::int32_t c =
+                    sar(wrap32(static_cast<std::int64_t>(product) * (128 - static_cast<std::int64_t>(pan))), 7);
+                acc[2 * i] =
+                    wrap32(static_cast<std::int64_t>(acc[2 * i]) + wrap32(static_cast<std::int64_t>(product) - c));
                 acc[2 * i + 1] = wrap32(static_cast<std::int64_t>(acc[2 * i + 1]) + c);
             } else {
                 acc[i] = wrap32(static_cast<std::int64_t>(acc[i]) + wrap32(s * amp));
@@ -144,7 +148,8 @@ inline void referenceFixedStep(Voice& v, std::int32_t* acc, std::uint32_t frames
                 acc[i] = wrap32(static_cast<std::int64_t>(acc[i]) + value);
             } else {
                 const std::int32_t c = sar(wrap32(value * (128 - pan)), 7);
-                acc[2 * i] = wrap32(static_cast<std::int64_t>(acc[2 * i]) + wrap32(static_cast<std::int64_t>(value) - c));
+                acc[2 * i] =
+                    wrap32(static_cast<std::int64_t>(acc[2 * i]) + wrap32(static_cast<std::int64_t>(value) - c));
                 acc[2 * i + 1] = wrap32(static_cast<std::int64_t>(acc[2 * i + 1]) + c);
             }
         }

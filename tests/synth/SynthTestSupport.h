@@ -61,7 +61,7 @@ inline std::vector<std::int8_t> noiseBurst(std::uint32_t length, std::uint32_t s
     for (std::uint32_t i = 0; i < length; ++i) {
         state = state * 1664525u + 1013904223u;
         const double envelope = 1.0 - static_cast<double>(i) / length;
-        bytes[i] = static_cast<std::int8_t>(static_cast<std::int32_t>((state >> 24) & 0xFF) - 128) ;
+        bytes[i] = static_cast<std::int8_t>(static_cast<std::int32_t>((state >> 24) & 0xFF) - 128);
         bytes[i] = static_cast<std::int8_t>(std::lround(bytes[i] * envelope));
     }
     return bytes;

@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "tests/TempDir.h"
 #include "output/SoundOutput.h"
 #include "output/devices/WavFileDevice.h"
 #include "synth/Synthesizer.h"
+#include "tests/TempDir.h"
 
 namespace brellin {
 namespace {
@@ -218,7 +218,9 @@ TEST_F(SynthesizerRender, ScaleNotesHaveTheirFundamentalsWithinThreeCents) {
         double strength = 0;
         const double period = measurePeriod(mono, from, length, expected, &strength);
         const double cents = 1200 * std::log2(period / expected);
-        std::printf("note %d: %+.3f cents, correlation %.4f, half-period %.4f, rms %.0f\n", SCALE[i], cents, strength, correlation(mono, from, length, static_cast<std::size_t>(std::lround(expected / 2))), rms(mono, from, length));
+        std::printf("note %d: %+.3f cents, correlation %.4f, half-period %.4f, rms %.0f\n", SCALE[i], cents, strength,
+                    correlation(mono, from, length, static_cast<std::size_t>(std::lround(expected / 2))),
+                    rms(mono, from, length));
         EXPECT_GT(strength, 0.9) << "note " << SCALE[i] << " is not periodic near its pitch";
         EXPECT_LE(std::abs(cents), 3.0) << "note " << SCALE[i] << ": " << cents << " cents";
         // Not an octave off: half the period does not repeat the waveform as well.

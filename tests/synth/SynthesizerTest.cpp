@@ -8,8 +8,8 @@
 
 #include "SynthTestSupport.h"
 #include "output/SoundOutput.h"
-#include "synth/Synthesizer.h"
 #include "synth/SynthTables.h"
+#include "synth/Synthesizer.h"
 
 namespace brellin {
 namespace {
@@ -189,7 +189,7 @@ TEST_F(SynthesizerTest, BrokenKitIndexesNeverLeaveTheSoundFont) {
     SoundFontWriter writer = test::smallTestFont();
     writer.drumKitMaps.resize(2 * 128, 0);
     for (std::uint32_t key = 0; key < 256; ++key) writer.drumKitMaps[key] = 1000 + key;  // no such regions
-    for (std::uint32_t& kit : writer.programKits) kit = 77;                                // no such kit
+    for (std::uint32_t& kit : writer.programKits) kit = 77;                              // no such kit
     const std::vector<std::uint8_t> bytes = writer.bytes();
     ASSERT_TRUE(synth.loadSoundFontFromMemory(bytes.data(), bytes.size()));
     ASSERT_TRUE(synth.createVoices(output, 8));
@@ -258,7 +258,8 @@ TEST_F(SynthesizerTest, RpnDataEntrySetsTheBendRangeOnce) {
     send({0xB0, 6, 5});  // the parameter number has moved on
     EXPECT_EQ(synth.channel(0).bendRange, 12);
     send({0x90, 60, 100, 0xE0, 0x00, 0x00});
-    EXPECT_EQ(synth.voice(static_cast<std::uint32_t>(voiceOf(0, 60))).step, stepFor(synth.soundFont.programs[0], noteFrequencies[48]));
+    EXPECT_EQ(synth.voice(static_cast<std::uint32_t>(voiceOf(0, 60))).step,
+              stepFor(synth.soundFont.programs[0], noteFrequencies[48]));
     send({0xB1, 6, 9});  // no parameter selected (0x3FF): nothing happens
     EXPECT_EQ(synth.channel(1).bendRange, 2);
 }
@@ -270,7 +271,8 @@ TEST_F(SynthesizerTest, PanOneIsHardRightAndPanZeroIsRandom) {
     EXPECT_EQ(synth.channel(0).pan, 0);
     EXPECT_EQ(synth.voice(static_cast<std::uint32_t>(voiceOf(0, 60))).pan.load(), 0);
     send({0x90, 62, 100});
-    EXPECT_EQ(synth.voice(static_cast<std::uint32_t>(voiceOf(0, 62))).pan.load(), 0);  // new notes take the channel's pan
+    EXPECT_EQ(synth.voice(static_cast<std::uint32_t>(voiceOf(0, 62))).pan.load(),
+              0);  // new notes take the channel's pan
     send({0xB0, 10, 127});
     EXPECT_EQ(synth.voice(static_cast<std::uint32_t>(voiceOf(0, 60))).pan.load(), 126);
     std::set<std::int32_t> seen;
@@ -290,7 +292,8 @@ TEST_F(SynthesizerTest, VolumeControllerSetsGainAndTheVoicesOfTheChannel) {
     EXPECT_EQ(synth.voice(static_cast<std::uint32_t>(voice)).volume.load(), (128 * 24 * 100) >> 14);
     send({0xB0, 7, 127});
     EXPECT_EQ(synth.channel(0).gain.load(), (127 * 127) >> 9);
-    EXPECT_EQ(synth.voice(static_cast<std::uint32_t>(voice)).volume.load(), (128 * 31) >> 7);  // velocities are not applied here
+    EXPECT_EQ(synth.voice(static_cast<std::uint32_t>(voice)).volume.load(),
+              (128 * 31) >> 7);  // velocities are not applied here
     send({0xB0, 11, 64});
     EXPECT_EQ(synth.channel(0).gain.load(), (64 * 127) >> 9);
     send({0x90, 62, 100});
@@ -348,7 +351,7 @@ TEST_F(SynthesizerTest, GeneralMidiOnFadesVoicesWhileTheQuietResetStopsThem) {
         EXPECT_EQ(synth.slot(i).channel.load(), 0);
     }
     EXPECT_EQ(synth.systemVolumeValue(), 127);
-    EXPECT_EQ(synth.channel(1).program, 7);                              // kept for the drum kit
+    EXPECT_EQ(synth.channel(1).program, 7);                                // kept for the drum kit
     EXPECT_EQ(synth.channel(1).instrument, &synth.soundFont.programs[0]);  // but melodic notes use program 0
     synth.reset();
     EXPECT_EQ(activeVoices(), 0);

@@ -32,10 +32,18 @@ struct Player {
         const std::uint32_t n = player.slices++;
         const auto key = static_cast<std::uint8_t>(36 + n % 48);
         const std::uint8_t channel = static_cast<std::uint8_t>(n % 16);
-        const std::uint8_t bytes[] = {static_cast<std::uint8_t>(0x90 | channel), key, 100,
-                                      static_cast<std::uint8_t>(0xB0 | channel), 7, static_cast<std::uint8_t>(n % 128),
-                                      static_cast<std::uint8_t>(0x80 | ((n + 8) % 16)), static_cast<std::uint8_t>(36 + (n + 40) % 48), 0,
-                                      static_cast<std::uint8_t>(0xE0 | channel), static_cast<std::uint8_t>(n & 0x7F), 0x40};
+        const std::uint8_t bytes[] = {static_cast<std::uint8_t>(0x90 | channel),
+                                      key,
+                                      100,
+                                      static_cast<std::uint8_t>(0xB0 | channel),
+                                      7,
+                                      static_cast<std::uint8_t>(n % 128),
+                                      static_cast<std::uint8_t>(0x80 | ((n + 8) % 16)),
+                                      static_cast<std::uint8_t>(36 + (n + 40) % 48),
+                                      0,
+                                      static_cast<std::uint8_t>(0xE0 | channel),
+                                      static_cast<std::uint8_t>(n & 0x7F),
+                                      0x40};
         player.synth->sendMidi(bytes, sizeof bytes);
         player.notesSent.fetch_add(1, std::memory_order_relaxed);
     }

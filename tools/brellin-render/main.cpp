@@ -21,12 +21,12 @@
 
 #include "BrellinVersion.h"
 #include "common/TextDecoder.h"
-#include "midi/MidiFileInfo.h"
-#include "settings/Settings.h"
 #include "engine/RenderBatch.h"
 #include "engine/RenderSession.h"
+#include "midi/MidiFileInfo.h"
 #include "output/devices/AudioDevices.h"
 #include "output/files/SoundFileWriter.h"
+#include "settings/Settings.h"
 #include "ui/model/CommandLineList.h"
 
 using namespace brellin;
@@ -162,6 +162,7 @@ int main(int argc, char** argv) {
     bool info = false, quiet = false, random = false;
     std::string saveList, outputDir, formatName;
     long jobs = 0;
+    // clang-format off
     enum : int { optRate = 1000, optBits, optMono, optStereo, optVoices, optSoundFont, optReverb, optLowPass,
                  optVolume, optInfo, optSeed, optVersion, optRandom, optSaveList, optMaxLength, optAudioDevice,
                  optOutputDir, optJobs, optFormat };
@@ -178,73 +179,77 @@ int main(int argc, char** argv) {
         {"audio-device", required_argument, nullptr, optAudioDevice}, {"output-dir", required_argument, nullptr, optOutputDir},
         {"jobs", required_argument, nullptr, optJobs}, {"format", required_argument, nullptr, optFormat},
         {nullptr, 0, nullptr, 0}};
+    // clang-format on
     opterr = 0;
     int c;
     long value = 0;
     while ((c = getopt_long(argc, argv, ":o:qh", longOptions, nullptr)) != -1) {
         switch (c) {
-        case 'o':
-            if (!*optarg) return usageError("empty output path");
-            options.outputPath = optarg;
-            break;
-        case optRate:
-            if (!parseNumber(optarg, 0, 1000000, value) || (value != 11025 && value != 22050 && value != 44100))
-                return usageError("--rate must be 11025, 22050 or 44100", optarg);
-            options.rate = static_cast<std::uint32_t>(value);
-            break;
-        case optBits:
-            if (!parseNumber(optarg, 8, 16, value) || (value != 8 && value != 16)) return usageError("--bits must be 8 or 16", optarg);
-            options.bits = static_cast<std::uint32_t>(value);
-            break;
-        case optMono: options.channels = 1; break;
-        case optStereo: options.channels = 2; break;
-        case optVoices:
-            if (!parseNumber(optarg, 4, 32, value)) return usageError("--voices must be 4 … 32", optarg);
-            options.voices = static_cast<std::uint32_t>(value);
-            break;
-        case optSoundFont: options.soundFont = optarg; break;
-        case optReverb:
-            if (!parseNumber(optarg, 0, 6, value)) return usageError("--reverb must be 0 … 6", optarg);
-            options.reverb = static_cast<int>(value);
-            break;
-        case optLowPass: options.lowPass = true; break;
-        case optVolume:
-            if (!parseNumber(optarg, 0, 128, value)) return usageError("--volume must be 0 … 128", optarg);
-            options.volume = static_cast<int>(value);
-            break;
-        case optInfo: info = true; break;
-        case optSeed:
-            if (!parseNumber(optarg, 0, 4294967295L, value)) return usageError("--seed must be a number 0 … 4294967295", optarg);
-            options.seed = static_cast<std::uint32_t>(value);
-            break;
-        case optMaxLength:
-            if (!parseNumber(optarg, 0, 71582, value)) return usageError("--max-length must be 0 … 71582 minutes", optarg);
-            options.maxLengthMinutes = static_cast<std::uint32_t>(value);
-            break;
-        case optAudioDevice:
-            if (!*optarg) return usageError("empty audio device");
-            if (parseAudioDevice(optarg).kind == nullptr) return usageError("unknown sound device", optarg);
-            options.audioDevice = optarg;
-            break;
-        case optOutputDir:
-            if (!*optarg) return usageError("empty output folder");
-            outputDir = optarg;
-            break;
-        case optJobs:
-            if (!parseNumber(optarg, 1, 256, value)) return usageError("--jobs must be 1 … 256", optarg);
-            jobs = value;
-            break;
-        case optFormat: formatName = optarg; break;
-        case optRandom: random = true; break;
-        case optSaveList:
-            if (!*optarg) return usageError("empty play-list path");
-            saveList = optarg;
-            break;
-        case 'q': quiet = true; break;
-        case 'h': usage(stdout); return 0;
-        case optVersion: std::printf("brellin-render " BRELLIN_VERSION "\n"); return 0;
-        case ':': return usageError("option needs a value", argv[optind - 1]);
-        default: return usageError("unknown option", argv[optind - 1]);
+            case 'o':
+                if (!*optarg) return usageError("empty output path");
+                options.outputPath = optarg;
+                break;
+            case optRate:
+                if (!parseNumber(optarg, 0, 1000000, value) || (value != 11025 && value != 22050 && value != 44100))
+                    return usageError("--rate must be 11025, 22050 or 44100", optarg);
+                options.rate = static_cast<std::uint32_t>(value);
+                break;
+            case optBits:
+                if (!parseNumber(optarg, 8, 16, value) || (value != 8 && value != 16))
+                    return usageError("--bits must be 8 or 16", optarg);
+                options.bits = static_cast<std::uint32_t>(value);
+                break;
+            case optMono: options.channels = 1; break;
+            case optStereo: options.channels = 2; break;
+            case optVoices:
+                if (!parseNumber(optarg, 4, 32, value)) return usageError("--voices must be 4 … 32", optarg);
+                options.voices = static_cast<std::uint32_t>(value);
+                break;
+            case optSoundFont: options.soundFont = optarg; break;
+            case optReverb:
+                if (!parseNumber(optarg, 0, 6, value)) return usageError("--reverb must be 0 … 6", optarg);
+                options.reverb = static_cast<int>(value);
+                break;
+            case optLowPass: options.lowPass = true; break;
+            case optVolume:
+                if (!parseNumber(optarg, 0, 128, value)) return usageError("--volume must be 0 … 128", optarg);
+                options.volume = static_cast<int>(value);
+                break;
+            case optInfo: info = true; break;
+            case optSeed:
+                if (!parseNumber(optarg, 0, 4294967295L, value))
+                    return usageError("--seed must be a number 0 … 4294967295", optarg);
+                options.seed = static_cast<std::uint32_t>(value);
+                break;
+            case optMaxLength:
+                if (!parseNumber(optarg, 0, 71582, value))
+                    return usageError("--max-length must be 0 … 71582 minutes", optarg);
+                options.maxLengthMinutes = static_cast<std::uint32_t>(value);
+                break;
+            case optAudioDevice:
+                if (!*optarg) return usageError("empty audio device");
+                if (parseAudioDevice(optarg).kind == nullptr) return usageError("unknown sound device", optarg);
+                options.audioDevice = optarg;
+                break;
+            case optOutputDir:
+                if (!*optarg) return usageError("empty output folder");
+                outputDir = optarg;
+                break;
+            case optJobs:
+                if (!parseNumber(optarg, 1, 256, value)) return usageError("--jobs must be 1 … 256", optarg);
+                jobs = value;
+                break;
+            case optFormat: formatName = optarg; break;
+            case optRandom: random = true; break;
+            case optSaveList:
+                if (!*optarg) return usageError("empty play-list path");
+                saveList = optarg;
+                break;
+            case 'q': quiet = true; break;
+            case 'h': usage(stdout); return 0;
+            case optVersion: std::printf("brellin-render " BRELLIN_VERSION "\n"); return 0;
+            case ':': return usageError("option needs a value", argv[optind - 1]);
+            default: return usageError("unknown option", argv[optind - 1]);
         }
     }
     if (optind >= argc) return usageError("no FILE given");
@@ -256,7 +261,8 @@ int main(int argc, char** argv) {
             return usageError("--format must be wav, flac, ogg, opus or mp3", formatName.c_str());
     } else {
         if (jobs != 0) return usageError("--jobs goes with --output-dir");
-        if (!formatName.empty()) return usageError("--format goes with --output-dir (-o takes the type from its extension)");
+        if (!formatName.empty())
+            return usageError("--format goes with --output-dir (-o takes the type from its extension)");
         if (options.outputPath == "-") {
             if (isatty(STDOUT_FILENO)) return usageError("standard output is a terminal; redirect it or give -o FILE");
         } else if (!options.outputPath.empty() && !soundFileTypeFromPath(options.outputPath, &outputType)) {

@@ -117,10 +117,11 @@ int fromSf2Command(int argc, char** argv) {
     if (verbose) {
         for (const std::string& note : s.notes) std::printf("  %s\n", note.c_str());
     }
-    std::printf("%s: %d programs from presets, %d borrowed, %d retuned; %d drum kit%s, %d drum regions; "
-                "%.2f MB of samples at %u Hz (%.1f s)\n",
-                output, s.programsConverted, s.programsBorrowed, s.programsRetuned, s.kits, s.kits == 1 ? "" : "s", s.drumRegions,
-                static_cast<double>(s.sampleBytes) / 1048576.0, s.dataRate, seconds);
+    std::printf(
+        "%s: %d programs from presets, %d borrowed, %d retuned; %d drum kit%s, %d drum regions; "
+        "%.2f MB of samples at %u Hz (%.1f s)\n",
+        output, s.programsConverted, s.programsBorrowed, s.programsRetuned, s.kits, s.kits == 1 ? "" : "s",
+        s.drumRegions, static_cast<double>(s.sampleBytes) / 1048576.0, s.dataRate, seconds);
     return 0;
 }
 

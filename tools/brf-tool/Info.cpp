@@ -18,7 +18,10 @@ long sampleIndexOf(const SoundFont& font, const InstrumentRecord& record) {
     const std::uint32_t offset = static_cast<std::uint32_t>(record.sample);
     while (lo < hi) {
         std::uint32_t mid = lo + (hi - lo) / 2;
-        if (font.sampleOffset(mid) < offset) lo = mid + 1; else hi = mid;
+        if (font.sampleOffset(mid) < offset)
+            lo = mid + 1;
+        else
+            hi = mid;
     }
     return lo < font.sampleCount && font.sampleOffset(lo) == offset ? static_cast<long>(lo) : -1;
 }
@@ -26,11 +29,12 @@ long sampleIndexOf(const SoundFont& font, const InstrumentRecord& record) {
 void printRecord(const SoundFont& font, const InstrumentRecord& r) {
     long index = sampleIndexOf(font, r);
     if (r.fixedStep == 0) {
-        std::printf("pitched sample %ld cycle %u loop %u-%u attack %d/%d decay %d/%d %d/%d %d release %d "
-                    "lfo delay %d depth %d step %d shift %d group %d",
-                    index, r.cycleLength, r.loopStart, r.loopEnd, r.attackRate, r.attackLevel, r.decay1Rate,
-                    r.decay1Level, r.decay2Rate, r.decay2Level, r.decay3Rate, r.releaseRate, r.lfoDelay, r.lfoDepth,
-                    r.lfoDepthStep, r.lfoRateShift, r.groupId);
+        std::printf(
+            "pitched sample %ld cycle %u loop %u-%u attack %d/%d decay %d/%d %d/%d %d release %d "
+            "lfo delay %d depth %d step %d shift %d group %d",
+            index, r.cycleLength, r.loopStart, r.loopEnd, r.attackRate, r.attackLevel, r.decay1Rate, r.decay1Level,
+            r.decay2Rate, r.decay2Level, r.decay3Rate, r.releaseRate, r.lfoDelay, r.lfoDepth, r.lfoDepthStep,
+            r.lfoRateShift, r.groupId);
     } else {
         std::printf("fixed-step sample %ld end %u step held %.4f released %.4f group %d", index, r.cycleLength,
                     r.lfoDepthStep / 65536.0, r.lfoDepth / 65536.0, r.groupId);

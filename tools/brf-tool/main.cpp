@@ -6,7 +6,9 @@
 
 #include "BrfTool.h"
 
-namespace brellin::brftool { int fromSf2Command(int argc, char** argv); }  // FromSf2.cpp
+namespace brellin::brftool {
+int fromSf2Command(int argc, char** argv);
+}  // namespace brellin::brftool
 
 namespace {
 
@@ -23,7 +25,8 @@ const Command commands[] = {
     {"synth", "synth OUT.brf      write the built-in General MIDI sound font", brellin::brftool::synthCommand},
     {"info", "info FILE.brf      print header, counts, records and problems (exit 0 sound, 1 problems, 2 unreadable)",
      brellin::brftool::infoCommand},
-    {"from-sf2", "from-sf2 IN.sf2 OUT.brf [--rate HZ] [--max-size MB]   convert a SoundFont 2 or SF3 bank", brellin::brftool::fromSf2Command},
+    {"from-sf2", "from-sf2 IN.sf2 OUT.brf [--rate HZ] [--max-size MB]   convert a SoundFont 2 or SF3 bank",
+     brellin::brftool::fromSf2Command},
 };
 
 int usage() {

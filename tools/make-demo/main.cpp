@@ -31,8 +31,9 @@ public:
         events.push_back({time, 1, bytes});
     }
     void tempo(std::uint32_t time, std::uint32_t microseconds) {
-        meta(time, 0x51, std::string{static_cast<char>(microseconds >> 16), static_cast<char>(microseconds >> 8),
-                                     static_cast<char>(microseconds)});
+        meta(time, 0x51,
+             std::string{static_cast<char>(microseconds >> 16), static_cast<char>(microseconds >> 8),
+                         static_cast<char>(microseconds)});
     }
     void channel(std::uint32_t time, int status, int a, int b = -1) {
         std::string bytes = {static_cast<char>(status), static_cast<char>(a)};
@@ -40,7 +41,8 @@ public:
         events.push_back({time, 2, bytes});
     }
     void note(std::uint32_t time, std::uint32_t length, int channelNumber, int key, int velocity) {
-        events.push_back({time, 3, {static_cast<char>(0x90 | channelNumber), static_cast<char>(key), static_cast<char>(velocity)}});
+        events.push_back(
+            {time, 3, {static_cast<char>(0x90 | channelNumber), static_cast<char>(key), static_cast<char>(velocity)}});
         events.push_back({time + length, 0, {static_cast<char>(0x80 | channelNumber), static_cast<char>(key), 0}});
     }
     // The chunk: events in time order, running status not used, End of Track last.
@@ -65,7 +67,8 @@ public:
         return out;
     }
     static std::string be32(std::uint32_t v) {
-        return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8), static_cast<char>(v)};
+        return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+                static_cast<char>(v)};
     }
 
 private:
@@ -77,6 +80,7 @@ struct Note {
     int key;
     int eighths;
 };
+// clang-format off
 const std::vector<Note> theme = {
     // bars 1-4
     {64, 2}, {64, 2}, {65, 2}, {67, 2}, {67, 2}, {65, 2}, {64, 2}, {62, 2},
@@ -98,6 +102,7 @@ const std::vector<int> roots = {
     43, 43, 48, 48, 43, 43, 48, 43,  // G G C C G G C G
     48, 48, 43, 43, 48, 48, 43, 48,
 };
+// clang-format on
 
 std::vector<int> triad(int root) {
     // C: C E G; G: B D G (close position around middle C)
@@ -120,20 +125,20 @@ int main(int argc, char** argv) {
     conductor.meta(0, 0x03, "Ode to Joy (Brellin demo)");
     conductor.meta(0, 0x02, "Tune: L. van Beethoven (public domain). Arrangement: the Brellin authors.");
     conductor.meta(0, 0x58, std::string{4, 2, 24, 8});
-    conductor.tempo(0, 500000);                   // 120 beats per minute
-    conductor.tempo(tuneLength, 428571);          // 140 for the second time through
+    conductor.tempo(0, 500000);           // 120 beats per minute
+    conductor.tempo(tuneLength, 428571);  // 140 for the second time through
     conductor.meta(tuneLength, 0x01, "Second time, faster");
 
     melody.meta(0, 0x03, "Melody");
-    melody.channel(0, 0xC0, 73);        // flute
+    melody.channel(0, 0xC0, 73);  // flute
     melody.channel(0, 0xB0, 7, 110);
     melody.channel(0, 0xB0, 10, 64);
     bass.meta(0, 0x03, "Bass");
-    bass.channel(0, 0xC1, 33);          // finger bass
+    bass.channel(0, 0xC1, 33);  // finger bass
     bass.channel(0, 0xB1, 7, 100);
     bass.channel(0, 0xB1, 10, 54);
     chords.meta(0, 0x03, "Strings");
-    chords.channel(0, 0xC2, 48);        // string ensemble
+    chords.channel(0, 0xC2, 48);  // string ensemble
     chords.channel(0, 0xB2, 7, 70);
     chords.channel(0, 0xB2, 10, 80);
     drums.meta(0, 0x03, "Drums");
@@ -157,13 +162,15 @@ int main(int argc, char** argv) {
         for (std::uint32_t b = 0; b < 16; ++b) {
             std::uint32_t at = start + b * bar;
             bool fill = b == 15;
-            for (int i = 0; i < 8; ++i) drums.note(at + static_cast<std::uint32_t>(i) * eighth, eighth / 2, 9, 42, i % 2 == 0 ? 80 : 60);  // closed hi-hat
-            drums.note(at, eighth, 9, 36, 110);                      // bass drum on 1 and 3
+            for (int i = 0; i < 8; ++i)
+                drums.note(at + static_cast<std::uint32_t>(i) * eighth, eighth / 2, 9, 42,
+                           i % 2 == 0 ? 80 : 60);  // closed hi-hat
+            drums.note(at, eighth, 9, 36, 110);    // bass drum on 1 and 3
             drums.note(at + 2 * QUARTER, eighth, 9, 36, 100);
-            drums.note(at + QUARTER, eighth, 9, 38, 96);             // snare on 2 and 4
+            drums.note(at + QUARTER, eighth, 9, 38, 96);  // snare on 2 and 4
             drums.note(at + 3 * QUARTER, eighth, 9, 38, fill ? 110 : 96);
             if (fill) drums.note(at + 3 * QUARTER + eighth, eighth, 9, 38, 80);
-            if (b == 0) drums.note(at, QUARTER, 9, 49, 100);         // crash at the start of a pass
+            if (b == 0) drums.note(at, QUARTER, 9, 49, 100);  // crash at the start of a pass
         }
     }
     // A last chord to end on.

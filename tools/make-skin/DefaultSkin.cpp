@@ -23,10 +23,10 @@ struct Box {
     int bottom() const { return top + height; }
 };
 
-constexpr Box PANEL{8, 7, 324, 44};      // the recessed display
-constexpr Box TITLE{16, 11, 226, 16};    // title area: font 8 x 16
-constexpr Box CLOCK{246, 12, 78, 28};    // clock area: font 14 x 28
-constexpr Box METER{16, 31, 96, 16};     // 16 bars of 6 x 16 (5 lit, 1 gap)
+constexpr Box PANEL{8, 7, 324, 44};    // the recessed display
+constexpr Box TITLE{16, 11, 226, 16};  // title area: font 8 x 16
+constexpr Box CLOCK{246, 12, 78, 28};  // clock area: font 14 x 28
+constexpr Box METER{16, 31, 96, 16};   // 16 bars of 6 x 16 (5 lit, 1 gap)
 constexpr int BAR_W = 6;
 constexpr int BAR_H = 16;
 constexpr Box MENU{8, 57, 26, 20};

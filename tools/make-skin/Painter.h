@@ -59,15 +59,19 @@ private:
 class RgbaPicture {
 public:
     RgbaPicture(int pictureWidth, int pictureHeight)
-        : w(pictureWidth), h(pictureHeight),
+        : w(pictureWidth),
+          h(pictureHeight),
           bytes(static_cast<std::size_t>(pictureWidth) * static_cast<std::size_t>(pictureHeight) * 4, 0) {}
     int width() const { return w; }
     int height() const { return h; }
     const std::uint8_t* data() const { return bytes.data(); }
-    const std::uint8_t* pixel(int x, int y) const { return &bytes[(static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + static_cast<std::size_t>(x)) * 4]; }
+    const std::uint8_t* pixel(int x, int y) const {
+        return &bytes[(static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + static_cast<std::size_t>(x)) * 4];
+    }
     void blend(int x, int y, Rgb c, int alpha) {
         if (x < 0 || y < 0 || x >= w || y >= h || alpha <= 0) return;
-        std::uint8_t* p = &bytes[(static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + static_cast<std::size_t>(x)) * 4];
+        std::uint8_t* p =
+            &bytes[(static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + static_cast<std::size_t>(x)) * 4];
         const int a = alpha >= 256 ? 255 : alpha * 255 / 256;
         const int under = p[3] * (255 - a) / 255;  // what still shows of the old pixel
         const int out = a + under;
@@ -113,8 +117,8 @@ void fillPolygon(Target& t, const P* corners, int count, Rgb c) {
         bool positive = false, negative = false;
         for (int k = 0; k < count; ++k) {
             const P a = corners[k], b = corners[(k + 1) % count];
-            const long long cross = static_cast<long long>(b.x - a.x) * (p.y - a.y) -
-                                    static_cast<long long>(b.y - a.y) * (p.x - a.x);
+            const long long cross =
+                static_cast<long long>(b.x - a.x) * (p.y - a.y) - static_cast<long long>(b.y - a.y) * (p.x - a.x);
             positive |= cross > 0;
             negative |= cross < 0;
         }

@@ -1,7 +1,7 @@
 #include "PngFile.h"
 
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 
 namespace brellin::skinart {
 

@@ -28,13 +28,13 @@
 #include <unistd.h>
 
 #include "engine/Messages.h"
+#include "ui/dialogs/FileDialogCommands.h"
+#include "ui/dialogs/SettingsCommands.h"
 #include "ui/model/CommandLine.h"
 #include "ui/mpris/MprisService.h"
 #include "ui/qt/QtMessageSink.h"
 #include "ui/qt/QtWindowSystem.h"
 #include "ui/shell/Application.h"
-#include "ui/dialogs/FileDialogCommands.h"
-#include "ui/dialogs/SettingsCommands.h"
 #include "ui/window/MainWindow.h"
 
 using namespace brellin;

@@ -58,15 +58,12 @@ LResult ConfigureDialog::onCommand(std::uint16_t code, std::uint16_t id, LParam 
             storeChoices();
             onClose();
             return 1;
-        case IDCANCEL:
-            onClose();
-            return 1;
+        case IDCANCEL: onClose(); return 1;
         case IDC_SET_LINKS:
             // A button sends BN_CLICKED (0); other notices are not a click.
             if (code == 0) setLinks();
             return 1;
-        default:
-            return Dialog::onCommand(code, id, lParam);
+        default: return Dialog::onCommand(code, id, lParam);
     }
 }
 

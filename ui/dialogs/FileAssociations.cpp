@@ -129,8 +129,10 @@ bool replaceFile(const std::string& path, const std::string& text) {
     while (ok && done < text.size()) {
         const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) ok = false;
-        else done += static_cast<std::size_t>(n);
+        if (n <= 0)
+            ok = false;
+        else
+            done += static_cast<std::size_t>(n);
     }
     ok = ok && ::fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
@@ -158,8 +160,8 @@ std::string findInPath(const char* tool) {
 
 std::string homeFolder(const char* home) {
     if (home != nullptr && home[0] == '/') return home;
-    if (const passwd* user = ::getpwuid(::getuid()); user != nullptr && user->pw_dir != nullptr &&
-                                                      user->pw_dir[0] == '/') {
+    if (const passwd* user = ::getpwuid(::getuid());
+        user != nullptr && user->pw_dir != nullptr && user->pw_dir[0] == '/') {
         return user->pw_dir;
     }
     return std::string();
@@ -256,8 +258,10 @@ bool FileAssociations::quoteExecArgument(const std::string& path, std::string& o
     quoted += '"';
     // The key's own string escapes are undone before the quoting is read.
     for (char c : quoted) {
-        if (c == '\\') out += "\\\\";
-        else out += c;
+        if (c == '\\')
+            out += "\\\\";
+        else
+            out += c;
     }
     return true;
 }
@@ -310,12 +314,18 @@ std::string FileAssociations::mergeMimeApps(const std::string& existing, const s
 bool FileAssociations::foldersFromEnvironment(const char* xdgDataHome, const char* xdgConfigHome, const char* home,
                                               std::string& data, std::string& config) {
     const std::string homePath = homeFolder(home);
-    if (xdgDataHome != nullptr && xdgDataHome[0] == '/') data = xdgDataHome;
-    else if (!homePath.empty()) data = homePath + "/.local/share";
-    else data.clear();
-    if (xdgConfigHome != nullptr && xdgConfigHome[0] == '/') config = xdgConfigHome;
-    else if (!homePath.empty()) config = homePath + "/.config";
-    else config.clear();
+    if (xdgDataHome != nullptr && xdgDataHome[0] == '/')
+        data = xdgDataHome;
+    else if (!homePath.empty())
+        data = homePath + "/.local/share";
+    else
+        data.clear();
+    if (xdgConfigHome != nullptr && xdgConfigHome[0] == '/')
+        config = xdgConfigHome;
+    else if (!homePath.empty())
+        config = homePath + "/.config";
+    else
+        config.clear();
     return !data.empty() && !config.empty();
 }
 

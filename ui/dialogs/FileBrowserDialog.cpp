@@ -1,7 +1,7 @@
 #include "ui/dialogs/FileBrowserDialog.h"
 
-#include <cstring>
 #include <unistd.h>
+#include <cstring>
 
 #include "ui/dialogs/DialogText.h"
 #include "ui/dialogs/FileDialogTemplates.h"

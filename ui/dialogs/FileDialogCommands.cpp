@@ -89,7 +89,9 @@ void FileDialogCommands::showPlayList(MainWindow& window) {
             index = dialog.chosenIndex >= 0 && dialog.chosenIndex < count ? dialog.chosenIndex : 0;
         } else {
             const std::int32_t found = current.empty() ? -1 : list.find(current.c_str());
-            index = found >= 0 ? found : (playList.currentIndex >= 0 && playList.currentIndex < count ? playList.currentIndex : 0);
+            index = found >= 0
+                        ? found
+                        : (playList.currentIndex >= 0 && playList.currentIndex < count ? playList.currentIndex : 0);
         }
         if (TextBuffer* entry = list.at(static_cast<std::uint32_t>(index))) path = entry->text();
     }

@@ -16,15 +16,18 @@ constexpr std::uint32_t LIST_BOX_STYLE = STYLE_BORDER | STYLE_TABSTOP | LISTVIEW
 // Template 102: the folder list on top, the name under it, ADD and NEW at the
 // bottom right. Several items selectable, the selection always shown.
 constexpr ControlTemplate OPEN_CONTROLS[] = {
-    {ControlClass::ListView, IDC_FILE_LIST, "", {7, 7, 186, 128},
+    {ControlClass::ListView,
+     IDC_FILE_LIST,
+     "",
+     {7, 7, 186, 128},
      LIST_BOX_STYLE | LIST_MULTIPLE_SELECTION | LISTVIEW_SHOW_SELECTION_ALWAYS},
     {ControlClass::Edit, IDC_BROWSER_NAME, "", {7, 140, 186, 12}, STYLE_BORDER | STYLE_TABSTOP | EDIT_AUTOHSCROLL},
     {ControlClass::DefButton, IDOK, "ADD", {87, 158, 50, 14}, STYLE_TABSTOP},
     {ControlClass::Button, IDC_BROWSER_NEW, "NEW", {143, 158, 50, 14}, STYLE_TABSTOP},
 };
 
-constexpr DialogTemplate OPEN_TEMPLATE{
-    IDD_OPEN_FILE, "Open file (MID/BRL)", {0, 0, 200, 179}, "MS Gothic", 9, OPEN_CONTROLS, countOf(OPEN_CONTROLS)};
+constexpr DialogTemplate OPEN_TEMPLATE{IDD_OPEN_FILE, "Open file (MID/BRL)", {0, 0, 200, 179}, "MS Gothic", 9,
+                                       OPEN_CONTROLS, countOf(OPEN_CONTROLS)};
 
 // Template 112: one item selectable; Ok where the open dialog has NEW.
 constexpr ControlTemplate SAVE_CONTROLS[] = {
@@ -33,9 +36,8 @@ constexpr ControlTemplate SAVE_CONTROLS[] = {
     {ControlClass::DefButton, IDOK, "Ok", {143, 158, 50, 14}, STYLE_TABSTOP},
 };
 
-constexpr DialogTemplate SAVE_TEMPLATE{
-    IDD_SAVE_FILE, "Save play list file(*.BRL)", {0, 0, 200, 179}, "MS Gothic", 9, SAVE_CONTROLS,
-    countOf(SAVE_CONTROLS)};
+constexpr DialogTemplate SAVE_TEMPLATE{IDD_SAVE_FILE, "Save play list file(*.BRL)", {0, 0, 200, 179}, "MS Gothic", 9,
+                                       SAVE_CONTROLS, countOf(SAVE_CONTROLS)};
 
 // Template 113: the buttons in a column at the right of the list, the title
 // line under it.
@@ -46,8 +48,7 @@ constexpr ControlTemplate PLAY_LIST_CONTROLS[] = {
     {ControlClass::Button, IDC_PLAYLIST_DEL, "Del", {173, 73, 40, 14}, STYLE_TABSTOP},
     {ControlClass::Button, IDC_PLAYLIST_CHECK, "Check", {173, 91, 40, 14}, STYLE_TABSTOP},
     {ControlClass::ListView, IDC_FILE_LIST, "", {7, 7, 160, 146}, LIST_BOX_STYLE | LIST_MULTIPLE_SELECTION},
-    {ControlClass::Edit, IDC_PLAYLIST_TITLE, "", {7, 158, 206, 12},
-     STYLE_BORDER | EDIT_READONLY | EDIT_AUTOHSCROLL},
+    {ControlClass::Edit, IDC_PLAYLIST_TITLE, "", {7, 158, 206, 12}, STYLE_BORDER | EDIT_READONLY | EDIT_AUTOHSCROLL},
 };
 
 constexpr DialogTemplate PLAY_LIST_DIALOG_TEMPLATE{
@@ -69,8 +70,8 @@ constexpr ControlTemplate INFORMATION_CONTROLS[] = {
 };
 
 constexpr DialogTemplate INFORMATION_TEMPLATE{
-    IDD_FILE_INFORMATION, "File Information", {0, 0, 131, 97}, "MS Gothic", 9, INFORMATION_CONTROLS,
-    countOf(INFORMATION_CONTROLS)};
+    IDD_FILE_INFORMATION, "File Information",           {0, 0, 131, 97}, "MS Gothic", 9,
+    INFORMATION_CONTROLS, countOf(INFORMATION_CONTROLS)};
 
 }  // namespace
 

@@ -265,7 +265,8 @@ void PlayListDialog::deleteSelected() {
 
 void PlayListDialog::removeMissing() {
     if (hwnd == nullptr) return;
-    const int answer = hwnd->messageBox("Remove deleted files, ok?", "REPORT", MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2);
+    const int answer =
+        hwnd->messageBox("Remove deleted files, ok?", "REPORT", MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2);
     if (answer != IDYES) return;  // No, or a box closed without an answer
     std::vector<std::string> paths;
     {

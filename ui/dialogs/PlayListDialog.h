@@ -49,7 +49,6 @@ void scanTitle(const std::string& path, std::string& title);
 
 class PlayListDialog : public Dialog {
 public:
-
     PlayListDialog(WindowSystem& system, PlayListEntries& entries, TitleScan scan = scanTitle);
     ~PlayListDialog() override;
 

@@ -29,12 +29,11 @@ PlayModeDialog::PlayModeDialog(WindowSystem& windowSystem, Settings& settingsRec
       applyVolume(std::move(volumeSink)) {}
 
 LResult PlayModeDialog::VolumeTrackBar::windowProc(MessageId msg, WParam wParam, LParam lParam) {
-    const bool watched = (msg == WM_MOUSEMOVE && (wParam & MK_LBUTTON) != 0) || msg == WM_KEYDOWN ||
-                         msg == WM_KEYUP || msg == WM_LBUTTONDOWN || msg == WM_LBUTTONUP;
+    const bool watched = (msg == WM_MOUSEMOVE && (wParam & MK_LBUTTON) != 0) || msg == WM_KEYDOWN || msg == WM_KEYUP ||
+                         msg == WM_LBUTTONDOWN || msg == WM_LBUTTONUP;
     if (watched && dialog.hwnd != nullptr) {
         DialogHost* host = dialog.hwnd;
-        host->windowProcedure()(host, WM_COMMAND, makeCommandWParam(0, IDC_VOLUME),
-                                reinterpret_cast<LParam>(hwnd));
+        host->windowProcedure()(host, WM_COMMAND, makeCommandWParam(0, IDC_VOLUME), reinterpret_cast<LParam>(hwnd));
     }
     return Control::windowProc(msg, wParam, lParam);
 }
@@ -70,12 +69,8 @@ LResult PlayModeDialog::onInitDialog() {
 
 LResult PlayModeDialog::onCommand(std::uint16_t code, std::uint16_t id, LParam lParam) {
     switch (id) {
-        case IDC_VOLUME:
-            volumeMoved();
-            return 1;
-        case IDCANCEL:
-            onClose();
-            return 1;
+        case IDC_VOLUME: volumeMoved(); return 1;
+        case IDCANCEL: onClose(); return 1;
         default:
             // IDOK (Enter) closes through the default, which applies the choices.
             return Dialog::onCommand(code, id, lParam);

@@ -25,8 +25,7 @@ std::string SettingsCommands::folder() const {
 }
 
 void SettingsCommands::configure(MainWindow& window) {
-    const std::uint16_t layout =
-        system.screenSize().x >= COMPACT_SCREEN_WIDTH ? IDD_CONFIGURE : IDD_CONFIGURE_SMALL;
+    const std::uint16_t layout = system.screenSize().x >= COMPACT_SCREEN_WIDTH ? IDD_CONFIGURE : IDD_CONFIGURE_SMALL;
     ConfigureDialog dialog(system, window.settings, folder());
     dialog.associations.dataHome = linkDataHome;
     dialog.associations.configHome = linkConfigHome;

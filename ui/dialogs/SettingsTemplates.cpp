@@ -109,9 +109,13 @@ constexpr ControlTemplate PLAY_MODE_CONTROLS[] = {
 
 constexpr DialogTemplate CONFIGURE_LAYOUT{
     IDD_CONFIGURE, "Configure", {0, 0, 250, 150}, "MS Gothic", 9, CONFIGURE_CONTROLS, countOf(CONFIGURE_CONTROLS)};
-constexpr DialogTemplate COMPACT_CONFIGURE_LAYOUT{IDD_CONFIGURE_SMALL,         "Configure", {0, 0, 152, 150},
-                                                "MS Gothic",                 9,
-                                                COMPACT_CONFIGURE_CONTROLS,    countOf(COMPACT_CONFIGURE_CONTROLS)};
+constexpr DialogTemplate COMPACT_CONFIGURE_LAYOUT{IDD_CONFIGURE_SMALL,
+                                                  "Configure",
+                                                  {0, 0, 152, 150},
+                                                  "MS Gothic",
+                                                  9,
+                                                  COMPACT_CONFIGURE_CONTROLS,
+                                                  countOf(COMPACT_CONFIGURE_CONTROLS)};
 constexpr DialogTemplate PLAY_MODE_LAYOUT{
     IDD_PLAY_MODE, "Play mode", {0, 0, 190, 110}, "MS Gothic", 9, PLAY_MODE_CONTROLS, countOf(PLAY_MODE_CONTROLS)};
 

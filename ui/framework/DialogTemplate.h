@@ -12,8 +12,8 @@
 namespace brellin {
 
 enum class ControlClass : std::uint8_t {
-    Button,       // push button
-    DefButton,    // push button drawn as the default one
+    Button,     // push button
+    DefButton,  // push button drawn as the default one
     CheckBox,
     RadioButton,
     GroupBox,
@@ -21,21 +21,21 @@ enum class ControlClass : std::uint8_t {
     StaticRight,  // text label, right-aligned
     Edit,
     ListBox,
-    ComboBox,     // drop-down list
+    ComboBox,  // drop-down list
     ListView,
     TrackBar,
     Icon,
 };
 
 // Control and dialog styles the hosts act on (Win32 values).
-constexpr std::uint32_t STYLE_TABSTOP = 0x00010000u;    // WS_TABSTOP
-constexpr std::uint32_t STYLE_GROUP = 0x00020000u;      // WS_GROUP
-constexpr std::uint32_t STYLE_DISABLED = 0x08000000u;   // WS_DISABLED
-constexpr std::uint32_t STYLE_VSCROLL = 0x00200000u;    // WS_VSCROLL
-constexpr std::uint32_t STYLE_BORDER = 0x00800000u;     // WS_BORDER
-constexpr std::uint32_t EDIT_READONLY = 0x0800u;        // ES_READONLY
-constexpr std::uint32_t EDIT_MULTILINE = 0x0004u;       // ES_MULTILINE
-constexpr std::uint32_t EDIT_AUTOHSCROLL = 0x0080u;     // ES_AUTOHSCROLL
+constexpr std::uint32_t STYLE_TABSTOP = 0x00010000u;        // WS_TABSTOP
+constexpr std::uint32_t STYLE_GROUP = 0x00020000u;          // WS_GROUP
+constexpr std::uint32_t STYLE_DISABLED = 0x08000000u;       // WS_DISABLED
+constexpr std::uint32_t STYLE_VSCROLL = 0x00200000u;        // WS_VSCROLL
+constexpr std::uint32_t STYLE_BORDER = 0x00800000u;         // WS_BORDER
+constexpr std::uint32_t EDIT_READONLY = 0x0800u;            // ES_READONLY
+constexpr std::uint32_t EDIT_MULTILINE = 0x0004u;           // ES_MULTILINE
+constexpr std::uint32_t EDIT_AUTOHSCROLL = 0x0080u;         // ES_AUTOHSCROLL
 constexpr std::uint32_t LIST_MULTIPLE_SELECTION = 0x0008u;  // LBS_EXTENDEDSEL / !LVS_SINGLESEL
 constexpr std::uint32_t LISTVIEW_SMALL_ICONS = 0x0002u;     // LVS_SMALLICON
 constexpr std::uint32_t LISTVIEW_REPORT = 0x0001u;          // LVS_REPORT

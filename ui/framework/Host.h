@@ -43,9 +43,7 @@ struct Rect {
     std::int32_t width() const { return right - left; }
     std::int32_t height() const { return bottom - top; }
     bool isEmpty() const { return right <= left || bottom <= top; }
-    bool contains(std::int32_t x, std::int32_t y) const {
-        return x >= left && x < right && y >= top && y < bottom;
-    }
+    bool contains(std::int32_t x, std::int32_t y) const { return x >= left && x < right && y >= top && y < bottom; }
 };
 
 // The window procedure of a host handle: the procedure of the window class

@@ -86,8 +86,8 @@ struct DropFilesRecord {
 
 // The head of every WM_NOTIFY record (lParam points to it).
 struct NotifyHeader {
-    void* from = nullptr;  // the control's host handle
-    std::uintptr_t id = 0;  // the control's identifier
+    void* from = nullptr;    // the control's host handle
+    std::uintptr_t id = 0;   // the control's identifier
     std::uint32_t code = 0;  // the notification (negative numbers as in Win32, stored unsigned)
 };
 

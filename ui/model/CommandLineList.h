@@ -20,7 +20,7 @@
 namespace brellin {
 
 struct PlayOrder {
-    std::vector<std::string> songs;  // in the order they are to be played
+    std::vector<std::string> songs;            // in the order they are to be played
     std::vector<std::string> unreadableLists;  // .brl files that could not be opened
 };
 

@@ -212,13 +212,9 @@ void PlayList::advanceAfterSong() {
     auto count = static_cast<std::int32_t>(entryCount());
     if (count == 0) return;  // the end-of-song notice stays pending
     switch (mode()) {
-        case PlayMode::Normal:
-            currentIndex = currentIndex + 1 >= count ? 0 : currentIndex + 1;
-            break;
+        case PlayMode::Normal: currentIndex = currentIndex + 1 >= count ? 0 : currentIndex + 1; break;
         case PlayMode::Random:
-        case PlayMode::RandomAfterSecond:
-            pickRandom();
-            break;
+        case PlayMode::RandomAfterSecond: pickRandom(); break;
         case PlayMode::NormalNoLoop:
             if (currentIndex + 1 >= count) {
                 currentIndex = 0;

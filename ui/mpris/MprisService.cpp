@@ -1,5 +1,6 @@
 #include "ui/mpris/MprisService.h"
 
+#include <unistd.h>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
@@ -8,11 +9,10 @@
 #include <QUrl>
 #include <algorithm>
 #include <cstdio>
-#include <unistd.h>
 
 #include "ui/framework/Messages.h"
-#include "ui/window/Resources.h"
 #include "ui/model/CommandLine.h"
+#include "ui/window/Resources.h"
 
 namespace brellin {
 
@@ -109,13 +109,13 @@ QVariantMap MprisService::metadata(const MediaState& state) const {
     map.insert(QStringLiteral("mpris:trackid"),
                QVariant::fromValue(QDBusObjectPath(QStringLiteral("/org/brellin/song/%1").arg(state.song))));
     if (state.path.empty()) return map;
-    map.insert(QStringLiteral("xesam:title"), QString::fromUtf8(state.title.data(), static_cast<qsizetype>(state.title.size())));
+    map.insert(QStringLiteral("xesam:title"),
+               QString::fromUtf8(state.title.data(), static_cast<qsizetype>(state.title.size())));
     // File names are bytes; a URL carries them percent-encoded as they are.
     // A play list may name its songs relative to the folder the player runs in.
     const std::string absolute = absoluteFileName(state.path, currentFolder());
     const QByteArray path(absolute.data(), static_cast<qsizetype>(absolute.size()));
-    map.insert(QStringLiteral("xesam:url"),
-               QString::fromLatin1("file://" + path.toPercentEncoding("/")));
+    map.insert(QStringLiteral("xesam:url"), QString::fromLatin1("file://" + path.toPercentEncoding("/")));
     if (state.lengthUs > 0) map.insert(QStringLiteral("mpris:length"), static_cast<qlonglong>(state.lengthUs));
     return map;
 }
@@ -274,7 +274,8 @@ void MprisService::mediaChanged() {
     }
     if (changes.metadata) changed.insert(QStringLiteral("Metadata"), metadata(state));
     if (changes.volume) changed.insert(QStringLiteral("Volume"), std::clamp(state.volume, 0, 128) / VOLUME_SCALE);
-    QDBusMessage signal = QDBusMessage::createSignal(objectPath, propertiesInterface, QStringLiteral("PropertiesChanged"));
+    QDBusMessage signal =
+        QDBusMessage::createSignal(objectPath, propertiesInterface, QStringLiteral("PropertiesChanged"));
     signal << playerInterface << changed << QStringList();
     QDBusConnection::sessionBus().send(signal);
 }

@@ -333,14 +333,17 @@ void QtDialogHost::build(const DialogTemplate& layout) {
             QObject::connect(line, &QLineEdit::textEdited, view.get(), [command] { command(EN_CHANGE); });
         } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
             QObject::connect(combo, &QComboBox::activated, view.get(), [command] { command(LBN_SELCHANGE); });
-        } else if (auto* list = qobject_cast<QListWidget*>(widget); list && entry.controlClass == ControlClass::ListView) {
+        } else if (auto* list = qobject_cast<QListWidget*>(widget);
+                   list && entry.controlClass == ControlClass::ListView) {
             QtControlHost* listHost = host.get();
             auto changed = [this, id, listHost] { notifyItemChanged(id, listHost); };
             QObject::connect(list, &QListWidget::currentRowChanged, view.get(), changed);
             QObject::connect(list, &QListWidget::itemSelectionChanged, view.get(), changed);
         } else if (auto* plainList = qobject_cast<QListWidget*>(widget)) {
-            QObject::connect(plainList, &QListWidget::currentRowChanged, view.get(), [command] { command(LBN_SELCHANGE); });
-            QObject::connect(plainList, &QListWidget::itemDoubleClicked, view.get(), [command] { command(LBN_DBLCLK); });
+            QObject::connect(plainList, &QListWidget::currentRowChanged, view.get(),
+                             [command] { command(LBN_SELCHANGE); });
+            QObject::connect(plainList, &QListWidget::itemDoubleClicked, view.get(),
+                             [command] { command(LBN_DBLCLK); });
         } else if (auto* slider = qobject_cast<QSlider*>(widget)) {
             QObject::connect(slider, &QSlider::valueChanged, view.get(), [this, handle](int position) {
                 deliver(WM_HSCROLL, (static_cast<WParam>(static_cast<std::uint16_t>(position)) << 16) | TB_THUMBTRACK,
@@ -411,14 +414,19 @@ void QtDialogHost::setItemText(int id, const char* text) {
     if (!entry) return;
     QString value = QString::fromUtf8(text ? text : "");
     QWidget* widget = entry->widget();
-    if (auto* label = qobject_cast<QLabel*>(widget)) label->setText(value);
+    if (auto* label = qobject_cast<QLabel*>(widget))
+        label->setText(value);
     else if (auto* line = qobject_cast<QLineEdit*>(widget)) {
         line->setText(value);
         line->setCursorPosition(0);  // a text longer than the field shows its start
-    } else if (auto* edit = qobject_cast<QPlainTextEdit*>(widget)) edit->setPlainText(value);
-    else if (auto* button = qobject_cast<QAbstractButton*>(widget)) button->setText(value);
-    else if (auto* group = qobject_cast<QGroupBox*>(widget)) group->setTitle(value);
-    else if (auto* combo = qobject_cast<QComboBox*>(widget)) combo->setCurrentText(value);
+    } else if (auto* edit = qobject_cast<QPlainTextEdit*>(widget))
+        edit->setPlainText(value);
+    else if (auto* button = qobject_cast<QAbstractButton*>(widget))
+        button->setText(value);
+    else if (auto* group = qobject_cast<QGroupBox*>(widget))
+        group->setTitle(value);
+    else if (auto* combo = qobject_cast<QComboBox*>(widget))
+        combo->setCurrentText(value);
 }
 
 std::string QtDialogHost::itemText(int id) const {
@@ -426,12 +434,18 @@ std::string QtDialogHost::itemText(int id) const {
     if (!entry) return std::string();
     QString value;
     QWidget* widget = entry->widget();
-    if (auto* label = qobject_cast<QLabel*>(widget)) value = label->text();
-    else if (auto* line = qobject_cast<QLineEdit*>(widget)) value = line->text();
-    else if (auto* edit = qobject_cast<QPlainTextEdit*>(widget)) value = edit->toPlainText();
-    else if (auto* button = qobject_cast<QAbstractButton*>(widget)) value = button->text();
-    else if (auto* group = qobject_cast<QGroupBox*>(widget)) value = group->title();
-    else if (auto* combo = qobject_cast<QComboBox*>(widget)) value = combo->currentText();
+    if (auto* label = qobject_cast<QLabel*>(widget))
+        value = label->text();
+    else if (auto* line = qobject_cast<QLineEdit*>(widget))
+        value = line->text();
+    else if (auto* edit = qobject_cast<QPlainTextEdit*>(widget))
+        value = edit->toPlainText();
+    else if (auto* button = qobject_cast<QAbstractButton*>(widget))
+        value = button->text();
+    else if (auto* group = qobject_cast<QGroupBox*>(widget))
+        value = group->title();
+    else if (auto* combo = qobject_cast<QComboBox*>(widget))
+        value = combo->currentText();
     return value.toUtf8().toStdString();
 }
 
@@ -581,7 +595,7 @@ int QtDialogHost::addListViewItem(int id, const char* text, int icon) {
     QListWidget* list = listOf(find(id));
     if (!list) return -1;
     static constexpr QStyle::StandardPixmap icons[] = {QStyle::SP_FileIcon, QStyle::SP_DirIcon,
-                                                        QStyle::SP_FileDialogToParent};
+                                                       QStyle::SP_FileDialogToParent};
     QSignalBlocker quiet(list);
     auto* row = new QListWidgetItem(QString::fromUtf8(text ? text : ""), list);
     if (icon >= 0 && icon < 3) row->setIcon(StandardIcons::get(list->style(), icons[icon]));

@@ -26,8 +26,7 @@ void BusyCursor::show(bool busy) {
     }
 }
 
-int showQtMessageBox(WindowSystem* system, QWidget* owner, const char* text, const char* caption,
-                     std::uint32_t flags) {
+int showQtMessageBox(WindowSystem* system, QWidget* owner, const char* text, const char* caption, std::uint32_t flags) {
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     switch (flags & MB_ICON_MASK) {
         case MB_ICONERROR: icon = QMessageBox::Critical; break;
@@ -55,7 +54,7 @@ int showQtMessageBox(WindowSystem* system, QWidget* owner, const char* text, con
     QPointer<QMessageBox> box = new QMessageBox(icon, QString::fromUtf8(caption ? caption : ""),
                                                 QString::fromUtf8(text ? text : ""), buttons, owner);
     box->setDefaultButton((flags & MB_DEFBUTTON_MASK) == MB_DEFBUTTON2 && second != QMessageBox::NoButton ? second
-                                                                                                        : first);
+                                                                                                          : first);
     // Closed from outside (the program is asked to end), the box answers as
     // its Esc key would: No where it asks yes or no, else Cancel.
     const int cancelled = (flags & MB_BUTTON_MASK) == MB_YESNO ? IDNO : IDCANCEL;
@@ -80,6 +79,5 @@ int showQtMessageBox(WindowSystem* system, QWidget* owner, const char* text, con
         default: return IDOK;
     }
 }
-
 
 }  // namespace brellin

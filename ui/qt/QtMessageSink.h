@@ -20,8 +20,7 @@ class WindowSystem;
 
 // A message box over `owner` (may be null): MB_* flags in, IDOK, IDCANCEL,
 // IDYES or IDNO out.
-int showQtMessageBox(WindowSystem* system, QWidget* owner, const char* text, const char* caption,
-                     std::uint32_t flags);
+int showQtMessageBox(WindowSystem* system, QWidget* owner, const char* text, const char* caption, std::uint32_t flags);
 
 // The wait cursor over the whole program while shown; set twice, shown once.
 class BusyCursor {

@@ -168,8 +168,7 @@ private:
         if (!host) return;
         // X11 reports a held key as release/press pairs; the releases are not real.
         if (!press && event->isAutoRepeat()) return;
-        std::int32_t virtualKey =
-            virtualKeyFromQt(event->key(), (event->modifiers() & Qt::KeypadModifier) != 0);
+        std::int32_t virtualKey = virtualKeyFromQt(event->key(), (event->modifiers() & Qt::KeypadModifier) != 0);
         if (virtualKey == 0) {
             event->ignore();
             return;
@@ -183,13 +182,11 @@ private:
     }
 };
 
-QtWindowHost::QtWindowHost(QtWindowSystem& windowSystem, WindowProcedure classProcedure,
-                           const CreationRecord& record)
+QtWindowHost::QtWindowHost(QtWindowSystem& windowSystem, WindowProcedure classProcedure, const CreationRecord& record)
     : system(windowSystem), procedure(classProcedure) {
     view = new Widget(this);
     if (record.x != CW_USEDEFAULT && record.y != CW_USEDEFAULT) view->move(record.x, record.y);
-    if (record.width != CW_USEDEFAULT && record.height != CW_USEDEFAULT && record.width > 0 &&
-        record.height > 0) {
+    if (record.width != CW_USEDEFAULT && record.height != CW_USEDEFAULT && record.width > 0 && record.height > 0) {
         view->resize(record.width, record.height);
     }
     serial = system.enroll(this);
@@ -344,9 +341,7 @@ void QtWindowHost::postMessage(MessageId msg, WParam wParam, LParam lParam) {
     system.post(serial, msg, wParam, lParam);
 }
 
-LResult QtWindowHost::sendMessage(MessageId msg, WParam wParam, LParam lParam) {
-    return deliver(msg, wParam, lParam);
-}
+LResult QtWindowHost::sendMessage(MessageId msg, WParam wParam, LParam lParam) { return deliver(msg, wParam, lParam); }
 
 void QtWindowHost::setForeground() {
     if (!view) return;
@@ -478,7 +473,8 @@ void QtWindowHost::copyToScreen(const Surface& surface, const Rect& rect) {
         XcbPresenter* presenter = system.presenter();
         const auto windowId = static_cast<std::uint32_t>(view->winId());
         for (const QRect& part : wanted) {
-            if (presenter->put(windowId, surface, part.x(), part.y(), part.width(), part.height())) copiedDirectly = true;
+            if (presenter->put(windowId, surface, part.x(), part.y(), part.width(), part.height()))
+                copiedDirectly = true;
         }
         return;
     }

@@ -133,5 +133,4 @@ private:
     std::uint64_t directPaintCount = 0;
 };
 
-
 }  // namespace brellin

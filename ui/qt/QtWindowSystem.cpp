@@ -83,8 +83,8 @@ int QtWindowSystem::run() {
 }
 
 std::uint32_t QtWindowSystem::tickCount() const {
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now().time_since_epoch());
+    auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
     return static_cast<std::uint32_t>(ms.count());
 }
 

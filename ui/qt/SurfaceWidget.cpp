@@ -38,8 +38,7 @@ void SurfaceWidget::rebuildImageFor(const Surface* picture) {
     // Rows are exactly `w` pixels of 2 bytes (the Surface keeps `w` even, so a
     // row is a multiple of 4 bytes as QImage wants). The const constructor
     // never writes to or frees the buffer.
-    image = QImage(reinterpret_cast<const uchar*>(pixels), w, h, static_cast<qsizetype>(w) * 2,
-                   QImage::Format_RGB555);
+    image = QImage(reinterpret_cast<const uchar*>(pixels), w, h, static_cast<qsizetype>(w) * 2, QImage::Format_RGB555);
 }
 
 void SurfaceWidget::drawSurface(QPainter& painter, const Surface& picture, const QRect& rect) {

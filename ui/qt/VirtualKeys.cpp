@@ -7,20 +7,18 @@ namespace brellin {
 namespace {
 
 // Windows virtual-key numbers used below.
-constexpr std::int32_t VK_BACK = 8, VK_TAB = 9, VK_CLEAR = 12, VK_RETURN = 13, VK_SHIFT = 16,
-                       VK_CONTROL = 17, VK_MENU = 18, VK_PAUSE = 19, VK_CAPITAL = 20, VK_ESCAPE = 27,
-                       VK_SPACE = 32, VK_PRIOR = 33, VK_NEXT = 34, VK_END = 35, VK_HOME = 36, VK_LEFT = 37,
-                       VK_UP = 38, VK_RIGHT = 39, VK_DOWN = 40, VK_SELECT = 41, VK_PRINT = 42,
-                       VK_EXECUTE = 43, VK_SNAPSHOT = 44, VK_INSERT = 45, VK_DELETE = 46, VK_HELP = 47,
-                       VK_LWIN = 91, VK_APPS = 93, VK_SLEEP = 95, VK_NUMPAD0 = 96, VK_MULTIPLY = 106,
+constexpr std::int32_t VK_BACK = 8, VK_TAB = 9, VK_CLEAR = 12, VK_RETURN = 13, VK_SHIFT = 16, VK_CONTROL = 17,
+                       VK_MENU = 18, VK_PAUSE = 19, VK_CAPITAL = 20, VK_ESCAPE = 27, VK_SPACE = 32, VK_PRIOR = 33,
+                       VK_NEXT = 34, VK_END = 35, VK_HOME = 36, VK_LEFT = 37, VK_UP = 38, VK_RIGHT = 39, VK_DOWN = 40,
+                       VK_SELECT = 41, VK_PRINT = 42, VK_EXECUTE = 43, VK_SNAPSHOT = 44, VK_INSERT = 45, VK_DELETE = 46,
+                       VK_HELP = 47, VK_LWIN = 91, VK_APPS = 93, VK_SLEEP = 95, VK_NUMPAD0 = 96, VK_MULTIPLY = 106,
                        VK_ADD = 107, VK_SUBTRACT = 109, VK_DECIMAL = 110, VK_DIVIDE = 111, VK_F1 = 112,
                        VK_NUMLOCK = 144, VK_SCROLL = 145, VK_BROWSER_BACK = 166, VK_BROWSER_FORWARD = 167,
                        VK_BROWSER_REFRESH = 168, VK_BROWSER_STOP = 169, VK_BROWSER_SEARCH = 170,
-                       VK_BROWSER_FAVORITES = 171, VK_BROWSER_HOME = 172, VK_VOLUME_MUTE = 173,
-                       VK_VOLUME_DOWN = 174, VK_VOLUME_UP = 175, VK_MEDIA_NEXT_TRACK = 176,
-                       VK_MEDIA_PREV_TRACK = 177, VK_MEDIA_STOP = 178, VK_MEDIA_PLAY_PAUSE = 179,
-                       VK_LAUNCH_MAIL = 180, VK_OEM_1 = 186, VK_OEM_PLUS = 187, VK_OEM_COMMA = 188,
-                       VK_OEM_MINUS = 189, VK_OEM_PERIOD = 190, VK_OEM_2 = 191, VK_OEM_3 = 192,
+                       VK_BROWSER_FAVORITES = 171, VK_BROWSER_HOME = 172, VK_VOLUME_MUTE = 173, VK_VOLUME_DOWN = 174,
+                       VK_VOLUME_UP = 175, VK_MEDIA_NEXT_TRACK = 176, VK_MEDIA_PREV_TRACK = 177, VK_MEDIA_STOP = 178,
+                       VK_MEDIA_PLAY_PAUSE = 179, VK_LAUNCH_MAIL = 180, VK_OEM_1 = 186, VK_OEM_PLUS = 187,
+                       VK_OEM_COMMA = 188, VK_OEM_MINUS = 189, VK_OEM_PERIOD = 190, VK_OEM_2 = 191, VK_OEM_3 = 192,
                        VK_OEM_4 = 219, VK_OEM_5 = 220, VK_OEM_6 = 221, VK_OEM_7 = 222;
 
 std::int32_t keypadKey(int qtKey) {

@@ -108,8 +108,8 @@ bool XcbPresenter::canPresent(std::uint32_t window) {
     return true;
 }
 
-bool XcbPresenter::put(std::uint32_t window, const Surface& picture, std::int32_t x, std::int32_t y,
-                       std::int32_t width, std::int32_t height) {
+bool XcbPresenter::put(std::uint32_t window, const Surface& picture, std::int32_t x, std::int32_t y, std::int32_t width,
+                       std::int32_t height) {
     if (!canPresent(window)) return false;
     const std::int32_t left = std::max(x, 0), top = std::max(y, 0);
     const auto right = static_cast<std::int32_t>(

@@ -61,7 +61,7 @@ private:
     xcb_connection_t* connection;
     std::uint32_t checkedWindow = 0;  // the window canPresent last asked about
     bool checkedUsable = false;
-    std::uint32_t gc = 0;             // a graphics context of depth 24, made on first use
+    std::uint32_t gc = 0;  // a graphics context of depth 24, made on first use
     std::uint32_t maxRequestBytes = 0;
     std::vector<std::uint32_t> converted;  // one request's rows; grows to the largest rectangle
 };

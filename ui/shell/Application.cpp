@@ -49,8 +49,7 @@ bool Application::initInstance() {
             return false;
         case InstanceRole::Second:
             secondInstance = true;
-            handOverOutcome = InstanceChannel::handOver(channel.folderPath(), commandLine,
-                                                        handOverRetry, handOverWait);
+            handOverOutcome = InstanceChannel::handOver(channel.folderPath(), commandLine, handOverRetry, handOverWait);
             if (handOverOutcome == HandOverResult::NoFirstInstance) {
                 platform.reportProblem("another Brellin holds the lock in " + channel.folderPath() +
                                        " but did not take the command line (it is not answering)");
@@ -58,8 +57,7 @@ bool Application::initInstance() {
                 platform.reportProblem("the running Brellin did not confirm that it took the command line");
             }
             return false;
-        case InstanceRole::First:
-            break;
+        case InstanceRole::First: break;
     }
     // A signal from now on takes the Exit path once the loop runs.
     if (shutdownSignals.install()) {

@@ -145,8 +145,8 @@ ReadState readFrom(Peer& peer) {
         if (peer.got < HEADER_SIZE) {
             ssize_t n = ::recv(peer.fd, peer.header + peer.got, HEADER_SIZE - peer.got, MSG_DONTWAIT);
             if (n == 0) return ReadState::Refused;
-            if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? ReadState::More
-                                                                                     : ReadState::Refused;
+            if (n < 0)
+                return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? ReadState::More : ReadState::Refused;
             peer.got += static_cast<std::size_t>(n);
             if (peer.got < HEADER_SIZE) continue;
             std::memcpy(&peer.tag, peer.header, 4);
@@ -165,8 +165,8 @@ ReadState readFrom(Peer& peer) {
         }
         ssize_t n = ::recv(peer.fd, &peer.text[have], peer.length - have, MSG_DONTWAIT);
         if (n == 0) return ReadState::Refused;
-        if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? ReadState::More
-                                                                                 : ReadState::Refused;
+        if (n < 0)
+            return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? ReadState::More : ReadState::Refused;
         peer.got += static_cast<std::size_t>(n);
     }
 }
@@ -243,7 +243,8 @@ std::string InstanceChannel::prepareFolder(ResultCode* error, std::string* probl
         // something in our place first: the user's own cache folder, and a
         // socket that is no file at all.
         const std::string cache = userCacheFolder();
-        if (cache.empty()) return fail("no folder for the instance lock: XDG_RUNTIME_DIR, XDG_CACHE_HOME and HOME are unset");
+        if (cache.empty())
+            return fail("no folder for the instance lock: XDG_RUNTIME_DIR, XDG_CACHE_HOME and HOME are unset");
         // A new account may have no cache folder yet.
         if (::mkdir(cache.c_str(), 0700) != 0 && errno != EEXIST) {
             return fail(cache + " cannot be made: " + systemError(errno));
@@ -253,7 +254,8 @@ std::string InstanceChannel::prepareFolder(ResultCode* error, std::string* probl
     if (abstract) *abstract = !inRuntime;
     // mkdir never follows a link at the last step and never changes an
     // existing folder: what is there already is checked, not trusted.
-    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return fail(path + " cannot be made: " + systemError(errno));
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
+        return fail(path + " cannot be made: " + systemError(errno));
     std::string why;
     if (!isPrivateFolder(path.c_str(), &why)) return fail(why);
     return path;
@@ -296,9 +298,7 @@ InstanceRole InstanceChannel::acquire(const std::string& givenFolder, bool abstr
     return InstanceRole::Failed;
 }
 
-std::string InstanceChannel::socketPath() const {
-    return abstractSocket ? "@" + abstractName : folder + SOCKET_NAME;
-}
+std::string InstanceChannel::socketPath() const { return abstractSocket ? "@" + abstractName : folder + SOCKET_NAME; }
 
 bool InstanceChannel::listen() {
     if (lockFile < 0) return false;
@@ -315,9 +315,8 @@ bool InstanceChannel::listen() {
         const auto nameStart = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1);
         bool ok = listenSocket >= 0 &&
                   ::bind(listenSocket, reinterpret_cast<sockaddr*>(&bound), sizeof(sa_family_t)) == 0 &&
-                  ::getsockname(listenSocket, reinterpret_cast<sockaddr*>(&bound), &size) == 0 &&
-                  size > nameStart && size <= sizeof bound && bound.sun_path[0] == '\0' &&
-                  ::listen(listenSocket, 16) == 0;
+                  ::getsockname(listenSocket, reinterpret_cast<sockaddr*>(&bound), &size) == 0 && size > nameStart &&
+                  size <= sizeof bound && bound.sun_path[0] == '\0' && ::listen(listenSocket, 16) == 0;
         if (ok) {
             abstractName.assign(bound.sun_path + 1, size - nameStart);
             const std::string line = publishedLine(abstractName);
@@ -402,8 +401,7 @@ void InstanceChannel::serve() {
         for (Peer& peer : peers) {
             if (peer.fd >= 0 && after >= peer.deadline) closeFd(peer.fd);
         }
-        peers.erase(std::remove_if(peers.begin(), peers.end(), [](const Peer& p) { return p.fd < 0; }),
-                    peers.end());
+        peers.erase(std::remove_if(peers.begin(), peers.end(), [](const Peer& p) { return p.fd < 0; }), peers.end());
 
         if (watched[1].revents != 0) {
             for (;;) {
@@ -530,8 +528,8 @@ Attempt attemptHandOver(const std::string& folder, const std::string& text, std:
         closeFd(fd);
         // Not there yet, or the listening queue is full: the first is
         // starting or busy. Anything else will not change by waiting.
-        const bool worthRetrying = reason == ENOENT || reason == ECONNREFUSED || reason == EAGAIN ||
-                                   reason == EINTR || reason == ETIMEDOUT || reason == EINPROGRESS;
+        const bool worthRetrying = reason == ENOENT || reason == ECONNREFUSED || reason == EAGAIN || reason == EINTR ||
+                                   reason == ETIMEDOUT || reason == EINPROGRESS;
         return worthRetrying ? Attempt::NotListening : Attempt::Hopeless;
     }
     // Our command line goes only to a player of our own user (an abstract
@@ -585,8 +583,7 @@ HandOverResult InstanceChannel::handOver(const std::string& folder, const std::s
             case Attempt::Unanswered: return HandOverResult::NotAcknowledged;
             case Attempt::Closed: reached = true; break;
             case Attempt::NotListening: break;
-            case Attempt::Hopeless:
-                return reached ? HandOverResult::NotAcknowledged : HandOverResult::NoFirstInstance;
+            case Attempt::Hopeless: return reached ? HandOverResult::NotAcknowledged : HandOverResult::NoFirstInstance;
         }
         if (Clock::now() >= giveUp) {
             return reached ? HandOverResult::NotAcknowledged : HandOverResult::NoFirstInstance;

@@ -55,9 +55,9 @@ struct HandOver {
 };
 
 enum class InstanceRole {
-    First,    // the lock is ours: run the player and serve the socket
-    Second,   // another instance holds the lock: hand over and end
-    Failed,   // no usable instance folder or lock file
+    First,   // the lock is ours: run the player and serve the socket
+    Second,  // another instance holds the lock: hand over and end
+    Failed,  // no usable instance folder or lock file
 };
 
 enum class HandOverResult {

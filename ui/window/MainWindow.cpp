@@ -267,9 +267,7 @@ LResult MainWindow::onLButtonUp(WParam, std::int32_t x, std::int32_t y) {
             drawButton(SKIN_BUTTON_PREVIOUS, false);
             playList.previous();
             break;
-        case SKIN_BUTTON_PLAY:
-            togglePlayback();
-            break;
+        case SKIN_BUTTON_PLAY: togglePlayback(); break;
         case SKIN_BUTTON_NEXT:
             drawButton(SKIN_BUTTON_NEXT, false);
             playList.next();
@@ -293,8 +291,8 @@ LResult MainWindow::onLButtonUp(WParam, std::int32_t x, std::int32_t y) {
 
 LResult MainWindow::onKeyDown(WParam virtualKey, LParam) {
     const std::int32_t* const keyTable[] = {
-        &settings.KeyCodeForPrevious, &settings.KeyCodeForPlay,      &settings.KeyCodeForNext,
-        &settings.KeyCodeForFileOpen, &settings.KeyCodeForPlayList,  &settings.KeyCodeForMenuPopup,
+        &settings.KeyCodeForPrevious,  &settings.KeyCodeForPlay,       &settings.KeyCodeForNext,
+        &settings.KeyCodeForFileOpen,  &settings.KeyCodeForPlayList,   &settings.KeyCodeForMenuPopup,
         &settings.KeyCodeForDisplayOn, &settings.KeyCodeForVolumeDown, &settings.KeyCodeForVolumeUp,
     };
     int action = -1;
@@ -438,9 +436,7 @@ void MainWindow::runDialogCommand(std::uint16_t id) {
     modalOpen = false;
 }
 
-void MainWindow::openFiles() {
-    dialogs.run(IDM_OPEN_FILES, *this);
-}
+void MainWindow::openFiles() { dialogs.run(IDM_OPEN_FILES, *this); }
 
 // ---- transport ----
 
@@ -714,9 +710,7 @@ void MainWindow::changeVolume(std::int32_t step) {
     notifyMedia();
 }
 
-void MainWindow::applyVolume() {
-    engine.setVolume(settings.Volume);
-}
+void MainWindow::applyVolume() { engine.setVolume(settings.Volume); }
 
 void MainWindow::displayOff() {
     if (!displayIsOn) return;
@@ -756,8 +750,11 @@ void MainWindow::rebuildRecentMenus(const TextBuffer* recent) {
     const int count = recentMenuItems(recent, items);
     std::vector<MenuItem> shown;
     for (int i = 0; i < count; ++i) {
-        shown.push_back(MenuItem{MenuItemKind::Command, static_cast<std::uint16_t>(items[i].command),
-                                 items[i].text ? items[i].text : "", true, {}});
+        shown.push_back(MenuItem{MenuItemKind::Command,
+                                 static_cast<std::uint16_t>(items[i].command),
+                                 items[i].text ? items[i].text : "",
+                                 true,
+                                 {}});
     }
     menu.setRecentItems(shown);
 }

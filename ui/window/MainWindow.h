@@ -29,11 +29,11 @@
 #include "settings/Settings.h"
 #include "ui/framework/Menu.h"
 #include "ui/framework/Window.h"
+#include "ui/model/PlayList.h"
+#include "ui/model/PlayListHost.h"
 #include "ui/window/DialogRegistry.h"
 #include "ui/window/MediaState.h"
 #include "ui/window/Resources.h"
-#include "ui/model/PlayList.h"
-#include "ui/model/PlayListHost.h"
 
 namespace brellin {
 
@@ -235,8 +235,8 @@ private:
     // What the timer's own drawings left on the display, so that a tick whose
     // clock text and meter frames are unchanged copies and repaints nothing.
     // Any other drawing over them makes them unknown again (overdrawn).
-    std::string clockDrawn;  // the clock's text on the display; empty: unknown
-    SkinRect clockArea;      // the pixels the clock covers (its area and its text)
+    std::string clockDrawn;               // the clock's text on the display; empty: unknown
+    SkinRect clockArea;                   // the pixels the clock covers (its area and its text)
     std::int32_t meterShown[METER_BARS];  // frame each bar shows; -1: unknown
     void overdrawn(const SkinRect& area, std::int32_t exceptBar = -1);
     void forgetTimerDrawings();

@@ -24,7 +24,7 @@ struct MediaState {
     std::string path;           // the current file as given; empty: none
     std::int64_t lengthUs = 0;  // from the scan of the song last started
     std::int64_t positionUs = 0;
-    std::int32_t volume = 0;    // 0..128 as in the settings
+    std::int32_t volume = 0;  // 0..128 as in the settings
 };
 
 // Which of the reported groups differ between two states.

@@ -84,9 +84,13 @@ constexpr ControlTemplate VERSION_CONTROLS[] = {
 
 }  // namespace
 
-const DialogTemplate VERSION_TEMPLATE{
-    IDD_VERSION, "Version info.", {0, 0, 239, 42}, "MS Gothic", 9,
-    VERSION_CONTROLS, static_cast<std::int32_t>(sizeof VERSION_CONTROLS / sizeof VERSION_CONTROLS[0])};
+const DialogTemplate VERSION_TEMPLATE{IDD_VERSION,
+                                      "Version info.",
+                                      {0, 0, 239, 42},
+                                      "MS Gothic",
+                                      9,
+                                      VERSION_CONTROLS,
+                                      static_cast<std::int32_t>(sizeof VERSION_CONTROLS / sizeof VERSION_CONTROLS[0])};
 
 const MenuTemplate& mainMenu() { return MENU_105; }
 

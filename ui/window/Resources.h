@@ -15,23 +15,23 @@ namespace brellin {
 
 // Commands of the main window (menu items, buttons, keys, tray icon).
 enum CommandId : std::uint16_t {
-    IDM_VERSION = 40001,        // "Version info. ...."
-    IDM_CONFIGURE = 40002,      // "Configure..."
-    IDM_PLAY_MODE = 40003,      // "Play mode..."
-    IDM_EXIT = 40004,           // "Exit", the Close button
-    IDM_SAVE_PLAYLIST = 40005,  // "Save play list..."
-    IDM_HIDE_WINDOW = 40006,    // "Undisplay window"
-    IDM_SHOW_WINDOW = 40007,    // "Display window"
-    IDM_NEXT = 40008,           // "Next"
-    IDM_PREVIOUS = 40009,       // "Previous"
-    IDM_PLAY_STOP = 40010,      // "Play/Stop"
-    IDM_PLAYLIST = 40012,       // "Display play list..."
-    IDM_OPEN_FILES = 40013,     // "Open files..."
+    IDM_VERSION = 40001,             // "Version info. ...."
+    IDM_CONFIGURE = 40002,           // "Configure..."
+    IDM_PLAY_MODE = 40003,           // "Play mode..."
+    IDM_EXIT = 40004,                // "Exit", the Close button
+    IDM_SAVE_PLAYLIST = 40005,       // "Save play list..."
+    IDM_HIDE_WINDOW = 40006,         // "Undisplay window"
+    IDM_SHOW_WINDOW = 40007,         // "Display window"
+    IDM_NEXT = 40008,                // "Next"
+    IDM_PREVIOUS = 40009,            // "Previous"
+    IDM_PLAY_STOP = 40010,           // "Play/Stop"
+    IDM_PLAYLIST = 40012,            // "Display play list..."
+    IDM_OPEN_FILES = 40013,          // "Open files..."
     IDM_RECENT_PLACEHOLDER = 40018,  // "(Item)", removed when the recent submenus are filled
-    IDM_RECENT_FIRST = 8950,    // 8950..8954: the recent play lists
+    IDM_RECENT_FIRST = 8950,         // 8950..8954: the recent play lists
     IDM_RECENT_LAST = 8954,
-    IDM_SONG_TITLE = 9000,      // posted by the text-event listener
-    IDM_TRAY_ICON = 101,        // the tray icon's mouse messages (lParam = the mouse message)
+    IDM_SONG_TITLE = 9000,  // posted by the text-event listener
+    IDM_TRAY_ICON = 101,    // the tray icon's mouse messages (lParam = the mouse message)
 };
 
 // Resources: the menu and the dialog templates.
@@ -46,7 +46,7 @@ constexpr std::uint16_t IDD_FILE_INFORMATION = 115;
 constexpr std::uint16_t IDD_CONFIGURE = 118;
 
 // Controls of the version dialog.
-constexpr int IDC_VERSION_LINE = 1003;   // static text: the version line
+constexpr int IDC_VERSION_LINE = 1003;    // static text: the version line
 constexpr int IDC_VERSION_DETAIL = 1006;  // read-only edit: the second line, gets the focus
 
 // The identifier of the tray icon.

@@ -60,7 +60,9 @@ std::string filePcm(const std::string& rawPath) {
     return "pcm.!default {\n"
            "    type file\n"
            "    slave.pcm \"null\"\n"
-           "    file \"" + rawPath + "\"\n"
+           "    file \"" +
+           rawPath +
+           "\"\n"
            "    format \"raw\"\n"
            "}\n";
 }
@@ -76,7 +78,8 @@ struct Format {
 long matchSlices(const std::string& raw, const Format& f) {
     const std::size_t sliceBytes = (f.rate * 44 / 11025) * f.channels * f.bits / 8;
     const std::size_t slices = raw.size() / sliceBytes;
-    const std::vector<std::uint8_t> expected = referenceRender(f.bits, f.rate, f.channels, static_cast<std::uint32_t>(slices / 16 + 1));
+    const std::vector<std::uint8_t> expected =
+        referenceRender(f.bits, f.rate, f.channels, static_cast<std::uint32_t>(slices / 16 + 1));
     std::size_t next = 0;
     for (std::size_t s = 0; s < slices; ++s) {
         const auto* slice = reinterpret_cast<const std::uint8_t*>(raw.data()) + s * sliceBytes;
@@ -122,8 +125,8 @@ INSTANTIATE_TEST_SUITE_P(Formats, AlsaFilePcm,
                          ::testing::Values(Format{11025, 8, 1}, Format{22050, 16, 2}, Format{44100, 16, 1},
                                            Format{44100, 8, 2}),
                          [](const ::testing::TestParamInfo<Format>& testInfo) {
-                             return std::to_string(testInfo.param.rate) + "Hz" + std::to_string(testInfo.param.bits) + "bit" +
-                                    (testInfo.param.channels == 2 ? "Stereo" : "Mono");
+                             return std::to_string(testInfo.param.rate) + "Hz" + std::to_string(testInfo.param.bits) +
+                                    "bit" + (testInfo.param.channels == 2 ? "Stereo" : "Mono");
                          });
 
 TEST(AlsaDevice, AMissingSoundDeviceFailsTheOpenWithADeviceError) {

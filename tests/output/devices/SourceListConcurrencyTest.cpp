@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "output/devices/NullDevice.h"
 #include "output/SoundOutput.h"
+#include "output/devices/NullDevice.h"
 #include "output/devices/WavFileDevice.h"
 #include "tests/output/OutputTestSupport.h"
 
@@ -141,7 +141,8 @@ TEST(NullDevice, RendersInRealTimeAndClosesWhileWaiting) {
     testing::ConstantSource source(100, 100, 2);
     ASSERT_TRUE(output.attachSource(&source, 2));
     // Ten buffers are 0.64 s of sound; wait generously.
-    for (int i = 0; i < 10000 && output.clock.load() < 640; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    for (int i = 0; i < 10000 && output.clock.load() < 640; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_GE(output.clock.load(), 640u);
     EXPECT_GT(source.mixCalls.load(), 0u);
     EXPECT_EQ(output.device()->underruns.load(), 0u) << "a fed ring never runs dry";

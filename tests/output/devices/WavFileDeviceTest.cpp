@@ -64,9 +64,9 @@ Parsed parseWav(const std::string& file) {
 struct Format {
     std::uint32_t rate, bits, channels;
 };
-const Format formats[] = {{11025, 8, 1},  {11025, 8, 2},  {11025, 16, 1}, {11025, 16, 2},
-                          {22050, 8, 1},  {22050, 8, 2},  {22050, 16, 1}, {22050, 16, 2},
-                          {44100, 8, 1},  {44100, 8, 2},  {44100, 16, 1}, {44100, 16, 2}};
+const Format formats[] = {{11025, 8, 1}, {11025, 8, 2}, {11025, 16, 1}, {11025, 16, 2},
+                          {22050, 8, 1}, {22050, 8, 2}, {22050, 16, 1}, {22050, 16, 2},
+                          {44100, 8, 1}, {44100, 8, 2}, {44100, 16, 1}, {44100, 16, 2}};
 
 // Renders a CountingSource into `path`; the device is held until the source
 // is attached, so the first rendered slice is the same on every run.
@@ -120,8 +120,8 @@ TEST_P(WavFileFormat, HoldsExactlyTheRenderedPcmWithACorrectHeader) {
 
 INSTANTIATE_TEST_SUITE_P(AllTwelve, WavFileFormat, ::testing::ValuesIn(formats),
                          [](const ::testing::TestParamInfo<Format>& testInfo) {
-                             return std::to_string(testInfo.param.rate) + "Hz" + std::to_string(testInfo.param.bits) + "bit" +
-                                    (testInfo.param.channels == 2 ? "Stereo" : "Mono");
+                             return std::to_string(testInfo.param.rate) + "Hz" + std::to_string(testInfo.param.bits) +
+                                    "bit" + (testInfo.param.channels == 2 ? "Stereo" : "Mono");
                          });
 
 // The session sets a file's end once the render has gone a little past it
@@ -277,7 +277,8 @@ TEST(WavFile, ClosingEarlyStillLeavesAConsistentFile) {
     CountingSource source(2, 256);
     ASSERT_TRUE(output.attachSource(&source, 2));
     device->release();
-    for (int i = 0; i < 20000 && output.clock.load() < 64 * 50; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    for (int i = 0; i < 20000 && output.clock.load() < 64 * 50; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     output.close();
     const std::string file = dir.read("early.wav");
     const Parsed wav = parseWav(file);
@@ -295,12 +296,11 @@ TEST(WavFile, ClosingEarlyStillLeavesAConsistentFile) {
         matching += sliceBytes;
     }
     EXPECT_GE(matching, 50u * 5632u);
-    EXPECT_TRUE(isSilence(reinterpret_cast<const std::uint8_t*>(wav.data.data()) + matching, wav.dataSize - matching, 16));
+    EXPECT_TRUE(
+        isSilence(reinterpret_cast<const std::uint8_t*>(wav.data.data()) + matching, wav.dataSize - matching, 16));
 }
 
-std::string commandOutput(const std::string& command) {
-    return testing::runCommand(command).output;
-}
+std::string commandOutput(const std::string& command) { return testing::runCommand(command).output; }
 
 TEST(WavFile, SoxReadsTheFileAsWritten) {
     if (std::system("command -v soxi >/dev/null 2>&1") != 0) GTEST_SKIP() << "sox is not installed";
@@ -319,7 +319,8 @@ TEST(WavFile, SoxReadsTheFileAsWritten) {
                             "\n12345\n" + encoding + "\n");
         // sox's own decoding of the samples gives back the rendered bytes.
         const std::string raw = commandOutput("sox '" + path + "' -t raw -");
-        const std::vector<std::uint8_t> expected = referenceRender(f.bits, f.rate, f.channels, 12345 / (16 * (f.rate * 44 / 11025)) + 1);
+        const std::vector<std::uint8_t> expected =
+            referenceRender(f.bits, f.rate, f.channels, 12345 / (16 * (f.rate * 44 / 11025)) + 1);
         ASSERT_EQ(raw.size(), 12345u * f.channels * f.bits / 8);
         EXPECT_TRUE(std::memcmp(raw.data(), expected.data(), raw.size()) == 0);
     }
@@ -352,7 +353,8 @@ TEST(WavRecorder, RecordsWhatPlaysAtTheSpeedOfPlaying) {
     ASSERT_TRUE(output.open(16, 22050, 2));
     testing::ConstantSource source(1000, -1000, 2);
     ASSERT_TRUE(output.attachSource(&source, 2));
-    for (int i = 0; i < 5000 && output.clock.load() < 900; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    for (int i = 0; i < 5000 && output.clock.load() < 900; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     output.close();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_TRUE(recorder->errorText()[0] == '\0') << recorder->errorText();

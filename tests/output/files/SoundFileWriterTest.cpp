@@ -17,9 +17,9 @@
 #include <thread>
 #include <vector>
 
+#include "output/devices/WavFileDevice.h"
 #include "output/files/RateConverter.h"
 #include "output/files/SndFileWriter.h"
-#include "output/devices/WavFileDevice.h"
 #include "output/files/WavFileWriter.h"
 #include "tests/SoundFileReadBack.h"
 #include "tests/TempDir.h"
@@ -166,8 +166,10 @@ std::vector<Case> allCases() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Types, EveryType, ::testing::ValuesIn(allCases()), [](const auto& testInfo) {
-    return std::string(soundFileExtension(testInfo.param.type)) + "_" + std::to_string(testInfo.param.format.sampleRate) + "_" +
-           std::to_string(testInfo.param.format.bitsPerSample) + "bit_" + std::to_string(testInfo.param.format.channels) + "ch";
+    return std::string(soundFileExtension(testInfo.param.type)) + "_" +
+           std::to_string(testInfo.param.format.sampleRate) + "_" +
+           std::to_string(testInfo.param.format.bitsPerSample) + "bit_" +
+           std::to_string(testInfo.param.format.channels) + "ch";
 });
 
 std::uint32_t get32(const std::string& s, std::size_t at) {

@@ -70,7 +70,8 @@ public:
             const bool skin =
                 name == "Brellin.ini" || (name.rfind("Brellin", 0) == 0 && entry.path().extension() == ".bmp");
             const bool icon = name.rfind("brellin-", 0) == 0 && entry.path().extension() == ".png";
-            if (skin || icon || (withFont && name == "small.brf")) fs::copy_file(entry.path(), root.path("app/" + name));
+            if (skin || icon || (withFont && name == "small.brf"))
+                fs::copy_file(entry.path(), root.path("app/" + name));
         }
     }
 
@@ -119,9 +120,7 @@ public:
     }
 
     // Runs a second instance to its end.
-    Exit second(const std::vector<std::string>& args) {
-        return waitExit(start(args, "second.log"), 10s);
-    }
+    Exit second(const std::vector<std::string>& args) { return waitExit(start(args, "second.log"), 10s); }
 
     std::string socketFolder() const { return root.path("run/brellin"); }
     std::string socketPath() const { return socketFolder() + "/instance.socket"; }
@@ -203,7 +202,7 @@ TEST(BrellinProcess, SecondInstancesHandOverAndSigtermSavesAndExits) {
 
     const pid_t first = install.start({songA, "play"}, "first.log");
     ASSERT_TRUE(install.waitForFile(install.socketPath())) << install.root.read("first.log");
-    struct stat folder{};
+    struct stat folder {};
     ASSERT_EQ(::lstat(install.socketFolder().c_str(), &folder), 0);
     EXPECT_EQ(folder.st_mode & 0777, 0700u);
     std::printf("socket folder %s: mode %03o\n", install.socketFolder().c_str(), folder.st_mode & 0777);

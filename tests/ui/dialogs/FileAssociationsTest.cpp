@@ -92,9 +92,9 @@ TEST(DesktopEntryExec, EveryReservedCharacterOfThePathSurvivesAndControlCharacte
     EXPECT_EQ(quoted, "\"/a\\\\\\\\b\"");
 
     const std::vector<std::string> paths = {
-        "/home/u/a \"quoted\" name/brellin", "/tmp/`id`/brellin",        "/tmp/$HOME/${x}/brellin",
-        "/tmp/back\\slash\\/brellin",       "/tmp/100%/%f %u/brellin",  "/tmp/semi;amp&pipe|<>~#*?()/brellin",
-        "/tmp/ｆｕｌｌ 日本語/brellin",     "/tmp/'single'/brellin",
+        "/home/u/a \"quoted\" name/brellin", "/tmp/`id`/brellin",       "/tmp/$HOME/${x}/brellin",
+        "/tmp/back\\slash\\/brellin",        "/tmp/100%/%f %u/brellin", "/tmp/semi;amp&pipe|<>~#*?()/brellin",
+        "/tmp/ｆｕｌｌ 日本語/brellin",      "/tmp/'single'/brellin",
     };
     for (const std::string& path : paths) {
         SCOPED_TRACE(path);
@@ -102,9 +102,9 @@ TEST(DesktopEntryExec, EveryReservedCharacterOfThePathSurvivesAndControlCharacte
         const std::string entry = FileAssociations::desktopEntryText(quoted, " iconplay", "");
         EXPECT_EQ(readExec(execLine(entry)), (std::vector<std::string>{path, "%f", "iconplay"}));
     }
-    for (const std::string& bad : {std::string("/tmp/new\nline/brellin"), std::string("/tmp/tab\there"),
-                                   std::string("/tmp/\x7f"), std::string("/tmp/\xff\xfe/brellin"),
-                                   std::string("/tmp/\xc0\xaf/brellin"), std::string()}) {
+    for (const std::string& bad :
+         {std::string("/tmp/new\nline/brellin"), std::string("/tmp/tab\there"), std::string("/tmp/\x7f"),
+          std::string("/tmp/\xff\xfe/brellin"), std::string("/tmp/\xc0\xaf/brellin"), std::string()}) {
         EXPECT_FALSE(FileAssociations::quoteExecArgument(bad, quoted)) << bad;
     }
 }
@@ -136,9 +136,9 @@ TEST(MimeAppsList, OurLinesAreMergedAndEveryForeignLineSurvives) {
               "[Removed Associations]\n"
               "application/x-brellin-playlist=other.desktop;\n");
     // Merging again changes nothing; an empty file gets both sections.
-    EXPECT_EQ(FileAssociations::mergeMimeApps(merged, {"audio/midi", "application/x-brellin-playlist"},
-                                              "brellin.desktop"),
-              merged);
+    EXPECT_EQ(
+        FileAssociations::mergeMimeApps(merged, {"audio/midi", "application/x-brellin-playlist"}, "brellin.desktop"),
+        merged);
     EXPECT_EQ(FileAssociations::mergeMimeApps("", {"audio/midi"}, "brellin.desktop"),
               "[Default Applications]\naudio/midi=brellin.desktop;\n\n"
               "[Added Associations]\naudio/midi=brellin.desktop;\n");

@@ -2,9 +2,9 @@
 // what the list shows, which paths come out, and what is refused.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <filesystem>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "tests/TempDir.h"

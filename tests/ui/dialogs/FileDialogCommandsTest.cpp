@@ -18,7 +18,9 @@ namespace {
 
 using brellin::testing::TempDir;
 
-void command(FakeDialogHost& host, int id) { host.deliver(WM_COMMAND, makeCommandWParam(0, static_cast<std::uint16_t>(id))); }
+void command(FakeDialogHost& host, int id) {
+    host.deliver(WM_COMMAND, makeCommandWParam(0, static_cast<std::uint16_t>(id)));
+}
 
 struct Rig {
     TempDir dir;

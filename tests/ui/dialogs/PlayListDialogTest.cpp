@@ -69,7 +69,9 @@ std::vector<std::string> contents(MutexPlayListEntries& entries) {
     return out;
 }
 
-void command(FakeDialogHost& host, int id) { host.deliver(WM_COMMAND, makeCommandWParam(0, static_cast<std::uint16_t>(id))); }
+void command(FakeDialogHost& host, int id) {
+    host.deliver(WM_COMMAND, makeCommandWParam(0, static_cast<std::uint16_t>(id)));
+}
 
 struct Entries {
     TempDir dir;
@@ -143,7 +145,8 @@ TEST(PlayListDialog, ButtonsActOnTheEntriesShown) {
         }
         host.clickItem(IDC_FILE_LIST, 2);
         command(host, IDC_PLAYLIST_UP);
-        EXPECT_EQ(contents(e.entries), (std::vector<std::string>{"/elsewhere/new.mid", e.p1, e.p3, "/elsewhere/late.mid"}));
+        EXPECT_EQ(contents(e.entries),
+                  (std::vector<std::string>{"/elsewhere/new.mid", e.p1, e.p3, "/elsewhere/late.mid"}));
         EXPECT_EQ(host.listView(IDC_FILE_LIST).texts.size(), 4u);
 
         // A double click plays the entry shown in the row, wherever it is now.
@@ -257,7 +260,8 @@ std::string songFile(const std::string& title, const std::string& copyright) {
 TEST(FileInformationDialog, InfoOpensWithTheLockReleasedAndShowsTheFile) {
     Entries e;
     const std::string longTitle(300, 'L');
-    const std::string song = e.dir.write("p1.mid", songFile(longTitle, "\x83\x65\x83\x58\x83\x67 Me"));  // "テスト Me" in Shift-JIS
+    const std::string song =
+        e.dir.write("p1.mid", songFile(longTitle, "\x83\x65\x83\x58\x83\x67 Me"));  // "テスト Me" in Shift-JIS
     const auto size = std::filesystem::file_size(song);
     FakeWindowSystem system;
     PlayListDialog dialog(system, e.entries, quickTitle);

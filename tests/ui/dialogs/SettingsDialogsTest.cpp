@@ -9,17 +9,17 @@
 #include <thread>
 #include <vector>
 
+#include "output/devices/AudioDevices.h"
+#include "soundfont/SoundFontWriter.h"
 #include "tests/TempDir.h"
+#include "tests/TestSoundFont.h"
 #include "tests/display/BmpBuilder.h"
 #include "tests/midi/MidiBytes.h"
 #include "tests/ui/FakeHost.h"
-#include "soundfont/SoundFontWriter.h"
 #include "ui/dialogs/ConfigureDialog.h"
 #include "ui/dialogs/PlayModeDialog.h"
 #include "ui/dialogs/SettingsCommands.h"
 #include "ui/dialogs/SettingsTemplates.h"
-#include "tests/TestSoundFont.h"
-#include "output/devices/AudioDevices.h"
 
 namespace brellin::test {
 namespace {
@@ -36,7 +36,9 @@ public:
     Control* controlData() const override { return control; }
     void setControlData(Control* c) override { control = c; }
     LResult defaultProcedure(MessageId, WParam, LParam) override { return 0; }
-    LResult deliver(MessageId msg, WParam wParam = 0, LParam lParam = 0) { return procedure(this, msg, wParam, lParam); }
+    LResult deliver(MessageId msg, WParam wParam = 0, LParam lParam = 0) {
+        return procedure(this, msg, wParam, lParam);
+    }
 
     static LResult own(ControlHost* handle, MessageId, WParam, LParam) {
         ++static_cast<FakeControlHost*>(handle)->handled;
@@ -373,9 +375,7 @@ TEST(SettingsCommands, ConfigureOkRestartsTheEngineAndTheSongWhileCancelLeavesTh
     EXPECT_TRUE(rig.window.playing);
 
     // OK without a change still restarts; the song plays on the new engine.
-    rig.system.dialogScript = [](FakeDialogHost& dialog) {
-        dialog.deliver(WM_COMMAND, makeCommandWParam(0, IDOK));
-    };
+    rig.system.dialogScript = [](FakeDialogHost& dialog) { dialog.deliver(WM_COMMAND, makeCommandWParam(0, IDOK)); };
     rig.host->deliver(WM_COMMAND, makeCommandWParam(0, IDM_CONFIGURE));
     ASSERT_NE(rig.window.engine.sequencer.get(), nullptr);
     EXPECT_EQ(rig.window.engine.sequencer->volume.load(), 127);
@@ -396,9 +396,7 @@ TEST(SettingsCommands, AnEngineThatCannotStartAfterConfigureEndsTheProgramWithTh
     WindowRig rig;
     rig.playASong();
     std::filesystem::remove(rig.dir.path("small.brf"));
-    rig.system.dialogScript = [](FakeDialogHost& dialog) {
-        dialog.deliver(WM_COMMAND, makeCommandWParam(0, IDOK));
-    };
+    rig.system.dialogScript = [](FakeDialogHost& dialog) { dialog.deliver(WM_COMMAND, makeCommandWParam(0, IDOK)); };
     rig.host->deliver(WM_COMMAND, makeCommandWParam(0, IDM_CONFIGURE));
     ASSERT_EQ(rig.system.boxes.size(), 1u);
     EXPECT_EQ(rig.system.boxes[0].text, "Not found a Sound font.");

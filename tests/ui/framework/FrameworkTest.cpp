@@ -121,8 +121,8 @@ TEST(WindowFramework, CreateRoutesMessagesAndFallsBackToDefaultHandling) {
     EXPECT_EQ(window.sizes[0].height, 40000u);
 
     // Slots without an override answer "handled" (1) and so return 0.
-    for (MessageId msg : {WM_LBUTTONUP, WM_RBUTTONDOWN, WM_RBUTTONUP, WM_MOUSEMOVE, WM_KEYDOWN, WM_KEYUP,
-                          WM_TIMER, WM_NOTIFY}) {
+    for (MessageId msg :
+         {WM_LBUTTONUP, WM_RBUTTONDOWN, WM_RBUTTONUP, WM_MOUSEMOVE, WM_KEYDOWN, WM_KEYUP, WM_TIMER, WM_NOTIFY}) {
         EXPECT_EQ(window.onMessage(msg, 0, 0), 1) << msg;
     }
     EXPECT_EQ(host.defaultCalls.size(), 3u);

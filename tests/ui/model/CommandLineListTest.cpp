@@ -26,7 +26,8 @@ TEST(CommandLineListOrder, RelativeSongsOfAListAreTakenFromItsFolder) {
     TempDir dir;
     std::string brl = dir.write("l.brl", "s.mid\r\n" + dir.path("s.mid") + "\nsub/t.mid\n");
     PlayOrder order = buildPlayOrder({"rel.mid", brl}, false, 1);
-    EXPECT_EQ(order.songs, (std::vector<std::string>{"rel.mid", dir.path("s.mid"), dir.path("s.mid"), dir.path("sub/t.mid")}));
+    EXPECT_EQ(order.songs,
+              (std::vector<std::string>{"rel.mid", dir.path("s.mid"), dir.path("s.mid"), dir.path("sub/t.mid")}));
 }
 
 TEST(CommandLineListOrder, UnreadablePlayListIsReported) {
@@ -51,7 +52,8 @@ TEST(CommandLineListOrder, RandomPicksAsManyAsThereAreEntriesAndRepeatsWithTheSe
         }
     }
     bool differs = false;
-    for (std::uint32_t seed = 1; seed < 20 && !differs; ++seed) differs = buildPlayOrder(files, true, seed).songs != first.songs;
+    for (std::uint32_t seed = 1; seed < 20 && !differs; ++seed)
+        differs = buildPlayOrder(files, true, seed).songs != first.songs;
     EXPECT_TRUE(differs);
 }
 
@@ -60,7 +62,8 @@ TEST(CommandLineListSave, WritesTheMidiFilesAsAbsolutePaths) {
     std::string brl = dir.write("in.brl", "/s/from-list.mid\n");
     std::string previous = std::filesystem::current_path().string();
     std::filesystem::current_path(dir.root);
-    bool saved = saveCommandLineList(dir.path("out.brl").c_str(), {"rel.mid", brl, "/s/abs.MIDI", "readme.txt", "rel.mid"});
+    bool saved =
+        saveCommandLineList(dir.path("out.brl").c_str(), {"rel.mid", brl, "/s/abs.MIDI", "readme.txt", "rel.mid"});
     std::filesystem::current_path(previous);
     ASSERT_TRUE(saved);
     std::string here = std::filesystem::canonical(dir.root).string();

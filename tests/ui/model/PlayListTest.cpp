@@ -114,11 +114,11 @@ TEST(PlayListBrl, ReadingRules) {
     Fixture f;
     std::string brl = dir.write("l.brl",
                                 "/s/one.mid\r\n"
-                                "/s/two.mid  \n"   // trailing blanks: not a MIDI name
+                                "/s/two.mid  \n"  // trailing blanks: not a MIDI name
                                 "notes\n"
                                 "rel/three.MIDI\n"
-                                "/s/one.mid\n"    // duplicate
-                                "/s/four.rmi");   // last line without a line feed
+                                "/s/one.mid\n"   // duplicate
+                                "/s/four.rmi");  // last line without a line feed
     f.list.openPath(brl.c_str());
     EXPECT_EQ(f.entries(), (std::vector<std::string>{"/s/one.mid", "rel/three.MIDI", "/s/four.rmi"}));
     EXPECT_EQ(f.list.currentIndex, 0);
@@ -129,8 +129,8 @@ TEST(PlayListBrl, ReadingRules) {
 TEST(PlayListBrl, AnOverLongLineEndsTheReading) {
     TempDir dir;
     Fixture f;
-    std::string fits = "/" + std::string(254, 'f') + ".mid";       // 259 bytes
-    std::string tooLong = "/" + std::string(255, 'g') + ".mid";    // 260 bytes
+    std::string fits = "/" + std::string(254, 'f') + ".mid";     // 259 bytes
+    std::string tooLong = "/" + std::string(255, 'g') + ".mid";  // 260 bytes
     std::string brl = dir.write("l.brl", fits + "\n" + tooLong + "\n/s/after.mid\n");
     f.list.openPath(brl.c_str());
     EXPECT_EQ(f.entries(), (std::vector<std::string>{fits}));

@@ -88,7 +88,8 @@ TEST(MprisProcess, ControllerPlaysStepsAndQuitsThroughTheBus) {
     fs::copy_file(build / "brellin", root.path("app/brellin"));
     for (const auto& entry : fs::directory_iterator(build)) {
         const std::string name = entry.path().filename().string();
-        const bool skin = name == "Brellin.ini" || (name.rfind("Brellin", 0) == 0 && entry.path().extension() == ".bmp");
+        const bool skin =
+            name == "Brellin.ini" || (name.rfind("Brellin", 0) == 0 && entry.path().extension() == ".bmp");
         if (skin || name == "small.brf") fs::copy_file(entry.path(), root.path("app/" + name));
     }
     const std::string body = midi::noteOn(0, 0, 60, 100) + midi::noteOff(96 * 60, 0, 60) + midi::endOfTrack();

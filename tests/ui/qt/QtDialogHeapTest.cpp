@@ -3,13 +3,13 @@
 // the heap holds afterwards must not grow with the number of openings.
 #include <gtest/gtest.h>
 
+#include <malloc.h>
 #include <QApplication>
 #include <QDialog>
 #include <QListWidget>
 #include <QTest>
 #include <QTimer>
 #include <QWindow>
-#include <malloc.h>
 
 #include <string>
 

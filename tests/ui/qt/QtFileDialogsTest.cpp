@@ -180,8 +180,8 @@ TEST_F(QtDialogs, PlayListTitleArrivesAndEnterOrEscEnds) {
 }
 
 TEST_F(QtDialogs, FileInformationShowsTheSongAndEscCloses) {
-    std::string body = midi::meta(0, 3, "Song") + midi::noteOn(0, 0, 60, 100) + midi::noteOff(96, 0, 60) +
-                       midi::endOfTrack();
+    std::string body =
+        midi::meta(0, 3, "Song") + midi::noteOn(0, 0, 60, 100) + midi::noteOff(96, 0, 60) + midi::endOfTrack();
     const std::string song = dir.write("song.mid", midi::header(0, 1, 96) + midi::track(body));
     FileInformationDialog dialog(system, song, 0, 2);
     std::vector<QString> fields;

@@ -12,13 +12,13 @@
 #include <fstream>
 #include <thread>
 
-#include "tests/ui/qt/QtTestApp.h"
-#include "tests/TempDir.h"
 #include "output/AudioDevice.h"
+#include "output/devices/AudioDevices.h"
+#include "tests/TempDir.h"
+#include "tests/ui/qt/QtTestApp.h"
 #include "ui/qt/QtWindowHost.h"
 #include "ui/qt/QtWindowSystem.h"
 #include "ui/window/MainWindow.h"
-#include "output/devices/AudioDevices.h"
 
 using namespace brellin;
 

@@ -6,9 +6,9 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QPushButton>
-#include <functional>
 #include <QTest>
 #include <QTimer>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -229,7 +229,9 @@ namespace {
 // on IDCANCEL as the version dialog does.
 class RecordingDialog : public Dialog {
 public:
-    explicit RecordingDialog(WindowSystem& windowSystem) : Dialog(windowSystem) { registerDialogTemplate(VERSION_TEMPLATE); }
+    explicit RecordingDialog(WindowSystem& windowSystem) : Dialog(windowSystem) {
+        registerDialogTemplate(VERSION_TEMPLATE);
+    }
     std::vector<std::uint16_t> commands;
     int focusId = IDC_VERSION_DETAIL;
     std::function<void(QDialog*)> whileOpen;

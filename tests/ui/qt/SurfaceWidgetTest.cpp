@@ -8,8 +8,8 @@
 #include <QTest>
 #include <cstdlib>
 
-#include "tests/ui/qt/QtTestApp.h"
 #include "display/Surface.h"
+#include "tests/ui/qt/QtTestApp.h"
 
 using brellin::Colour;
 using brellin::Surface;
@@ -28,9 +28,7 @@ void paintPattern(Surface& surface) {
 }
 
 // The widget's own picture as 5-5-5 pixels, one per device pixel.
-QImage grabbed(SurfaceWidget& widget) {
-    return widget.grab().toImage().convertToFormat(QImage::Format_RGB555);
-}
+QImage grabbed(SurfaceWidget& widget) { return widget.grab().toImage().convertToFormat(QImage::Format_RGB555); }
 
 bool sameAsSurface(const QImage& image, const Surface& surface, int scale) {
     if (image.width() != surface.width() * scale || image.height() != surface.height() * scale) return false;

@@ -13,8 +13,8 @@
 #include <string>
 #include <thread>
 
-#include "tests/display/BmpBuilder.h"
 #include "tests/TempDir.h"
+#include "tests/display/BmpBuilder.h"
 #include "ui/qt/QtWindowHost.h"
 #include "ui/qt/QtWindowSystem.h"
 #include "ui/qt/XcbPresenter.h"
@@ -45,10 +45,11 @@ bool onPath(const char* program) {
 
 // A 400 x 150 skin with the five buttons and a meter, "Center" placement.
 std::string writeSkin(brellin::testing::TempDir& dir) {
-    std::string ini = "[Skin]\r\nBackGroundImage=back.bmp\r\nPartImage=parts.bmp\r\n"
-                      "LeftOfDisplay=10\r\nTopOfDisplay=8\r\nWidthOfDisplay=300\r\nHeightOfDisplay=15\r\n"
-                      "LeftOfVolumeOnDisplay=10\r\nTopOfVolumeOnDisplay=120\r\nLeftOfVolumeBarGroup=0\r\n"
-                      "TopOfVolumeBarGroup=60\r\nWidthOfVolumeBar=4\r\nHeightOfVolumeBar=20\r\n";
+    std::string ini =
+        "[Skin]\r\nBackGroundImage=back.bmp\r\nPartImage=parts.bmp\r\n"
+        "LeftOfDisplay=10\r\nTopOfDisplay=8\r\nWidthOfDisplay=300\r\nHeightOfDisplay=15\r\n"
+        "LeftOfVolumeOnDisplay=10\r\nTopOfVolumeOnDisplay=120\r\nLeftOfVolumeBarGroup=0\r\n"
+        "TopOfVolumeBarGroup=60\r\nWidthOfVolumeBar=4\r\nHeightOfVolumeBar=20\r\n";
     for (std::int32_t i = 0; i < SKIN_BUTTON_COUNT; ++i) {
         const std::string name = SKIN_BUTTON_NAMES[i];
         ini += "LeftOf" + name + "=" + std::to_string(10 + 40 * i) + "\r\nTopOf" + name + "=40\r\n";
@@ -129,8 +130,8 @@ std::vector<std::uint32_t> serverPixels(::Window id, int width, int height) {
     std::vector<std::uint32_t> out;
     Display* x = XOpenDisplay(nullptr);
     if (x == nullptr) return out;
-    XImage* image = XGetImage(x, id, 0, 0, static_cast<unsigned>(width), static_cast<unsigned>(height), AllPlanes,
-                              ZPixmap);
+    XImage* image =
+        XGetImage(x, id, 0, 0, static_cast<unsigned>(width), static_cast<unsigned>(height), AllPlanes, ZPixmap);
     if (image != nullptr) {
         for (int row = 0; row < height; ++row) {
             for (int column = 0; column < width; ++column)

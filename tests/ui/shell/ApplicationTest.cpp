@@ -18,18 +18,18 @@
 #include <tuple>
 #include <vector>
 
+#include "output/devices/AudioDevices.h"
+#include "soundfont/SoundFontWriter.h"
 #include "tests/TempDir.h"
+#include "tests/TestSoundFont.h"
 #include "tests/midi/MidiBytes.h"
 #include "tests/ui/FakeHost.h"
-#include "soundfont/SoundFontWriter.h"
 #include "ui/dialogs/FileDialogCommands.h"
 #include "ui/dialogs/FileDialogTemplates.h"
 #include "ui/dialogs/SettingsCommands.h"
 #include "ui/dialogs/SettingsTemplates.h"
 #include "ui/model/CommandLine.h"
 #include "ui/shell/Application.h"
-#include "tests/TestSoundFont.h"
-#include "output/devices/AudioDevices.h"
 
 namespace brellin::test {
 namespace {
@@ -353,10 +353,9 @@ TEST(ApplicationHandOver, ASecondStartThatCannotHandOverSaysSoAndFails) {
         EXPECT_TRUE(second.handedOver());
         EXPECT_EQ(other.system.registrations, 0);
         EXPECT_TRUE(other.messages.shown.empty());
-        const std::string expected =
-            listening ? "the running Brellin did not confirm that it took the command line"
-                      : "another Brellin holds the lock in " + player.dir.path("run") +
-                            " but did not take the command line (it is not answering)";
+        const std::string expected = listening ? "the running Brellin did not confirm that it took the command line"
+                                               : "another Brellin holds the lock in " + player.dir.path("run") +
+                                                     " but did not take the command line (it is not answering)";
         EXPECT_EQ(other.problems, std::vector<std::string>{expected});
     }
     for (HandOver& handOver : first.take()) InstanceChannel::drop(handOver);
@@ -414,7 +413,6 @@ TEST(ApplicationTray, IconPlayHidesTheWindowOnlyWhereATrayCanBringItBack) {
         EXPECT_NE(saved.find(tray ? "InitializePositionX=77" : "InitializePositionX=0"), std::string::npos) << saved;
     }
 }
-
 
 // A quit that arrives while a dialog, a message box or a menu runs its own
 // loop: the loop closes as Cancel would, the window stays until control is

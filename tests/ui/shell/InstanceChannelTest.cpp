@@ -89,7 +89,7 @@ TEST(InstanceFolder, PrivateFolderIsMadeAndAnUnsafeOneRefused) {
 
     const std::string folder = InstanceChannel::prepareFolder();
     EXPECT_EQ(folder, runtime.path("brellin"));
-    struct stat info{};
+    struct stat info {};
     ASSERT_EQ(::lstat(folder.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0700u);
     EXPECT_EQ(InstanceChannel::prepareFolder(), folder) << "an existing private folder is taken again";
@@ -157,7 +157,7 @@ TEST(InstanceFolder, WithoutARuntimeFolderTheLockIsInTheCacheFolderAndTheSocketI
     ASSERT_EQ(first.acquire(), InstanceRole::First) << first.lastProblem;
     const std::string folder = home.path("cache/brellin");
     EXPECT_EQ(first.folderPath(), folder);
-    struct stat info{};
+    struct stat info {};
     ASSERT_EQ(::lstat(folder.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0700u);
     ASSERT_TRUE(first.listen());
@@ -202,9 +202,8 @@ TEST(InstanceHandOver, SecondInstanceIsAcknowledgedAfterTheFirstHandledIt) {
     EXPECT_EQ(second.acquire(c.folder), InstanceRole::Second);
     EXPECT_FALSE(second.listen()) << "only the lock holder serves the socket";
 
-    auto sent = std::async(std::launch::async, [&] {
-        return InstanceChannel::handOver(c.folder, "\"/music/a b.mid\" play");
-    });
+    auto sent =
+        std::async(std::launch::async, [&] { return InstanceChannel::handOver(c.folder, "\"/music/a b.mid\" play"); });
     std::vector<HandOver> got = waitForHandOvers(c.first);
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].text, "\"/music/a b.mid\" play");
@@ -214,9 +213,8 @@ TEST(InstanceHandOver, SecondInstanceIsAcknowledgedAfterTheFirstHandledIt) {
     EXPECT_EQ(sent.get(), HandOverResult::Acknowledged);
 
     // Unanswered, the second gives up after its bounded wait.
-    auto unanswered = std::async(std::launch::async, [&] {
-        return InstanceChannel::handOver(c.folder, "next", 1000ms, 200ms);
-    });
+    auto unanswered =
+        std::async(std::launch::async, [&] { return InstanceChannel::handOver(c.folder, "next", 1000ms, 200ms); });
     got = waitForHandOvers(c.first);
     EXPECT_EQ(unanswered.get(), HandOverResult::NotAcknowledged);
     ASSERT_EQ(got.size(), 1u);
@@ -368,8 +366,7 @@ TEST(InstanceHandOver, ARecordClosedUnansweredIsSentAgainUntilTheTimeIsUp) {
     {
         TempDir dir;
         RefusingFirst first(dir.root.string(), 1000000);
-        EXPECT_EQ(InstanceChannel::handOver(dir.root.string(), "next", 200ms, 1000ms),
-                  HandOverResult::NotAcknowledged);
+        EXPECT_EQ(InstanceChannel::handOver(dir.root.string(), "next", 200ms, 1000ms), HandOverResult::NotAcknowledged);
         EXPECT_GE(first.records, 2);
     }
 }

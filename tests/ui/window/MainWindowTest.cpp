@@ -8,15 +8,15 @@
 #include <string>
 #include <thread>
 
+#include "common/TextDecoder.h"
+#include "output/devices/AudioDevices.h"
+#include "soundfont/SoundFontWriter.h"
 #include "tests/TempDir.h"
+#include "tests/TestSoundFont.h"
 #include "tests/midi/MidiBytes.h"
 #include "tests/ui/FakeHost.h"
-#include "common/TextDecoder.h"
-#include "soundfont/SoundFontWriter.h"
 #include "ui/framework/DialogTemplate.h"
 #include "ui/window/MainWindow.h"
-#include "tests/TestSoundFont.h"
-#include "output/devices/AudioDevices.h"
 
 namespace brellin::test {
 namespace {
@@ -710,7 +710,8 @@ TEST(DialogRegistry, ARegisteredCommandRunsItsDialogGuardedAndTheMenuFollows) {
     EXPECT_FALSE(window.menu.popup(0).find(IDM_PLAY_MODE)->enabled);
 
     static constexpr ControlTemplate NO_CONTROLS[] = {{ControlClass::DefButton, IDOK, "OK", {0, 0, 10, 10}, 0}};
-    static constexpr DialogTemplate PLAY_MODE{IDD_PLAY_MODE, "Play mode", {0, 0, 50, 50}, "MS Gothic", 9, NO_CONTROLS, 1};
+    static constexpr DialogTemplate PLAY_MODE{
+        IDD_PLAY_MODE, "Play mode", {0, 0, 50, 50}, "MS Gothic", 9, NO_CONTROLS, 1};
     std::vector<bool> runs;  // modalOpen during each run
     window.dialogs.add(IDM_PLAY_MODE, {&PLAY_MODE}, [&](MainWindow& w) { runs.push_back(w.modalOpen); });
     EXPECT_EQ(findDialogTemplate(IDD_PLAY_MODE), &PLAY_MODE);
