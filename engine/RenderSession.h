@@ -111,6 +111,9 @@ public:
     void setSongEndListener(SongEndListener* listener) { engine.listeners.songEnd = listener; }
     // Buffers the device found missing when it needed them (real-time devices).
     std::uint32_t deviceUnderruns() const;
+    // The Synthesizer itself, for a live input that plays beside the songs
+    // (real time only: offline, the render thread keeps to the songs' slices).
+    SynthesizerInterface& liveSynthesizer() { return engine.synthesizer; }
     // Ends the output: the WAV file is completed and cut after the last
     // song's final slice; on the device, what is queued is played out.
     // False with a message when the WAV file cannot be finished.

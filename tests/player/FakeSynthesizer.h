@@ -69,6 +69,10 @@ public:
         std::lock_guard<std::mutex> guard(mutex);
         return messages;
     }
+    std::size_t messageCount() {
+        std::lock_guard<std::mutex> guard(mutex);
+        return messages.size();
+    }
     void clearMessages() {
         std::lock_guard<std::mutex> guard(mutex);
         messages.clear();
