@@ -8,7 +8,7 @@ include(GNUInstallDirs)
 set(_data ${CMAKE_INSTALL_DATADIR}/brellin)
 set(_assets ${PROJECT_SOURCE_DIR}/assets)
 
-foreach(_program brellin brellin-render brf-tool)
+foreach(_program brellin brellin-render brellin-synth brf-tool)
   if(TARGET ${_program})
     install(TARGETS ${_program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
     # A stripped install (cpack, cmake --install --strip) also drops the
@@ -33,6 +33,10 @@ if(TARGET default-skin)
   endforeach()
 endif()
 
+# brellin-synth as a systemd user service (systemctl --user enable --now brellin-synth).
+if(TARGET brellin-synth)
+  install(FILES ${_assets}/install/brellin-synth.service DESTINATION lib/systemd/user)
+endif()
 install(FILES ${_assets}/install/brellin.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${_assets}/install/org.brellin.Brellin.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES ${_assets}/install/brellin-mime.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages
@@ -40,7 +44,7 @@ install(FILES ${_assets}/install/brellin-mime.xml DESTINATION ${CMAKE_INSTALL_DA
 # Man pages go compressed (gzip -n: no time stamp, the same bytes each build).
 find_program(GZIP_PROGRAM gzip REQUIRED)
 set(_man_pages)
-foreach(_page brellin brellin-render brf-tool)
+foreach(_page brellin brellin-render brellin-synth brf-tool)
   set(_gz ${CMAKE_BINARY_DIR}/man/${_page}.1.gz)
   add_custom_command(OUTPUT ${_gz}
                      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man

@@ -110,7 +110,8 @@ bool Installation::installed = false;
 TEST_F(Installation, PutsEveryFileInPlaceAndTheRendererPlaysFromThere) {
     // clang-format off
     const char* files[] = {
-        "bin/brellin", "bin/brellin-render", "bin/brf-tool",
+        "bin/brellin", "bin/brellin-render", "bin/brellin-synth", "bin/brf-tool",
+        "lib/systemd/user/brellin-synth.service", "share/man/man1/brellin-synth.1.gz",
         "share/brellin/small.brf", "share/brellin/Brellin.ini", "share/brellin/BrellinBack.bmp",
         "share/brellin/BrellinParts.bmp", "share/brellin/demo.mid",
         "share/applications/brellin.desktop", "share/metainfo/org.brellin.Brellin.metainfo.xml",

@@ -95,7 +95,8 @@ TEST_F(DebianPackage, HoldsExactlyTheInstalledFilesOwnedByRoot) {
     ASSERT_EQ(run("dpkg-deb --contents '" + deb + "'", dir->path("contents.txt")), 0) << dir->read("contents.txt");
     // clang-format off
     const std::set<std::string> expected = {
-        "./usr/bin/brellin", "./usr/bin/brellin-render", "./usr/bin/brf-tool",
+        "./usr/bin/brellin", "./usr/bin/brellin-render", "./usr/bin/brellin-synth", "./usr/bin/brf-tool",
+        "./usr/lib/systemd/user/brellin-synth.service", "./usr/share/man/man1/brellin-synth.1.gz",
         "./usr/share/brellin/small.brf", "./usr/share/brellin/demo.mid", "./usr/share/brellin/Brellin.ini",
         "./usr/share/brellin/BrellinBack.bmp", "./usr/share/brellin/BrellinParts.bmp",
         "./usr/share/applications/brellin.desktop", "./usr/share/metainfo/org.brellin.Brellin.metainfo.xml",
