@@ -58,7 +58,7 @@ void SequencerDecoder::systemExclusive(const std::uint8_t* bytes, std::uint32_t 
             discarding = false;
             continue;
         }
-        if (byte >= 0xF8) continue;  // real-time bytes may fall between the data
+        if (byte >= 0xF8) continue;         // real-time bytes may fall between the data
         if (byte & 0x80 && byte != 0xF7) {  // another status: the message was cut short
             pending.clear();
             discarding = false;

@@ -107,6 +107,7 @@ Settings::Settings()
       fReverb(0),
       ReverbLevel(DEFAULT_REVERB_LEVEL),
       fLowPassFilter(0),
+      fLiveMidiInput(1),
       fShowVolume(1),
       LastPlayFileName(),
       DisplayMode(0),
@@ -172,6 +173,7 @@ void Settings::loadSettingsFrom(const char* path, char* startFile, std::size_t s
     fReverb = file.getInt(SOUND, "fReverb", 0) != 0 ? 1 : 0;
     ReverbLevel = clamp(file.getInt(SOUND, "ReverbLevel", DEFAULT_REVERB_LEVEL), 0, 6);
     fLowPassFilter = file.getInt(SOUND, "fLowPassFilter", 0) != 0 ? 1 : 0;
+    fLiveMidiInput = file.getInt(SOUND, "fLiveMidiInput", 1) != 0 ? 1 : 0;
     copyText(SoundFontName, sizeof SoundFontName, file.getString(SOUND, "SoundFontName", DEFAULT_SOUND_FONT));
 
     DisplayMode = file.getInt(PLAY, "DisplayMode", 0) & 1;
@@ -233,6 +235,7 @@ bool Settings::saveSettingsTo(const char* path, const char* lastPlayed) {
     file.setInt(SOUND, "fReverb", fReverb ? 1 : 0);
     file.setInt(SOUND, "ReverbLevel", ReverbLevel);
     file.setInt(SOUND, "fLowPassFilter", fLowPassFilter ? 1 : 0);
+    file.setInt(SOUND, "fLiveMidiInput", fLiveMidiInput ? 1 : 0);
     file.setString(SOUND, "SoundFontName", SoundFontName);
     file.setInt(PLAY, "DisplayMode", DisplayMode);
     file.setInt(PLAY, "PlayMode", PlayMode);

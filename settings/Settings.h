@@ -48,6 +48,7 @@ struct Settings {
     std::int32_t fReverb;
     std::int32_t ReverbLevel;  // 0..6
     std::int32_t fLowPassFilter;
+    std::int32_t fLiveMidiInput;  // 1: the window offers its MIDI input port while it runs
     std::int32_t fShowVolume;
     char LastPlayFileName[MAX_PATH_LENGTH + 1];  // as read at start-up; saveSettings takes the current one
 

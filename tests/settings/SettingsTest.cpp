@@ -65,6 +65,7 @@ const char* const DEFAULT_FILE =
     "ReverbLevel=4\n"
     "SampleRate=22050\n"
     "SoundFontName=small.brf\n"
+    "fLiveMidiInput=1\n"
     "fLowPassFilter=0\n"
     "fReverb=0\n"
     "fShowVolume=1\n"

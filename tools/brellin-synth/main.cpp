@@ -17,9 +17,8 @@
 
 #include "BrellinVersion.h"
 #include "engine/RenderSession.h"
-#include "input/AlsaSequencerInput.h"
+#include "input/LiveMidiPorts.h"
 #include "output/devices/AudioDevices.h"
-#include "player/LiveInput.h"
 #include "settings/Settings.h"
 
 using namespace brellin;
@@ -173,38 +172,27 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s: %s\n", programName, error.c_str());
         return 1;
     }
-    LiveInput input;
-    if (!input.attach(session.liveSynthesizer())) {
-        std::fprintf(stderr, "%s: the live input cannot be attached to the engine\n", programName);
+    LiveMidiPorts ports;
+    if (!ports.open(session.liveSynthesizer(), clientName.c_str())) {
+        std::fprintf(stderr, "%s: %s\n%s: no live MIDI input could be opened\n", programName, ports.error().c_str(),
+                     programName);
         session.finish(error);
         return 1;
     }
-    AlsaSequencerInput sequencer(input);
-    int inputs = 0;
-    if (sequencer.open(clientName.c_str())) {
-        ++inputs;
-        if (!quiet) std::printf("%s\n", sequencer.address().c_str());
-        for (const std::string& source : sources)
-            if (!sequencer.connectFrom(source)) std::fprintf(stderr, "%s: %s\n", programName, sequencer.error().c_str());
-    } else {
-        std::fprintf(stderr, "%s: %s\n", programName, sequencer.error().c_str());
-    }
-    if (inputs == 0) {
-        std::fprintf(stderr, "%s: no live MIDI input could be opened\n", programName);
-        input.detach();
-        session.finish(error);
-        return 1;
-    }
+    if (!quiet) std::fputs(ports.addresses().c_str(), stdout);
     std::fflush(stdout);
+    for (const std::string& source : sources)
+        if (!ports.connectFrom(source)) std::fprintf(stderr, "%s: %s\n", programName, ports.error().c_str());
 
     int signal = 0;
     while (sigwait(&stopSignals, &signal) != 0) {
     }
-    sequencer.close();
-    input.detach();
+    const LiveInput& input = ports.input();
+    ports.close();
     if (!session.finish(error)) std::fprintf(stderr, "%s: %s\n", programName, error.c_str());
     if (!quiet && input.refused() + input.dropped() > 0)
         std::fprintf(stderr, "%s: %llu malformed messages refused, %llu dropped for want of room\n", programName,
-                     static_cast<unsigned long long>(input.refused()), static_cast<unsigned long long>(input.dropped()));
+                     static_cast<unsigned long long>(input.refused()),
+                     static_cast<unsigned long long>(input.dropped()));
     return 0;
 }

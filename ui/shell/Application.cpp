@@ -119,6 +119,12 @@ bool Application::initInstance() {
     }
     window.loadSkinAndPlace();
 
+    // The live MIDI input port, unless the settings turn it off. Where it
+    // cannot be offered (no sequencer) one line on stderr says why and the
+    // player runs on.
+    if (window.settings.fLiveMidiInput && !livePorts.open(window.engine.synthesizer, "Brellin"))
+        std::fprintf(stderr, "brellin: %s\n", livePorts.error().c_str());
+
     // The tray icon. Without a tray host the window must stay reachable.
     window.trayIconShown = window.hwnd != nullptr && window.hwnd->addTrayIcon(nullptr);
     if (!window.trayIconShown) window.windowHidden = false;
@@ -201,6 +207,8 @@ void Application::exitInstance() {
     }
     if (mainWindow) {
         MainWindow& window = *mainWindow;
+        // The live input stops first: nothing plays into an engine that is going.
+        livePorts.close();
         // The engine stops before anything it calls goes (the song
         // first, its end notice dropped, then output, voices, Sequencer).
         window.engine.shutdown();

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "engine/Messages.h"
+#include "input/LiveMidiPorts.h"
 #include "ui/framework/Host.h"
 #include "ui/shell/InstanceChannel.h"
 #include "ui/shell/ShutdownSignals.h"
@@ -104,6 +105,8 @@ private:
     ApplicationPlatform& platform;
     const std::string commandLine;
     std::unique_ptr<MainWindow> mainWindow;
+    // The MIDI input port other programs play into while the window runs.
+    LiveMidiPorts livePorts;
     bool secondInstance = false;
     HandOverResult handOverOutcome = HandOverResult::Acknowledged;
     bool settingsUnsaved = false;

@@ -38,7 +38,8 @@ TEST(BrellinSynth, OffersItsPortUntilSigterm) {
         GTEST_SKIP() << "no ALSA sequencer on this machine (/dev/snd/seq is absent): only the refusal was tested";
     }
     // The first line is the port's address; SIGTERM then ends it with status 0.
-    const CommandRun run = runCommand("(" + start + " & pid=$!; sleep 1; kill -TERM $pid; wait $pid; echo status=$?) 2>&1");
+    const CommandRun run =
+        runCommand("(" + start + " & pid=$!; sleep 1; kill -TERM $pid; wait $pid; echo status=$?) 2>&1");
     EXPECT_NE(run.output.find("Brellin:Synth input "), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("status=0"), std::string::npos) << run.output;
 }
