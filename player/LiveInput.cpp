@@ -84,8 +84,16 @@ void LiveInput::playQueued() noexcept {
     std::uint32_t length;
     std::uint64_t stamp;
     std::uint32_t budget = MAX_PER_SLICE;
+    NoteOnListener* listener = noteOnListener.load(std::memory_order_relaxed);
     while (budget-- > 0 && (length = queue.pop(message.get(), MessageQueue::MAX_MESSAGE, &stamp)) != 0) {
-        synthesizer->sendMidi(message.get(), length);
+        const std::uint8_t* bytes = message.get();
+        if (listener && (bytes[0] & 0xF0) == 0x90) {
+            listener->channel = bytes[0] & 0x0F;
+            listener->note = bytes[1];
+            listener->level = bytes[2];
+            listener->notify();
+        }
+        synthesizer->sendMidi(bytes, length);
         ++count;
     }
     if (count) playedCount.fetch_add(count, std::memory_order_relaxed);

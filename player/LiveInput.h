@@ -21,6 +21,7 @@
 #include <memory>
 
 #include "common/MessageQueue.h"
+#include "player/NoteOnListener.h"
 #include "synth/SynthesizerInterface.h"
 
 namespace brellin {
@@ -59,6 +60,11 @@ public:
     void detach();
     bool attached() const { return target.load() != nullptr; }
 
+    // Told of every live note-on just before it is played, on the render
+    // thread, as the Sequencer tells of a song's (the level is the velocity).
+    // Null: none. Set it before attach.
+    void setNoteOnListener(NoteOnListener* listener) { noteOnListener.store(listener); }
+
     // Producer thread. True when the message was queued; false when it is
     // not one to play (see classify) or the queue is full.
     bool deliver(const std::uint8_t* bytes, std::uint32_t length);
@@ -86,6 +92,7 @@ private:
     std::unique_ptr<std::uint8_t[]> message;  // the render thread's copy of one message
     // Written by the user-interface thread, read by the render thread.
     std::atomic<SynthesizerInterface*> target{nullptr};
+    std::atomic<NoteOnListener*> noteOnListener{nullptr};
     SliceClientHandle handle = 0;
     // Bit n: channel n played a message since the last releaseHeldNotes
     // (producer thread only).

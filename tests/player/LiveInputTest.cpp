@@ -43,8 +43,14 @@ TEST(LiveInput, TakesWholeChannelAndSystemExclusiveMessagesOnly) {
 // every whole message arrives once, in order, none split, at most
 // MAX_PER_SLICE a slice, and nothing plays once the input is detached.
 TEST(LiveInput, AFloodFromAnotherThreadPlaysInOrderAcrossSlices) {
+    // The level meter's listener hears every live note-on, the last one last.
+    struct Meter : NoteOnListener {
+        void notify() override { ++heard; }
+        int heard = 0;
+    } meter;
     testing::FakeSynthesizer synthesizer;
     LiveInput input(1 << 20);
+    input.setNoteOnListener(&meter);
     ASSERT_TRUE(input.attach(synthesizer));
     EXPECT_EQ(synthesizer.clientCount(), 1u);
 
@@ -80,6 +86,10 @@ TEST(LiveInput, AFloodFromAnotherThreadPlaysInOrderAcrossSlices) {
                   (Bytes{static_cast<std::uint8_t>(0x90 | (i & 15)), static_cast<std::uint8_t>(i & 127), 100}))
             << i;
     EXPECT_LE(most, LiveInput::MAX_PER_SLICE);
+    EXPECT_EQ(meter.heard, NOTES);
+    EXPECT_EQ(meter.channel, (NOTES - 1) & 15);
+    EXPECT_EQ(meter.note, (NOTES - 1) & 127);
+    EXPECT_EQ(meter.level, 100);
     EXPECT_EQ(input.played(), static_cast<std::uint64_t>(NOTES));
     EXPECT_EQ(input.refused(), 10u);  // the cut messages; clock bytes are not counted
 

@@ -122,6 +122,7 @@ bool Application::initInstance() {
     // The live MIDI input port, unless the settings turn it off. Where it
     // cannot be offered (no sequencer) one line on stderr says why and the
     // player runs on.
+    livePorts.input().setNoteOnListener(window.engine.listeners.noteOn);
     if (window.settings.fLiveMidiInput && !livePorts.open(window.engine.synthesizer, "Brellin"))
         std::fprintf(stderr, "brellin: %s\n", livePorts.error().c_str());
 
