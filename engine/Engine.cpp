@@ -68,6 +68,7 @@ ResultCode Engine::start(const EngineConfig& config) {
     // Nobody chose a device: BRELLIN_AUDIO_DEVICE or the ALSA PCM "default".
     if (!output.device()) output.setDevice(createAudioDevice(chooseAudioDevice()));
 
+    output.setLatency(config.latency);
     // The output's own code is not passed on.
     if (!output.open(config.bits, config.rate, config.channels)) return RESULT_UNSUPPORTED_DATA;
 

@@ -23,6 +23,7 @@ EngineConfig engineConfigFrom(const Settings& settings) {
     config.reverbLevel = std::clamp(settings.ReverbLevel, 1, 6);
     config.lowPass = settings.fLowPassFilter != 0;
     config.volume = std::clamp(settings.Volume, 0, 127);
+    config.latency = static_cast<std::uint32_t>(settings.Latency);
     config.soundFontName = settings.SoundFontName;
     return config;
 }

@@ -12,7 +12,7 @@
 namespace brellin {
 
 struct EngineConfig {
-    std::uint32_t rate = 22050;  // Hz: 11025, 22050 or 44100
+    std::uint32_t rate = 22050;  // Hz: 11025 … 48000 (a JACK server decides its own)
     std::uint32_t bits = 8;      // 8 or 16
     std::uint32_t channels = 2;  // 1 or 2
     std::uint32_t voices = 32;   // 4 … 32
@@ -20,6 +20,9 @@ struct EngineConfig {
     std::int32_t reverbLevel = 1;  // 1 … 6; kept while the reverb is off
     bool lowPass = false;
     std::int32_t volume = 127;  // 0 … 127
+    // Milliseconds of sound the output's ring holds (SoundOutput::setLatency);
+    // 0: the ring songs use (512 ms).
+    std::uint32_t latency = 0;
     // The folder searched for the sound font (ending in '/'); empty: the
     // program's data folder.
     std::string soundFontFolder;

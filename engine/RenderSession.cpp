@@ -62,6 +62,7 @@ bool RenderSession::start(std::string& error) {
     config.reverbLevel = options.reverb > 0 ? options.reverb : std::clamp(settings.ReverbLevel, 1, 6);
     config.lowPass = options.lowPass;
     config.volume = std::clamp(options.volume, 0, 127);
+    config.latency = options.outputPath.empty() ? options.latency : 0;
     // The name as the settings field would hold it.
     char fontName[sizeof settings.SoundFontName];
     std::snprintf(fontName, sizeof fontName, "%s", options.soundFontName.c_str());

@@ -74,6 +74,7 @@ struct RenderOptions {
     int reverb = 0;                           // 0 off, 1 … 6 level
     bool lowPass = false;
     int volume = 128;                     // 0 … 128
+    std::uint32_t latency = 0;            // real time: ms the output's ring holds; 0: 512 (EngineConfig)
     std::uint32_t seed = 1;               // Engine::seedRandom
     std::uint32_t maxLengthMinutes = 60;  // offline: a song is cut after this long; 0 = never
     bool progress = false;                // one-line progress display on stderr
@@ -114,6 +115,10 @@ public:
     // The Synthesizer itself, for a live input that plays beside the songs
     // (real time only: offline, the render thread keeps to the songs' slices).
     SynthesizerInterface& liveSynthesizer() { return engine.synthesizer; }
+    // The sound device in use (null before `start`).
+    AudioDevice* outputDevice() { return output.device(); }
+    // The rate the output runs at (a JACK server's own), frames per slice.
+    std::uint32_t outputRate() const { return output.sampleRate; }
     // Ends the output: the WAV file is completed and cut after the last
     // song's final slice; on the device, what is queued is played out.
     // False with a message when the WAV file cannot be finished.

@@ -21,6 +21,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -38,7 +39,7 @@ struct WaveHeader {
 };
 
 struct AudioFormat {
-    std::uint32_t sampleRate = 11025;  // 11025, 22050 or 44100
+    std::uint32_t sampleRate = 11025;  // 11025 … 48000
     std::uint32_t bitsPerSample = 8;   // 8 (unsigned) or 16 (signed little-endian)
     std::uint32_t channels = 1;        // 1 or 2, first channel first
     std::uint32_t blockSize() const { return bitsPerSample * channels / 8; }  // bytes per frame
@@ -47,6 +48,32 @@ struct AudioFormat {
 
 // Called once for every buffer the device hands back, after its `done` mark is set.
 using DeviceCallback = void (*)(void* context) noexcept;
+
+// What a pulling device renders with (the SoundOutput): `frames` frames of
+// the negotiated format at `out`, advancing the clock as it goes. Called on
+// the device's real-time thread only.
+class FrameRenderer {
+public:
+    virtual void renderFrames(std::uint8_t* out, std::uint32_t frames) noexcept = 0;
+
+protected:
+    ~FrameRenderer() = default;
+};
+
+// Takes whole MIDI messages from a device that carries MIDI beside its sound
+// (JACK). `receive` runs on the device's real-time thread between two calls
+// of `renderFrames`, at the frame the message was stamped with; it must not
+// block or allocate.
+class MidiReceiver {
+public:
+    virtual void receive(const std::uint8_t* bytes, std::size_t size) noexcept = 0;
+    // A source that played into the device went away: the notes it held
+    // would hang. Same thread as `receive`.
+    virtual void sourceGone() noexcept = 0;
+
+protected:
+    ~MidiReceiver() = default;
+};
 
 class AudioDevice {
 public:
@@ -80,6 +107,26 @@ public:
     // one ring ahead per wake-up.
     virtual void rendererWaiting() noexcept {}
 
+    // A sound server that runs at its own rate says so here, before `open`,
+    // by changing `format` (and fails, with `errorText`, when there is no
+    // server). Devices that take any format leave it alone.
+    virtual bool negotiate(AudioFormat& format) {
+        (void)format;
+        return true;
+    }
+    // True for a device that pulls: it gets no buffers; from `restart` on it
+    // calls the renderer given here from its own real-time thread until `reset`.
+    virtual bool pulls() const { return false; }
+    virtual void setRenderer(FrameRenderer* renderer) { (void)renderer; }
+    // A device with a MIDI input of its own plays it into `receiver` (null:
+    // nowhere) and returns true; the others return false.
+    virtual bool setMidiReceiver(MidiReceiver* receiver) {
+        (void)receiver;
+        return false;
+    }
+    // The device's own ports for messages ("brellin:out_left"), empty for most.
+    virtual std::string portNames() const { return {}; }
+
     // Name for messages: "alsa", "wav", "null".
     virtual const char* name() const = 0;
     // Why the last operation failed ("cannot open ALSA PCM \"default\": …"); empty when nothing failed.
@@ -89,6 +136,10 @@ public:
     // Times a real-time device ran dry: it needed the next buffer and none
     // was queued (ALSA: an underrun it recovered from). Device thread writes.
     std::atomic<std::uint32_t> underruns{0};
+    // Set when the system took the device away while it played (the JACK
+    // server quit). Device thread writes; `lostReason` says why once it is set.
+    std::atomic<bool> lost{false};
+    virtual const char* lostReason() const { return ""; }
 
 protected:
     std::string error;

@@ -1,5 +1,6 @@
 #include "output/Converters.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -44,8 +45,8 @@ std::uint8_t* convert(ConversionState& state, std::uint8_t* out, const std::int3
     constexpr std::uint32_t tap = Channels == 2 ? 2 : 1;
     // Read once per slice: a change of the level takes effect from the next slice.
     const std::uint32_t level = static_cast<std::uint32_t>(state.reverbLevel.load(std::memory_order_relaxed));
-    const std::uint32_t mask = state.reverbMask & (ConversionState::REVERB_LINE_LENGTH - 1);
-    std::uint32_t reverbIndex = state.reverbIndex & mask;
+    const std::uint32_t last = std::min(state.reverbLast, ConversionState::REVERB_LINE_LENGTH - 1);
+    std::uint32_t reverbIndex = state.reverbIndex <= last ? state.reverbIndex : 0;
     std::uint32_t filterIndex = state.filterIndex & historyMask;
     std::int32_t* const line = state.reverbLine;
     std::int32_t* const history = state.filterHistory;
@@ -71,10 +72,10 @@ std::uint8_t* convert(ConversionState& state, std::uint8_t* out, const std::int3
             y = x;
         }
         if constexpr (Reverb) {
-            // y[n] = dry[n] + (level / 8) × y[n − L], L = reverbMask + 1.
+            // y[n] = dry[n] + (level / 8) × y[n − L], L = reverbLast + 1.
             y = wrap(static_cast<std::uint32_t>(y) + static_cast<std::uint32_t>(line[reverbIndex]));
             line[reverbIndex] = wrap(level * static_cast<std::uint32_t>(y)) >> 3;
-            reverbIndex = (reverbIndex + 1) & mask;
+            reverbIndex = reverbIndex == last ? 0 : reverbIndex + 1;
         }
         return y;
     };

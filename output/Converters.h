@@ -22,7 +22,7 @@ namespace brellin {
 // render thread runs the routines; `reverbLevel` may be changed by another
 // thread at any time and is read once per slice.
 struct ConversionState {
-    static constexpr std::uint32_t REVERB_LINE_LENGTH = 4096;
+    static constexpr std::uint32_t REVERB_LINE_LENGTH = 8192;
     static constexpr std::uint32_t FILTER_HISTORY_LENGTH = 16;
 
     // Delay line of the reverb; interleaved in stereo, so each channel feeds back into itself.
@@ -31,9 +31,11 @@ struct ConversionState {
     std::int32_t filterHistory[FILTER_HISTORY_LENGTH] = {};
     std::uint32_t reverbIndex = 0;  // read and write position in reverbLine
     std::uint32_t filterIndex = 0;  // ring position of the next value, 0 … 15
-    // Delay length − 1: channels × (rate × 512 / 11025) − 1, that is 511, 1023
-    // or 2047 mono and 1023, 2047 or 4095 stereo (always 46.4 ms).
-    std::uint32_t reverbMask = 511;
+    // The last position of the delay line in use, its length − 1:
+    // channels × (rate × 512 / 11025) − 1, that is 511, 1023 or 2047 mono and
+    // 1023, 2047 or 4095 stereo at the classic rates, 4457 stereo at
+    // 48000 Hz (always 46.4 ms).
+    std::uint32_t reverbLast = 511;
     // Feedback of the reverb in eighths, 1 … 6.
     std::atomic<std::int32_t> reverbLevel{4};
 };

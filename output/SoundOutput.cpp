@@ -1,5 +1,6 @@
 #include "output/SoundOutput.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <system_error>
@@ -10,7 +11,11 @@ namespace {
 // The published array of an empty list.
 SoundSource* const noSources[1] = {nullptr};
 
-bool isSupportedRate(std::uint32_t rate) { return rate == 11025 || rate == 22050 || rate == 44100; }
+bool isSupportedRate(std::uint32_t rate) { return rate >= SoundOutput::MIN_RATE && rate <= SoundOutput::MAX_RATE; }
+
+// The delay line spans 512 frames at 11025 Hz (46.4 ms) at every rate:
+// 512, 1024 and 2048 frames at the classic rates, 2229 at 48000 Hz.
+std::uint32_t reverbFrames(std::uint32_t rate) { return rate * 512 / 11025; }
 
 }  // namespace
 
@@ -33,41 +38,86 @@ void SoundOutput::chooseConverter() {
                     std::memory_order_release);
 }
 
+void SoundOutput::setLatency(std::uint32_t milliseconds) { latencyChoice = milliseconds; }
+
 bool SoundOutput::open(std::uint32_t bits, std::uint32_t rate, std::uint32_t channelCount) {
     close();
     if (!isSupportedRate(rate)) {
         lastError = RESULT_UNSUPPORTED_FORMAT;
         return false;
     }
+    if (!audioDevice) {
+        lastError = RESULT_DEVICE_ERROR;
+        releaseResources();
+        return false;
+    }
 
-    bits = bits == 8 ? 8 : 16;
-    channelCount = channelCount == 1 ? 1 : 2;
-    // The delay line spans 512 frames at 11025 Hz (46.4 ms) at every rate, interleaved in stereo.
-    reverbMask = channelCount * (rate * 512 / 11025) - 1;
-    bitsPerSample = bits;
-    channels = channelCount;
-    sampleRate = rate;
-    samplesPerSlice = rate * 44 / 11025;  // a slice is 44/11025 s
+    AudioFormat format;
+    format.sampleRate = rate;
+    format.bitsPerSample = bits == 8 ? 8 : 16;
+    format.channels = channelCount == 1 ? 1 : 2;
+    // A sound server tells its own rate (and may refuse to run at all).
+    if (!audioDevice->negotiate(format)) {
+        lastError = RESULT_DEVICE_ERROR;
+        releaseResources();
+        return false;
+    }
+    if (!isSupportedRate(format.sampleRate)) {
+        lastError = RESULT_UNSUPPORTED_FORMAT;
+        releaseResources();
+        return false;
+    }
+    const bool pulled = audioDevice->pulls();
+
+    bitsPerSample = format.bitsPerSample == 8 ? 8 : 16;
+    channels = format.channels == 1 ? 1 : 2;
+    sampleRate = format.sampleRate;
+    // Interleaved in stereo.
+    reverbLast = channels * reverbFrames(sampleRate) - 1;
+    // A slice is 44/11025 s, to the nearest frame.
+    samplesPerSlice = (sampleRate * 44 + 11025 / 2) / 11025;
     reverbOn.store(false, std::memory_order_relaxed);
     lowPassOn.store(false, std::memory_order_relaxed);
     reverbIndex = 0;
     filterIndex = 0;
     chooseConverter();
 
-    AudioFormat format;
-    format.sampleRate = sampleRate;
-    format.bitsPerSample = bitsPerSample;
-    format.channels = channels;
-    bytesPerBuffer = SLICES_PER_BUFFER * samplesPerSlice * format.blockSize();
-
-    if (!audioDevice) {
-        lastError = RESULT_DEVICE_ERROR;
-        releaseResources();
-        return false;
+    if (latencyChoice == 0 || latencyChoice >= BUFFER_COUNT * SLICES_PER_BUFFER * CLOCK_PER_SLICE) {
+        bufferCount = BUFFER_COUNT;
+        slicesPerBuffer = SLICES_PER_BUFFER;
+    } else {
+        const std::uint32_t slices =
+            std::max<std::uint32_t>(2, (latencyChoice + CLOCK_PER_SLICE - 1) / CLOCK_PER_SLICE);
+        slicesPerBuffer = (slices + MAX_BUFFER_COUNT - 1) / MAX_BUFFER_COUNT;
+        bufferCount = (slices + slicesPerBuffer - 1) / slicesPerBuffer;
     }
+    bytesPerBuffer = pulled ? 0 : slicesPerBuffer * samplesPerSlice * format.blockSize();
+
+    if (pulled) {
+        // No ring and no render thread: the device's thread renders.
+        sliceFramesLeft = 0;
+        std::memset(reverbLine, 0, sizeof reverbLine);
+        std::memset(filterHistory, 0, sizeof filterHistory);
+        audioDevice->setRenderer(this);
+        if (!audioDevice->open(format, 0, 0, deviceCallback, this)) {
+            lastError = RESULT_DEVICE_ERROR;
+            releaseResources();
+            return false;
+        }
+        deviceOpen = true;
+        running.store(true, std::memory_order_release);
+        audioDevice->restart();
+        if (audioDevice->lastError != RESULT_OK) {
+            lastError = audioDevice->lastError;
+            releaseResources();
+            return false;
+        }
+        return true;
+    }
+
     wakeEvent.reset();
-    pcmBlock.reset(new (std::nothrow) std::uint8_t[BUFFER_COUNT * bytesPerBuffer]);
-    bool created = pcmBlock && audioDevice;
+    pcmBlock.reset(new (std::nothrow) std::uint8_t[bufferCount * bytesPerBuffer]);
+    bool created = pcmBlock != nullptr;
     if (created) {
         try {
             renderThread = std::thread([this] { renderThreadMain(); });
@@ -81,7 +131,7 @@ bool SoundOutput::open(std::uint32_t bits, std::uint32_t rate, std::uint32_t cha
         return false;
     }
 
-    if (!audioDevice->open(format, bytesPerBuffer, BUFFER_COUNT, deviceCallback, this)) {
+    if (!audioDevice->open(format, bytesPerBuffer, bufferCount, deviceCallback, this)) {
         // The render thread and the PCM block stay until the next `close`.
         lastError = RESULT_DEVICE_ERROR;
         return false;
@@ -92,7 +142,7 @@ bool SoundOutput::open(std::uint32_t bits, std::uint32_t rate, std::uint32_t cha
     std::memset(reverbLine, 0, sizeof reverbLine);
     std::memset(filterHistory, 0, sizeof filterHistory);
     nextBuffer = 0;
-    for (std::uint32_t i = 0; i < BUFFER_COUNT; ++i) {
+    for (std::uint32_t i = 0; i < bufferCount; ++i) {
         WaveHeader& header = headers[i];
         header.data = pcmBlock.get() + i * bytesPerBuffer;
         header.length = bytesPerBuffer;
@@ -124,6 +174,8 @@ void SoundOutput::releaseResources() {
     wakeEvent.reset();
     pcmBlock.reset();
     bytesPerBuffer = 0;
+    bufferCount = 0;
+    slicesPerBuffer = 0;
     for (WaveHeader& header : headers) {
         header.data = nullptr;
         header.length = 0;
@@ -173,45 +225,67 @@ bool SoundOutput::renderBuffer(std::uint32_t count) noexcept {
     if (!running.load(std::memory_order_acquire)) return false;
     WaveHeader& header = headers[nextBuffer];
     if (!header.done.load(std::memory_order_acquire)) return false;  // the ring is full
-    nextBuffer = (nextBuffer + 1) % BUFFER_COUNT;
+    nextBuffer = (nextBuffer + 1) % bufferCount;
     header.done.store(false, std::memory_order_relaxed);
 
-    if (count >= CATCH_UP_COUNT) {
+    if (count >= bufferCount + CATCH_UP_EXTRA) {
         // Fallen far behind: catch up with silence; the clock does not advance.
         fillSilence(header.data, header.length);
         audioDevice->write(&header);
         return true;
     }
 
-    std::int32_t accumulator[MAX_ACCUMULATOR];
-    const std::uint32_t frames = samplesPerSlice;
-    const std::uint32_t values = frames * (channels == 2 ? 2 : 1);
     std::uint8_t* out = header.data;
-    for (std::uint32_t slice = 0; slice < SLICES_PER_BUFFER; ++slice) {
-        clock.fetch_add(CLOCK_PER_SLICE, std::memory_order_relaxed);
-
-        sliceClients.callAll();
-
-        std::memset(accumulator, 0, values * sizeof accumulator[0]);
-
-        // Mark the array walked, then make sure it is still the published one:
-        // a detach frees an array only after seeing it unmarked.
-        SoundSource* const* sources;
-        for (;;) {
-            sources = publishedSources.load();
-            sourcesInUse.store(sources);
-            if (publishedSources.load() == sources) break;
-        }
-        for (SoundSource* const* s = sources; *s; ++s) {
-            const MixRoutine mix = (*s)->mix.load(std::memory_order_acquire);
-            if (mix) mix(*s, accumulator, frames);
-        }
-        sourcesInUse.store(nullptr, std::memory_order_release);
-
-        out = converter.load(std::memory_order_acquire)(*this, out, accumulator, static_cast<std::int32_t>(values));
+    for (std::uint32_t slice = 0; slice < slicesPerBuffer; ++slice) {
+        startSlice();
+        out = renderStretch(out, samplesPerSlice);
     }
     audioDevice->write(&header);
     return true;
+}
+
+void SoundOutput::startSlice() noexcept {
+    clock.fetch_add(CLOCK_PER_SLICE, std::memory_order_relaxed);
+    sliceClients.callAll();
+}
+
+std::uint8_t* SoundOutput::renderStretch(std::uint8_t* out, std::uint32_t frames) noexcept {
+    std::int32_t accumulator[MAX_ACCUMULATOR];
+    const std::uint32_t values = frames * (channels == 2 ? 2 : 1);
+    std::memset(accumulator, 0, values * sizeof accumulator[0]);
+
+    // Mark the array walked, then make sure it is still the published one:
+    // a detach frees an array only after seeing it unmarked.
+    SoundSource* const* sources;
+    for (;;) {
+        sources = publishedSources.load();
+        sourcesInUse.store(sources);
+        if (publishedSources.load() == sources) break;
+    }
+    for (SoundSource* const* s = sources; *s; ++s) {
+        const MixRoutine mix = (*s)->mix.load(std::memory_order_acquire);
+        if (mix) mix(*s, accumulator, frames);
+    }
+    sourcesInUse.store(nullptr, std::memory_order_release);
+
+    return converter.load(std::memory_order_acquire)(*this, out, accumulator, static_cast<std::int32_t>(values));
+}
+
+void SoundOutput::renderFrames(std::uint8_t* out, std::uint32_t frames) noexcept {
+    if (!running.load(std::memory_order_acquire)) {
+        fillSilence(out, frames * (bitsPerSample / 8) * channels);
+        return;
+    }
+    while (frames > 0) {
+        if (sliceFramesLeft == 0) {
+            startSlice();
+            sliceFramesLeft = samplesPerSlice;
+        }
+        const std::uint32_t stretch = frames < sliceFramesLeft ? frames : sliceFramesLeft;
+        out = renderStretch(out, stretch);
+        frames -= stretch;
+        sliceFramesLeft -= stretch;
+    }
 }
 
 bool SoundOutput::publishSources() {

@@ -1,7 +1,8 @@
 // SoundOutput: the wave-output device, its ring of eight PCM buffers and the
 // render thread that fills them. It is the engine's only clock.
 //
-// Every buffer is rendered in 16 slices of 44/11025 s. Before each slice the
+// Every buffer is rendered in slices of 44/11025 s (16 per buffer in the
+// ring songs use; see `setLatency`). Before each slice the
 // render thread adds 4 to `clock` (milliseconds) and calls the installed
 // slice clients (the Sequencer's tick, a live input, a session's watch; see
 // SliceClients.h), then sums every attached source into
@@ -33,6 +34,17 @@
 // `close` and `open`; output/devices/AudioDevices.h makes them); without one,
 // `open` fails with RESULT_DEVICE_ERROR.
 //
+// A device that pulls (a sound server such as JACK: `AudioDevice::pulls`)
+// gets no ring and no render thread: it calls `renderFrames` from its own
+// real-time thread for as many frames as it needs. Slices then keep their
+// length, and the clock and the slice clients run at each slice's first
+// frame; a stretch may end inside a slice, so the device can play a MIDI
+// event between two calls at the frame it was stamped with.
+//
+// Rates: any from 11025 to 48000 Hz. A slice is rate × 44 / 11025 frames,
+// rounded (192 at 48000 Hz, exactly 4 ms); the three classic rates keep
+// their exact 44, 88 and 176.
+//
 // Offline rendering: give it a WavFileDevice. The render thread then runs as
 // fast as the machine allows; the caller learns how far it has got from
 // `clock` (4 per slice, 64 per buffer) or from a slice client of its own, which
@@ -57,15 +69,19 @@
 namespace brellin {
 
 // The effect state (`reverbLine`, `filterHistory`, `reverbIndex`,
-// `filterIndex`, `reverbMask`, `reverbLevel`) comes from ConversionState,
+// `filterIndex`, `reverbLast`, `reverbLevel`) comes from ConversionState,
 // so the conversion routines work on the SoundOutput itself.
-class SoundOutput : public ConversionState {
+class SoundOutput : public ConversionState, private FrameRenderer {
 public:
-    static constexpr std::uint32_t BUFFER_COUNT = 8;  // buffers in the ring
+    static constexpr std::uint32_t BUFFER_COUNT = 8;  // buffers in the ring songs use
     static constexpr std::uint32_t SLICES_PER_BUFFER = 16;
-    static constexpr std::uint32_t CLOCK_PER_SLICE = 4;    // ms the clock counts for a 44/11025-s slice
-    static constexpr std::uint32_t CATCH_UP_COUNT = 12;    // from this buffer in one wake-up on, silence
-    static constexpr std::uint32_t MAX_ACCUMULATOR = 352;  // 176 frames × 2 channels
+    static constexpr std::uint32_t MAX_BUFFER_COUNT = 8;
+    static constexpr std::uint32_t CLOCK_PER_SLICE = 4;  // ms the clock counts for a 44/11025-s slice
+    // From this many buffers beyond the ring in one wake-up on, silence.
+    static constexpr std::uint32_t CATCH_UP_EXTRA = 4;
+    static constexpr std::uint32_t MIN_RATE = 11025;
+    static constexpr std::uint32_t MAX_RATE = 48000;
+    static constexpr std::uint32_t MAX_ACCUMULATOR = 384;  // 192 frames (48000 Hz) × 2 channels
 
     SoundOutput();
     ~SoundOutput();
@@ -78,10 +94,20 @@ public:
     // The device in use or chosen; null before the first `open` without `setDevice`.
     AudioDevice* device() const { return audioDevice.get(); }
 
+    // The ring of the next `open`: 0 (the default) is the ring songs use,
+    // 8 buffers of 16 slices (512 ms); a smaller figure in milliseconds,
+    // for live playing, rounds up to whole 4-ms slices (at least 2) in at
+    // most 8 buffers: 12 ms is three buffers of one slice. Only while closed.
+    void setLatency(std::uint32_t milliseconds);
+    // Milliseconds of sound the ring holds (0 while closed).
+    std::uint32_t ringMilliseconds() const { return bufferCount * slicesPerBuffer * CLOCK_PER_SLICE; }
+
     // Closes, then opens the device for `bits` (8 or 16; anything else is
-    // 16), `rate` (11025, 22050 or 44100) and `channelCount` (1 or 2; anything
-    // else is 2) and starts the render thread. False with lastError:
-    //   RESULT_UNSUPPORTED_FORMAT  rate not 11025, 22050 or 44100 (closed)
+    // 16), `rate` (11025 to 48000 Hz) and `channelCount` (1 or 2; anything
+    // else is 2) and starts the render thread. A device that dictates the
+    // format (JACK) changes the three first; read them back from the fields
+    // below. False with lastError:
+    //   RESULT_UNSUPPORTED_FORMAT  rate outside 11025 … 48000 (closed)
     //   RESULT_OUT_OF_MEMORY       thread or PCM block not created (closed)
     //   RESULT_DEVICE_ERROR        the device cannot be opened (the render
     //                              thread stays until the next `close`) or a
@@ -122,7 +148,7 @@ public:
     const char* deviceErrorText() const {
         return audioDevice ? audioDevice->errorText() : "no sound device was chosen";
     }
-    // Bytes in one buffer of the ring (16 slices); 0 while closed.
+    // Bytes in one buffer of the ring; 0 while closed or when the device pulls.
     std::uint32_t bufferBytes() const { return bytesPerBuffer; }
     // Number of attached sources.
     std::uint32_t sourceCount() const;
@@ -131,7 +157,7 @@ public:
     std::uint32_t sampleRate = 11025;
     std::uint32_t bitsPerSample = 8;
     std::uint32_t channels = 1;
-    std::uint32_t samplesPerSlice = 0;  // frames per slice: rate × 44 / 11025 (44, 88 or 176)
+    std::uint32_t samplesPerSlice = 0;  // frames per slice: rate × 44 / 11025, rounded (44, 88, 176; 192)
 
     // Effect switches, written by engine start-up while the output plays;
     // call `chooseConverter` after changing them. (`reverbLevel` 1 … 6 is
@@ -149,6 +175,12 @@ private:
     static void deviceCallback(void* context) noexcept;
     void renderThreadMain() noexcept;
     bool renderBuffer(std::uint32_t count) noexcept;
+    // The start of a slice: the clock and the slice clients.
+    void startSlice() noexcept;
+    // Mixes every source for `frames` frames (at most one slice) and converts
+    // them to PCM at `out`; returns the position after them.
+    std::uint8_t* renderStretch(std::uint8_t* out, std::uint32_t frames) noexcept;
+    void renderFrames(std::uint8_t* out, std::uint32_t frames) noexcept override;
     void fillSilence(std::uint8_t* data, std::uint32_t length) const noexcept;
     // The three below: caller holds listMutex.
     bool publishSources();
@@ -160,8 +192,12 @@ private:
     bool deviceOpen = false;
     std::unique_ptr<std::uint8_t[]> pcmBlock;
     std::uint32_t bytesPerBuffer = 0;
-    WaveHeader headers[BUFFER_COUNT];
-    std::uint32_t nextBuffer = 0;  // render thread only while running
+    WaveHeader headers[MAX_BUFFER_COUNT];
+    std::uint32_t latencyChoice = 0;  // as given to setLatency
+    std::uint32_t bufferCount = 0;    // buffers in the ring while open
+    std::uint32_t slicesPerBuffer = 0;
+    std::uint32_t nextBuffer = 0;       // render thread only while running
+    std::uint32_t sliceFramesLeft = 0;  // frames of the current slice not yet rendered (pulling device)
     std::atomic<bool> running{false};
     std::thread renderThread;
     Event wakeEvent;

@@ -108,6 +108,7 @@ Settings::Settings()
       ReverbLevel(DEFAULT_REVERB_LEVEL),
       fLowPassFilter(0),
       fLiveMidiInput(1),
+      Latency(DEFAULT_LATENCY),
       fShowVolume(1),
       LastPlayFileName(),
       DisplayMode(0),
@@ -174,6 +175,7 @@ void Settings::loadSettingsFrom(const char* path, char* startFile, std::size_t s
     ReverbLevel = clamp(file.getInt(SOUND, "ReverbLevel", DEFAULT_REVERB_LEVEL), 0, 6);
     fLowPassFilter = file.getInt(SOUND, "fLowPassFilter", 0) != 0 ? 1 : 0;
     fLiveMidiInput = file.getInt(SOUND, "fLiveMidiInput", 1) != 0 ? 1 : 0;
+    Latency = clamp(file.getInt(SOUND, "Latency", DEFAULT_LATENCY), 0, MAX_LATENCY);
     copyText(SoundFontName, sizeof SoundFontName, file.getString(SOUND, "SoundFontName", DEFAULT_SOUND_FONT));
 
     DisplayMode = file.getInt(PLAY, "DisplayMode", 0) & 1;
@@ -236,6 +238,7 @@ bool Settings::saveSettingsTo(const char* path, const char* lastPlayed) {
     file.setInt(SOUND, "ReverbLevel", ReverbLevel);
     file.setInt(SOUND, "fLowPassFilter", fLowPassFilter ? 1 : 0);
     file.setInt(SOUND, "fLiveMidiInput", fLiveMidiInput ? 1 : 0);
+    file.setInt(SOUND, "Latency", Latency);
     file.setString(SOUND, "SoundFontName", SoundFontName);
     file.setInt(PLAY, "DisplayMode", DisplayMode);
     file.setInt(PLAY, "PlayMode", PlayMode);

@@ -34,6 +34,11 @@ struct ScreenSize {
 constexpr ScreenSize NO_SCREEN{INT32_MAX, INT32_MAX};
 
 struct Settings {
+    // Latency's default: the smallest ring that played without an underrun
+    // on an idle machine, with room to spare; and its largest value.
+    static constexpr std::int32_t DEFAULT_LATENCY = 24;
+    static constexpr std::int32_t MAX_LATENCY = 512;
+
     Settings();
 
     // "SoundSetting"
@@ -49,6 +54,9 @@ struct Settings {
     std::int32_t ReverbLevel;  // 0..6
     std::int32_t fLowPassFilter;
     std::int32_t fLiveMidiInput;  // 1: the window offers its MIDI input port while it runs
+    // Milliseconds of sound the output's ring holds, 0 … 512; 0 means the
+    // full ring (512 ms). Small rings answer a keyboard quickly.
+    std::int32_t Latency;
     std::int32_t fShowVolume;
     char LastPlayFileName[MAX_PATH_LENGTH + 1];  // as read at start-up; saveSettings takes the current one
 

@@ -99,6 +99,29 @@ void Voice::rescale() {
             r.lfoDepthStep = half(r.lfoDepthStep);
             r.lfoDelay = twice(r.lfoDelay);
         }
+    } else if (sampleRate != 22050 && sampleRate != 0) {
+        // Any other rate (48000 Hz for JACK): per-frame steps shrink and
+        // lengths in frames grow by rate / 22050, the records' own rate.
+        const std::int64_t outputRate = sampleRate;
+        const auto perFrame = [outputRate](std::int32_t value) {
+            return static_cast<std::int32_t>(static_cast<std::int64_t>(value) * 22050 / outputRate);
+        };
+        const auto frames = [outputRate](std::int32_t value) {
+            return static_cast<std::int32_t>(
+                std::clamp<std::int64_t>(static_cast<std::int64_t>(value) * outputRate / 22050, INT32_MIN, INT32_MAX));
+        };
+        if (r.fixedStep != 0) {
+            r.lfoDepth = perFrame(r.lfoDepth);
+            r.lfoDepthStep = perFrame(r.lfoDepthStep);
+        } else {
+            r.attackRate = perFrame(r.attackRate);
+            r.decay1Rate = perFrame(r.decay1Rate);
+            r.decay2Rate = perFrame(r.decay2Rate);
+            r.decay3Rate = perFrame(r.decay3Rate);
+            r.releaseRate = perFrame(r.releaseRate);
+            r.lfoDepthStep = perFrame(r.lfoDepthStep);
+            r.lfoDelay = frames(r.lfoDelay);
+        }
     }
 }
 

@@ -46,8 +46,8 @@ public:
     // False with RESULT_UNSUPPORTED_FORMAT (0x80000001) when the output refuses.
     bool attach(SoundOutput& target) override;
     // Takes an output format without joining any list: what `attach` sets
-    // besides the link (offline rendering, tests and benchmarks). The rate is
-    // 11025, 22050 or 44100 Hz; other rates are accepted without rescaling.
+    // besides the link (offline rendering, tests and benchmarks). Any rate
+    // from 11025 to 48000 Hz; records are made for 22050 Hz and rescaled.
     void configure(std::uint32_t rate, std::uint32_t width, std::uint32_t outputChannelCount);
     // Leaves the output's list (also done on destruction): silence, then detachSource.
     void detach();
@@ -92,7 +92,7 @@ public:
     std::atomic<std::int32_t> target{0};   // level at which the current stage ends
     std::uint64_t position = 0;            // 32.32: the high word indexes the sample
     std::uint64_t step = 0;                // 32.32: added to `position` per output sample (pitched)
-    std::uint32_t lfoClock = 0;            // 2^24 / sampleRate: 1521, 760 or 380
+    std::uint32_t lfoClock = 0;            // 2^24 / sampleRate: 1521, 760, 380 (349 at 48000 Hz)
     std::int32_t lfoCounter = 0;           // output samples since the tremolo delay ran out
     std::int32_t depth = 0;                // current tremolo depth
     std::int32_t depthTarget = 0;          // depth towards which `depth` grows

@@ -21,7 +21,7 @@ void ConverterThroughput(benchmark::State& state, ConverterRoutine routine, unsi
     for (auto& v : accumulator) v = value(random);
     std::vector<std::uint8_t> out(static_cast<std::size_t>(count) * 2);
     ConversionState effects;
-    effects.reverbMask = 2047;
+    effects.reverbLast = 2047;
     for (auto _ : state) {
         benchmark::DoNotOptimize(routine(effects, out.data(), accumulator.data(), count));
         benchmark::ClobberMemory();

@@ -62,7 +62,7 @@ std::int32_t floorDiv(std::int64_t a, std::int64_t b) {
 }
 
 struct Reference {
-    std::int32_t line[4096] = {};
+    std::int32_t line[8192] = {};
     std::int32_t history[16] = {};
     std::uint32_t reverbIndex = 0, filterIndex = 0, mask = 511;
     std::int32_t level = 4;
@@ -86,7 +86,7 @@ struct Reference {
             if (reverb) {
                 y = cut32(std::int64_t{y} + line[reverbIndex]);
                 line[reverbIndex] = floorDiv(cut32(std::int64_t{level} * y), 8);
-                reverbIndex = (reverbIndex + 1) & mask;
+                reverbIndex = reverbIndex == mask ? 0 : reverbIndex + 1;
             }
             if (bits == 8) {
                 std::int32_t z = cut32(std::int64_t{y} + 128);
@@ -194,7 +194,7 @@ TEST(ConverterCount, ZeroOrNegativeWritesNothing) {
 TEST(ConverterReverb, ImpulseDecaysByHalfEveryDelayLength) {
     // Mono 22050 Hz: the delay is 1024 samples; level 4 feeds back half.
     ConversionState state;
-    state.reverbMask = 1023;
+    state.reverbLast = 1023;
     state.reverbLevel = 4;
     std::vector<std::int32_t> in(4096, 0);
     in[0] = 1000;
@@ -207,7 +207,7 @@ TEST(ConverterReverb, ImpulseDecaysByHalfEveryDelayLength) {
 
 TEST(ConverterReverb, LevelIsFeedbackInEighths) {
     ConversionState state;
-    state.reverbMask = 511;
+    state.reverbLast = 511;
     state.reverbLevel = 6;
     std::vector<std::int32_t> in(1030, 0);
     in[0] = 800;
@@ -219,7 +219,7 @@ TEST(ConverterReverb, LevelIsFeedbackInEighths) {
 
 TEST(ConverterReverb, StereoFeedsEachChannelIntoItself) {
     ConversionState state;
-    state.reverbMask = 1023;  // stereo 11025 Hz: 512 frames
+    state.reverbLast = 1023;  // stereo 11025 Hz: 512 frames
     state.reverbLevel = 4;
     std::vector<std::int32_t> in(2048, 0);
     in[0] = 1000;  // first channel only
@@ -230,7 +230,7 @@ TEST(ConverterReverb, StereoFeedsEachChannelIntoItself) {
 
 TEST(ConverterReverb, SwitchingOffLeavesTheTailForLater) {
     ConversionState state;
-    state.reverbMask = 511;
+    state.reverbLast = 511;
     std::vector<std::int32_t> impulse(512, 0);
     impulse[0] = 1000;
     run(routineNamed("reverb16"), state, impulse, 16, 44);
@@ -242,7 +242,7 @@ TEST(ConverterReverb, SwitchingOffLeavesTheTailForLater) {
 
 TEST(ConverterReverb, EightBitOutputIsOffsetAndClipped) {
     ConversionState state;
-    state.reverbMask = 511;
+    state.reverbLast = 511;
     const std::vector<std::uint8_t> out = run(routineNamed("reverb8"), state, {100, -100, 400, -400}, 8);
     EXPECT_EQ(out, (std::vector<std::uint8_t>{178, 78, 255, 0}));
 }
@@ -311,12 +311,12 @@ TEST(ConverterFilter, SwitchedOnWithStaleHistoryUsesIt) {
 
 TEST(ConverterFilter, FilterThenReverbHalvesTheFilterOutput) {
     ConversionState state;
-    state.reverbMask = 511;
+    state.reverbLast = 511;
     const auto out = samples16(run(routineNamed("filterMonoReverb16"), state, std::vector<std::int32_t>(44, 32), 16));
     EXPECT_EQ(out.back(), 20);  // 1312 × 4 >> 8
     // One delay length later the feedback adds half of that.
     ConversionState state2;
-    state2.reverbMask = 511;
+    state2.reverbLast = 511;
     const auto longer =
         samples16(run(routineNamed("filterMonoReverb16"), state2, std::vector<std::int32_t>(600, 32), 16, 44));
     EXPECT_EQ(longer[512 + 10], 30);
@@ -328,14 +328,15 @@ TEST(ConverterReference, AllTwelveMatchTheReferenceBitForBit) {
     std::mt19937 random(1234);
     int count = 0;
     const ConverterEntry* table = converterTable(&count);
-    const std::uint32_t masks[] = {511, 1023, 2047, 4095};
+    // The classic rates' lines and 48000 Hz stereo's, which is no power of two.
+    const std::uint32_t masks[] = {511, 1023, 2047, 4095, 4457};
     for (int r = 0; r < count; ++r) {
         const ConverterEntry& entry = table[r];
         const unsigned channels = entry.channels == 0 ? 1 : entry.channels;
         for (std::uint32_t mask : masks) {
             for (std::int32_t level = 1; level <= 6; level += 5) {
                 ConversionState state;
-                state.reverbMask = mask;
+                state.reverbLast = mask;
                 state.reverbLevel = level;
                 Reference reference;
                 reference.mask = mask;
@@ -367,7 +368,7 @@ TEST(ConverterReference, AllTwelveMatchTheReferenceBitForBit) {
 
 TEST(ConverterReference, ALevelChangeTakesEffectFromTheNextCall) {
     ConversionState state;
-    state.reverbMask = 511;
+    state.reverbLast = 511;
     std::vector<std::int32_t> impulse(512, 0);
     impulse[0] = 1000;
     run(routineNamed("reverb16"), state, impulse, 16, 44);  // the line holds 500 × 4 / 8 = 250 at index 0

@@ -88,11 +88,11 @@ inline std::vector<std::uint8_t> referenceRender(std::uint32_t bits, std::uint32
     CountingSource source(channels, bits == 8 ? 1 : 256);
     ConversionState state;
     const ConverterRoutine routine = selectConverter(bits, false, false, channels);
-    const std::uint32_t frames = rate * 44 / 11025;
+    const std::uint32_t frames = (rate * 44 + 11025 / 2) / 11025;
     const std::uint32_t values = frames * channels;
     std::vector<std::uint8_t> out(static_cast<std::size_t>(buffers) * 16 * values * (bits / 8));
     std::uint8_t* at = out.data();
-    std::int32_t accumulator[352];
+    std::int32_t accumulator[SoundOutput::MAX_ACCUMULATOR];
     for (std::uint32_t s = 0; s < buffers * 16; ++s) {
         std::memset(accumulator, 0, sizeof accumulator);
         CountingSource::mixRoutine(&source, accumulator, frames);

@@ -54,7 +54,7 @@ std::string shortSong(const std::string& name = "Short") {
 
 TEST(BrellinRender, UsageErrorsExitWith2) {
     EXPECT_EQ(render("").status, 2);
-    EXPECT_EQ(render("--rate 32000 x.mid").status, 2);
+    EXPECT_EQ(render("--rate 96000 x.mid").status, 2);
     EXPECT_EQ(render("--bits 12 x.mid").status, 2);
     EXPECT_EQ(render("--voices 3 x.mid").status, 2);
     EXPECT_EQ(render("--voices 33 x.mid").status, 2);

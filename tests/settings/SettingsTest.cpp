@@ -61,6 +61,7 @@ const char* const DEFAULT_FILE =
     "InitializePositionX=0\n"
     "InitializePositionY=0\n"
     "LastPlayFileName=/\n"
+    "Latency=24\n"
     "MaxChannels=32\n"
     "ReverbLevel=4\n"
     "SampleRate=22050\n"

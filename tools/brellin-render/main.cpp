@@ -51,7 +51,7 @@ void usage(FILE* out) {
         "      --output-dir DIR  render each song into its own file in DIR, named after it\n"
         "      --jobs N          with --output-dir: songs rendered at once (default: the cores)\n"
         "      --format TYPE     with --output-dir: wav (default), flac, ogg, opus or mp3\n"
-        "      --rate 11025|22050|44100   sample rate (default 22050)\n"
+        "      --rate HZ         sample rate, 11025 … 48000 (default 22050; JACK: the server's)\n"
         "      --bits 8|16       sample width (default 8)\n"
         "      --mono, --stereo  channels (default stereo)\n"
         "      --voices 4..32    voices (default 32)\n"
@@ -64,6 +64,7 @@ void usage(FILE* out) {
         "      --max-length MINUTES  with -o: cut a song after this long (default 60, 0 = never)\n"
         "      --audio-device DEVICE  without -o: the device to play on, spelled as below\n"
         "                        (default: $BRELLIN_AUDIO_DEVICE, else ALSA \"default\")\n"
+        "      --latency MS      without -o: sound the device holds ahead, 8 … 512 ms (default 512)\n"
         "      --random          play as many songs as the list holds, each picked at random\n"
         "      --save-list OUT.brl  write the FILEs (play lists expanded) as a .brl play list, no sound\n"
         "  -q, --quiet           no progress display\n"
@@ -73,7 +74,7 @@ void usage(FILE* out) {
     std::fprintf(out,
                  "\nFile types this build writes: %s. WAV is our own writer, the others go through\n"
                  "libsndfile; FLAC holds exactly the WAV's samples. Opus is stored at 12000, 24000 or\n"
-                 "48000 Hz (for 11025, 22050, 44100), the rates Opus takes.\n",
+                 "48000 Hz (for 11025, 22050, 44100, 48000), the rates Opus takes.\n",
                  writableSoundFileTypes().c_str());
     std::fprintf(out, "\nSound devices (--audio-device, $BRELLIN_AUDIO_DEVICE):\n%s", audioDeviceHelp().c_str());
 }
@@ -165,7 +166,7 @@ int main(int argc, char** argv) {
     // clang-format off
     enum : int { optRate = 1000, optBits, optMono, optStereo, optVoices, optSoundFont, optReverb, optLowPass,
                  optVolume, optInfo, optSeed, optVersion, optRandom, optSaveList, optMaxLength, optAudioDevice,
-                 optOutputDir, optJobs, optFormat };
+                 optOutputDir, optJobs, optFormat, optLatency };
     static const option longOptions[] = {
         {"output", required_argument, nullptr, 'o'},  {"rate", required_argument, nullptr, optRate},
         {"bits", required_argument, nullptr, optBits}, {"mono", no_argument, nullptr, optMono},
@@ -178,6 +179,7 @@ int main(int argc, char** argv) {
         {"save-list", required_argument, nullptr, optSaveList}, {"max-length", required_argument, nullptr, optMaxLength},
         {"audio-device", required_argument, nullptr, optAudioDevice}, {"output-dir", required_argument, nullptr, optOutputDir},
         {"jobs", required_argument, nullptr, optJobs}, {"format", required_argument, nullptr, optFormat},
+        {"latency", required_argument, nullptr, optLatency},
         {nullptr, 0, nullptr, 0}};
     // clang-format on
     opterr = 0;
@@ -190,9 +192,13 @@ int main(int argc, char** argv) {
                 options.outputPath = optarg;
                 break;
             case optRate:
-                if (!parseNumber(optarg, 0, 1000000, value) || (value != 11025 && value != 22050 && value != 44100))
-                    return usageError("--rate must be 11025, 22050 or 44100", optarg);
+                if (!parseNumber(optarg, 11025, 48000, value))
+                    return usageError("--rate must be 11025 … 48000", optarg);
                 options.rate = static_cast<std::uint32_t>(value);
+                break;
+            case optLatency:
+                if (!parseNumber(optarg, 8, 512, value)) return usageError("--latency must be 8 … 512", optarg);
+                options.latency = static_cast<std::uint32_t>(value);
                 break;
             case optBits:
                 if (!parseNumber(optarg, 8, 16, value) || (value != 8 && value != 16))
