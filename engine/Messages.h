@@ -16,6 +16,8 @@ constexpr std::size_t MESSAGE_SIZE = 128;
 constexpr const char* MESSAGE_CAPTION = "Brellin Message";
 constexpr const char* TEXT_NO_SOUND_FONT = "Not found a Sound font.";
 constexpr const char* TEXT_CANNOT_OPEN_DEVICE = "Cannot open SoundDevice. Exit Brellin when push OK.";
+constexpr const char* TEXT_SOUND_SERVER_GONE =
+    "The sound server has gone away. Start it again, then press OK in Configure to play on.";
 constexpr const char* TEXT_NOT_ENOUGH_MEMORY = "Not enough memory. Please, retry after reboot.";
 constexpr const char* TEXT_SOUND_FONT_REPLACED = "Because '%s' was not found, read '%s' instead.";
 

@@ -1,6 +1,7 @@
 // LiveMidiPorts: the live MIDI inputs a program offers, played on one
-// Synthesizer: today the ALSA sequencer port (where this build has ALSA).
-// The window player and brellin-synth open them the same way.
+// Synthesizer: the ALSA sequencer port (where this build has ALSA) and the
+// MIDI input of a sound device that has one (JACK's "midi_in"). The window
+// player and brellin-synth open them the same way.
 //
 // User-interface thread.
 #pragma once
@@ -23,10 +24,12 @@ public:
     LiveMidiPorts(const LiveMidiPorts&) = delete;
     LiveMidiPorts& operator=(const LiveMidiPorts&) = delete;
 
-    // Plays what arrives on `synthesizer` and opens the ports, the sequencer
-    // client named `clientName`. False, with `error()` in one line, when no
-    // port could be opened; then nothing stays open.
-    bool open(SynthesizerInterface& synthesizer, const char* clientName);
+    // Plays what arrives on `synthesizer` and opens the ports: the sequencer
+    // client named `clientName`, and the MIDI input of `device` when it has
+    // one. False when no port could be opened; then nothing stays open.
+    // `error()` says, in one line, why a port was skipped (also when the
+    // other one opened).
+    bool open(SynthesizerInterface& synthesizer, const char* clientName, AudioDevice* device = nullptr);
     // Closes the ports (the notes they hold are released) and stops playing.
     void close();
     bool isOpen() const { return live.attached(); }
@@ -34,7 +37,7 @@ public:
     // Subscribes to a source, "CLIENT:PORT" as aconnect spells it. False with `error()`.
     bool connectFrom(const std::string& source);
     // Where other programs reach the ports, one line each
-    // ("Brellin:Synth input 128:0").
+    // ("Brellin:Synth input 128:0", "JACK MIDI brellin:midi_in").
     std::string addresses() const;
     const std::string& error() const { return lastError; }
 
@@ -42,6 +45,7 @@ public:
 
 private:
     LiveInput live;
+    AudioDevice* midiDevice = nullptr;  // the device playing into `live`, or null
 #if BRELLIN_HAVE_ALSA_SEQUENCER
     AlsaSequencerInput sequencer{live};
 #endif

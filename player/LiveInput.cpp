@@ -75,6 +75,17 @@ void LiveInput::releaseHeldNotes() {
     usedChannels = 0;
 }
 
+void LiveInput::play(SynthesizerInterface& synthesizer, const std::uint8_t* bytes, std::uint32_t length) noexcept {
+    NoteOnListener* listener = noteOnListener.load(std::memory_order_relaxed);
+    if (listener && (bytes[0] & 0xF0) == 0x90) {
+        listener->channel = bytes[0] & 0x0F;
+        listener->note = bytes[1];
+        listener->level = bytes[2];
+        listener->notify();
+    }
+    synthesizer.sendMidi(bytes, length);
+}
+
 void LiveInput::playQueued() noexcept {
     SynthesizerInterface* synthesizer = target.load(std::memory_order_acquire);
     if (!synthesizer) return;
@@ -84,21 +95,55 @@ void LiveInput::playQueued() noexcept {
     std::uint32_t length;
     std::uint64_t stamp;
     std::uint32_t budget = MAX_PER_SLICE;
-    NoteOnListener* listener = noteOnListener.load(std::memory_order_relaxed);
     while (budget-- > 0 && (length = queue.pop(message.get(), MessageQueue::MAX_MESSAGE, &stamp)) != 0) {
-        const std::uint8_t* bytes = message.get();
-        if (listener && (bytes[0] & 0xF0) == 0x90) {
-            listener->channel = bytes[0] & 0x0F;
-            listener->note = bytes[1];
-            listener->level = bytes[2];
-            listener->notify();
-        }
-        synthesizer->sendMidi(bytes, length);
+        play(*synthesizer, message.get(), length);
         ++count;
     }
     if (count) playedCount.fetch_add(count, std::memory_order_relaxed);
 }
 
-void LiveInput::sliceCall(void* self) noexcept { static_cast<LiveInput*>(self)->playQueued(); }
+void LiveInput::receive(const std::uint8_t* bytes, std::size_t size) noexcept {
+    SynthesizerInterface* synthesizer = target.load(std::memory_order_acquire);
+    if (!synthesizer || size > MAX_SYSTEM_EXCLUSIVE) {
+        if (synthesizer) refusedCount.fetch_add(1, std::memory_order_relaxed);
+        return;
+    }
+    const auto length = static_cast<std::uint32_t>(size);
+    const LiveMessage kind = classify(bytes, length);
+    if (kind == LiveMessage::Ignored) return;
+    if (kind == LiveMessage::Malformed) {
+        refusedCount.fetch_add(1, std::memory_order_relaxed);
+        return;
+    }
+    // A flood within one slice is cut off here; the next slice plays again.
+    if (directBudget == 0) {
+        directDropped.fetch_add(1, std::memory_order_relaxed);
+        return;
+    }
+    --directBudget;
+    if (kind == LiveMessage::Channel)
+        directChannels = static_cast<std::uint16_t>(directChannels | (1u << (bytes[0] & 15)));
+    play(*synthesizer, bytes, length);
+    playedCount.fetch_add(1, std::memory_order_relaxed);
+}
+
+void LiveInput::sourceGone() noexcept {
+    SynthesizerInterface* synthesizer = target.load(std::memory_order_acquire);
+    if (!synthesizer) return;
+    for (std::uint8_t channel = 0; channel < 16; ++channel) {
+        if (!(directChannels & (1u << channel))) continue;
+        const std::uint8_t sustainOff[3] = {static_cast<std::uint8_t>(0xB0 | channel), 64, 0};
+        const std::uint8_t allNotesOff[3] = {static_cast<std::uint8_t>(0xB0 | channel), 123, 0};
+        synthesizer->sendMidi(sustainOff, 3);
+        synthesizer->sendMidi(allNotesOff, 3);
+    }
+    directChannels = 0;
+}
+
+void LiveInput::sliceCall(void* self) noexcept {
+    auto* input = static_cast<LiveInput*>(self);
+    input->directBudget = MAX_PER_SLICE;
+    input->playQueued();
+}
 
 }  // namespace brellin

@@ -8,6 +8,11 @@
 // Synthesizer, so the Synthesizer's MIDI parser is fed by the render thread
 // alone and a song's events and live ones never interleave within a message.
 //
+// A device that carries MIDI beside its sound (JACK) plays its messages
+// itself, on the render thread, at their frame within the period: through
+// `receive` (MidiReceiver), which checks a message as `deliver` does and
+// plays it at once, at most MAX_PER_SLICE of them per slice.
+//
 // `deliver` takes what the Synthesizer understands from a live source: the
 // channel messages with their data bytes, and system exclusive messages of
 // at most MAX_SYSTEM_EXCLUSIVE bytes from F0 to F7. Real-time and system
@@ -21,6 +26,7 @@
 #include <memory>
 
 #include "common/MessageQueue.h"
+#include "output/AudioDevice.h"
 #include "player/NoteOnListener.h"
 #include "synth/SynthesizerInterface.h"
 
@@ -34,7 +40,7 @@ enum class LiveMessage : std::uint8_t {
     Malformed,        // empty, cut short, too long, or a data byte where a status belongs
 };
 
-class LiveInput {
+class LiveInput : public MidiReceiver {
 public:
     // The longest system exclusive message played; longer ones are refused.
     static constexpr std::uint32_t MAX_SYSTEM_EXCLUSIVE = 1024;
@@ -73,6 +79,13 @@ public:
     // queued to the Synthesizer.
     void playQueued() noexcept;
 
+    // Render thread, from a device's MIDI input: plays one message at once
+    // (what `deliver` would refuse is refused and counted the same way).
+    void receive(const std::uint8_t* bytes, std::size_t size) noexcept override;
+    // Render thread: the device's source went away; releases the notes the
+    // device's messages started (sustain off, All Notes Off).
+    void sourceGone() noexcept override;
+
     // Notes that would hang if the source went away mid-note: All Notes Off
     // on every channel that played since the last call. Producer thread
     // (queued like any message).
@@ -83,10 +96,12 @@ public:
     // messages dropped because the queue was full.
     std::uint64_t played() const { return playedCount.load(std::memory_order_relaxed); }
     std::uint64_t refused() const { return refusedCount.load(std::memory_order_relaxed); }
-    std::uint64_t dropped() const { return queue.dropped(); }
+    std::uint64_t dropped() const { return queue.dropped() + directDropped.load(std::memory_order_relaxed); }
 
 private:
     static void sliceCall(void* self) noexcept;
+    // Tells the listener of a note-on and sends one checked message.
+    void play(SynthesizerInterface& synthesizer, const std::uint8_t* bytes, std::uint32_t length) noexcept;
 
     MessageQueue queue;
     std::unique_ptr<std::uint8_t[]> message;  // the render thread's copy of one message
@@ -97,8 +112,13 @@ private:
     // Bit n: channel n played a message since the last releaseHeldNotes
     // (producer thread only).
     std::uint16_t usedChannels = 0;
+    // Render thread only: what `receive` may still play in this slice, and
+    // the channels its messages used.
+    std::uint32_t directBudget = MAX_PER_SLICE;
+    std::uint16_t directChannels = 0;
     std::atomic<std::uint64_t> playedCount{0};
     std::atomic<std::uint64_t> refusedCount{0};
+    std::atomic<std::uint64_t> directDropped{0};
 };
 
 }  // namespace brellin

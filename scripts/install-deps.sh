@@ -11,6 +11,9 @@ build=(g++ cmake ninja-build pkg-config libgtest-dev libbenchmark-dev libasound2
        qt6-base-dev libx11-dev libxext-dev)
 # brellin-render's FLAC, Ogg Vorbis, Opus and MP3 files (libsndfile with its codecs).
 build+=(libsndfile1-dev)
+# The JACK device and its MIDI input (jackd2's library; PipeWire's JACK
+# library stands in for it at run time).
+build+=(libjack-jackd2-dev)
 # brf-tool's SF3 import decodes Ogg Vorbis samples (libvorbisfile); the SF3
 # tests and fuzz seeds encode theirs (libvorbisenc): both in libvorbis-dev.
 build+=(libvorbis-dev)
@@ -23,6 +26,9 @@ test=(clang libclang-rt-14-dev llvm-14 openttd-openmsx fluidsynth timgm6mb-sound
       xdotool imagemagick)
 # The SF3 reader's test opens MuseScore's General bank as Debian ships it.
 test+=(musescore-general-soundfont-small)
+# The live tests run a private JACK server on its dummy backend (no sound
+# card, no root); the latency benchmark measures FluidSynth's JACK driver too.
+test+=(jackd2)
 # bench/sf2/compare-fluidsynth.sh also converts and plays FluidR3_GM.
 test+=(fluid-soundfont-gm)
 run=(alsa-utils)

@@ -9,6 +9,9 @@
 #if BRELLIN_HAVE_ALSA
 #include "output/devices/AlsaDevice.h"
 #endif
+#if BRELLIN_HAVE_JACK
+#include "output/devices/JackDevice.h"
+#endif
 
 namespace brellin {
 
@@ -31,6 +34,15 @@ std::unique_ptr<AudioDevice> makeNull(const std::string&) { return std::make_uni
 std::unique_ptr<AudioDevice> makeRecorder(const std::string& path) { return std::make_unique<WavRecorderDevice>(path); }
 std::unique_ptr<AudioDevice> makeWavFile(const std::string& path) { return std::make_unique<WavFileDevice>(path); }
 
+#if BRELLIN_HAVE_JACK
+bool parseJack(const char* text, std::string& argument) {
+    argument.clear();
+    return std::strcmp(text, "jack") == 0;
+}
+
+std::unique_ptr<AudioDevice> makeJack(const std::string&) { return std::make_unique<JackDevice>(); }
+#endif
+
 #if BRELLIN_HAVE_ALSA
 bool parseAlsa(const char* text, std::string& argument) {
     argument = *text != '\0' ? text : "default";
@@ -43,6 +55,9 @@ std::unique_ptr<AudioDevice> makeAlsa(const std::string& name) { return std::mak
 const AudioDeviceKind KINDS[] = {
     {"null", "null", "discards the sound, paced in real time", parseNull, makeNull, nullptr},
     {"wav", "wav:PATH", "records what plays into the WAV file PATH", parseWav, makeRecorder, makeWavFile},
+#if BRELLIN_HAVE_JACK
+    {"jack", "jack", "a client of the JACK server, at its rate and period", parseJack, makeJack, nullptr},
+#endif
 #if BRELLIN_HAVE_ALSA
     {"alsa", "NAME", "the ALSA PCM of that name (default: \"default\")", parseAlsa, makeAlsa, nullptr},
 #endif

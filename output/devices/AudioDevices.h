@@ -6,6 +6,7 @@
 //   null       discards the sound, paced in real time
 //   wav:PATH   real time: records what plays into the WAV file PATH;
 //              offline: renders into it as fast as the machine allows
+//   jack       a client of the running JACK server (in a build with JACK)
 //   NAME       any other word: the ALSA PCM of that name ("default",
 //              "pipewire", "plughw:1"); in a build with ALSA only
 //

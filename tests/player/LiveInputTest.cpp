@@ -108,5 +108,36 @@ TEST(LiveInput, AFloodFromAnotherThreadPlaysInOrderAcrossSlices) {
     EXPECT_TRUE(synthesizer.messagesCopy().empty());
 }
 
+// A device's MIDI input (JACK) plays on the render thread between two
+// stretches of a period: at once, checked like a queued message, at most
+// MAX_PER_SLICE in one slice; when its source goes away the channels it
+// played are released.
+TEST(LiveInput, ADeviceInputPlaysAtOnceWithinTheSliceBudget) {
+    testing::FakeSynthesizer synthesizer;
+    LiveInput input;
+    const std::uint8_t on[3] = {0x93, 60, 100};
+    input.receive(on, 3);  // not attached: nowhere to play
+    ASSERT_TRUE(input.attach(synthesizer));
+    synthesizer.slice();
+    input.receive(on, 3);
+    EXPECT_EQ(synthesizer.messagesCopy(), (std::vector<Bytes>{{0x93, 60, 100}}));
+    const std::uint8_t cut[2] = {0x90, 60};
+    input.receive(cut, 2);
+    const std::uint8_t sense[1] = {0xFE};
+    input.receive(sense, 1);
+    EXPECT_EQ(input.refused(), 1u);
+
+    for (std::uint32_t i = 0; i < LiveInput::MAX_PER_SLICE + 100; ++i) input.receive(on, 3);
+    EXPECT_EQ(synthesizer.messageCount(), LiveInput::MAX_PER_SLICE);
+    EXPECT_EQ(input.dropped(), 101u);
+    synthesizer.slice();  // a new slice, a new budget
+    input.receive(on, 3);
+    EXPECT_EQ(synthesizer.messageCount(), LiveInput::MAX_PER_SLICE + 1);
+
+    synthesizer.clearMessages();
+    input.sourceGone();
+    EXPECT_EQ(synthesizer.messagesCopy(), (std::vector<Bytes>{{0xB3, 64, 0}, {0xB3, 123, 0}}));
+}
+
 }  // namespace
 }  // namespace brellin

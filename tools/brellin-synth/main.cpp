@@ -3,8 +3,8 @@
 // other programs can reach it, and plays what they send until SIGTERM or
 // SIGINT (Ctrl+C).
 //
-// Exit status: 0 after a signal, 1 when the engine cannot start or no live
-// input could be opened, 2 for a usage error.
+// Exit status: 0 after a signal, 1 when the engine cannot start, no live
+// input could be opened or the sound server went away, 2 for a usage error.
 #include <getopt.h>
 #include <signal.h>
 
@@ -32,13 +32,15 @@ void usage(FILE* out) {
         "Usage: brellin-synth [OPTIONS]\n"
         "Plays the MIDI that other programs and keyboards send to it, until SIGTERM or\n"
         "Ctrl+C. It offers the ALSA sequencer port \"Brellin:Synth input\"; connect a source\n"
-        "with --connect or aconnect. The engine is built from Brellin.cfg beside the\n"
-        "program; the options override it (and are not written back).\n"
+        "with --connect or aconnect. With --audio-device jack it plays into the JACK\n"
+        "server and offers the JACK MIDI input brellin:midi_in as well. The engine is\n"
+        "built from Brellin.cfg beside the program; the options override it (and are\n"
+        "not written back).\n"
         "\n"
         "      --connect CLIENT:PORT  subscribe to a source at start (as aconnect spells\n"
         "                        it: \"20:0\", \"USB Keyboard:0\"); may be given more than once\n"
         "      --name NAME       the sequencer client's name (default Brellin)\n"
-        "      --rate 11025|22050|44100   sample rate (default 22050)\n"
+        "      --rate HZ         sample rate, 11025 … 48000 (default 22050; JACK: the server's)\n"
         "      --bits 8|16       sample width (default 8)\n"
         "      --mono, --stereo  channels (default stereo)\n"
         "      --voices 4..32    voices (default 32)\n"
@@ -46,6 +48,8 @@ void usage(FILE* out) {
         "      --reverb 0..6     reverb level, 0 = off (default 0)\n"
         "      --lowpass         low-pass filter\n"
         "      --volume 0..128   volume (default 128)\n"
+        "      --latency MS      sound the ALSA or null device holds ahead, 8 … 512 ms\n"
+        "                        (default: Latency in Brellin.cfg, else 24)\n"
         "      --audio-device DEVICE  the device to play on, spelled as below\n"
         "                        (default: $BRELLIN_AUDIO_DEVICE, else ALSA \"default\")\n"
         "  -q, --quiet           print nothing but errors\n"
@@ -89,13 +93,14 @@ int main(int argc, char** argv) {
     options.lowPass = settings.fLowPassFilter != 0;
     options.volume = settings.Volume;
     options.soundFontName = settings.SoundFontName;
+    options.latency = static_cast<std::uint32_t>(settings.Latency);
     std::vector<std::string> sources;
     std::string clientName = "Brellin";
     bool quiet = false;
 
     // clang-format off
     enum : int { optRate = 1000, optBits, optMono, optStereo, optVoices, optSoundFont, optReverb, optLowPass,
-                 optVolume, optVersion, optAudioDevice, optConnect, optName };
+                 optVolume, optVersion, optAudioDevice, optConnect, optName, optLatency };
     static const option longOptions[] = {
         {"rate", required_argument, nullptr, optRate},        {"bits", required_argument, nullptr, optBits},
         {"mono", no_argument, nullptr, optMono},              {"stereo", no_argument, nullptr, optStereo},
@@ -104,6 +109,7 @@ int main(int argc, char** argv) {
         {"volume", required_argument, nullptr, optVolume},    {"version", no_argument, nullptr, optVersion},
         {"audio-device", required_argument, nullptr, optAudioDevice},
         {"connect", required_argument, nullptr, optConnect},  {"name", required_argument, nullptr, optName},
+        {"latency", required_argument, nullptr, optLatency},
         {"quiet", no_argument, nullptr, 'q'},                 {"help", no_argument, nullptr, 'h'},
         {nullptr, 0, nullptr, 0}};
     // clang-format on
@@ -113,8 +119,8 @@ int main(int argc, char** argv) {
     while ((c = getopt_long(argc, argv, ":qh", longOptions, nullptr)) != -1) {
         switch (c) {
             case optRate:
-                if (!parseNumber(optarg, 0, 1000000, value) || (value != 11025 && value != 22050 && value != 44100))
-                    return usageError("--rate must be 11025, 22050 or 44100", optarg);
+                if (!parseNumber(optarg, 11025, 48000, value))
+                    return usageError("--rate must be 11025 … 48000", optarg);
                 options.rate = static_cast<std::uint32_t>(value);
                 break;
             case optBits:
@@ -142,6 +148,10 @@ int main(int argc, char** argv) {
                 if (!*optarg) return usageError("empty audio device");
                 if (parseAudioDevice(optarg).kind == nullptr) return usageError("unknown sound device", optarg);
                 options.audioDevice = optarg;
+                break;
+            case optLatency:
+                if (!parseNumber(optarg, 8, 512, value)) return usageError("--latency must be 8 … 512", optarg);
+                options.latency = static_cast<std::uint32_t>(value);
                 break;
             case optConnect: sources.emplace_back(optarg); break;
             case optName:
@@ -172,27 +182,48 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s: %s\n", programName, error.c_str());
         return 1;
     }
+    AudioDevice* device = session.outputDevice();
     LiveMidiPorts ports;
-    if (!ports.open(session.liveSynthesizer(), clientName.c_str())) {
+    if (!ports.open(session.liveSynthesizer(), clientName.c_str(), device)) {
         std::fprintf(stderr, "%s: %s\n%s: no live MIDI input could be opened\n", programName, ports.error().c_str(),
                      programName);
         session.finish(error);
         return 1;
     }
-    if (!quiet) std::fputs(ports.addresses().c_str(), stdout);
+    // A port that was skipped while another opened (no sequencer, but JACK).
+    if (!ports.error().empty()) std::fprintf(stderr, "%s: %s\n", programName, ports.error().c_str());
+    if (!quiet) {
+        std::fputs(ports.addresses().c_str(), stdout);
+        const std::string jackPorts = device != nullptr ? device->portNames() : std::string();
+        if (!jackPorts.empty()) std::printf("JACK ports %s at %u Hz\n", jackPorts.c_str(), session.outputRate());
+    }
     std::fflush(stdout);
     for (const std::string& source : sources)
         if (!ports.connectFrom(source)) std::fprintf(stderr, "%s: %s\n", programName, ports.error().c_str());
 
-    int signal = 0;
-    while (sigwait(&stopSignals, &signal) != 0) {
+    // Waits for a signal, looking every 200 ms whether the sound server is still there.
+    bool lost = false;
+    const timespec pause{0, 200'000'000};
+    while (sigtimedwait(&stopSignals, nullptr, &pause) < 0) {
+        if (device != nullptr && device->lost.load(std::memory_order_acquire)) {
+            std::fprintf(stderr, "%s: %s\n", programName, device->lostReason());
+            lost = true;
+            break;
+        }
     }
     const LiveInput& input = ports.input();
+    const std::uint32_t underruns = device != nullptr ? device->underruns.load() : 0;
     ports.close();
     if (!session.finish(error)) std::fprintf(stderr, "%s: %s\n", programName, error.c_str());
     if (!quiet && input.refused() + input.dropped() > 0)
         std::fprintf(stderr, "%s: %llu malformed messages refused, %llu dropped for want of room\n", programName,
                      static_cast<unsigned long long>(input.refused()),
                      static_cast<unsigned long long>(input.dropped()));
-    return 0;
+    if (!quiet && underruns > 0) {
+        if (device != nullptr && std::string(device->name()) == "jack")
+            std::fprintf(stderr, "%s: the JACK server reported %u xruns while it ran\n", programName, underruns);
+        else
+            std::fprintf(stderr, "%s: the sound device ran dry %u times (raise --latency)\n", programName, underruns);
+    }
+    return lost ? 1 : 0;
 }

@@ -119,12 +119,15 @@ bool Application::initInstance() {
     }
     window.loadSkinAndPlace();
 
-    // The live MIDI input port, unless the settings turn it off. Where it
-    // cannot be offered (no sequencer) one line on stderr says why and the
-    // player runs on.
+    // The live MIDI input ports, unless the settings turn them off: the
+    // sequencer port, and JACK's MIDI input when the sound goes to JACK.
+    // Where one cannot be offered (no sequencer) one line on stderr says
+    // why and the player runs on.
     livePorts.input().setNoteOnListener(window.engine.listeners.noteOn);
-    if (window.settings.fLiveMidiInput && !livePorts.open(window.engine.synthesizer, "Brellin"))
-        std::fprintf(stderr, "brellin: %s\n", livePorts.error().c_str());
+    if (window.settings.fLiveMidiInput) {
+        livePorts.open(window.engine.synthesizer, "Brellin", window.engine.output.device());
+        if (!livePorts.error().empty()) std::fprintf(stderr, "brellin: %s\n", livePorts.error().c_str());
+    }
 
     // The tray icon. Without a tray host the window must stay reachable.
     window.trayIconShown = window.hwnd != nullptr && window.hwnd->addTrayIcon(nullptr);

@@ -185,6 +185,21 @@ void MainWindow::loadSkinAndPlace(const char* folder) {
     skin.display.resetDirtyRect();
 }
 
+void MainWindow::checkDeviceLost() {
+    AudioDevice* device = engine.output.device();
+    if (device == nullptr || !device->lost.load(std::memory_order_acquire)) {
+        deviceLostShown = false;
+        return;
+    }
+    if (deviceLostShown) return;
+    // Said once; the window runs on without sound until the engine starts
+    // again (Configure's OK), which looks for the server anew.
+    deviceLostShown = true;
+    std::fprintf(stderr, "brellin: %s\n", device->lostReason());
+    stopPlayback();
+    showMessageBox(TEXT_SOUND_SERVER_GONE, MESSAGE_CAPTION);
+}
+
 void MainWindow::startDisplayTimer() {
     if (hwnd != nullptr) hwnd->setTimer(DISPLAY_TIMER_ID, DISPLAY_TIMER_MS);
 }
@@ -326,6 +341,7 @@ LResult MainWindow::onKeyDown(WParam virtualKey, LParam) {
 
 LResult MainWindow::onTimer(std::uintptr_t) {
     if (engine.takeSongEnd()) playList.advanceAfterSong();
+    checkDeviceLost();
     if (!playing || windowHidden) return 1;
 
     const std::int32_t p = scrollPos, limit = scrollLimit;

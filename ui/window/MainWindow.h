@@ -71,6 +71,10 @@ public:
     void loadSkinAndPlace(const char* folder = nullptr);
     // The 100-ms display timer.
     void startDisplayTimer();
+    // The timer's check of the sound device: when the system took it away
+    // (the JACK server quit), stops playing and says so, once.
+    void checkDeviceLost();
+    bool deviceLostShown = false;
 
     // The transport (PlayListHost).
     void startPlayback() override;

@@ -1,0 +1,177 @@
+#include "output/devices/JackDevice.h"
+
+#include <jack/midiport.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "output/SoundOutput.h"
+
+namespace brellin {
+
+JackDevice::JackDevice(std::string name) : requestedName(std::move(name)) {}
+
+JackDevice::~JackDevice() { close(); }
+
+bool JackDevice::fail(const std::string& text) {
+    error = text;
+    lastError = RESULT_DEVICE_ERROR;
+    close();
+    return false;
+}
+
+bool JackDevice::negotiate(AudioFormat& format) {
+    error.clear();
+    lastError = RESULT_OK;
+    if (client == nullptr) {
+        jack_status_t status{};
+        // Never start a server: a missing one is the user's to start.
+        client = jack_client_open(requestedName.c_str(), JackNoStartServer, &status);
+        if (client == nullptr) return fail("cannot connect to a JACK server (is jackd or PipeWire's JACK running?)");
+        lost.store(false);
+        reason[0] = '\0';
+        jack_on_info_shutdown(client, &JackDevice::shutdownCallback, this);
+        jack_set_xrun_callback(client, &JackDevice::xrunCallback, this);
+        jack_set_buffer_size_callback(client, &JackDevice::bufferSizeCallback, this);
+        jack_set_port_connect_callback(client, &JackDevice::connectCallback, this);
+        jack_set_process_callback(client, &JackDevice::processCallback, this);
+    }
+    const std::uint32_t rate = jack_get_sample_rate(client);
+    if (rate < SoundOutput::MIN_RATE || rate > SoundOutput::MAX_RATE) {
+        return fail("the JACK server runs at " + std::to_string(rate) + " Hz; Brellin plays at 11025 to 48000 Hz");
+    }
+    format.sampleRate = rate;
+    format.bitsPerSample = 16;
+    format.channels = 2;
+    period.store(jack_get_buffer_size(client), std::memory_order_relaxed);
+    return true;
+}
+
+bool JackDevice::open(const AudioFormat& format, std::uint32_t, std::uint32_t, DeviceCallback, void*) {
+    if (client == nullptr) {
+        AudioFormat asked = format;
+        if (!negotiate(asked)) return false;
+    }
+    scratch.reset(new (std::nothrow) std::int16_t[MAX_PERIOD * 2]);
+    if (!scratch) return fail("no memory for the JACK period");
+    left = jack_port_register(client, "out_left", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
+    right = jack_port_register(client, "out_right", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
+    midiIn = jack_port_register(client, "midi_in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+    if (left == nullptr || right == nullptr || midiIn == nullptr) return fail("cannot register the JACK ports");
+    midiSources.store(0);
+    midiSourcesSeen = 0;
+    return true;
+}
+
+void JackDevice::restart() {
+    if (client == nullptr || active) return;
+    if (jack_activate(client) != 0) {
+        fail("cannot activate the JACK client");
+        return;
+    }
+    active = true;
+    const char* connect = std::getenv(JACK_CONNECT_VARIABLE);
+    if (connect != nullptr && std::strcmp(connect, "0") == 0) return;
+    // The first two physical playback ports; a single one takes both sides.
+    const char** ports = jack_get_ports(client, nullptr, JACK_DEFAULT_AUDIO_TYPE, JackPortIsPhysical | JackPortIsInput);
+    if (ports == nullptr) return;
+    if (ports[0] != nullptr) {
+        jack_connect(client, jack_port_name(left), ports[0]);
+        jack_connect(client, jack_port_name(right), ports[1] != nullptr ? ports[1] : ports[0]);
+    }
+    jack_free(ports);
+}
+
+void JackDevice::reset() {
+    if (client != nullptr && active) jack_deactivate(client);
+    active = false;
+}
+
+void JackDevice::close() {
+    reset();
+    if (client != nullptr) {
+        // After the server has gone the client is closed all the same, to free it.
+        jack_client_close(client);
+        client = nullptr;
+    }
+    left = right = midiIn = nullptr;
+    period.store(0, std::memory_order_relaxed);
+}
+
+std::string JackDevice::clientName() const { return client != nullptr ? jack_get_client_name(client) : ""; }
+
+std::string JackDevice::portNames() const {
+    if (client == nullptr || left == nullptr) return {};
+    return std::string(jack_port_name(left)) + " " + jack_port_name(right) + " " + jack_port_name(midiIn);
+}
+
+int JackDevice::processCallback(jack_nframes_t frames, void* self) {
+    return static_cast<JackDevice*>(self)->process(frames);
+}
+
+int JackDevice::process(jack_nframes_t frames) noexcept {
+    auto* outLeft = static_cast<jack_default_audio_sample_t*>(jack_port_get_buffer(left, frames));
+    auto* outRight = static_cast<jack_default_audio_sample_t*>(jack_port_get_buffer(right, frames));
+    void* midi = jack_port_get_buffer(midiIn, frames);
+    FrameRenderer* renderer = frameRenderer.load(std::memory_order_acquire);
+    if (renderer == nullptr || frames > MAX_PERIOD) {
+        std::memset(outLeft, 0, frames * sizeof *outLeft);
+        std::memset(outRight, 0, frames * sizeof *outRight);
+        return 0;
+    }
+    MidiReceiver* receiver = midiReceiver.load(std::memory_order_acquire);
+    const int sources = midiSources.load(std::memory_order_relaxed);
+    if (receiver != nullptr && sources < midiSourcesSeen) receiver->sourceGone();
+    midiSourcesSeen = sources;
+
+    // Render up to each event's frame, play it, go on.
+    auto* out = reinterpret_cast<std::uint8_t*>(scratch.get());
+    std::uint32_t done = 0;
+    const std::uint32_t count = jack_midi_get_event_count(midi);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        jack_midi_event_t event;
+        if (jack_midi_event_get(&event, midi, i) != 0) continue;
+        const std::uint32_t at = event.time < frames ? event.time : frames;
+        if (at > done) {
+            renderer->renderFrames(out + done * 4, at - done);
+            done = at;
+        }
+        if (receiver != nullptr) receiver->receive(event.buffer, event.size);
+    }
+    if (done < frames) renderer->renderFrames(out + done * 4, frames - done);
+
+    const std::int16_t* pcm = scratch.get();
+    constexpr float scale = 1.0f / 32768.0f;
+    for (std::uint32_t i = 0; i < frames; ++i) {
+        outLeft[i] = static_cast<float>(pcm[2 * i]) * scale;
+        outRight[i] = static_cast<float>(pcm[2 * i + 1]) * scale;
+    }
+    return 0;
+}
+
+void JackDevice::shutdownCallback(jack_status_t, const char* why, void* self) {
+    auto* device = static_cast<JackDevice*>(self);
+    std::snprintf(device->reason, sizeof device->reason, "the JACK server has gone away (%s)",
+                  why != nullptr && *why != '\0' ? why : "no reason given");
+    device->lost.store(true, std::memory_order_release);
+}
+
+int JackDevice::xrunCallback(void* self) {
+    static_cast<JackDevice*>(self)->underruns.fetch_add(1, std::memory_order_relaxed);
+    return 0;
+}
+
+int JackDevice::bufferSizeCallback(jack_nframes_t frames, void* self) {
+    static_cast<JackDevice*>(self)->period.store(frames, std::memory_order_relaxed);
+    return 0;
+}
+
+void JackDevice::connectCallback(jack_port_id_t, jack_port_id_t, int, void* self) {
+    auto* device = static_cast<JackDevice*>(self);
+    if (device->client == nullptr || device->midiIn == nullptr) return;
+    device->midiSources.store(jack_port_connected(device->midiIn), std::memory_order_relaxed);
+}
+
+}  // namespace brellin

@@ -1,0 +1,122 @@
+// brellin-synth on a real JACK server: a private jackd on its dummy backend
+// (no sound card, no root), brellin-synth as a user starts it with
+// --audio-device jack, and two JACK clients of the test that play notes into
+// its MIDI input at known frames and listen to its output (bench/live/JackProbe.h).
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench/live/JackProbe.h"
+#include "tests/CommandRun.h"
+
+namespace brellin {
+namespace {
+
+// A child process started with `sh -c`, its output in a file.
+struct Child {
+    pid_t pid = -1;
+    std::string log;
+
+    Child(const std::string& command, const std::string& logPath) : log(logPath) {
+        pid = fork();
+        if (pid == 0) {
+            const std::string line = "exec " + command + " >" + logPath + " 2>&1";
+            execl("/bin/sh", "sh", "-c", line.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+    }
+    ~Child() { stop(SIGKILL); }
+    // Waits up to `seconds` for it to end; its exit status, or -1.
+    int wait(double seconds) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        while (pid > 0 && std::chrono::steady_clock::now() < end) {
+            int raw = 0;
+            if (waitpid(pid, &raw, WNOHANG) == pid) {
+                pid = -1;
+                return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return -1;
+    }
+    void stop(int signal) {
+        if (pid <= 0) return;
+        kill(pid, signal);
+        wait(5);
+    }
+    std::string output() const { return testing::runCommand("cat " + log).output; }
+};
+
+bool waitForPort(const std::string& server, const std::string& port) {
+    for (int i = 0; i < 100; ++i) {
+        if (testing::runCommand("jack_lsp -s " + server + " 2>/dev/null").output.find(port) != std::string::npos)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
+TEST(BrellinSynthJack, NotesSoundAtTheirFrameSurviveAFloodAndTheServerGoingAway) {
+    ASSERT_EQ(testing::runCommand("command -v jackd >/dev/null && echo yes").output, "yes\n")
+        << "jackd is missing: scripts/install-deps.sh test installs jackd2";
+    const std::string server = "brellin-test-" + std::to_string(getpid());
+    const std::string logs = "/tmp/" + server;
+    Child jackd("jackd -n " + server + " -d dummy -r 48000 -p 64", logs + "-jackd.log");
+    ASSERT_TRUE(waitForPort(server, "system:playback_1")) << jackd.output();
+
+    Child synth("env JACK_DEFAULT_SERVER=" + server +
+                    " BRELLIN_JACK_CONNECT=0 " BRELLIN_BINARY_DIR
+                    "/brellin-synth --audio-device jack --soundfont " BRELLIN_BINARY_DIR "/small.brf",
+                logs + "-synth.log");
+    ASSERT_TRUE(waitForPort(server, "brellin:midi_in")) << synth.output();
+    // It says where it is, even without an ALSA sequencer.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_NE(synth.output().find("JACK ports brellin:out_left brellin:out_right brellin:midi_in at 48000 Hz"),
+              std::string::npos)
+        << synth.output();
+
+    // Every note sounds from the frame it was sent at, whatever its offset
+    // within the period: within one 64-frame block (1.5 ms at 48000 Hz).
+    brellin::bench::ProbeOptions options;
+    options.server = server;
+    options.midiTarget = "brellin:midi_in";
+    options.audioSource = "brellin:out_left";
+    options.notes = 24;
+    options.spacingSeconds = 0.15;
+    brellin::bench::ProbeResult result = brellin::bench::runProbe(options);
+    ASSERT_TRUE(result.connected) << result.error;
+    EXPECT_EQ(result.period, 64u);
+    for (std::size_t k = 0; k < result.delays.size(); ++k) {
+        EXPECT_GE(result.delays[k], 0) << "note " << k << " (offset " << result.offsets[k] << ") was not heard";
+        EXPECT_LE(result.delays[k], 64) << "note " << k << " (offset " << result.offsets[k] << ")";
+    }
+
+    // A flood of note-ons in one period: brellin-synth plays what it can,
+    // drops the rest and goes on; the notes after it are heard.
+    options.floodNotes = 10000;
+    options.notes = 6;
+    options.program = 19;  // an organ: no note can be mistaken for the flood's fading piano
+    result = brellin::bench::runProbe(options);
+    ASSERT_TRUE(result.connected) << result.error;
+    EXPECT_GT(result.flooded, 1000u);
+    EXPECT_EQ(result.heard(), 6u);
+    EXPECT_EQ(synth.wait(0.1), -1) << "brellin-synth ended after the flood: " << synth.output();
+
+    // The server goes away: brellin-synth says so and ends with status 1.
+    jackd.stop(SIGKILL);
+    EXPECT_EQ(synth.wait(10), 1) << synth.output();
+    EXPECT_NE(synth.output().find("the JACK server has gone away"), std::string::npos) << synth.output();
+    std::remove((logs + "-jackd.log").c_str());
+    std::remove((logs + "-synth.log").c_str());
+}
+
+}  // namespace
+}  // namespace brellin
