@@ -334,9 +334,14 @@ int main(int argc, char** argv) {
                          clockText(session.lastSongClock).c_str(), clockText(session.lastSongClaimed).c_str());
         }
     }
+    // Played in real time: how often the device ran dry (none offline).
+    const AudioDevice* device = options.outputPath.empty() ? session.outputDevice() : nullptr;
+    const std::uint32_t underruns = device != nullptr ? device->underruns.load() : 0;
     if (!session.finish(error)) {
         std::fprintf(stderr, "%s: %s\n", programName, error.c_str());
         return 3;
     }
+    if (underruns > 0 && !quiet)
+        std::fprintf(stderr, "%s: the sound device ran dry %u times (raise --latency)\n", programName, underruns);
     return status;
 }
