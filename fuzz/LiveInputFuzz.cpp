@@ -3,6 +3,9 @@
 // that is not whole: a channel message of its length or a system exclusive
 // message from F0 to F7 within the limit.
 //
+// The same bytes then go, cut into raw MIDI events as a JACK port delivers
+// them (a length byte, then that many bytes), through LiveInput::receive.
+//
 // Input layout, repeated: one byte chooses the event (its low three bits)
 // and, for system exclusive data, the piece's length (the high bits, 0 …
 // 31); three bytes of fields follow, or the piece's bytes.
@@ -68,5 +71,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (choice & 0x80) input.playQueued();
     }
     input.playQueued();
+    for (std::size_t i = 0; i < size;) {
+        const std::size_t length = std::min<std::size_t>(data[i] % 16, size - i - 1);
+        input.receive(data + i + 1, length);
+        i += 1 + length;
+    }
+    input.sourceGone();
     return 0;
 }
