@@ -36,7 +36,7 @@ constexpr ScreenSize NO_SCREEN{INT32_MAX, INT32_MAX};
 struct Settings {
     // Latency's default: the smallest ring that played without an underrun
     // on an idle machine, with room to spare; and its largest value.
-    static constexpr std::int32_t DEFAULT_LATENCY = 24;
+    static constexpr std::int32_t DEFAULT_LATENCY = 32;
     static constexpr std::int32_t MAX_LATENCY = 512;
 
     Settings();

@@ -49,7 +49,7 @@ void usage(FILE* out) {
         "      --lowpass         low-pass filter\n"
         "      --volume 0..128   volume (default 128)\n"
         "      --latency MS      sound the ALSA or null device holds ahead, 8 … 512 ms\n"
-        "                        (default: Latency in Brellin.cfg, else 24)\n"
+        "                        (default: Latency in Brellin.cfg, else 32)\n"
         "      --audio-device DEVICE  the device to play on, spelled as below\n"
         "                        (default: $BRELLIN_AUDIO_DEVICE, else ALSA \"default\")\n"
         "  -q, --quiet           print nothing but errors\n"
