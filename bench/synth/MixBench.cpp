@@ -202,6 +202,58 @@ void FullPoolSlice(benchmark::State& state) {
 }
 BENCHMARK(FullPoolSlice);
 
+// The work of one JACK period at 48000 Hz: a pulling device asks the output
+// for 64 (128, 256) frames of 16-bit stereo with the reverb and the filter
+// on, while 32 voices sound. The time per iteration is what Brellin adds to
+// the server's cycle (1333 µs at 64 frames).
+class PullingStub : public AudioDevice {
+public:
+    bool negotiate(AudioFormat& format) override {
+        format.sampleRate = 48000;
+        format.bitsPerSample = 16;
+        format.channels = 2;
+        return true;
+    }
+    bool open(const AudioFormat&, std::uint32_t, std::uint32_t, DeviceCallback, void*) override { return true; }
+    void pause() override {}
+    void restart() override {}
+    bool write(WaveHeader*) noexcept override { return false; }
+    void reset() override {}
+    void close() override {}
+    bool pulls() const override { return true; }
+    void setRenderer(FrameRenderer* r) override { renderer = r; }
+    const char* name() const override { return "stub"; }
+    FrameRenderer* renderer = nullptr;
+};
+
+void PulledPeriod(benchmark::State& state) {
+    choosePath();
+    SoundOutput output;
+    auto owned = std::make_unique<PullingStub>();
+    PullingStub* device = owned.get();
+    output.setDevice(std::move(owned));
+    Synthesizer synth;
+    if (!output.open(16, 48000, 2) || !loadDefaultFont(synth) || !synth.createVoices(output, 32)) {
+        state.SkipWithError("cannot open the output or load the font");
+        return;
+    }
+    output.reverbOn = true;
+    output.lowPassOn = true;
+    output.chooseConverter();
+    synth.setUserVolume(128);
+    const auto frames = static_cast<std::uint32_t>(state.range(0));
+    std::vector<std::uint8_t> pcm(frames * 4);
+    for (auto _ : state) {
+        holdNotes(synth);
+        device->renderer->renderFrames(pcm.data(), frames);
+        benchmark::DoNotOptimize(pcm.data());
+    }
+    state.counters["sounding"] = sounding(synth);
+    synth.destroyVoices();
+    output.close();
+}
+BENCHMARK(PulledPeriod)->ArgName("frames")->Arg(64)->Arg(128)->Arg(256)->Unit(benchmark::kMicrosecond);
+
 double processCpuSeconds() {
     timespec now{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
