@@ -16,8 +16,11 @@
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTimerEvent>
+#include <QToolTip>
 #include <QUrl>
+#include <QWheelEvent>
 #include <QWindow>
+#include <algorithm>
 #include <cmath>
 #include <optional>
 #include <string>
@@ -27,6 +30,7 @@
 #include "common/ExecutablePath.h"
 #include "display/Surface.h"
 #include "ui/framework/Menu.h"
+#include "ui/framework/Window.h"
 #include "ui/qt/QtMessageSink.h"
 #include "ui/qt/QtWindowSystem.h"
 #include "ui/qt/VirtualKeys.h"
@@ -85,6 +89,38 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override {
         if (!host) return;
         host->deliver(WM_MOUSEMOVE, keyState(event), pointOf(event));
+    }
+    void wheelEvent(QWheelEvent* event) override {
+        if (!host) return;
+        // Vertical turns only; a wheel tilted sideways is not a volume knob.
+        const int delta = event->angleDelta().y();
+        if (delta == 0) {
+            event->ignore();
+            return;
+        }
+        const QPointF p = event->position();
+        WParam keys = 0;
+        if (event->buttons() & Qt::LeftButton) keys |= MK_LBUTTON;
+        if (event->buttons() & Qt::RightButton) keys |= MK_RBUTTON;
+        if (event->modifiers() & Qt::ShiftModifier) keys |= MK_SHIFT;
+        if (event->modifiers() & Qt::ControlModifier) keys |= MK_CONTROL;
+        host->deliver(WM_MOUSEWHEEL, makeWheelWParam(std::clamp(delta, -32768, 32767), keys),
+                      makePointLParam(static_cast<std::int32_t>(std::floor(p.x())),
+                                      static_cast<std::int32_t>(std::floor(p.y()))));
+    }
+    bool event(QEvent* event) override {
+        if (event->type() == QEvent::ToolTip && host && host->window != nullptr) {
+            auto* help = static_cast<QHelpEvent*>(event);
+            const std::string tip = host->window->toolTipAt(help->pos().x(), help->pos().y());
+            if (tip.empty()) {
+                QToolTip::hideText();
+                event->ignore();
+            } else {
+                QToolTip::showText(help->globalPos(), QString::fromUtf8(tip.c_str()), this);
+            }
+            return true;
+        }
+        return SurfaceWidget::event(event);
     }
     void keyPressEvent(QKeyEvent* event) override { key(event, true); }
     void keyReleaseEvent(QKeyEvent* event) override { key(event, false); }
