@@ -289,6 +289,36 @@ LResult MainWindow::onLButtonUp(WParam, std::int32_t x, std::int32_t y) {
     return 1;
 }
 
+LResult MainWindow::onRButtonUp(WParam, std::int32_t x, std::int32_t y) {
+    // A drag with the left button owns the mouse until it ends.
+    if (buttonDown || hwnd == nullptr) return 1;
+    updateMenuState();
+    hwnd->trackPopupMenu(menu.popup(0), hwnd->clientToScreen(Point{x, y}), TPM_LEFTALIGN | TPM_TOPALIGN);
+    return 1;
+}
+
+LResult MainWindow::onMouseWheel(WParam, std::int32_t delta, std::int32_t, std::int32_t) {
+    // Fine wheels and touch pads send parts of a notch: they add up.
+    wheelRest += delta;
+    const std::int32_t notches = wheelRest / WHEEL_DELTA;
+    wheelRest -= notches * WHEEL_DELTA;
+    if (notches != 0) changeVolume(notches * WHEEL_VOLUME_STEP);
+    return 1;
+}
+
+std::string MainWindow::toolTipAt(std::int32_t x, std::int32_t y) const {
+    switch (hitButton(x, y)) {
+        case SKIN_BUTTON_CLOSE: return "Close";
+        case SKIN_BUTTON_PREVIOUS: return "Previous";
+        case SKIN_BUTTON_PLAY: return playing ? "Stop" : "Play";
+        case SKIN_BUTTON_NEXT: return "Next";
+        case SKIN_BUTTON_EJECT: return "Eject: open files";
+        default: break;
+    }
+    if (skin.menuRect.contains(x, y)) return "Menu";
+    return {};
+}
+
 LResult MainWindow::onKeyDown(WParam virtualKey, LParam) {
     const std::int32_t* const keyTable[] = {
         &settings.KeyCodeForPrevious,  &settings.KeyCodeForPlay,       &settings.KeyCodeForNext,
@@ -326,7 +356,14 @@ LResult MainWindow::onKeyDown(WParam virtualKey, LParam) {
 
 LResult MainWindow::onTimer(std::uintptr_t) {
     if (engine.takeSongEnd()) playList.advanceAfterSong();
-    if (!playing || windowHidden) return 1;
+    if (volumeTicks > 0 && --volumeTicks == 0) {
+        const std::string behind = titleBehind;
+        showTitle(behind.c_str(), titleBehindOffset);
+    }
+    // An entry that could not be played has been named long enough: the
+    // list goes on as after a song's end.
+    if (skipTicks > 0 && --skipTicks == 0 && playing) playList.advanceAfterSong();
+    if (!playing || windowHidden || skipTicks > 0) return 1;
 
     const std::int32_t p = scrollPos, limit = scrollLimit;
     if (p >= limit + SCROLL_END_REST) {
@@ -453,6 +490,7 @@ void MainWindow::startPlayback() {
         playList.pickRandom();
         playList.makeIndexCurrent();
     }
+    skipTicks = 0;
     clearLevels();
     playing = false;
     engine.stopSong();
@@ -474,6 +512,7 @@ void MainWindow::startPlayback() {
         ok = engine.playSong(playList.currentFile);
     }
     if (ok) {
+        failedInRow = 0;
         playStartTick = now();
         drawButton(SKIN_BUTTON_PLAY, true);
         // Started from the menu or the tray, nothing else would repaint the
@@ -482,6 +521,22 @@ void MainWindow::startPlayback() {
         notifyMedia();
         return;
     }
+    drawClockValue(0);
+    const std::uint32_t entries = playList.entryCount();
+    if (entries >= 2 && static_cast<std::uint32_t>(++failedInRow) < entries) {
+        // One bad file does not end a list: it is named for a moment, then
+        // the timer steps on. `playing` stays set, so the list keeps going.
+        const char* slash = std::strrchr(playList.currentFile, '/');
+        const std::string named = std::string(unsupportedText) + " " + (slash ? slash + 1 : playList.currentFile);
+        showTitle(named.c_str(), 0);
+        skipTicks = SKIP_TICKS;
+        drawButton(SKIN_BUTTON_PLAY, true);
+        invalidate();
+        notifyMedia();
+        return;
+    }
+    // A single file, or a whole round of the list failed.
+    failedInRow = 0;
     playing = false;
     showTitle(unsupportedText, 0);
     drawButton(SKIN_BUTTON_PLAY, false);
@@ -491,10 +546,16 @@ void MainWindow::startPlayback() {
 
 void MainWindow::stopPlayback() {
     playing = false;
+    skipTicks = 0;
+    failedInRow = 0;
     engine.stopSong();
     drawButton(SKIN_BUTTON_PLAY, false);
     clearMeterArea();
     playList.makeIndexCurrent();
+    // The clock goes back to the start (counting down: the song's length),
+    // rather than keep the time the song was stopped at.
+    const bool lengthKnown = lengthPath == playList.currentFile;
+    drawClockValue(settings.TimerMode == 1 && lengthKnown ? static_cast<std::uint32_t>(std::max(songLength, 0)) : 0);
     if (settings.fShowVolume) drawMeterFloor();
     invalidate();
     notifyMedia();
@@ -524,14 +585,69 @@ void MainWindow::togglePlaybackByKey() {
 
 void MainWindow::showTitle(const char* text, std::int32_t offset) {
     if (text == nullptr) text = "";
+    if (volumeTicks > 0) {
+        // The volume keeps its second; this title comes back after it.
+        titleBehind.assign(text);
+        titleBehindOffset = offset;
+        return;
+    }
+    drawTitleArea(text, offset);
+    titleShown.assign(text);
+    titleOffset = offset;
+}
+
+namespace {
+
+// a * (total - k) / total + b * k / total, per 5-bit channel of two 5-5-5 pixels.
+std::uint16_t blend555(std::uint16_t a, std::uint16_t b, std::int32_t k, std::int32_t total) {
+    std::uint32_t out = 0;
+    for (int shift = 0; shift <= 10; shift += 5) {
+        const auto ca = static_cast<std::int32_t>((a >> shift) & 31u);
+        const auto cb = static_cast<std::int32_t>((b >> shift) & 31u);
+        out |= static_cast<std::uint32_t>((ca * (total - k) + cb * k) / total) << shift;
+    }
+    return static_cast<std::uint16_t>(out);
+}
+
+}  // namespace
+
+void MainWindow::drawTitleArea(const char* text, std::int32_t offset) {
     const SkinRect& area = skin.displayRect;
     skin.title.copyFrom(0, 0, skin.background, area.left, area.top, area.width, area.height);
     skin.title.drawText(-offset, 0, text);
+    // A text cut by the area's right edge fades out over its last pixels
+    // instead of ending in half a letter next to the clock.
+    const std::int32_t fade = std::min(TITLE_FADE_WIDTH, area.width / 4);
+    if (fade > 0 && skin.title.measureText(text).width - offset > area.width) {
+        std::uint16_t* pixels = skin.title.pixels();
+        const std::int32_t stride = skin.title.width();
+        const std::int32_t rows = std::min(area.height, skin.title.height());
+        for (std::int32_t i = 0; i < fade; ++i) {
+            const std::int32_t column = area.width - fade + i;
+            if (column < 0 || column >= stride) continue;
+            for (std::int32_t row = 0; row < rows; ++row) {
+                std::uint16_t& pixel = pixels[static_cast<std::size_t>(row) * static_cast<std::size_t>(stride) +
+                                              static_cast<std::size_t>(column)];
+                pixel = blend555(pixel, skin.background.pixel(area.left + column, area.top + row), i + 1, fade + 1);
+            }
+        }
+    }
     skin.display.copyFrom(area.left, area.top, skin.title, 0, 0, area.width, area.height);
     overdrawn(area);
-    titleShown.assign(text);
-    titleOffset = offset;
     invalidate();
+}
+
+void MainWindow::showVolume() {
+    if (volumeTicks == 0) {
+        titleBehind = titleShown;
+        titleBehindOffset = titleOffset;
+    }
+    volumeTicks = VOLUME_SHOW_TICKS;
+    char text[16];
+    std::snprintf(text, sizeof text, "Vol %d", static_cast<int>(settings.Volume));
+    drawTitleArea(text, 0);
+    titleShown = text;
+    titleOffset = 0;
 }
 
 void MainWindow::showSongTitle() {
@@ -568,7 +684,9 @@ void MainWindow::showSongTitle() {
 }
 
 void MainWindow::showTitle(const char* title) {
-    showTitle(title, 0);
+    // Nothing to play at all: say how to begin.
+    const bool nothing = (title == nullptr || title[0] == '\0') && playList.currentFile[0] == '\0';
+    showTitle(nothing ? openHintText : title, 0);
     fileTitle.assign(title != nullptr ? title : "");
     if (mediaPath != playList.currentFile) {
         // Another file: its own name is not known until its title event.
@@ -610,6 +728,11 @@ void MainWindow::drawClock() {
         const auto length = static_cast<std::uint32_t>(std::max(songLength, 0));
         t = length > t ? length - t : 0;
     }
+    drawClockValue(t);
+}
+
+void MainWindow::drawClockValue(std::uint32_t t) {
+    if (!skin.hasClock()) return;
     char text[24];
     formatClock(t, text, sizeof text);
     clockShown = text;
@@ -707,6 +830,7 @@ void MainWindow::changeVolume(std::int32_t step) {
     settings.playSettingsChanged = true;
     settings.Volume = std::clamp(settings.Volume + step, 0, 128);
     applyVolume();
+    showVolume();
     notifyMedia();
 }
 
