@@ -31,6 +31,7 @@
 #include "display/Surface.h"
 #include "ui/framework/Menu.h"
 #include "ui/framework/Window.h"
+#include "ui/qt/ProgramIcon.h"
 #include "ui/qt/QtMessageSink.h"
 #include "ui/qt/QtWindowSystem.h"
 #include "ui/qt/VirtualKeys.h"
@@ -221,6 +222,7 @@ private:
 QtWindowHost::QtWindowHost(QtWindowSystem& windowSystem, WindowProcedure classProcedure, const CreationRecord& record)
     : system(windowSystem), procedure(classProcedure) {
     view = new Widget(this);
+    view->setWindowIcon(programIcon());
     if (record.x != CW_USEDEFAULT && record.y != CW_USEDEFAULT) view->move(record.x, record.y);
     if (record.width != CW_USEDEFAULT && record.height != CW_USEDEFAULT && record.width > 0 && record.height > 0) {
         view->resize(record.width, record.height);
@@ -440,37 +442,6 @@ void QtWindowHost::trackPopupMenu(const MenuPopup& popup, Point screen, std::uin
 int QtWindowHost::messageBox(const char* text, const char* caption, std::uint32_t flags) {
     return showQtMessageBox(&system, view, text, caption, flags);
 }
-
-namespace {
-
-// The program icon make-skin draws beside the program (brellin-16.png to
-// brellin-64.png); the tray host picks the size it shows. Without those
-// files, a plain note drawn here.
-QIcon programIcon() {
-    QIcon icon;
-    char folder[4096];
-    if (dataFolder(folder, sizeof folder)) {
-        for (int size : {16, 32, 48, 64}) {
-            const QString file = QString::fromUtf8(folder) + QStringLiteral("brellin-%1.png").arg(size);
-            QPixmap picture(file);
-            if (!picture.isNull()) icon.addPixmap(picture);
-        }
-    }
-    if (!icon.isNull()) return icon;
-    QPixmap picture(16, 16);
-    picture.fill(QColor(24, 32, 48));
-    QPainter paint(&picture);
-    paint.setRenderHint(QPainter::Antialiasing);
-    paint.setBrush(QColor(120, 200, 255));
-    paint.setPen(Qt::NoPen);
-    paint.drawEllipse(QRectF(3, 9, 6, 5));
-    paint.fillRect(QRectF(8, 2, 1.5, 10), QColor(120, 200, 255));
-    paint.fillRect(QRectF(8, 2, 5, 2), QColor(120, 200, 255));
-    paint.end();
-    return QIcon(picture);
-}
-
-}  // namespace
 
 bool QtWindowHost::addTrayIcon(const char* tip) {
     if (!view || !QSystemTrayIcon::isSystemTrayAvailable()) return false;
