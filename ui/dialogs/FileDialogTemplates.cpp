@@ -13,13 +13,14 @@ constexpr std::int32_t countOf(const ControlTemplate (&)[N]) {
 
 constexpr std::uint32_t LIST_BOX_STYLE = STYLE_BORDER | STYLE_TABSTOP | LISTVIEW_SMALL_ICONS;
 
-// Template 102: the folder list on top, the name under it, ADD and NEW at the
-// bottom right. Several items selectable, the selection always shown.
+// Template 102: the folder's path over its list, the name under it, ADD and
+// NEW at the bottom right. Several items selectable, the selection always shown.
 constexpr ControlTemplate OPEN_CONTROLS[] = {
+    {ControlClass::Static, IDC_BROWSER_FOLDER, "", {7, 4, 186, 9}, 0},
     {ControlClass::ListView,
      IDC_FILE_LIST,
      "",
-     {7, 7, 186, 128},
+     {7, 15, 186, 120},
      LIST_BOX_STYLE | LIST_MULTIPLE_SELECTION | LISTVIEW_SHOW_SELECTION_ALWAYS},
     {ControlClass::Edit, IDC_BROWSER_NAME, "", {7, 140, 186, 12}, STYLE_BORDER | STYLE_TABSTOP | EDIT_AUTOHSCROLL},
     {ControlClass::DefButton, IDOK, "ADD", {87, 158, 50, 14}, STYLE_TABSTOP},
@@ -31,7 +32,8 @@ constexpr DialogTemplate OPEN_TEMPLATE{IDD_OPEN_FILE, "Open file (MID/BRL)", {0,
 
 // Template 112: one item selectable; Ok where the open dialog has NEW.
 constexpr ControlTemplate SAVE_CONTROLS[] = {
-    {ControlClass::ListView, IDC_FILE_LIST, "", {7, 7, 186, 128}, LIST_BOX_STYLE},
+    {ControlClass::Static, IDC_BROWSER_FOLDER, "", {7, 4, 186, 9}, 0},
+    {ControlClass::ListView, IDC_FILE_LIST, "", {7, 15, 186, 120}, LIST_BOX_STYLE},
     {ControlClass::Edit, IDC_BROWSER_NAME, "", {7, 140, 186, 12}, STYLE_BORDER | STYLE_TABSTOP | EDIT_AUTOHSCROLL},
     {ControlClass::DefButton, IDOK, "Ok", {143, 158, 50, 14}, STYLE_TABSTOP},
 };

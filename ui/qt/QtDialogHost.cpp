@@ -415,9 +415,12 @@ void QtDialogHost::setItemText(int id, const char* text) {
     if (!entry) return;
     QString value = QString::fromUtf8(text ? text : "");
     QWidget* widget = entry->widget();
-    if (auto* label = qobject_cast<QLabel*>(widget))
+    if (auto* label = qobject_cast<QLabel*>(widget)) {
         label->setText(value);
-    else if (auto* line = qobject_cast<QLineEdit*>(widget)) {
+        // A line cut at its end (a deep folder's path) tells the whole of it.
+        const bool cut = label->fontMetrics().horizontalAdvance(value) > label->contentsRect().width();
+        label->setToolTip(cut ? value : QString());
+    } else if (auto* line = qobject_cast<QLineEdit*>(widget)) {
         line->setText(value);
         line->setCursorPosition(0);  // a text longer than the field shows its start
         // A read-only field too narrow for its text tells the whole of it.
