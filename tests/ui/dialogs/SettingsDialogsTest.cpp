@@ -172,7 +172,16 @@ TEST(ConfigureDialog, OpensOnTheSettingsAndOnlyOkStoresTheChoices) {
         host.selectItem(IDC_SOUND_FONT, host.indexOf(IDC_SOUND_FONT, "small2.brf"));
         host.selectItem(IDC_SAMPLE_RATE, 0);
         host.selectItem(IDC_INITIAL_POSITION, 1);
+        // The level slider follows the Reverb box.
+        EXPECT_TRUE(host.enabled.at(IDC_REVERB_LEVEL));
         host.setChecked(IDC_REVERB, false);
+        host.command(IDC_REVERB);
+        EXPECT_FALSE(host.enabled.at(IDC_REVERB_LEVEL));
+        host.setChecked(IDC_REVERB, true);
+        host.command(IDC_REVERB);
+        EXPECT_TRUE(host.enabled.at(IDC_REVERB_LEVEL));
+        host.setChecked(IDC_REVERB, false);
+        host.command(IDC_REVERB);
         host.setChecked(IDC_LOW_PASS, true);
         host.command(IDOK);
         EXPECT_TRUE(host.ended);
@@ -187,6 +196,14 @@ TEST(ConfigureDialog, OpensOnTheSettingsAndOnlyOkStoresTheChoices) {
     EXPECT_EQ(settings.ReverbLevel, 1);
     EXPECT_TRUE(settings.engineSettingsChanged);
     EXPECT_TRUE(settings.settingsChanged);
+    {
+        // Opened with the reverb off, the slider starts disabled.
+        ConfigureDialog dialog(system, settings, folderOf(dir));
+        DialogRig host;
+        host.open(dialog);
+        EXPECT_FALSE(host.enabled.at(IDC_REVERB_LEVEL));
+        host.command(IDCANCEL);
+    }
 }
 
 TEST(ConfigureDialog, AFailingSoundFontListingStillFillsModeAndKeepsTheName) {
