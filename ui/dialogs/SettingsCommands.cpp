@@ -45,7 +45,9 @@ void SettingsCommands::configure(MainWindow& window) {
     }
     if (start == EngineStart::Failed) {
         if (host != nullptr) {
-            host->messageBox(Engine::failureText(window.engine.lastStartCode), "ERROR", MB_OK | MB_ICONWARNING);
+            const Engine::Failure what = window.engine.failure();
+            const std::string text = what.detail.empty() ? what.text : what.text + "\n" + what.detail;
+            host->messageBox(text.c_str(), "ERROR", MB_OK | MB_ICONWARNING);
         }
         // Without an engine there is nothing to play: the program ends.
         window.onClose();

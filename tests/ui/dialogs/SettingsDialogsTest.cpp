@@ -416,7 +416,10 @@ TEST(SettingsCommands, AnEngineThatCannotStartAfterConfigureEndsTheProgramWithTh
     rig.system.dialogScript = [](FakeDialogHost& dialog) { dialog.deliver(WM_COMMAND, makeCommandWParam(0, IDOK)); };
     rig.host->deliver(WM_COMMAND, makeCommandWParam(0, IDM_CONFIGURE));
     ASSERT_EQ(rig.system.boxes.size(), 1u);
-    EXPECT_EQ(rig.system.boxes[0].text, "Not found a Sound font.");
+    // The message, then where the player looked and what to do.
+    const std::string& text = rig.system.boxes[0].text;
+    EXPECT_EQ(text.substr(0, text.find('\n')), "Not found a Sound font.");
+    EXPECT_NE(text.find("brf-tool synth"), std::string::npos) << text;
     EXPECT_EQ(rig.system.boxes[0].caption, "ERROR");
     EXPECT_EQ(rig.system.boxes[0].flags & MB_ICON_MASK, MB_ICONWARNING);
     // The window is gone, which ends the message loop.
