@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/ExecutablePath.h"
 #include "common/TextDecoder.h"
 #include "midi/MidiFileInfo.h"
 #include "ui/model/CommandLine.h"
@@ -166,10 +167,18 @@ LResult MainWindow::preCreate(CreationRecord& record) {
 void MainWindow::loadSkinAndPlace(const char* folder) {
     const Point screen = system.screenSize();
     WindowPlacement placement;
-    if (folder != nullptr) {
-        loadSkinFrom(skin, folder, settings.SkinFileName, settings, ScreenSize{screen.x, screen.y}, &placement);
-    } else if (!loadSkin(skin, settings.SkinFileName, settings, ScreenSize{screen.x, screen.y}, &placement)) {
-        return;
+    char programFolder[4096];
+    if (folder == nullptr) {
+        if (!dataFolder(programFolder, sizeof programFolder)) return;
+        folder = programFolder;
+    }
+    loadSkinFrom(skin, folder, settings.SkinFileName, settings, ScreenSize{screen.x, screen.y}, &placement);
+    // A named skin that did not load is said once (the built-in display
+    // shows instead); choosing it again does not repeat the line.
+    if (skin.builtIn && settings.SkinFileName[0] != '\0' && skinReported != settings.SkinFileName) {
+        skinReported = settings.SkinFileName;
+        std::fprintf(stderr, "brellin: the skin '%s' in %s cannot be loaded; the built-in display is shown\n",
+                     settings.SkinFileName, folder);
     }
     if (hwnd != nullptr) {
         hwnd->moveWindow(placement.x, placement.y, placement.width, placement.height);

@@ -266,6 +266,8 @@ private:
     std::string titleBehind;
     std::int32_t titleBehindOffset = 0;
     std::int32_t wheelRest = 0;
+    // The skin name last reported as failing to load.
+    std::string skinReported;
 
     // What the timer's own drawings left on the display, so that a tick whose
     // clock text and meter frames are unchanged copies and repaints nothing.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -863,6 +864,23 @@ TEST(MainWindowPlayList, ABadEntryIsNamedAndTheListGoesOnButAWholeBadRoundStops)
     EXPECT_EQ(rig.window.titleShown, "Unsupported data.");
     EXPECT_EQ(rig.window.playList.currentIndex, 1) << "each entry tried once";
     EXPECT_FALSE(rig.playButtonPressed());
+}
+
+TEST(MainWindowSkin, ASkinThatFailsToLoadIsNamedOnceOnStderr) {
+    TempDir dir;
+    FakeWindowSystem system;
+    MainWindow window{system};
+    ASSERT_TRUE(window.create());
+    dir.write("Broken.ini", "[Skin]\nBackGroundImage=missing.bmp\n");
+    std::snprintf(window.settings.SkinFileName, sizeof window.settings.SkinFileName, "Broken.ini");
+    const std::string folder = dir.root.string() + "/";
+    ::testing::internal::CaptureStderr();
+    window.loadSkinAndPlace(folder.c_str());
+    window.loadSkinAndPlace(folder.c_str());
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(window.skin.builtIn);
+    EXPECT_NE(said.find("'Broken.ini' in " + folder), std::string::npos) << said;
+    EXPECT_EQ(said.find('\n'), said.size() - 1) << "one line: " << said;
 }
 
 }  // namespace
