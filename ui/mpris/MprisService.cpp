@@ -12,6 +12,7 @@
 
 #include "ui/framework/Messages.h"
 #include "ui/model/CommandLine.h"
+#include "ui/mpris/SessionBusAddress.h"
 #include "ui/window/Resources.h"
 
 namespace brellin {
@@ -22,6 +23,7 @@ const QString objectPath = QStringLiteral("/org/mpris/MediaPlayer2");
 const QString rootInterface = QStringLiteral("org.mpris.MediaPlayer2");
 const QString playerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player");
 const QString propertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
+const QString connectionName = QStringLiteral("brellin-session-bus");
 
 const char* const interfaceXml =
     "  <interface name=\"org.mpris.MediaPlayer2\">\n"
@@ -68,7 +70,18 @@ constexpr double VOLUME_SCALE = 128.0;
 }  // namespace
 
 MprisService::MprisService(MainWindow& w) : window(w) {
-    QDBusConnection bus = QDBusConnection::sessionBus();
+    bool fromEnvironment = false;
+    const std::string address = sessionBusAddress(&fromEnvironment);
+    if (address.empty()) {
+        std::fprintf(stderr, "brellin: no D-Bus session bus, media keys are not available\n");
+        return;
+    }
+    if (fromEnvironment) {
+        bus = QDBusConnection::sessionBus();
+    } else {
+        bus = QDBusConnection::connectToBus(QString::fromStdString(address), connectionName);
+        ownConnection = true;
+    }
     if (!bus.isConnected()) {
         std::fprintf(stderr, "brellin: no D-Bus session bus, media keys are not available\n");
         return;
@@ -95,10 +108,11 @@ MprisService::MprisService(MainWindow& w) : window(w) {
 
 MprisService::~MprisService() {
     if (window.mediaObserver == this) window.mediaObserver = nullptr;
-    if (!registered()) return;
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    bus.unregisterObject(objectPath);
-    bus.unregisterService(busName);
+    if (registered()) {
+        bus.unregisterObject(objectPath);
+        bus.unregisterService(busName);
+    }
+    if (ownConnection) QDBusConnection::disconnectFromBus(connectionName);
 }
 
 QString MprisService::introspect(const QString&) const { return QString::fromLatin1(interfaceXml); }
@@ -277,7 +291,7 @@ void MprisService::mediaChanged() {
     QDBusMessage signal =
         QDBusMessage::createSignal(objectPath, propertiesInterface, QStringLiteral("PropertiesChanged"));
     signal << playerInterface << changed << QStringList();
-    QDBusConnection::sessionBus().send(signal);
+    bus.send(signal);
 }
 
 }  // namespace brellin
