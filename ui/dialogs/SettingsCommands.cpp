@@ -62,6 +62,8 @@ void SettingsCommands::playMode(MainWindow& window) {
     const std::string where = folder();
     PlayModeDialog dialog(system, settings, where, [&window] { window.applyVolume(); });
     dialog.doModal(window.hwnd, IDD_PLAY_MODE);
+    // A controller on the desktop shows the new order (Shuffle, LoopStatus).
+    window.mediaMayHaveChanged();
 
     if (window.hwnd != nullptr) window.hwnd->setWindowPos(0, 0, false, settings.fAlwaysOnTop != 0);
     if (skinBefore != settings.SkinFileName) {

@@ -53,6 +53,8 @@ const char* const interfaceXml =
     "    <property name=\"Rate\" type=\"d\" access=\"read\"/>\n"
     "    <property name=\"Metadata\" type=\"a{sv}\" access=\"read\"/>\n"
     "    <property name=\"Volume\" type=\"d\" access=\"readwrite\"/>\n"
+    "    <property name=\"Shuffle\" type=\"b\" access=\"readwrite\"/>\n"
+    "    <property name=\"LoopStatus\" type=\"s\" access=\"readwrite\"/>\n"
     "    <property name=\"Position\" type=\"x\" access=\"read\"/>\n"
     "    <property name=\"MinimumRate\" type=\"d\" access=\"read\"/>\n"
     "    <property name=\"MaximumRate\" type=\"d\" access=\"read\"/>\n"
@@ -160,6 +162,8 @@ QVariantMap MprisService::allProperties(const QString& interface) const {
         map.insert(QStringLiteral("MaximumRate"), 1.0);
         map.insert(QStringLiteral("Metadata"), metadata(state));
         map.insert(QStringLiteral("Volume"), std::clamp(state.volume, 0, 128) / VOLUME_SCALE);
+        map.insert(QStringLiteral("Shuffle"), shuffleOf(state.mode));
+        map.insert(QStringLiteral("LoopStatus"), QString::fromLatin1(loopStatusOf(state.mode)));
         map.insert(QStringLiteral("Position"), static_cast<qlonglong>(state.positionUs));
         map.insert(QStringLiteral("CanGoNext"), true);
         map.insert(QStringLiteral("CanGoPrevious"), true);
@@ -240,6 +244,20 @@ bool MprisService::handleMessage(const QDBusMessage& message, const QDBusConnect
                 const double volume = args[2].value<QDBusVariant>().variant().toDouble();
                 window.setVolume(static_cast<std::int32_t>(std::clamp(volume, 0.0, 1.0) * VOLUME_SCALE + 0.5));
                 connection.send(message.createReply());
+            } else if (args[0].toString() == playerInterface && args[1].toString() == QLatin1String("Shuffle")) {
+                const bool shuffle = args[2].value<QDBusVariant>().variant().toBool();
+                window.setPlayMode(modeForShuffle(window.playList.mode(), shuffle));
+                connection.send(message.createReply());
+            } else if (args[0].toString() == playerInterface && args[1].toString() == QLatin1String("LoopStatus")) {
+                const QString status = args[2].value<QDBusVariant>().variant().toString();
+                PlayMode mode = PlayMode::Normal;
+                if (modeForLoopStatus(window.playList.mode(), status.toStdString(), &mode)) {
+                    window.setPlayMode(mode);
+                    connection.send(message.createReply());
+                } else {
+                    connection.send(message.createErrorReply(
+                        QDBusError::NotSupported, QStringLiteral("The play modes have no repeat of one song")));
+                }
             } else {
                 connection.send(message.createErrorReply(QDBusError::PropertyReadOnly, QStringLiteral("Read-only")));
             }
@@ -288,6 +306,10 @@ void MprisService::mediaChanged() {
     }
     if (changes.metadata) changed.insert(QStringLiteral("Metadata"), metadata(state));
     if (changes.volume) changed.insert(QStringLiteral("Volume"), std::clamp(state.volume, 0, 128) / VOLUME_SCALE);
+    if (changes.mode) {
+        changed.insert(QStringLiteral("Shuffle"), shuffleOf(state.mode));
+        changed.insert(QStringLiteral("LoopStatus"), QString::fromLatin1(loopStatusOf(state.mode)));
+    }
     QDBusMessage signal =
         QDBusMessage::createSignal(objectPath, propertiesInterface, QStringLiteral("PropertiesChanged"));
     signal << playerInterface << changed << QStringList();

@@ -724,6 +724,7 @@ MediaState MainWindow::mediaState() const {
     if (lengthPath == mediaPath) state.lengthUs = static_cast<std::int64_t>(std::max(songLength, 0)) * 1000;
     if (playing) state.positionUs = static_cast<std::int64_t>(now() - playStartTick) * 1000;
     state.volume = settings.Volume;
+    state.mode = playList.mode();
     return state;
 }
 
@@ -844,6 +845,13 @@ void MainWindow::changeVolume(std::int32_t step) {
 }
 
 void MainWindow::applyVolume() { engine.setVolume(settings.Volume); }
+
+void MainWindow::setPlayMode(PlayMode mode) {
+    if (playList.mode() == mode) return;
+    playList.setMode(mode);
+    settings.playSettingsChanged = true;
+    notifyMedia();
+}
 
 void MainWindow::displayOff() {
     if (!displayIsOn) return;

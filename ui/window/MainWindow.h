@@ -151,6 +151,11 @@ public:
     MediaState mediaState() const;
     // Sets the volume (0..128, clamped) as the volume keys would.
     void setVolume(std::int32_t value) { changeVolume(value - settings.Volume); }
+    // Sets the play mode as the play-mode dialog would; the next song follows it.
+    void setPlayMode(PlayMode mode);
+    // Tells the media observer that something it reports may have changed
+    // (a dialog changed the play mode).
+    void mediaMayHaveChanged() { notifyMedia(); }
 
     // "%d:%02d" of a clock value in ms (minutes are not limited).
     static void formatClock(std::uint32_t ms, char* out, std::size_t size);

@@ -659,6 +659,30 @@ TEST(MainWindowMedia, ReportsSongTitleLengthClockAndVolume) {
     EXPECT_EQ(log.states.back().volume, 0);
     changes = compareMedia(after, log.states.back());
     EXPECT_TRUE(!changes.status && !changes.metadata && changes.volume);
+
+    // A controller's Shuffle and LoopStatus become play modes, reported back.
+    const MediaState before = log.states.back();
+    rig.window.setPlayMode(modeForShuffle(rig.window.playList.mode(), true));
+    EXPECT_EQ(rig.window.settings.PlayMode, static_cast<std::int32_t>(PlayMode::Random));
+    EXPECT_TRUE(rig.window.settings.playSettingsChanged);
+    changes = compareMedia(before, log.states.back());
+    EXPECT_TRUE(changes.mode && !changes.volume && !changes.metadata);
+    EXPECT_TRUE(shuffleOf(log.states.back().mode));
+    EXPECT_STREQ(loopStatusOf(log.states.back().mode), "Playlist");
+    PlayMode mode = PlayMode::Normal;
+    ASSERT_TRUE(modeForLoopStatus(rig.window.playList.mode(), "None", &mode));
+    rig.window.setPlayMode(mode);
+    EXPECT_EQ(rig.window.playList.mode(), PlayMode::NormalNoLoop) << "no end without leaving the shuffle";
+    EXPECT_FALSE(shuffleOf(log.states.back().mode));
+    EXPECT_STREQ(loopStatusOf(log.states.back().mode), "None");
+    ASSERT_TRUE(modeForLoopStatus(rig.window.playList.mode(), "Playlist", &mode));
+    EXPECT_EQ(mode, PlayMode::Normal);
+    EXPECT_FALSE(modeForLoopStatus(PlayMode::Normal, "Track", &mode)) << "no mode repeats one song";
+    // "Random after the 2nd" is shuffled already and stays; off is Normal.
+    EXPECT_EQ(modeForShuffle(PlayMode::RandomAfterSecond, true), PlayMode::RandomAfterSecond);
+    EXPECT_EQ(modeForShuffle(PlayMode::RandomAfterSecond, false), PlayMode::Normal);
+    ASSERT_TRUE(modeForLoopStatus(PlayMode::RandomAfterSecond, "Playlist", &mode));
+    EXPECT_EQ(mode, PlayMode::RandomAfterSecond);
     rig.window.mediaObserver = nullptr;
 }
 
