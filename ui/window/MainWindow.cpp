@@ -539,6 +539,7 @@ void MainWindow::startPlayback() {
         const std::string named = std::string(unsupportedText) + " " + (slash ? slash + 1 : playList.currentFile);
         showTitle(named.c_str(), 0);
         skipTicks = SKIP_TICKS;
+        playStartTick = now();  // no position of the song before is reported meanwhile
         drawButton(SKIN_BUTTON_PLAY, true);
         invalidate();
         notifyMedia();
