@@ -449,8 +449,11 @@ bool QtWindowHost::addTrayIcon(const char* tip) {
         trayIcon = std::make_unique<QSystemTrayIcon>(programIcon());
         QtWindowSystem* owner = &system;
         std::uint64_t windowSerial = serial;
+        QSystemTrayIcon* icon = trayIcon.get();
         QObject::connect(trayIcon.get(), &QSystemTrayIcon::activated, trayIcon.get(),
-                         [owner, windowSerial](QSystemTrayIcon::ActivationReason reason) {
+                         [owner, windowSerial, icon](QSystemTrayIcon::ActivationReason reason) {
+                             // With a menu of its own the icon shows that on a right click.
+                             if (reason == QSystemTrayIcon::Context && icon->contextMenu() != nullptr) return;
                              LParam mouse = 0;
                              if (reason == QSystemTrayIcon::Trigger) mouse = WM_LBUTTONDOWN;
                              if (reason == QSystemTrayIcon::Context) mouse = WM_RBUTTONDOWN;
@@ -463,7 +466,27 @@ bool QtWindowHost::addTrayIcon(const char* tip) {
     return true;
 }
 
-void QtWindowHost::removeTrayIcon() { trayIcon.reset(); }
+void QtWindowHost::removeTrayIcon() {
+    trayIcon.reset();
+    trayMenu.reset();
+}
+
+void QtWindowHost::setTrayMenu(const MenuPopup& popup) {
+    if (!trayIcon) return;
+    auto menu = std::make_unique<QMenu>();
+    fillMenu(*menu, popup.items);
+    QtWindowSystem* owner = &system;
+    const std::uint64_t windowSerial = serial;
+    QObject::connect(menu.get(), &QMenu::triggered, menu.get(), [owner, windowSerial](QAction* chosen) {
+        if (chosen == nullptr || !chosen->data().isValid()) return;
+        owner->post(windowSerial, WM_COMMAND, makeCommandWParam(0, static_cast<std::uint16_t>(chosen->data().toInt())),
+                    0);
+    });
+    trayIcon->setContextMenu(menu.get());
+    // The old menu may be open right now: it goes once its event is over.
+    if (trayMenu) trayMenu.release()->deleteLater();
+    trayMenu = std::move(menu);
+}
 
 Rect QtWindowHost::beginPaint() {
     if (!painter && !paintingDirectly) return Rect{};
@@ -497,6 +520,7 @@ void QtWindowHost::destroy() {
     for (auto& [id, timer] : timers) timer->stop();
     timers.clear();
     trayIcon.reset();
+    trayMenu.reset();
     *lifeToken = false;
     pendingPaint = QRegion();
     view->host = nullptr;

@@ -421,11 +421,13 @@ LResult MainWindow::onCommand(std::uint16_t, std::uint16_t id, LParam lParam) {
             windowHidden = true;
             settings.settingsChanged = true;
             if (hwnd != nullptr) hwnd->showWindow(false);
+            updateMenuState();
             return 1;
         case IDM_SHOW_WINDOW:
             windowHidden = false;
             settings.settingsChanged = true;
             if (hwnd != nullptr) hwnd->showWindow(true);
+            updateMenuState();
             return 1;
         case IDM_NEXT: playList.next(); return 1;
         case IDM_PREVIOUS: playList.previous(); return 1;
@@ -473,6 +475,8 @@ void MainWindow::updateMenuState() {
             if (item.kind == MenuItemKind::Command) menu.enableCommand(item.id, isCommandAvailable(item.id));
         }
     }
+    // The tray host's own menu is the popup a click on the icon shows now.
+    if (trayIconShown && hwnd != nullptr) hwnd->setTrayMenu(menu.popup(windowHidden ? 1 : 2));
 }
 
 void MainWindow::runDialogCommand(std::uint16_t id) {
@@ -899,6 +903,7 @@ void MainWindow::rebuildRecentMenus(const TextBuffer* recent) {
                                  {}});
     }
     menu.setRecentItems(shown);
+    updateMenuState();
 }
 
 void MainWindow::showMessageBox(const char* text, const char* caption) {

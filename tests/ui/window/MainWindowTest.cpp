@@ -531,6 +531,8 @@ TEST(MainWindowCommands, WindowTrayDialogsAndExit) {
     rig.host->deliver(WM_COMMAND, makeCommandWParam(0, IDM_HIDE_WINDOW));
     EXPECT_FALSE(rig.host->visible);
     EXPECT_TRUE(rig.window.windowHidden);
+    // The tray host's own menu is the popup a click on the icon shows now.
+    EXPECT_EQ(rig.host->trayMenuName, "SubMenu1");
     rig.system.cursor = Point{1000, 760};
     rig.host->deliver(WM_COMMAND, makeCommandWParam(0, IDM_TRAY_ICON), WM_RBUTTONDOWN);
     ASSERT_EQ(rig.host->popups.size(), 1u);
@@ -541,6 +543,7 @@ TEST(MainWindowCommands, WindowTrayDialogsAndExit) {
     rig.host->deliver(WM_COMMAND, makeCommandWParam(0, IDM_TRAY_ICON), WM_MOUSEMOVE);
     EXPECT_EQ(rig.host->popups.size(), 1u);
     rig.host->deliver(WM_COMMAND, makeCommandWParam(0, IDM_SHOW_WINDOW));
+    EXPECT_EQ(rig.host->trayMenuName, "SubMenu2");
     rig.host->deliver(WM_COMMAND, makeCommandWParam(0, IDM_TRAY_ICON), WM_LBUTTONDOWN);
     ASSERT_EQ(rig.host->popups.size(), 2u);
     EXPECT_EQ(rig.host->popups[1].name, "SubMenu2");
