@@ -1,5 +1,7 @@
 #include "engine/Engine.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -16,6 +18,11 @@ namespace {
 
 std::int32_t clamp(std::int32_t value, std::int32_t low, std::int32_t high) {
     return value < low ? low : value > high ? high : value;
+}
+
+bool isPlainFile(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 }  // namespace
@@ -64,6 +71,8 @@ ResultCode Engine::start(const EngineConfig& config) {
     shutdown();
     failedStage = EngineStage::Output;
     fontName.clear();
+    damagedFont.clear();
+    wantedFont = config.soundFontName;
 
     // Nobody chose a device: BRELLIN_AUDIO_DEVICE or the ALSA PCM "default".
     if (!output.device()) output.setDevice(createAudioDevice(chooseAudioDevice()));
@@ -113,15 +122,18 @@ ResultCode Engine::start(const EngineConfig& config) {
 ResultCode Engine::findSoundFont(const char* directory, const std::string& name) {
     std::string folder = directory ? directory : "";
     if (synthesizer.loadSoundFont((folder + name).c_str())) return RESULT_OK;
+    // There, but not a sound font we can read: said so if nothing else loads.
+    if (!name.empty() && isPlainFile(folder + name)) damagedFont = folder + name;
 
     // Files of the pattern come first in the listing, folders after them.
     DirectoryListing listing;
-    if (!listing.scan(folder.c_str(), "*.BRF")) return RESULT_NO_SOUND_FONT;
+    if (!listing.scan(folder.c_str(), "*.BRF"))
+        return damagedFont.empty() ? RESULT_NO_SOUND_FONT : RESULT_UNSUPPORTED_FORMAT;
     const DirectoryEntry* candidate = nullptr;
     for (std::uint32_t i = 0; i < listing.count() && candidate == nullptr; ++i) {
         if (!listing.entry(i)->isFolder()) candidate = listing.entry(i);
     }
-    if (candidate == nullptr) return RESULT_NO_SOUND_FONT;
+    if (candidate == nullptr) return damagedFont.empty() ? RESULT_NO_SOUND_FONT : RESULT_UNSUPPORTED_FORMAT;
 
     // Composed at full length; showMessage cuts it to its field (the name
     // as the settings field would hold it).
@@ -136,7 +148,11 @@ ResultCode Engine::findSoundFont(const char* directory, const std::string& name)
     fontName = replacement;
 
     // Only this one candidate is tried.
-    if (!synthesizer.loadSoundFont((folder + fontName).c_str())) return synthesizer.lastError;
+    if (!synthesizer.loadSoundFont((folder + fontName).c_str())) {
+        damagedFont = folder + fontName;
+        return synthesizer.lastError;
+    }
+    damagedFont.clear();
     showMessage(messages, note.c_str(), MESSAGE_SOUND_FONT_REPLACED);
     return RESULT_OK;
 }
@@ -151,6 +167,29 @@ EngineStart Engine::startWithFallback() {
 
 const char* Engine::failureText(ResultCode code) {
     return code == RESULT_NO_SOUND_FONT ? TEXT_NO_SOUND_FONT : TEXT_CANNOT_OPEN_DEVICE;
+}
+
+Engine::Failure Engine::failure() const {
+    Failure what;
+    if (failedStage == EngineStage::SoundFont && !damagedFont.empty()) {
+        char text[MESSAGE_SIZE + 256];
+        const std::size_t slash = damagedFont.rfind('/');
+        const std::string name = slash == std::string::npos ? damagedFont : damagedFont.substr(slash + 1);
+        std::snprintf(text, sizeof text, TEXT_DAMAGED_SOUND_FONT, name.c_str());
+        what.text = text;
+        what.number = MESSAGE_DAMAGED_SOUND_FONT;
+        what.detail = "File: " + damagedFont + "\nCheck it with: brf-tool info \"" + damagedFont +
+                      "\"\nor choose another sound font in Configure, or make one with: brf-tool synth \"" +
+                      lastSearchedFolder + "small.brf\"";
+        return what;
+    }
+    what.text = failureText(lastStartCode);
+    if (lastStartCode == RESULT_NO_SOUND_FONT) {
+        what.number = MESSAGE_NO_SOUND_FONT;
+        what.detail = "Looked for '" + wantedFont + "' and any *.brf file in " + lastSearchedFolder +
+                      "\nMake one with: brf-tool synth \"" + lastSearchedFolder + "small.brf\"";
+    }
+    return what;
 }
 
 bool Engine::playSong(const char* path) {
@@ -179,8 +218,8 @@ bool Engine::startAtProgramStart() {
             return true;
         case EngineStart::Failed: break;
     }
-    showMessage(messages, failureText(lastStartCode),
-                lastStartCode == RESULT_NO_SOUND_FONT ? MESSAGE_NO_SOUND_FONT : MESSAGE_CANNOT_OPEN_DEVICE);
+    const Failure what = failure();
+    showMessage(messages, what.text.c_str(), what.number, what.detail);
     return false;
 }
 

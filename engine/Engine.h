@@ -97,6 +97,16 @@ public:
     bool startAtProgramStart();
     // The text for a start that failed even with the fallback.
     static const char* failureText(ResultCode code);
+    // What the user is told of the last failed start: the numbered message
+    // (text and number) and what to do about it (empty when nothing helps).
+    // A missing sound font names the folder searched and how to make one; a
+    // sound font that is there but does not load is named as damaged.
+    struct Failure {
+        std::string text;
+        int number = MESSAGE_CANNOT_OPEN_DEVICE;
+        std::string detail;
+    };
+    Failure failure() const;
 
     // The one seeding point of the runtime random generator, called once at
     // program start before anything draws a number: the player passes its
@@ -117,6 +127,9 @@ public:
     void setSoundFontFolder(const char* folder) { soundFontFolder = folder ? folder : ""; }
     // The folder the last start searched for the sound font.
     const std::string& searchedFolder() const { return lastSearchedFolder; }
+    // The sound font file of the last start that is there but did not load;
+    // empty when none was.
+    const std::string& damagedSoundFont() const { return damagedFont; }
 
     SoundOutput output;
     Synthesizer synthesizer;
@@ -136,6 +149,8 @@ private:
     std::string soundFontFolder;
     std::string lastSearchedFolder;
     std::string fontName;  // a sound font found in place of the configured one
+    std::string damagedFont;
+    std::string wantedFont;  // the name the last start looked for
 };
 
 }  // namespace brellin

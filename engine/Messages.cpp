@@ -30,6 +30,17 @@ void showMessage(MessageSink& sink, const char* text, int number) {
     sink.showMessageBox(message, MESSAGE_CAPTION);
 }
 
+void showMessage(MessageSink& sink, const char* text, int number, const std::string& detail) {
+    if (detail.empty()) {
+        showMessage(sink, text, number);
+        return;
+    }
+    char message[MESSAGE_SIZE];
+    composeMessage(message, text, number);
+    const std::string whole = std::string(message) + "\n" + detail;
+    sink.showMessageBox(whole.c_str(), MESSAGE_CAPTION);
+}
+
 void StderrMessageSink::showMessageBox(const char* text, const char* caption) {
     std::fprintf(stderr, "%s: %s\n", caption, text);
 }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 namespace brellin {
 
@@ -20,12 +21,15 @@ constexpr const char* TEXT_SOUND_SERVER_GONE =
     "The sound server has gone away. Start it again, then press OK in Configure to play on.";
 constexpr const char* TEXT_NOT_ENOUGH_MEMORY = "Not enough memory. Please, retry after reboot.";
 constexpr const char* TEXT_SOUND_FONT_REPLACED = "Because '%s' was not found, read '%s' instead.";
+// A sound font file that is there but cannot be loaded (the name fills %s).
+constexpr const char* TEXT_DAMAGED_SOUND_FONT = "The sound font '%s' is damaged and cannot be read.";
 
 // Message numbers of the start-up messages.
 constexpr int MESSAGE_SOUND_FONT_REPLACED = 0;
 constexpr int MESSAGE_NO_SOUND_FONT = 2;
 constexpr int MESSAGE_CANNOT_OPEN_DEVICE = 3;
 constexpr int MESSAGE_FALLBACK_FORMAT = 4;
+constexpr int MESSAGE_DAMAGED_SOUND_FONT = 5;
 
 class MessageSink {
 public:
@@ -42,6 +46,9 @@ void composeMessage(char* out, const char* text, int number);
 
 // Composes and shows a numbered message, captioned "Brellin Message".
 void showMessage(MessageSink& sink, const char* text, int number);
+// The same with lines that say what to do, after the numbered line and
+// outside its field (so a long path is never cut).
+void showMessage(MessageSink& sink, const char* text, int number, const std::string& detail);
 
 // Prints every message to stderr as "caption: text".
 class StderrMessageSink : public MessageSink {

@@ -495,5 +495,35 @@ TEST(DefaultSkin, IsAWorkingSkinWithSeparateAreasVisiblePressedStatesAndAnIcon) 
     EXPECT_NE(skin.meterStrip.pixel(loudest.left, 0), skin.meterStrip.pixel(loudest.left, loudest.height - 1));
 }
 
+// The bright pixels of a key's symbol, and how many of them have no mirror
+// image across the key's vertical centre line.
+std::int32_t asymmetricSymbolPixels(const Surface& picture, std::int32_t left, std::int32_t top, const SkinRect& key) {
+    auto lit = [&](std::int32_t x, std::int32_t y) {
+        const std::uint16_t p = picture.pixel(left + x, top + y);
+        return ((p >> 5) & 31) >= 20;  // green of the icon and accent colours; the key face is far darker
+    };
+    std::int32_t count = 0;
+    for (std::int32_t y = 0; y < key.height; ++y)
+        for (std::int32_t x = 0; x < key.width; ++x) count += lit(x, y) != lit(key.width - 1 - x, y);
+    return count;
+}
+
+TEST(DefaultSkin, TheTitleEndsClearOfTheClockAndThePlayKeyShowsWhatAClickDoes) {
+    TempDir dir;
+    ASSERT_TRUE(makeDefaultSkin(dir));
+    Skin skin;
+    WindowPlacement place;
+    loadSkinFrom(skin, (dir.root.string() + "/").c_str(), "Brellin.ini", centred(), XGA, &place);
+    ASSERT_FALSE(skin.builtIn);
+    // Room between a cut title and the clock's area.
+    EXPECT_GE(skin.timerRect.left - skin.displayRect.right(), 8);
+
+    // Stopped, the key shows a play triangle (lopsided); playing, its pressed
+    // picture shows a stop square (the same mirrored).
+    const SkinRect play = skin.buttonRect(SKIN_BUTTON_PLAY);
+    EXPECT_GT(asymmetricSymbolPixels(skin.background, play.left, play.top, play), 20);
+    EXPECT_LE(asymmetricSymbolPixels(skin.pressed[SKIN_BUTTON_PLAY], 0, 0, play), 4);
+}
+
 }  // namespace
 }  // namespace brellin

@@ -295,7 +295,26 @@ TEST(EngineFallback, NoSoundFontAnywhereIsMessageTwo) {
     EXPECT_EQ(rig.engine.failedStage, EngineStage::SoundFont);
     EXPECT_EQ(rig.engine.searchedFolder(), rig.dir.root.string() + "/");
     ASSERT_EQ(rig.sink.shown.size(), 1u);
-    EXPECT_EQ(rig.sink.shown[0].text, "[0002] : Not found a Sound font.");
+    // The numbered line first, then where the player looked and how to make one.
+    const std::string& shown = rig.sink.shown[0].text;
+    const std::string folder = rig.dir.root.string() + "/";
+    EXPECT_EQ(shown.rfind("[0002] : Not found a Sound font.\n", 0), 0u) << shown;
+    EXPECT_NE(shown.find("'small.brf'"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("in " + folder), std::string::npos) << shown;
+    EXPECT_NE(shown.find("brf-tool synth \"" + folder + "small.brf\""), std::string::npos) << shown;
+}
+
+TEST(EngineFallback, ADamagedSoundFontIsNamedAsDamagedNotAsADeviceFailure) {
+    Rig rig;
+    rig.dir.write("small.brf", "BRF1 but cut short");
+    EXPECT_FALSE(rig.engine.startAtProgramStart());
+    EXPECT_EQ(rig.engine.failedStage, EngineStage::SoundFont);
+    EXPECT_EQ(rig.engine.damagedSoundFont(), rig.dir.path("small.brf"));
+    ASSERT_EQ(rig.sink.shown.size(), 1u);
+    const std::string& shown = rig.sink.shown[0].text;
+    EXPECT_EQ(shown.rfind("[0005] : The sound font 'small.brf' is damaged and cannot be read.\n", 0), 0u) << shown;
+    EXPECT_EQ(shown.find("SoundDevice"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("brf-tool info \"" + rig.dir.path("small.brf") + "\""), std::string::npos) << shown;
 }
 
 TEST(EngineFallback, DeviceRefusingEverythingIsMessageThree) {

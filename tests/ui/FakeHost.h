@@ -134,6 +134,7 @@ public:
         return trayIcon;
     }
     void removeTrayIcon() override { trayIcon = false; }
+    void setTrayMenu(const MenuPopup& popup) override { trayMenuName = popup.name; }
     Rect beginPaint() override {
         Rect r = paintRect;
         paintRect = Rect{};
@@ -179,6 +180,7 @@ public:
     bool topmost = false;
     bool captured = false;
     bool trayIcon = false;
+    std::string trayMenuName;     // the popup last given as the tray host's own menu
     bool trayHostPresent = true;  // a desktop with a tray
     bool destroyed = false;
     bool positionable = true;

@@ -24,7 +24,7 @@ struct Box {
 };
 
 constexpr Box PANEL{8, 7, 324, 44};    // the recessed display
-constexpr Box TITLE{16, 11, 226, 16};  // title area: font 8 x 16
+constexpr Box TITLE{16, 11, 220, 16};  // title area: font 8 x 16, clear of the clock
 constexpr Box CLOCK{246, 12, 78, 28};  // clock area: font 14 x 28
 constexpr Box METER{16, 31, 96, 16};   // 16 bars of 6 x 16 (5 lit, 1 gap)
 constexpr int BAR_W = 6;
@@ -89,7 +89,11 @@ void drawKey(Surface& s, Box b, bool down) {
     }
 }
 
-// The symbol of button `index` (or of the menu, index -1) centred in b.
+// The Play key's pressed picture, shown for as long as a song plays.
+constexpr int PLAYING_SYMBOL = SKIN_BUTTON_COUNT;
+
+// The symbol of button `index` (or of the menu, index -1; the playing Play
+// key, PLAYING_SYMBOL) centred in b.
 void drawSymbol(Surface& surface, Box b, int index, Rgb c, int shift) {
     SurfaceTarget s(surface);
     const int cx = (b.left * 2 + b.width) * SUB / 2;  // centre, 1/8 px
@@ -109,9 +113,11 @@ void drawSymbol(Surface& surface, Box b, int index, Rgb c, int shift) {
             fillTriangle(s, at(-28, 0), at(8, -36), at(8, 36), c);
             fillTriangle(s, at(4, 0), at(40, -36), at(40, 36), c);
             break;
-        case 2:  // play / stop: a triangle and a square
-            fillTriangle(s, at(-46, -36), at(-46, 36), at(-6, 0), c);
-            fillBar(s, at(10, -30), at(46, 30), c);
+        case 2:  // play, what a click does while stopped: a triangle
+            fillTriangle(s, at(-26, -40), at(-26, 40), at(34, 0), c);
+            break;
+        case PLAYING_SYMBOL:  // stop, what a click does while playing: a square
+            fillBar(s, at(-30, -30), at(30, 30), c);
             break;
         case 3:  // next: two triangles pointing right and a bar
             fillTriangle(s, at(-40, -36), at(-40, 36), at(-4, 0), c);
@@ -171,7 +177,8 @@ void drawParts(Surface& sheet, const Surface& background) {
         // the background shows around the rounded key.
         sheet.copyFrom(at.left, at.top, background, key.left, key.top, key.width, key.height);
         drawKey(sheet, at, true);
-        drawSymbol(sheet, at, i, i == SKIN_BUTTON_CLOSE ? CLOSE_ACCENT : ACCENT, 1);
+        drawSymbol(sheet, at, i == SKIN_BUTTON_PLAY ? PLAYING_SYMBOL : i,
+                   i == SKIN_BUTTON_CLOSE ? CLOSE_ACCENT : ACCENT, 1);
     }
     // Frame k lights round(k * 14 / 15) rows of a 4-pixel bar over a dim track.
     for (int k = 0; k < METER_FRAMES; ++k) {

@@ -39,6 +39,8 @@ LResult ConfigureDialog::onInitDialog() {
     host.setTrackPosition(IDC_REVERB_LEVEL, std::clamp(settings.ReverbLevel, MIN_REVERB_LEVEL, MAX_REVERB_LEVEL));
 
     fillBoundControls(host, settings, CONFIGURE_BINDINGS);
+    // The level means nothing without the reverb.
+    host.enableItem(IDC_REVERB_LEVEL, host.isChecked(IDC_REVERB));
 
     host.resetItems(IDC_SOUND_FONT);
     soundFontListFailed = !soundFonts.scan(folder.c_str(), "*.BRF");
@@ -59,6 +61,9 @@ LResult ConfigureDialog::onCommand(std::uint16_t code, std::uint16_t id, LParam 
             onClose();
             return 1;
         case IDCANCEL: onClose(); return 1;
+        case IDC_REVERB:
+            if (hwnd != nullptr) hwnd->enableItem(IDC_REVERB_LEVEL, hwnd->isChecked(IDC_REVERB));
+            return 1;
         case IDC_SET_LINKS:
             // A button sends BN_CLICKED (0); other notices are not a click.
             if (code == 0) setLinks();

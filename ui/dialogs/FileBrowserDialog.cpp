@@ -1,6 +1,10 @@
 #include "ui/dialogs/FileBrowserDialog.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "ui/dialogs/DialogText.h"
@@ -43,9 +47,53 @@ bool hasParentStep(const std::string& text) {
     return false;
 }
 
+bool isFolder(const std::string& path) {
+    struct stat info {};
+    return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// XDG_MUSIC_DIR of user-dirs.dirs: a quoted path, absolute or "$HOME/...".
+std::string musicFolderOf(const std::string& home) {
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    std::string file = config != nullptr && config[0] == '/' ? std::string(config) : home + "/.config";
+    file += "/user-dirs.dirs";
+    std::FILE* in = std::fopen(file.c_str(), "r");
+    if (in == nullptr) return {};
+    std::string found;
+    char line[1024];
+    while (std::fgets(line, sizeof line, in) != nullptr) {
+        std::string text = line;
+        const std::string key = "XDG_MUSIC_DIR=\"";
+        if (text.compare(0, key.size(), key) != 0) continue;
+        const std::size_t end = text.find('"', key.size());
+        if (end == std::string::npos) continue;
+        std::string value = text.substr(key.size(), end - key.size());
+        if (value.compare(0, 6, "$HOME/") == 0 || value == "$HOME") value = home + value.substr(5);
+        if (!value.empty() && value[0] == '/') found = value;
+    }
+    std::fclose(in);
+    return found;
+}
+
 }  // namespace
 
-FileBrowserDialog::FileBrowserDialog(WindowSystem& windowSystem) : Dialog(windowSystem), listControl(*this) {}
+std::string FileBrowserDialog::firstFolder() {
+    const char* homeVariable = std::getenv("HOME");
+    std::string home = homeVariable != nullptr && homeVariable[0] == '/' ? std::string(homeVariable) : std::string();
+    while (home.size() > 1 && home.back() == '/') home.pop_back();
+    if (home.empty()) return "/";
+    std::string music = musicFolderOf(home);
+    while (music.size() > 1 && music.back() == '/') music.pop_back();
+    if (!isFolder(music)) music = home + "/Music";
+    if (isFolder(music) && music.size() < MAX_PATH_LENGTH) return music + "/";
+    if (isFolder(home) && home.size() < MAX_PATH_LENGTH) return home == "/" ? home : home + "/";
+    return "/";
+}
+
+FileBrowserDialog::FileBrowserDialog(WindowSystem& windowSystem) : Dialog(windowSystem), listControl(*this) {
+    // The browser's list takes Home, End, the page keys and type-ahead.
+    listControl.browsingKeys = true;
+}
 
 void FileBrowserDialog::setStartPath(const char* start) {
     std::string value = start ? start : "";
@@ -59,7 +107,9 @@ void FileBrowserDialog::setStartPath(const char* start) {
             value.clear();
         }
     }
-    if (value.empty() || value.size() > MAX_PATH_LENGTH) value = "/";
+    // Nothing played yet: the user's music folder (or home), not the root.
+    if (value.empty()) value = firstFolder();
+    if (value.size() > MAX_PATH_LENGTH) value = "/";
     setPath(value);
 }
 
@@ -110,6 +160,11 @@ void FileBrowserDialog::refresh() {
         setPath("/");
     }
     if (hwnd == nullptr) return;
+    {
+        std::string folder = folderPrefix();
+        if (folder.size() > 1) folder.pop_back();
+        hwnd->setItemText(IDC_BROWSER_FOLDER, displayText(folder).c_str());
+    }
     for (std::uint32_t i = 0; i < listing.count(); ++i) {
         const DirectoryEntry* entry = listing.entry(i);
         if (!entry->isFolder()) {
@@ -211,12 +266,15 @@ void FileBrowserDialog::choose(std::uint16_t id) {
 
 void FileBrowserDialog::enterFolder(const DirectoryEntry& folder) {
     std::string next;
+    // Going up, the folder just left is the one selected in its parent.
+    std::string left;
     if (std::strcmp(folder.name, "..") == 0) {
         std::string current = path;
         std::size_t last = current.rfind('/');
         current = last == std::string::npos ? std::string() : current.substr(0, last);
         std::size_t before = current.rfind('/');
         next = before == std::string::npos ? std::string("/") : current.substr(0, before + 1);
+        if (before != std::string::npos) left = current.substr(before + 1);
     } else {
         next = folderPrefix() + folder.name + "/";
         if (next.size() > MAX_PATH_LENGTH) return;  // cannot be shown: stay where we are
@@ -226,6 +284,14 @@ void FileBrowserDialog::enterFolder(const DirectoryEntry& folder) {
     rawName.clear();
     if (hwnd != nullptr) hwnd->setItemText(IDC_BROWSER_NAME, "");
     refresh();
+    if (left.empty() || hwnd == nullptr) return;
+    for (std::uint32_t i = 0; i < listing.count(); ++i) {
+        const DirectoryEntry* entry = listing.entry(i);
+        if (entry->isFolder() && left == entry->name) {
+            hwnd->selectListViewItem(IDC_FILE_LIST, static_cast<int>(i), true, true);
+            break;
+        }
+    }
 }
 
 void FileBrowserDialog::gather() {

@@ -31,9 +31,13 @@ public:
     explicit FileBrowserDialog(WindowSystem& system);
 
     // `path` = the starting file (its folder is shown). A relative path is
-    // taken relative to the working folder; an empty one, or one that does
-    // not fit, starts at the root.
+    // taken relative to the working folder; an empty one starts in
+    // firstFolder(); one that does not fit starts at the root.
     void setStartPath(const char* start);
+    // Where a browser without a file to start from begins, ending in '/':
+    // the XDG music folder (XDG_MUSIC_DIR of user-dirs.dirs, else ~/Music)
+    // when it exists, else the home folder, else the root.
+    static std::string firstFolder();
 
     LResult onInitDialog() override;
     LResult onMessage(MessageId msg, WParam wParam, LParam lParam) override;

@@ -77,6 +77,7 @@ void FileDialogCommands::showPlayList(MainWindow& window) {
     }
     PlayListDialog dialog(system, entries, titleScan);
     dialog.chosenIndex = playList.currentIndex;
+    if (window.isPlaying()) dialog.playingPath = playList.currentFile;
     dialog.doModal(window.hwnd, IDD_PLAYLIST);
 
     std::string path;

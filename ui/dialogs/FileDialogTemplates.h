@@ -15,9 +15,10 @@ namespace brellin {
 constexpr std::uint32_t WM_DIALOG_REFRESH = 0x8000;
 
 // File browser (102, 112).
-constexpr int IDC_BROWSER_NAME = 1001;  // edit: the typed or chosen name
-constexpr int IDC_FILE_LIST = 1002;     // list view of the browser and the play-list dialog
-constexpr int IDC_BROWSER_NEW = 108;    // "NEW" (open mode); "ADD" and "Ok" are IDOK
+constexpr int IDC_BROWSER_NAME = 1001;    // edit: the typed or chosen name
+constexpr int IDC_FILE_LIST = 1002;       // list view of the browser and the play-list dialog
+constexpr int IDC_BROWSER_NEW = 108;      // "NEW" (open mode); "ADD" and "Ok" are IDOK
+constexpr int IDC_BROWSER_FOLDER = 1040;  // static: the folder the list shows
 
 // Play-list dialog (113).
 constexpr int IDC_PLAYLIST_DEL = 1015;

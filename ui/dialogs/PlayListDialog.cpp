@@ -128,6 +128,12 @@ LResult PlayListDialog::onMessage(MessageId msg, WParam wParam, LParam lParam) {
     if (msg == WM_DIALOG_REFRESH) {
         refresh();
         select(chosenIndex);
+        // The current entry is the list's focused and selected row, so the
+        // keys, the title line and Info start there (not at the first row,
+        // which a list view would otherwise make current when it takes the focus).
+        if (hwnd != nullptr && chosenIndex >= 0 && static_cast<std::size_t>(chosenIndex) < shown.size()) {
+            hwnd->selectListViewItem(IDC_FILE_LIST, chosenIndex, true, true);
+        }
         return 1;
     }
     if (msg == WM_TITLE_READY) {
@@ -152,7 +158,8 @@ void PlayListDialog::refresh() {
     for (const std::string& entry : shown) {
         const std::size_t slash = entry.rfind('/');
         const std::string name = slash == std::string::npos ? entry : entry.substr(slash + 1);
-        hwnd->addListViewItem(IDC_FILE_LIST, displayText(name).c_str(), LIST_ICON_FILE);
+        const int icon = !playingPath.empty() && entry == playingPath ? LIST_ICON_PLAYING : LIST_ICON_FILE;
+        hwnd->addListViewItem(IDC_FILE_LIST, displayText(name).c_str(), icon);
     }
     hwnd->setBusyCursor(false);
 }

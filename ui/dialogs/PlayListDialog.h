@@ -67,6 +67,8 @@ public:
     std::int32_t selectedIndex = -1;
     std::int32_t chosenIndex = 0;
     bool playChosen = false;
+    // The file that is playing, marked in the list wherever it moves; empty: none.
+    std::string playingPath;
     // The paths the list view shows, in order, as of the last refresh.
     std::vector<std::string> shown;
 

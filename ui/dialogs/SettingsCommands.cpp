@@ -45,7 +45,9 @@ void SettingsCommands::configure(MainWindow& window) {
     }
     if (start == EngineStart::Failed) {
         if (host != nullptr) {
-            host->messageBox(Engine::failureText(window.engine.lastStartCode), "ERROR", MB_OK | MB_ICONWARNING);
+            const Engine::Failure what = window.engine.failure();
+            const std::string text = what.detail.empty() ? what.text : what.text + "\n" + what.detail;
+            host->messageBox(text.c_str(), "ERROR", MB_OK | MB_ICONWARNING);
         }
         // Without an engine there is nothing to play: the program ends.
         window.onClose();
@@ -60,6 +62,8 @@ void SettingsCommands::playMode(MainWindow& window) {
     const std::string where = folder();
     PlayModeDialog dialog(system, settings, where, [&window] { window.applyVolume(); });
     dialog.doModal(window.hwnd, IDD_PLAY_MODE);
+    // A controller on the desktop shows the new order (Shuffle, LoopStatus).
+    window.mediaMayHaveChanged();
 
     if (window.hwnd != nullptr) window.hwnd->setWindowPos(0, 0, false, settings.fAlwaysOnTop != 0);
     if (skinBefore != settings.SkinFileName) {

@@ -47,6 +47,7 @@ LResult Dialog::onLButtonUp(WParam, std::int32_t, std::int32_t) { return 1; }
 LResult Dialog::onRButtonDown(WParam, std::int32_t, std::int32_t) { return 1; }
 LResult Dialog::onRButtonUp(WParam, std::int32_t, std::int32_t) { return 1; }
 LResult Dialog::onMouseMove(WParam, std::int32_t, std::int32_t) { return 1; }
+LResult Dialog::onMouseWheel(WParam, std::int32_t, std::int32_t, std::int32_t) { return 1; }
 LResult Dialog::onKeyDown(WParam, LParam) { return 1; }
 LResult Dialog::onKeyUp(WParam, LParam) { return 1; }
 

@@ -40,6 +40,8 @@ public:
     virtual LResult onRButtonDown(WParam keys, std::int32_t x, std::int32_t y);
     virtual LResult onRButtonUp(WParam keys, std::int32_t x, std::int32_t y);
     virtual LResult onMouseMove(WParam keys, std::int32_t x, std::int32_t y);
+    // WM_MOUSEWHEEL: delta in WHEEL_DELTA units a notch, positive away from the user.
+    virtual LResult onMouseWheel(WParam keys, std::int32_t delta, std::int32_t x, std::int32_t y);
     virtual LResult onKeyDown(WParam virtualKey, LParam lParam);
     virtual LResult onKeyUp(WParam virtualKey, LParam lParam);
     // WM_CLOSE: endDialog, clears hwnd. Returns 1.

@@ -152,6 +152,10 @@ public:
     // host, adding fails and the program runs without the icon.
     virtual bool addTrayIcon(const char* tip) = 0;
     virtual void removeTrayIcon() = 0;
+    // The menu a tray host shows by itself (a StatusNotifierItem host's own
+    // menu): the popup a click on the icon would show. A chosen item's
+    // WM_COMMAND is posted to the window. Hosts without such a menu ignore it.
+    virtual void setTrayMenu(const MenuPopup& /*popup*/) {}
 
     // BeginPaint / EndPaint around the drawing of WM_PAINT; copyToScreen is
     // BitBlt SRCCOPY of a rectangle of the surface to the same coordinates

@@ -28,6 +28,8 @@ enum ListViewIcon : int {
     LIST_ICON_FILE = 0,
     LIST_ICON_FOLDER = 1,
     LIST_ICON_GO_UP = 2,
+    // The play list's entry that is playing.
+    LIST_ICON_PLAYING = 3,
 };
 
 }  // namespace brellin

@@ -40,6 +40,10 @@ constexpr MessageId WM_LBUTTONUP = 0x0202;
 constexpr MessageId WM_LBUTTONDBLCLK = 0x0203;
 constexpr MessageId WM_RBUTTONDOWN = 0x0204;
 constexpr MessageId WM_RBUTTONUP = 0x0205;
+// The wheel turned: wParam's high word the signed distance (WHEEL_DELTA a
+// notch, up or away from the user positive), its low word the key state;
+// lParam the client coordinates of the pointer.
+constexpr MessageId WM_MOUSEWHEEL = 0x020A;
 constexpr MessageId WM_DROPFILES = 0x0233;
 constexpr MessageId WM_USER = 0x0400;
 
@@ -49,11 +53,18 @@ constexpr WParam MK_RBUTTON = 0x0002;
 constexpr WParam MK_SHIFT = 0x0004;
 constexpr WParam MK_CONTROL = 0x0008;
 
+// One notch of a mouse wheel; finer wheels and touch pads send parts of it.
+constexpr std::int32_t WHEEL_DELTA = 120;
+
 // WM_SIZE types (wParam).
 constexpr WParam SIZE_RESTORED = 0;
 constexpr WParam SIZE_MINIMIZED = 1;
 
 // The words of WM_COMMAND and of the mouse messages' lParam.
+// A wheel message's wParam from its signed distance and key state.
+constexpr WParam makeWheelWParam(std::int32_t delta, WParam keys) {
+    return (static_cast<WParam>(static_cast<std::uint16_t>(static_cast<std::int16_t>(delta))) << 16) | (keys & 0xFFFF);
+}
 constexpr WParam makeCommandWParam(std::uint16_t code, std::uint16_t id) {
     return (static_cast<WParam>(code) << 16) | id;
 }

@@ -24,6 +24,8 @@ LResult routeToHandler(Target& target, MessageId msg, WParam wParam, LParam lPar
         case WM_LBUTTONUP: return target.onLButtonUp(wParam, signedLowWord(l), signedHighWord(l));
         case WM_RBUTTONDOWN: return target.onRButtonDown(wParam, signedLowWord(l), signedHighWord(l));
         case WM_RBUTTONUP: return target.onRButtonUp(wParam, signedLowWord(l), signedHighWord(l));
+        case WM_MOUSEWHEEL:
+            return target.onMouseWheel(lowWord(wParam), signedHighWord(wParam), signedLowWord(l), signedHighWord(l));
         default: return 0;
     }
 }

@@ -80,6 +80,8 @@ LResult Window::onLButtonUp(WParam, std::int32_t, std::int32_t) { return 1; }
 LResult Window::onRButtonDown(WParam, std::int32_t, std::int32_t) { return 1; }
 LResult Window::onRButtonUp(WParam, std::int32_t, std::int32_t) { return 1; }
 LResult Window::onMouseMove(WParam, std::int32_t, std::int32_t) { return 1; }
+LResult Window::onMouseWheel(WParam, std::int32_t, std::int32_t, std::int32_t) { return 1; }
+std::string Window::toolTipAt(std::int32_t, std::int32_t) const { return {}; }
 LResult Window::onKeyDown(WParam, LParam) { return 1; }
 LResult Window::onKeyUp(WParam, LParam) { return 1; }
 

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "common/ResultCode.h"
 #include "display/Surface.h"
@@ -54,6 +55,8 @@ public:
     virtual LResult onRButtonDown(WParam keys, std::int32_t x, std::int32_t y);
     virtual LResult onRButtonUp(WParam keys, std::int32_t x, std::int32_t y);
     virtual LResult onMouseMove(WParam keys, std::int32_t x, std::int32_t y);
+    // WM_MOUSEWHEEL: delta in WHEEL_DELTA units a notch, positive away from the user.
+    virtual LResult onMouseWheel(WParam keys, std::int32_t delta, std::int32_t x, std::int32_t y);
     // WM_KEYDOWN, WM_KEYUP: Windows virtual-key numbers. Return 1.
     virtual LResult onKeyDown(WParam virtualKey, LParam lParam);
     virtual LResult onKeyUp(WParam virtualKey, LParam lParam);
@@ -69,6 +72,9 @@ public:
     virtual LResult onNotify(WParam controlId, LParam header);
     // Before the window is made: may change the creation record before the window is made. Returns 1.
     virtual LResult preCreate(CreationRecord& record);
+    // The tip a host shows while the pointer rests at (x, y), client
+    // coordinates; empty: none. The default has none.
+    virtual std::string toolTipAt(std::int32_t x, std::int32_t y) const;
 
     // The routing shared by Window and Dialog: the handler's result, or 0 for
     // a message no handler takes.

@@ -12,6 +12,7 @@
 
 #include "ui/framework/Messages.h"
 #include "ui/model/CommandLine.h"
+#include "ui/mpris/SessionBusAddress.h"
 #include "ui/window/Resources.h"
 
 namespace brellin {
@@ -22,6 +23,7 @@ const QString objectPath = QStringLiteral("/org/mpris/MediaPlayer2");
 const QString rootInterface = QStringLiteral("org.mpris.MediaPlayer2");
 const QString playerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player");
 const QString propertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
+const QString connectionName = QStringLiteral("brellin-session-bus");
 
 const char* const interfaceXml =
     "  <interface name=\"org.mpris.MediaPlayer2\">\n"
@@ -51,6 +53,8 @@ const char* const interfaceXml =
     "    <property name=\"Rate\" type=\"d\" access=\"read\"/>\n"
     "    <property name=\"Metadata\" type=\"a{sv}\" access=\"read\"/>\n"
     "    <property name=\"Volume\" type=\"d\" access=\"readwrite\"/>\n"
+    "    <property name=\"Shuffle\" type=\"b\" access=\"readwrite\"/>\n"
+    "    <property name=\"LoopStatus\" type=\"s\" access=\"readwrite\"/>\n"
     "    <property name=\"Position\" type=\"x\" access=\"read\"/>\n"
     "    <property name=\"MinimumRate\" type=\"d\" access=\"read\"/>\n"
     "    <property name=\"MaximumRate\" type=\"d\" access=\"read\"/>\n"
@@ -68,7 +72,18 @@ constexpr double VOLUME_SCALE = 128.0;
 }  // namespace
 
 MprisService::MprisService(MainWindow& w) : window(w) {
-    QDBusConnection bus = QDBusConnection::sessionBus();
+    bool fromEnvironment = false;
+    const std::string address = sessionBusAddress(&fromEnvironment);
+    if (address.empty()) {
+        std::fprintf(stderr, "brellin: no D-Bus session bus, media keys are not available\n");
+        return;
+    }
+    if (fromEnvironment) {
+        bus = QDBusConnection::sessionBus();
+    } else {
+        bus = QDBusConnection::connectToBus(QString::fromStdString(address), connectionName);
+        ownConnection = true;
+    }
     if (!bus.isConnected()) {
         std::fprintf(stderr, "brellin: no D-Bus session bus, media keys are not available\n");
         return;
@@ -95,10 +110,11 @@ MprisService::MprisService(MainWindow& w) : window(w) {
 
 MprisService::~MprisService() {
     if (window.mediaObserver == this) window.mediaObserver = nullptr;
-    if (!registered()) return;
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    bus.unregisterObject(objectPath);
-    bus.unregisterService(busName);
+    if (registered()) {
+        bus.unregisterObject(objectPath);
+        bus.unregisterService(busName);
+    }
+    if (ownConnection) QDBusConnection::disconnectFromBus(connectionName);
 }
 
 QString MprisService::introspect(const QString&) const { return QString::fromLatin1(interfaceXml); }
@@ -146,6 +162,8 @@ QVariantMap MprisService::allProperties(const QString& interface) const {
         map.insert(QStringLiteral("MaximumRate"), 1.0);
         map.insert(QStringLiteral("Metadata"), metadata(state));
         map.insert(QStringLiteral("Volume"), std::clamp(state.volume, 0, 128) / VOLUME_SCALE);
+        map.insert(QStringLiteral("Shuffle"), shuffleOf(state.mode));
+        map.insert(QStringLiteral("LoopStatus"), QString::fromLatin1(loopStatusOf(state.mode)));
         map.insert(QStringLiteral("Position"), static_cast<qlonglong>(state.positionUs));
         map.insert(QStringLiteral("CanGoNext"), true);
         map.insert(QStringLiteral("CanGoPrevious"), true);
@@ -226,6 +244,20 @@ bool MprisService::handleMessage(const QDBusMessage& message, const QDBusConnect
                 const double volume = args[2].value<QDBusVariant>().variant().toDouble();
                 window.setVolume(static_cast<std::int32_t>(std::clamp(volume, 0.0, 1.0) * VOLUME_SCALE + 0.5));
                 connection.send(message.createReply());
+            } else if (args[0].toString() == playerInterface && args[1].toString() == QLatin1String("Shuffle")) {
+                const bool shuffle = args[2].value<QDBusVariant>().variant().toBool();
+                window.setPlayMode(modeForShuffle(window.playList.mode(), shuffle));
+                connection.send(message.createReply());
+            } else if (args[0].toString() == playerInterface && args[1].toString() == QLatin1String("LoopStatus")) {
+                const QString status = args[2].value<QDBusVariant>().variant().toString();
+                PlayMode mode = PlayMode::Normal;
+                if (modeForLoopStatus(window.playList.mode(), status.toStdString(), &mode)) {
+                    window.setPlayMode(mode);
+                    connection.send(message.createReply());
+                } else {
+                    connection.send(message.createErrorReply(
+                        QDBusError::NotSupported, QStringLiteral("The play modes have no repeat of one song")));
+                }
             } else {
                 connection.send(message.createErrorReply(QDBusError::PropertyReadOnly, QStringLiteral("Read-only")));
             }
@@ -274,10 +306,14 @@ void MprisService::mediaChanged() {
     }
     if (changes.metadata) changed.insert(QStringLiteral("Metadata"), metadata(state));
     if (changes.volume) changed.insert(QStringLiteral("Volume"), std::clamp(state.volume, 0, 128) / VOLUME_SCALE);
+    if (changes.mode) {
+        changed.insert(QStringLiteral("Shuffle"), shuffleOf(state.mode));
+        changed.insert(QStringLiteral("LoopStatus"), QString::fromLatin1(loopStatusOf(state.mode)));
+    }
     QDBusMessage signal =
         QDBusMessage::createSignal(objectPath, propertiesInterface, QStringLiteral("PropertiesChanged"));
     signal << playerInterface << changed << QStringList();
-    QDBusConnection::sessionBus().send(signal);
+    bus.send(signal);
 }
 
 }  // namespace brellin

@@ -6,9 +6,11 @@
 // Previous, Display window, Exit), properties come from
 // MainWindow::mediaState(), and PropertiesChanged goes out when the window
 // reports a change. Qt D-Bus delivers the calls on the user-interface thread,
-// the same one the window runs on. Without a session bus it stays idle.
+// the same one the window runs on. Without a session bus it stays idle, and
+// it never lets the D-Bus library start a bus of its own.
 #pragma once
 
+#include <QDBusConnection>
 #include <QDBusVirtualObject>
 #include <QString>
 
@@ -45,6 +47,10 @@ private:
     void openUri(const QDBusMessage& message, const QDBusConnection& connection);
 
     MainWindow& window;
+    // The session bus, once connected (see sessionBusAddress); a connection
+    // of our own when the address was not in the environment.
+    QDBusConnection bus{QString()};
+    bool ownConnection = false;
     QString busName;
     MediaState reported;
 };

@@ -23,6 +23,7 @@
 #include <map>
 
 #include "ui/framework/ListView.h"
+#include "ui/qt/ProgramIcon.h"
 #include "ui/qt/QtMessageSink.h"
 #include "ui/qt/VirtualKeys.h"
 
@@ -308,7 +309,7 @@ void QtDialogHost::build(const DialogTemplate& layout) {
                 auto* label = new QLabel(view.get());
                 QRect pixels = dialogUnitsToPixels(entry.rect, averageWidth, lineHeight);
                 int side = std::min(pixels.width(), pixels.height());
-                label->setPixmap(StandardIcons::get(view->style(), QStyle::SP_MediaPlay).pixmap(side, side));
+                label->setPixmap(programIcon().pixmap(side, side));
                 widget = label;
                 break;
             }
@@ -414,11 +415,17 @@ void QtDialogHost::setItemText(int id, const char* text) {
     if (!entry) return;
     QString value = QString::fromUtf8(text ? text : "");
     QWidget* widget = entry->widget();
-    if (auto* label = qobject_cast<QLabel*>(widget))
+    if (auto* label = qobject_cast<QLabel*>(widget)) {
         label->setText(value);
-    else if (auto* line = qobject_cast<QLineEdit*>(widget)) {
+        // A line cut at its end (a deep folder's path) tells the whole of it.
+        const bool cut = label->fontMetrics().horizontalAdvance(value) > label->contentsRect().width();
+        label->setToolTip(cut ? value : QString());
+    } else if (auto* line = qobject_cast<QLineEdit*>(widget)) {
         line->setText(value);
         line->setCursorPosition(0);  // a text longer than the field shows its start
+        // A read-only field too narrow for its text tells the whole of it.
+        const bool cut = line->fontMetrics().horizontalAdvance(value) > line->contentsRect().width() - 4;
+        line->setToolTip(line->isReadOnly() && cut ? value : QString());
     } else if (auto* edit = qobject_cast<QPlainTextEdit*>(widget))
         edit->setPlainText(value);
     else if (auto* button = qobject_cast<QAbstractButton*>(widget))
@@ -595,10 +602,10 @@ int QtDialogHost::addListViewItem(int id, const char* text, int icon) {
     QListWidget* list = listOf(find(id));
     if (!list) return -1;
     static constexpr QStyle::StandardPixmap icons[] = {QStyle::SP_FileIcon, QStyle::SP_DirIcon,
-                                                       QStyle::SP_FileDialogToParent};
+                                                       QStyle::SP_FileDialogToParent, QStyle::SP_MediaPlay};
     QSignalBlocker quiet(list);
     auto* row = new QListWidgetItem(QString::fromUtf8(text ? text : ""), list);
-    if (icon >= 0 && icon < 3) row->setIcon(StandardIcons::get(list->style(), icons[icon]));
+    if (icon >= 0 && icon < 4) row->setIcon(StandardIcons::get(list->style(), icons[icon]));
     // A new list has no focused item until the user picks one.
     list->setCurrentItem(nullptr, QItemSelectionModel::NoUpdate);
     return list->count() - 1;
@@ -619,7 +626,10 @@ void QtDialogHost::selectListViewItem(int id, int index, bool selected, bool foc
     QListWidget* list = listOf(find(id));
     QListWidgetItem* row = list ? list->item(index) : nullptr;
     if (!row) return;
-    if (focus) list->setCurrentItem(row, QItemSelectionModel::NoUpdate);
+    if (focus) {
+        list->setCurrentItem(row, QItemSelectionModel::NoUpdate);
+        list->scrollToItem(row);
+    }
     row->setSelected(selected);
 }
 

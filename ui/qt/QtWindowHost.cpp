@@ -16,8 +16,11 @@
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTimerEvent>
+#include <QToolTip>
 #include <QUrl>
+#include <QWheelEvent>
 #include <QWindow>
+#include <algorithm>
 #include <cmath>
 #include <optional>
 #include <string>
@@ -27,6 +30,8 @@
 #include "common/ExecutablePath.h"
 #include "display/Surface.h"
 #include "ui/framework/Menu.h"
+#include "ui/framework/Window.h"
+#include "ui/qt/ProgramIcon.h"
 #include "ui/qt/QtMessageSink.h"
 #include "ui/qt/QtWindowSystem.h"
 #include "ui/qt/VirtualKeys.h"
@@ -85,6 +90,38 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override {
         if (!host) return;
         host->deliver(WM_MOUSEMOVE, keyState(event), pointOf(event));
+    }
+    void wheelEvent(QWheelEvent* event) override {
+        if (!host) return;
+        // Vertical turns only; a wheel tilted sideways is not a volume knob.
+        const int delta = event->angleDelta().y();
+        if (delta == 0) {
+            event->ignore();
+            return;
+        }
+        const QPointF p = event->position();
+        WParam keys = 0;
+        if (event->buttons() & Qt::LeftButton) keys |= MK_LBUTTON;
+        if (event->buttons() & Qt::RightButton) keys |= MK_RBUTTON;
+        if (event->modifiers() & Qt::ShiftModifier) keys |= MK_SHIFT;
+        if (event->modifiers() & Qt::ControlModifier) keys |= MK_CONTROL;
+        host->deliver(WM_MOUSEWHEEL, makeWheelWParam(std::clamp(delta, -32768, 32767), keys),
+                      makePointLParam(static_cast<std::int32_t>(std::floor(p.x())),
+                                      static_cast<std::int32_t>(std::floor(p.y()))));
+    }
+    bool event(QEvent* event) override {
+        if (event->type() == QEvent::ToolTip && host && host->window != nullptr) {
+            auto* help = static_cast<QHelpEvent*>(event);
+            const std::string tip = host->window->toolTipAt(help->pos().x(), help->pos().y());
+            if (tip.empty()) {
+                QToolTip::hideText();
+                event->ignore();
+            } else {
+                QToolTip::showText(help->globalPos(), QString::fromUtf8(tip.c_str()), this);
+            }
+            return true;
+        }
+        return SurfaceWidget::event(event);
     }
     void keyPressEvent(QKeyEvent* event) override { key(event, true); }
     void keyReleaseEvent(QKeyEvent* event) override { key(event, false); }
@@ -185,6 +222,7 @@ private:
 QtWindowHost::QtWindowHost(QtWindowSystem& windowSystem, WindowProcedure classProcedure, const CreationRecord& record)
     : system(windowSystem), procedure(classProcedure) {
     view = new Widget(this);
+    view->setWindowIcon(programIcon());
     if (record.x != CW_USEDEFAULT && record.y != CW_USEDEFAULT) view->move(record.x, record.y);
     if (record.width != CW_USEDEFAULT && record.height != CW_USEDEFAULT && record.width > 0 && record.height > 0) {
         view->resize(record.width, record.height);
@@ -405,45 +443,17 @@ int QtWindowHost::messageBox(const char* text, const char* caption, std::uint32_
     return showQtMessageBox(&system, view, text, caption, flags);
 }
 
-namespace {
-
-// The program icon make-skin draws beside the program (brellin-16.png to
-// brellin-64.png); the tray host picks the size it shows. Without those
-// files, a plain note drawn here.
-QIcon programIcon() {
-    QIcon icon;
-    char folder[4096];
-    if (dataFolder(folder, sizeof folder)) {
-        for (int size : {16, 32, 48, 64}) {
-            const QString file = QString::fromUtf8(folder) + QStringLiteral("brellin-%1.png").arg(size);
-            QPixmap picture(file);
-            if (!picture.isNull()) icon.addPixmap(picture);
-        }
-    }
-    if (!icon.isNull()) return icon;
-    QPixmap picture(16, 16);
-    picture.fill(QColor(24, 32, 48));
-    QPainter paint(&picture);
-    paint.setRenderHint(QPainter::Antialiasing);
-    paint.setBrush(QColor(120, 200, 255));
-    paint.setPen(Qt::NoPen);
-    paint.drawEllipse(QRectF(3, 9, 6, 5));
-    paint.fillRect(QRectF(8, 2, 1.5, 10), QColor(120, 200, 255));
-    paint.fillRect(QRectF(8, 2, 5, 2), QColor(120, 200, 255));
-    paint.end();
-    return QIcon(picture);
-}
-
-}  // namespace
-
 bool QtWindowHost::addTrayIcon(const char* tip) {
     if (!view || !QSystemTrayIcon::isSystemTrayAvailable()) return false;
     if (!trayIcon) {
         trayIcon = std::make_unique<QSystemTrayIcon>(programIcon());
         QtWindowSystem* owner = &system;
         std::uint64_t windowSerial = serial;
+        QSystemTrayIcon* icon = trayIcon.get();
         QObject::connect(trayIcon.get(), &QSystemTrayIcon::activated, trayIcon.get(),
-                         [owner, windowSerial](QSystemTrayIcon::ActivationReason reason) {
+                         [owner, windowSerial, icon](QSystemTrayIcon::ActivationReason reason) {
+                             // With a menu of its own the icon shows that on a right click.
+                             if (reason == QSystemTrayIcon::Context && icon->contextMenu() != nullptr) return;
                              LParam mouse = 0;
                              if (reason == QSystemTrayIcon::Trigger) mouse = WM_LBUTTONDOWN;
                              if (reason == QSystemTrayIcon::Context) mouse = WM_RBUTTONDOWN;
@@ -456,7 +466,27 @@ bool QtWindowHost::addTrayIcon(const char* tip) {
     return true;
 }
 
-void QtWindowHost::removeTrayIcon() { trayIcon.reset(); }
+void QtWindowHost::removeTrayIcon() {
+    trayIcon.reset();
+    trayMenu.reset();
+}
+
+void QtWindowHost::setTrayMenu(const MenuPopup& popup) {
+    if (!trayIcon) return;
+    auto menu = std::make_unique<QMenu>();
+    fillMenu(*menu, popup.items);
+    QtWindowSystem* owner = &system;
+    const std::uint64_t windowSerial = serial;
+    QObject::connect(menu.get(), &QMenu::triggered, menu.get(), [owner, windowSerial](QAction* chosen) {
+        if (chosen == nullptr || !chosen->data().isValid()) return;
+        owner->post(windowSerial, WM_COMMAND, makeCommandWParam(0, static_cast<std::uint16_t>(chosen->data().toInt())),
+                    0);
+    });
+    trayIcon->setContextMenu(menu.get());
+    // The old menu may be open right now: it goes once its event is over.
+    if (trayMenu) trayMenu.release()->deleteLater();
+    trayMenu = std::move(menu);
+}
 
 Rect QtWindowHost::beginPaint() {
     if (!painter && !paintingDirectly) return Rect{};
@@ -490,6 +520,7 @@ void QtWindowHost::destroy() {
     for (auto& [id, timer] : timers) timer->stop();
     timers.clear();
     trayIcon.reset();
+    trayMenu.reset();
     *lifeToken = false;
     pendingPaint = QRegion();
     view->host = nullptr;

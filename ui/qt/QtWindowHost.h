@@ -39,6 +39,7 @@
 #include "ui/framework/Host.h"
 #include "ui/qt/SurfaceWidget.h"
 
+class QMenu;
 class QSystemTrayIcon;
 
 namespace brellin {
@@ -81,6 +82,7 @@ public:
     int messageBox(const char* text, const char* caption, std::uint32_t flags) override;
     bool addTrayIcon(const char* tip) override;
     void removeTrayIcon() override;
+    void setTrayMenu(const MenuPopup& popup) override;
     Rect beginPaint() override;
     void copyToScreen(const Surface& surface, const Rect& rect) override;
     void endPaint() override;
@@ -112,6 +114,8 @@ private:
     bool captured = false;
     std::map<std::uintptr_t, std::unique_ptr<QBasicTimer>> timers;
     std::unique_ptr<QSystemTrayIcon> trayIcon;
+    // The tray icon's own menu (setTrayMenu); the icon does not own it.
+    std::unique_ptr<QMenu> trayMenu;
     // False from `destroy` on; a modal loop run by this host (menu, message
     // box) holds a copy to learn whether the host survived it.
     std::shared_ptr<bool> lifeToken = std::make_shared<bool>(true);

@@ -132,6 +132,7 @@ bool Application::initInstance() {
     // The tray icon. Without a tray host the window must stay reachable.
     window.trayIconShown = window.hwnd != nullptr && window.hwnd->addTrayIcon(nullptr);
     if (!window.trayIconShown) window.windowHidden = false;
+    window.updateMenuState();
 
     // loadSkinAndPlace composed the background and the empty title.
     // From here on a second start can reach this one.

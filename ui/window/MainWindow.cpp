@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/ExecutablePath.h"
 #include "common/TextDecoder.h"
 #include "midi/MidiFileInfo.h"
 #include "ui/model/CommandLine.h"
@@ -166,10 +167,18 @@ LResult MainWindow::preCreate(CreationRecord& record) {
 void MainWindow::loadSkinAndPlace(const char* folder) {
     const Point screen = system.screenSize();
     WindowPlacement placement;
-    if (folder != nullptr) {
-        loadSkinFrom(skin, folder, settings.SkinFileName, settings, ScreenSize{screen.x, screen.y}, &placement);
-    } else if (!loadSkin(skin, settings.SkinFileName, settings, ScreenSize{screen.x, screen.y}, &placement)) {
-        return;
+    char programFolder[4096];
+    if (folder == nullptr) {
+        if (!dataFolder(programFolder, sizeof programFolder)) return;
+        folder = programFolder;
+    }
+    loadSkinFrom(skin, folder, settings.SkinFileName, settings, ScreenSize{screen.x, screen.y}, &placement);
+    // A named skin that did not load is said once (the built-in display
+    // shows instead); choosing it again does not repeat the line.
+    if (skin.builtIn && settings.SkinFileName[0] != '\0' && skinReported != settings.SkinFileName) {
+        skinReported = settings.SkinFileName;
+        std::fprintf(stderr, "brellin: the skin '%s' in %s cannot be loaded; the built-in display is shown\n",
+                     settings.SkinFileName, folder);
     }
     if (hwnd != nullptr) {
         hwnd->moveWindow(placement.x, placement.y, placement.width, placement.height);
@@ -304,6 +313,36 @@ LResult MainWindow::onLButtonUp(WParam, std::int32_t x, std::int32_t y) {
     return 1;
 }
 
+LResult MainWindow::onRButtonUp(WParam, std::int32_t x, std::int32_t y) {
+    // A drag with the left button owns the mouse until it ends.
+    if (buttonDown || hwnd == nullptr) return 1;
+    updateMenuState();
+    hwnd->trackPopupMenu(menu.popup(0), hwnd->clientToScreen(Point{x, y}), TPM_LEFTALIGN | TPM_TOPALIGN);
+    return 1;
+}
+
+LResult MainWindow::onMouseWheel(WParam, std::int32_t delta, std::int32_t, std::int32_t) {
+    // Fine wheels and touch pads send parts of a notch: they add up.
+    wheelRest += delta;
+    const std::int32_t notches = wheelRest / WHEEL_DELTA;
+    wheelRest -= notches * WHEEL_DELTA;
+    if (notches != 0) changeVolume(notches * WHEEL_VOLUME_STEP);
+    return 1;
+}
+
+std::string MainWindow::toolTipAt(std::int32_t x, std::int32_t y) const {
+    switch (hitButton(x, y)) {
+        case SKIN_BUTTON_CLOSE: return "Close";
+        case SKIN_BUTTON_PREVIOUS: return "Previous";
+        case SKIN_BUTTON_PLAY: return playing ? "Stop" : "Play";
+        case SKIN_BUTTON_NEXT: return "Next";
+        case SKIN_BUTTON_EJECT: return "Eject: open files";
+        default: break;
+    }
+    if (skin.menuRect.contains(x, y)) return "Menu";
+    return {};
+}
+
 LResult MainWindow::onKeyDown(WParam virtualKey, LParam) {
     const std::int32_t* const keyTable[] = {
         &settings.KeyCodeForPrevious,  &settings.KeyCodeForPlay,       &settings.KeyCodeForNext,
@@ -342,7 +381,16 @@ LResult MainWindow::onKeyDown(WParam virtualKey, LParam) {
 LResult MainWindow::onTimer(std::uintptr_t) {
     if (engine.takeSongEnd()) playList.advanceAfterSong();
     checkDeviceLost();
-    if (!playing || windowHidden) return 1;
+    if (volumeTicks > 0 && --volumeTicks == 0) {
+        const std::string behind = titleBehind;
+        showTitle(behind.c_str(), titleBehindOffset);
+    }
+    // An entry that could not be played has been named long enough: the
+    // list goes on as after a song's end.
+    if (skipTicks > 0 && --skipTicks == 0 && playing) playList.advanceAfterSong();
+    // Notes played into the live input light the meter while no song plays too.
+    if (!playing && !windowHidden && skipTicks == 0 && settings.fShowVolume && meterMoving()) drawMeter();
+    if (!playing || windowHidden || skipTicks > 0) return 1;
 
     const std::int32_t p = scrollPos, limit = scrollLimit;
     if (p >= limit + SCROLL_END_REST) {
@@ -391,11 +439,13 @@ LResult MainWindow::onCommand(std::uint16_t, std::uint16_t id, LParam lParam) {
             windowHidden = true;
             settings.settingsChanged = true;
             if (hwnd != nullptr) hwnd->showWindow(false);
+            updateMenuState();
             return 1;
         case IDM_SHOW_WINDOW:
             windowHidden = false;
             settings.settingsChanged = true;
             if (hwnd != nullptr) hwnd->showWindow(true);
+            updateMenuState();
             return 1;
         case IDM_NEXT: playList.next(); return 1;
         case IDM_PREVIOUS: playList.previous(); return 1;
@@ -443,6 +493,8 @@ void MainWindow::updateMenuState() {
             if (item.kind == MenuItemKind::Command) menu.enableCommand(item.id, isCommandAvailable(item.id));
         }
     }
+    // The tray host's own menu is the popup a click on the icon shows now.
+    if (trayIconShown && hwnd != nullptr) hwnd->setTrayMenu(menu.popup(windowHidden ? 1 : 2));
 }
 
 void MainWindow::runDialogCommand(std::uint16_t id) {
@@ -469,6 +521,7 @@ void MainWindow::startPlayback() {
         playList.pickRandom();
         playList.makeIndexCurrent();
     }
+    skipTicks = 0;
     clearLevels();
     playing = false;
     engine.stopSong();
@@ -490,6 +543,7 @@ void MainWindow::startPlayback() {
         ok = engine.playSong(playList.currentFile);
     }
     if (ok) {
+        failedInRow = 0;
         playStartTick = now();
         drawButton(SKIN_BUTTON_PLAY, true);
         // Started from the menu or the tray, nothing else would repaint the
@@ -498,6 +552,23 @@ void MainWindow::startPlayback() {
         notifyMedia();
         return;
     }
+    drawClockValue(0);
+    const std::uint32_t entries = playList.entryCount();
+    if (entries >= 2 && static_cast<std::uint32_t>(++failedInRow) < entries) {
+        // One bad file does not end a list: it is named for a moment, then
+        // the timer steps on. `playing` stays set, so the list keeps going.
+        const char* slash = std::strrchr(playList.currentFile, '/');
+        const std::string named = std::string(unsupportedText) + " " + (slash ? slash + 1 : playList.currentFile);
+        showTitle(named.c_str(), 0);
+        skipTicks = SKIP_TICKS;
+        playStartTick = now();  // no position of the song before is reported meanwhile
+        drawButton(SKIN_BUTTON_PLAY, true);
+        invalidate();
+        notifyMedia();
+        return;
+    }
+    // A single file, or a whole round of the list failed.
+    failedInRow = 0;
     playing = false;
     showTitle(unsupportedText, 0);
     drawButton(SKIN_BUTTON_PLAY, false);
@@ -507,10 +578,16 @@ void MainWindow::startPlayback() {
 
 void MainWindow::stopPlayback() {
     playing = false;
+    skipTicks = 0;
+    failedInRow = 0;
     engine.stopSong();
     drawButton(SKIN_BUTTON_PLAY, false);
     clearMeterArea();
     playList.makeIndexCurrent();
+    // The clock goes back to the start (counting down: the song's length),
+    // rather than keep the time the song was stopped at.
+    const bool lengthKnown = lengthPath == playList.currentFile;
+    drawClockValue(settings.TimerMode == 1 && lengthKnown ? static_cast<std::uint32_t>(std::max(songLength, 0)) : 0);
     if (settings.fShowVolume) drawMeterFloor();
     invalidate();
     notifyMedia();
@@ -540,14 +617,69 @@ void MainWindow::togglePlaybackByKey() {
 
 void MainWindow::showTitle(const char* text, std::int32_t offset) {
     if (text == nullptr) text = "";
+    if (volumeTicks > 0) {
+        // The volume keeps its second; this title comes back after it.
+        titleBehind.assign(text);
+        titleBehindOffset = offset;
+        return;
+    }
+    drawTitleArea(text, offset);
+    titleShown.assign(text);
+    titleOffset = offset;
+}
+
+namespace {
+
+// a * (total - k) / total + b * k / total, per 5-bit channel of two 5-5-5 pixels.
+std::uint16_t blend555(std::uint16_t a, std::uint16_t b, std::int32_t k, std::int32_t total) {
+    std::uint32_t out = 0;
+    for (int shift = 0; shift <= 10; shift += 5) {
+        const auto ca = static_cast<std::int32_t>((a >> shift) & 31u);
+        const auto cb = static_cast<std::int32_t>((b >> shift) & 31u);
+        out |= static_cast<std::uint32_t>((ca * (total - k) + cb * k) / total) << shift;
+    }
+    return static_cast<std::uint16_t>(out);
+}
+
+}  // namespace
+
+void MainWindow::drawTitleArea(const char* text, std::int32_t offset) {
     const SkinRect& area = skin.displayRect;
     skin.title.copyFrom(0, 0, skin.background, area.left, area.top, area.width, area.height);
     skin.title.drawText(-offset, 0, text);
+    // A text cut by the area's right edge fades out over its last pixels
+    // instead of ending in half a letter next to the clock.
+    const std::int32_t fade = std::min(TITLE_FADE_WIDTH, area.width / 4);
+    if (fade > 0 && skin.title.measureText(text).width - offset > area.width) {
+        std::uint16_t* pixels = skin.title.pixels();
+        const std::int32_t stride = skin.title.width();
+        const std::int32_t rows = std::min(area.height, skin.title.height());
+        for (std::int32_t i = 0; i < fade; ++i) {
+            const std::int32_t column = area.width - fade + i;
+            if (column < 0 || column >= stride) continue;
+            for (std::int32_t row = 0; row < rows; ++row) {
+                std::uint16_t& pixel = pixels[static_cast<std::size_t>(row) * static_cast<std::size_t>(stride) +
+                                              static_cast<std::size_t>(column)];
+                pixel = blend555(pixel, skin.background.pixel(area.left + column, area.top + row), i + 1, fade + 1);
+            }
+        }
+    }
     skin.display.copyFrom(area.left, area.top, skin.title, 0, 0, area.width, area.height);
     overdrawn(area);
-    titleShown.assign(text);
-    titleOffset = offset;
     invalidate();
+}
+
+void MainWindow::showVolume() {
+    if (volumeTicks == 0) {
+        titleBehind = titleShown;
+        titleBehindOffset = titleOffset;
+    }
+    volumeTicks = VOLUME_SHOW_TICKS;
+    char text[16];
+    std::snprintf(text, sizeof text, "Vol %d", static_cast<int>(settings.Volume));
+    drawTitleArea(text, 0);
+    titleShown = text;
+    titleOffset = 0;
 }
 
 void MainWindow::showSongTitle() {
@@ -584,7 +716,9 @@ void MainWindow::showSongTitle() {
 }
 
 void MainWindow::showTitle(const char* title) {
-    showTitle(title, 0);
+    // Nothing to play at all: say how to begin.
+    const bool nothing = (title == nullptr || title[0] == '\0') && playList.currentFile[0] == '\0';
+    showTitle(nothing ? openHintText : title, 0);
     fileTitle.assign(title != nullptr ? title : "");
     if (mediaPath != playList.currentFile) {
         // Another file: its own name is not known until its title event.
@@ -613,6 +747,7 @@ MediaState MainWindow::mediaState() const {
     if (lengthPath == mediaPath) state.lengthUs = static_cast<std::int64_t>(std::max(songLength, 0)) * 1000;
     if (playing) state.positionUs = static_cast<std::int64_t>(now() - playStartTick) * 1000;
     state.volume = settings.Volume;
+    state.mode = playList.mode();
     return state;
 }
 
@@ -626,6 +761,11 @@ void MainWindow::drawClock() {
         const auto length = static_cast<std::uint32_t>(std::max(songLength, 0));
         t = length > t ? length - t : 0;
     }
+    drawClockValue(t);
+}
+
+void MainWindow::drawClockValue(std::uint32_t t) {
+    if (!skin.hasClock()) return;
     char text[24];
     formatClock(t, text, sizeof text);
     clockShown = text;
@@ -686,6 +826,13 @@ void MainWindow::drawMeter() {
     invalidate();
 }
 
+bool MainWindow::meterMoving() const {
+    for (std::int32_t channel = 0; channel < METER_BARS; ++channel) {
+        if (levels[channel].load(std::memory_order_relaxed) > 0 || meterShown[channel] > 0) return true;
+    }
+    return false;
+}
+
 void MainWindow::drawMeterFloor() {
     for (std::int32_t channel = 0; channel < METER_BARS; ++channel) drawMeterBar(channel, 0);
     clearLevels();
@@ -723,10 +870,18 @@ void MainWindow::changeVolume(std::int32_t step) {
     settings.playSettingsChanged = true;
     settings.Volume = std::clamp(settings.Volume + step, 0, 128);
     applyVolume();
+    showVolume();
     notifyMedia();
 }
 
 void MainWindow::applyVolume() { engine.setVolume(settings.Volume); }
+
+void MainWindow::setPlayMode(PlayMode mode) {
+    if (playList.mode() == mode) return;
+    playList.setMode(mode);
+    settings.playSettingsChanged = true;
+    notifyMedia();
+}
 
 void MainWindow::displayOff() {
     if (!displayIsOn) return;
@@ -773,6 +928,7 @@ void MainWindow::rebuildRecentMenus(const TextBuffer* recent) {
                                  {}});
     }
     menu.setRecentItems(shown);
+    updateMenuState();
 }
 
 void MainWindow::showMessageBox(const char* text, const char* caption) {

@@ -49,6 +49,17 @@ public:
     // Ticks the title rests at its end before it jumps back.
     static constexpr std::int32_t SCROLL_END_REST = 30;
     static constexpr const char* unsupportedText = "Unsupported data.";
+    // What an empty display says, so a first start tells how to begin.
+    static constexpr const char* openHintText = "Eject: open a file";
+    // Timer ticks (100 ms) a volume change stays on the title area.
+    static constexpr std::int32_t VOLUME_SHOW_TICKS = 10;
+    // Volume steps of one wheel notch (WHEEL_DELTA); a key press is one step.
+    static constexpr std::int32_t WHEEL_VOLUME_STEP = 4;
+    // Timer ticks a file of a play list that cannot be played stays named on
+    // the display before the list goes on.
+    static constexpr std::int32_t SKIP_TICKS = 20;
+    // Pixels over which a title cut by the title area's right edge fades out.
+    static constexpr std::int32_t TITLE_FADE_WIDTH = 12;
 
     explicit MainWindow(WindowSystem& system);
     ~MainWindow() override;
@@ -60,6 +71,12 @@ public:
     LResult onLButtonDown(WParam keys, std::int32_t x, std::int32_t y) override;
     LResult onLButtonUp(WParam keys, std::int32_t x, std::int32_t y) override;
     LResult onMouseMove(WParam keys, std::int32_t x, std::int32_t y) override;
+    // A right click anywhere on the display opens popup 0 at the pointer.
+    LResult onRButtonUp(WParam keys, std::int32_t x, std::int32_t y) override;
+    // The wheel over the display turns the volume as the volume keys do.
+    LResult onMouseWheel(WParam keys, std::int32_t delta, std::int32_t x, std::int32_t y) override;
+    // The five buttons' tips (the Play tip says what a click does now).
+    std::string toolTipAt(std::int32_t x, std::int32_t y) const override;
     LResult onKeyDown(WParam virtualKey, LParam lParam) override;
     LResult onClose() override;
     LResult onTimer(std::uintptr_t timerId) override;
@@ -138,6 +155,11 @@ public:
     MediaState mediaState() const;
     // Sets the volume (0..128, clamped) as the volume keys would.
     void setVolume(std::int32_t value) { changeVolume(value - settings.Volume); }
+    // Sets the play mode as the play-mode dialog would; the next song follows it.
+    void setPlayMode(PlayMode mode);
+    // Tells the media observer that something it reports may have changed
+    // (a dialog changed the play mode).
+    void mediaMayHaveChanged() { notifyMedia(); }
 
     // "%d:%02d" of a clock value in ms (minutes are not limited).
     static void formatClock(std::uint32_t ms, char* out, std::size_t size);
@@ -182,9 +204,16 @@ public:
 
     // What the display shows now (the title area's text and offset, the
     // clock's text), for whoever needs the words rather than the pixels.
+    // While a volume change shows, titleShown is that ("Vol 35").
     std::string titleShown;
     std::int32_t titleOffset = 0;
     std::string clockShown;
+    // A play-list entry that could not be played is named on the display for
+    // SKIP_TICKS ticks (skipTicks > 0), then the list steps on as after a
+    // song's end. Entries failed one after the other since the last song
+    // that played: once that reaches the list's size, playback stops.
+    std::int32_t skipTicks = 0;
+    std::int32_t failedInRow = 0;
 
 private:
     struct NoteOn : NoteOnListener {
@@ -203,6 +232,13 @@ private:
         if (mediaObserver != nullptr) mediaObserver->mediaChanged();
     }
     void drawClock();
+    // The clock showing `ms` (drawn only where the skin has a clock).
+    void drawClockValue(std::uint32_t ms);
+    // Draws the title area without changing what it is meant to show.
+    void drawTitleArea(const char* text, std::int32_t offset);
+    void showVolume();
+    // True while a bar shows a level or a note is waiting to be shown.
+    bool meterMoving() const;
     void drawMeter();
     void drawMeterFloor();
     void clearMeterArea();
@@ -235,6 +271,14 @@ private:
     std::string lengthPath;  // the file songLength was scanned from
     bool songTitleKnown = false;
     std::uint32_t mediaSong = 0;
+    // The volume shown over the title: ticks left (0: none) and the title it
+    // covers, which comes back afterwards. Wheel turns below a whole step.
+    std::int32_t volumeTicks = 0;
+    std::string titleBehind;
+    std::int32_t titleBehindOffset = 0;
+    std::int32_t wheelRest = 0;
+    // The skin name last reported as failing to load.
+    std::string skinReported;
 
     // What the timer's own drawings left on the display, so that a tick whose
     // clock text and meter frames are unchanged copies and repaints nothing.

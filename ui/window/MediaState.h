@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <string>
 
+#include "ui/model/PlayList.h"
+
 namespace brellin {
 
 struct MediaState {
@@ -25,14 +27,44 @@ struct MediaState {
     std::int64_t lengthUs = 0;  // from the scan of the song last started
     std::int64_t positionUs = 0;
     std::int32_t volume = 0;  // 0..128 as in the settings
+    PlayMode mode = PlayMode::Normal;
 };
+
+// The play modes as a media controller's Shuffle and LoopStatus. Both random
+// modes are Shuffle and go on for ever ("Playlist"); Normal loops the list,
+// Normal without loop stops at its end ("None"). There is no mode that
+// repeats one song ("Track").
+inline bool shuffleOf(PlayMode mode) { return mode == PlayMode::Random || mode == PlayMode::RandomAfterSecond; }
+inline const char* loopStatusOf(PlayMode mode) { return mode == PlayMode::NormalNoLoop ? "None" : "Playlist"; }
+// The mode a controller's Shuffle asks for: on keeps a random mode and turns
+// the others into Random; off keeps a normal mode and turns the random ones
+// into Normal.
+inline PlayMode modeForShuffle(PlayMode mode, bool shuffle) {
+    if (shuffle == shuffleOf(mode)) return mode;
+    return shuffle ? PlayMode::Random : PlayMode::Normal;
+}
+// The mode a controller's LoopStatus asks for; false for a status no mode
+// gives ("Track", or anything unknown). "None" stops at the list's end, so it
+// is Normal without loop even when the list was shuffled.
+inline bool modeForLoopStatus(PlayMode mode, const std::string& status, PlayMode* result) {
+    if (status == "None") {
+        *result = PlayMode::NormalNoLoop;
+        return true;
+    }
+    if (status == "Playlist") {
+        *result = mode == PlayMode::NormalNoLoop ? PlayMode::Normal : mode;
+        return true;
+    }
+    return false;
+}
 
 // Which of the reported groups differ between two states.
 struct MediaChanges {
     bool status = false;    // playing / stopped
     bool metadata = false;  // song number, title, path or length
     bool volume = false;
-    bool any() const { return status || metadata || volume; }
+    bool mode = false;  // Shuffle and LoopStatus
+    bool any() const { return status || metadata || volume || mode; }
 };
 
 inline MediaChanges compareMedia(const MediaState& before, const MediaState& after) {
@@ -41,6 +73,7 @@ inline MediaChanges compareMedia(const MediaState& before, const MediaState& aft
     changes.metadata = before.song != after.song || before.title != after.title || before.path != after.path ||
                        before.lengthUs != after.lengthUs;
     changes.volume = before.volume != after.volume;
+    changes.mode = before.mode != after.mode;
     return changes;
 }
 

@@ -77,16 +77,16 @@ constexpr MenuTemplate MENU_105{IDR_MAIN_MENU, MENU_105_POPUPS, MAIN_MENU_POPUP_
 // the right.
 constexpr ControlTemplate VERSION_CONTROLS[] = {
     {ControlClass::Icon, IDC_STATIC, "", {7, 7, 20, 20}, 0},
-    {ControlClass::Static, IDC_VERSION_LINE, "", {34, 8, 140, 10}, 0},
-    {ControlClass::Edit, IDC_VERSION_DETAIL, "", {34, 22, 140, 12}, EDIT_READONLY | EDIT_AUTOHSCROLL | STYLE_TABSTOP},
-    {ControlClass::DefButton, IDOK, "OK", {182, 7, 50, 14}, STYLE_TABSTOP | STYLE_GROUP},
+    {ControlClass::Static, IDC_VERSION_LINE, "", {34, 8, 220, 10}, 0},
+    {ControlClass::Edit, IDC_VERSION_DETAIL, "", {34, 22, 220, 12}, EDIT_READONLY | EDIT_AUTOHSCROLL | STYLE_TABSTOP},
+    {ControlClass::DefButton, IDOK, "OK", {262, 7, 50, 14}, STYLE_TABSTOP | STYLE_GROUP},
 };
 
 }  // namespace
 
 const DialogTemplate VERSION_TEMPLATE{IDD_VERSION,
                                       "Version info.",
-                                      {0, 0, 239, 42},
+                                      {0, 0, 319, 42},
                                       "MS Gothic",
                                       9,
                                       VERSION_CONTROLS,

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <unistd.h>
+
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -97,12 +99,15 @@ TEST(FileBrowserDialog, FoldersResetTheFocusAndNothingGatheredKeepsTheDialogOpen
     system.dialogScript = [&](FakeDialogHost& host) {
         host.pumpPosted();
         FakeControlHost& list = host.control(IDC_FILE_LIST);
-        // Only the arrows reach the list view; other keys go to the dialog.
-        list.deliver(WM_KEYDOWN, 'A');
-        list.deliver(WM_KEYDOWN, 13);
-        list.deliver(WM_KEYDOWN, ListViewControl::VK_DOWN);
-        ASSERT_EQ(list.ownCalls.size(), 1u);
-        EXPECT_EQ(list.ownCalls[0].wParam, ListViewControl::VK_DOWN);
+        // The arrows, Home, End, the page keys and typed names reach the list
+        // view; Enter, Esc and the function keys are the dialog's.
+        EXPECT_EQ(host.texts[IDC_BROWSER_FOLDER], tree.root.substr(0, tree.root.size() - 1));
+        for (WParam key : {WParam{'A'}, WParam{13}, WParam{27}, WParam{112}, ListViewControl::VK_DOWN, WParam{36},
+                           WParam{35}, WParam{34}, WParam{'7'}, WParam{190}})
+            list.deliver(WM_KEYDOWN, key);
+        std::vector<WParam> listKeys;
+        for (const auto& call : list.ownCalls) listKeys.push_back(call.wParam);
+        EXPECT_EQ(listKeys, (std::vector<WParam>{'A', ListViewControl::VK_DOWN, 36, 35, 34, '7', 190}));
 
         // A file's name goes into the field; a folder clears it.
         host.clickItem(IDC_FILE_LIST, 4);
@@ -120,11 +125,15 @@ TEST(FileBrowserDialog, FoldersResetTheFocusAndNothingGatheredKeepsTheDialogOpen
         EXPECT_FALSE(host.ended);
         EXPECT_EQ(selectionsOf(dialog).size(), 0u);
 
-        // "Go up" returns to the parent.
+        // "Go up" returns to the parent, on the folder it came from.
+        EXPECT_EQ(host.texts[IDC_BROWSER_FOLDER], tree.root + "Zed");
         host.clickItem(IDC_FILE_LIST, 0);
         host.deliver(WM_COMMAND, makeCommandWParam(0, IDOK));
         EXPECT_EQ(host.listView(IDC_FILE_LIST).texts.size(), 8u);
         EXPECT_EQ(std::string(dialog.path), tree.root);
+        EXPECT_EQ(host.listView(IDC_FILE_LIST).focused, 1);
+        EXPECT_EQ(dialog.focusedIndex, 1);
+        EXPECT_TRUE(host.isListViewItemSelected(IDC_FILE_LIST, 1)) << "Zed";
 
         // NEW with the focused file deselected gathers nothing: the dialog stays.
         host.clickItem(IDC_FILE_LIST, 3);
@@ -211,8 +220,35 @@ TEST(FileBrowserDialog, StartingPathsAndFoldersThatCannotBeShown) {
         const std::string cwd = std::filesystem::current_path().string();
         dialog.setStartPath("song.mid");
         EXPECT_EQ(std::string(dialog.path), (cwd == "/" ? std::string() : cwd) + "/song.mid");
+    }
+    // Nothing to start from: the music folder of user-dirs.dirs, else ~/Music,
+    // else home; never the root while there is a home.
+    {
+        TempDir homeDir;
+        const std::string home = homeDir.root.string();
+        std::filesystem::create_directories(home + "/.config");
+        std::filesystem::create_directories(home + "/Songs");
+        std::filesystem::create_directories(home + "/Music");
+        homeDir.write(".config/user-dirs.dirs",
+                      "# comment\nXDG_DESKTOP_DIR=\"$HOME/Desktop\"\nXDG_MUSIC_DIR=\"$HOME/Songs\"\n");
+        const char* oldHome = std::getenv("HOME");
+        const std::string savedHome = oldHome != nullptr ? oldHome : "";
+        const char* oldConfig = std::getenv("XDG_CONFIG_HOME");
+        const std::string savedConfig = oldConfig != nullptr ? oldConfig : "";
+        ::setenv("HOME", home.c_str(), 1);
+        ::unsetenv("XDG_CONFIG_HOME");
+        FakeWindowSystem system;
+        FileBrowserDialog dialog(system);
         dialog.setStartPath("");
-        EXPECT_EQ(std::string(dialog.path), "/");
+        EXPECT_EQ(std::string(dialog.path), home + "/Songs/");
+        std::filesystem::remove(home + "/Songs");
+        dialog.setStartPath("");
+        EXPECT_EQ(std::string(dialog.path), home + "/Music/") << "the named folder is gone";
+        std::filesystem::remove(home + "/Music");
+        dialog.setStartPath("");
+        EXPECT_EQ(std::string(dialog.path), home + "/");
+        if (oldHome != nullptr) ::setenv("HOME", savedHome.c_str(), 1);
+        if (oldConfig != nullptr) ::setenv("XDG_CONFIG_HOME", savedConfig.c_str(), 1);
     }
     // A folder that does not exist falls back to the root.
     {

@@ -89,6 +89,29 @@ struct Entries {
 
 void quickTitle(const std::string& path, std::string& title) { title = "T " + nameOf(path); }
 
+TEST(PlayListDialog, OpensOnTheCurrentEntryAndMarksThePlayingOne) {
+    Entries e;
+    FakeWindowSystem system;
+    PlayListDialog dialog(system, e.entries, quickTitle);
+    dialog.chosenIndex = 2;
+    dialog.playingPath = e.p2;
+    system.dialogScript = [&](FakeDialogHost& host) {
+        host.pumpPosted();
+        const FakeListView& view = host.listView(IDC_FILE_LIST);
+        EXPECT_EQ(view.focused, 2);
+        EXPECT_EQ(view.selected, (std::vector<bool>{false, false, true, false}));
+        EXPECT_EQ(view.icons, (std::vector<int>{LIST_ICON_FILE, LIST_ICON_FILE, LIST_ICON_PLAYING, LIST_ICON_FILE}));
+        EXPECT_EQ(dialog.selectedIndex, 2);
+        // The title line is the current entry's.
+        EXPECT_TRUE(pumpUntil(host, [&] { return host.texts[IDC_PLAYLIST_TITLE] == "T p2.mid"; }));
+        // The mark follows the file when it moves.
+        command(host, IDC_PLAYLIST_UP);
+        EXPECT_EQ(host.listView(IDC_FILE_LIST).icons[1], LIST_ICON_PLAYING);
+        command(host, IDCANCEL);
+    };
+    EXPECT_TRUE(dialog.doModal(nullptr, IDD_PLAYLIST));
+}
+
 TEST(PlayListDialog, ButtonsActOnTheEntriesShown) {
     Entries e;
     FakeWindowSystem system;

@@ -172,7 +172,16 @@ TEST(ConfigureDialog, OpensOnTheSettingsAndOnlyOkStoresTheChoices) {
         host.selectItem(IDC_SOUND_FONT, host.indexOf(IDC_SOUND_FONT, "small2.brf"));
         host.selectItem(IDC_SAMPLE_RATE, 0);
         host.selectItem(IDC_INITIAL_POSITION, 1);
+        // The level slider follows the Reverb box.
+        EXPECT_TRUE(host.enabled.at(IDC_REVERB_LEVEL));
         host.setChecked(IDC_REVERB, false);
+        host.command(IDC_REVERB);
+        EXPECT_FALSE(host.enabled.at(IDC_REVERB_LEVEL));
+        host.setChecked(IDC_REVERB, true);
+        host.command(IDC_REVERB);
+        EXPECT_TRUE(host.enabled.at(IDC_REVERB_LEVEL));
+        host.setChecked(IDC_REVERB, false);
+        host.command(IDC_REVERB);
         host.setChecked(IDC_LOW_PASS, true);
         host.command(IDOK);
         EXPECT_TRUE(host.ended);
@@ -187,6 +196,14 @@ TEST(ConfigureDialog, OpensOnTheSettingsAndOnlyOkStoresTheChoices) {
     EXPECT_EQ(settings.ReverbLevel, 1);
     EXPECT_TRUE(settings.engineSettingsChanged);
     EXPECT_TRUE(settings.settingsChanged);
+    {
+        // Opened with the reverb off, the slider starts disabled.
+        ConfigureDialog dialog(system, settings, folderOf(dir));
+        DialogRig host;
+        host.open(dialog);
+        EXPECT_FALSE(host.enabled.at(IDC_REVERB_LEVEL));
+        host.command(IDCANCEL);
+    }
 }
 
 TEST(ConfigureDialog, AFailingSoundFontListingStillFillsModeAndKeepsTheName) {
@@ -399,7 +416,10 @@ TEST(SettingsCommands, AnEngineThatCannotStartAfterConfigureEndsTheProgramWithTh
     rig.system.dialogScript = [](FakeDialogHost& dialog) { dialog.deliver(WM_COMMAND, makeCommandWParam(0, IDOK)); };
     rig.host->deliver(WM_COMMAND, makeCommandWParam(0, IDM_CONFIGURE));
     ASSERT_EQ(rig.system.boxes.size(), 1u);
-    EXPECT_EQ(rig.system.boxes[0].text, "Not found a Sound font.");
+    // The message, then where the player looked and what to do.
+    const std::string& text = rig.system.boxes[0].text;
+    EXPECT_EQ(text.substr(0, text.find('\n')), "Not found a Sound font.");
+    EXPECT_NE(text.find("brf-tool synth"), std::string::npos) << text;
     EXPECT_EQ(rig.system.boxes[0].caption, "ERROR");
     EXPECT_EQ(rig.system.boxes[0].flags & MB_ICON_MASK, MB_ICONWARNING);
     // The window is gone, which ends the message loop.

@@ -69,6 +69,13 @@ $D -m org.mpris.MediaPlayer2.Player.OpenUri "file://$ROOT/b%20song.mid" > /dev/n
 for i in $(seq 300); do $GET org.mpris.MediaPlayer2.Player Metadata | grep -q "b%20song" && break; sleep 0.1; done
 echo "== opened"; $GET org.mpris.MediaPlayer2.Player Metadata; $GET org.mpris.MediaPlayer2.Player PlaybackStatus
 echo "== refused"; $D -m org.mpris.MediaPlayer2.Player.OpenUri "http://example.org/x.mid" 2>&1 | grep -c NotSupported
+SET="$D -m org.freedesktop.DBus.Properties.Set org.mpris.MediaPlayer2.Player"
+$SET Shuffle "<true>" > /dev/null
+echo "== shuffled"; $GET org.mpris.MediaPlayer2.Player Shuffle; $GET org.mpris.MediaPlayer2.Player LoopStatus
+$SET LoopStatus "<'None'>" > /dev/null
+echo "== no loop"; $GET org.mpris.MediaPlayer2.Player Shuffle; $GET org.mpris.MediaPlayer2.Player LoopStatus
+echo "== track"; $SET LoopStatus "<'Track'>" 2>&1 | grep -c NotSupported
+echo "== artist"; $GET org.mpris.MediaPlayer2.Player Metadata | grep -c xesam:artist
 sleep 0.5
 $D -m org.mpris.MediaPlayer2.Quit > /dev/null
 for i in $(seq 300); do kill -0 $PLAYER 2>/dev/null || break; sleep 0.1; done
@@ -133,9 +140,17 @@ TEST(MprisProcess, ControllerPlaysStepsAndQuitsThroughTheBus) {
     EXPECT_NE(opened.find("'Playing'"), std::string::npos) << output;
     EXPECT_EQ(section(output, "refused"), "1") << output;
 
+    // Shuffle and LoopStatus are the play modes; no mode repeats one song.
+    EXPECT_EQ(section(output, "shuffled"), "(<true>,)\n(<'Playlist'>,)") << output;
+    EXPECT_EQ(section(output, "no loop"), "(<false>,)\n(<'None'>,)") << output;
+    EXPECT_EQ(section(output, "track"), "1") << output;
+    // A MIDI file names no artist: none is made up.
+    EXPECT_EQ(section(output, "artist"), "0") << output;
+
     EXPECT_EQ(section(output, "exit"), "0") << output;
     const std::string saved = root.read("app/Brellin.cfg");
     EXPECT_NE(saved.find("LastPlayFileName="), std::string::npos) << saved;
+    EXPECT_NE(saved.find("PlayMode=2"), std::string::npos) << saved;
 }
 
 }  // namespace

@@ -103,13 +103,18 @@ TEST_F(QtDialogs, BrowserDoubleClickEnterAndEsc) {
         EXPECT_EQ(chosen(dialog), std::vector<std::string>{root + "a.mid"});
     }
     {
-        // Typing a letter leaves the list alone; Enter in the list is ADD.
+        // Typing a name's first letter jumps to it, Home and End go to the
+        // ends; Enter in the list is ADD.
         FileBrowserDialog dialog(system);
         openMode(dialog);
         Driver driver(4, [&](QDialog*, QListWidget* list) {
             list->setFocus();
             list->setCurrentRow(3);
             QTest::keyClick(list, Qt::Key_Z);
+            EXPECT_EQ(list->currentRow(), 1) << "Zed";
+            QTest::keyClick(list, Qt::Key_Home);
+            EXPECT_EQ(list->currentRow(), 0);
+            QTest::keyClick(list, Qt::Key_End);
             EXPECT_EQ(list->currentRow(), 3);
             QTest::keyClick(list, Qt::Key_Return);
         });

@@ -225,8 +225,9 @@ TEST(ApplicationStart, FailuresShowTheirNumberedMessagesAndTheFallbackPlays) {
         Player player({}, false);
         EXPECT_FALSE(player.app->initInstance());
         player.app->exitInstance();
-        EXPECT_EQ(player.platform.messages.shown,
-                  std::vector<std::string>{"Brellin Message|[0002] : Not found a Sound font."});
+        ASSERT_EQ(player.platform.messages.shown.size(), 1u);
+        const std::string& shown = player.platform.messages.shown[0];
+        EXPECT_EQ(shown.substr(0, shown.find('\n')), "Brellin Message|[0002] : Not found a Sound font.");
         EXPECT_EQ(player.platform.system.registrations, 0) << "no window without an engine";
     }
     {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -530,6 +531,8 @@ TEST(MainWindowCommands, WindowTrayDialogsAndExit) {
     rig.host->deliver(WM_COMMAND, makeCommandWParam(0, IDM_HIDE_WINDOW));
     EXPECT_FALSE(rig.host->visible);
     EXPECT_TRUE(rig.window.windowHidden);
+    // The tray host's own menu is the popup a click on the icon shows now.
+    EXPECT_EQ(rig.host->trayMenuName, "SubMenu1");
     rig.system.cursor = Point{1000, 760};
     rig.host->deliver(WM_COMMAND, makeCommandWParam(0, IDM_TRAY_ICON), WM_RBUTTONDOWN);
     ASSERT_EQ(rig.host->popups.size(), 1u);
@@ -540,6 +543,7 @@ TEST(MainWindowCommands, WindowTrayDialogsAndExit) {
     rig.host->deliver(WM_COMMAND, makeCommandWParam(0, IDM_TRAY_ICON), WM_MOUSEMOVE);
     EXPECT_EQ(rig.host->popups.size(), 1u);
     rig.host->deliver(WM_COMMAND, makeCommandWParam(0, IDM_SHOW_WINDOW));
+    EXPECT_EQ(rig.host->trayMenuName, "SubMenu2");
     rig.host->deliver(WM_COMMAND, makeCommandWParam(0, IDM_TRAY_ICON), WM_LBUTTONDOWN);
     ASSERT_EQ(rig.host->popups.size(), 2u);
     EXPECT_EQ(rig.host->popups[1].name, "SubMenu2");
@@ -658,6 +662,30 @@ TEST(MainWindowMedia, ReportsSongTitleLengthClockAndVolume) {
     EXPECT_EQ(log.states.back().volume, 0);
     changes = compareMedia(after, log.states.back());
     EXPECT_TRUE(!changes.status && !changes.metadata && changes.volume);
+
+    // A controller's Shuffle and LoopStatus become play modes, reported back.
+    const MediaState before = log.states.back();
+    rig.window.setPlayMode(modeForShuffle(rig.window.playList.mode(), true));
+    EXPECT_EQ(rig.window.settings.PlayMode, static_cast<std::int32_t>(PlayMode::Random));
+    EXPECT_TRUE(rig.window.settings.playSettingsChanged);
+    changes = compareMedia(before, log.states.back());
+    EXPECT_TRUE(changes.mode && !changes.volume && !changes.metadata);
+    EXPECT_TRUE(shuffleOf(log.states.back().mode));
+    EXPECT_STREQ(loopStatusOf(log.states.back().mode), "Playlist");
+    PlayMode mode = PlayMode::Normal;
+    ASSERT_TRUE(modeForLoopStatus(rig.window.playList.mode(), "None", &mode));
+    rig.window.setPlayMode(mode);
+    EXPECT_EQ(rig.window.playList.mode(), PlayMode::NormalNoLoop) << "no end without leaving the shuffle";
+    EXPECT_FALSE(shuffleOf(log.states.back().mode));
+    EXPECT_STREQ(loopStatusOf(log.states.back().mode), "None");
+    ASSERT_TRUE(modeForLoopStatus(rig.window.playList.mode(), "Playlist", &mode));
+    EXPECT_EQ(mode, PlayMode::Normal);
+    EXPECT_FALSE(modeForLoopStatus(PlayMode::Normal, "Track", &mode)) << "no mode repeats one song";
+    // "Random after the 2nd" is shuffled already and stays; off is Normal.
+    EXPECT_EQ(modeForShuffle(PlayMode::RandomAfterSecond, true), PlayMode::RandomAfterSecond);
+    EXPECT_EQ(modeForShuffle(PlayMode::RandomAfterSecond, false), PlayMode::Normal);
+    ASSERT_TRUE(modeForLoopStatus(PlayMode::RandomAfterSecond, "Playlist", &mode));
+    EXPECT_EQ(mode, PlayMode::RandomAfterSecond);
     rig.window.mediaObserver = nullptr;
 }
 
@@ -730,6 +758,156 @@ TEST(DialogRegistry, ARegisteredCommandRunsItsDialogGuardedAndTheMenuFollows) {
     EXPECT_FALSE(window.modalOpen);
     EXPECT_FALSE(window.dialogs.run(IDM_CONFIGURE, window));
     EXPECT_EQ(runs.size(), 1u);
+}
+
+TEST(MainWindowVolume, KeysAndTheWheelShowTheVolumeForASecondThenTheTitleReturns) {
+    Rig rig;
+    rig.addSong("Quiet Song.mid", song("", 96 * 600));
+    ASSERT_EQ(rig.window.titleShown, "Quiet Song");
+    rig.window.settings.Volume = 100;
+    rig.key(rig.window.settings.KeyCodeForVolumeDown);
+    EXPECT_EQ(rig.window.titleShown, "Vol 99");
+    // A title that arrives meanwhile waits for the volume's second.
+    rig.window.showTitle("Other Song", 0);
+    EXPECT_EQ(rig.window.titleShown, "Vol 99");
+    for (int i = 1; i < MainWindow::VOLUME_SHOW_TICKS; ++i) rig.tick();
+    EXPECT_EQ(rig.window.titleShown, "Vol 99");
+    rig.tick();
+    EXPECT_EQ(rig.window.titleShown, "Other Song");
+
+    // Two notches up; half notches add up to one; down goes down.
+    rig.host->deliver(WM_MOUSEWHEEL, makeWheelWParam(2 * WHEEL_DELTA, 0), makePointLParam(emptyX, emptyY));
+    EXPECT_EQ(rig.window.settings.Volume, 99 + 2 * MainWindow::WHEEL_VOLUME_STEP);
+    EXPECT_EQ(rig.window.titleShown, "Vol " + std::to_string(rig.window.settings.Volume));
+    const std::int32_t before = rig.window.settings.Volume;
+    rig.host->deliver(WM_MOUSEWHEEL, makeWheelWParam(-WHEEL_DELTA / 2, 0), makePointLParam(emptyX, emptyY));
+    EXPECT_EQ(rig.window.settings.Volume, before);
+    rig.host->deliver(WM_MOUSEWHEEL, makeWheelWParam(-WHEEL_DELTA / 2, 0), makePointLParam(emptyX, emptyY));
+    EXPECT_EQ(rig.window.settings.Volume, before - MainWindow::WHEEL_VOLUME_STEP);
+    EXPECT_EQ(rig.window.engine.synthesizer.userVolumeValue(), before - MainWindow::WHEEL_VOLUME_STEP);
+    for (int i = 0; i < MainWindow::VOLUME_SHOW_TICKS; ++i) rig.tick();
+    EXPECT_EQ(rig.window.titleShown, "Other Song") << "the title the volume covered";
+}
+
+TEST(MainWindowMouse, RightClickOpensTheMenuAtThePointerAndButtonsHaveTips) {
+    Rig rig(false);
+    rig.host->deliver(WM_RBUTTONDOWN, MK_RBUTTON, makePointLParam(20, 25));
+    rig.host->deliver(WM_RBUTTONUP, 0, makePointLParam(20, 25));
+    ASSERT_EQ(rig.host->popups.size(), 1u);
+    EXPECT_EQ(rig.host->popups[0].name, "MainMenu");
+    EXPECT_EQ(rig.host->popups[0].at.x, rig.host->x + 20);
+    EXPECT_EQ(rig.host->popups[0].at.y, rig.host->y + 25);
+
+    EXPECT_EQ(rig.window.toolTipAt(nextX, nextY), "Next");
+    EXPECT_EQ(rig.window.toolTipAt(100, 20), "Play");
+    rig.window.playing = true;
+    EXPECT_EQ(rig.window.toolTipAt(100, 20), "Stop") << "what a click does now";
+    rig.window.playing = false;
+    EXPECT_EQ(rig.window.toolTipAt(210, 20), "Close");
+    EXPECT_EQ(rig.window.toolTipAt(62, 20), "Previous");
+    EXPECT_FALSE(rig.window.toolTipAt(172, 20).empty());
+    EXPECT_TRUE(rig.window.toolTipAt(2, 30).empty());
+}
+
+TEST(MainWindowDisplay, AFirstStartSaysHowToOpenAFileAndAStoppedClockStartsAgain) {
+    Rig rig;
+    rig.window.playList.makeIndexCurrent();
+    rig.window.playList.makeCurrent("");
+    EXPECT_EQ(rig.window.titleShown, MainWindow::openHintText);
+    EXPECT_TRUE(rig.window.mediaState().title.empty()) << "the hint is no song's title";
+
+    rig.window.skin.timerRect = SkinRect{0, 0, 58, 14};
+    rig.addSong("long.mid", song("", 96 * 600));
+    EXPECT_EQ(rig.window.titleShown, "long");
+    rig.window.startPlayback();
+    ASSERT_TRUE(rig.window.playing);
+    rig.system.tick = rig.window.playStartTick + 65000;
+    rig.tick(0);
+    ASSERT_EQ(rig.window.clockShown, "1:05");
+    rig.window.stopPlayback();
+    EXPECT_EQ(rig.window.clockShown, "0:00");
+
+    // Counting down, a stopped song shows its whole length.
+    rig.window.settings.TimerMode = 1;
+    rig.window.startPlayback();
+    rig.system.tick = rig.window.playStartTick + 5000;
+    rig.tick(0);
+    rig.tick(0);
+    rig.window.stopPlayback();
+    char length[24];
+    MainWindow::formatClock(static_cast<std::uint32_t>(rig.window.songLength), length, sizeof length);
+    EXPECT_EQ(rig.window.clockShown, length);
+
+    rig.window.settings.TimerMode = 0;
+    rig.window.startPlayback();
+    rig.system.tick = rig.window.playStartTick + 65000;
+    rig.tick(0);
+    rig.tick(0);
+    ASSERT_EQ(rig.window.clockShown, "1:05");
+    rig.window.playList.clear();
+    rig.addSong("bad.mid", "MThd but not really a MIDI file");
+    rig.window.startPlayback();
+    EXPECT_EQ(rig.window.titleShown, "Unsupported data.");
+    EXPECT_EQ(rig.window.clockShown, "0:00");
+}
+
+TEST(MainWindowPlayList, ABadEntryIsNamedAndTheListGoesOnButAWholeBadRoundStops) {
+    Rig rig;
+    rig.addSong("bad.mid", "MThd but not really a MIDI file");
+    rig.addSong("good.mid", song("", 96 * 600));
+    rig.addSong("worse.mid", "not even close");
+    rig.window.playList.currentIndex = 0;
+    rig.window.playList.makeIndexCurrent();
+    rig.window.startPlayback();
+    EXPECT_EQ(rig.window.titleShown, "Unsupported data. bad.mid");
+    EXPECT_TRUE(rig.window.playing) << "the list is still going";
+    EXPECT_TRUE(rig.host->messageBoxes.empty());
+    for (int i = 1; i < MainWindow::SKIP_TICKS; ++i) rig.tick();
+    EXPECT_EQ(rig.window.playList.currentIndex, 0) << "named for a while first";
+    rig.tick();
+    EXPECT_EQ(rig.window.playList.currentIndex, 1);
+    EXPECT_TRUE(rig.window.engine.sequencer->playing);
+    EXPECT_EQ(rig.window.failedInRow, 0);
+
+    // Stop during the pause ends the list there.
+    rig.window.playList.currentIndex = 2;
+    rig.window.playList.makeIndexCurrent();
+    rig.window.startPlayback();
+    EXPECT_EQ(rig.window.titleShown, "Unsupported data. worse.mid");
+    rig.window.stopPlayback();
+    for (int i = 0; i < MainWindow::SKIP_TICKS; ++i) rig.tick();
+    EXPECT_FALSE(rig.window.playing);
+    EXPECT_EQ(rig.window.playList.currentIndex, 2);
+
+    // Every entry bad: one round, then it stops with the plain message.
+    rig.window.playList.clear();
+    rig.addSong("bad.mid", "MThd but not really a MIDI file");
+    rig.addSong("worse.mid", "not even close");
+    rig.window.playList.currentIndex = 0;
+    rig.window.playList.makeIndexCurrent();
+    rig.window.startPlayback();
+    for (int i = 0; i < 3 * MainWindow::SKIP_TICKS && rig.window.playing; ++i) rig.tick();
+    EXPECT_FALSE(rig.window.playing);
+    EXPECT_EQ(rig.window.titleShown, "Unsupported data.");
+    EXPECT_EQ(rig.window.playList.currentIndex, 1) << "each entry tried once";
+    EXPECT_FALSE(rig.playButtonPressed());
+}
+
+TEST(MainWindowSkin, ASkinThatFailsToLoadIsNamedOnceOnStderr) {
+    TempDir dir;
+    FakeWindowSystem system;
+    MainWindow window{system};
+    ASSERT_TRUE(window.create());
+    dir.write("Broken.ini", "[Skin]\nBackGroundImage=missing.bmp\n");
+    std::snprintf(window.settings.SkinFileName, sizeof window.settings.SkinFileName, "Broken.ini");
+    const std::string folder = dir.root.string() + "/";
+    ::testing::internal::CaptureStderr();
+    window.loadSkinAndPlace(folder.c_str());
+    window.loadSkinAndPlace(folder.c_str());
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(window.skin.builtIn);
+    EXPECT_NE(said.find("'Broken.ini' in " + folder), std::string::npos) << said;
+    EXPECT_EQ(said.find('\n'), said.size() - 1) << "one line: " << said;
 }
 
 }  // namespace
