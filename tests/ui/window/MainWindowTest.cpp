@@ -453,6 +453,19 @@ TEST(MainWindowDisplay, ClockAndMeter) {
     EXPECT_EQ(rig.window.skin.display.pixel(bar.left, bar.top), rig.window.skin.background.pixel(bar.left, bar.top));
 }
 
+// Notes from a keyboard while no song plays: the meter rises and falls back
+// to its floor, then the timer leaves the display alone again.
+TEST(MainWindowDisplay, LiveNotesLightTheMeterWhileStopped) {
+    Rig rig;
+    if (!rig.window.settings.fShowVolume) rig.window.toggleLevelMeter();
+    ASSERT_FALSE(rig.window.playing);
+    rig.window.levels[4] = 127;  // what the live input's note-on listener stores
+    rig.tick();
+    EXPECT_EQ(rig.meterFrame(4), 15);
+    for (int i = 0; i < 10; ++i) rig.tick();
+    EXPECT_EQ(rig.meterFrame(4), 0);
+}
+
 // A tick whose clock text and meter frames are what the display already
 // shows draws and repaints nothing; a changed bar repaints only itself; what
 // is drawn over the clock or a bar brings it back on the next pass.
