@@ -634,8 +634,8 @@ namespace {
 std::uint16_t blend555(std::uint16_t a, std::uint16_t b, std::int32_t k, std::int32_t total) {
     std::uint32_t out = 0;
     for (int shift = 0; shift <= 10; shift += 5) {
-        const auto ca = static_cast<std::int32_t>((a >> shift) & 31u);
-        const auto cb = static_cast<std::int32_t>((b >> shift) & 31u);
+        const auto ca = static_cast<std::int32_t>((std::uint32_t{a} >> shift) & 31u);
+        const auto cb = static_cast<std::int32_t>((std::uint32_t{b} >> shift) & 31u);
         out |= static_cast<std::uint32_t>((ca * (total - k) + cb * k) / total) << shift;
     }
     return static_cast<std::uint16_t>(out);
