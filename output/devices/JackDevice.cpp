@@ -11,6 +11,21 @@
 
 namespace brellin {
 
+namespace {
+
+// libjack reports on stderr in several lines what our one line says already
+// when no server answers; its messages are kept quiet while a client opens
+// and passed on, marked, at any other time.
+std::atomic<bool> opening{false};
+
+void reportJackError(const char* text) {
+    if (!opening.load(std::memory_order_relaxed)) std::fprintf(stderr, "JACK: %s\n", text);
+}
+
+void reportJackInfo(const char*) {}
+
+}  // namespace
+
 JackDevice::JackDevice(std::string name) : requestedName(std::move(name)) {}
 
 JackDevice::~JackDevice() { close(); }
@@ -27,8 +42,12 @@ bool JackDevice::negotiate(AudioFormat& format) {
     lastError = RESULT_OK;
     if (client == nullptr) {
         jack_status_t status{};
+        jack_set_error_function(reportJackError);
+        jack_set_info_function(reportJackInfo);
         // Never start a server: a missing one is the user's to start.
+        opening.store(true);
         client = jack_client_open(requestedName.c_str(), JackNoStartServer, &status);
+        opening.store(false);
         if (client == nullptr) return fail("cannot connect to a JACK server (is jackd or PipeWire's JACK running?)");
         lost.store(false);
         reason[0] = '\0';

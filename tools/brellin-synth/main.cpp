@@ -179,6 +179,9 @@ int main(int argc, char** argv) {
     RenderSession session(options);
     std::string error;
     if (!session.start(error)) {
+        // brellin-render's hint about rendering into a file does not apply here.
+        const std::size_t hint = error.find("\nUse -o ");
+        if (hint != std::string::npos) error.erase(hint);
         std::fprintf(stderr, "%s: %s\n", programName, error.c_str());
         return 1;
     }
