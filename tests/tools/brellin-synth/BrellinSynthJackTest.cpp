@@ -33,7 +33,10 @@ struct Child {
             _exit(127);
         }
     }
-    ~Child() { stop(SIGKILL); }
+    ~Child() {
+        stop(SIGTERM);
+        stop(SIGKILL);
+    }
     // Waits up to `seconds` for it to end; its exit status, or -1.
     int wait(double seconds) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
@@ -112,7 +115,9 @@ TEST(BrellinSynthJack, NotesSoundAtTheirFrameSurviveAFloodAndTheServerGoingAway)
     EXPECT_EQ(synth.wait(0.1), -1) << "brellin-synth ended after the flood: " << synth.output();
 
     // The server goes away: brellin-synth says so and ends with status 1.
-    jackd.stop(SIGKILL);
+    // (SIGTERM: a killed jackd would leave its entry in JACK's registry of
+    // servers, which holds only a few.)
+    jackd.stop(SIGTERM);
     EXPECT_EQ(synth.wait(10), 1) << synth.output();
     EXPECT_NE(synth.output().find("the JACK server has gone away"), std::string::npos) << synth.output();
     std::remove((logs + "-jackd.log").c_str());
