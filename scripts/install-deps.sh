@@ -38,6 +38,8 @@ run=(alsa-utils)
 package=(dpkg-dev file debootstrap)
 # The file-association tests: the MIME and desktop-entry databases and xdg-mime.
 test+=(shared-mime-info desktop-file-utils xdg-utils)
+# The Wayland test: a real compositor (weston, shown on Xvfb) and Qt's Wayland plugin.
+test+=(weston qt6-wayland)
 # The media-player test: a private session bus and a client to call it.
 test+=(dbus libglib2.0-bin playerctl)
 # The installation tests and the Debian package: the AppStream validator,

@@ -3,7 +3,8 @@
 // settings beside itself, so the build's own Brellin.cfg is never touched),
 // and runs it with QT_QPA_PLATFORM=offscreen, BRELLIN_AUDIO_DEVICE=null and
 // a temporary XDG_RUNTIME_DIR; the test that opens a dialog runs it on a
-// private Xvfb server instead and types into it with xdotool.
+// private Xvfb server instead and types into it with xdotool, and one more
+// runs it on Wayland, in a weston compositor shown on such a server.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -324,6 +325,95 @@ TEST(BrellinProcess, SigtermWithTheFileBrowserOpenClosesItSavesAndExits) {
     const std::string saved = install.root.read("app/Brellin.cfg");
     EXPECT_NE(saved.find("LastPlayFileName=" + song + "\n"), std::string::npos) << saved;
     EXPECT_FALSE(fs::exists(install.socketPath()));
+}
+
+// The number of nearly white pixels on the X server's screen: a dialog's
+// face and list are, the wallpaper, the panel and the display window are not.
+long lightPixels(const PrivateXServer& x) {
+    const std::string command = "import -display " + x.display +
+                                " -window root png:- 2>/dev/null | convert png:- -colorspace Gray -threshold 88% "
+                                "-format '%[fx:round(mean*w*h)]' info:";
+    std::string output;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[64];
+        while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
+        ::pclose(pipe);
+    }
+    return output.empty() ? -1 : std::atol(output.c_str());
+}
+
+// On Wayland: weston (its X11 backend, so that xdotool can type into it)
+// runs the player as a Wayland client. It plays, opens the file browser,
+// takes a second instance's command while the browser is open, and ends
+// cleanly on SIGTERM.
+TEST(BrellinProcess, OnWaylandItPlaysOpensADialogTakesAHandOverAndQuits) {
+    for (const char* tool : {"weston", "Xvfb", "xdotool", "import"})
+        if (!onPath(tool)) GTEST_SKIP() << tool << " is needed (scripts/install-deps.sh test installs it)";
+    PrivateXServer x;
+    ASSERT_FALSE(x.display.empty()) << "Xvfb did not start";
+    Install install;
+    const std::string runtime = install.root.path("run");
+    const pid_t weston = ::fork();
+    if (weston == 0) {
+        ::setenv("DISPLAY", x.display.c_str(), 1);
+        ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+        int out = ::open(install.root.path("weston.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (out >= 0) {
+            ::dup2(out, 1);
+            ::dup2(out, 2);
+        }
+        ::execlp("weston", "weston", "--backend=x11-backend.so", "--width=640", "--height=480",
+                 "--socket=wayland-brellin", "--idle-time=0", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    struct Stop {
+        pid_t pid;
+        ~Stop() {
+            ::kill(pid, SIGTERM);
+            ::waitpid(pid, nullptr, 0);
+        }
+    } stopWeston{weston};
+    if (!install.waitForFile(runtime + "/wayland-brellin", 10s))
+        GTEST_SKIP() << "weston did not start here:\n" << install.root.read("weston.log");
+
+    const std::string recording = install.root.path("played.wav");
+    install.environment = {{"QT_QPA_PLATFORM", "wayland"},
+                           {"WAYLAND_DISPLAY", "wayland-brellin"},
+                           {"DISPLAY", ""},
+                           {"BRELLIN_AUDIO_DEVICE", "wav:" + recording}};
+    const std::string song = install.root.write("a.mid", longSong());
+    const pid_t player = install.start({song, "play"}, "first.log");
+    ASSERT_TRUE(install.waitForFile(install.socketPath())) << install.root.read("first.log");
+    std::this_thread::sleep_for(1500ms);
+    const long before = lightPixels(x);
+    ASSERT_GE(before, 0) << "no screenshot";
+
+    // Up opens the file browser, a large light dialog. Weston hands the
+    // keyboard to the window it mapped last: the player's.
+    const std::string weston_window = x.xdotool("search --class weston");
+    ASSERT_FALSE(weston_window.empty()) << "weston's window is not on the X server";
+    const std::string window = weston_window.substr(0, weston_window.find('\n'));
+    long after = before;
+    for (int attempt = 0; attempt < 5 && after < before + 20000; ++attempt) {
+        x.xdotool("key --window " + window + " Up");
+        std::this_thread::sleep_for(1s);
+        after = lightPixels(x);
+    }
+    EXPECT_GE(after, before + 20000) << "the file browser did not show (" << before << " light pixels, then " << after
+                                     << ")";
+
+    // A second instance hands over while the browser is open.
+    EXPECT_EQ(install.second({"stop"}).status, 0) << install.root.read("second.log");
+
+    ASSERT_EQ(::kill(player, SIGTERM), 0);
+    const Exit ended = Install::waitExit(player, 5s);
+    EXPECT_TRUE(ended.exited);
+    EXPECT_EQ(ended.status, 0) << install.root.read("first.log");
+    // It played: the recording holds sound.
+    std::error_code error;
+    EXPECT_GT(fs::file_size(recording, error), 44u * 1024) << install.root.read("first.log");
+    const std::string saved = install.root.read("app/Brellin.cfg");
+    EXPECT_NE(saved.find("LastPlayFileName=" + song + "\n"), std::string::npos) << saved;
 }
 
 }  // namespace
