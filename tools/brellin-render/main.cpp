@@ -21,6 +21,7 @@
 
 #include "BrellinVersion.h"
 #include "common/TextDecoder.h"
+#include "engine/EngineOptions.h"
 #include "engine/RenderBatch.h"
 #include "engine/RenderSession.h"
 #include "midi/MidiFileInfo.h"
@@ -89,16 +90,6 @@ int usageError(const char* message, const char* value = nullptr) {
     return 2;
 }
 
-bool parseNumber(const char* text, long low, long high, long& value) {
-    if (!text || !*text) return false;
-    char* end = nullptr;
-    errno = 0;
-    long parsed = std::strtol(text, &end, 10);
-    if (errno != 0 || *end != '\0' || parsed < low || parsed > high) return false;
-    value = parsed;
-    return true;
-}
-
 // Minutes and seconds, as the progress display shows a length.
 std::string clockText(std::uint32_t ms) {
     char text[32];
@@ -152,74 +143,47 @@ int main(int argc, char** argv) {
     // The player's settings beside the program; the options below override them.
     Settings settings;
     settings.loadSettings("Brellin.cfg", nullptr, 0, NO_SCREEN);
-    options.rate = static_cast<std::uint32_t>(settings.sampleRateHz());
-    options.bits = static_cast<std::uint32_t>(settings.bitsPerSample());
-    options.channels = static_cast<std::uint32_t>(settings.channelCount());
-    options.voices = static_cast<std::uint32_t>(settings.MaxChannels);
-    options.reverb = settings.fReverb ? std::max(1, static_cast<int>(settings.ReverbLevel)) : 0;
-    options.lowPass = settings.fLowPassFilter != 0;
-    options.volume = settings.Volume;
-    options.soundFontName = settings.SoundFontName;
+    engineOptionsFromSettings(settings, options);
+    // Songs play on the full ring unless --latency asks for less.
+    options.latency = 0;
     bool info = false, quiet = false, random = false;
     std::string saveList, outputDir, formatName;
     long jobs = 0;
+    enum : int {
+        optInfo = 1000,
+        optSeed,
+        optVersion,
+        optRandom,
+        optSaveList,
+        optMaxLength,
+        optOutputDir,
+        optJobs,
+        optFormat
+    };
+    std::vector<option> longOptions = engineLongOptions();
     // clang-format off
-    enum : int { optRate = 1000, optBits, optMono, optStereo, optVoices, optSoundFont, optReverb, optLowPass,
-                 optVolume, optInfo, optSeed, optVersion, optRandom, optSaveList, optMaxLength, optAudioDevice,
-                 optOutputDir, optJobs, optFormat, optLatency };
-    static const option longOptions[] = {
-        {"output", required_argument, nullptr, 'o'},  {"rate", required_argument, nullptr, optRate},
-        {"bits", required_argument, nullptr, optBits}, {"mono", no_argument, nullptr, optMono},
-        {"stereo", no_argument, nullptr, optStereo},   {"voices", required_argument, nullptr, optVoices},
-        {"soundfont", required_argument, nullptr, optSoundFont}, {"reverb", required_argument, nullptr, optReverb},
-        {"lowpass", no_argument, nullptr, optLowPass}, {"volume", required_argument, nullptr, optVolume},
-        {"info", no_argument, nullptr, optInfo},       {"seed", required_argument, nullptr, optSeed},
-        {"quiet", no_argument, nullptr, 'q'},          {"help", no_argument, nullptr, 'h'},
-        {"version", no_argument, nullptr, optVersion}, {"random", no_argument, nullptr, optRandom},
-        {"save-list", required_argument, nullptr, optSaveList}, {"max-length", required_argument, nullptr, optMaxLength},
-        {"audio-device", required_argument, nullptr, optAudioDevice}, {"output-dir", required_argument, nullptr, optOutputDir},
-        {"jobs", required_argument, nullptr, optJobs}, {"format", required_argument, nullptr, optFormat},
-        {"latency", required_argument, nullptr, optLatency},
-        {nullptr, 0, nullptr, 0}};
+    longOptions.insert(longOptions.end(), {
+        {"output", required_argument, nullptr, 'o'},     {"info", no_argument, nullptr, optInfo},
+        {"seed", required_argument, nullptr, optSeed},   {"quiet", no_argument, nullptr, 'q'},
+        {"help", no_argument, nullptr, 'h'},             {"version", no_argument, nullptr, optVersion},
+        {"random", no_argument, nullptr, optRandom},     {"save-list", required_argument, nullptr, optSaveList},
+        {"max-length", required_argument, nullptr, optMaxLength},
+        {"output-dir", required_argument, nullptr, optOutputDir},
+        {"jobs", required_argument, nullptr, optJobs},   {"format", required_argument, nullptr, optFormat},
+        {nullptr, 0, nullptr, 0}});
     // clang-format on
     opterr = 0;
     int c;
     long value = 0;
-    while ((c = getopt_long(argc, argv, ":o:qh", longOptions, nullptr)) != -1) {
+    std::string refusal;
+    while ((c = getopt_long(argc, argv, ":o:qh", longOptions.data(), nullptr)) != -1) {
+        const OptionUse use = applyEngineOption(c, optarg, options, refusal);
+        if (use == OptionUse::Refused) return usageError(refusal.c_str(), *optarg ? optarg : nullptr);
+        if (use == OptionUse::Taken) continue;
         switch (c) {
             case 'o':
                 if (!*optarg) return usageError("empty output path");
                 options.outputPath = optarg;
-                break;
-            case optRate:
-                if (!parseNumber(optarg, 11025, 48000, value))
-                    return usageError("--rate must be 11025 … 48000", optarg);
-                options.rate = static_cast<std::uint32_t>(value);
-                break;
-            case optLatency:
-                if (!parseNumber(optarg, 8, 512, value)) return usageError("--latency must be 8 … 512", optarg);
-                options.latency = static_cast<std::uint32_t>(value);
-                break;
-            case optBits:
-                if (!parseNumber(optarg, 8, 16, value) || (value != 8 && value != 16))
-                    return usageError("--bits must be 8 or 16", optarg);
-                options.bits = static_cast<std::uint32_t>(value);
-                break;
-            case optMono: options.channels = 1; break;
-            case optStereo: options.channels = 2; break;
-            case optVoices:
-                if (!parseNumber(optarg, 4, 32, value)) return usageError("--voices must be 4 … 32", optarg);
-                options.voices = static_cast<std::uint32_t>(value);
-                break;
-            case optSoundFont: options.soundFont = optarg; break;
-            case optReverb:
-                if (!parseNumber(optarg, 0, 6, value)) return usageError("--reverb must be 0 … 6", optarg);
-                options.reverb = static_cast<int>(value);
-                break;
-            case optLowPass: options.lowPass = true; break;
-            case optVolume:
-                if (!parseNumber(optarg, 0, 128, value)) return usageError("--volume must be 0 … 128", optarg);
-                options.volume = static_cast<int>(value);
                 break;
             case optInfo: info = true; break;
             case optSeed:
@@ -231,11 +195,6 @@ int main(int argc, char** argv) {
                 if (!parseNumber(optarg, 0, 71582, value))
                     return usageError("--max-length must be 0 … 71582 minutes", optarg);
                 options.maxLengthMinutes = static_cast<std::uint32_t>(value);
-                break;
-            case optAudioDevice:
-                if (!*optarg) return usageError("empty audio device");
-                if (parseAudioDevice(optarg).kind == nullptr) return usageError("unknown sound device", optarg);
-                options.audioDevice = optarg;
                 break;
             case optOutputDir:
                 if (!*optarg) return usageError("empty output folder");

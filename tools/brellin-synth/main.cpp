@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "BrellinVersion.h"
+#include "engine/EngineOptions.h"
 #include "engine/RenderSession.h"
 #include "input/LiveMidiPorts.h"
 #include "output/devices/AudioDevices.h"
@@ -69,90 +70,33 @@ int usageError(const char* message, const char* value = nullptr) {
     return 2;
 }
 
-bool parseNumber(const char* text, long low, long high, long& value) {
-    if (!text || !*text) return false;
-    char* end = nullptr;
-    errno = 0;
-    const long parsed = std::strtol(text, &end, 10);
-    if (errno != 0 || *end != '\0' || parsed < low || parsed > high) return false;
-    value = parsed;
-    return true;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     RenderOptions options;
     Settings settings;
     settings.loadSettings("Brellin.cfg", nullptr, 0, NO_SCREEN);
-    options.rate = static_cast<std::uint32_t>(settings.sampleRateHz());
-    options.bits = static_cast<std::uint32_t>(settings.bitsPerSample());
-    options.channels = static_cast<std::uint32_t>(settings.channelCount());
-    options.voices = static_cast<std::uint32_t>(settings.MaxChannels);
-    options.reverb = settings.fReverb ? std::max(1, static_cast<int>(settings.ReverbLevel)) : 0;
-    options.lowPass = settings.fLowPassFilter != 0;
-    options.volume = settings.Volume;
-    options.soundFontName = settings.SoundFontName;
-    options.latency = static_cast<std::uint32_t>(settings.Latency);
+    engineOptionsFromSettings(settings, options);
     std::vector<std::string> sources;
     std::string clientName = "Brellin";
     bool quiet = false;
 
-    // clang-format off
-    enum : int { optRate = 1000, optBits, optMono, optStereo, optVoices, optSoundFont, optReverb, optLowPass,
-                 optVolume, optVersion, optAudioDevice, optConnect, optName, optLatency };
-    static const option longOptions[] = {
-        {"rate", required_argument, nullptr, optRate},        {"bits", required_argument, nullptr, optBits},
-        {"mono", no_argument, nullptr, optMono},              {"stereo", no_argument, nullptr, optStereo},
-        {"voices", required_argument, nullptr, optVoices},    {"soundfont", required_argument, nullptr, optSoundFont},
-        {"reverb", required_argument, nullptr, optReverb},    {"lowpass", no_argument, nullptr, optLowPass},
-        {"volume", required_argument, nullptr, optVolume},    {"version", no_argument, nullptr, optVersion},
-        {"audio-device", required_argument, nullptr, optAudioDevice},
-        {"connect", required_argument, nullptr, optConnect},  {"name", required_argument, nullptr, optName},
-        {"latency", required_argument, nullptr, optLatency},
-        {"quiet", no_argument, nullptr, 'q'},                 {"help", no_argument, nullptr, 'h'},
-        {nullptr, 0, nullptr, 0}};
-    // clang-format on
+    enum : int { optVersion = 1000, optConnect, optName };
+    std::vector<option> longOptions = engineLongOptions();
+    longOptions.insert(longOptions.end(), {{"version", no_argument, nullptr, optVersion},
+                                           {"connect", required_argument, nullptr, optConnect},
+                                           {"name", required_argument, nullptr, optName},
+                                           {"quiet", no_argument, nullptr, 'q'},
+                                           {"help", no_argument, nullptr, 'h'},
+                                           {nullptr, 0, nullptr, 0}});
     opterr = 0;
     int c;
-    long value = 0;
-    while ((c = getopt_long(argc, argv, ":qh", longOptions, nullptr)) != -1) {
+    std::string refusal;
+    while ((c = getopt_long(argc, argv, ":qh", longOptions.data(), nullptr)) != -1) {
+        const OptionUse use = applyEngineOption(c, optarg, options, refusal);
+        if (use == OptionUse::Refused) return usageError(refusal.c_str(), *optarg ? optarg : nullptr);
+        if (use == OptionUse::Taken) continue;
         switch (c) {
-            case optRate:
-                if (!parseNumber(optarg, 11025, 48000, value))
-                    return usageError("--rate must be 11025 … 48000", optarg);
-                options.rate = static_cast<std::uint32_t>(value);
-                break;
-            case optBits:
-                if (!parseNumber(optarg, 8, 16, value) || (value != 8 && value != 16))
-                    return usageError("--bits must be 8 or 16", optarg);
-                options.bits = static_cast<std::uint32_t>(value);
-                break;
-            case optMono: options.channels = 1; break;
-            case optStereo: options.channels = 2; break;
-            case optVoices:
-                if (!parseNumber(optarg, 4, 32, value)) return usageError("--voices must be 4 … 32", optarg);
-                options.voices = static_cast<std::uint32_t>(value);
-                break;
-            case optSoundFont: options.soundFont = optarg; break;
-            case optReverb:
-                if (!parseNumber(optarg, 0, 6, value)) return usageError("--reverb must be 0 … 6", optarg);
-                options.reverb = static_cast<int>(value);
-                break;
-            case optLowPass: options.lowPass = true; break;
-            case optVolume:
-                if (!parseNumber(optarg, 0, 128, value)) return usageError("--volume must be 0 … 128", optarg);
-                options.volume = static_cast<int>(value);
-                break;
-            case optAudioDevice:
-                if (!*optarg) return usageError("empty audio device");
-                if (parseAudioDevice(optarg).kind == nullptr) return usageError("unknown sound device", optarg);
-                options.audioDevice = optarg;
-                break;
-            case optLatency:
-                if (!parseNumber(optarg, 8, 512, value)) return usageError("--latency must be 8 … 512", optarg);
-                options.latency = static_cast<std::uint32_t>(value);
-                break;
             case optConnect: sources.emplace_back(optarg); break;
             case optName:
                 if (!*optarg) return usageError("empty --name");
