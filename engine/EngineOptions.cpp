@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 
 #include "output/devices/AudioDevices.h"
@@ -40,6 +41,16 @@ std::vector<option> engineLongOptions() {
         {"audio-device", required_argument, nullptr, optAudioDevice},
         {"latency", required_argument, nullptr, optLatency},
     };
+}
+
+int reportUsageError(const char* program, const char* message, const char* value) {
+    if (value) {
+        std::fprintf(stderr, "%s: %s: %s\n", program, message, value);
+    } else {
+        std::fprintf(stderr, "%s: %s\n", program, message);
+    }
+    std::fprintf(stderr, "Try '%s --help'.\n", program);
+    return 2;
 }
 
 bool parseNumber(const char* text, long low, long high, long& value) {

@@ -36,6 +36,10 @@ OptionUse applyEngineOption(int id, const char* value, RenderOptions& options, s
 // low-pass filter, volume, sound font and latency.
 void engineOptionsFromSettings(const Settings& settings, RenderOptions& options);
 
+// Prints "PROGRAM: MESSAGE[: VALUE]" and "Try 'PROGRAM --help'." on stderr;
+// returns 2, the exit status of a usage error.
+int reportUsageError(const char* program, const char* message, const char* value = nullptr);
+
 // A whole decimal number from `low` to `high`.
 bool parseNumber(const char* text, long low, long high, long& value);
 

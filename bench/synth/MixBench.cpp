@@ -34,6 +34,7 @@
 #include "synth/MixRoutines.h"
 #include "synth/SynthTables.h"
 #include "synth/Synthesizer.h"
+#include "tests/output/OutputTestSupport.h"
 
 namespace brellin {
 namespace {
@@ -206,31 +207,11 @@ BENCHMARK(FullPoolSlice);
 // for 64 (128, 256) frames of 16-bit stereo with the reverb and the filter
 // on, while 32 voices sound. The time per iteration is what Brellin adds to
 // the server's cycle (1333 µs at 64 frames).
-class PullingStub : public AudioDevice {
-public:
-    bool negotiate(AudioFormat& format) override {
-        format.sampleRate = 48000;
-        format.bitsPerSample = 16;
-        format.channels = 2;
-        return true;
-    }
-    bool open(const AudioFormat&, std::uint32_t, std::uint32_t, DeviceCallback, void*) override { return true; }
-    void pause() override {}
-    void restart() override {}
-    bool write(WaveHeader*) noexcept override { return false; }
-    void reset() override {}
-    void close() override {}
-    bool pulls() const override { return true; }
-    void setRenderer(FrameRenderer* r) override { renderer = r; }
-    const char* name() const override { return "stub"; }
-    FrameRenderer* renderer = nullptr;
-};
-
 void PulledPeriod(benchmark::State& state) {
     choosePath();
     SoundOutput output;
-    auto owned = std::make_unique<PullingStub>();
-    PullingStub* device = owned.get();
+    auto owned = std::make_unique<testing::PullingDevice>();
+    testing::PullingDevice* device = owned.get();
     output.setDevice(std::move(owned));
     Synthesizer synth;
     if (!output.open(16, 48000, 2) || !loadDefaultFont(synth) || !synth.createVoices(output, 32)) {

@@ -235,4 +235,27 @@ public:
     std::vector<WaveHeader*> pending;
 };
 
+// A device that pulls, as a sound server does, at 48000 Hz, 16-bit stereo:
+// its user asks the renderer for frames in pieces of any size, as JACK's
+// periods and MIDI events cut them.
+class PullingDevice : public AudioDevice {
+public:
+    bool negotiate(AudioFormat& format) override {
+        format.sampleRate = 48000;  // the server's rate wins over the one asked for
+        format.bitsPerSample = 16;
+        format.channels = 2;
+        return true;
+    }
+    bool open(const AudioFormat&, std::uint32_t, std::uint32_t, DeviceCallback, void*) override { return true; }
+    void pause() override {}
+    void restart() override {}
+    bool write(WaveHeader*) noexcept override { return false; }
+    void reset() override {}
+    void close() override {}
+    bool pulls() const override { return true; }
+    void setRenderer(FrameRenderer* r) override { renderer = r; }
+    const char* name() const override { return "pulling"; }
+    FrameRenderer* renderer = nullptr;
+};
+
 }  // namespace brellin::testing

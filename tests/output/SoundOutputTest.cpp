@@ -525,28 +525,6 @@ TEST(SoundOutputSources, ASourceWithoutMixRoutineIsSkipped) {
 
 // ---- a device that pulls (a sound server) ----
 
-// Stands in for JACK's process thread: the test asks for frames in pieces
-// of any size, as periods and MIDI events cut them.
-class PullingDevice : public AudioDevice {
-public:
-    bool negotiate(AudioFormat& format) override {
-        format.sampleRate = 48000;  // the server's rate wins over the one asked for
-        format.bitsPerSample = 16;
-        format.channels = 2;
-        return true;
-    }
-    bool open(const AudioFormat&, std::uint32_t, std::uint32_t, DeviceCallback, void*) override { return true; }
-    void pause() override {}
-    void restart() override {}
-    bool write(WaveHeader*) noexcept override { return false; }
-    void reset() override {}
-    void close() override {}
-    bool pulls() const override { return true; }
-    void setRenderer(FrameRenderer* r) override { renderer = r; }
-    const char* name() const override { return "pulling"; }
-    FrameRenderer* renderer = nullptr;
-};
-
 struct PulledRender {
     std::vector<std::uint8_t> bytes;
     std::uint32_t sliceCalls = 0;
@@ -556,8 +534,8 @@ struct PulledRender {
 // Renders `frames` frames of a CountingSource in pieces from `pieces` (cycled).
 PulledRender pull(std::uint32_t frames, const std::vector<std::uint32_t>& pieces, bool effects) {
     SoundOutput output;
-    auto owned = std::make_unique<PullingDevice>();
-    PullingDevice* device = owned.get();
+    auto owned = std::make_unique<testing::PullingDevice>();
+    testing::PullingDevice* device = owned.get();
     output.setDevice(std::move(owned));
     PulledRender result;
     EXPECT_TRUE(output.open(8, 22050, 1));

@@ -61,13 +61,7 @@ void usage(FILE* out) {
 }
 
 int usageError(const char* message, const char* value = nullptr) {
-    if (value) {
-        std::fprintf(stderr, "%s: %s: %s\n", programName, message, value);
-    } else {
-        std::fprintf(stderr, "%s: %s\n", programName, message);
-    }
-    std::fprintf(stderr, "Try '%s --help'.\n", programName);
-    return 2;
+    return reportUsageError(programName, message, value);
 }
 
 }  // namespace
