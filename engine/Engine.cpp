@@ -10,7 +10,14 @@
 
 #include "common/DirectoryListing.h"
 #include "common/ExecutablePath.h"
+#include "engine/MidiOut.h"
 #include "output/devices/AudioDevices.h"
+#if BRELLIN_HAVE_ALSA_SEQUENCER
+#include "input/AlsaSequencerOutput.h"
+#endif
+#if BRELLIN_HAVE_JACK
+#include "output/devices/JackDevice.h"
+#endif
 
 namespace brellin {
 
@@ -38,9 +45,13 @@ void Engine::shutdown() {
     // closed, it would wait out its 3-second limit for a callback that never
     // comes. The teardown itself keeps its order: output, voices, Sequencer.
     if (sequencer) sequencer->stop();
+    // A MIDI port's last note-offs leave before the device stops.
+    if (midiOutRelay) midiOutRelay->port().flush(1000);
     output.close();
     synthesizer.destroyVoices();
     sequencer.reset();
+    midiOutRelay.reset();
+    ownMidiOut.reset();
     // Stopping is not the end of a song: the notice it raised is dropped, so
     // the window's timer does not step to the next entry after a restart.
     songEnded.clear();
@@ -74,12 +85,46 @@ ResultCode Engine::start(const EngineConfig& config) {
     damagedFont.clear();
     wantedFont = config.soundFontName;
 
+    // A MIDI port outside: JACK's runs on the JACK server's clock (the
+    // device that owns the port), an ALSA sequencer port on the paced null
+    // device; nothing is played on the sound card.
+    midiOutError.clear();
+    std::string jackPort;
+    if (!config.midiOut.empty()) {
+        if (jackMidiOutPort(config.midiOut, jackPort)) {
+#if BRELLIN_HAVE_JACK
+            auto jack = std::make_unique<JackDevice>();
+            jack->setMidiDestination(jackPort);
+            output.setDevice(std::move(jack));
+#else
+            failedStage = EngineStage::MidiOut;
+            midiOutError = "this build cannot play to JACK";
+            return RESULT_DEVICE_ERROR;
+#endif
+        } else {
+            output.setDevice(createAudioDevice("null"));
+        }
+        deviceForMidiOut = true;
+    } else if (deviceForMidiOut) {
+        output.setDevice(nullptr);
+        deviceForMidiOut = false;
+    }
     // Nobody chose a device: BRELLIN_AUDIO_DEVICE or the ALSA PCM "default".
     if (!output.device()) output.setDevice(createAudioDevice(chooseAudioDevice()));
 
     output.setLatency(config.latency);
     // The output's own code is not passed on.
-    if (!output.open(config.bits, config.rate, config.channels)) return RESULT_UNSUPPORTED_DATA;
+    if (!output.open(config.bits, config.rate, config.channels)) {
+        if (!config.midiOut.empty()) {
+            failedStage = EngineStage::MidiOut;
+            midiOutError = output.deviceErrorText();
+        }
+        return RESULT_UNSUPPORTED_DATA;
+    }
+    if (!config.midiOut.empty() && !openMidiOut(config)) {
+        failedStage = EngineStage::MidiOut;
+        return RESULT_DEVICE_ERROR;
+    }
 
     output.reverbOn = config.reverb;
     output.chooseConverter();
@@ -104,12 +149,13 @@ ResultCode Engine::start(const EngineConfig& config) {
         return synthesizer.lastError;
     }
     failedStage = EngineStage::Sequencer;
-    sequencer.reset(new (std::nothrow) Sequencer(sequencerTarget ? sequencerTarget : &synthesizer));
+    sequencer.reset(new (std::nothrow) Sequencer(sequencerTarget ? sequencerTarget : playTarget()));
     if (!sequencer) return RESULT_OUT_OF_MEMORY;
 
     std::int32_t volume = clamp(config.volume, 0, 127);
     sequencer->volume = volume;
     synthesizer.setUserVolume(volume);
+    if (midiOutRelay) midiOutRelay->setUserVolume(volume);
 
     songEnded.wake.store(listeners.songEnd);
     sequencer->songEndListener = &songEnded;
@@ -117,6 +163,31 @@ ResultCode Engine::start(const EngineConfig& config) {
     sequencer->textEventListener = listeners.textEvent;
     failedStage = EngineStage::None;
     return RESULT_OK;
+}
+
+SynthesizerInterface* Engine::playTarget() {
+    if (midiOutRelay) return midiOutRelay.get();
+    return &synthesizer;
+}
+
+bool Engine::openMidiOut(const EngineConfig& config) {
+    MidiOutPort* port = nullptr;
+#if BRELLIN_HAVE_JACK
+    if (auto* jack = dynamic_cast<JackDevice*>(output.device())) port = jack->midiOutput();
+#endif
+    if (port == nullptr) {
+#if BRELLIN_HAVE_ALSA_SEQUENCER
+        auto alsa = std::make_unique<AlsaSequencerOutput>();
+        if (!alsa->open(config.midiOut, output.sampleRate, output.ringMilliseconds(), midiOutError)) return false;
+        ownMidiOut = std::move(alsa);
+        port = ownMidiOut.get();
+#else
+        midiOutError = "this build has no ALSA sequencer to play \"" + config.midiOut + "\" on";
+        return false;
+#endif
+    }
+    midiOutRelay = std::make_unique<MidiOutRelay>(output, synthesizer, *port, config.midiOutGmReset);
+    return true;
 }
 
 ResultCode Engine::findSoundFont(const char* directory, const std::string& name) {
@@ -171,6 +242,12 @@ const char* Engine::failureText(ResultCode code) {
 
 Engine::Failure Engine::failure() const {
     Failure what;
+    if (failedStage == EngineStage::MidiOut) {
+        what.text = midiOutError;
+        what.detail = "The MIDI ports there are: " + midiOutChoiceText() +
+                      "\nChoose another Output in Configure, or the built-in synthesizer.";
+        return what;
+    }
     if (failedStage == EngineStage::SoundFont && !damagedFont.empty()) {
         char text[MESSAGE_SIZE + 256];
         const std::size_t slash = damagedFont.rfind('/');
@@ -208,6 +285,7 @@ void Engine::setVolume(std::int32_t value) {
     value = clamp(value, 0, 127);
     if (sequencer) sequencer->volume.store(value);
     synthesizer.setUserVolume(value);
+    if (midiOutRelay) midiOutRelay->setUserVolume(value);
 }
 
 bool Engine::startAtProgramStart() {

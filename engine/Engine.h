@@ -25,7 +25,9 @@
 #include "common/ResultCode.h"
 #include "engine/EngineConfig.h"
 #include "engine/Messages.h"
+#include "engine/MidiOutRelay.h"
 #include "engine/SongEndNotice.h"
+#include "output/MidiOutPort.h"
 #include "output/SoundOutput.h"
 #include "player/Sequencer.h"
 #include "settings/Settings.h"
@@ -49,6 +51,7 @@ enum class EngineStage {
     SoundFont,  // no sound font could be loaded
     Voices,     // the voices could not be created
     Sequencer,  // the Sequencer could not be created
+    MidiOut,    // the MIDI port songs should play on could not be opened
 };
 
 enum class EngineStart {
@@ -131,6 +134,14 @@ public:
     // empty when none was.
     const std::string& damagedSoundFont() const { return damagedFont; }
 
+    // What songs play on: the MIDI port's relay when songs go to a port
+    // outside, else the Synthesizer.
+    SynthesizerInterface* playTarget();
+    // The MIDI port songs play on; null for the built-in synthesizer.
+    MidiOutPort* midiOutPort() { return midiOutRelay ? &midiOutRelay->port() : nullptr; }
+    // Why the MIDI port could not be opened (EngineStage::MidiOut).
+    const std::string& midiOutErrorText() const { return midiOutError; }
+
     SoundOutput output;
     Synthesizer synthesizer;
     std::unique_ptr<Sequencer> sequencer;
@@ -144,6 +155,13 @@ public:
     EngineStage failedStage = EngineStage::None;
 
 private:
+    // Opens the port of `config.midiOut` after the output; false with `midiOutError`.
+    bool openMidiOut(const EngineConfig& config);
+
+    std::unique_ptr<MidiOutPort> ownMidiOut;  // an ALSA sequencer port (a JACK one is the device's)
+    std::unique_ptr<MidiOutRelay> midiOutRelay;
+    bool deviceForMidiOut = false;  // the output's device was chosen for a MIDI port
+    std::string midiOutError;
     Settings& settings;
     MessageSink& messages;
     std::string soundFontFolder;

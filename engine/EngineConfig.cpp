@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "engine/MidiOut.h"
+
 namespace brellin {
 
 void EngineConfig::useFallbackFormat() {
@@ -25,6 +27,8 @@ EngineConfig engineConfigFrom(const Settings& settings) {
     config.volume = std::clamp(settings.Volume, 0, 127);
     config.latency = static_cast<std::uint32_t>(settings.Latency);
     config.soundFontName = settings.SoundFontName;
+    config.midiOut = midiOutFromEnvironment(settings.MidiOut);
+    config.midiOutGmReset = settings.fMidiOutGmReset != 0;
     return config;
 }
 

@@ -27,6 +27,10 @@ struct EngineConfig {
     // program's data folder.
     std::string soundFontFolder;
     std::string soundFontName = "small.brf";
+    // Songs play on this MIDI port instead of the built-in synthesizer
+    // (engine/MidiOut.h spells it); empty: the built-in synthesizer.
+    std::string midiOut;
+    bool midiOutGmReset = true;  // a General MIDI reset before each song on that port
 
     // 11025 Hz, 8 bit, mono, 8 voices: what is tried when a device refuses
     // the configured format.
@@ -34,7 +38,8 @@ struct EngineConfig {
 };
 
 // The configuration the Settings describe (the sound-font folder is left
-// to the engine).
+// to the engine). BRELLIN_MIDI_OUT, when set, names the MIDI port in place
+// of the Settings' MidiOut ("builtin": the built-in synthesizer).
 EngineConfig engineConfigFrom(const Settings& settings);
 
 }  // namespace brellin

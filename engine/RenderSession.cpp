@@ -73,12 +73,14 @@ bool RenderSession::start(std::string& error) {
         std::snprintf(fontName, sizeof fontName, "%s", font.filename().string().c_str());
     }
     config.soundFontName = fontName;
+    config.midiOut = options.midiOut;
+    config.midiOutGmReset = options.midiOutGmReset;
     engine.sequencerTarget = this;
 
     // On the device the player's one retry in 11K/8bit/mono/8ch; a WAV file
     // is written in the format asked for or not at all.
     ResultCode code = engine.start(config);
-    if (failed(code) && !wav) {
+    if (failed(code) && !wav && engine.failedStage != EngineStage::MidiOut) {
         config.useFallbackFormat();
         code = engine.start(config);
         if (!failed(code)) showMessage(messages, FALLBACK_FORMAT_NOTICE, MESSAGE_FALLBACK_FORMAT);
@@ -105,11 +107,13 @@ bool RenderSession::start(std::string& error) {
                     error = "cannot load the sound font \"" + font + "\": " + resultCodeMeaning(code);
                 }
                 break;
+            case EngineStage::MidiOut: error = engine.midiOutErrorText(); break;
             default: error = std::string("cannot create the voices: ") + resultCodeMeaning(code); break;
         }
         return false;
     }
 
+    synthesizer = engine.playTarget();
     maxLength = options.maxLengthMinutes > 0xFFFFFFFFu / 60000 ? 0 : options.maxLengthMinutes * 60000;
     ownerThread = std::this_thread::get_id();
     firstClock = output.clock.load();
@@ -140,9 +144,15 @@ bool RenderSession::prepareSong(const std::string& path) {
 
 bool RenderSession::playFile(const std::string& path) {
     if (wav) return prepareSong(path) && playOffline();
-    if (!beginSong(path)) return false;
+    if (stopRequested.load() || !beginSong(path)) return stopRequested.load();
+    MidiOutPort* port = engine.midiOutPort();
     while (!songHasEnded()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (port != nullptr && port->lost()) {
+            midiOutLost = true;
+            break;
+        }
+        if (stopRequested.load()) break;
         if (options.progress) {
             showProgress(songTitle, output.clock.load() - watchedStart.load(std::memory_order_relaxed), measuredLength,
                          false);
@@ -162,7 +172,10 @@ bool RenderSession::beginSong(const std::string& path) {
     // The play clock the song starts from: what `resume` read through the
     // relay on this thread (the Sequencer's own copy moves with every tick).
     watchedStart.store(clockReadHere, std::memory_order_relaxed);
-    watchedLimit.store(measuredLength >= 0xFFFFFFF8u ? 0xFFFFFFFFu : measuredLength + 4, std::memory_order_relaxed);
+    // The song's first tick may come a few slices after this (it then
+    // counts one slice): the limit leaves room for that.
+    watchedLimit.store(measuredLength >= 0xFFFFFFFFu - 68 ? 0xFFFFFFFFu : measuredLength + 68,
+                       std::memory_order_relaxed);
     songNumber = songNumber == 0xFFFFFFFFu ? 1 : songNumber + 1;
     watchedSong.store(songNumber, std::memory_order_release);
     songGoing = true;

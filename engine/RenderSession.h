@@ -65,6 +65,8 @@ struct RenderOptions {
     std::string outputPath;  // file rendered offline ("-": WAV on standard output); empty: play in real time
     SoundFileType outputType = SoundFileType::Wav;
     std::string audioDevice;  // the real-time device as BRELLIN_AUDIO_DEVICE spells it; empty: that variable
+    std::string midiOut;      // real time: the MIDI port songs play on (engine/MidiOut.h); empty: the synthesizer
+    bool midiOutGmReset = true;
     std::uint32_t rate = 22050;
     std::uint32_t bits = 8;
     std::uint32_t channels = 2;
@@ -115,6 +117,12 @@ public:
     // The Synthesizer itself, for a live input that plays beside the songs
     // (real time only: offline, the render thread keeps to the songs' slices).
     SynthesizerInterface& liveSynthesizer() { return engine.synthesizer; }
+    // The MIDI port songs play on (null: the built-in synthesizer).
+    MidiOutPort* midiOutPort() { return engine.midiOutPort(); }
+    // Set when the song that played last was stopped because the MIDI port went away.
+    bool midiOutLost = false;
+    // Any thread: the song that plays in real time stops, and `playFile` returns.
+    void requestStop() { stopRequested.store(true); }
     // The sound device in use (null before `start`).
     AudioDevice* outputDevice() { return output.device(); }
     // The rate the output runs at (a JACK server's own), frames per slice.
@@ -132,6 +140,7 @@ public:
     void removeSliceClient(SliceClientHandle handle) override;
     void setSystemVolume(std::int32_t value) override;
     void setUserVolume(std::int32_t value) override;
+    void setEventTime(std::uint32_t microseconds) noexcept override { synthesizer->setEventTime(microseconds); }
 
     // Songs played, and the play-clock length of the last one (ms).
     std::uint32_t songsPlayed = 0;
@@ -143,6 +152,7 @@ public:
     std::atomic<std::uint64_t> noteOnsSent{0};
 
 private:
+    std::atomic<bool> stopRequested{false};
     enum class SongState { Idle, Playing, Ended, Parked };
 
     static void sessionCallback(void* argument) noexcept;
@@ -161,7 +171,8 @@ private:
     StderrMessageSink messages;
     Engine engine{settings, messages};
     SoundOutput& output = engine.output;
-    Synthesizer* synthesizer = &engine.synthesizer;
+    // What the relay passes on to: the Synthesizer, or the MIDI port's relay.
+    SynthesizerInterface* synthesizer = &engine.synthesizer;
     std::unique_ptr<Sequencer>& sequencer = engine.sequencer;
     WavFileDevice* wav = nullptr;  // owned by the output
     bool started = false;

@@ -23,7 +23,7 @@ struct ScanPlayer {
     std::int32_t activeTracks() const noexcept { return active; }
     bool mayContinue() const noexcept { return budget > 0; }
     void spend(std::uint64_t visits) noexcept { budget = visits < budget ? budget - visits : 0; }
-    void step(TrackState& track) noexcept {
+    void step(TrackState& track, std::uint64_t) noexcept {
         spend(trackCount);
         MidiEvent event = song.readEvent(track);
         if (event.kind == MidiEventKind::TrackEnd) {

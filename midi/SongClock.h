@@ -97,8 +97,11 @@ inline void subtractFromActive(TrackState* tracks, std::uint32_t trackCount, std
 //   std::int32_t activeTracks()   tracks not yet ended
 //   bool mayContinue()            false stops the slice here (the Sequencer
 //                                 takes and releases its lock in it)
-//   void step(TrackState&)        one track step with whatever it does with
-//                                 the event, including ending the track
+//   void step(TrackState&, std::uint64_t at)
+//                                 one track step with whatever it does with
+//                                 the event, including ending the track; `at`
+//                                 is the event's tick counted from the slice's
+//                                 start
 template <class Player>
 void dispatchDue(TrackState* tracks, std::uint32_t trackCount, std::uint64_t ticks, Player& player) noexcept {
     std::uint64_t consumed = 0;
@@ -115,8 +118,8 @@ void dispatchDue(TrackState* tracks, std::uint32_t trackCount, std::uint64_t tic
         }
         std::uint32_t delta = next->delta;
         subtractFromActive(tracks, trackCount, delta);
-        player.step(*next);
         consumed += delta;
+        player.step(*next, consumed);
         visits += trackCount;
         if (visits >= MAX_TRACK_VISITS_PER_SLICE) return;
     }

@@ -55,6 +55,8 @@ using DeviceCallback = void (*)(void* context) noexcept;
 class FrameRenderer {
 public:
     virtual void renderFrames(std::uint8_t* out, std::uint32_t frames) noexcept = 0;
+    // Frames handed out by `renderFrames` so far (the output's stream position).
+    virtual std::uint64_t streamPosition() const noexcept = 0;
 
 protected:
     ~FrameRenderer() = default;

@@ -231,6 +231,7 @@ bool SoundOutput::renderBuffer(std::uint32_t count) noexcept {
     if (count >= bufferCount + CATCH_UP_EXTRA) {
         // Fallen far behind: catch up with silence; the clock does not advance.
         fillSilence(header.data, header.length);
+        streamFrames += header.length / (bitsPerSample / 8 * channels);
         audioDevice->write(&header);
         return true;
     }
@@ -246,12 +247,14 @@ bool SoundOutput::renderBuffer(std::uint32_t count) noexcept {
 
 void SoundOutput::startSlice() noexcept {
     clock.fetch_add(CLOCK_PER_SLICE, std::memory_order_relaxed);
+    sliceStart = streamFrames;
     sliceClients.callAll();
 }
 
 std::uint8_t* SoundOutput::renderStretch(std::uint8_t* out, std::uint32_t frames) noexcept {
     std::int32_t accumulator[MAX_ACCUMULATOR];
     const std::uint32_t values = frames * (channels == 2 ? 2 : 1);
+    streamFrames += frames;
     std::memset(accumulator, 0, values * sizeof accumulator[0]);
 
     // Mark the array walked, then make sure it is still the published one:
@@ -274,6 +277,7 @@ std::uint8_t* SoundOutput::renderStretch(std::uint8_t* out, std::uint32_t frames
 void SoundOutput::renderFrames(std::uint8_t* out, std::uint32_t frames) noexcept {
     if (!running.load(std::memory_order_acquire)) {
         fillSilence(out, frames * (bitsPerSample / 8) * channels);
+        streamFrames += frames;
         return;
     }
     while (frames > 0) {

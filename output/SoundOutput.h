@@ -171,6 +171,14 @@ public:
     // every rendered slice (so +64 per buffer). Any thread may read it.
     std::atomic<std::uint32_t> clock{0};
 
+    // The stream of frames handed to the device since construction (rendered
+    // slices and the silence of a catch-up or of a pulling device while
+    // closed), and the frame at which the current slice began. A MIDI port
+    // that plays a song in place of the synthesizer times its messages by
+    // them. Render thread (the device's thread for a pulling device).
+    std::uint64_t streamFrame() const noexcept { return streamFrames; }
+    std::uint64_t sliceStartFrame() const noexcept { return sliceStart; }
+
 private:
     static void deviceCallback(void* context) noexcept;
     void renderThreadMain() noexcept;
@@ -181,6 +189,7 @@ private:
     // them to PCM at `out`; returns the position after them.
     std::uint8_t* renderStretch(std::uint8_t* out, std::uint32_t frames) noexcept;
     void renderFrames(std::uint8_t* out, std::uint32_t frames) noexcept override;
+    std::uint64_t streamPosition() const noexcept override { return streamFrames; }
     void fillSilence(std::uint8_t* data, std::uint32_t length) const noexcept;
     // The three below: caller holds listMutex.
     bool publishSources();
@@ -198,6 +207,8 @@ private:
     std::uint32_t slicesPerBuffer = 0;
     std::uint32_t nextBuffer = 0;       // render thread only while running
     std::uint32_t sliceFramesLeft = 0;  // frames of the current slice not yet rendered (pulling device)
+    std::uint64_t streamFrames = 0;     // render thread (see streamFrame)
+    std::uint64_t sliceStart = 0;
     std::atomic<bool> running{false};
     std::thread renderThread;
     Event wakeEvent;

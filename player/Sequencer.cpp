@@ -19,7 +19,10 @@ struct SequencerDispatch {
         sequencer.lock.unlock();
         return sequencer.playing.load(std::memory_order_acquire);
     }
-    void step(TrackState& track) noexcept { sequencer.step(track); }
+    void step(TrackState& track, std::uint64_t at) noexcept {
+        sequencer.synthesizer->setEventTime(sequencer.eventTime(at));
+        sequencer.step(track);
+    }
 };
 
 Sequencer::Sequencer(SynthesizerInterface* target) : synthesizer(target) { tickRecord.owner = this; }
@@ -61,6 +64,7 @@ void Sequencer::startClock() {
     std::lock_guard<std::mutex> guard(lock);
     lastClock = synthesizer->outputTime();
     tickRemainder = 0;
+    firstTick = true;
     playing.store(true, std::memory_order_release);
 }
 
@@ -73,6 +77,7 @@ bool Sequencer::resume() {
     std::lock_guard<std::mutex> guard(lock);
     lastClock = synthesizer->outputTime();
     tickRemainder = 0;
+    firstTick = true;
     playing.store(true, std::memory_order_release);
     if (!playThread.joinable()) {
         {
@@ -169,12 +174,39 @@ void Sequencer::tick() noexcept {
     {
         std::lock_guard<std::mutex> guard(lock);
         std::uint32_t now = synthesizer->outputTime();
+        // The first tick after a start covers one slice, however many went
+        // by before the render loop first called it, so a song's first
+        // events keep their distances to the next ones.
+        if (firstTick) lastClock = now - SLICE_MILLISECONDS;
+        firstTick = false;
         std::uint32_t elapsed = now - lastClock;  // unsigned: wrap-around is harmless
         lastClock = now;
-        ticks = ticksFor(elapsed, tickRate(tempo, song.division), tickRemainder);
+        sliceRate = tickRate(tempo, song.division);
+        sliceRemainder = tickRemainder;
+        sliceElapsed = elapsed;
+        ticks = ticksFor(elapsed, sliceRate, tickRemainder);
     }
     SequencerDispatch dispatch{*this};
     dispatchDue(song.tracks.get(), song.trackCount, ticks, dispatch);
+}
+
+std::uint32_t Sequencer::eventTime(std::uint64_t at) const noexcept {
+    // The tick covers the `sliceElapsed` ms of play clock before this
+    // slice (4, unless slices went by before the first tick). It began
+    // `sliceRemainder` / modulus of a tick past a whole tick, so tick `at`
+    // (counted from that whole tick) fell (at × modulus − remainder) /
+    // perMillisecond ms into it. Its events sound that far into the last 4
+    // ms of the span, starting with this slice: one slice late, like every
+    // event the synthesizer plays, but each at its own moment.
+    if (sliceRate.perMillisecond == 0) return 0;
+    const unsigned __int128 scaled = static_cast<unsigned __int128>(at) * sliceRate.modulus;
+    const unsigned __int128 into =
+        scaled <= sliceRemainder ? 0 : (scaled - sliceRemainder) * 1000 / sliceRate.perMillisecond;
+    const std::uint64_t before =
+        sliceElapsed > SLICE_MILLISECONDS ? static_cast<std::uint64_t>(sliceElapsed - SLICE_MILLISECONDS) * 1000 : 0;
+    if (into <= before) return 0;
+    const unsigned __int128 micro = into - before;
+    return micro >= 4000 ? 4000 : static_cast<std::uint32_t>(micro);
 }
 
 void Sequencer::step(TrackState& track) noexcept {

@@ -40,6 +40,7 @@
 
 #include "common/ResultCode.h"
 #include "midi/MidiSong.h"
+#include "midi/SongClock.h"
 #include "output/SliceClients.h"
 #include "player/NoteOnListener.h"
 #include "player/PlayerInterface.h"
@@ -82,6 +83,10 @@ public:
     bool rewind();
     void startClock();
 
+    // Microseconds into the slice of the event at tick `at` from the slice's
+    // start, by the rate the slice runs at (0 … 4000). Render thread.
+    std::uint32_t eventTime(std::uint64_t at) const noexcept;
+
     // The routine installed in the SoundOutput; its argument is the TickRecord.
     static void clockCallback(void* argument) noexcept;
 
@@ -91,6 +96,10 @@ public:
     std::int32_t activeTracks = 0;          // tracks not yet ended
     std::uint32_t lastClock = 0;            // play clock at the previous tick, ms
     std::uint32_t tickRemainder = 0;        // carried by the ms-to-ticks conversion
+    TickRate sliceRate{0, 60000};           // the rate of the current slice (render thread)
+    std::uint32_t sliceRemainder = 0;       // tickRemainder at the current slice's start
+    std::uint32_t sliceElapsed = 4;         // play clock the current slice's tick covered, ms
+    bool firstTick = false;                 // the next tick is the first since a start (guarded by `lock`)
     std::atomic<std::int32_t> volume{128};  // user volume 0 … 127 (128 until first set); scales NoteOn levels
     std::int32_t tempo = 120;               // beats per 60000 ms of play clock
     SynthesizerInterface* synthesizer;

@@ -109,6 +109,8 @@ Settings::Settings()
       fLowPassFilter(0),
       fLiveMidiInput(1),
       Latency(DEFAULT_LATENCY),
+      MidiOut(),
+      fMidiOutGmReset(1),
       fShowVolume(1),
       LastPlayFileName(),
       DisplayMode(0),
@@ -176,6 +178,8 @@ void Settings::loadSettingsFrom(const char* path, char* startFile, std::size_t s
     fLowPassFilter = file.getInt(SOUND, "fLowPassFilter", 0) != 0 ? 1 : 0;
     fLiveMidiInput = file.getInt(SOUND, "fLiveMidiInput", 1) != 0 ? 1 : 0;
     Latency = clamp(file.getInt(SOUND, "Latency", DEFAULT_LATENCY), 0, MAX_LATENCY);
+    copyText(MidiOut, sizeof MidiOut, file.getString(SOUND, "MidiOut", ""));
+    fMidiOutGmReset = file.getInt(SOUND, "fMidiOutGmReset", 1) != 0 ? 1 : 0;
     copyText(SoundFontName, sizeof SoundFontName, file.getString(SOUND, "SoundFontName", DEFAULT_SOUND_FONT));
 
     DisplayMode = file.getInt(PLAY, "DisplayMode", 0) & 1;
@@ -239,6 +243,8 @@ bool Settings::saveSettingsTo(const char* path, const char* lastPlayed) {
     file.setInt(SOUND, "fLowPassFilter", fLowPassFilter ? 1 : 0);
     file.setInt(SOUND, "fLiveMidiInput", fLiveMidiInput ? 1 : 0);
     file.setInt(SOUND, "Latency", Latency);
+    file.setString(SOUND, "MidiOut", MidiOut);
+    file.setInt(SOUND, "fMidiOutGmReset", fMidiOutGmReset ? 1 : 0);
     file.setString(SOUND, "SoundFontName", SoundFontName);
     file.setInt(PLAY, "DisplayMode", DisplayMode);
     file.setInt(PLAY, "PlayMode", PlayMode);

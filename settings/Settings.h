@@ -57,6 +57,10 @@ struct Settings {
     // Milliseconds of sound the output's ring holds, 0 … 512; 0 means the
     // full ring (512 ms). Small rings answer a keyboard quickly.
     std::int32_t Latency;
+    // Where songs play: empty for the built-in synthesizer, else a MIDI port
+    // outside ("128:0", "FLUID Synth", "jack:fluidsynth:midi_00").
+    char MidiOut[MAX_PATH_LENGTH + 1];
+    std::int32_t fMidiOutGmReset;  // 1: a General MIDI reset goes to that port before each song
     std::int32_t fShowVolume;
     char LastPlayFileName[MAX_PATH_LENGTH + 1];  // as read at start-up; saveSettings takes the current one
 

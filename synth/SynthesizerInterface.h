@@ -27,6 +27,11 @@ public:
     virtual void setSystemVolume(std::int32_t value) = 0;
     // The player's volume setting, clamped to 0 … 128.
     virtual void setUserVolume(std::int32_t value) = 0;
+    // Render thread, before the messages of one song event: how far into
+    // the current slice the event falls, in microseconds of play clock
+    // (0 … 4000). The synthesizer plays every event of a slice at its start
+    // and ignores it; a MIDI port outside sends the event at that moment.
+    virtual void setEventTime(std::uint32_t microseconds) noexcept { (void)microseconds; }
 };
 
 }  // namespace brellin

@@ -2,10 +2,14 @@
 
 #include <jack/midiport.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <thread>
 
 #include "output/SoundOutput.h"
 
@@ -79,6 +83,29 @@ bool JackDevice::open(const AudioFormat& format, std::uint32_t, std::uint32_t, D
     right = jack_port_register(client, "out_right", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
     midiIn = jack_port_register(client, "midi_in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
     if (left == nullptr || right == nullptr || midiIn == nullptr) return fail("cannot register the JACK ports");
+    if (!midiDestination.empty()) {
+        jack_port_t* target = jack_port_by_name(client, midiDestination.c_str());
+        const bool takesMidi = target != nullptr && (jack_port_flags(target) & JackPortIsInput) != 0 &&
+                               std::strcmp(jack_port_type(target), JACK_DEFAULT_MIDI_TYPE) == 0;
+        if (!takesMidi) {
+            std::string text = "no JACK MIDI input \"" + midiDestination + "\"; the MIDI inputs there are:";
+            const char** ports = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput);
+            bool any = false;
+            for (const char** port = ports; port != nullptr && *port != nullptr; ++port) {
+                if (jack_port_is_mine(client, jack_port_by_name(client, *port))) continue;
+                text += std::string(" jack:") + *port;
+                any = true;
+            }
+            if (ports != nullptr) jack_free(ports);
+            if (!any) text += " none";
+            return fail(text);
+        }
+        midiOut = jack_port_register(client, "midi_out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+        if (midiOut == nullptr) return fail("cannot register the JACK MIDI output");
+        midiOutputPort.target = midiDestination;
+        midiOutputPort.gone.store(false);
+        midiOutputPort.everConnected.store(false);
+    }
     midiSources.store(0);
     midiSourcesSeen = 0;
     return true;
@@ -91,6 +118,11 @@ void JackDevice::restart() {
         return;
     }
     active = true;
+    midiOutputPort.running.store(true);
+    if (midiOut != nullptr) {
+        const int code = jack_connect(client, jack_port_name(midiOut), midiDestination.c_str());
+        if (code != 0 && code != EEXIST) midiOutputPort.fail("cannot connect to jack:" + midiDestination);
+    }
     const char* connect = std::getenv(JACK_CONNECT_VARIABLE);
     if (connect != nullptr && std::strcmp(connect, "0") == 0) return;
     // The first two physical playback ports; a single one takes both sides.
@@ -104,6 +136,7 @@ void JackDevice::restart() {
 }
 
 void JackDevice::reset() {
+    midiOutputPort.running.store(false);
     if (client != nullptr && active) jack_deactivate(client);
     active = false;
 }
@@ -115,7 +148,7 @@ void JackDevice::close() {
         jack_client_close(client);
         client = nullptr;
     }
-    left = right = midiIn = nullptr;
+    left = right = midiIn = midiOut = nullptr;
     period.store(0, std::memory_order_relaxed);
 }
 
@@ -134,12 +167,16 @@ int JackDevice::process(jack_nframes_t frames) noexcept {
     auto* outLeft = static_cast<jack_default_audio_sample_t*>(jack_port_get_buffer(left, frames));
     auto* outRight = static_cast<jack_default_audio_sample_t*>(jack_port_get_buffer(right, frames));
     void* midi = jack_port_get_buffer(midiIn, frames);
+    void* midiOutBuffer = midiOut != nullptr ? jack_port_get_buffer(midiOut, frames) : nullptr;
+    if (midiOutBuffer != nullptr) jack_midi_clear_buffer(midiOutBuffer);
     FrameRenderer* renderer = frameRenderer.load(std::memory_order_acquire);
     if (renderer == nullptr || frames > MAX_PERIOD) {
         std::memset(outLeft, 0, frames * sizeof *outLeft);
         std::memset(outRight, 0, frames * sizeof *outRight);
         return 0;
     }
+    // The song's messages of this period are sent while it renders.
+    const std::uint64_t periodStart = renderer->streamPosition();
     MidiReceiver* receiver = midiReceiver.load(std::memory_order_acquire);
     const int sources = midiSources.load(std::memory_order_relaxed);
     if (receiver != nullptr && sources < midiSourcesSeen) receiver->sourceGone();
@@ -160,6 +197,7 @@ int JackDevice::process(jack_nframes_t frames) noexcept {
         if (receiver != nullptr) receiver->receive(event.buffer, event.size);
     }
     if (done < frames) renderer->renderFrames(out + done * 4, frames - done);
+    if (midiOutBuffer != nullptr) midiOutputPort.writePeriod(midiOutBuffer, periodStart, frames);
 
     const std::int16_t* pcm = scratch.get();
     constexpr float scale = 1.0f / 32768.0f;
@@ -191,6 +229,95 @@ void JackDevice::connectCallback(jack_port_id_t, jack_port_id_t, int, void* self
     auto* device = static_cast<JackDevice*>(self);
     if (device->client == nullptr || device->midiIn == nullptr) return;
     device->midiSources.store(jack_port_connected(device->midiIn), std::memory_order_relaxed);
+    if (device->midiOut != nullptr) {
+        // The destination went away (its client ended, or someone took the
+        // connection away): the song cannot be heard any more.
+        JackMidiOutput& output = device->midiOutputPort;
+        if (jack_port_connected(device->midiOut) > 0) {
+            output.everConnected.store(true, std::memory_order_release);
+        } else if (output.everConnected.load(std::memory_order_acquire)) {
+            output.fail("the MIDI port jack:" + output.target + " has gone away");
+        }
+    }
+}
+
+// ---- the MIDI output ----------------------------------------------------------
+
+void JackMidiOutput::sendAt(const std::uint8_t* bytes, std::uint32_t length, std::uint64_t frame) noexcept {
+    if (songQueue.push(bytes, length, frame)) {
+        songPushed.fetch_add(1, std::memory_order_release);
+    } else {
+        droppedCount.fetch_add(1, std::memory_order_relaxed);
+    }
+}
+
+void JackMidiOutput::sendNow(const std::uint8_t* bytes, std::uint32_t length) {
+    std::lock_guard<std::mutex> guard(nowMutex);
+    if (!nowQueue.push(bytes, length, songPushed.load(std::memory_order_acquire)))
+        droppedCount.fetch_add(1, std::memory_order_relaxed);
+}
+
+void JackMidiOutput::flush(std::uint32_t milliseconds) {
+    for (std::uint32_t waited = 0; waited < milliseconds && !nowQueue.empty(); ++waited) {
+        if (!running.load(std::memory_order_acquire) || gone.load(std::memory_order_acquire)) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+std::string JackMidiOutput::lostReason() const {
+    std::lock_guard<std::mutex> guard(reasonMutex);
+    return reason;
+}
+
+void JackMidiOutput::fail(const std::string& why) {
+    {
+        std::lock_guard<std::mutex> guard(reasonMutex);
+        if (reason.empty()) reason = why;
+    }
+    gone.store(true, std::memory_order_release);
+}
+
+void JackMidiOutput::writePeriod(void* buffer, std::uint64_t start, std::uint32_t frames) noexcept {
+    MidiEventQueue::Message message;
+    // Each message at its frame; one that is late goes out at once. Frames
+    // never go back: JACK wants them in order.
+    std::uint32_t at = 0;
+    auto write = [&](std::uint64_t frame) {
+        if (frame > start + at) at = static_cast<std::uint32_t>(std::min<std::uint64_t>(frame - start, frames - 1));
+        if (jack_midi_event_write(buffer, at, message.bytes, message.length) != 0)
+            droppedCount.fetch_add(1, std::memory_order_relaxed);
+    };
+    // A message sent at once goes out as soon as the song messages queued
+    // before it have: those still waiting for a later period go out with it.
+    std::uint64_t songFrame = 0, stamp = 0;
+    for (;;) {
+        const bool song = songQueue.front(songFrame);
+        const bool now = nowQueue.front(stamp);
+        if (now && (stamp <= songPopped || !song)) {
+            nowQueue.pop(message);
+            write(start);
+        } else if (song && (songFrame < start + frames || now)) {
+            songQueue.pop(message);
+            ++songPopped;
+            write(songFrame);
+        } else {
+            return;
+        }
+    }
+}
+
+std::vector<std::string> jackMidiInputPorts() {
+    std::vector<std::string> found;
+    opening.store(true);
+    jack_status_t status{};
+    jack_client_t* probe = jack_client_open("brellin-ports", JackNoStartServer, &status);
+    opening.store(false);
+    if (probe == nullptr) return found;
+    const char** ports = jack_get_ports(probe, nullptr, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput);
+    for (const char** port = ports; port != nullptr && *port != nullptr; ++port) found.push_back(*port);
+    if (ports != nullptr) jack_free(ports);
+    jack_client_close(probe);
+    return found;
 }
 
 }  // namespace brellin

@@ -26,14 +26,58 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "output/AudioDevice.h"
+#include "output/MidiEventQueue.h"
+#include "output/MidiOutPort.h"
 
 namespace brellin {
 
 // The environment variable that, set to 0, leaves the outputs unconnected.
 inline constexpr const char* JACK_CONNECT_VARIABLE = "BRELLIN_JACK_CONNECT";
+
+// The JACK MIDI inputs of other clients ("fluidsynth:midi_00"), for a
+// message that lists the ports there are. Empty without a server.
+std::vector<std::string> jackMidiInputPorts();
+
+class JackDevice;
+
+// The device's MIDI output "midi_out", connected to one destination port: a
+// song played to another synthesizer. Song messages are written into the
+// JACK period that holds their frame; messages sent at once go out at the
+// end of the next period, after every song message given before them.
+class JackMidiOutput : public MidiOutPort {
+public:
+    void sendAt(const std::uint8_t* bytes, std::uint32_t length, std::uint64_t frame) noexcept override;
+    void sendNow(const std::uint8_t* bytes, std::uint32_t length) override;
+    bool lost() const override { return gone.load(std::memory_order_acquire); }
+    std::string lostReason() const override;
+    std::string destination() const override { return "jack:" + target; }
+    std::uint64_t dropped() const override { return droppedCount.load(std::memory_order_relaxed); }
+    void flush(std::uint32_t milliseconds) override;
+
+private:
+    friend class JackDevice;
+    // Process callback: what falls into the period [start, start + frames).
+    void writePeriod(void* buffer, std::uint64_t start, std::uint32_t frames) noexcept;
+    void fail(const std::string& why);
+
+    std::string target;  // "CLIENT:PORT"
+    MidiEventQueue songQueue;
+    MidiEventQueue nowQueue;                   // each stamped with the song messages queued before it
+    std::mutex nowMutex;                       // the senders of `sendNow` among themselves
+    std::atomic<std::uint64_t> songPushed{0};  // song messages ever queued
+    std::uint64_t songPopped = 0;              // process callback: song messages ever written
+    std::atomic<std::uint64_t> droppedCount{0};
+    std::atomic<bool> gone{false};
+    std::atomic<bool> everConnected{false};
+    std::atomic<bool> running{false};  // the process callback runs
+    mutable std::mutex reasonMutex;
+    std::string reason;
+};
 
 class JackDevice : public AudioDevice {
 public:
@@ -65,6 +109,13 @@ public:
     const char* name() const override { return "jack"; }
     const char* lostReason() const override { return reason; }
 
+    // Before `open`: also register "midi_out" and connect it to the MIDI
+    // input `port` ("CLIENT:PORT") at `restart`. `open` fails, listing the
+    // ports there are, when no such port exists.
+    void setMidiDestination(std::string port) { midiDestination = std::move(port); }
+    // The MIDI output (null unless a destination was set and `open` succeeded).
+    MidiOutPort* midiOutput() { return midiOut != nullptr ? &midiOutputPort : nullptr; }
+
     // The client's name as the server gave it ("brellin", "brellin-01"); empty before `negotiate`.
     std::string clientName() const;
     // Frames in the server's period (0 before `negotiate`).
@@ -84,6 +135,9 @@ private:
     jack_port_t* left = nullptr;
     jack_port_t* right = nullptr;
     jack_port_t* midiIn = nullptr;
+    jack_port_t* midiOut = nullptr;
+    std::string midiDestination;
+    JackMidiOutput midiOutputPort;
     bool active = false;
     std::unique_ptr<std::int16_t[]> scratch;  // one period of 16-bit stereo frames
     std::atomic<FrameRenderer*> frameRenderer{nullptr};

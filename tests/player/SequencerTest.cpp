@@ -197,11 +197,15 @@ TEST(SequencerTiming, ElapsedClockIsUnsignedAcrossWrapAround) {
 }
 
 TEST(SequencerTiming, LargeElapsedCarriesTheRemainder) {
-    // One call covering 10 slices sends what 10 single slices would.
+    // One call covering 10 slices sends what 10 single slices would; but the
+    // first tick after a start covers one slice, however late it comes.
     ByHand hand;
     ASSERT_TRUE(hand.load(oneTrack(noteOn(0, 0, 60, 1) + noteOff(7, 0, 60) + noteOn(1, 0, 61, 1) + endOfTrack())));
     hand.start();
     hand.synth.clock += 40;
+    hand.sequencer.tick();
+    EXPECT_EQ(hand.sent().size(), 1u);  // 4 ms: 0.768 ticks
+    hand.synth.clock += 36;
     hand.sequencer.tick();
     EXPECT_EQ(hand.sent().size(), 2u);  // 40 ms: 7.68 ticks
     EXPECT_EQ(hand.sequencer.tickRemainder, 460800u - 7u * 60000u);

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +23,7 @@
 #include "BrellinVersion.h"
 #include "common/TextDecoder.h"
 #include "engine/EngineOptions.h"
+#include "engine/MidiOut.h"
 #include "engine/RenderBatch.h"
 #include "engine/RenderSession.h"
 #include "midi/MidiFileInfo.h"
@@ -66,6 +68,10 @@ void usage(FILE* out) {
         "      --audio-device DEVICE  without -o: the device to play on, spelled as below\n"
         "                        (default: $BRELLIN_AUDIO_DEVICE, else ALSA \"default\")\n"
         "      --latency MS      without -o: sound the device holds ahead, 8 … 512 ms (default 512)\n"
+        "      --midi-out PORT   play in real time on another synthesizer instead of the built-in\n"
+        "                        one: an ALSA sequencer port (\"128:0\", \"FLUID Synth\") or a JACK\n"
+        "                        MIDI input (\"jack:CLIENT:PORT\"); default $BRELLIN_MIDI_OUT\n"
+        "      --no-gm-reset     with --midi-out: no General MIDI reset before each song\n"
         "      --random          play as many songs as the list holds, each picked at random\n"
         "      --save-list OUT.brl  write the FILEs (play lists expanded) as a .brl play list, no sound\n"
         "  -q, --quiet           no progress display\n"
@@ -141,7 +147,7 @@ int main(int argc, char** argv) {
     // Songs play on the full ring unless --latency asks for less.
     options.latency = 0;
     bool info = false, quiet = false, random = false;
-    std::string saveList, outputDir, formatName;
+    std::string saveList, outputDir, formatName, midiOut;
     long jobs = 0;
     enum : int {
         optInfo = 1000,
@@ -152,7 +158,9 @@ int main(int argc, char** argv) {
         optMaxLength,
         optOutputDir,
         optJobs,
-        optFormat
+        optFormat,
+        optMidiOut,
+        optNoGmReset
     };
     std::vector<option> longOptions = engineLongOptions();
     // clang-format off
@@ -164,6 +172,8 @@ int main(int argc, char** argv) {
         {"max-length", required_argument, nullptr, optMaxLength},
         {"output-dir", required_argument, nullptr, optOutputDir},
         {"jobs", required_argument, nullptr, optJobs},   {"format", required_argument, nullptr, optFormat},
+        {"midi-out", required_argument, nullptr, optMidiOut},
+        {"no-gm-reset", no_argument, nullptr, optNoGmReset},
         {nullptr, 0, nullptr, 0}});
     // clang-format on
     opterr = 0;
@@ -199,6 +209,11 @@ int main(int argc, char** argv) {
                 jobs = value;
                 break;
             case optFormat: formatName = optarg; break;
+            case optMidiOut:
+                if (!*optarg) return usageError("empty MIDI port");
+                midiOut = optarg;
+                break;
+            case optNoGmReset: options.midiOutGmReset = false; break;
             case optRandom: random = true; break;
             case optSaveList:
                 if (!*optarg) return usageError("empty play-list path");
@@ -212,6 +227,12 @@ int main(int argc, char** argv) {
         }
     }
     if (optind >= argc) return usageError("no FILE given");
+    // A port given on the command line is checked against -o; the
+    // environment's only applies where the songs play in real time.
+    if (!midiOut.empty() && (!options.outputPath.empty() || !outputDir.empty()))
+        return usageError("--midi-out plays in real time; it does not go with -o or --output-dir");
+    if (midiOut.empty() && options.outputPath.empty() && outputDir.empty()) midiOut = midiOutFromEnvironment("");
+    options.midiOut = midiOut;
     SoundFileType outputType = SoundFileType::Wav;
     if (!outputDir.empty()) {
         if (!options.outputPath.empty()) return usageError("-o and --output-dir exclude each other");
@@ -271,14 +292,37 @@ int main(int argc, char** argv) {
         return outcome.failed != 0 ? 1 : 0;
     }
 
+    // Songs on a MIDI port end on Ctrl+C or SIGTERM with every note
+    // released: the signals are taken by a thread of their own, which stops
+    // the song; the other threads (started below) inherit the mask.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    if (!options.midiOut.empty()) pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
     RenderSession session(options);
     std::string error;
     if (!session.start(error)) {
         std::fprintf(stderr, "%s: %s\n", programName, error.c_str());
-        return 3;
+        return session.failedStage() == EngineStage::MidiOut ? 2 : 3;
+    }
+    if (MidiOutPort* port = session.midiOutPort(); port != nullptr && !quiet)
+        std::fprintf(stderr, "%s: playing on %s\n", programName, port->destination().c_str());
+    std::atomic<int> stoppedBy{0};
+    std::atomic<bool> finishing{false};
+    std::thread signalWatch;
+    if (!options.midiOut.empty()) {
+        signalWatch = std::thread([&] {
+            int signalNumber = 0;
+            if (sigwait(&stopSignals, &signalNumber) != 0 || finishing.load()) return;
+            stoppedBy.store(signalNumber);
+            session.requestStop();
+        });
     }
     int status = 0;
     for (const Entry& entry : entries) {
+        if (stoppedBy.load() != 0 || session.midiOutLost) break;
         if (!entry.readable || !session.playFile(entry.path)) {
             std::fprintf(stderr, "%s: %s: %s\n", programName, entry.path.c_str(), unsupportedData);
             status = 1;
@@ -290,10 +334,24 @@ int main(int argc, char** argv) {
     // Played in real time: how often the device ran dry (none offline).
     const AudioDevice* device = options.outputPath.empty() ? session.outputDevice() : nullptr;
     const std::uint32_t underruns = device != nullptr ? device->underruns.load() : 0;
-    if (!session.finish(error)) {
+    const bool finished = session.finish(error);
+    if (signalWatch.joinable()) {
+        // Wakes the watcher when no signal came.
+        finishing.store(true);
+        if (stoppedBy.load() == 0) pthread_kill(signalWatch.native_handle(), SIGTERM);
+        signalWatch.join();
+    }
+    if (!finished) {
         std::fprintf(stderr, "%s: %s\n", programName, error.c_str());
         return 3;
     }
+    if (session.midiOutLost) {
+        std::fprintf(
+            stderr, "%s: %s; playing stopped\n", programName,
+            session.midiOutPort() ? session.midiOutPort()->lostReason().c_str() : "the MIDI port has gone away");
+        return 1;
+    }
+    if (stoppedBy.load() != 0) return 128 + stoppedBy.load();
     if (underruns > 0 && !quiet)
         std::fprintf(stderr, "%s: the sound device ran dry %u times (raise --latency)\n", programName, underruns);
     return status;

@@ -16,72 +16,28 @@
 #include <vector>
 
 #include "bench/live/JackProbe.h"
-#include "tests/CommandRun.h"
+#include "tests/JackTestServer.h"
 
 namespace brellin {
 namespace {
 
-// A child process started with `sh -c`, its output in a file.
-struct Child {
-    pid_t pid = -1;
-    std::string log;
-
-    Child(const std::string& command, const std::string& logPath) : log(logPath) {
-        pid = fork();
-        if (pid == 0) {
-            const std::string line = "exec " + command + " >" + logPath + " 2>&1";
-            execl("/bin/sh", "sh", "-c", line.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-    }
-    ~Child() {
-        stop(SIGTERM);
-        stop(SIGKILL);
-    }
-    // Waits up to `seconds` for it to end; its exit status, or -1.
-    int wait(double seconds) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        while (pid > 0 && std::chrono::steady_clock::now() < end) {
-            int raw = 0;
-            if (waitpid(pid, &raw, WNOHANG) == pid) {
-                pid = -1;
-                return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return -1;
-    }
-    void stop(int signal) {
-        if (pid <= 0) return;
-        kill(pid, signal);
-        wait(5);
-    }
-    std::string output() const { return testing::runCommand("cat " + log).output; }
-};
-
-bool waitForPort(const std::string& server, const std::string& port) {
-    for (int i = 0; i < 100; ++i) {
-        if (testing::runCommand("jack_lsp -s " + server + " 2>/dev/null").output.find(port) != std::string::npos)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return false;
-}
+using testing::Child;
+using testing::waitForJackPort;
 
 TEST(BrellinSynthJack, NotesSoundAtTheirFrameSurviveAFloodAndTheServerGoingAway) {
     ASSERT_EQ(testing::runCommand("command -v jackd >/dev/null && echo yes").output, "yes\n")
         << "jackd is missing: scripts/install-deps.sh test installs jackd2";
-    const std::string server = "brellin-test-" + std::to_string(getpid());
+    testing::JackTestServer jackd("test", 48000, 64);
+    const std::string& server = jackd.name;
     const std::string logs = "/tmp/" + server;
-    Child jackd("jackd -n " + server + " -d dummy -r 48000 -p 64", logs + "-jackd.log");
     // A machine where jackd cannot run at all (no shared memory) is said, not failed.
-    if (!waitForPort(server, "system:playback_1")) GTEST_SKIP() << "jackd did not start here:\n" << jackd.output();
+    if (!jackd.running()) GTEST_SKIP() << "jackd did not start here:\n" << jackd.output();
 
     Child synth("env JACK_DEFAULT_SERVER=" + server +
                     " BRELLIN_JACK_CONNECT=0 " BRELLIN_BINARY_DIR
                     "/brellin-synth --audio-device jack --soundfont " BRELLIN_BINARY_DIR "/small.brf",
                 logs + "-synth.log");
-    ASSERT_TRUE(waitForPort(server, "brellin:midi_in")) << synth.output();
+    ASSERT_TRUE(waitForJackPort(server, "brellin:midi_in")) << synth.output();
     // It says where it is, even without an ALSA sequencer.
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_NE(synth.output().find("JACK ports brellin:out_left brellin:out_right brellin:midi_in at 48000 Hz"),
@@ -118,16 +74,9 @@ TEST(BrellinSynthJack, NotesSoundAtTheirFrameSurviveAFloodAndTheServerGoingAway)
     // The server goes away: brellin-synth says so and ends with status 1.
     // (SIGTERM: a killed jackd would leave its entry in JACK's registry of
     // servers, which holds only a few.)
-    jackd.stop(SIGTERM);
+    jackd.stop();
     EXPECT_EQ(synth.wait(10), 1) << synth.output();
     EXPECT_NE(synth.output().find("the JACK server has gone away"), std::string::npos) << synth.output();
-    std::remove((logs + "-jackd.log").c_str());
-    std::remove((logs + "-synth.log").c_str());
-    // A client cut off by its server leaves its semaphore behind.
-    std::error_code ignored;
-    for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ignored))
-        if (entry.path().filename().string().find(server) != std::string::npos)
-            std::filesystem::remove(entry.path(), ignored);
 }
 
 }  // namespace

@@ -1,0 +1,92 @@
+// AlsaSequencerOutput: plays a song on another synthesizer through the ALSA
+// sequencer: a sequencer client "Brellin" with the port "Song output",
+// connected to one destination port (a hardware module's port, FluidSynth,
+// TiMidity).
+//
+// The render thread queues each message with its frame (no system call). A
+// sender thread takes them out every 2 ms and schedules them on a sequencer
+// queue of its own in real time: frame F goes out at F / rate seconds plus a
+// fixed offset, taken at the first message so that the render thread's head
+// start (at most the output's ring) is always ahead of the queue. The
+// sequencer then sends each message at its time, to the microsecond,
+// however the threads were scheduled. Messages sent at once (resets, the
+// volume) are scheduled at once, or right after the song's latest message
+// when that is later, so a reset never overtakes the song's last notes.
+//
+// The sender also listens to the system's announcements: when the
+// destination's port or client goes away, `lost` turns true.
+#pragma once
+
+#include <alsa/asoundlib.h>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "output/MidiEventQueue.h"
+#include "output/MidiOutPort.h"
+
+namespace brellin {
+
+class AlsaSequencerOutput : public MidiOutPort {
+public:
+    static constexpr const char* PORT_NAME = "Song output";
+
+    AlsaSequencerOutput() = default;
+    ~AlsaSequencerOutput() override;
+    AlsaSequencerOutput(const AlsaSequencerOutput&) = delete;
+    AlsaSequencerOutput& operator=(const AlsaSequencerOutput&) = delete;
+
+    // Connects to `destination` ("128:0", "FLUID Synth", "FLUID Synth:0") for
+    // an output of `rate` frames a second whose render thread runs at most
+    // `headStartMs` ahead of what is heard. False with `error`, which lists
+    // the ports there are when the destination is not one of them.
+    bool open(const std::string& destination, std::uint32_t rate, std::uint32_t headStartMs, std::string& error);
+    void close();
+
+    void sendAt(const std::uint8_t* bytes, std::uint32_t length, std::uint64_t frame) noexcept override;
+    void sendNow(const std::uint8_t* bytes, std::uint32_t length) override;
+    bool lost() const override { return gone.load(std::memory_order_acquire); }
+    std::string lostReason() const override;
+    std::string destination() const override { return destinationName; }
+    std::uint64_t dropped() const override { return droppedCount.load(std::memory_order_relaxed); }
+    void flush(std::uint32_t milliseconds) override;
+
+    // The ports a song can be sent to, as "NAME CLIENT:PORT" ("FLUID Synth 128:0").
+    static std::vector<std::string> listPorts();
+
+private:
+    void senderLoop();
+    void sendQueued();
+    void schedule(const MidiEventQueue::Message& message, std::int64_t at);
+    void watchAnnouncements();
+    void fail(const std::string& why);
+
+    snd_seq_t* sequencer = nullptr;
+    int portId = -1;
+    int queueId = -1;
+    snd_seq_addr_t target{};
+    std::string destinationName;
+    std::uint32_t sampleRate = 44100;
+    std::uint64_t headStartNs = 0;
+    bool offsetKnown = false;
+    std::int64_t offsetNs = 0;                  // queue time of frame 0
+    std::atomic<std::int64_t> lastQueuedNs{0};  // the time of the latest message scheduled
+
+    MidiEventQueue songQueue;
+    MidiEventQueue nowQueue;  // each stamped with the song messages queued before it
+    std::mutex nowMutex;
+    std::atomic<std::uint64_t> songPushed{0};  // song messages ever queued
+    std::uint64_t songPopped = 0;              // sender thread: song messages ever scheduled
+    std::thread sender;
+    std::atomic<bool> running{false};
+    std::atomic<bool> gone{false};
+    std::atomic<std::uint64_t> droppedCount{0};
+    mutable std::mutex reasonMutex;
+    std::string reason;
+};
+
+}  // namespace brellin
