@@ -65,7 +65,9 @@ void Engine::seedRandom(std::uint32_t seed) {
 }
 
 ResultCode Engine::startEngine() {
-    const ResultCode code = start(engineConfigFrom(settings));
+    EngineConfig config = engineConfigFrom(settings);
+    if (skipMidiOut) config.midiOut.clear();
+    const ResultCode code = start(config);
     // A sound font found in place of the configured one is remembered.
     if (!fontName.empty()) std::snprintf(settings.SoundFontName, sizeof settings.SoundFontName, "%s", fontName.c_str());
     return code;
@@ -230,6 +232,16 @@ ResultCode Engine::findSoundFont(const char* directory, const std::string& name)
 
 EngineStart Engine::startWithFallback() {
     lastStartCode = startEngine();
+    if (failedStage == EngineStage::MidiOut) {
+        // The port is not there (unplugged, its program not running): said
+        // once, and the built-in synthesizer plays until the next start;
+        // the setting stays for when the port is back.
+        const Failure what = failure();
+        showMessage(messages, what.text.c_str(), what.number, what.detail);
+        skipMidiOut = true;
+        lastStartCode = startEngine();
+        skipMidiOut = false;
+    }
     if (!failed(lastStartCode)) return EngineStart::Started;
     settings.useFallbackFormat();
     lastStartCode = startEngine();
@@ -243,9 +255,12 @@ const char* Engine::failureText(ResultCode code) {
 Engine::Failure Engine::failure() const {
     Failure what;
     if (failedStage == EngineStage::MidiOut) {
-        what.text = midiOutError;
-        what.detail = "The MIDI ports there are: " + midiOutChoiceText() +
-                      "\nChoose another Output in Configure, or the built-in synthesizer.";
+        char text[MESSAGE_SIZE + 256];
+        std::snprintf(text, sizeof text, TEXT_MIDI_PORT_MISSING, engineConfigFrom(settings).midiOut.c_str());
+        what.text = text;
+        what.number = MESSAGE_MIDI_PORT_MISSING;
+        what.detail = midiOutError + "\nThe MIDI ports there are: " + midiOutChoiceText() +
+                      "\nChoose another Output in Configure.";
         return what;
     }
     if (failedStage == EngineStage::SoundFont && !damagedFont.empty()) {

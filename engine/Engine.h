@@ -92,8 +92,10 @@ public:
     // The user's volume, 0 … 127, for this song and the next.
     void setVolume(std::int32_t value);
 
-    // startEngine; on failure the fallback format and one more start. The
-    // code of the last start is left in `lastStartCode`.
+    // startEngine; on failure the fallback format and one more start. A
+    // MIDI port that cannot be opened is said, and the built-in synthesizer
+    // plays instead (the settings keep the port). The code of the last
+    // start is left in `lastStartCode`.
     EngineStart startWithFallback();
     // startWithFallback with the numbered start-up messages: 4 for the
     // fallback, 2 or 3 when the engine cannot be started (the program then ends).
@@ -161,6 +163,7 @@ private:
     std::unique_ptr<MidiOutPort> ownMidiOut;  // an ALSA sequencer port (a JACK one is the device's)
     std::unique_ptr<MidiOutRelay> midiOutRelay;
     bool deviceForMidiOut = false;  // the output's device was chosen for a MIDI port
+    bool skipMidiOut = false;       // startEngine: the built-in synthesizer this time
     std::string midiOutError;
     Settings& settings;
     MessageSink& messages;

@@ -19,6 +19,11 @@ constexpr const char* TEXT_NO_SOUND_FONT = "Not found a Sound font.";
 constexpr const char* TEXT_CANNOT_OPEN_DEVICE = "Cannot open SoundDevice. Exit Brellin when push OK.";
 constexpr const char* TEXT_SOUND_SERVER_GONE =
     "The sound server has gone away. Start it again, then press OK in Configure to play on.";
+// The MIDI port songs should play on (its name fills %s).
+constexpr const char* TEXT_MIDI_PORT_MISSING =
+    "Cannot play on the MIDI port '%s'; the built-in synthesizer plays instead.";
+constexpr const char* TEXT_MIDI_PORT_GONE =
+    "The MIDI port '%s' has gone away. Connect it again, then press OK in Configure to play on.";
 constexpr const char* TEXT_NOT_ENOUGH_MEMORY = "Not enough memory. Please, retry after reboot.";
 constexpr const char* TEXT_SOUND_FONT_REPLACED = "Because '%s' was not found, read '%s' instead.";
 // A sound font file that is there but cannot be loaded (the name fills %s).
@@ -30,6 +35,7 @@ constexpr int MESSAGE_NO_SOUND_FONT = 2;
 constexpr int MESSAGE_CANNOT_OPEN_DEVICE = 3;
 constexpr int MESSAGE_FALLBACK_FORMAT = 4;
 constexpr int MESSAGE_DAMAGED_SOUND_FONT = 5;
+constexpr int MESSAGE_MIDI_PORT_MISSING = 6;
 
 class MessageSink {
 public:

@@ -47,6 +47,21 @@ LResult ConfigureDialog::onInitDialog() {
     for (const std::string& name : soundFonts.names) host.addItem(IDC_SOUND_FONT, name.c_str());
     host.selectItem(IDC_SOUND_FONT, soundFonts.find(settings.SoundFontName));
 
+    // The built-in synthesizer, then the MIDI ports there are now; a port
+    // chosen before that is not there now stays listed, so OK keeps it.
+    host.resetItems(IDC_MIDI_OUT);
+    host.addItem(IDC_MIDI_OUT, BUILT_IN_SYNTHESIZER);
+    midiPorts = midiOutChoices();
+    int chosen = 0;
+    for (std::size_t i = 0; i < midiPorts.size(); ++i)
+        if (midiPorts[i].spelling == settings.MidiOut) chosen = static_cast<int>(i) + 1;
+    if (chosen == 0 && settings.MidiOut[0] != '\0') {
+        midiPorts.push_back({settings.MidiOut, std::string(settings.MidiOut) + " (not found)"});
+        chosen = static_cast<int>(midiPorts.size());
+    }
+    for (const MidiOutChoice& port : midiPorts) host.addItem(IDC_MIDI_OUT, port.label.c_str());
+    host.selectItem(IDC_MIDI_OUT, chosen);
+
     // Filled whatever became of the sound-font listing: the associations
     // need their mode word.
     fillChoiceList(host, IDC_LINK_MODE, linkModeTexts, 3, 0);
@@ -83,6 +98,11 @@ void ConfigureDialog::storeChoices() {
         std::snprintf(settings.SoundFontName, sizeof settings.SoundFontName, "%s", name);
     }
     settings.ReverbLevel = std::clamp(host.trackPosition(IDC_REVERB_LEVEL), MIN_REVERB_LEVEL, MAX_REVERB_LEVEL);
+    const int output = host.selectedItem(IDC_MIDI_OUT);
+    const std::string port = output >= 1 && static_cast<std::size_t>(output) <= midiPorts.size()
+                                 ? midiPorts[static_cast<std::size_t>(output) - 1].spelling
+                                 : "";
+    std::snprintf(settings.MidiOut, sizeof settings.MidiOut, "%s", port.c_str());
     settings.engineSettingsChanged = true;
     settings.settingsChanged = true;
 }

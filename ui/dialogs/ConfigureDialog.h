@@ -1,7 +1,8 @@
 // ConfigureDialog: "Configure..." of the main menu (template 118, or 103 on
 // a screen under 320 pixels wide). It edits the output format, the voices,
-// the window's start position, the sound font, reverb and filter in the
-// Settings, and writes the file associations ("Set links to registory").
+// the window's start position, the sound font, where songs play (the
+// built-in synthesizer or a MIDI port), reverb and filter in the Settings,
+// and writes the file associations ("Set links to registory").
 //
 // Opening it clears `engineSettingsChanged`; OK stores every choice and sets
 // it with `settingsChanged`, so the caller restarts the engine after OK and
@@ -10,7 +11,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
+#include "engine/MidiOut.h"
 #include "settings/Settings.h"
 #include "ui/dialogs/FileAssociations.h"
 #include "ui/dialogs/ProgramFiles.h"
@@ -37,6 +40,9 @@ public:
     ProgramFiles soundFonts;
     // The listing of the sound fonts failed (the box stays empty).
     bool soundFontListFailed = false;
+    // The MIDI ports of the "Output" list, after its first entry (the built-in synthesizer).
+    std::vector<MidiOutChoice> midiPorts;
+    static constexpr const char* BUILT_IN_SYNTHESIZER = "Built-in synthesizer";
 
 private:
     void storeChoices();

@@ -24,9 +24,10 @@ constexpr std::int32_t countOf(const ControlTemplate (&)[N]) {
     return static_cast<std::int32_t>(N);
 }
 
-// 118: two columns of output settings, the sound font across the width,
-// effects with the reverb strength, then the file associations; OK at the
-// bottom right. 250 x 150 units.
+// 118: two columns of output settings, the sound font and the output (the
+// built-in synthesizer or a MIDI port) across the width, effects with the
+// reverb strength, then the file associations; OK at the bottom right.
+// 250 x 166 units.
 constexpr ControlTemplate CONFIGURE_CONTROLS[] = {
     {ControlClass::Static, IDC_STATIC, "Sampling rate", {7, 9, 50, 10}, 0},
     {ControlClass::ComboBox, IDC_SAMPLE_RATE, "", {58, 7, 48, 12}, TAB_GROUP | STYLE_VSCROLL},
@@ -40,25 +41,27 @@ constexpr ControlTemplate CONFIGURE_CONTROLS[] = {
     {ControlClass::ComboBox, IDC_INITIAL_POSITION, "", {178, 23, 64, 12}, TAB | STYLE_VSCROLL},
     {ControlClass::Static, IDC_STATIC, "Sound font", {7, 59, 50, 10}, 0},
     {ControlClass::ComboBox, IDC_SOUND_FONT, "", {58, 57, 184, 12}, TAB | STYLE_VSCROLL},
-    {ControlClass::Static, IDC_STATIC, "Effect", {7, 78, 50, 10}, 0},
-    {ControlClass::CheckBox, IDC_REVERB, "Reverb", {58, 77, 40, 10}, TAB_GROUP},
-    {ControlClass::CheckBox, IDC_LOW_PASS, "LPF", {100, 77, 30, 10}, TAB},
-    {ControlClass::StaticRight, IDC_STATIC, "LV. Lite", {132, 78, 32, 10}, 0},
-    {ControlClass::TrackBar, IDC_REVERB_LEVEL, "", {166, 74, 50, 16}, TAB},
-    {ControlClass::Static, IDC_STATIC, "Heavy", {218, 78, 26, 10}, 0},
-    {ControlClass::Static, IDC_STATIC, "Link", {7, 98, 50, 10}, 0},
-    {ControlClass::CheckBox, IDC_LINK_MID, "MID", {58, 97, 32, 10}, TAB_GROUP},
-    {ControlClass::CheckBox, IDC_LINK_MIDI, "MIDI", {92, 97, 34, 10}, TAB},
-    {ControlClass::CheckBox, IDC_LINK_RMI, "RMI", {128, 97, 32, 10}, TAB},
-    {ControlClass::CheckBox, IDC_LINK_BRL, "BRL", {162, 97, 32, 10}, TAB},
-    {ControlClass::Static, IDC_STATIC, "Mode", {7, 115, 50, 10}, 0},
-    {ControlClass::ComboBox, IDC_LINK_MODE, "", {58, 113, 48, 12}, TAB | STYLE_VSCROLL},
-    {ControlClass::Button, IDC_SET_LINKS, "Set links to registory", {114, 112, 100, 14}, TAB},
-    {ControlClass::DefButton, IDOK, "OK", {192, 131, 50, 14}, TAB_GROUP},
+    {ControlClass::Static, IDC_STATIC, "Output", {7, 75, 50, 10}, 0},
+    {ControlClass::ComboBox, IDC_MIDI_OUT, "", {58, 73, 184, 12}, TAB | STYLE_VSCROLL},
+    {ControlClass::Static, IDC_STATIC, "Effect", {7, 94, 50, 10}, 0},
+    {ControlClass::CheckBox, IDC_REVERB, "Reverb", {58, 93, 40, 10}, TAB_GROUP},
+    {ControlClass::CheckBox, IDC_LOW_PASS, "LPF", {100, 93, 30, 10}, TAB},
+    {ControlClass::StaticRight, IDC_STATIC, "LV. Lite", {132, 94, 32, 10}, 0},
+    {ControlClass::TrackBar, IDC_REVERB_LEVEL, "", {166, 90, 50, 16}, TAB},
+    {ControlClass::Static, IDC_STATIC, "Heavy", {218, 94, 26, 10}, 0},
+    {ControlClass::Static, IDC_STATIC, "Link", {7, 114, 50, 10}, 0},
+    {ControlClass::CheckBox, IDC_LINK_MID, "MID", {58, 113, 32, 10}, TAB_GROUP},
+    {ControlClass::CheckBox, IDC_LINK_MIDI, "MIDI", {92, 113, 34, 10}, TAB},
+    {ControlClass::CheckBox, IDC_LINK_RMI, "RMI", {128, 113, 32, 10}, TAB},
+    {ControlClass::CheckBox, IDC_LINK_BRL, "BRL", {162, 113, 32, 10}, TAB},
+    {ControlClass::Static, IDC_STATIC, "Mode", {7, 131, 50, 10}, 0},
+    {ControlClass::ComboBox, IDC_LINK_MODE, "", {58, 129, 48, 12}, TAB | STYLE_VSCROLL},
+    {ControlClass::Button, IDC_SET_LINKS, "Set links to registory", {114, 128, 100, 14}, TAB},
+    {ControlClass::DefButton, IDOK, "OK", {192, 147, 50, 14}, TAB_GROUP},
 };
 
 // 103: the same controls in one column for screens under 320 pixels wide,
-// with the short labels. 152 x 150 units.
+// with the short labels. 152 x 164 units.
 constexpr ControlTemplate COMPACT_CONFIGURE_CONTROLS[] = {
     {ControlClass::Static, IDC_STATIC, "Sampling rate", {4, 6, 56, 10}, 0},
     {ControlClass::ComboBox, IDC_SAMPLE_RATE, "", {62, 4, 86, 12}, TAB_GROUP | STYLE_VSCROLL},
@@ -72,21 +75,23 @@ constexpr ControlTemplate COMPACT_CONFIGURE_CONTROLS[] = {
     {ControlClass::ComboBox, IDC_INITIAL_POSITION, "", {62, 60, 86, 12}, TAB | STYLE_VSCROLL},
     {ControlClass::Static, IDC_STATIC, "Sound font", {4, 76, 56, 10}, 0},
     {ControlClass::ComboBox, IDC_SOUND_FONT, "", {62, 74, 86, 12}, TAB | STYLE_VSCROLL},
-    {ControlClass::Static, IDC_STATIC, "Effect", {4, 91, 56, 10}, 0},
-    {ControlClass::CheckBox, IDC_REVERB, "Reverb", {62, 90, 40, 10}, TAB_GROUP},
-    {ControlClass::CheckBox, IDC_LOW_PASS, "LPF", {106, 90, 34, 10}, TAB},
-    {ControlClass::Static, IDC_STATIC, "ReverbLV. L", {4, 105, 46, 10}, 0},
-    {ControlClass::TrackBar, IDC_REVERB_LEVEL, "", {52, 102, 82, 14}, TAB},
-    {ControlClass::Static, IDC_STATIC, "H", {138, 105, 10, 10}, 0},
-    {ControlClass::Static, IDC_STATIC, "Set link", {4, 120, 32, 10}, 0},
-    {ControlClass::CheckBox, IDC_LINK_MID, "MID", {36, 119, 27, 10}, TAB_GROUP},
-    {ControlClass::CheckBox, IDC_LINK_MIDI, "MIDI", {65, 119, 30, 10}, TAB},
-    {ControlClass::CheckBox, IDC_LINK_RMI, "RMI", {97, 119, 25, 10}, TAB},
-    {ControlClass::CheckBox, IDC_LINK_BRL, "BRL", {124, 119, 26, 10}, TAB},
-    {ControlClass::Static, IDC_STATIC, "Mode", {4, 135, 22, 10}, 0},
-    {ControlClass::ComboBox, IDC_LINK_MODE, "", {28, 133, 56, 12}, TAB | STYLE_VSCROLL},
-    {ControlClass::Button, IDC_SET_LINKS, "Set", {90, 132, 26, 14}, TAB},
-    {ControlClass::DefButton, IDOK, "OK", {120, 132, 28, 14}, TAB_GROUP},
+    {ControlClass::Static, IDC_STATIC, "Output", {4, 90, 56, 10}, 0},
+    {ControlClass::ComboBox, IDC_MIDI_OUT, "", {62, 88, 86, 12}, TAB | STYLE_VSCROLL},
+    {ControlClass::Static, IDC_STATIC, "Effect", {4, 105, 56, 10}, 0},
+    {ControlClass::CheckBox, IDC_REVERB, "Reverb", {62, 104, 40, 10}, TAB_GROUP},
+    {ControlClass::CheckBox, IDC_LOW_PASS, "LPF", {106, 104, 34, 10}, TAB},
+    {ControlClass::Static, IDC_STATIC, "ReverbLV. L", {4, 119, 46, 10}, 0},
+    {ControlClass::TrackBar, IDC_REVERB_LEVEL, "", {52, 116, 82, 14}, TAB},
+    {ControlClass::Static, IDC_STATIC, "H", {138, 119, 10, 10}, 0},
+    {ControlClass::Static, IDC_STATIC, "Set link", {4, 134, 32, 10}, 0},
+    {ControlClass::CheckBox, IDC_LINK_MID, "MID", {36, 133, 27, 10}, TAB_GROUP},
+    {ControlClass::CheckBox, IDC_LINK_MIDI, "MIDI", {65, 133, 30, 10}, TAB},
+    {ControlClass::CheckBox, IDC_LINK_RMI, "RMI", {97, 133, 25, 10}, TAB},
+    {ControlClass::CheckBox, IDC_LINK_BRL, "BRL", {124, 133, 26, 10}, TAB},
+    {ControlClass::Static, IDC_STATIC, "Mode", {4, 149, 22, 10}, 0},
+    {ControlClass::ComboBox, IDC_LINK_MODE, "", {28, 147, 56, 12}, TAB | STYLE_VSCROLL},
+    {ControlClass::Button, IDC_SET_LINKS, "Set", {90, 146, 26, 14}, TAB},
+    {ControlClass::DefButton, IDOK, "OK", {120, 146, 28, 14}, TAB_GROUP},
 };
 
 // 107: four lists, the volume between "Min." and "Max.", always on top.
@@ -108,10 +113,10 @@ constexpr ControlTemplate PLAY_MODE_CONTROLS[] = {
 };
 
 constexpr DialogTemplate CONFIGURE_LAYOUT{
-    IDD_CONFIGURE, "Configure", {0, 0, 250, 150}, "MS Gothic", 9, CONFIGURE_CONTROLS, countOf(CONFIGURE_CONTROLS)};
+    IDD_CONFIGURE, "Configure", {0, 0, 250, 166}, "MS Gothic", 9, CONFIGURE_CONTROLS, countOf(CONFIGURE_CONTROLS)};
 constexpr DialogTemplate COMPACT_CONFIGURE_LAYOUT{IDD_CONFIGURE_SMALL,
                                                   "Configure",
-                                                  {0, 0, 152, 150},
+                                                  {0, 0, 152, 164},
                                                   "MS Gothic",
                                                   9,
                                                   COMPACT_CONFIGURE_CONTROLS,

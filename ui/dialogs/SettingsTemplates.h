@@ -21,6 +21,7 @@ constexpr int IDC_CHANNELS = 1007;          // combo: "Mono", "Stereo"
 constexpr int IDC_MAX_SOUNDS = 1008;        // combo: "4" ... "32"
 constexpr int IDC_INITIAL_POSITION = 1010;  // combo: "Center" ... "Last exec. pos."
 constexpr int IDC_SOUND_FONT = 1011;        // combo: the *.BRF files of the program's folder
+constexpr int IDC_MIDI_OUT = 1045;          // combo: the built-in synthesizer, then the MIDI ports
 constexpr int IDC_REVERB = 1014;            // check box "Reverb"
 constexpr int IDC_LOW_PASS = 1015;          // check box "LPF"
 constexpr int IDC_REVERB_LEVEL = 1019;      // track bar 1..6

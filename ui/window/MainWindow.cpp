@@ -195,6 +195,18 @@ void MainWindow::loadSkinAndPlace(const char* folder) {
 }
 
 void MainWindow::checkDeviceLost() {
+    MidiOutPort* port = engine.midiOutPort();
+    if (port == nullptr || !port->lost()) {
+        midiPortLostShown = false;
+    } else if (!midiPortLostShown) {
+        // The same for a MIDI port songs play on: once, and stopped.
+        midiPortLostShown = true;
+        std::fprintf(stderr, "brellin: %s\n", port->lostReason().c_str());
+        stopPlayback();
+        char text[MESSAGE_SIZE + 512];
+        std::snprintf(text, sizeof text, TEXT_MIDI_PORT_GONE, port->destination().c_str());
+        showMessageBox(text, MESSAGE_CAPTION);
+    }
     AudioDevice* device = engine.output.device();
     if (device == nullptr || !device->lost.load(std::memory_order_acquire)) {
         deviceLostShown = false;

@@ -88,10 +88,12 @@ public:
     void loadSkinAndPlace(const char* folder = nullptr);
     // The 100-ms display timer.
     void startDisplayTimer();
-    // The timer's check of the sound device: when the system took it away
-    // (the JACK server quit), stops playing and says so, once.
+    // The timer's check of the sound device and of the MIDI port songs play
+    // on: when one went away (the JACK server quit, the synthesizer was
+    // unplugged), stops playing and says so, once.
     void checkDeviceLost();
     bool deviceLostShown = false;
+    bool midiPortLostShown = false;
 
     // The transport (PlayListHost).
     void startPlayback() override;

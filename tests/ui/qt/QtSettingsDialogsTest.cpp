@@ -56,8 +56,8 @@ TEST(QtSettingsDialogs, ConfigureIsBuiltFromItsTableEnterStoresAndEscDiscards) {
         SCOPED_TRACE(layout);
         Scripted<ConfigureDialog> dialog(system, settings, folder);
         dialog.whileOpen = [](QDialog* widget) {
-            // Seven lists, six check boxes, the reverb track bar, two buttons.
-            ASSERT_EQ(widget->findChildren<QComboBox*>().size(), 7);
+            // Eight lists, six check boxes, the reverb track bar, two buttons.
+            ASSERT_EQ(widget->findChildren<QComboBox*>().size(), 8);
             EXPECT_EQ(widget->findChildren<QCheckBox*>().size(), 6);
             const auto sliders = widget->findChildren<QSlider*>();
             ASSERT_EQ(sliders.size(), 1);
@@ -66,6 +66,7 @@ TEST(QtSettingsDialogs, ConfigureIsBuiltFromItsTableEnterStoresAndEscDiscards) {
             EXPECT_EQ(widget->findChildren<QPushButton*>().size(), 2);
             EXPECT_EQ(comboAt(widget, 0)->itemText(0), "11K");
             EXPECT_EQ(comboAt(widget, 5)->currentText(), "small.brf");
+            EXPECT_EQ(comboAt(widget, 6)->currentText(), "Built-in synthesizer");
             auto* ok = qobject_cast<QPushButton*>(widget->focusWidget());
             ASSERT_NE(ok, nullptr);
             EXPECT_EQ(ok->text(), "OK");
@@ -77,8 +78,11 @@ TEST(QtSettingsDialogs, ConfigureIsBuiltFromItsTableEnterStoresAndEscDiscards) {
         EXPECT_FALSE(settings.engineSettingsChanged);
     }
 
+    // A port chosen before that is not there now stays chosen.
+    std::snprintf(settings.MidiOut, sizeof settings.MidiOut, "%s", "jack:unplugged:midi_in");
     Scripted<ConfigureDialog> dialog(system, settings, folder);
     dialog.whileOpen = [](QDialog* widget) {
+        EXPECT_EQ(comboAt(widget, 6)->currentText(), "jack:unplugged:midi_in (not found)");
         comboAt(widget, 0)->setCurrentIndex(2);
         comboAt(widget, 5)->setCurrentIndex(1);
         QTest::keyClick(widget->focusWidget(), Qt::Key_Return);
@@ -86,6 +90,7 @@ TEST(QtSettingsDialogs, ConfigureIsBuiltFromItsTableEnterStoresAndEscDiscards) {
     dialog.doModal(nullptr, IDD_CONFIGURE);
     EXPECT_EQ(settings.SampleRate, 2);
     EXPECT_STREQ(settings.SoundFontName, "small2.brf");
+    EXPECT_STREQ(settings.MidiOut, "jack:unplugged:midi_in");
     EXPECT_TRUE(settings.engineSettingsChanged);
 }
 
