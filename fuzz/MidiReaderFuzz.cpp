@@ -74,6 +74,7 @@ void checkLyrics(const MidiSong& song, const SongLyrics& lyrics) {
     }
     for (const LyricLine& line : lyrics.lines) {
         if (line.text.empty() || line.first > line.last || line.last >= lyrics.syllables.size()) std::abort();
+        if (line.text.size() > 3 * SongLyrics::MAX_LINE_BYTES) std::abort();
     }
     if (lyrics.text.size() > 4 * SongLyrics::MAX_LYRICS_BYTES + 2 * lyrics.lines.size()) std::abort();
 }

@@ -74,6 +74,8 @@ public:
                 // CR LF is one end of line.
                 if (c == '\r' && i + 1 < length && text[i + 1] == '\n') ++i;
                 breakLine(Break::LineEnd);
+            } else if (piece.size() >= SongLyrics::MAX_LINE_BYTES) {
+                // A syllable longer than a line is cut.
             } else if (c == '\t') {
                 piece += ' ';
             } else if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F) {
@@ -97,6 +99,8 @@ private:
         pendingBreak = true;
     }
     void flush(std::string& piece, std::uint32_t offset, std::uint32_t time) {
+        if (!piece.empty() && !lines.empty() && lineBytes + piece.size() > SongLyrics::MAX_LINE_BYTES)
+            pendingBreak = true;
         const bool startsLine = lines.empty() || pendingBreak;
         if (startsLine) piece.erase(0, piece.find_first_not_of(' '));
         if (piece.empty()) return;
@@ -106,7 +110,9 @@ private:
             pendingBreak = false;
             pendingParagraph = false;
             lineEndPending = false;
+            lineBytes = 0;
         }
+        lineBytes += piece.size();
         lines.back().syllables.push_back(RawSyllable{piece, offset, time});
         piece.clear();
     }
@@ -114,6 +120,7 @@ private:
     bool pendingBreak = false;
     bool pendingParagraph = false;
     bool lineEndPending = false;  // the pending break came from a line end
+    std::size_t lineBytes = 0;    // raw bytes of the last line
 };
 
 }  // namespace

@@ -15,7 +15,8 @@
 // line; a carriage return or line feed in the text ends the line there (the
 // way lyric events usually mark line ends), two in a row a paragraph. A zero
 // byte ends an event's text; tabs become spaces, other control bytes are
-// dropped. Lines lose their leading and trailing spaces.
+// dropped. Lines lose their leading and trailing spaces, and a line longer
+// than MAX_LINE_BYTES is broken before the syllable that would pass it.
 //
 // Text is decoded as titles are (TextDecoder): the encoding is chosen once,
 // from the whole lyrics, and every syllable is decoded in it.
@@ -52,6 +53,9 @@ class SongLyrics {
 public:
     // Raw text bytes taken at most; a song with more is cut there.
     static constexpr std::uint32_t MAX_LYRICS_BYTES = 1u << 16;
+    // A line that would grow beyond this many bytes goes on in a new line
+    // at its next syllable (a title is cut at 255 characters).
+    static constexpr std::uint32_t MAX_LINE_BYTES = 256;
 
     // Replaces the contents by the lyrics of `song` (header chunk first).
     // `karaokeFile`: the file's name says it is a karaoke file (".kar"), so

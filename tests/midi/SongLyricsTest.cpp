@@ -111,6 +111,15 @@ TEST(SongLyrics, LyricEventsWinOverTextEventsAndEndLinesWithReturns) {
     const std::string second = midi::meta(5, 5, "echo") + midi::endOfTrack();
     Loaded duet("duet.mid", midi::header(1, 2, 96) + midi::track(second) + midi::track(lead));
     EXPECT_EQ(duet.lyrics.text, "one two three");
+
+    // Words that never end a line are broken before a syllable would make
+    // the line longer than a line may be.
+    std::string endless;
+    for (int i = 0; i < 40; ++i) endless += midi::meta(10, 5, std::string(19, static_cast<char>('a' + i % 26)) + " ");
+    Loaded rambling("rambling.mid", midi::header(0, 1, 96) + midi::track(endless + midi::endOfTrack()));
+    ASSERT_EQ(rambling.lyrics.lines.size(), 4u);
+    EXPECT_EQ(rambling.lyrics.lines[0].text.size(), 12u * 20 - 1);
+    EXPECT_EQ(rambling.lyrics.lines[3].last, 39u);
 }
 
 TEST(SongLyrics, TextIsDecodedForTheWholeSongAsTitlesAre) {
