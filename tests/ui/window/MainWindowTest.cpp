@@ -452,12 +452,9 @@ TEST(MainWindowLyrics, TheLineDueShowsInTheTitleAreaAndTheTitleComesBackInAPause
     rig.tick(100);
     EXPECT_EQ(rig.window.titleShown, "Last");
 
-    // Stopping shows the file's title; a song without words shows no line.
-    rig.window.stopPlayback();
-    EXPECT_EQ(rig.window.titleShown, "sing");
+    // Another song, without words, has none to publish.
     rig.addSong("plain.mid", song("Plain", 96 * 600));
     rig.window.startPlayback();
-    EXPECT_TRUE(rig.window.lyrics.empty());
     EXPECT_TRUE(rig.window.mediaState().lyrics.empty());
 }
 
