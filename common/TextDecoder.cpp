@@ -138,6 +138,17 @@ TextDecoder::Encoding TextDecoder::decode(const char* bytes, std::size_t length,
     return Encoding::Latin1;
 }
 
+TextDecoder::Encoding TextDecoder::decodeAs(Encoding encoding, const char* bytes, std::size_t length,
+                                            std::u32string& out) {
+    out.clear();
+    if (bytes == nullptr || length == 0) return encoding;
+    if (encoding == Encoding::Utf8 && decodeUtf8(bytes, length, &out)) return Encoding::Utf8;
+    out.clear();
+    if (encoding == Encoding::ShiftJis && decodeShiftJis(bytes, length, out)) return Encoding::ShiftJis;
+    decodeWindows1252(bytes, length, out);
+    return Encoding::Latin1;
+}
+
 void TextDecoder::appendUtf8(char32_t c, std::string& out) {
     if (c < 0x80) {
         out += static_cast<char>(c);

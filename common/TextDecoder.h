@@ -30,6 +30,10 @@ public:
     // Decodes `length` bytes into `out` (replacing its contents); returns
     // the encoding that was used.
     static Encoding decode(const char* bytes, std::size_t length, std::u32string& out);
+    // Decodes in the given encoding, as chosen for a whole text the bytes are
+    // a piece of (a song's lyrics, syllable by syllable); bytes that are not
+    // valid in it are read as Windows-1252. Returns the encoding used.
+    static Encoding decodeAs(Encoding encoding, const char* bytes, std::size_t length, std::u32string& out);
 
     // Strict UTF-8: no overlong forms, surrogates or values above U+10FFFF.
     // With out == nullptr it only checks.

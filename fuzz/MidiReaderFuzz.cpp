@@ -1,7 +1,9 @@
 // Loads arbitrary bytes as a MIDI file, walks every track, and plays the song
 // through the Sequencer's tick against a synthesizer that checks what it is
 // sent. When the reader takes a plain (non-RIFF) file, the slice at which
-// playback ends must be the scanned playing time.
+// playback ends must be the scanned playing time. The song's lyrics, read
+// as a karaoke file's, must lie inside the song, and every syllable must be
+// reached by playback at the time the extraction gave it.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -12,6 +14,7 @@
 
 #include "midi/MidiFileInfo.h"
 #include "midi/MidiSong.h"
+#include "midi/SongLyrics.h"
 #include "player/Sequencer.h"
 
 using namespace brellin;
@@ -44,6 +47,37 @@ public:
     const std::uint8_t* end = nullptr;
     std::uint32_t clock = 0;
 };
+
+// Checks each text event playback reaches against the extracted lyrics.
+struct LyricCheck : TextEventListener {
+    const MidiSong* song = nullptr;
+    const SongLyrics* lyrics = nullptr;
+    const std::uint32_t* clock = nullptr;
+    void notify() override {
+        const char* image = reinterpret_cast<const char*>(song->image.get());
+        if (text != image + offset || offset + textLength > song->imageSize) std::abort();
+        const std::int32_t found = lyrics->find(offset);
+        // A slice performs what the walk put at the slice's start.
+        if (found >= 0 && lyrics->syllables[static_cast<std::size_t>(found)].time + 4 != *clock) std::abort();
+    }
+};
+
+void checkLyrics(const MidiSong& song, const SongLyrics& lyrics) {
+    std::uint32_t previousOffset = 0, previousTime = 0;
+    for (std::size_t i = 0; i < lyrics.syllables.size(); ++i) {
+        const LyricSyllable& syllable = lyrics.syllables[i];
+        if (syllable.offset >= song.imageSize || syllable.line >= lyrics.lines.size()) std::abort();
+        if (i > 0 && (syllable.offset <= previousOffset || syllable.time < previousTime)) std::abort();
+        if (syllable.end > lyrics.lines[syllable.line].text.size()) std::abort();
+        previousOffset = syllable.offset;
+        previousTime = syllable.time;
+    }
+    for (const LyricLine& line : lyrics.lines) {
+        if (line.text.empty() || line.first > line.last || line.last >= lyrics.syllables.size()) std::abort();
+        if (line.text.size() > 3 * SongLyrics::MAX_LINE_BYTES) std::abort();
+    }
+    if (lyrics.text.size() > 4 * SongLyrics::MAX_LYRICS_BYTES + 2 * lyrics.lines.size()) std::abort();
+}
 
 // The input as a file the reader opens by path, without touching the disk.
 const std::string& inputPath(int& fd) {
@@ -81,6 +115,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!sequencer.load(path.c_str())) return 0;
     synth.begin = sequencer.song.image.get();
     synth.end = synth.begin + sequencer.song.imageSize;
+    SongLyrics lyrics;
+    lyrics.extract(sequencer.song.view(), true);
+    checkLyrics(sequencer.song, lyrics);
+    LyricCheck lyricCheck;
+    lyricCheck.song = &sequencer.song;
+    lyricCheck.lyrics = &lyrics;
+    lyricCheck.clock = &synth.clock;
+    sequencer.textEventListener = &lyricCheck;
     bool riff = size >= 4 && data[0] == 'R' && data[1] == 'I' && data[2] == 'F' && data[3] == 'F';
     bool complete = true;
     std::uint32_t scanned = riff ? 0 : measurePlayingTime(MidiImage{data, static_cast<std::uint32_t>(size)}, &complete);

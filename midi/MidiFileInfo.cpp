@@ -4,84 +4,22 @@
 
 #include "common/ByteReader.h"
 #include "common/FileObject.h"
-#include "midi/SongClock.h"
+#include "midi/SongWalk.h"
 
 namespace brellin {
 
 namespace {
 
-constexpr std::uint64_t MAX_PLAYING_TIME = 0xFFFFFFFCu;
-
-// Measures without sending: acts only on Set Tempo and on the end of tracks.
-struct ScanPlayer {
-    MidiImage song;
-    std::uint32_t trackCount;
-    std::int32_t active;
-    std::int32_t tempo = START_TEMPO;
-    std::uint64_t budget = MAX_SCAN_VISITS;
-
-    std::int32_t activeTracks() const noexcept { return active; }
-    bool mayContinue() const noexcept { return budget > 0; }
-    void spend(std::uint64_t visits) noexcept { budget = visits < budget ? budget - visits : 0; }
-    void step(TrackState& track, std::uint64_t) noexcept {
-        spend(trackCount);
-        MidiEvent event = song.readEvent(track);
-        if (event.kind == MidiEventKind::TrackEnd) {
-            track.active = false;
-            --active;
-        } else if (event.kind == MidiEventKind::Meta && event.metaType == 0x51) {
-            tempo = tempoAfterSetTempo(tempo, event);
-        }
-    }
+// The playing time needs no meta event but Set Tempo, which the walk acts on itself.
+struct NoVisitor {
+    void meta(const MidiEvent&, const TrackState&, std::uint32_t) noexcept {}
 };
 
 }  // namespace
 
 std::uint32_t measurePlayingTime(MidiImage song, bool* complete) {
-    if (complete) *complete = true;
-    std::uint16_t format = song.be16(8);
-    std::uint32_t trackCount = format == 0 ? 1 : format == 1 ? song.be16(10) : 0;
-    if (trackCount == 0 || song.size == 0) return 0;
-    std::unique_ptr<TrackState[]> tracks(new (std::nothrow) TrackState[trackCount]());
-    if (!tracks || !song.buildTracks(tracks.get(), trackCount)) return 0;
-    for (std::uint32_t i = 0; i < trackCount; ++i) song.rewindTrack(tracks[i], static_cast<std::int16_t>(i));
-
-    std::uint16_t division = song.be16(12);
-    ScanPlayer player{song, trackCount, static_cast<std::int32_t>(trackCount)};
-    std::uint32_t remainder = 0;
-    std::uint64_t time = 0;
-    while (player.active > 0 && player.budget > 0 && time <= MAX_PLAYING_TIME) {
-        TickRate rate = tickRate(player.tempo, division);
-        std::uint64_t perSlice = rate.perMillisecond * SLICE_MILLISECONDS;
-        const TrackState* next = nextDueTrack(tracks.get(), trackCount);
-        player.spend(trackCount);
-        if (!next) break;
-        if (next->delta > 0) {
-            // The clock can never reach another event: playback waits here
-            // until it is stopped; the song's time is what has been played.
-            if (perSlice == 0) break;
-            // Slices before the one in which the next event falls due send
-            // nothing: count them at once. The event is due in slice n, the
-            // first with remainder + n × perSlice ≥ delta × modulus.
-            std::uint64_t need = static_cast<std::uint64_t>(next->delta) * rate.modulus - remainder;
-            std::uint64_t slices = (need + perSlice - 1) / perSlice;
-            if (slices > 1) {
-                std::uint64_t skipped = slices - 1;
-                std::uint64_t total = remainder + skipped * perSlice;
-                // Fewer than `delta` ticks by the choice of `slices`.
-                subtractFromActive(tracks.get(), trackCount, static_cast<std::uint32_t>(total / rate.modulus));
-                player.spend(trackCount);
-                remainder = static_cast<std::uint32_t>(total % rate.modulus);
-                time += skipped * SLICE_MILLISECONDS;
-                if (time > MAX_PLAYING_TIME) break;
-            }
-        }
-        std::uint64_t ticks = ticksFor(SLICE_MILLISECONDS, rate, remainder);
-        dispatchDue(tracks.get(), trackCount, ticks, player);
-        time += SLICE_MILLISECONDS;
-    }
-    if (complete) *complete = (player.active <= 0 || player.budget > 0) && time <= MAX_PLAYING_TIME;
-    return static_cast<std::uint32_t>(time < MAX_PLAYING_TIME ? time : MAX_PLAYING_TIME);
+    NoVisitor visitor;
+    return walkSong(song, visitor, complete);
 }
 
 void scanMidiBytes(const std::uint8_t* bytes, std::uint32_t size, MidiFileInfo& info) {

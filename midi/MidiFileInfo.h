@@ -27,6 +27,7 @@
 #include <memory>
 
 #include "midi/MidiSong.h"
+#include "midi/SongWalk.h"
 
 namespace brellin {
 
@@ -49,9 +50,6 @@ struct MidiFileInfo {
     // False when the scan stopped at its work limit (playingTime is then the time reached).
     bool complete = true;
 };
-
-// Track visits one scan may perform.
-constexpr std::uint64_t MAX_SCAN_VISITS = 1ull << 28;
 
 // False only when the file cannot be opened (errorText ""), its size cannot
 // be determined or it cannot be read ("Cannot read file."), or the memory

@@ -235,6 +235,7 @@ void Sequencer::step(TrackState& track) noexcept {
                     textEventListener->type = event.metaType;
                     textEventListener->text = reinterpret_cast<const char*>(event.data);
                     textEventListener->textLength = event.length;
+                    textEventListener->offset = static_cast<std::uint32_t>(event.data - song.image.get());
                     textEventListener->notify();
                 }
             } else if (event.metaType == 0x51) {

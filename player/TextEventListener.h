@@ -17,6 +17,7 @@ public:
     std::int32_t type = 0;       // 1 … 15; 2 copyright, 3 sequence or track name
     const char* text = nullptr;  // payload inside the song image
     std::uint32_t textLength = 0;
+    std::uint32_t offset = 0;  // where the payload starts, in bytes from the song's first byte
 };
 
 }  // namespace brellin

@@ -4,7 +4,8 @@
 //   $XDG_DATA_HOME/applications/brellin.desktop   the program and its command
 //                                                 line: "P" %f plus the mode word
 //   $XDG_DATA_HOME/mime/packages/brellin.xml      application/x-brellin-playlist
-//                                                 for *.brl, and *.rmi as audio/midi
+//                                                 for *.brl, and *.rmi and *.kar as
+//                                                 audio/midi
 //   $XDG_CONFIG_HOME/mimeapps.list                brellin.desktop as the default
 //                                                 for the chosen types
 //

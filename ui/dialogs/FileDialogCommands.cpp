@@ -21,7 +21,7 @@ void FileDialogCommands::addTo(DialogRegistry& registry) {
 
 void FileDialogCommands::openFiles(MainWindow& window) {
     FileBrowserDialog browser(system);
-    browser.patterns = "*.MID;*.MIDI;*.RMI;*.BRL";
+    browser.patterns = "*.MID;*.MIDI;*.RMI;*.KAR;*.BRL";
     browser.defaultExtension = ".mid";
     browser.acceptsTypedName = false;
     browser.collectsSelection = true;

@@ -62,7 +62,9 @@ bool PlayList::isMidiFileName(const char* name) {
     if (name == nullptr) return false;
     std::size_t n = std::strlen(name);
     if (n < 5) return false;
-    if (endsWithIgnoringCase(name, n, ".mid") || endsWithIgnoringCase(name, n, ".rmi")) return true;
+    if (endsWithIgnoringCase(name, n, ".mid") || endsWithIgnoringCase(name, n, ".rmi") ||
+        endsWithIgnoringCase(name, n, ".kar"))
+        return true;
     if (n < 6) return false;
     return endsWithIgnoringCase(name, n, ".midi");
 }

@@ -67,8 +67,8 @@ public:
     PlayList(const PlayList&) = delete;
     PlayList& operator=(const PlayList&) = delete;
 
-    // A name of at least one character followed by ".mid", ".rmi" or ".midi",
-    // without regard to case.
+    // A name of at least one character followed by ".mid", ".rmi", ".kar"
+    // (a karaoke MIDI file) or ".midi", without regard to case.
     static bool isMidiFileName(const char* name);
     // The file name without folder and extension, at most 259 bytes, into a
     // field of 260 bytes.

@@ -133,6 +133,10 @@ QVariantMap MprisService::metadata(const MediaState& state) const {
     const QByteArray path(absolute.data(), static_cast<qsizetype>(absolute.size()));
     map.insert(QStringLiteral("xesam:url"), QString::fromLatin1("file://" + path.toPercentEncoding("/")));
     if (state.lengthUs > 0) map.insert(QStringLiteral("mpris:length"), static_cast<qlonglong>(state.lengthUs));
+    if (!state.lyrics.empty()) {
+        map.insert(QStringLiteral("xesam:asText"),
+                   QString::fromUtf8(state.lyrics.data(), static_cast<qsizetype>(state.lyrics.size())));
+    }
     return map;
 }
 

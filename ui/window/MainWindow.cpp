@@ -71,6 +71,12 @@ void MainWindow::NoteOn::notify() {
 }
 
 void MainWindow::TextEvent::notify() {
+    // Words to sing along with: the timer finds the syllable by its offset.
+    // The render thread is the only writer, so count and offset go as one.
+    if (type == 0x01 || type == 0x05) {
+        const std::uint64_t count = (window.lyricReached.load(std::memory_order_relaxed) >> 32) + 1;
+        window.lyricReached.store(count << 32 | offset, std::memory_order_release);
+    }
     if (window.titleEventSeen.load(std::memory_order_relaxed)) return;
     if (track != 0 || type != 3 || textLength < 2 || text == nullptr) return;
     window.titleEventSeen.store(true, std::memory_order_relaxed);
@@ -404,8 +410,11 @@ LResult MainWindow::onTimer(std::uintptr_t) {
     if (!playing && !windowHidden && skipTicks == 0 && settings.fShowVolume && meterMoving()) drawMeter();
     if (!playing || windowHidden || skipTicks > 0) return 1;
 
+    updateLyrics();
     const std::int32_t p = scrollPos, limit = scrollLimit;
-    if (p >= limit + SCROLL_END_REST) {
+    if (lyricLineShown >= 0) {
+        // A line of lyrics holds the title area; the title rests.
+    } else if (p >= limit + SCROLL_END_REST) {
         scrollPos = 0;
         showTitle(songTitle, 0);
     } else if (p >= limit) {
@@ -552,11 +561,21 @@ void MainWindow::startPlayback() {
         titleReady.store(false, std::memory_order_relaxed);
         scrollPos = -1;
         scrollLimit = 0;
+        lyricReached.store(0, std::memory_order_relaxed);
         ok = engine.playSong(playList.currentFile);
     }
+    lyrics.clear();
+    lyricLineShown = -1;
+    lyricCountSeen = 0;
+    lyricSyllable = -1;
     if (ok) {
         failedInRow = 0;
         playStartTick = now();
+        // The words are read from the song as it was loaded, so that their
+        // offsets are the ones the text listener reports.
+        lyrics.extract(engine.sequencer->song.view(), SongLyrics::isKaraokeName(playList.currentFile));
+        lyricTime = 0;
+        lyricTick = playStartTick;
         drawButton(SKIN_BUTTON_PLAY, true);
         // Started from the menu or the tray, nothing else would repaint the
         // button until the timer happens to draw.
@@ -590,6 +609,8 @@ void MainWindow::startPlayback() {
 
 void MainWindow::stopPlayback() {
     playing = false;
+    lyricLineShown = -1;
+    lyricSyllable = -1;
     skipTicks = 0;
     failedInRow = 0;
     engine.stopSong();
@@ -718,7 +739,7 @@ void MainWindow::showSongTitle() {
 
     std::memset(songTitle, 0, sizeof songTitle);
     std::memcpy(songTitle, text.data(), text.size());
-    showTitle(songTitle, 0);
+    if (lyricLineShown < 0) showTitle(songTitle, 0);
 
     const std::int32_t width = skin.title.measureText(songTitle).width;
     scrollLimit = width - skin.displayRect.width + SCROLL_REST;
@@ -731,6 +752,8 @@ void MainWindow::showTitle(const char* title) {
     // Nothing to play at all: say how to begin.
     const bool nothing = (title == nullptr || title[0] == '\0') && playList.currentFile[0] == '\0';
     showTitle(nothing ? openHintText : title, 0);
+    // A line of lyrics that was showing comes back on the next timer pass.
+    lyricLineShown = -1;
     fileTitle.assign(title != nullptr ? title : "");
     if (mediaPath != playList.currentFile) {
         // Another file: its own name is not known until its title event.
@@ -756,11 +779,78 @@ MediaState MainWindow::mediaState() const {
     }
     // The length is known from the scan of the song last started; another
     // file made current since has none yet.
-    if (lengthPath == mediaPath) state.lengthUs = static_cast<std::int64_t>(std::max(songLength, 0)) * 1000;
+    if (lengthPath == mediaPath) {
+        state.lengthUs = static_cast<std::int64_t>(std::max(songLength, 0)) * 1000;
+        state.lyrics = lyrics.text;
+    }
     if (playing) state.positionUs = static_cast<std::int64_t>(now() - playStartTick) * 1000;
     state.volume = settings.Volume;
     state.mode = playList.mode();
     return state;
+}
+
+void MainWindow::updateLyrics() {
+    if (lyrics.empty()) return;
+    const std::uint64_t reached = lyricReached.load(std::memory_order_acquire);
+    const auto count = static_cast<std::uint32_t>(reached >> 32);
+    if (count != lyricCountSeen) {
+        lyricCountSeen = count;
+        // Text events that are not the song's words are not found.
+        const std::int32_t found = lyrics.find(static_cast<std::uint32_t>(reached));
+        if (found >= 0) {
+            lyricSyllable = found;
+            lyricTime = lyrics.syllables[static_cast<std::size_t>(found)].time;
+            lyricTick = now();
+        }
+    }
+    // Where the song is now, counted on from the last syllable reached (from
+    // the start before the first).
+    const std::uint64_t songTime = std::uint64_t{lyricTime} + (now() - lyricTick);
+    std::int32_t line = -1;
+    std::uint32_t next = 0;
+    bool lineSung = true;
+    if (lyricSyllable >= 0) {
+        const LyricSyllable& syllable = lyrics.syllables[static_cast<std::size_t>(lyricSyllable)];
+        line = static_cast<std::int32_t>(syllable.line);
+        next = syllable.line + 1;
+        lineSung = static_cast<std::uint32_t>(lyricSyllable) == lyrics.lines[syllable.line].last;
+        if (lineSung && songTime >= std::uint64_t{syllable.time} + LYRIC_HOLD_MS) line = -1;
+    }
+    std::int32_t sung = lyricSyllable;
+    if (lineSung && next < lyrics.lines.size()) {
+        const std::uint32_t due = lyrics.syllables[lyrics.lines[next].first].time;
+        if (songTime + LYRIC_LEAD_MS >= due) {
+            line = static_cast<std::int32_t>(next);
+            sung = -1;
+        }
+    }
+    showLyricLine(line, sung);
+}
+
+void MainWindow::showLyricLine(std::int32_t line, std::int32_t syllable) {
+    if (line < 0) {
+        if (lyricLineShown < 0) return;
+        // The title comes back, and a title that scrolls starts over.
+        lyricLineShown = -1;
+        if (scrollPos >= 0) scrollPos = 0;
+        showTitle(songTitleKnown ? songTitle : fileTitle.c_str(), 0);
+        return;
+    }
+    const std::string& text = lyrics.lines[static_cast<std::size_t>(line)].text;
+    // A line wider than the title area moves left as it is sung, so that the
+    // syllable being sung stays in view with a quarter of the area ahead of it.
+    std::int32_t offset = 0;
+    const std::int32_t area = skin.displayRect.width;
+    const std::int32_t width = skin.title.measureText(text.c_str()).width;
+    if (width > area && syllable >= 0) {
+        const std::string sungPart = text.substr(0, lyrics.syllables[static_cast<std::size_t>(syllable)].end);
+        const std::int32_t x = skin.title.measureText(sungPart.c_str()).width;
+        offset = std::clamp(x - area * 3 / 4, 0, width - area);
+    }
+    if (line == lyricLineShown && offset == lyricOffsetShown) return;
+    lyricLineShown = line;
+    lyricOffsetShown = offset;
+    showTitle(text.c_str(), offset);
 }
 
 void MainWindow::formatClock(std::uint32_t ms, char* out, std::size_t size) {

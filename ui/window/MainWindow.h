@@ -12,8 +12,11 @@
 // listeners. They are called on engine threads (the render thread for note
 // and text events, the Sequencer's play thread for the song's end) and only
 // record: levels, the end-of-song flag, a copy of the song's title, followed
-// by a posted WM_COMMAND 9000. Those fields are atomics or are handed over
-// through an atomic flag, so no lock is taken on the engine side.
+// by a posted WM_COMMAND 9000, and where the last lyric event reached lies in
+// the song. Those fields are atomics or are handed over through an atomic
+// flag, so no lock is taken on the engine side. The timer shows the lyric
+// line that is due in the title area (the lyrics themselves are read from
+// the loaded song when it starts).
 //
 // Every platform call goes through the window's host; the tick count comes
 // from the window system, so tests drive time themselves.
@@ -26,6 +29,7 @@
 #include "display/Skin.h"
 #include "engine/Engine.h"
 #include "engine/Messages.h"
+#include "midi/SongLyrics.h"
 #include "settings/Settings.h"
 #include "ui/framework/Menu.h"
 #include "ui/framework/Window.h"
@@ -60,6 +64,12 @@ public:
     static constexpr std::int32_t SKIP_TICKS = 20;
     // Pixels over which a title cut by the title area's right edge fades out.
     static constexpr std::int32_t TITLE_FADE_WIDTH = 12;
+    // Lyrics: a line shows this long (ms) before its first syllable is due,
+    // once the line before it has been sung to its end; a line stays up to
+    // LYRIC_HOLD_MS after its last syllable, and when the next one is due
+    // later than that, the title shows in between.
+    static constexpr std::uint32_t LYRIC_LEAD_MS = 500;
+    static constexpr std::uint32_t LYRIC_HOLD_MS = 3000;
 
     explicit MainWindow(WindowSystem& system);
     ~MainWindow() override;
@@ -216,6 +226,12 @@ public:
     // that played: once that reaches the list's size, playback stops.
     std::int32_t skipTicks = 0;
     std::int32_t failedInRow = 0;
+    // The words of the song last started (empty: it has none), and the line
+    // of them the title area shows (-1: the title).
+    SongLyrics lyrics;
+    std::int32_t lyricLineShown = -1;
+    // The syllable playback reached last, as the timer last saw it (-1: none yet).
+    std::int32_t lyricSyllable = -1;
 
 private:
     struct NoteOn : NoteOnListener {
@@ -230,6 +246,12 @@ private:
     };
 
     void showSongTitle();
+    // The timer's step of the lyrics: takes the syllable playback reached
+    // last and shows the line that is due, or the title.
+    void updateLyrics();
+    // Shows lyric line `line` (-1: the title again), moved left so that
+    // syllable `syllable` (-1: none sung yet) stays in view.
+    void showLyricLine(std::int32_t line, std::int32_t syllable);
     void notifyMedia() {
         if (mediaObserver != nullptr) mediaObserver->mediaChanged();
     }
@@ -261,6 +283,16 @@ private:
     char titleCopy[256] = {};
     std::uint32_t titleCopyLength = 0;
     std::atomic<bool> titleReady{false};
+    // The last text or lyric event playback reached: the number reached
+    // since the song started (high 32 bits) and where its text starts in
+    // the song (low 32 bits). Written by the text listener only.
+    std::atomic<std::uint64_t> lyricReached{0};
+    // The timer's view of it: the count it last took, and the time in the
+    // song of the syllable last reached and the tick it was seen at.
+    std::uint32_t lyricCountSeen = 0;
+    std::uint32_t lyricTime = 0;
+    std::uint32_t lyricTick = 0;
+    std::int32_t lyricOffsetShown = 0;
     // Where the text listener posts command 9000; null while there is no window.
     std::atomic<WindowHost*> postTarget{nullptr};
     // The clock is drawn on every second timer pass; the first one draws.

@@ -25,6 +25,7 @@ struct MediaState {
     std::string title;
     std::string path;           // the current file as given; empty: none
     std::int64_t lengthUs = 0;  // from the scan of the song last started
+    std::string lyrics;         // the whole words of the song last started, UTF-8; empty: none
     std::int64_t positionUs = 0;
     std::int32_t volume = 0;  // 0..128 as in the settings
     PlayMode mode = PlayMode::Normal;
@@ -61,7 +62,7 @@ inline bool modeForLoopStatus(PlayMode mode, const std::string& status, PlayMode
 // Which of the reported groups differ between two states.
 struct MediaChanges {
     bool status = false;    // playing / stopped
-    bool metadata = false;  // song number, title, path or length
+    bool metadata = false;  // song number, title, path, length or lyrics
     bool volume = false;
     bool mode = false;  // Shuffle and LoopStatus
     bool any() const { return status || metadata || volume || mode; }
@@ -71,7 +72,7 @@ inline MediaChanges compareMedia(const MediaState& before, const MediaState& aft
     MediaChanges changes;
     changes.status = before.playing != after.playing;
     changes.metadata = before.song != after.song || before.title != after.title || before.path != after.path ||
-                       before.lengthUs != after.lengthUs;
+                       before.lengthUs != after.lengthUs || before.lyrics != after.lyrics;
     changes.volume = before.volume != after.volume;
     changes.mode = before.mode != after.mode;
     return changes;

@@ -185,6 +185,7 @@ TEST(FileAssociations, WritesTheEntryThePackageAndTheDefaultsIntoTheXdgFolders) 
         const std::string globs = rig.home.read(".local/share/mime/globs2");
         EXPECT_NE(globs.find(":application/x-brellin-playlist:*.brl"), std::string::npos) << globs;
         EXPECT_NE(globs.find(":audio/midi:*.rmi"), std::string::npos) << globs;
+        EXPECT_NE(globs.find(":audio/midi:*.kar"), std::string::npos) << globs;
     }
     if (installed("update-desktop-database")) {
         const std::string cache = rig.home.read(".local/share/applications/mimeinfo.cache");

@@ -97,6 +97,25 @@ TEST(FileDialogCommands, OpenFilesAddsOrReplacesTheList) {
     EXPECT_FALSE(rig.window.modalOpen);
 }
 
+TEST(FileDialogCommands, OpenFilesOffersKaraokeFilesAsMidiFiles) {
+    Rig rig;
+    std::filesystem::create_directory(rig.dir.path("karaoke"));
+    for (const char* name : {"karaoke/Twinkle.kar", "karaoke/notes.txt", "karaoke/b.mid"}) rig.dir.write(name, "x");
+    rig.window.playList.makeCurrent((rig.root + "karaoke/b.mid").c_str());
+    std::vector<std::string> listed;
+    rig.system.dialogScript = [&](FakeDialogHost& dialog) {
+        dialog.pumpPosted();
+        listed = dialog.listViews[IDC_FILE_LIST].texts;
+        dialog.clickItem(IDC_FILE_LIST, 1);
+        command(dialog, IDOK);
+    };
+    rig.host->deliver(WM_COMMAND, makeCommandWParam(0, IDM_OPEN_FILES));
+    EXPECT_EQ(listed, (std::vector<std::string>{"Go up", "Twinkle.kar", "b.mid"}));
+    // Chosen, it is a song of the list (not read as a play list).
+    EXPECT_EQ(rig.entryList(), (std::vector<std::string>{rig.root + "karaoke/Twinkle.kar"}));
+    EXPECT_STREQ(rig.window.playList.currentFile, (rig.root + "karaoke/Twinkle.kar").c_str());
+}
+
 TEST(FileDialogCommands, SavePlayListAsksBeforeReplacingExactlyThatFile) {
     Rig rig;
     rig.window.playList.makeCurrent((rig.root + "a.mid").c_str());

@@ -63,6 +63,8 @@ TEST(PlayListNames, MidiFileNames) {
     EXPECT_TRUE(PlayList::isMidiFileName("a.mid"));
     EXPECT_TRUE(PlayList::isMidiFileName("x.MIDI"));
     EXPECT_TRUE(PlayList::isMidiFileName("/songs/Song.Rmi"));
+    EXPECT_TRUE(PlayList::isMidiFileName("/karaoke/Twinkle.KAR"));
+    EXPECT_FALSE(PlayList::isMidiFileName(".kar"));
     EXPECT_FALSE(PlayList::isMidiFileName(".mid"));
     EXPECT_FALSE(PlayList::isMidiFileName(".midi"));
     EXPECT_FALSE(PlayList::isMidiFileName("x.mid "));
@@ -118,9 +120,10 @@ TEST(PlayListBrl, ReadingRules) {
                                 "notes\n"
                                 "rel/three.MIDI\n"
                                 "/s/one.mid\n"   // duplicate
+                                "/k/sing.kar\n"  // a karaoke MIDI file
                                 "/s/four.rmi");  // last line without a line feed
     f.list.openPath(brl.c_str());
-    EXPECT_EQ(f.entries(), (std::vector<std::string>{"/s/one.mid", "rel/three.MIDI", "/s/four.rmi"}));
+    EXPECT_EQ(f.entries(), (std::vector<std::string>{"/s/one.mid", "rel/three.MIDI", "/k/sing.kar", "/s/four.rmi"}));
     EXPECT_EQ(f.list.currentIndex, 0);
     EXPECT_STREQ(f.list.currentFile, "/s/one.mid");
     EXPECT_STREQ(f.settings.recent[0].text(), brl.c_str());

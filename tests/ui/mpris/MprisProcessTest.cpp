@@ -69,6 +69,9 @@ $D -m org.mpris.MediaPlayer2.Player.OpenUri "file://$ROOT/b%20song.mid" > /dev/n
 for i in $(seq 300); do $GET org.mpris.MediaPlayer2.Player Metadata | grep -q "b%20song" && break; sleep 0.1; done
 echo "== opened"; $GET org.mpris.MediaPlayer2.Player Metadata; $GET org.mpris.MediaPlayer2.Player PlaybackStatus
 echo "== refused"; $D -m org.mpris.MediaPlayer2.Player.OpenUri "http://example.org/x.mid" 2>&1 | grep -c NotSupported
+$D -m org.mpris.MediaPlayer2.Player.OpenUri "file://$ROOT/sing.kar" > /dev/null
+for i in $(seq 300); do $GET org.mpris.MediaPlayer2.Player Metadata | grep -q "asText" && break; sleep 0.1; done
+echo "== karaoke"; $GET org.mpris.MediaPlayer2.Player Metadata
 SET="$D -m org.freedesktop.DBus.Properties.Set org.mpris.MediaPlayer2.Player"
 $SET Shuffle "<true>" > /dev/null
 echo "== shuffled"; $GET org.mpris.MediaPlayer2.Player Shuffle; $GET org.mpris.MediaPlayer2.Player LoopStatus
@@ -102,6 +105,11 @@ TEST(MprisProcess, ControllerPlaysStepsAndQuitsThroughTheBus) {
     const std::string body = midi::noteOn(0, 0, 60, 100) + midi::noteOff(96 * 60, 0, 60) + midi::endOfTrack();
     root.write("a.mid", midi::header(0, 1, 96) + midi::track(body));
     root.write("b song.mid", midi::header(0, 1, 96) + midi::track(body));
+    // A karaoke file: its words are text events; "/" starts a line, a backslash a paragraph.
+    std::string words = midi::meta(0, 3, "Twinkle") + midi::meta(0, 1, "@KMIDI KARAOKE FILE");
+    for (const char* syllable : {"\\Twin", "kle ", "twin", "kle", "/lit", "tle ", "star", "\\How ", "I"})
+        words += midi::meta(48, 1, syllable);
+    root.write("sing.kar", midi::header(0, 1, 96) + midi::track(words + body));
     fs::copy_file(fs::path(BRELLIN_SOURCE_DIR) / "assets/demo.mid", root.path("demo.mid"));
     root.write("session.sh", script);
 
@@ -139,6 +147,11 @@ TEST(MprisProcess, ControllerPlaysStepsAndQuitsThroughTheBus) {
     EXPECT_NE(opened.find("'xesam:title': <'b song'>"), std::string::npos) << output;
     EXPECT_NE(opened.find("'Playing'"), std::string::npos) << output;
     EXPECT_EQ(section(output, "refused"), "1") << output;
+    // A karaoke file opens as a song, and its whole words are its text.
+    const std::string karaoke = section(output, "karaoke");
+    EXPECT_NE(karaoke.find("'xesam:asText': <'Twinkle twinkle\\nlittle star\\n\\nHow I'>"), std::string::npos)
+        << output;
+    EXPECT_NE(karaoke.find("sing.kar'"), std::string::npos) << output;
 
     // Shuffle and LoopStatus are the play modes; no mode repeats one song.
     EXPECT_EQ(section(output, "shuffled"), "(<true>,)\n(<'Playlist'>,)") << output;

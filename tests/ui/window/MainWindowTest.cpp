@@ -3,6 +3,7 @@
 // engine's own threads run in real time (a song's notes and its end).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -397,6 +398,64 @@ TEST(MainWindowTitle, ALongShiftJisTitleCutInsideACharacterStaysJapanese) {
     std::string expected;
     for (int i = 0; i < 127; ++i) expected += "\xE3\x81\x82";  // 127 × "あ" in UTF-8
     EXPECT_EQ(rig.window.titleShown, expected);
+}
+
+TEST(MainWindowLyrics, TheLineDueShowsInTheTitleAreaAndTheTitleComesBackInAPause) {
+    Rig rig;
+    // 120 bpm, 96 ticks a beat (a tick is 5.2 ms): "Hello world" at 1.0 and
+    // 1.25 s, "Second line" at 1.5 and 1.75 s, a pause, "Last" at 7 s.
+    const std::string body = midi::meta(0, 3, "Sing") + midi::meta(0, 1, "@KMIDI KARAOKE FILE") +
+                             midi::noteOn(0, 0, 60, 100) + midi::meta(192, 1, "\\Hello ") + midi::meta(48, 1, "world") +
+                             midi::meta(48, 1, "/Second ") + midi::meta(48, 1, "line") + midi::meta(1008, 1, "/Last") +
+                             midi::noteOff(96, 0, 60) + midi::endOfTrack();
+    rig.addSong("sing.kar", midi::header(0, 1, 96) + midi::track(body));
+    // The second line is wider than the title area by 10 pixels.
+    const std::int32_t width = rig.window.skin.title.measureText("Second line").width;
+    rig.window.skin.displayRect.width = width - 10;
+    rig.window.startPlayback();
+    ASSERT_TRUE(rig.window.playing);
+    EXPECT_EQ(rig.window.mediaState().lyrics, "Hello world\nSecond line\nLast");
+    ASSERT_TRUE(waitFor([&] { return !rig.host->posted.empty(); }));
+    rig.host->pumpPosted();
+    rig.tick();
+    EXPECT_EQ(rig.window.titleShown, "Sing");
+    // Half a second before its first syllable is due, the first line shows.
+    rig.tick(300);
+    EXPECT_EQ(rig.window.titleShown, "Sing");
+    rig.tick(100);
+    EXPECT_EQ(rig.window.titleShown, "Hello world");
+
+    // The display follows the syllables playback reaches (here without the
+    // window's clock moving): the second line, moved left as it is sung.
+    std::vector<std::string> shown;
+    std::vector<std::int32_t> offsets;
+    ASSERT_TRUE(waitFor([&] {
+        rig.tick(0);
+        if (shown.empty() || shown.back() != rig.window.titleShown) shown.push_back(rig.window.titleShown);
+        if (rig.window.titleShown == "Second line") offsets.push_back(rig.window.titleOffset);
+        return rig.window.lyricSyllable == 3;
+    }));
+    EXPECT_EQ(shown, (std::vector<std::string>{"Hello world", "Second line"}));
+    ASSERT_FALSE(offsets.empty());
+    EXPECT_EQ(offsets.front(), 0) << "not sung yet";
+    EXPECT_EQ(rig.window.titleOffset, 10) << "its end in view";
+    EXPECT_TRUE(std::is_sorted(offsets.begin(), offsets.end()));
+
+    // Three seconds after its last syllable the line gives way to the title,
+    // which stays through the pause until the next line is half a second away.
+    rig.tick(2900);
+    EXPECT_EQ(rig.window.titleShown, "Second line");
+    rig.tick(200);
+    EXPECT_EQ(rig.window.titleShown, "Sing");
+    rig.tick(1600);
+    EXPECT_EQ(rig.window.titleShown, "Sing");
+    rig.tick(100);
+    EXPECT_EQ(rig.window.titleShown, "Last");
+
+    // Another song, without words, has none to publish.
+    rig.addSong("plain.mid", song("Plain", 96 * 600));
+    rig.window.startPlayback();
+    EXPECT_TRUE(rig.window.mediaState().lyrics.empty());
 }
 
 TEST(MainWindowDisplay, ClockAndMeter) {
