@@ -405,6 +405,39 @@ TEST(SettingsSave, SavedFileReadsBackToTheSameRecord) {
     EXPECT_STREQ(again.SoundFontName, "other.brf");
 }
 
+TEST(SettingsResume, ResumeAndTheNewKeysHaveDefaultsAndReadBack) {
+    // A file of an older version, without the keys: their defaults.
+    TempDir dir;
+    Settings old = loadFrom(dir, "[SoundSetting]\nLastPlayFileName=/a.brl\n[PlaySetting]\nVolume=90\n");
+    EXPECT_EQ(old.fResumeOnStart, 1);
+    EXPECT_EQ(old.LastPlayEntry, 0);
+    EXPECT_EQ(old.LastPlayPosition, -1);
+    EXPECT_EQ(old.KeyCodeForPause, 80);
+    EXPECT_EQ(old.KeyCodeForSlower, 219);
+    EXPECT_EQ(old.KeyCodeForFaster, 221);
+    EXPECT_EQ(old.KeyCodeForKeyDown, 189);
+    EXPECT_EQ(old.KeyCodeForKeyUp, 187);
+    // Out of range: no entry before the first, no position before "none".
+    Settings bad =
+        loadFrom(dir, "[SoundSetting]\nLastPlayEntry=-4\nLastPlayPosition=-9\n[PlaySetting]\nfResumeOnStart=7\n");
+    EXPECT_EQ(bad.LastPlayEntry, 0);
+    EXPECT_EQ(bad.LastPlayPosition, -1);
+    EXPECT_EQ(bad.fResumeOnStart, 1);
+    Settings settings;
+    settings.settingsChanged = true;
+    settings.fResumeOnStart = 0;
+    settings.LastPlayEntry = 7;
+    settings.LastPlayPosition = 61234;
+    settings.KeyCodeForPause = 19;
+    ASSERT_TRUE(settings.saveSettingsTo(dir.path("Brellin.cfg").c_str(), "/a.brl"));
+    Settings again;
+    again.loadSettingsFrom(dir.path("Brellin.cfg").c_str(), nullptr, 0, NO_SCREEN);
+    EXPECT_EQ(again.fResumeOnStart, 0);
+    EXPECT_EQ(again.LastPlayEntry, 7);
+    EXPECT_EQ(again.LastPlayPosition, 61234);
+    EXPECT_EQ(again.KeyCodeForPause, 19);
+}
+
 TEST(SettingsFallback, ElevenKilohertzEightBitMonoEightVoices) {
     Settings settings;
     settings.SampleRate = 2;
