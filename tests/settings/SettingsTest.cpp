@@ -417,12 +417,6 @@ TEST(SettingsResume, ResumeAndTheNewKeysHaveDefaultsAndReadBack) {
     EXPECT_EQ(old.KeyCodeForFaster, 221);
     EXPECT_EQ(old.KeyCodeForKeyDown, 189);
     EXPECT_EQ(old.KeyCodeForKeyUp, 187);
-    // Out of range: no entry before the first, no position before "none".
-    Settings bad =
-        loadFrom(dir, "[SoundSetting]\nLastPlayEntry=-4\nLastPlayPosition=-9\n[PlaySetting]\nfResumeOnStart=7\n");
-    EXPECT_EQ(bad.LastPlayEntry, 0);
-    EXPECT_EQ(bad.LastPlayPosition, -1);
-    EXPECT_EQ(bad.fResumeOnStart, 1);
     Settings settings;
     settings.settingsChanged = true;
     settings.fResumeOnStart = 0;
