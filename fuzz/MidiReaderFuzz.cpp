@@ -1,7 +1,8 @@
 // Loads arbitrary bytes as a MIDI file, walks every track, and plays the song
 // through the Sequencer's tick against a synthesizer that checks what it is
 // sent. When the reader takes a plain (non-RIFF) file, the slice at which
-// playback ends must be the scanned playing time.
+// playback ends must be the scanned playing time, and a seek must end the
+// song exactly when its target lies at or past that time.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -28,6 +29,9 @@ public:
             if (bytes + length > end) std::abort();
         } else if (length == 1) {
             if (bytes[0] != 0xF0 && bytes[0] != 0xF7) std::abort();
+        } else if (length == 6) {
+            // A seek's General MIDI System On.
+            if (bytes[0] != 0xF0 || bytes[1] != 0x7E || bytes[5] != 0xF7) std::abort();
         } else if (length > 3 || bytes[0] < 0x80 || bytes[0] >= 0xF0) {
             std::abort();
         }
@@ -90,6 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::uint64_t trackCost = sequencer.song.trackCount + 1;
     std::uint64_t sliceLimit = 40000 / trackCost;
     if (!riff && complete && scanned / 4 + 2 < sliceLimit) sliceLimit = scanned / 4 + 2;
+    bool whole = false;  // played to its end within the limit
     for (std::uint64_t slice = 1; slice <= sliceLimit; ++slice) {
         synth.clock += 4;
         sequencer.tick();
@@ -99,7 +104,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                              static_cast<unsigned long long>(slice * 4), scanned);
                 std::abort();
             }
+            whole = true;
             break;
+        }
+    }
+
+    // A seek (a target taken from the input, transposed and faster): the
+    // replay ends the song where playback ended it, and not before.
+    if (!riff && complete && whole && scanned > 0) {
+        const std::uint32_t target = (data[size - 1] * scanned / 128 + 4) & ~3u;
+        sequencer.rewind();
+        sequencer.startClock();
+        sequencer.setTranspose(data[size / 2] % 25 - 12);
+        sequencer.setSpeed(150);
+        sequencer.seek(target);
+        sequencer.tick();
+        if (sequencer.playing == (target >= scanned)) {
+            std::fprintf(stderr, "a seek to %u ms %s the song, which ends at %u ms\n", target,
+                         sequencer.playing ? "kept playing" : "ended", scanned);
+            std::abort();
+        }
+        if (sequencer.playing && sequencer.position() != target) std::abort();
+        for (int slice = 0; slice < 100 && sequencer.playing; ++slice) {
+            synth.clock += 4;
+            sequencer.tick();
         }
     }
     return 0;
