@@ -158,6 +158,8 @@ ResultCode Engine::start(const EngineConfig& config) {
     sequencer->volume = volume;
     synthesizer.setUserVolume(volume);
     if (midiOutRelay) midiOutRelay->setUserVolume(volume);
+    sequencer->setSpeed(speedPercent);
+    sequencer->setTranspose(transposition);
 
     songEnded.wake.store(listeners.songEnd);
     sequencer->songEndListener = &songEnded;
@@ -301,6 +303,26 @@ void Engine::setVolume(std::int32_t value) {
     if (sequencer) sequencer->volume.store(value);
     synthesizer.setUserVolume(value);
     if (midiOutRelay) midiOutRelay->setUserVolume(value);
+}
+
+void Engine::pauseSong() {
+    if (sequencer) sequencer->pause();
+}
+
+bool Engine::resumeSong() { return sequencer != nullptr && sequencer->paused() && sequencer->resume(); }
+
+void Engine::seekSong(std::uint32_t ms) {
+    if (sequencer) sequencer->seek(ms);
+}
+
+void Engine::setSpeed(std::int32_t percent) {
+    speedPercent = clamp(percent, Sequencer::MIN_SPEED, Sequencer::MAX_SPEED);
+    if (sequencer) sequencer->setSpeed(speedPercent);
+}
+
+void Engine::setTranspose(std::int32_t semitones) {
+    transposition = clamp(semitones, Sequencer::MIN_TRANSPOSE, Sequencer::MAX_TRANSPOSE);
+    if (sequencer) sequencer->setTranspose(transposition);
 }
 
 bool Engine::startAtProgramStart() {

@@ -91,6 +91,19 @@ public:
     bool running() const { return sequencer != nullptr; }
     // The user's volume, 0 … 127, for this song and the next.
     void setVolume(std::int32_t value);
+    // Pause, seek, speed and key of the song that plays (Sequencer). The
+    // speed and the key given here also hold for every later song and for
+    // the Sequencers later starts build, until they are set again.
+    void pauseSong();
+    bool resumeSong();
+    bool songPaused() const { return sequencer != nullptr && sequencer->paused(); }
+    void seekSong(std::uint32_t ms);
+    // Milliseconds of the song played (at 100 %); 0 without a Sequencer.
+    std::uint32_t songPosition() const { return sequencer != nullptr ? sequencer->position() : 0; }
+    void setSpeed(std::int32_t percent);
+    void setTranspose(std::int32_t semitones);
+    std::int32_t speed() const { return speedPercent; }
+    std::int32_t transpose() const { return transposition; }
 
     // startEngine; on failure the fallback format and one more start. A
     // MIDI port that cannot be opened is said, and the built-in synthesizer
@@ -172,6 +185,8 @@ private:
     std::string fontName;  // a sound font found in place of the configured one
     std::string damagedFont;
     std::string wantedFont;  // the name the last start looked for
+    std::int32_t speedPercent = 100;
+    std::int32_t transposition = 0;
 };
 
 }  // namespace brellin

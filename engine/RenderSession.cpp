@@ -153,10 +153,7 @@ bool RenderSession::playFile(const std::string& path) {
             break;
         }
         if (stopRequested.load()) break;
-        if (options.progress) {
-            showProgress(songTitle, output.clock.load() - watchedStart.load(std::memory_order_relaxed), measuredLength,
-                         false);
-        }
+        if (options.progress) showProgress(songTitle, sequencer->position(), measuredLength, false);
     }
     endSong();
     if (options.progress) showProgress(songTitle, lastSongClock, measuredLength, true);
@@ -169,13 +166,13 @@ bool RenderSession::beginSong(const std::string& path) {
     if (!started || wav) return false;
     endSong();
     if (!prepareSong(path) || !sequencer->play()) return false;
+    if (options.startMs > 0) sequencer->seek(options.startMs);
     // The play clock the song starts from: what `resume` read through the
     // relay on this thread (the Sequencer's own copy moves with every tick).
     watchedStart.store(clockReadHere, std::memory_order_relaxed);
-    // The song's first tick may come a few slices after this (it then
-    // counts one slice): the limit leaves room for that.
-    watchedLimit.store(measuredLength >= 0xFFFFFFFFu - 68 ? 0xFFFFFFFFu : measuredLength + 68,
-                       std::memory_order_relaxed);
+    std::uint32_t limit = measuredLength >= 0xFFFFFFF8u ? 0xFFFFFFFFu : measuredLength + 4;
+    if (options.endMs > 0) limit = std::min(limit, options.endMs);
+    watchedLimit.store(limit, std::memory_order_relaxed);
     songNumber = songNumber == 0xFFFFFFFFu ? 1 : songNumber + 1;
     watchedSong.store(songNumber, std::memory_order_release);
     songGoing = true;
@@ -212,7 +209,7 @@ void RenderSession::onRealTimeSlice() noexcept {
     const std::uint32_t now = output.clock.load(std::memory_order_acquire);
     // Called after the Sequencer's tick of this slice.
     bool ended = !sequencer->playing.load(std::memory_order_acquire);
-    if (!ended && now - watchedStart.load(std::memory_order_relaxed) >= watchedLimit.load(std::memory_order_relaxed)) {
+    if (!ended && sequencer->position() >= watchedLimit.load(std::memory_order_relaxed)) {
         // A song that cannot end by itself: end it at this slice, as the
         // Sequencer's own ending would.
         sequencer->playing.store(false, std::memory_order_release);
@@ -231,6 +228,7 @@ bool RenderSession::playOffline() {
     // Only a song that claims more than the limit is cut by it.
     const bool limited = maxLength != 0 && maxLength < measured;
     if (limited) limit = maxLength;
+    if (options.endMs > 0) limit = std::min(limit, options.endMs);
 
     std::uint64_t installsBefore;
     {
@@ -238,6 +236,8 @@ bool RenderSession::playOffline() {
         installsBefore = installs;
     }
     if (!sequencer->play()) return false;
+    // Taken by the song's first tick, before anything sounds.
+    if (options.startMs > 0) sequencer->seek(options.startMs);
     // The play clock the song starts from: what `resume` read through the
     // relay on this thread (the Sequencer's own copy moves with every tick).
     const std::uint32_t startClock = clockReadHere;
@@ -273,8 +273,8 @@ bool RenderSession::playOffline() {
                 condition.notify_all();
                 break;
             }
-            if (options.progress) showProgress(title, output.clock.load() - songStartClock, total, false);
-            if (options.progressSink) options.progressSink->songProgress(output.clock.load() - songStartClock, total);
+            if (options.progress) showProgress(title, sequencer->position(), total, false);
+            if (options.progressSink) options.progressSink->songProgress(sequencer->position(), total);
         }
     }
     sequencer->stop();
@@ -284,7 +284,7 @@ bool RenderSession::playOffline() {
         state = SongState::Idle;
     }
     lastSongClock = songEndClock - songStartClock;
-    lastSongCut = limited && lastSongClock >= limit;
+    lastSongCut = limited && sequencer->position() >= maxLength;
     if (options.progress) showProgress(title, lastSongClock, total, true);
     if (options.progressSink) options.progressSink->songProgress(lastSongClock, total);
     ++songsPlayed;
@@ -421,7 +421,7 @@ void RenderSession::onSlice() noexcept {
                 state = SongState::Ended;
                 songEndClock = now;
                 condition.notify_all();
-            } else if (now - songStartClock >= songLimit) {
+            } else if (sequencer->position() >= songLimit) {
                 // A song that cannot end by itself: end it at this slice, as the
                 // Sequencer's own ending would.
                 sequencer->playing.store(false, std::memory_order_release);

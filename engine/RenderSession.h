@@ -79,7 +79,12 @@ struct RenderOptions {
     std::uint32_t latency = 0;            // real time: ms the output's ring holds; 0: 512 (EngineConfig)
     std::uint32_t seed = 1;               // Engine::seedRandom
     std::uint32_t maxLengthMinutes = 60;  // offline: a song is cut after this long; 0 = never
-    bool progress = false;                // one-line progress display on stderr
+    // Where each song starts and ends, in ms of the song (0: its start; its
+    // end). A start is reached by a seek, so the song sounds there as if
+    // played from the beginning.
+    std::uint32_t startMs = 0;
+    std::uint32_t endMs = 0;
+    bool progress = false;  // one-line progress display on stderr
     // Offline: told where the song is (play-clock ms of its measured length)
     // about ten times a second and at its end, on the thread that runs the session.
     RenderProgress* progressSink = nullptr;
@@ -123,6 +128,8 @@ public:
     bool midiOutLost = false;
     // Any thread: the song that plays in real time stops, and `playFile` returns.
     void requestStop() { stopRequested.store(true); }
+    // The Sequencer that plays the songs (pause, seek, speed and key; tests).
+    Sequencer& player() { return *sequencer; }
     // The sound device in use (null before `start`).
     AudioDevice* outputDevice() { return output.device(); }
     // The rate the output runs at (a JACK server's own), frames per slice.
@@ -191,7 +198,7 @@ private:
     std::uint32_t firstClock = 0;  // play clock before the first rendered slice
     std::uint32_t songStartClock = 0;
     std::uint32_t songEndClock = 0;
-    std::uint32_t songLimit = 0;  // play-clock ms after which a song that has not ended is cut
+    std::uint32_t songLimit = 0;  // song ms after which a song that has not ended is cut
     bool anySong = false;
     std::uint32_t measuredLength = 0;  // the song's length by the Sequencer's timing (ms)
     std::uint32_t maxLength = 0;       // offline length limit (ms), 0 none

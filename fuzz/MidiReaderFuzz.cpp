@@ -1,9 +1,10 @@
 // Loads arbitrary bytes as a MIDI file, walks every track, and plays the song
 // through the Sequencer's tick against a synthesizer that checks what it is
 // sent. When the reader takes a plain (non-RIFF) file, the slice at which
-// playback ends must be the scanned playing time. The song's lyrics, read
-// as a karaoke file's, must lie inside the song, and every syllable must be
-// reached by playback at the time the extraction gave it.
+// playback ends must be the scanned playing time, and a seek must end the
+// song exactly when its target lies at or past that time. The song's lyrics,
+// read as a karaoke file's, must lie inside the song, and every syllable
+// must be reached by playback at the time the extraction gave it.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -31,6 +32,9 @@ public:
             if (bytes + length > end) std::abort();
         } else if (length == 1) {
             if (bytes[0] != 0xF0 && bytes[0] != 0xF7) std::abort();
+        } else if (length == 6) {
+            // A seek's General MIDI System On.
+            if (bytes[0] != 0xF0 || bytes[1] != 0x7E || bytes[5] != 0xF7) std::abort();
         } else if (length > 3 || bytes[0] < 0x80 || bytes[0] >= 0xF0) {
             std::abort();
         }
@@ -53,12 +57,13 @@ struct LyricCheck : TextEventListener {
     const MidiSong* song = nullptr;
     const SongLyrics* lyrics = nullptr;
     const std::uint32_t* clock = nullptr;
+    bool timed = true;  // false while a seek replays the text before its target
     void notify() override {
         const char* image = reinterpret_cast<const char*>(song->image.get());
         if (text != image + offset || offset + textLength > song->imageSize) std::abort();
         const std::int32_t found = lyrics->find(offset);
         // A slice performs what the walk put at the slice's start.
-        if (found >= 0 && lyrics->syllables[static_cast<std::size_t>(found)].time + 4 != *clock) std::abort();
+        if (timed && found >= 0 && lyrics->syllables[static_cast<std::size_t>(found)].time + 4 != *clock) std::abort();
     }
 };
 
@@ -132,6 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::uint64_t trackCost = sequencer.song.trackCount + 1;
     std::uint64_t sliceLimit = 40000 / trackCost;
     if (!riff && complete && scanned / 4 + 2 < sliceLimit) sliceLimit = scanned / 4 + 2;
+    bool whole = false;  // played to its end within the limit
     for (std::uint64_t slice = 1; slice <= sliceLimit; ++slice) {
         synth.clock += 4;
         sequencer.tick();
@@ -141,7 +147,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                              static_cast<unsigned long long>(slice * 4), scanned);
                 std::abort();
             }
+            whole = true;
             break;
+        }
+    }
+
+    // A seek (a target taken from the input, transposed and faster): the
+    // replay ends the song where playback ended it, and not before.
+    if (!riff && complete && whole && scanned > 0) {
+        const std::uint32_t target = (data[size - 1] * scanned / 128 + 4) & ~3u;
+        lyricCheck.timed = false;
+        sequencer.rewind();
+        sequencer.startClock();
+        sequencer.setTranspose(data[size / 2] % 25 - 12);
+        sequencer.setSpeed(150);
+        sequencer.seek(target);
+        sequencer.tick();
+        if (sequencer.playing == (target >= scanned)) {
+            std::fprintf(stderr, "a seek to %u ms %s the song, which ends at %u ms\n", target,
+                         sequencer.playing ? "kept playing" : "ended", scanned);
+            std::abort();
+        }
+        if (sequencer.playing && sequencer.position() != target) std::abort();
+        for (int slice = 0; slice < 100 && sequencer.playing; ++slice) {
+            synth.clock += 4;
+            sequencer.tick();
         }
     }
     return 0;

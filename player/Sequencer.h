@@ -9,9 +9,31 @@
 // wakes the play thread, which resets the Synthesizer, tells the
 // SongEndListener and ends.
 //
+// Pause, seek, speed and key. `pause`, `seek`, `setSpeed` and `setTranspose`
+// only leave a request in atomics; the tick carries it out at its next slice
+// on the render thread, so nothing else ever moves the tracks while they
+// play and nothing is allocated or waited for:
+//   - a pause releases the notes the song holds (note-off; a damper the song
+//     holds down is lifted) and stops the song's clock; programs,
+//     controllers, bend and tempo stay. `resume` goes on at the same tick,
+//     puts the damper back and starts the held notes again;
+//   - a seek releases what sounds, resets the channels (General MIDI System
+//     On and program 0 on every channel, the state a rewind gives), then
+//     replays without sound every event before the target slice except the
+//     notes: programs, bank selects, controllers, RPNs, bend, channel
+//     pressure, system exclusive, tempo and text events; it keeps track of
+//     the notes held at the target and starts those at the target, except
+//     on the drum channel, whose strokes lie before it;
+//   - the speed (50 … 200 %) scales the play clock the song advances by; the
+//     key (−12 … +12 semitones) moves every note but those of MIDI channel
+//     10. A note ends with the key it was started with.
+// The song's clock (`position`) counts milliseconds of the song as it plays
+// at 100 %: at 100 % without pause or seek it is the play clock since `play`.
+//
 // Threads:
 //   - user-interface thread: construction, `load`, `play`, `resume`, `stop`,
-//     destruction, and setting `volume` and the listener pointers;
+//     destruction, and setting `volume` and the listener pointers; `pause`,
+//     `seek`, `setSpeed`, `setTranspose` and `position` from any thread;
 //   - render thread: the slice client, `tick`, the NoteOnListener and the
 //     TextEventListener;
 //   - play thread: adds the client, waits for the end, resets the
@@ -67,7 +89,8 @@ public:
     // False when no song is loaded (nothing changes) or the play thread cannot start.
     bool play() override;
     // Starts playing from the tracks' current positions (after `stop`, the
-    // song continues). False when no song is loaded or the thread cannot start.
+    // song continues; after `pause`, at the same tick). False when no song is
+    // loaded or the thread cannot start.
     bool resume() override;
     // Stops playing and returns when the ending is over (see above). Always true.
     bool stop() override;
@@ -87,6 +110,26 @@ public:
     // start, by the rate the slice runs at (0 … 4000). Render thread.
     std::uint32_t eventTime(std::uint64_t at) const noexcept;
 
+    // Holds the song where it is (see above) until `resume`. Nothing while stopped.
+    void pause();
+    // A pause has been asked for and not yet undone by `resume`.
+    bool paused() const { return pauseWanted.load(std::memory_order_acquire); }
+    // Moves the song to `ms` of song time (the slice that holds it); past the
+    // end, the song ends. Taken by the next tick; `play` drops one not yet taken.
+    void seek(std::uint32_t ms);
+    // Milliseconds of the song played (at 100 %), as of the last tick.
+    std::uint32_t position() const { return songClock.load(std::memory_order_acquire); }
+    // Clamped to MIN_SPEED … MAX_SPEED percent and MIN_TRANSPOSE … MAX_TRANSPOSE semitones.
+    void setSpeed(std::int32_t percent);
+    void setTranspose(std::int32_t semitones);
+    std::int32_t speedPercent() const { return speed.load(std::memory_order_relaxed); }
+    std::int32_t transposition() const { return transpose.load(std::memory_order_relaxed); }
+
+    static constexpr std::int32_t MIN_SPEED = 50, MAX_SPEED = 200;          // percent
+    static constexpr std::int32_t MIN_TRANSPOSE = -12, MAX_TRANSPOSE = 12;  // semitones
+    // MIDI channel 10, never transposed, whose held notes a seek does not start again.
+    static constexpr std::uint32_t DRUM_CHANNEL = 9;
+
     // The routine installed in the SoundOutput; its argument is the TickRecord.
     static void clockCallback(void* argument) noexcept;
 
@@ -99,6 +142,7 @@ public:
     TickRate sliceRate{0, 60000};           // the rate of the current slice (render thread)
     std::uint32_t sliceRemainder = 0;       // tickRemainder at the current slice's start
     std::uint32_t sliceElapsed = 4;         // play clock the current slice's tick covered, ms
+    std::uint32_t sliceAdvance = 4;         // song time it moved by (the speed applied), ms
     bool firstTick = false;                 // the next tick is the first since a start (guarded by `lock`)
     std::atomic<std::int32_t> volume{128};  // user volume 0 … 127 (128 until first set); scales NoteOn levels
     std::int32_t tempo = 120;               // beats per 60000 ms of play clock
@@ -117,11 +161,22 @@ private:
         bool ended = false;            // the end event (guarded by threadMutex)
     };
     friend struct SequencerDispatch;
+    friend struct ChaseDispatch;
 
     void playThreadMain();
     // Waits (at most STOP_TIMEOUT) for the play thread to finish and joins it.
     void finishPlayThread();
     void step(TrackState& track) noexcept;
+    // A channel message as it plays: transposed, its note noted as held.
+    void playChannel(const MidiEvent& event) noexcept;
+    // The same during a seek's replay: notes only noted, the rest sent.
+    void chaseChannel(const MidiEvent& event) noexcept;
+    void send(std::uint8_t status, std::uint8_t first, std::uint8_t second) noexcept;
+    // Render thread: the pause and seek requests as the tick carries them out.
+    void releaseHeldNotes() noexcept;
+    void startHeldNotes() noexcept;
+    void chaseTo(std::uint32_t target) noexcept;
+    void clearHeldNotes() noexcept;
 
     std::mutex lock;
     std::thread playThread;
@@ -133,6 +188,24 @@ private:
     bool callbackInstalled = false;
     bool threadFinished = false;
     bool abandoned = false;  // stop gave up waiting: no reset, no notification
+
+    // Requests for the tick (any thread) and the song's clock (render thread writes).
+    std::atomic<bool> pauseWanted{false};
+    std::atomic<bool> seekWanted{false};
+    std::atomic<std::uint32_t> seekTarget{0};
+    std::atomic<std::int32_t> speed{100};
+    std::atomic<std::int32_t> transpose{0};
+    std::atomic<std::uint32_t> songClock{0};
+    // Render thread (and `rewind` while no tick runs): what the tick has done.
+    bool pausedNow = false;
+    bool chasing = false;              // step replays without sound
+    std::uint32_t speedRemainder = 0;  // hundredths of a song millisecond carried
+    // The song's notes that are down: velocity (0: up) and the key they were
+    // sent with (NOT_SENT: not sounding: out of range, paused or replayed).
+    static constexpr std::uint8_t NOT_SENT = 0xFF;
+    std::uint8_t heldVelocity[16][128] = {};
+    std::uint8_t heldKey[16][128] = {};
+    std::uint8_t damper[16] = {};  // the song's last controller 64 on each channel
 };
 
 }  // namespace brellin

@@ -34,6 +34,13 @@ constexpr const char* DEFAULT_SKIN = "Brellin.ini";
 // The root folder: a start-up file that names no song.
 constexpr const char* DEFAULT_LAST_PLAY = "/";
 
+// Keys of pause, speed and key: P, [, ], - and = (Windows virtual-key codes).
+constexpr std::int32_t DEFAULT_KEY_PAUSE = 80;
+constexpr std::int32_t DEFAULT_KEY_SLOWER = 219;
+constexpr std::int32_t DEFAULT_KEY_FASTER = 221;
+constexpr std::int32_t DEFAULT_KEY_KEY_DOWN = 189;
+constexpr std::int32_t DEFAULT_KEY_KEY_UP = 187;
+
 // Sample rates of the three indexes of SampleRate.
 constexpr std::int32_t RATES[3] = {11025, 22050, 44100};
 
@@ -113,6 +120,8 @@ Settings::Settings()
       fMidiOutGmReset(1),
       fShowVolume(1),
       LastPlayFileName(),
+      LastPlayEntry(0),
+      LastPlayPosition(-1),
       DisplayMode(0),
       PlayMode(0),
       TimerMode(0),
@@ -128,6 +137,12 @@ Settings::Settings()
       KeyCodeForVolumeUp(190),    // full-stop key
       TrayIconMode(0),
       Volume(DEFAULT_VOLUME),
+      KeyCodeForPause(DEFAULT_KEY_PAUSE),
+      KeyCodeForSlower(DEFAULT_KEY_SLOWER),
+      KeyCodeForFaster(DEFAULT_KEY_FASTER),
+      KeyCodeForKeyDown(DEFAULT_KEY_KEY_DOWN),
+      KeyCodeForKeyUp(DEFAULT_KEY_KEY_UP),
+      fResumeOnStart(1),
       SkinFileName() {
     copyText(SoundFontName, sizeof SoundFontName, DEFAULT_SOUND_FONT);
     copyText(LastPlayFileName, sizeof LastPlayFileName, DEFAULT_LAST_PLAY);
@@ -163,6 +178,8 @@ void Settings::loadSettingsFrom(const char* path, char* startFile, std::size_t s
 
     copyText(LastPlayFileName, sizeof LastPlayFileName, file.getString(SOUND, "LastPlayFileName", DEFAULT_LAST_PLAY));
     if (startFile != nullptr) copyText(startFile, startFileSize, LastPlayFileName);
+    LastPlayEntry = std::max(file.getInt(SOUND, "LastPlayEntry", 0), 0);
+    LastPlayPosition = std::max(file.getInt(SOUND, "LastPlayPosition", -1), -1);
 
     fShowVolume = file.getInt(SOUND, "fShowVolume", 1) == 1 ? 1 : 0;
     std::int32_t position = file.getInt(SOUND, "InitializePositionId", 0);
@@ -196,6 +213,12 @@ void Settings::loadSettingsFrom(const char* path, char* startFile, std::size_t s
     KeyCodeForVolumeDown = file.getInt(PLAY, "KeyCodeForVolumeDown", 188);
     KeyCodeForVolumeUp = file.getInt(PLAY, "KeyCodeForVolumeUp", 190);
     Volume = clamp(file.getInt(PLAY, "Volume", DEFAULT_VOLUME), 0, 128);
+    KeyCodeForPause = file.getInt(PLAY, "KeyCodeForPause", DEFAULT_KEY_PAUSE);
+    KeyCodeForSlower = file.getInt(PLAY, "KeyCodeForSlower", DEFAULT_KEY_SLOWER);
+    KeyCodeForFaster = file.getInt(PLAY, "KeyCodeForFaster", DEFAULT_KEY_FASTER);
+    KeyCodeForKeyDown = file.getInt(PLAY, "KeyCodeForKeyDown", DEFAULT_KEY_KEY_DOWN);
+    KeyCodeForKeyUp = file.getInt(PLAY, "KeyCodeForKeyUp", DEFAULT_KEY_KEY_UP);
+    fResumeOnStart = file.getInt(PLAY, "fResumeOnStart", 1) != 0 ? 1 : 0;
 
     for (int k = 0; k < RECENT_COUNT; ++k) {
         char key[32];
@@ -234,6 +257,8 @@ bool Settings::saveSettingsTo(const char* path, const char* lastPlayed) {
     file.setInt(SOUND, "BitRate", bitsPerSample());
     file.setInt(SOUND, "fStereo", fStereo ? 1 : 0);
     file.setString(SOUND, "LastPlayFileName", lastPlayed ? lastPlayed : "");
+    file.setInt(SOUND, "LastPlayEntry", LastPlayEntry);
+    file.setInt(SOUND, "LastPlayPosition", LastPlayPosition);
     file.setInt(SOUND, "fShowVolume", fShowVolume ? 1 : 0);
     file.setInt(SOUND, "InitializePositionId", InitializePositionId);
     file.setInt(SOUND, "InitializePositionX", InitializePositionX);
@@ -261,6 +286,12 @@ bool Settings::saveSettingsTo(const char* path, const char* lastPlayed) {
     file.setInt(PLAY, "KeyCodeForVolumeUp", KeyCodeForVolumeUp);
     file.setInt(PLAY, "TrayIconMode", TrayIconMode ? 1 : 0);
     file.setInt(PLAY, "Volume", Volume);
+    file.setInt(PLAY, "KeyCodeForPause", KeyCodeForPause);
+    file.setInt(PLAY, "KeyCodeForSlower", KeyCodeForSlower);
+    file.setInt(PLAY, "KeyCodeForFaster", KeyCodeForFaster);
+    file.setInt(PLAY, "KeyCodeForKeyDown", KeyCodeForKeyDown);
+    file.setInt(PLAY, "KeyCodeForKeyUp", KeyCodeForKeyUp);
+    file.setInt(PLAY, "fResumeOnStart", fResumeOnStart ? 1 : 0);
     for (int k = 0; k < RECENT_COUNT; ++k) {
         char key[32];
         recentKey(key, sizeof key, k);

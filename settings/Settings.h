@@ -63,6 +63,10 @@ struct Settings {
     std::int32_t fMidiOutGmReset;  // 1: a General MIDI reset goes to that port before each song
     std::int32_t fShowVolume;
     char LastPlayFileName[MAX_PATH_LENGTH + 1];  // as read at start-up; saveSettings takes the current one
+    // Where the last run left off: the entry of LastPlayFileName's list that
+    // was current, and the song's position (ms) if it was playing, else -1.
+    std::int32_t LastPlayEntry;
+    std::int32_t LastPlayPosition;
 
     // "PlaySetting"
     std::int32_t DisplayMode;  // 0 "Always ON", 1 "OFF when playing"
@@ -81,6 +85,15 @@ struct Settings {
     std::int32_t KeyCodeForVolumeUp;
     std::int32_t TrayIconMode;
     std::int32_t Volume;  // 0..128
+    // Pause and song speed and key: their keys.
+    std::int32_t KeyCodeForPause;
+    std::int32_t KeyCodeForSlower;
+    std::int32_t KeyCodeForFaster;
+    std::int32_t KeyCodeForKeyDown;
+    std::int32_t KeyCodeForKeyUp;
+    // 1: a start without a file brings back the entry and the song position
+    // the last run left off at (LastPlayEntry, LastPlayPosition).
+    std::int32_t fResumeOnStart;
 
     // "SkinSetting"
     char SkinFileName[MAX_PATH_LENGTH + 1];

@@ -101,6 +101,42 @@ void BM_SequencerTicksCorpus(benchmark::State& state) {
 }
 BENCHMARK(BM_SequencerTicksCorpus)->Unit(benchmark::kMillisecond);
 
+// A seek to the end of the longest song (by its playing time): the tick that
+// takes the seek replays the whole song without sound into a Synthesizer
+// with the small font and 32 voices, as the render thread would in one slice.
+void BM_SeekToEndOfLongestSong(benchmark::State& state) {
+    std::string longest;
+    std::uint32_t length = 0;
+    for (const std::string& file : songs()) {
+        MidiFileInfo info;
+        if (scanMidiFile(file.c_str(), info) && info.playingTime > length) {
+            length = info.playingTime;
+            longest = file;
+        }
+    }
+    SoundOutput output;  // never opened: the voices are there, nothing renders
+    Synthesizer synth;
+    if (longest.empty() || !synth.loadSoundFont(BRELLIN_BINARY_DIR "/small.brf") || !synth.createVoices(output, 32)) {
+        state.SkipWithError("openttd-openmsx is not installed, or the engine did not start");
+        return;
+    }
+    Sequencer sequencer(&synth);
+    sequencer.load(longest.c_str());
+    for (auto _ : state) {
+        state.PauseTiming();
+        sequencer.rewind();
+        sequencer.startClock();
+        state.ResumeTiming();
+        sequencer.seek(length - 4);
+        sequencer.tick();
+        benchmark::DoNotOptimize(sequencer.position());
+    }
+    state.SetLabel(std::filesystem::path(longest).filename().string() + ", " + std::to_string(length / 60000) + ":" +
+                   std::to_string(length / 10000 % 6) + std::to_string(length / 1000 % 10));
+    state.counters["position_ms"] = sequencer.position();
+}
+BENCHMARK(BM_SeekToEndOfLongestSong)->Unit(benchmark::kMicrosecond);
+
 // Measures the render thread's CPU time from inside a slice client of its own
 // (called before every slice, after the Sequencer's tick).
 struct ThreadClock {

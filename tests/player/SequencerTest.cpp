@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "midi/MidiFileInfo.h"
+#include "midi/SongClock.h"
 #include "tests/TempDir.h"
 #include "tests/midi/MidiBytes.h"
 #include "tests/player/FakeSynthesizer.h"
@@ -198,7 +199,7 @@ TEST(SequencerTiming, ElapsedClockIsUnsignedAcrossWrapAround) {
 
 TEST(SequencerTiming, LargeElapsedCarriesTheRemainder) {
     // One call covering 10 slices sends what 10 single slices would; but the
-    // first tick after a start covers one slice, however late it comes.
+    // first tick after a start covers at most one slice, however late it comes.
     ByHand hand;
     ASSERT_TRUE(hand.load(oneTrack(noteOn(0, 0, 60, 1) + noteOff(7, 0, 60) + noteOn(1, 0, 61, 1) + endOfTrack())));
     hand.start();
@@ -386,4 +387,159 @@ TEST(SequencerScanAgreement, PlaybackEndsAtTheScannedTime) {
         ASSERT_GT(slices, 0) << i;
         EXPECT_EQ(info.playingTime, static_cast<std::uint32_t>(slices) * 4) << i;
     }
+}
+
+// ---- pause, seek, speed and key -------------------------------------------------
+
+namespace {
+
+std::string channelMessage(std::uint32_t delta, std::initializer_list<int> message) {
+    return varLen(delta) + bytes(message);
+}
+
+// Sends of one slice, with the slice's number.
+struct SliceLog {
+    std::vector<std::pair<int, Bytes>> sends;
+    int slices = 0;
+    void run(ByHand& hand, int count) {
+        for (int i = 0; i < count; ++i) {
+            const std::size_t before = hand.synth.messageCount();
+            hand.slice();
+            ++slices;
+            const auto all = hand.sent();
+            for (std::size_t k = before; k < all.size(); ++k) sends.emplace_back(slices, all[k]);
+        }
+    }
+};
+
+}  // namespace
+
+TEST(SequencerPause, ReleasesTheHeldNotesAndGoesOnAtTheSameTick) {
+    // A program, a held note on channel 1 and a drum stroke; the note ends after
+    // 96 ticks (slice 125), then a second note.
+    const std::string song =
+        oneTrack(channelMessage(0, {0xC0, 5}) + noteOn(0, 0, 60, 100) + noteOn(0, 9, 36, 90) + noteOff(96, 0, 60) +
+                 noteOff(0, 9, 36) + noteOn(96, 0, 62, 80) + noteOff(96, 0, 62) + endOfTrack());
+    ByHand plain;
+    ASSERT_TRUE(plain.load(song));
+    plain.start();
+    SliceLog reference;
+    reference.run(plain, 400);
+
+    ByHand hand;
+    ASSERT_TRUE(hand.load(song));
+    hand.start();
+    SliceLog log;
+    log.run(hand, 10);
+    hand.sequencer.pause();
+    EXPECT_TRUE(hand.sequencer.paused());
+    log.run(hand, 50);
+    // The pause took hold in slice 11: the sounding notes were released, and
+    // nothing else was sent; the song's clock stood still.
+    EXPECT_EQ(hand.sequencer.position(), 40u);
+    std::vector<std::pair<int, Bytes>> atPause(log.sends.begin() + 3, log.sends.end());
+    EXPECT_EQ(atPause, (std::vector<std::pair<int, Bytes>>{{11, {0x80, 60, 0}}, {11, {0x89, 36, 0}}}));
+
+    ASSERT_TRUE(hand.sequencer.resume());
+    EXPECT_FALSE(hand.sequencer.paused());
+    log.run(hand, 400);
+    // Slice 61 plays song slice 11: the held note starts again (the drum
+    // stroke does not), and every later event comes 50 slices after its
+    // time in the song played without the pause.
+    ASSERT_GE(log.sends.size(), 6u);
+    EXPECT_EQ(log.sends[5], (std::pair<int, Bytes>{61, {0x90, 60, 100}}));
+    std::vector<std::pair<int, Bytes>> after(log.sends.begin() + 6, log.sends.end());
+    std::vector<std::pair<int, Bytes>> expected;
+    for (const auto& [slice, message] : reference.sends) {
+        if (slice <= 10 || message == Bytes{0x89, 36, 0}) continue;  // the released stroke does not end again
+        expected.emplace_back(slice + 50, message);
+    }
+    EXPECT_EQ(after, expected);
+    EXPECT_FALSE(hand.sequencer.playing);
+}
+
+TEST(SequencerSeek, ReplaysAllButTheNotesAndStartsTheHeldOnesAtTheTarget) {
+    // Before 1000 ms (tick 192 at 120 × 96): a program, a bank select, volume,
+    // an RPN (bend range 12), a bend, a tempo, a system exclusive, a note
+    // that ends, a note and a drum stroke held across the target.
+    const std::string body =
+        channelMessage(0, {0xC1, 20}) + channelMessage(0, {0xB1, 0, 8}) + channelMessage(0, {0xB1, 7, 90}) +
+        channelMessage(0, {0xB1, 101, 0}) + channelMessage(0, {0xB1, 100, 0}) + channelMessage(0, {0xB1, 6, 12}) +
+        noteOn(10, 1, 50, 60) + noteOff(10, 1, 50) + channelMessage(10, {0xE1, 0, 80}) + setTempo(0, 400000) +
+        varLen(0) + bytes({0xF0, 0x03, 0x43, 0x10, 0xF7}) + noteOn(0, 1, 64, 70) + noteOn(0, 9, 38, 90) +
+        noteOff(400, 1, 64) + noteOff(0, 9, 38) + endOfTrack();
+    ByHand hand;
+    ASSERT_TRUE(hand.load(oneTrack(body)));
+    hand.start();
+    hand.sequencer.seek(1001);
+    hand.slice();
+    const std::vector<Bytes> sent = hand.sent();
+    std::vector<Bytes> expected = {{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}};
+    for (int channel = 0; channel < 16; ++channel) expected.push_back({std::uint8_t(0xC0 | channel), 0});
+    const std::vector<Bytes> replay = {{0xC1, 20},    {0xB1, 0, 8},  {0xB1, 7, 90}, {0xB1, 101, 0},    {0xB1, 100, 0},
+                                       {0xB1, 6, 12}, {0xE1, 0, 80}, {0xF0},        {0x43, 0x10, 0xF7}};
+    expected.insert(expected.end(), replay.begin(), replay.end());
+    expected.push_back({0x91, 64, 70});  // held: sounds at the target; the stroke does not
+    EXPECT_EQ(sent, expected);
+    EXPECT_EQ(hand.sequencer.tempo, TEMPO_CONSTANT / 400000);
+    // The slice that holds 1001 ms, then this slice's 4 ms.
+    EXPECT_EQ(hand.sequencer.position(), 1004u);
+
+    // Back to the start of the song while the note sounds: it is released first.
+    hand.synth.clearMessages();
+    hand.sequencer.seek(0);
+    hand.slice();
+    const std::vector<Bytes> back = hand.sent();
+    ASSERT_GE(back.size(), 2u);
+    EXPECT_EQ(back[0], (Bytes{0x81, 64, 0}));
+    EXPECT_EQ(back[1], (Bytes{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}));
+    EXPECT_EQ(hand.sequencer.position(), 4u);
+
+    // Past the end: the song ends.
+    hand.sequencer.seek(600000);
+    hand.slice();
+    EXPECT_FALSE(hand.sequencer.playing);
+}
+
+TEST(SequencerKey, MovesEveryNoteButThoseOfChannelTenAndEndsNotesWithTheirKey) {
+    ByHand hand;
+    ASSERT_TRUE(hand.load(oneTrack(noteOn(0, 0, 60, 100) + noteOn(0, 9, 36, 100) + noteOn(0, 2, 120, 50) +
+                                   noteOff(96, 0, 60) + noteOff(0, 9, 36) + noteOff(0, 2, 120) + endOfTrack())));
+    hand.sequencer.setTranspose(20);
+    EXPECT_EQ(hand.sequencer.transposition(), 12);
+    hand.sequencer.setTranspose(3);
+    hand.start();
+    hand.slice();
+    hand.sequencer.setTranspose(-2);  // while the notes sound
+    EXPECT_GT(hand.slicesToEnd(1000), 0);
+    hand.sequencer.setTranspose(12);
+    EXPECT_EQ(hand.sent(), (std::vector<Bytes>{
+                               {0x90, 63, 100},
+                               {0x99, 36, 100},
+                               {0x92, 123, 50},  // 120 + 3
+                               {0x80, 63, 0},
+                               {0x89, 36, 0},
+                               {0x82, 123, 0},  // as they were started
+                           }));
+    // A note the key moves past 127 is not sent, nor is its end.
+    hand.start();
+    hand.slicesToEnd(1000);
+    EXPECT_EQ(hand.sent(), (std::vector<Bytes>{{0x90, 72, 100}, {0x99, 36, 100}, {0x80, 72, 0}, {0x89, 36, 0}}));
+}
+
+TEST(SequencerSpeed, HalfSpeedTakesTwiceAsLongAndDoubleHalf) {
+    const std::string song = oneTrack(noteOn(0, 0, 60, 1) + noteOff(96, 0, 60) + endOfTrack());
+    const int expected[] = {250, 125, 63};  // 500 ms of song at 50, 100 and 200 %
+    const int speeds[] = {50, 100, 200};
+    for (int i = 0; i < 3; ++i) {
+        ByHand hand;
+        ASSERT_TRUE(hand.load(song));
+        hand.sequencer.setSpeed(speeds[i]);
+        hand.start();
+        EXPECT_EQ(hand.slicesToEnd(1000), expected[i]) << speeds[i] << " %";
+        EXPECT_GE(hand.sequencer.position(), 500u);
+    }
+    ByHand hand;
+    hand.sequencer.setSpeed(10);
+    EXPECT_EQ(hand.sequencer.speedPercent(), 50);
 }

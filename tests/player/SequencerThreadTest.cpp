@@ -271,3 +271,42 @@ TEST(SequencerPlayThread, SongEndListenerMayCallStop) {
     EXPECT_TRUE(sequencer.stop());
     EXPECT_EQ(listener.count, 1);
 }
+
+TEST(SequencerPlayThread, PauseSeekSpeedAndKeyFromAnotherThreadWhileTheLoopRuns) {
+    // The user-interface thread asks while the render loop ticks; the song
+    // still ends by itself, once, with every note it started ended.
+    TempDir dir;
+    FakeSynthesizer synth;
+    LoggingSongEnd ended(synth);
+    std::string body;
+    for (int i = 0; i < 40; ++i) body += noteOn(0, 0, 40 + i, 100) + noteOff(24, 0, 40 + i);
+    Sequencer sequencer(&synth);
+    sequencer.songEndListener = &ended;
+    ASSERT_TRUE(sequencer.load(dir.write("a.mid", header(0, 1, 96) + track(body + endOfTrack())).c_str()));
+    RenderLoop loop(synth);
+    ASSERT_TRUE(sequencer.play());
+    for (int round = 0; round < 20 && sequencer.playing; ++round) {
+        sequencer.pause();
+        std::this_thread::sleep_for(1ms);
+        sequencer.setSpeed(50 + 10 * round);
+        sequencer.setTranspose(round % 5 - 2);
+        sequencer.resume();
+        sequencer.seek(static_cast<std::uint32_t>(round * 40));
+        (void)sequencer.position();
+        std::this_thread::sleep_for(1ms);
+    }
+    sequencer.setSpeed(200);
+    sequencer.resume();
+    const auto until = std::chrono::steady_clock::now() + 10s;
+    while (ended.count == 0 && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(1ms);
+    EXPECT_EQ(ended.count, 1);
+    loop.quit();
+    // Every sounding pitch was ended: note-ons and note-offs pair up by key.
+    int sounding[128] = {};
+    for (const auto& message : synth.messagesCopy()) {
+        if (message.size() != 3) continue;
+        if ((message[0] & 0xF0) == 0x90 && message[2] != 0) ++sounding[message[1]];
+        if ((message[0] & 0xF0) == 0x80) sounding[message[1]] = std::max(sounding[message[1]] - 1, 0);
+    }
+    EXPECT_EQ(std::count(std::begin(sounding), std::end(sounding), 0), 128);
+}

@@ -162,6 +162,30 @@ TEST(BrellinRender, MaxLengthCutsOfflineSongsAndSaysSo) {
     EXPECT_EQ(render("--max-length -1 x.mid").status, 2);
 }
 
+TEST(BrellinRender, StartAndEndCutEachSongToTheirSlices) {
+    // Eight notes of 500 ms. From 1 s to 2.5 s: 375 slices, the first one the
+    // slice after 1000 ms; the note held across 1 s sounds in it.
+    TempDir dir;
+    std::string body;
+    for (int i = 0; i < 8; ++i) body += noteOn(0, 0, 60 + i, 100) + noteOff(96, 0, 60 + i);
+    std::string song = dir.write("eight.mid", header(0, 1, 96) + track(body + endOfTrack()));
+    const std::string common = "-q --rate 11025 --mono ";
+    ASSERT_EQ(render(common + "--start 1 --end 2.5 -o " + q(dir.path("a.wav")) + " " + q(song)).status, 0);
+    const std::string cut = readAll(dir.path("a.wav"));
+    ASSERT_EQ(cut.size(), 44u + 375u * 44u);
+    EXPECT_NE(cut.substr(44, 44), std::string(44, '\x80'));
+    // m:ss gives the same; a start alone plays to the song's end (4 s).
+    ASSERT_EQ(render(common + "--start 0:01.000 --end 0:02.5 -o " + q(dir.path("b.wav")) + " " + q(song)).status, 0);
+    EXPECT_TRUE(readAll(dir.path("b.wav")) == cut);
+    ASSERT_EQ(render(common + "--start 3 -o " + q(dir.path("c.wav")) + " " + q(song)).status, 0);
+    EXPECT_EQ(std::filesystem::file_size(dir.path("c.wav")), 44u + 250u * 44u);
+    EXPECT_EQ(render("--start 1:5 x.mid").status, 2);
+    EXPECT_EQ(render("--start 1:75 x.mid").status, 2);
+    EXPECT_EQ(render("--start x x.mid").status, 2);
+    EXPECT_EQ(render("--start 2 --end 1 x.mid").status, 2);
+    EXPECT_EQ(render("--end 0 x.mid").status, 2);
+}
+
 TEST(BrellinRender, AudioDeviceOptionAndVariableChooseTheRealTimeDevice) {
     TempDir dir;
     std::string song = dir.write("s.mid", shortSong());

@@ -40,12 +40,17 @@ const char* const DEFAULT_FILE =
     "[PlaySetting]\n"
     "DisplayMode=0\n"
     "KeyCodeForDisplayOn=32\n"
+    "KeyCodeForFaster=221\n"
     "KeyCodeForFileOpen=38\n"
+    "KeyCodeForKeyDown=189\n"
+    "KeyCodeForKeyUp=187\n"
     "KeyCodeForMenuPopup=27\n"
     "KeyCodeForNext=39\n"
+    "KeyCodeForPause=80\n"
     "KeyCodeForPlay=13\n"
     "KeyCodeForPlayList=40\n"
     "KeyCodeForPrevious=37\n"
+    "KeyCodeForSlower=219\n"
     "KeyCodeForVolumeDown=188\n"
     "KeyCodeForVolumeUp=190\n"
     "PlayMode=0\n"
@@ -53,6 +58,7 @@ const char* const DEFAULT_FILE =
     "TrayIconMode=0\n"
     "Volume=128\n"
     "fAlwaysOnTop=0\n"
+    "fResumeOnStart=1\n"
     "[SkinSetting]\n"
     "SkinFileName=Brellin.ini\n"
     "[SoundSetting]\n"
@@ -60,7 +66,9 @@ const char* const DEFAULT_FILE =
     "InitializePositionId=0\n"
     "InitializePositionX=0\n"
     "InitializePositionY=0\n"
+    "LastPlayEntry=0\n"
     "LastPlayFileName=/\n"
+    "LastPlayPosition=-1\n"
     "Latency=32\n"
     "MaxChannels=32\n"
     "MidiOut=\n"
@@ -397,6 +405,33 @@ TEST(SettingsSave, SavedFileReadsBackToTheSameRecord) {
     EXPECT_EQ(again.TrayIconMode, 1);
     EXPECT_STREQ(again.recent[1].text(), "/b.brl");
     EXPECT_STREQ(again.SoundFontName, "other.brf");
+}
+
+TEST(SettingsResume, ResumeAndTheNewKeysHaveDefaultsAndReadBack) {
+    // A file of an older version, without the keys: their defaults.
+    TempDir dir;
+    Settings old = loadFrom(dir, "[SoundSetting]\nLastPlayFileName=/a.brl\n[PlaySetting]\nVolume=90\n");
+    EXPECT_EQ(old.fResumeOnStart, 1);
+    EXPECT_EQ(old.LastPlayEntry, 0);
+    EXPECT_EQ(old.LastPlayPosition, -1);
+    EXPECT_EQ(old.KeyCodeForPause, 80);
+    EXPECT_EQ(old.KeyCodeForSlower, 219);
+    EXPECT_EQ(old.KeyCodeForFaster, 221);
+    EXPECT_EQ(old.KeyCodeForKeyDown, 189);
+    EXPECT_EQ(old.KeyCodeForKeyUp, 187);
+    Settings settings;
+    settings.settingsChanged = true;
+    settings.fResumeOnStart = 0;
+    settings.LastPlayEntry = 7;
+    settings.LastPlayPosition = 61234;
+    settings.KeyCodeForPause = 19;
+    ASSERT_TRUE(settings.saveSettingsTo(dir.path("Brellin.cfg").c_str(), "/a.brl"));
+    Settings again;
+    again.loadSettingsFrom(dir.path("Brellin.cfg").c_str(), nullptr, 0, NO_SCREEN);
+    EXPECT_EQ(again.fResumeOnStart, 0);
+    EXPECT_EQ(again.LastPlayEntry, 7);
+    EXPECT_EQ(again.LastPlayPosition, 61234);
+    EXPECT_EQ(again.KeyCodeForPause, 19);
 }
 
 TEST(SettingsFallback, ElevenKilohertzEightBitMonoEightVoices) {

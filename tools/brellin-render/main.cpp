@@ -65,6 +65,10 @@ void usage(FILE* out) {
         "      --info            print File, Title, Copyright, Size and Length of each FILE, no sound\n"
         "      --seed N          seed of the random generators (controller 10 value 0, --random)\n"
         "      --max-length MINUTES  with -o: cut a song after this long (default 60, 0 = never)\n"
+        "      --start TIME      begin each song at TIME (seconds, or m:ss; a fraction of a\n"
+        "                        second after a point): the song sounds there as if played\n"
+        "                        from its beginning (programs, controllers, tempo replayed)\n"
+        "      --end TIME        end each song at TIME of the song (default: its end)\n"
         "      --audio-device DEVICE  without -o: the device to play on, spelled as below\n"
         "                        (default: $BRELLIN_AUDIO_DEVICE, else ALSA \"default\")\n"
         "      --latency MS      without -o: sound the device holds ahead, 8 … 512 ms (default 512)\n"
@@ -95,6 +99,43 @@ std::string clockText(std::uint32_t ms) {
     char text[32];
     std::snprintf(text, sizeof text, "%u:%02u", ms / 60000, (ms / 1000) % 60);
     return text;
+}
+
+// A time of a song: seconds ("90", "12.5") or minutes and seconds ("1:30",
+// "1:30.25"), at most 71582 minutes; in ms.
+bool parseTime(const char* text, std::uint32_t& ms) {
+    std::uint64_t minutes = 0, seconds = 0, fraction = 0, scale = 1000;
+    const char* p = text;
+    auto digits = [&p](std::uint64_t& value) {
+        const char* first = p;
+        while (*p >= '0' && *p <= '9' && p - first < 10) value = value * 10 + static_cast<std::uint64_t>(*p++ - '0');
+        return p > first;
+    };
+    if (!digits(seconds)) return false;
+    if (*p == ':') {
+        ++p;
+        minutes = seconds;
+        seconds = 0;
+        const char* first = p;
+        if (!digits(seconds) || p - first != 2 || seconds > 59) return false;
+    }
+    if (*p == '.') {
+        ++p;
+        const char* first = p;
+        while (*p >= '0' && *p <= '9') {
+            if (p - first < 3) {
+                scale /= 10;
+                fraction += static_cast<std::uint64_t>(*p - '0') * scale;
+            }
+            ++p;
+        }
+        if (p == first) return false;
+    }
+    if (*p != '\0') return false;
+    const std::uint64_t total = (minutes * 60 + seconds) * 1000 + fraction;
+    if (total > 71582ull * 60000) return false;
+    ms = static_cast<std::uint32_t>(total);
+    return true;
 }
 
 struct Entry {
@@ -160,7 +201,9 @@ int main(int argc, char** argv) {
         optJobs,
         optFormat,
         optMidiOut,
-        optNoGmReset
+        optNoGmReset,
+        optStart,
+        optEnd
     };
     std::vector<option> longOptions = engineLongOptions();
     // clang-format off
@@ -174,6 +217,7 @@ int main(int argc, char** argv) {
         {"jobs", required_argument, nullptr, optJobs},   {"format", required_argument, nullptr, optFormat},
         {"midi-out", required_argument, nullptr, optMidiOut},
         {"no-gm-reset", no_argument, nullptr, optNoGmReset},
+        {"start", required_argument, nullptr, optStart}, {"end", required_argument, nullptr, optEnd},
         {nullptr, 0, nullptr, 0}});
     // clang-format on
     opterr = 0;
@@ -214,6 +258,14 @@ int main(int argc, char** argv) {
                 midiOut = optarg;
                 break;
             case optNoGmReset: options.midiOutGmReset = false; break;
+            case optStart:
+                if (!parseTime(optarg, options.startMs))
+                    return usageError("--start must be a time of the song: seconds or m:ss", optarg);
+                break;
+            case optEnd:
+                if (!parseTime(optarg, options.endMs) || options.endMs == 0)
+                    return usageError("--end must be a time of the song after 0: seconds or m:ss", optarg);
+                break;
             case optRandom: random = true; break;
             case optSaveList:
                 if (!*optarg) return usageError("empty play-list path");
@@ -233,6 +285,7 @@ int main(int argc, char** argv) {
         return usageError("--midi-out plays in real time; it does not go with -o or --output-dir");
     if (midiOut.empty() && options.outputPath.empty() && outputDir.empty()) midiOut = midiOutFromEnvironment("");
     options.midiOut = midiOut;
+    if (options.endMs != 0 && options.endMs <= options.startMs) return usageError("--end must come after --start");
     SoundFileType outputType = SoundFileType::Wav;
     if (!outputDir.empty()) {
         if (!options.outputPath.empty()) return usageError("-o and --output-dir exclude each other");

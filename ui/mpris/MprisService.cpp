@@ -50,7 +50,7 @@ const char* const interfaceXml =
     "    <method name=\"OpenUri\"><arg name=\"Uri\" type=\"s\" direction=\"in\"/></method>\n"
     "    <signal name=\"Seeked\"><arg name=\"Position\" type=\"x\"/></signal>\n"
     "    <property name=\"PlaybackStatus\" type=\"s\" access=\"read\"/>\n"
-    "    <property name=\"Rate\" type=\"d\" access=\"read\"/>\n"
+    "    <property name=\"Rate\" type=\"d\" access=\"readwrite\"/>\n"
     "    <property name=\"Metadata\" type=\"a{sv}\" access=\"read\"/>\n"
     "    <property name=\"Volume\" type=\"d\" access=\"readwrite\"/>\n"
     "    <property name=\"Shuffle\" type=\"b\" access=\"readwrite\"/>\n"
@@ -68,6 +68,14 @@ const char* const interfaceXml =
 
 // The volume setting runs 0..128; the bus speaks 0.0..1.0.
 constexpr double VOLUME_SCALE = 128.0;
+
+QString statusOf(const MediaState& state) {
+    if (!state.playing) return QStringLiteral("Stopped");
+    return state.paused ? QStringLiteral("Paused") : QStringLiteral("Playing");
+}
+
+// The song's speed in percent as the bus's Rate (1.0 = 100 %).
+double rateOf(const MediaState& state) { return state.speed / 100.0; }
 
 }  // namespace
 
@@ -122,8 +130,7 @@ QString MprisService::introspect(const QString&) const { return QString::fromLat
 QVariantMap MprisService::metadata(const MediaState& state) const {
     QVariantMap map;
     // A new object path for every song made current.
-    map.insert(QStringLiteral("mpris:trackid"),
-               QVariant::fromValue(QDBusObjectPath(QStringLiteral("/org/brellin/song/%1").arg(state.song))));
+    map.insert(QStringLiteral("mpris:trackid"), QVariant::fromValue(QDBusObjectPath(trackPath(state))));
     if (state.path.empty()) return map;
     map.insert(QStringLiteral("xesam:title"),
                QString::fromUtf8(state.title.data(), static_cast<qsizetype>(state.title.size())));
@@ -138,6 +145,10 @@ QVariantMap MprisService::metadata(const MediaState& state) const {
                    QString::fromUtf8(state.lyrics.data(), static_cast<qsizetype>(state.lyrics.size())));
     }
     return map;
+}
+
+QString MprisService::trackPath(const MediaState& state) {
+    return QStringLiteral("/org/brellin/song/%1").arg(state.song);
 }
 
 QVariant MprisService::property(const QString& interface, const QString& name) const {
@@ -159,11 +170,10 @@ QVariantMap MprisService::allProperties(const QString& interface) const {
                    QStringList{QStringLiteral("audio/midi"), QStringLiteral("audio/x-midi")});
     } else if (interface == playerInterface) {
         const MediaState state = window.mediaState();
-        map.insert(QStringLiteral("PlaybackStatus"),
-                   state.playing ? QStringLiteral("Playing") : QStringLiteral("Stopped"));
-        map.insert(QStringLiteral("Rate"), 1.0);
-        map.insert(QStringLiteral("MinimumRate"), 1.0);
-        map.insert(QStringLiteral("MaximumRate"), 1.0);
+        map.insert(QStringLiteral("PlaybackStatus"), statusOf(state));
+        map.insert(QStringLiteral("Rate"), rateOf(state));
+        map.insert(QStringLiteral("MinimumRate"), Sequencer::MIN_SPEED / 100.0);
+        map.insert(QStringLiteral("MaximumRate"), Sequencer::MAX_SPEED / 100.0);
         map.insert(QStringLiteral("Metadata"), metadata(state));
         map.insert(QStringLiteral("Volume"), std::clamp(state.volume, 0, 128) / VOLUME_SCALE);
         map.insert(QStringLiteral("Shuffle"), shuffleOf(state.mode));
@@ -173,7 +183,7 @@ QVariantMap MprisService::allProperties(const QString& interface) const {
         map.insert(QStringLiteral("CanGoPrevious"), true);
         map.insert(QStringLiteral("CanPlay"), true);
         map.insert(QStringLiteral("CanPause"), true);
-        map.insert(QStringLiteral("CanSeek"), false);
+        map.insert(QStringLiteral("CanSeek"), true);
         map.insert(QStringLiteral("CanControl"), true);
     }
     return map;
@@ -185,6 +195,7 @@ void MprisService::postCommand(std::uint16_t id) {
 
 bool MprisService::callMethod(const QString& interface, const QString& member) {
     const bool playing = window.isPlaying();
+    const bool paused = window.isPaused();
     if (interface == rootInterface || interface.isEmpty()) {
         if (member == QLatin1String("Raise")) {
             postCommand(IDM_SHOW_WINDOW);
@@ -196,17 +207,23 @@ bool MprisService::callMethod(const QString& interface, const QString& member) {
         }
     }
     if (interface == playerInterface || interface.isEmpty()) {
-        // There is no pause: Pause stops, as the Play/Stop button does.
+        // Pause holds the song where it is; Play goes on from there (or
+        // starts a stopped song); Stop stops, paused or not.
         if (member == QLatin1String("PlayPause")) {
-            postCommand(IDM_PLAY_STOP);
+            postCommand(playing ? IDM_PAUSE : IDM_PLAY_STOP);
             return true;
         }
         if (member == QLatin1String("Play")) {
             if (!playing) postCommand(IDM_PLAY_STOP);
+            if (paused) postCommand(IDM_PAUSE);
             return true;
         }
-        if (member == QLatin1String("Pause") || member == QLatin1String("Stop")) {
-            if (playing) postCommand(IDM_PLAY_STOP);
+        if (member == QLatin1String("Pause")) {
+            if (playing && !paused) postCommand(IDM_PAUSE);
+            return true;
+        }
+        if (member == QLatin1String("Stop")) {
+            if (playing) postCommand(IDM_STOP);
             return true;
         }
         if (member == QLatin1String("Next")) {
@@ -217,8 +234,26 @@ bool MprisService::callMethod(const QString& interface, const QString& member) {
             postCommand(IDM_PREVIOUS);
             return true;
         }
-        // Songs cannot be sought (CanSeek is false): nothing happens.
-        if (member == QLatin1String("Seek") || member == QLatin1String("SetPosition")) return true;
+    }
+    return false;
+}
+
+bool MprisService::seekCall(const QDBusMessage& message) {
+    const QString member = message.member();
+    const QList<QVariant> args = message.arguments();
+    // Offsets and positions in microseconds.
+    if (member == QLatin1String("Seek") && args.size() == 1) {
+        window.seekBy(args[0].toLongLong() / 1000);
+        return true;
+    }
+    if (member == QLatin1String("SetPosition") && args.size() == 2) {
+        // Only for the song that plays, and only within it.
+        const MediaState state = window.mediaState();
+        const QString track = args[0].value<QDBusObjectPath>().path();
+        const qlonglong position = args[1].toLongLong();
+        if (track == trackPath(state) && position >= 0 && (state.lengthUs <= 0 || position <= state.lengthUs))
+            window.seekTo(static_cast<std::uint32_t>(std::min<qlonglong>(position / 1000, UINT32_MAX)));
+        return true;
     }
     return false;
 }
@@ -248,6 +283,15 @@ bool MprisService::handleMessage(const QDBusMessage& message, const QDBusConnect
                 const double volume = args[2].value<QDBusVariant>().variant().toDouble();
                 window.setVolume(static_cast<std::int32_t>(std::clamp(volume, 0.0, 1.0) * VOLUME_SCALE + 0.5));
                 connection.send(message.createReply());
+            } else if (args[0].toString() == playerInterface && args[1].toString() == QLatin1String("Rate")) {
+                // 0 pauses; other rates are held to MinimumRate … MaximumRate.
+                const double rate = args[2].value<QDBusVariant>().variant().toDouble();
+                if (rate <= 0.0) {
+                    window.pausePlayback();
+                } else {
+                    window.setSpeed(static_cast<std::int32_t>(std::clamp(rate, 0.5, 2.0) * 100.0 + 0.5));
+                }
+                connection.send(message.createReply());
             } else if (args[0].toString() == playerInterface && args[1].toString() == QLatin1String("Shuffle")) {
                 const bool shuffle = args[2].value<QDBusVariant>().variant().toBool();
                 window.setPlayMode(modeForShuffle(window.playList.mode(), shuffle));
@@ -271,6 +315,10 @@ bool MprisService::handleMessage(const QDBusMessage& message, const QDBusConnect
     }
     if (member == QLatin1String("OpenUri") && (interface == playerInterface || interface.isEmpty())) {
         openUri(message, connection);
+        return true;
+    }
+    if ((interface == playerInterface || interface.isEmpty()) && seekCall(message)) {
+        if (message.isReplyRequired()) connection.send(message.createReply());
         return true;
     }
     if (!callMethod(interface, member)) return false;
@@ -304,20 +352,26 @@ void MprisService::mediaChanged() {
     reported = state;
     if (!changes.any()) return;
     QVariantMap changed;
-    if (changes.status) {
-        changed.insert(QStringLiteral("PlaybackStatus"),
-                       state.playing ? QStringLiteral("Playing") : QStringLiteral("Stopped"));
-    }
+    if (changes.status) changed.insert(QStringLiteral("PlaybackStatus"), statusOf(state));
+    if (changes.rate) changed.insert(QStringLiteral("Rate"), rateOf(state));
     if (changes.metadata) changed.insert(QStringLiteral("Metadata"), metadata(state));
     if (changes.volume) changed.insert(QStringLiteral("Volume"), std::clamp(state.volume, 0, 128) / VOLUME_SCALE);
     if (changes.mode) {
         changed.insert(QStringLiteral("Shuffle"), shuffleOf(state.mode));
         changed.insert(QStringLiteral("LoopStatus"), QString::fromLatin1(loopStatusOf(state.mode)));
     }
-    QDBusMessage signal =
-        QDBusMessage::createSignal(objectPath, propertiesInterface, QStringLiteral("PropertiesChanged"));
-    signal << playerInterface << changed << QStringList();
-    bus.send(signal);
+    if (!changed.isEmpty()) {
+        QDBusMessage signal =
+            QDBusMessage::createSignal(objectPath, propertiesInterface, QStringLiteral("PropertiesChanged"));
+        signal << playerInterface << changed << QStringList();
+        bus.send(signal);
+    }
+    // A seek is told with the new position (Position itself is never announced).
+    if (changes.seeked) {
+        QDBusMessage seeked = QDBusMessage::createSignal(objectPath, playerInterface, QStringLiteral("Seeked"));
+        seeked << static_cast<qlonglong>(state.positionUs);
+        bus.send(seeked);
+    }
 }
 
 }  // namespace brellin

@@ -2,8 +2,8 @@
 // (org.mpris.MediaPlayer2.brellin), so that media keys and the desktop's
 // player widget control it.
 //
-// It only adapts: calls become the window's own commands (Play/Stop, Next,
-// Previous, Display window, Exit), properties come from
+// It only adapts: calls become the window's own commands (Play/Stop, Pause,
+// Stop, Next, Previous, Display window, Exit) or its seeks and speed, properties come from
 // MainWindow::mediaState(), and PropertiesChanged goes out when the window
 // reports a change. Qt D-Bus delivers the calls on the user-interface thread,
 // the same one the window runs on. Without a session bus it stays idle, and
@@ -43,6 +43,10 @@ private:
     // Runs window command `id` once the current bus call has returned.
     void postCommand(std::uint16_t id);
     bool callMethod(const QString& interface, const QString& member);
+    // Seek and SetPosition; false for any other call.
+    bool seekCall(const QDBusMessage& message);
+    // The object path of the current song (mpris:trackid).
+    static QString trackPath(const MediaState& state);
     // OpenUri: a local file URL is opened and played as "brellin FILE play" would.
     void openUri(const QDBusMessage& message, const QDBusConnection& connection);
 

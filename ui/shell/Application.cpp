@@ -147,8 +147,10 @@ bool Application::initInstance() {
     window.playList.rebuildRecentMenus();
     window.playList.openPath(startFile);
 
-    // "play" and "iconplay" start the song at once.
+    // "play" and "iconplay" start the song at once. A start without a file
+    // comes back to where the last run left off (fResumeOnStart).
     if (play || iconPlay) window.startPlayback();
+    if (tokens == 0) window.resumeAtStart();
 
     // The level-meter toggle flips the setting back and draws the meter.
     settings.fShowVolume = settings.fShowVolume ? 0 : 1;

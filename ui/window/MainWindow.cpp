@@ -16,6 +16,9 @@ namespace brellin {
 
 namespace {
 
+// The Shift key's virtual-key code.
+constexpr WParam VK_SHIFT_KEY = 16;
+
 bool overlap(const SkinRect& a, const SkinRect& b) {
     return a.width > 0 && a.height > 0 && b.width > 0 && b.height > 0 && a.left < b.right() && b.left < a.right() &&
            a.top < b.bottom() && b.top < a.bottom();
@@ -30,6 +33,15 @@ bool isWindowCommand(std::uint16_t id) {
         case IDM_NEXT:
         case IDM_PREVIOUS:
         case IDM_PLAY_STOP:
+        case IDM_PAUSE:
+        case IDM_STOP:
+        case IDM_SEEK_FORWARD:
+        case IDM_SEEK_BACK:
+        case IDM_FASTER:
+        case IDM_SLOWER:
+        case IDM_KEY_UP:
+        case IDM_KEY_DOWN:
+        case IDM_NORMAL_SPEED_KEY:
         case IDM_SONG_TITLE:
         case IDM_TRAY_ICON: return true;
         default: return id >= IDM_RECENT_FIRST && id <= IDM_RECENT_LAST;
@@ -238,6 +250,7 @@ LResult MainWindow::onClose() {
         });
         return 1;
     }
+    if (!resumePointNoted) noteResumePoint();
     // A song still playing would go on calling the listeners, which post to
     // this window: stop it before the window goes.
     if (playing) stopPlayback();
@@ -352,7 +365,7 @@ std::string MainWindow::toolTipAt(std::int32_t x, std::int32_t y) const {
     switch (hitButton(x, y)) {
         case SKIN_BUTTON_CLOSE: return "Close";
         case SKIN_BUTTON_PREVIOUS: return "Previous";
-        case SKIN_BUTTON_PLAY: return playing ? "Stop" : "Play";
+        case SKIN_BUTTON_PLAY: return paused ? "Resume" : playing ? "Stop" : "Play";
         case SKIN_BUTTON_NEXT: return "Next";
         case SKIN_BUTTON_EJECT: return "Eject: open files";
         default: break;
@@ -361,14 +374,34 @@ std::string MainWindow::toolTipAt(std::int32_t x, std::int32_t y) const {
     return {};
 }
 
+LResult MainWindow::onKeyUp(WParam virtualKey, LParam) {
+    if (virtualKey == VK_SHIFT_KEY) shiftDown = false;
+    return 1;
+}
+
 LResult MainWindow::onKeyDown(WParam virtualKey, LParam) {
+    if (virtualKey == VK_SHIFT_KEY) {
+        shiftDown = true;
+        return 1;
+    }
+    // Shift turns Previous and Next into seeks of 10 s.
+    if (shiftDown && virtualKey == static_cast<WParam>(settings.KeyCodeForPrevious)) {
+        seekBy(-SEEK_STEP);
+        return 1;
+    }
+    if (shiftDown && virtualKey == static_cast<WParam>(settings.KeyCodeForNext)) {
+        seekBy(SEEK_STEP);
+        return 1;
+    }
     const std::int32_t* const keyTable[] = {
         &settings.KeyCodeForPrevious,  &settings.KeyCodeForPlay,       &settings.KeyCodeForNext,
         &settings.KeyCodeForFileOpen,  &settings.KeyCodeForPlayList,   &settings.KeyCodeForMenuPopup,
         &settings.KeyCodeForDisplayOn, &settings.KeyCodeForVolumeDown, &settings.KeyCodeForVolumeUp,
+        &settings.KeyCodeForPause,     &settings.KeyCodeForSlower,     &settings.KeyCodeForFaster,
+        &settings.KeyCodeForKeyDown,   &settings.KeyCodeForKeyUp,
     };
     int action = -1;
-    for (int i = 0; i < 9; ++i) {
+    for (int i = 0; i < static_cast<int>(std::size(keyTable)); ++i) {
         if (static_cast<WParam>(*keyTable[i]) == virtualKey) {
             action = i;
             break;
@@ -391,6 +424,11 @@ LResult MainWindow::onKeyDown(WParam virtualKey, LParam) {
         case 6: displayOn(); break;
         case 7: changeVolume(-1); break;
         case 8: changeVolume(+1); break;
+        case 9: togglePause(); break;
+        case 10: changeSpeed(-SPEED_STEP); break;
+        case 11: changeSpeed(+SPEED_STEP); break;
+        case 12: changeKey(-1); break;
+        case 13: changeKey(+1); break;
         default: break;
     }
     return 1;
@@ -445,6 +483,7 @@ LResult MainWindow::onCommand(std::uint16_t, std::uint16_t id, LParam lParam) {
                 });
                 return 1;
             }
+            noteResumePoint();
             stopPlayback();
             // Where a client cannot read its own position (Wayland) the
             // stored one is kept rather than overwritten with a guess.
@@ -471,6 +510,17 @@ LResult MainWindow::onCommand(std::uint16_t, std::uint16_t id, LParam lParam) {
         case IDM_NEXT: playList.next(); return 1;
         case IDM_PREVIOUS: playList.previous(); return 1;
         case IDM_PLAY_STOP: togglePlayback(); return 1;
+        case IDM_PAUSE: togglePause(); return 1;
+        case IDM_STOP:
+            if (playing) stopPlayback();
+            return 1;
+        case IDM_SEEK_FORWARD: seekBy(SEEK_STEP); return 1;
+        case IDM_SEEK_BACK: seekBy(-SEEK_STEP); return 1;
+        case IDM_FASTER: changeSpeed(+SPEED_STEP); return 1;
+        case IDM_SLOWER: changeSpeed(-SPEED_STEP); return 1;
+        case IDM_KEY_UP: changeKey(+1); return 1;
+        case IDM_KEY_DOWN: changeKey(-1); return 1;
+        case IDM_NORMAL_SPEED_KEY: resetSpeedAndKey(); return 1;
         case IDM_OPEN_FILES:
             if (modalOpen || !displayIsOn) return 1;
             runDialogCommand(id);
@@ -538,11 +588,14 @@ void MainWindow::startPlayback() {
         drawButton(SKIN_BUTTON_PLAY, false);
         return;
     }
-    if (playList.mode() == PlayMode::Random) {
+    if (playList.mode() == PlayMode::Random && !keepEntryOnce) {
         playList.pickRandom();
         playList.makeIndexCurrent();
     }
+    keepEntryOnce = false;
     skipTicks = 0;
+    paused = false;
+    positionBase = 0;
     clearLevels();
     playing = false;
     engine.stopSong();
@@ -575,7 +628,7 @@ void MainWindow::startPlayback() {
         // offsets are the ones the text listener reports.
         lyrics.extract(engine.sequencer->song.view(), SongLyrics::isKaraokeName(playList.currentFile));
         lyricTime = 0;
-        lyricTick = playStartTick;
+        lyricPosition = 0;
         drawButton(SKIN_BUTTON_PLAY, true);
         // Started from the menu or the tray, nothing else would repaint the
         // button until the timer happens to draw.
@@ -611,6 +664,8 @@ void MainWindow::stopPlayback() {
     playing = false;
     lyricLineShown = -1;
     lyricSyllable = -1;
+    paused = false;
+    positionBase = 0;
     skipTicks = 0;
     failedInRow = 0;
     engine.stopSong();
@@ -627,6 +682,10 @@ void MainWindow::stopPlayback() {
 }
 
 void MainWindow::togglePlayback() {
+    if (paused) {
+        resumePlayback();
+        return;
+    }
     if (playing) {
         stopPlayback();
         return;
@@ -636,7 +695,10 @@ void MainWindow::togglePlayback() {
 }
 
 void MainWindow::togglePlaybackByKey() {
-    if (playing) {
+    if (paused) {
+        displayOn();
+        resumePlayback();
+    } else if (playing) {
         displayOn();
         stopPlayback();
     } else {
@@ -644,6 +706,113 @@ void MainWindow::togglePlaybackByKey() {
         startPlayback();
     }
     invalidate();
+}
+
+void MainWindow::pausePlayback() {
+    if (!playing || paused || skipTicks > 0) return;
+    positionBase = songPosition();
+    paused = true;
+    engine.pauseSong();
+    clockBlinkOn = true;
+    notifyMedia();
+}
+
+void MainWindow::resumePlayback() {
+    if (!paused) return;
+    paused = false;
+    playStartTick = now();
+    engine.resumeSong();
+    if (skin.hasClock() && !windowHidden) drawClock();
+    notifyMedia();
+}
+
+void MainWindow::togglePause() {
+    if (paused) {
+        resumePlayback();
+    } else if (playing) {
+        pausePlayback();
+    } else {
+        startPlayback();
+    }
+}
+
+std::uint32_t MainWindow::songPosition() const {
+    if (!playing || skipTicks > 0) return 0;
+    if (paused) return positionBase;
+    const std::uint64_t moved =
+        static_cast<std::uint64_t>(now() - playStartTick) * static_cast<std::uint64_t>(engine.speed()) / 100u;
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(positionBase + moved, UINT32_MAX));
+}
+
+void MainWindow::seekTo(std::uint32_t ms) {
+    if (!playing || skipTicks > 0 || !engine.running()) return;
+    positionBase = ms;
+    playStartTick = now();
+    engine.seekSong(ms);
+    ++seekCount;
+    if (skin.hasClock() && !windowHidden) {
+        clockBlinkOn = true;
+        drawClock();
+    }
+    notifyMedia();
+}
+
+void MainWindow::seekBy(std::int64_t ms) {
+    if (!playing) return;
+    const std::int64_t target = static_cast<std::int64_t>(songPosition()) + ms;
+    seekTo(static_cast<std::uint32_t>(std::clamp<std::int64_t>(target, 0, UINT32_MAX)));
+}
+
+void MainWindow::setSpeed(std::int32_t percent) {
+    // The clock goes on from where the song is, at the new speed.
+    positionBase = songPosition();
+    playStartTick = now();
+    engine.setSpeed(percent);
+    char text[32];
+    std::snprintf(text, sizeof text, "Speed %d%%", static_cast<int>(engine.speed()));
+    showNotice(text);
+    notifyMedia();
+}
+
+void MainWindow::changeSpeed(std::int32_t step) { setSpeed(engine.speed() + step); }
+
+void MainWindow::changeKey(std::int32_t step) {
+    engine.setTranspose(engine.transpose() + step);
+    char text[32];
+    std::snprintf(text, sizeof text, engine.transpose() != 0 ? "Key %+d" : "Key %d",
+                  static_cast<int>(engine.transpose()));
+    showNotice(text);
+}
+
+void MainWindow::resetSpeedAndKey() {
+    positionBase = songPosition();
+    playStartTick = now();
+    engine.setSpeed(100);
+    engine.setTranspose(0);
+    showNotice("Speed 100% Key 0");
+    notifyMedia();
+}
+
+void MainWindow::noteResumePoint() {
+    settings.LastPlayEntry = std::max(playList.currentIndex, 0);
+    settings.LastPlayPosition =
+        playing && skipTicks == 0 ? static_cast<std::int32_t>(std::min<std::uint32_t>(songPosition(), INT32_MAX)) : -1;
+    resumePointNoted = true;
+}
+
+void MainWindow::resumeAtStart() {
+    if (!settings.fResumeOnStart || playList.currentFile[0] == '\0') return;
+    const std::uint32_t entries = playList.entryCount();
+    if (static_cast<std::uint32_t>(settings.LastPlayEntry) < entries) {
+        playList.currentIndex = settings.LastPlayEntry;
+        playList.makeIndexCurrent();
+    }
+    if (settings.LastPlayPosition < 0) return;
+    // The entry that played, whatever the play mode, from where it was.
+    keepEntryOnce = true;
+    startPlayback();
+    keepEntryOnce = false;
+    if (playing && settings.LastPlayPosition > 0) seekTo(static_cast<std::uint32_t>(settings.LastPlayPosition));
 }
 
 // ---- display ----
@@ -703,13 +872,17 @@ void MainWindow::drawTitleArea(const char* text, std::int32_t offset) {
 }
 
 void MainWindow::showVolume() {
+    char text[16];
+    std::snprintf(text, sizeof text, "Vol %d", static_cast<int>(settings.Volume));
+    showNotice(text);
+}
+
+void MainWindow::showNotice(const char* text) {
     if (volumeTicks == 0) {
         titleBehind = titleShown;
         titleBehindOffset = titleOffset;
     }
     volumeTicks = VOLUME_SHOW_TICKS;
-    char text[16];
-    std::snprintf(text, sizeof text, "Vol %d", static_cast<int>(settings.Volume));
     drawTitleArea(text, 0);
     titleShown = text;
     titleOffset = 0;
@@ -783,7 +956,10 @@ MediaState MainWindow::mediaState() const {
         state.lengthUs = static_cast<std::int64_t>(std::max(songLength, 0)) * 1000;
         state.lyrics = lyrics.text;
     }
-    if (playing) state.positionUs = static_cast<std::int64_t>(now() - playStartTick) * 1000;
+    state.paused = paused;
+    state.positionUs = static_cast<std::int64_t>(songPosition()) * 1000;
+    state.speed = engine.speed();
+    state.seeks = seekCount;
     state.volume = settings.Volume;
     state.mode = playList.mode();
     return state;
@@ -800,12 +976,14 @@ void MainWindow::updateLyrics() {
         if (found >= 0) {
             lyricSyllable = found;
             lyricTime = lyrics.syllables[static_cast<std::size_t>(found)].time;
-            lyricTick = now();
+            lyricPosition = songPosition();
         }
     }
     // Where the song is now, counted on from the last syllable reached (from
-    // the start before the first).
-    const std::uint64_t songTime = std::uint64_t{lyricTime} + (now() - lyricTick);
+    // the start before the first) by the song's position, which stands
+    // still in a pause and follows the speed.
+    const std::uint32_t position = songPosition();
+    const std::uint64_t songTime = std::uint64_t{lyricTime} + (position > lyricPosition ? position - lyricPosition : 0);
     std::int32_t line = -1;
     std::uint32_t next = 0;
     bool lineSung = true;
@@ -858,7 +1036,15 @@ void MainWindow::formatClock(std::uint32_t ms, char* out, std::size_t size) {
 }
 
 void MainWindow::drawClock() {
-    std::uint32_t t = now() - playStartTick;
+    // Paused, the clock blinks: shown on one pass, blank on the next.
+    if (paused) {
+        clockBlinkOn = !clockBlinkOn;
+        if (!clockBlinkOn) {
+            drawClockText("");
+            return;
+        }
+    }
+    std::uint32_t t = songPosition();
     if (settings.TimerMode == 1) {
         const auto length = static_cast<std::uint32_t>(std::max(songLength, 0));
         t = length > t ? length - t : 0;
@@ -867,9 +1053,13 @@ void MainWindow::drawClock() {
 }
 
 void MainWindow::drawClockValue(std::uint32_t t) {
-    if (!skin.hasClock()) return;
     char text[24];
     formatClock(t, text, sizeof text);
+    drawClockText(text);
+}
+
+void MainWindow::drawClockText(const char* text) {
+    if (!skin.hasClock()) return;
     clockShown = text;
     // The same text over the same pixels would change nothing on the screen.
     if (clockDrawn == clockShown) return;

@@ -88,6 +88,8 @@ public:
     // The five buttons' tips (the Play tip says what a click does now).
     std::string toolTipAt(std::int32_t x, std::int32_t y) const override;
     LResult onKeyDown(WParam virtualKey, LParam lParam) override;
+    // Only follows Shift, which turns Previous and Next into seeks.
+    LResult onKeyUp(WParam virtualKey, LParam lParam) override;
     LResult onClose() override;
     LResult onTimer(std::uintptr_t timerId) override;
     LResult preCreate(CreationRecord& record) override;
@@ -110,9 +112,37 @@ public:
     void stopPlayback() override;
     bool isPlaying() const override { return playing; }
     // Play/Stop toggle: command 40010 and the Play button; the key variant
-    // switches the display on before stopping and repaints afterwards.
+    // switches the display on before stopping and repaints afterwards. While
+    // paused, both resume.
     void togglePlayback();
     void togglePlaybackByKey();
+
+    // Pause and resume in place (the Pause key, the menus, a media
+    // controller): the song holds its tick and the clock blinks. Nothing
+    // while stopped; togglePause starts a stopped song.
+    void pausePlayback();
+    void resumePlayback();
+    void togglePause();
+    bool isPaused() const { return paused; }
+    // Seeks in the song that plays: by `ms` (back to 0 at most; past the
+    // song's end the list goes on as after its end) or to `ms`.
+    void seekBy(std::int64_t ms);
+    void seekTo(std::uint32_t ms);
+    // Where the song is, in ms of the song (at 100 %); 0 while stopped.
+    std::uint32_t songPosition() const;
+    // The song's speed (percent, 50..200) and key (semitones, -12..+12):
+    // they hold for the next songs until changed, and are not saved. The new
+    // value shows on the display for a second, as the volume does.
+    void setSpeed(std::int32_t percent);
+    void changeSpeed(std::int32_t step);
+    void changeKey(std::int32_t step);
+    void resetSpeedAndKey();
+    // Resume on start: notes where this run leaves off (entry, and position
+    // if a song plays) in the settings, and brings it back at the next start.
+    void noteResumePoint();
+    void resumeAtStart();
+    static constexpr std::int32_t SEEK_STEP = 10000;  // ms, Shift with Previous or Next
+    static constexpr std::int32_t SPEED_STEP = 10;    // percent
 
     // The title area: repaint from the background, text shifted left by
     // `offset` pixels.
@@ -232,6 +262,11 @@ public:
     std::int32_t lyricLineShown = -1;
     // The syllable playback reached last, as the timer last saw it (-1: none yet).
     std::int32_t lyricSyllable = -1;
+    // A pause holds the song; the clock then shows positionBase. Playing, the
+    // song is at positionBase + (tick count − playStartTick) × speed / 100.
+    bool paused = false;
+    std::uint32_t positionBase = 0;
+    std::uint32_t seekCount = 0;
 
 private:
     struct NoteOn : NoteOnListener {
@@ -261,6 +296,9 @@ private:
     // Draws the title area without changing what it is meant to show.
     void drawTitleArea(const char* text, std::int32_t offset);
     void showVolume();
+    // A short notice over the title (volume, speed, key) for VOLUME_SHOW_TICKS ticks.
+    void showNotice(const char* text);
+    void drawClockText(const char* text);
     // True while a bar shows a level or a note is waiting to be shown.
     bool meterMoving() const;
     void drawMeter();
@@ -288,10 +326,10 @@ private:
     // the song (low 32 bits). Written by the text listener only.
     std::atomic<std::uint64_t> lyricReached{0};
     // The timer's view of it: the count it last took, and the time in the
-    // song of the syllable last reached and the tick it was seen at.
+    // song of the syllable last reached and the song position it was seen at.
     std::uint32_t lyricCountSeen = 0;
     std::uint32_t lyricTime = 0;
-    std::uint32_t lyricTick = 0;
+    std::uint32_t lyricPosition = 0;
     std::int32_t lyricOffsetShown = 0;
     // Where the text listener posts command 9000; null while there is no window.
     std::atomic<WindowHost*> postTarget{nullptr};
@@ -313,6 +351,10 @@ private:
     std::int32_t wheelRest = 0;
     // The skin name last reported as failing to load.
     std::string skinReported;
+    bool shiftDown = false;
+    bool clockBlinkOn = false;   // paused: the clock's text is shown in this pass
+    bool keepEntryOnce = false;  // the next start plays the current entry, whatever the play mode
+    bool resumePointNoted = false;
 
     // What the timer's own drawings left on the display, so that a tick whose
     // clock text and meter frames are unchanged copies and repaints nothing.

@@ -26,8 +26,11 @@ struct MediaState {
     std::string path;           // the current file as given; empty: none
     std::int64_t lengthUs = 0;  // from the scan of the song last started
     std::string lyrics;         // the whole words of the song last started, UTF-8; empty: none
+    bool paused = false;        // playing, held by a pause
     std::int64_t positionUs = 0;
-    std::int32_t volume = 0;  // 0..128 as in the settings
+    std::int32_t speed = 100;  // percent
+    std::uint32_t seeks = 0;   // counts the seeks since start-up
+    std::int32_t volume = 0;   // 0..128 as in the settings
     PlayMode mode = PlayMode::Normal;
 };
 
@@ -61,20 +64,24 @@ inline bool modeForLoopStatus(PlayMode mode, const std::string& status, PlayMode
 
 // Which of the reported groups differ between two states.
 struct MediaChanges {
-    bool status = false;    // playing / stopped
+    bool status = false;    // playing / paused / stopped
     bool metadata = false;  // song number, title, path, length or lyrics
     bool volume = false;
     bool mode = false;  // Shuffle and LoopStatus
-    bool any() const { return status || metadata || volume || mode; }
+    bool rate = false;
+    bool seeked = false;  // the position jumped
+    bool any() const { return status || metadata || volume || mode || rate || seeked; }
 };
 
 inline MediaChanges compareMedia(const MediaState& before, const MediaState& after) {
     MediaChanges changes;
-    changes.status = before.playing != after.playing;
+    changes.status = before.playing != after.playing || before.paused != after.paused;
     changes.metadata = before.song != after.song || before.title != after.title || before.path != after.path ||
                        before.lengthUs != after.lengthUs || before.lyrics != after.lyrics;
     changes.volume = before.volume != after.volume;
     changes.mode = before.mode != after.mode;
+    changes.rate = before.speed != after.speed;
+    changes.seeked = before.seeks != after.seeks;
     return changes;
 }
 

@@ -28,6 +28,15 @@ enum CommandId : std::uint16_t {
     IDM_PLAYLIST = 40012,            // "Display play list..."
     IDM_OPEN_FILES = 40013,          // "Open files..."
     IDM_RECENT_PLACEHOLDER = 40018,  // "(Item)", removed when the recent submenus are filled
+    IDM_PAUSE = 40019,               // "Pause/Resume"
+    IDM_STOP = 40020,                // stops, also while paused (the media player's Stop)
+    IDM_SEEK_FORWARD = 40021,        // "Forward 10 s"
+    IDM_SEEK_BACK = 40022,           // "Back 10 s"
+    IDM_FASTER = 40023,              // "Faster"
+    IDM_SLOWER = 40024,              // "Slower"
+    IDM_KEY_UP = 40025,              // "Key up"
+    IDM_KEY_DOWN = 40026,            // "Key down"
+    IDM_NORMAL_SPEED_KEY = 40027,    // "Original speed and key"
     IDM_RECENT_FIRST = 8950,         // 8950..8954: the recent play lists
     IDM_RECENT_LAST = 8954,
     IDM_SONG_TITLE = 9000,  // posted by the text-event listener

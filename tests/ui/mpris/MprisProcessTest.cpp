@@ -166,4 +166,106 @@ TEST(MprisProcess, ControllerPlaysStepsAndQuitsThroughTheBus) {
     EXPECT_NE(saved.find("PlayMode=2"), std::string::npos) << saved;
 }
 
+// Pause, seek and rate of one long song.
+const char* const pauseScript = R"(
+cd "$ROOT"
+export QT_QPA_PLATFORM=offscreen BRELLIN_AUDIO_DEVICE=null XDG_RUNTIME_DIR="$ROOT/run"
+gdbus monitor --session --dest org.mpris.MediaPlayer2.brellin > monitor.log 2>&1 &
+MONITOR=$!
+./app/brellin long.mid > first.log 2>&1 &
+PLAYER=$!
+D="gdbus call --session -d org.mpris.MediaPlayer2.brellin -o /org/mpris/MediaPlayer2"
+P="org.mpris.MediaPlayer2.Player"
+GET="$D -m org.freedesktop.DBus.Properties.Get $P"
+SET="$D -m org.freedesktop.DBus.Properties.Set $P"
+for i in $(seq 300); do $GET CanSeek > can.txt 2>/dev/null && break; sleep 0.1; done
+echo "== can"; cat can.txt; $GET CanPause; $GET MinimumRate; $GET MaximumRate
+$D -m $P.Play > /dev/null
+for i in $(seq 300); do $GET PlaybackStatus | grep -q Playing && break; sleep 0.1; done
+sleep 1
+$D -m $P.Pause > /dev/null
+for i in $(seq 300); do $GET PlaybackStatus | grep -q Paused && break; sleep 0.1; done
+echo "== paused"; $GET PlaybackStatus; $GET Position
+sleep 1
+echo "== still"; $GET Position
+$D -m $P.Play > /dev/null
+for i in $(seq 300); do $GET PlaybackStatus | grep -q Playing && break; sleep 0.1; done
+echo "== resumed"; $GET PlaybackStatus
+TRACK=$($GET Metadata | sed -n "s/.*objectpath '\([^']*\)'.*/\1/p")
+$D -m $P.SetPosition "$TRACK" 30000000 > /dev/null
+echo "== set"; $GET Position
+$D -m $P.Seek 10000000 > /dev/null
+echo "== sought"; $GET Position
+$D -m $P.Seek -- -100000000 > /dev/null
+echo "== back"; $GET Position
+$SET Rate "<0.5>" > /dev/null
+echo "== rate"; $GET Rate
+$SET Rate "<3.0>" > /dev/null
+echo "== fastest"; $GET Rate
+$D -m $P.PlayPause > /dev/null
+for i in $(seq 300); do $GET PlaybackStatus | grep -q Paused && break; sleep 0.1; done
+$D -m $P.Stop > /dev/null
+for i in $(seq 300); do $GET PlaybackStatus | grep -q Stopped && break; sleep 0.1; done
+echo "== stopped"; $GET PlaybackStatus; $GET Position
+sleep 0.5
+$D -m org.mpris.MediaPlayer2.Quit > /dev/null
+for i in $(seq 300); do kill -0 $PLAYER 2>/dev/null || break; sleep 0.1; done
+wait $PLAYER; echo "== exit"; echo $?
+kill $MONITOR
+echo "== monitor"; cat monitor.log
+)";
+
+std::int64_t microseconds(const std::string& text) {
+    std::smatch match;
+    return std::regex_search(text, match, std::regex("int64 (-?[0-9]+)")) ? std::stoll(match[1].str()) : -1;
+}
+
 }  // namespace
+
+TEST(MprisProcess, PauseHoldsThePositionAndSeekAndRateMoveIt) {
+    if (!onPath("dbus-run-session") || !onPath("gdbus")) GTEST_SKIP() << "dbus-run-session or gdbus missing";
+    TempDir root;
+    fs::create_directory(root.path("app"));
+    fs::create_directory(root.path("run"));
+    ::chmod(root.path("run").c_str(), 0700);
+    const fs::path build = BRELLIN_BINARY_DIR;
+    fs::copy_file(build / "brellin", root.path("app/brellin"));
+    fs::copy_file(build / "small.brf", root.path("app/small.brf"));
+    // Two minutes of one note.
+    const std::string body = midi::noteOn(0, 0, 60, 100) + midi::noteOff(96 * 240, 0, 60) + midi::endOfTrack();
+    root.write("long.mid", midi::header(0, 1, 96) + midi::track(body));
+    root.write("session.sh", pauseScript);
+    const std::string command = "ROOT='" + root.root.string() + "' timeout 180 dbus-run-session -- sh '" +
+                                root.path("session.sh") + "' > '" + root.path("out.txt") + "' 2>&1";
+    const int status = std::system(command.c_str());
+    const std::string output = root.read("out.txt");
+    ASSERT_TRUE(WIFEXITED(status)) << output;
+
+    EXPECT_EQ(section(output, "can"), "(<true>,)\n(<true>,)\n(<0.5>,)\n(<2.0>,)") << output;
+    // Paused after about a second of playing, the position stands still.
+    const std::string paused = section(output, "paused");
+    EXPECT_NE(paused.find("'Paused'"), std::string::npos) << output;
+    const std::int64_t at = microseconds(paused);
+    EXPECT_GT(at, 500'000) << output;
+    EXPECT_LT(at, 10'000'000) << output;
+    EXPECT_EQ(microseconds(section(output, "still")), at) << output;
+    EXPECT_NE(section(output, "resumed").find("'Playing'"), std::string::npos) << output;
+    // SetPosition, then Seek forward and back (not before the start).
+    const std::int64_t set = microseconds(section(output, "set"));
+    EXPECT_GE(set, 30'000'000) << output;
+    EXPECT_LT(set, 32'000'000) << output;
+    const std::int64_t sought = microseconds(section(output, "sought"));
+    EXPECT_GE(sought, set + 10'000'000) << output;
+    EXPECT_LT(sought, set + 12'000'000) << output;
+    EXPECT_LT(microseconds(section(output, "back")), 2'000'000) << output;
+    // The rate is the song's speed, held to 0.5 … 2.0.
+    EXPECT_EQ(section(output, "rate"), "(<0.5>,)") << output;
+    EXPECT_EQ(section(output, "fastest"), "(<2.0>,)") << output;
+    // Stop stops, also while paused.
+    EXPECT_EQ(section(output, "stopped"), "(<'Stopped'>,)\n(<int64 0>,)") << output;
+    EXPECT_EQ(section(output, "exit"), "0") << output;
+    const std::string monitor = section(output, "monitor");
+    EXPECT_NE(monitor.find("'PlaybackStatus': <'Paused'>"), std::string::npos) << output;
+    EXPECT_NE(monitor.find("Player.Seeked (int64 "), std::string::npos) << output;
+    EXPECT_NE(monitor.find("'Rate': <0.5>"), std::string::npos) << output;
+}

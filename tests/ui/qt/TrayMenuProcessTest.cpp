@@ -99,8 +99,8 @@ TEST(TrayMenuProcess, TheStatusNotifierItemExportsTheTrayPopupAndItsItemsRunThei
     EXPECT_EQ(section(output, "registered"), "yes") << output;
     // Hidden ("iconplay"): the tray's popup 1, ending in "Display window".
     EXPECT_EQ(section(output, "hidden menu"),
-              "Exit\nNext\nPrevious\nPlay/Stop\nRecently opened PlayList\nnone\nOpen files...\nDisplay play list...\n"
-              "Display window")
+              "Exit\nNext\nPrevious\nPlay/Stop\nPause/Resume\nRecently opened PlayList\nnone\nOpen files...\n"
+              "Display play list...\nDisplay window")
         << output;
     EXPECT_EQ(section(output, "visible before"), "0") << output;
     EXPECT_EQ(section(output, "visible after"), "1") << output;

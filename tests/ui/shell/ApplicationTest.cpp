@@ -220,6 +220,33 @@ TEST(ApplicationStart, CommandLineFilePlaysAndASignalTakesTheExitPath) {
     }
 }
 
+TEST(ApplicationStart, AStartWithoutAFileResumesTheSongWhereTheLastRunLeftOff) {
+    TempDir songs;
+    const std::string song = songs.write("my song.mid", longSong());
+    std::string saved;
+    {
+        Player player({song, "play"});
+        ASSERT_TRUE(player.app->initInstance());
+        player.platform.system.tick += 7000;
+        ASSERT_EQ(std::raise(SIGTERM), 0);
+        const auto until = Clock::now() + 5s;
+        while (player.app->pumpMessage() && Clock::now() < until) {
+        }
+        player.app->exitInstance();
+        saved = player.dir.read("Brellin.cfg");
+    }
+    EXPECT_NE(saved.find("LastPlayPosition=7000"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("LastPlayEntry=0"), std::string::npos) << saved;
+    Player player({});
+    player.dir.write("Brellin.cfg", saved);
+    ASSERT_TRUE(player.app->initInstance());
+    MainWindow& window = player.window();
+    EXPECT_STREQ(window.playList.currentFile, song.c_str());
+    EXPECT_TRUE(window.playing);
+    EXPECT_EQ(window.songPosition(), 7000u);
+    player.app->exitInstance();
+}
+
 TEST(ApplicationStart, FailuresShowTheirNumberedMessagesAndTheFallbackPlays) {
     {
         Player player({}, false);

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "common/TextDecoder.h"
 #include "output/devices/AudioDevices.h"
@@ -983,4 +984,91 @@ TEST(MainWindowSkin, ASkinThatFailsToLoadIsNamedOnceOnStderr) {
 }
 
 }  // namespace
+}  // namespace brellin::test
+
+namespace brellin::test {
+namespace {
+
+// The Sequencer's own position: the render thread takes a seek at its next slice.
+bool sequencerReaches(Rig& rig, std::uint32_t ms) {
+    return waitFor([&] { return rig.window.engine.songPosition() >= ms; });
+}
+
+}  // namespace
+
+TEST(MainWindowPause, PauseBlinksTheClockSeekSpeedAndKeyMoveTheSongAndStopStops) {
+    Rig rig;
+    // Give the built-in display a clock left of the title.
+    rig.window.skin.timerRect = SkinRect{0, 0, 58, 14};
+    rig.window.skin.display.setFont("MS Gothic", 6, 12);
+    rig.addSong("long.mid", song("Long", 96 * 240));  // two minutes
+    rig.key(13);
+    ASSERT_TRUE(rig.window.isPlaying());
+    rig.tick(1000);
+
+    // P pauses: the song's clock stands, the clock blinks, the button stays.
+    rig.key(80);
+    EXPECT_TRUE(rig.window.isPaused());
+    EXPECT_TRUE(rig.window.engine.songPaused());
+    EXPECT_EQ(rig.window.songPosition(), 1000u);
+    std::vector<std::string> shown;
+    for (int i = 0; i < 8; ++i) {
+        rig.tick(500);
+        shown.push_back(rig.window.clockShown);
+    }
+    EXPECT_EQ(rig.window.songPosition(), 1000u);
+    EXPECT_EQ(rig.window.mediaState().positionUs, 1'000'000);
+    EXPECT_TRUE(rig.window.mediaState().paused);
+    EXPECT_NE(std::find(shown.begin(), shown.end(), ""), shown.end());
+    EXPECT_NE(std::find(shown.begin(), shown.end(), "0:01"), shown.end()) << ::testing::PrintToString(shown);
+    EXPECT_EQ(std::count(shown.begin(), shown.end(), ""), 4) << "blank every other drawing";
+    EXPECT_EQ(rig.window.toolTipAt(100, 20), "Resume");
+
+    // Play resumes at the same place.
+    rig.key(13);
+    EXPECT_TRUE(rig.window.isPlaying());
+    EXPECT_FALSE(rig.window.isPaused());
+    EXPECT_FALSE(rig.window.engine.songPaused());
+    rig.tick(2000);
+    EXPECT_EQ(rig.window.songPosition(), 3000u);
+
+    // Shift with Next and Previous: 10 s forward and back, never before 0.
+    rig.key(16);
+    rig.key(39);
+    EXPECT_EQ(rig.window.songPosition(), 13000u);
+    EXPECT_TRUE(sequencerReaches(rig, 13000));
+    EXPECT_EQ(rig.window.mediaState().seeks, 1u);
+    rig.key(37);
+    rig.key(37);
+    EXPECT_EQ(rig.window.songPosition(), 0u);
+    rig.host->deliver(WM_KEYUP, 16, 0);
+    EXPECT_EQ(rig.window.playList.currentIndex, 0) << "no step in the list";
+
+    // ] is faster, - a semitone down: the value shows for a second.
+    const std::string title = rig.window.titleShown;
+    rig.key(221);
+    EXPECT_EQ(rig.window.titleShown, "Speed 110%");
+    EXPECT_EQ(rig.window.engine.sequencer->speedPercent(), 110);
+    rig.tick(1000);
+    EXPECT_EQ(rig.window.songPosition(), 1100u);
+    EXPECT_EQ(rig.window.mediaState().speed, 110);
+    rig.key(189);
+    EXPECT_EQ(rig.window.titleShown, "Key -1");
+    EXPECT_EQ(rig.window.engine.sequencer->transposition(), -1);
+    for (int i = 0; i < 12; ++i) rig.tick();
+    EXPECT_EQ(rig.window.titleShown, title);
+    rig.host->deliver(WM_COMMAND, makeCommandWParam(0, IDM_NORMAL_SPEED_KEY));
+    EXPECT_EQ(rig.window.titleShown, "Speed 100% Key 0");
+    EXPECT_EQ(rig.window.engine.speed(), 100);
+    EXPECT_EQ(rig.window.engine.transpose(), 0);
+
+    // The tray's Pause/Resume, then the media controller's Stop while paused.
+    rig.host->deliver(WM_COMMAND, makeCommandWParam(0, IDM_PAUSE));
+    EXPECT_TRUE(rig.window.isPaused());
+    rig.host->deliver(WM_COMMAND, makeCommandWParam(0, IDM_STOP));
+    EXPECT_FALSE(rig.window.isPlaying());
+    EXPECT_FALSE(rig.window.isPaused());
+    EXPECT_EQ(rig.window.mediaState().positionUs, 0);
+}
+
 }  // namespace brellin::test
