@@ -114,7 +114,7 @@ bool AlsaSequencerOutput::open(const std::string& destination, std::uint32_t rat
     headStartNs = (static_cast<std::uint64_t>(headStartMs) + 20) * 1000000;
     offsetKnown = false;
     lastQueuedNs.store(0);
-    gone.store(false);
+    clearFailure();
     running.store(true, std::memory_order_release);
     sender = std::thread([this] { senderLoop(); });
     return true;
@@ -134,41 +134,13 @@ void AlsaSequencerOutput::close() {
     portId = queueId = -1;
 }
 
-void AlsaSequencerOutput::sendAt(const std::uint8_t* bytes, std::uint32_t length, std::uint64_t frame) noexcept {
-    if (songQueue.push(bytes, length, frame)) {
-        songPushed.fetch_add(1, std::memory_order_release);
-    } else {
-        droppedCount.fetch_add(1, std::memory_order_relaxed);
-    }
-}
-
-void AlsaSequencerOutput::sendNow(const std::uint8_t* bytes, std::uint32_t length) {
-    std::lock_guard<std::mutex> guard(nowMutex);
-    if (!nowQueue.push(bytes, length, songPushed.load(std::memory_order_acquire)))
-        droppedCount.fetch_add(1, std::memory_order_relaxed);
-}
-
 void AlsaSequencerOutput::flush(std::uint32_t milliseconds) {
     // Until the sender has scheduled everything and the queue has played it.
     for (std::uint32_t waited = 0; waited < milliseconds; ++waited) {
         if (!running.load(std::memory_order_acquire)) return;
-        if (nowQueue.empty() && songQueue.empty() && queueNanoseconds(sequencer, queueId) >= lastQueuedNs.load())
-            return;
+        if (allSent() && queueNanoseconds(sequencer, queueId) >= lastQueuedNs.load()) return;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-}
-
-std::string AlsaSequencerOutput::lostReason() const {
-    std::lock_guard<std::mutex> guard(reasonMutex);
-    return reason;
-}
-
-void AlsaSequencerOutput::fail(const std::string& why) {
-    {
-        std::lock_guard<std::mutex> guard(reasonMutex);
-        if (reason.empty()) reason = why;
-    }
-    gone.store(true, std::memory_order_release);
 }
 
 void AlsaSequencerOutput::senderLoop() {
@@ -192,7 +164,7 @@ void AlsaSequencerOutput::schedule(const MidiEventQueue::Message& message, std::
     event.time.time = time;
     if (snd_seq_event_output(sequencer, &event) < 0) {
         snd_seq_drain_output(sequencer);
-        if (snd_seq_event_output(sequencer, &event) < 0) droppedCount.fetch_add(1, std::memory_order_relaxed);
+        if (snd_seq_event_output(sequencer, &event) < 0) countDropped();
     }
     if (at > lastQueuedNs.load()) lastQueuedNs.store(at);
 }
@@ -202,18 +174,15 @@ void AlsaSequencerOutput::sendQueued() {
     // messages queued before it, at once or right after the latest of them.
     MidiEventQueue::Message message;
     bool any = false;
-    std::uint64_t frame = 0, stamp = 0;
-    for (;;) {
-        const bool song = songQueue.front(frame);
-        const bool now = nowQueue.front(stamp);
+    std::uint64_t frame = 0;
+    for (Next what = next(frame); what != Next::None; what = next(frame)) {
         const std::int64_t clock = queueNanoseconds(sequencer, queueId);
-        if (now && (stamp <= songPopped || !song)) {
-            nowQueue.pop(message);
+        if (what == Next::Now) {
+            takeNow(message);
             const std::int64_t last = lastQueuedNs.load();
             schedule(message, last > clock ? last : clock);
-        } else if (song) {
-            songQueue.pop(message);
-            ++songPopped;
+        } else {
+            takeSong(message);
             const auto frameNs = static_cast<std::int64_t>(message.frame * 1000000000ull / sampleRate);
             if (!offsetKnown) {
                 offsetNs = clock + static_cast<std::int64_t>(headStartNs) - frameNs;
@@ -221,8 +190,6 @@ void AlsaSequencerOutput::sendQueued() {
             }
             const std::int64_t at = frameNs + offsetNs;
             schedule(message, at < clock ? clock : at);
-        } else {
-            break;
         }
         any = true;
     }

@@ -21,17 +21,15 @@
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "output/MidiEventQueue.h"
-#include "output/MidiOutPort.h"
+#include "output/QueuedMidiPort.h"
 
 namespace brellin {
 
-class AlsaSequencerOutput : public MidiOutPort {
+class AlsaSequencerOutput : public QueuedMidiPort {
 public:
     static constexpr const char* PORT_NAME = "Song output";
 
@@ -47,12 +45,7 @@ public:
     bool open(const std::string& destination, std::uint32_t rate, std::uint32_t headStartMs, std::string& error);
     void close();
 
-    void sendAt(const std::uint8_t* bytes, std::uint32_t length, std::uint64_t frame) noexcept override;
-    void sendNow(const std::uint8_t* bytes, std::uint32_t length) override;
-    bool lost() const override { return gone.load(std::memory_order_acquire); }
-    std::string lostReason() const override;
     std::string destination() const override { return destinationName; }
-    std::uint64_t dropped() const override { return droppedCount.load(std::memory_order_relaxed); }
     void flush(std::uint32_t milliseconds) override;
 
     // The ports a song can be sent to, as "NAME CLIENT:PORT" ("FLUID Synth 128:0").
@@ -63,7 +56,6 @@ private:
     void sendQueued();
     void schedule(const MidiEventQueue::Message& message, std::int64_t at);
     void watchAnnouncements();
-    void fail(const std::string& why);
 
     snd_seq_t* sequencer = nullptr;
     int portId = -1;
@@ -76,17 +68,8 @@ private:
     std::int64_t offsetNs = 0;                  // queue time of frame 0
     std::atomic<std::int64_t> lastQueuedNs{0};  // the time of the latest message scheduled
 
-    MidiEventQueue songQueue;
-    MidiEventQueue nowQueue;  // each stamped with the song messages queued before it
-    std::mutex nowMutex;
-    std::atomic<std::uint64_t> songPushed{0};  // song messages ever queued
-    std::uint64_t songPopped = 0;              // sender thread: song messages ever scheduled
     std::thread sender;
     std::atomic<bool> running{false};
-    std::atomic<bool> gone{false};
-    std::atomic<std::uint64_t> droppedCount{0};
-    mutable std::mutex reasonMutex;
-    std::string reason;
 };
 
 }  // namespace brellin

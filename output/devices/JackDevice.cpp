@@ -103,7 +103,7 @@ bool JackDevice::open(const AudioFormat& format, std::uint32_t, std::uint32_t, D
         midiOut = jack_port_register(client, "midi_out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
         if (midiOut == nullptr) return fail("cannot register the JACK MIDI output");
         midiOutputPort.target = midiDestination;
-        midiOutputPort.gone.store(false);
+        midiOutputPort.clearFailure();
         midiOutputPort.everConnected.store(false);
     }
     midiSources.store(0);
@@ -243,38 +243,11 @@ void JackDevice::connectCallback(jack_port_id_t, jack_port_id_t, int, void* self
 
 // ---- the MIDI output ----------------------------------------------------------
 
-void JackMidiOutput::sendAt(const std::uint8_t* bytes, std::uint32_t length, std::uint64_t frame) noexcept {
-    if (songQueue.push(bytes, length, frame)) {
-        songPushed.fetch_add(1, std::memory_order_release);
-    } else {
-        droppedCount.fetch_add(1, std::memory_order_relaxed);
-    }
-}
-
-void JackMidiOutput::sendNow(const std::uint8_t* bytes, std::uint32_t length) {
-    std::lock_guard<std::mutex> guard(nowMutex);
-    if (!nowQueue.push(bytes, length, songPushed.load(std::memory_order_acquire)))
-        droppedCount.fetch_add(1, std::memory_order_relaxed);
-}
-
 void JackMidiOutput::flush(std::uint32_t milliseconds) {
-    for (std::uint32_t waited = 0; waited < milliseconds && !nowQueue.empty(); ++waited) {
-        if (!running.load(std::memory_order_acquire) || gone.load(std::memory_order_acquire)) return;
+    for (std::uint32_t waited = 0; waited < milliseconds && nowWaiting(); ++waited) {
+        if (!running.load(std::memory_order_acquire) || lost()) return;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-}
-
-std::string JackMidiOutput::lostReason() const {
-    std::lock_guard<std::mutex> guard(reasonMutex);
-    return reason;
-}
-
-void JackMidiOutput::fail(const std::string& why) {
-    {
-        std::lock_guard<std::mutex> guard(reasonMutex);
-        if (reason.empty()) reason = why;
-    }
-    gone.store(true, std::memory_order_release);
 }
 
 void JackMidiOutput::writePeriod(void* buffer, std::uint64_t start, std::uint32_t frames) noexcept {
@@ -284,24 +257,23 @@ void JackMidiOutput::writePeriod(void* buffer, std::uint64_t start, std::uint32_
     std::uint32_t at = 0;
     auto write = [&](std::uint64_t frame) {
         if (frame > start + at) at = static_cast<std::uint32_t>(std::min<std::uint64_t>(frame - start, frames - 1));
-        if (jack_midi_event_write(buffer, at, message.bytes, message.length) != 0)
-            droppedCount.fetch_add(1, std::memory_order_relaxed);
+        if (jack_midi_event_write(buffer, at, message.bytes, message.length) != 0) countDropped();
     };
     // A message sent at once goes out as soon as the song messages queued
     // before it have: those still waiting for a later period go out with it.
-    std::uint64_t songFrame = 0, stamp = 0;
+    std::uint64_t songFrame = 0;
     for (;;) {
-        const bool song = songQueue.front(songFrame);
-        const bool now = nowQueue.front(stamp);
-        if (now && (stamp <= songPopped || !song)) {
-            nowQueue.pop(message);
-            write(start);
-        } else if (song && (songFrame < start + frames || now)) {
-            songQueue.pop(message);
-            ++songPopped;
-            write(songFrame);
-        } else {
-            return;
+        switch (next(songFrame)) {
+            case Next::Now:
+                takeNow(message);
+                write(start);
+                break;
+            case Next::Song:
+                if (songFrame >= start + frames && !nowWaiting()) return;
+                takeSong(message);
+                write(songFrame);
+                break;
+            case Next::None: return;
         }
     }
 }

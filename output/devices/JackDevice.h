@@ -26,13 +26,11 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "output/AudioDevice.h"
-#include "output/MidiEventQueue.h"
-#include "output/MidiOutPort.h"
+#include "output/QueuedMidiPort.h"
 
 namespace brellin {
 
@@ -49,34 +47,19 @@ class JackDevice;
 // song played to another synthesizer. Song messages are written into the
 // JACK period that holds their frame; messages sent at once go out at the
 // end of the next period, after every song message given before them.
-class JackMidiOutput : public MidiOutPort {
+class JackMidiOutput : public QueuedMidiPort {
 public:
-    void sendAt(const std::uint8_t* bytes, std::uint32_t length, std::uint64_t frame) noexcept override;
-    void sendNow(const std::uint8_t* bytes, std::uint32_t length) override;
-    bool lost() const override { return gone.load(std::memory_order_acquire); }
-    std::string lostReason() const override;
     std::string destination() const override { return "jack:" + target; }
-    std::uint64_t dropped() const override { return droppedCount.load(std::memory_order_relaxed); }
     void flush(std::uint32_t milliseconds) override;
 
 private:
     friend class JackDevice;
     // Process callback: what falls into the period [start, start + frames).
     void writePeriod(void* buffer, std::uint64_t start, std::uint32_t frames) noexcept;
-    void fail(const std::string& why);
 
     std::string target;  // "CLIENT:PORT"
-    MidiEventQueue songQueue;
-    MidiEventQueue nowQueue;                   // each stamped with the song messages queued before it
-    std::mutex nowMutex;                       // the senders of `sendNow` among themselves
-    std::atomic<std::uint64_t> songPushed{0};  // song messages ever queued
-    std::uint64_t songPopped = 0;              // process callback: song messages ever written
-    std::atomic<std::uint64_t> droppedCount{0};
-    std::atomic<bool> gone{false};
     std::atomic<bool> everConnected{false};
     std::atomic<bool> running{false};  // the process callback runs
-    mutable std::mutex reasonMutex;
-    std::string reason;
 };
 
 class JackDevice : public AudioDevice {

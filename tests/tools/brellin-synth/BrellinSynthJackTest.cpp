@@ -67,8 +67,7 @@ TEST(BrellinSynthJack, NotesSoundAtTheirFrameSurviveAFloodAndTheServerGoingAway)
             EXPECT_LE(result.delays[k], 64) << "note " << k << " (offset " << result.offsets[k] << ")";
         }
     }
-    if (result.xruns != 0)
-        std::printf("the JACK server reported xruns in all three runs: note timing not checked\n");
+    if (result.xruns != 0) std::printf("the JACK server reported xruns in all three runs: note timing not checked\n");
 
     // A flood of note-ons in one period: brellin-synth plays what it can,
     // drops the rest and goes on; the notes after it are heard.
