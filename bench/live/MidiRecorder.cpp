@@ -126,11 +126,16 @@ bool noteTimesInClockModel(const std::string& path, std::vector<ModelNote>& note
     if (data.size() < 14 || std::string(data.begin(), data.begin() + 4) != "MThd") return false;
     const std::uint16_t division = static_cast<std::uint16_t>(data[12] << 8 | data[13]);
     std::vector<FileEvent> events;
-    std::size_t at = 8 + (static_cast<std::size_t>(data[4]) << 24 | data[5] << 16 | data[6] << 8 | data[7]);
+    // A big-endian 32-bit length.
+    auto length32 = [&](std::size_t from) {
+        std::size_t value = 0;
+        for (std::size_t i = 0; i < 4; ++i) value = value << 8 | data[from + i];
+        return value;
+    };
+    std::size_t at = 8 + length32(4);
     std::uint32_t track = 0;
     while (at + 8 <= data.size()) {
-        const std::size_t length =
-            static_cast<std::size_t>(data[at + 4]) << 24 | data[at + 5] << 16 | data[at + 6] << 8 | data[at + 7];
+        const std::size_t length = length32(at + 4);
         const bool isTrack =
             std::string(data.begin() + static_cast<long>(at), data.begin() + static_cast<long>(at) + 4) == "MTrk";
         Reader in{data, at + 8, std::min(data.size(), at + 8 + length)};
@@ -146,7 +151,7 @@ bool noteTimesInClockModel(const std::string& path, std::vector<ModelNote>& note
                 const std::uint8_t type = in.byte();
                 const std::uint32_t size = in.varLen();
                 if (type == 0x2F) break;
-                if (type == 0x51 && size >= 3) {
+                if (type == 0x51 && size >= 3 && in.at + 3 <= in.end) {
                     const std::uint32_t us =
                         static_cast<std::uint32_t>(in.data[in.at] << 16 | in.data[in.at + 1] << 8 | in.data[in.at + 2]);
                     events.push_back({tick, track, order++, true, us, 0, 0});
