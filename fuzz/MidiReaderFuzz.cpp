@@ -4,7 +4,9 @@
 // playback ends must be the scanned playing time, and a seek must end the
 // song exactly when its target lies at or past that time. The song's lyrics,
 // read as a karaoke file's, must lie inside the song, and every syllable
-// must be reached by playback at the time the extraction gave it.
+// must be reached by playback at the time the extraction gave it on the
+// track the words were taken from (a damaged track's reading can run into
+// another track's bytes and reach them again later).
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -60,10 +62,19 @@ struct LyricCheck : TextEventListener {
     bool timed = true;  // false while a seek replays the text before its target
     void notify() override {
         const char* image = reinterpret_cast<const char*>(song->image.get());
-        if (text != image + offset || offset + textLength > song->imageSize) std::abort();
+        if (text != image + offset || offset + textLength > song->imageSize) {
+            std::fprintf(stderr, "text event at %u (%u bytes) outside the song's %u bytes\n", offset, textLength,
+                         song->imageSize);
+            std::abort();
+        }
         const std::int32_t found = lyrics->find(offset);
         // A slice performs what the walk put at the slice's start.
-        if (timed && found >= 0 && lyrics->syllables[static_cast<std::size_t>(found)].time + 4 != *clock) std::abort();
+        if (timed && found >= 0 && track == lyrics->track &&
+            lyrics->syllables[static_cast<std::size_t>(found)].time + 4 != *clock) {
+            std::fprintf(stderr, "syllable %d reached at %u ms, extracted at %u ms\n", found, *clock,
+                         lyrics->syllables[static_cast<std::size_t>(found)].time);
+            std::abort();
+        }
     }
 };
 

@@ -134,6 +134,7 @@ bool SongLyrics::isKaraokeName(const char* path) {
 }
 
 void SongLyrics::clear() {
+    track = -1;
     syllables.clear();
     lines.clear();
     text.clear();
@@ -167,13 +168,14 @@ bool SongLyrics::extract(MidiImage song, bool karaokeFile) {
     }
     std::int16_t chosen = -1;
     std::uint32_t most = 0;
-    for (const auto& [track, count] : counts) {
+    for (const auto& [candidate, count] : counts) {
         if (count > most) {
-            chosen = track;
+            chosen = candidate;
             most = count;
         }
     }
     if (chosen < 0) return false;
+    track = chosen;
 
     LineBuilder builder;
     std::string whole;  // every syllable's bytes, lines separated, for choosing the encoding

@@ -70,6 +70,10 @@ public:
     // Whether `path` names a karaoke file: it ends in ".kar", in any case.
     static bool isKaraokeName(const char* path);
 
+    // The track the words were taken from (-1: none). In a damaged file
+    // another track's reading can run into the same bytes; playback
+    // reaches them at the syllables' times on this track.
+    std::int16_t track = -1;
     std::vector<LyricSyllable> syllables;  // in the order playback reaches them (and by offset)
     std::vector<LyricLine> lines;
     // The whole lyrics as UTF-8: lines separated by "\n", an empty line
