@@ -191,7 +191,9 @@ void RenderSession::endSong() {
     sequencer->stop();
     std::uint64_t end = songEnd.load(std::memory_order_acquire);
     std::uint32_t endClock = (end >> 32) == songNumber ? static_cast<std::uint32_t>(end) : output.clock.load();
-    lastSongClock = endClock - watchedStart.load(std::memory_order_relaxed);
+    // From the moment the song's time started counting (its first tick may
+    // have come a few slices after it was started).
+    lastSongClock = endClock - sequencer->startedAt.load(std::memory_order_acquire);
     ++songsPlayed;
     anySong = true;
     songEndClock = endClock;

@@ -109,6 +109,7 @@ void Sequencer::startClock() {
     lastClock = synthesizer->outputTime();
     tickRemainder = 0;
     firstTick = true;
+    startedAt.store(lastClock, std::memory_order_release);
     playing.store(true, std::memory_order_release);
 }
 
@@ -128,6 +129,7 @@ bool Sequencer::resume() {
     lastClock = synthesizer->outputTime();
     tickRemainder = 0;
     firstTick = true;
+    startedAt.store(lastClock, std::memory_order_release);
     playing.store(true, std::memory_order_release);
     if (!playThread.joinable()) {
         {
@@ -249,6 +251,7 @@ void Sequencer::tick() noexcept {
         // many went by before the render loop first called it, so a song's
         // first events keep their distances to the next ones.
         if (firstTick && now - lastClock > SLICE_MILLISECONDS) lastClock = now - SLICE_MILLISECONDS;
+        if (firstTick) startedAt.store(lastClock, std::memory_order_release);
         firstTick = false;
         elapsed = now - lastClock;  // unsigned: wrap-around is harmless
         lastClock = now;

@@ -136,14 +136,17 @@ public:
     ResultCode lastError = RESULT_OK;
     std::atomic<bool> playing{false};
     MidiSong song;
-    std::int32_t activeTracks = 0;          // tracks not yet ended
-    std::uint32_t lastClock = 0;            // play clock at the previous tick, ms
-    std::uint32_t tickRemainder = 0;        // carried by the ms-to-ticks conversion
-    TickRate sliceRate{0, 60000};           // the rate of the current slice (render thread)
-    std::uint32_t sliceRemainder = 0;       // tickRemainder at the current slice's start
-    std::uint32_t sliceElapsed = 4;         // play clock the current slice's tick covered, ms
-    std::uint32_t sliceAdvance = 4;         // song time it moved by (the speed applied), ms
-    bool firstTick = false;                 // the next tick is the first since a start (guarded by `lock`)
+    std::int32_t activeTracks = 0;     // tracks not yet ended
+    std::uint32_t lastClock = 0;       // play clock at the previous tick, ms
+    std::uint32_t tickRemainder = 0;   // carried by the ms-to-ticks conversion
+    TickRate sliceRate{0, 60000};      // the rate of the current slice (render thread)
+    std::uint32_t sliceRemainder = 0;  // tickRemainder at the current slice's start
+    std::uint32_t sliceElapsed = 4;    // play clock the current slice's tick covered, ms
+    std::uint32_t sliceAdvance = 4;    // song time it moved by (the speed applied), ms
+    bool firstTick = false;            // the next tick is the first since a start (guarded by `lock`)
+    // The play clock at which the song's time started counting: read at a
+    // start, moved by the first tick when it came more than a slice later.
+    std::atomic<std::uint32_t> startedAt{0};
     std::atomic<std::int32_t> volume{128};  // user volume 0 … 127 (128 until first set); scales NoteOn levels
     std::int32_t tempo = 120;               // beats per 60000 ms of play clock
     SynthesizerInterface* synthesizer;
