@@ -83,7 +83,9 @@ void checkLyrics(const MidiSong& song, const SongLyrics& lyrics) {
     for (std::size_t i = 0; i < lyrics.syllables.size(); ++i) {
         const LyricSyllable& syllable = lyrics.syllables[i];
         if (syllable.offset >= song.imageSize || syllable.line >= lyrics.lines.size()) std::abort();
-        if (i > 0 && (syllable.offset <= previousOffset || syllable.time < previousTime)) std::abort();
+        // Several syllables share an offset when their event holds a line end.
+        if (i > 0 && (syllable.offset < previousOffset || syllable.time < previousTime)) std::abort();
+        if (i > 0 && syllable.offset == previousOffset && syllable.time != previousTime) std::abort();
         if (syllable.end > lyrics.lines[syllable.line].text.size()) std::abort();
         previousOffset = syllable.offset;
         previousTime = syllable.time;

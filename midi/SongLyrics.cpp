@@ -141,10 +141,12 @@ void SongLyrics::clear() {
 }
 
 std::int32_t SongLyrics::find(std::uint32_t offset) const {
-    const auto found = std::lower_bound(syllables.begin(), syllables.end(), offset,
-                                        [](const LyricSyllable& s, std::uint32_t value) { return s.offset < value; });
-    if (found == syllables.end() || found->offset != offset) return -1;
-    return static_cast<std::int32_t>(found - syllables.begin());
+    // An event whose text holds a line end gives several syllables of one
+    // offset: reaching the event reaches the last of them.
+    const auto after = std::upper_bound(syllables.begin(), syllables.end(), offset,
+                                        [](std::uint32_t value, const LyricSyllable& s) { return value < s.offset; });
+    if (after == syllables.begin() || (after - 1)->offset != offset) return -1;
+    return static_cast<std::int32_t>(after - syllables.begin() - 1);
 }
 
 bool SongLyrics::extract(MidiImage song, bool karaokeFile) {

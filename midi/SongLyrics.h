@@ -36,7 +36,7 @@
 namespace brellin {
 
 struct LyricSyllable {
-    std::uint32_t offset = 0;  // where the event's text starts, in bytes from the song's first byte
+    std::uint32_t offset = 0;  // where its event's text starts, in bytes from the song's first byte
     std::uint32_t time = 0;    // play clock (ms) of the slice in which playback performs the event
     std::uint32_t line = 0;    // index of its line
     std::uint32_t end = 0;     // bytes of the line's text up to the end of this syllable
@@ -64,7 +64,8 @@ public:
     void clear();
     bool empty() const { return lines.empty(); }
 
-    // The syllable whose event text starts at `offset`; -1 when none does.
+    // The syllable whose event text starts at `offset` (the last, when the
+    // event's text holds a line end and so gave several); -1 when none does.
     std::int32_t find(std::uint32_t offset) const;
 
     // Whether `path` names a karaoke file: it ends in ".kar", in any case.
